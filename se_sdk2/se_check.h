@@ -1,0 +1,26 @@
+// se_check.h - the SDK's contract checks.
+//
+// A failed check is a programming error of the host or of a module, never a
+// user error: it prints the expression text and the SDK source that made
+// the check to standard error and stops the process.  Defining SE_NO_CHECKS
+// leaves every check out; conforming hosts and modules behave the same
+// either way.
+#ifndef SE_CHECK_H
+#define SE_CHECK_H
+
+namespace se_sdk {
+[[noreturn]] void check_failed(const char *expression, const char *source, int line);
+}
+
+#ifdef SE_NO_CHECKS
+#define SE_CHECK(expr, source) ((void)0)
+#define SE_CHECK_AT(expr, source, line) ((void)0)
+#else
+#define SE_CHECK(expr, source) \
+    ((expr) ? (void)0 : ::se_sdk::check_failed(#expr, source, 0))
+// For checks whose report names a fixed line of the SDK source.
+#define SE_CHECK_AT(expr, source, line) \
+    ((expr) ? (void)0 : ::se_sdk::check_failed(#expr, source, line))
+#endif
+
+#endif
