@@ -1,0 +1,61 @@
+// se_pin_table.h - a module's pin declarations as a table of data.
+//
+//   const se_sdk::PinSpec Module::kPins[] = {
+//       {"Octave", DR_IN, DT_CHOICE, SE_FIELD(Module, m_octave), "0", kOctaveList, 0},
+//       ...
+//   };
+//   bool Module::QueryPinProperties(int32_t n, SEPinProperties *p)
+//   { return se_sdk::describe_pin(kPins, n, this, p); }
+#ifndef SE_PIN_TABLE_H
+#define SE_PIN_TABLE_H
+
+#include <cstddef>
+
+#include "se_plugin.h"
+
+class SEModule_base;
+
+namespace se_sdk {
+
+// Finds the member that holds a pin's value inside a module object.
+using FieldOf = void *(*)(SEModule_base *object);
+
+template <auto M> struct field;
+template <class C, class T, T C::*M> struct field<M> {
+    static void *of(SEModule_base *object) { return &(static_cast<C *>(object)->*M); }
+};
+
+struct PinSpec {
+    const char *name;
+    int32_t direction;
+    int32_t datatype;
+    FieldOf variable;          // null: the SDK gives the pin storage of its own
+    const char *default_value; // may be null
+    const char *list_text;     // may be null
+    int32_t flags;
+};
+
+// Fills the host's (cleared) record for declaration `number`; answers false
+// and writes nothing for a number the table does not hold.
+template <size_t N>
+bool describe_pin(const PinSpec (&table)[N], int32_t number, SEModule_base *object,
+                  SEPinProperties *p)
+{
+    if (number < 0 || static_cast<size_t>(number) >= N)
+        return false;
+    const PinSpec &spec = table[number];
+    p->variable_address = spec.variable != nullptr ? spec.variable(object) : nullptr;
+    p->direction = spec.direction;
+    p->datatype = spec.datatype;
+    p->name = spec.name;
+    p->default_value = spec.default_value;
+    p->list_text = spec.list_text;
+    p->flags = spec.flags;
+    return true;
+}
+
+} // namespace se_sdk
+
+#define SE_FIELD(CLASS, MEMBER) (&::se_sdk::field<&CLASS::MEMBER>::of)
+
+#endif
