@@ -1,0 +1,69 @@
+# se_add_plugin(NAME <name> SOURCES <files...> [NO_CHECKS] [DEFINITIONS <defs...>])
+#
+# Builds one plug-in: a loadable module named exactly <name> (no "lib"
+# prefix), <name>.so on Linux and <name>.dll on Windows, collected in
+# ${CMAKE_BINARY_DIR}/plugins. It links the SDK statically (se_sdk2, or
+# se_sdk2_nochecks with NO_CHECKS) and exports exactly the two entry points
+# getModuleProperties and makeModule; everything else stays hidden. On
+# Windows the C and C++ runtimes are linked statically so that the DLL
+# imports nothing but system DLLs.
+#
+# Each plug-in is recorded in the global property SE_PLUGINS and made a
+# dependency of the target se_plugins, so tests can be built after all
+# plug-ins and the export check can visit every one of them.
+
+set(SE_PLUGIN_DIR "${CMAKE_BINARY_DIR}/plugins")
+set(_se_plugin_cmake_dir "${CMAKE_CURRENT_LIST_DIR}")
+
+if(NOT TARGET se_plugins)
+  add_custom_target(se_plugins)
+endif()
+
+function(se_add_plugin)
+  cmake_parse_arguments(PARSE_ARGV 0 ARG "NO_CHECKS" "NAME" "SOURCES;DEFINITIONS")
+  if(NOT ARG_NAME OR NOT ARG_SOURCES)
+    message(FATAL_ERROR "se_add_plugin: NAME and SOURCES are required")
+  endif()
+  if(ARG_UNPARSED_ARGUMENTS)
+    message(FATAL_ERROR "se_add_plugin(${ARG_NAME}): unknown arguments ${ARG_UNPARSED_ARGUMENTS}")
+  endif()
+
+  set(name ${ARG_NAME})
+  add_library(${name} MODULE ${ARG_SOURCES})
+
+  if(ARG_NO_CHECKS)
+    target_link_libraries(${name} PRIVATE se_sdk2_nochecks)
+    target_compile_definitions(${name} PRIVATE SE_NO_CHECKS)
+  else()
+    target_link_libraries(${name} PRIVATE se_sdk2)
+  endif()
+  if(ARG_DEFINITIONS)
+    target_compile_definitions(${name} PRIVATE ${ARG_DEFINITIONS})
+  endif()
+
+  set_target_properties(${name} PROPERTIES
+    PREFIX ""
+    C_VISIBILITY_PRESET hidden
+    CXX_VISIBILITY_PRESET hidden
+    VISIBILITY_INLINES_HIDDEN ON
+    LIBRARY_OUTPUT_DIRECTORY "${SE_PLUGIN_DIR}"
+    RUNTIME_OUTPUT_DIRECTORY "${SE_PLUGIN_DIR}")
+
+  if(WIN32)
+    # The .def file names the two exports without decoration; -static pulls
+    # libgcc, libstdc++ and winpthread into the DLL.
+    target_sources(${name} PRIVATE "${_se_plugin_cmake_dir}/se_plugin_exports.def")
+    target_link_options(${name} PRIVATE -static -static-libgcc -static-libstdc++
+                        -Wl,--exclude-all-symbols)
+  else()
+    # Template instances from the standard library keep default visibility
+    # even with -fvisibility=hidden; the version script hides them too.
+    set(map "${_se_plugin_cmake_dir}/se_plugin_exports.map")
+    target_link_options(${name} PRIVATE "LINKER:--version-script=${map}"
+                        "LINKER:--exclude-libs,ALL")
+    set_property(TARGET ${name} APPEND PROPERTY LINK_DEPENDS "${map}")
+  endif()
+
+  set_property(GLOBAL APPEND PROPERTY SE_PLUGINS ${name})
+  add_dependencies(se_plugins ${name})
+endfunction()
