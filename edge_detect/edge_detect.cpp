@@ -1,0 +1,337 @@
+// edge_detect - zero crossings of an audio signal turned into pulses or
+// square waves of a chosen level.
+//
+// Every test on a sample looks at its bit pattern: positive = sign bit clear
+// and not zero, zero = +0 or -0, negative = sign bit set and not zero.  One
+// process function per detect/pulse mode pair keeps mode tests out of the
+// sample loops; the level is read once per call, at the call's first sample.
+#include <cstring>
+
+#include "SEGUI_base.h"
+#include "SEModule_base.h"
+#include "se_module_exports.h"
+#include "se_pin_table.h"
+
+namespace {
+
+const char *const kAbout =
+    "Wave Edge Detector\n"
+    "Ver:2.90 module pack edition, free to use in any patch\n"
+    "\n"
+    "Detects Zero Crossings in Audio\n"
+    "\n"
+    "Features:\n"
+    "Edge Detect Modes:\n"
+    "    ZeroX: Both -To+ and +To- detected\n"
+    "    LeadX: Leading Edge -To+ only\n"
+    "Pulse Output Modes:\n"
+    "    +Ve:  Pulses are always +ve/High\n"
+    "    +Ve/-Ve:  +ve on -To+ : -ve on +To-\n"
+    "    Sqr:  High if +ve : Low if -ve : Either/Last State if input=0\n"
+    "    Sqr+0:  High if +ve : Low if -ve : 0 if input=0\n"
+    "Variable Pulse Level (*Can be Inverted by setting -ve value)\n"
+    "\n"
+    "Sqr2 (LeadX) divides the input frequency by two.";
+
+const se_sdk::ModuleIdentity kIdentity = {"QZ_Edge_Detect", "Edge_Detect_QZ2003", kAbout, 0,
+                                          2240};
+
+constexpr uint32_t kSignBit = 0x80000000u;
+
+// Detect modes (pin 1) and pulse modes (pin 2) as the lists number them.
+enum : int16_t { kZeroX = 0 };
+enum : int16_t { kPulse = 0, kBipolar = 1, kSquare = 2, kSign = 3, kSquare2 = 4 };
+
+inline uint32_t bits_of(float x)
+{
+    uint32_t b;
+    std::memcpy(&b, &x, sizeof b);
+    return b;
+}
+
+inline float float_of(uint32_t b)
+{
+    float x;
+    std::memcpy(&x, &b, sizeof x);
+    return x;
+}
+
+inline bool is_zero(uint32_t b) { return (b & ~kSignBit) == 0; }
+inline bool is_positive(uint32_t b) { return (b & kSignBit) == 0 && !is_zero(b); }
+
+// -L: the level with its sign bit flipped (not a subtraction: -0 stays
+// distinct from +0 and a NaN level keeps its payload).
+inline float flipped(float level) { return float_of(bits_of(level) ^ kSignBit); }
+
+} // namespace
+
+class Module : public SEModule_base
+{
+public:
+    Module(se_host_callback callback, void *host_data) : SEModule_base(callback, host_data) {}
+
+    bool QueryPinProperties(int32_t number, SEPinProperties *p) override
+    {
+        return se_sdk::describe_pin(kPins, number, this, p);
+    }
+
+    // No process function is installed here: the SDK's empty one stays until
+    // the first status change of a mode pin.
+    void Open() override
+    {
+        SEModule_base::Open();
+        m_sleep_reload = BlockSize() + 1;
+        m_out_pin = PinAt(4);
+        // 2 is neither a sign bit pattern nor a LeadX flag: the first
+        // qualifying sample after open counts as a crossing in every mode.
+        m_edge_state = 2;
+        m_sign = -1.0f;
+    }
+
+    void OnPinStatusChange(SEPin *pin) override
+    {
+        switch (pin->PinIndex()) {
+        case 0:
+            m_in_status = pin->Status();
+            break;
+        case 1:
+        case 2:
+            install_mode_pair();
+            break;
+        default:
+            break;
+        }
+        m_sleep_enabled = m_in_status == STATUS_STREAMING ? 0 : 1;
+        m_out_pin->SendStatus(SampleClock(), STATUS_STREAMING);
+        m_sleep_countdown = m_sleep_reload;
+    }
+
+    // ---- ZeroX: crossings in both directions ---------------------------
+
+    // A one-sample pulse of L at every crossing.  A zero sample never pulses
+    // but leaves its own sign bit as the state: -1, +0, +1 is silent while
+    // -1, -0, +1 pulses at the +1.
+    void process_zerox_pulse(int32_t start, int32_t count)
+    {
+        const float level = m_level_in[start];
+        const float *in = m_in + start;
+        float *out = m_out + start;
+        uint32_t state = m_edge_state;
+        for (int32_t i = 0; i < count; ++i) {
+            const uint32_t x = bits_of(in[i]);
+            const uint32_t s = x & kSignBit;
+            out[i] = (s != state && !is_zero(x)) ? level : 0.0f;
+            state = s;
+        }
+        m_edge_state = state;
+        count_down(count);
+    }
+
+    // As process_zerox_pulse, with +L on a rise and -L on a fall.
+    void process_zerox_bipolar(int32_t start, int32_t count)
+    {
+        const float level = m_level_in[start];
+        const float low = flipped(level);
+        const float *in = m_in + start;
+        float *out = m_out + start;
+        uint32_t state = m_edge_state;
+        for (int32_t i = 0; i < count; ++i) {
+            const uint32_t x = bits_of(in[i]);
+            const uint32_t s = x & kSignBit;
+            if (s != state && !is_zero(x))
+                out[i] = s == 0 ? level : low;
+            else
+                out[i] = 0.0f;
+            state = s;
+        }
+        m_edge_state = state;
+        count_down(count);
+    }
+
+    // L while the input is positive, -L otherwise (zero included).
+    void process_zerox_square(int32_t start, int32_t count)
+    {
+        const float level = m_level_in[start];
+        const float low = flipped(level);
+        const float *in = m_in + start;
+        float *out = m_out + start;
+        for (int32_t i = 0; i < count; ++i)
+            out[i] = is_positive(bits_of(in[i])) ? level : low;
+        count_down(count);
+    }
+
+    // L, 0 or -L by the input's sign.
+    void process_zerox_sign(int32_t start, int32_t count)
+    {
+        const float level = m_level_in[start];
+        const float low = flipped(level);
+        const float *in = m_in + start;
+        float *out = m_out + start;
+        for (int32_t i = 0; i < count; ++i) {
+            const uint32_t x = bits_of(in[i]);
+            out[i] = is_zero(x) ? 0.0f : ((x & kSignBit) == 0 ? level : low);
+        }
+        count_down(count);
+    }
+
+    // ---- LeadX: rises from zero-or-below to positive only ---------------
+    // The state is a flag: 1 after a sample that was not positive.
+
+    // A one-sample pulse of L at every rise.
+    void process_leadx_pulse(int32_t start, int32_t count)
+    {
+        const float level = m_level_in[start];
+        const float *in = m_in + start;
+        float *out = m_out + start;
+        uint32_t state = m_edge_state;
+        for (int32_t i = 0; i < count; ++i) {
+            const uint32_t z = is_positive(bits_of(in[i])) ? 0u : 1u;
+            out[i] = (z == 0 && state != 0) ? level : 0.0f;
+            state = z;
+        }
+        m_edge_state = state;
+        count_down(count);
+    }
+
+    // Rises give pulses of alternating polarity, +L first after open.
+    void process_leadx_alternate(int32_t start, int32_t count)
+    {
+        const float level = m_level_in[start];
+        const float *in = m_in + start;
+        float *out = m_out + start;
+        uint32_t state = m_edge_state;
+        float sign = m_sign;
+        for (int32_t i = 0; i < count; ++i) {
+            if (!is_positive(bits_of(in[i]))) {
+                out[i] = 0.0f;
+                state = 1;
+            } else if (state != 0) {
+                sign = -sign;
+                out[i] = sign * level;
+                state = 0;
+            } else {
+                out[i] = 0.0f;
+            }
+        }
+        m_edge_state = state;
+        m_sign = sign;
+        count_down(count);
+    }
+
+    // L while the input is positive, else 0 (Sqr and Sqr+0 coincide here,
+    // since the low level of LeadX is 0).
+    void process_leadx_square(int32_t start, int32_t count)
+    {
+        const float level = m_level_in[start];
+        const float *in = m_in + start;
+        float *out = m_out + start;
+        for (int32_t i = 0; i < count; ++i)
+            out[i] = is_positive(bits_of(in[i])) ? level : 0.0f;
+        count_down(count);
+    }
+
+    // A square wave of +-L that flips at each rise: the input frequency
+    // divided by two.  -L before the first rise after open.
+    void process_leadx_toggle(int32_t start, int32_t count)
+    {
+        const float level = m_level_in[start];
+        const float *in = m_in + start;
+        float *out = m_out + start;
+        uint32_t state = m_edge_state;
+        float sign = m_sign;
+        float g = sign * level;
+        for (int32_t i = 0; i < count; ++i) {
+            if (!is_positive(bits_of(in[i]))) {
+                state = 1;
+            } else if (state != 0) {
+                sign = -sign;
+                g = sign * level;
+                state = 0;
+            }
+            out[i] = g;
+        }
+        m_edge_state = state;
+        m_sign = sign;
+        count_down(count);
+    }
+
+private:
+    // Makes the function of the current (detect, pulse) pair current; a
+    // pulse mode outside the list keeps the function in place, a detect mode
+    // other than ZeroX counts as LeadX.
+    void install_mode_pair()
+    {
+        const bool zerox = m_detect_mode == kZeroX;
+        switch (m_pulse_mode) {
+        case kPulse:
+            zerox ? InstallProcess<&Module::process_zerox_pulse>()
+                  : InstallProcess<&Module::process_leadx_pulse>();
+            break;
+        case kBipolar:
+            zerox ? InstallProcess<&Module::process_zerox_bipolar>()
+                  : InstallProcess<&Module::process_leadx_alternate>();
+            break;
+        case kSquare:
+            zerox ? InstallProcess<&Module::process_zerox_square>()
+                  : InstallProcess<&Module::process_leadx_square>();
+            break;
+        case kSign:
+            zerox ? InstallProcess<&Module::process_zerox_sign>()
+                  : InstallProcess<&Module::process_leadx_square>();
+            break;
+        case kSquare2:
+            zerox ? InstallProcess<&Module::process_zerox_square>()
+                  : InstallProcess<&Module::process_leadx_toggle>();
+            break;
+        default:
+            break;
+        }
+    }
+
+    // Block size + 1 samples after the last pin-status change (unless the
+    // input streams) ask to sleep: the output changes once more at the clock
+    // just after this call and then holds still.
+    void count_down(int32_t count)
+    {
+        if (m_sleep_enabled == 0)
+            return;
+        m_sleep_countdown -= count;
+        if (m_sleep_countdown <= 0) {
+            CallHost(HOST_SLEEP);
+            m_out_pin->SendStatus(SampleClock() + static_cast<uint32_t>(count), STATUS_CHANGED);
+        }
+    }
+
+    static const se_sdk::PinSpec kPins[5];
+
+    float *m_in = nullptr;
+    float *m_out = nullptr;
+    float *m_level_in = nullptr;
+    float m_sign = -1.0f;
+    SEPin *m_out_pin = nullptr;
+    int32_t m_sleep_reload = 0;
+    int32_t m_sleep_countdown = 0;
+    int32_t m_sleep_enabled = 0;
+    uint32_t m_edge_state = 2;
+    int32_t m_in_status = STATUS_STILL;
+    int16_t m_detect_mode = 0;
+    int16_t m_pulse_mode = 0;
+};
+
+const se_sdk::PinSpec Module::kPins[5] = {
+    {"Audio In", DR_IN, DT_FSAMPLE, SE_FIELD(Module, m_in), nullptr, nullptr, 0},
+    {"Detect Mode", DR_IN, DT_CHOICE, SE_FIELD(Module, m_detect_mode), "0", "ZeroX,LeadX", 0},
+    {"Pulse Mode", DR_IN, DT_CHOICE, SE_FIELD(Module, m_pulse_mode), "0",
+     "+Ve,+Ve/-Ve,Sqr,Sqr+0,Sqr2", 0},
+    {"Pulse Level", DR_IN, DT_FSAMPLE, SE_FIELD(Module, m_level_in), "10.0", "20,0,20,0", 0},
+    {"Pulse Out", DR_OUT, DT_FSAMPLE, SE_FIELD(Module, m_out), nullptr, nullptr, 0},
+};
+
+// The GUI side adds nothing to the base.
+class GuiModule : public SEGUI_base
+{
+public:
+    using SEGUI_base::SEGUI_base;
+};
+
+SE_MODULE_EXPORTS(kIdentity, Module, GuiModule)
