@@ -1,0 +1,264 @@
+// cv_to_rpn - MIDI RPN/NRPN messages from a gate and control voltages.
+//
+// A rising gate sends one complete parameter message (parameter number MSB
+// and LSB, data entry MSB and LSB) for the current channel, parameter number
+// and value.  While the gate stays positive, a change of channel, parameter
+// number or RPN/NRPN selection, or the start of a Value CV movement, sends a
+// complete message again; other value changes send only the data entry bytes
+// that changed.  Everything happens sample by sample in the process function.
+//
+// DSP side only: there is no GUI object.
+#include <cmath>
+
+#include "SEModule_base.h"
+#include "se_module_exports.h"
+#include "se_pin_table.h"
+
+namespace {
+
+const char *const kAbout =
+    "XT_CVto(N)RPN V1.1.2\n"
+    "Module pack edition, free to use in any patch.\n"
+    "Feedback and bug reports are welcome.\n"
+    "\n"
+    "Summary: Sends MIDI RPN or NRPN messages in response to control voltage inputs.\n"
+    "\n"
+    "Inputs:\n"
+    "\tGate: a change from 0 to positive sends one message with the current\n"
+    "\tChannel, Parameter# and Value. While the gate is kept positive a message\n"
+    "\tgoes out for every change of Channel, Parameter# or Value.\n"
+    "\n"
+    "\tParameter# CV: the parameter number in CV mode; 0 volts gives 0,\n"
+    "\t10 volts gives 16383.\n"
+    "\n"
+    "\tParameter#: the parameter number in List mode, 0 to 16383.\n"
+    "\n"
+    "\tValue CV: the value to send; 0 volts gives 0, 10 volts gives 16383.\n"
+    "\n"
+    "\tChannel: the MIDI channel, 1 to 16.\n"
+    "\n"
+    "\tRPN/NRPN: send Registered (RPN) or Non-Registered (NRPN) parameter numbers.\n"
+    "\n"
+    "Output:\n"
+    "\tMIDI Out: the parameter and data entry control changes.\n"
+    "\n"
+    "Parameters\n"
+    "\tParameter# Select Mode: take the parameter number from the list entry\n"
+    "\t(List) or from the Parameter# CV input (CV).\n"
+    "\n"
+    "\tBit Depth: the resolution of the value, 7 to 14 bits. Use the lowest\n"
+    "\tdepth that gives smooth operation: full resolution can flood the host\n"
+    "\twith MIDI messages.\n"
+    "\n";
+
+const se_sdk::ModuleIdentity kIdentity = {"XT_CVto(N)RPN", "tavenor CVto(N)RPN", kAbout, 0, 2230,
+                                          /*revision_for_every_index=*/true};
+
+const char *const kChannelList = "1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16";
+
+constexpr int32_t kMaxValue = 16383; // 14 bits: 0 V gives 0, 10 V gives 16383
+constexpr int32_t kMaxChannel = 15;
+
+// Top n bits of a 14-bit number for a depth of n = 7..14 bits.
+const int16_t bit_depth_masks[8] = {0x3F80, 0x3FC0, 0x3FE0, 0x3FF0,
+                                    0x3FF8, 0x3FFC, 0x3FFE, 0x3FFF};
+
+// Control change numbers.
+constexpr int32_t kRpnMsb = 101, kRpnLsb = 100;
+constexpr int32_t kNrpnMsb = 99, kNrpnLsb = 98;
+constexpr int32_t kDataEntryMsb = 6, kDataEntryLsb = 38;
+
+// The product rounded toward zero to single precision.  The double product
+// of a float and 16383 is exact (24 + 14 bits), so rounding it once to the
+// nearest float (through memory, so that an x87 register cannot keep excess
+// precision) and stepping back towards zero when that went outwards gives
+// the same bits on every processor.
+float product_toward_zero(float x)
+{
+    const double product = static_cast<double>(x) * kMaxValue;
+    volatile float nearest = static_cast<float>(product);
+    float result = nearest;
+    if (std::fabs(static_cast<double>(result)) > std::fabs(product))
+        result = std::nextafter(result, 0.0f);
+    return result;
+}
+
+// A control voltage sample (1.0 = 10 V) as a 14-bit number: the product with
+// 16383 rounded toward zero to a float, plus 0.5, truncated.  Samples at or
+// below 0 V (and not-a-number) give 0, samples at or above 10 V give 16383,
+// so no float outside the integer range is ever converted.
+int32_t scale(float x)
+{
+    if (!(x > 0.0f))
+        return 0;
+    if (x >= 1.0f)
+        return kMaxValue;
+    return static_cast<int32_t>(static_cast<double>(product_toward_zero(x)) + 0.5);
+}
+
+template <class T> T clamp_to(T value, T low, T high)
+{
+    return value < low ? low : (value > high ? high : value);
+}
+
+// Packed MIDI message: status in bits 0-7, data bytes in bits 8-15 and 16-23.
+int32_t control_change(int32_t channel, int32_t controller, int32_t data)
+{
+    return (0xB0 + channel) | (controller << 8) | (data << 16);
+}
+
+} // namespace
+
+class Module : public SEModule_base
+{
+public:
+    Module(se_host_callback callback, void *host_data) : SEModule_base(callback, host_data) {}
+
+    bool QueryPinProperties(int32_t number, SEPinProperties *p) override
+    {
+        return se_sdk::describe_pin(kPins, number, this, p);
+    }
+
+    void Open() override
+    {
+        SEModule_base::Open();
+        InstallProcess<&Module::process_block>();
+        m_hold = 10;
+    }
+
+    void process_block(int32_t start, int32_t count)
+    {
+        // The stretch at clock 0 is left alone (and so is everything when
+        // there is no host to ask for the clock).
+        if (SampleClock() == 0)
+            return;
+        if (m_select_mode == 0)
+            process_list_mode(start, count);
+        else if (m_select_mode == 1)
+            process_cv_mode(start, count);
+        else
+            return; // unknown mode: nothing sent, no sleep
+        if (m_moving == 0)
+            CallHost(HOST_SLEEP);
+    }
+
+    void process_list_mode(int32_t start, int32_t count)
+    {
+        const uint32_t t0 = SampleClock();
+        for (int32_t i = 0; i < count; ++i) {
+            // Wired from another module, the list value may leave 0..16383.
+            process_sample(t0 + static_cast<uint32_t>(i), m_value_cv_in[start + i],
+                           m_gate_in[start + i], clamp_to<int32_t>(m_parameter, 0, kMaxValue));
+        }
+    }
+
+    void process_cv_mode(int32_t start, int32_t count)
+    {
+        const uint32_t t0 = SampleClock();
+        for (int32_t i = 0; i < count; ++i) {
+            process_sample(t0 + static_cast<uint32_t>(i), m_value_cv_in[start + i],
+                           m_gate_in[start + i], scale(m_parameter_cv_in[start + i]));
+        }
+    }
+
+private:
+    // One sample at clock `time`: Value CV v, gate g, parameter number P.
+    void process_sample(uint32_t time, float v, float g, int32_t parameter)
+    {
+        // Activity of the raw Value CV: moving from a change until it has
+        // held still for m_hold further samples.
+        if (v == m_last_value_sample) {
+            if (m_hold_countdown > 0) {
+                --m_hold_countdown;
+                m_moving = 1;
+            } else {
+                m_moving = 0;
+            }
+        } else {
+            m_hold_countdown = m_hold;
+            m_moving = 1;
+            m_last_value_sample = v;
+        }
+
+        // Settings wired from other modules may leave their lists: keep them
+        // inside the mask table and the channel nibble.
+        const int32_t depth = clamp_to<int32_t>(m_bit_depth, 0, 7);
+        const int32_t channel = clamp_to<int32_t>(m_channel, 0, kMaxChannel);
+        const int32_t value = scale(v) & bit_depth_masks[depth];
+
+        if (g > 0.0f) {
+            // A previous not-a-number gate is neither positive nor a rise.
+            const bool complete = m_last_gate <= 0.0f || (m_moving == 1 && m_was_moving == 0) ||
+                                  parameter != m_last_parameter || channel != m_last_channel ||
+                                  m_rpn_mode != m_last_rpn_mode;
+            if (complete) {
+                m_last_value_msb = -1;
+                m_last_channel = static_cast<int16_t>(channel);
+                m_last_rpn_mode = m_rpn_mode;
+                m_last_parameter = parameter;
+                send_complete(time, channel, parameter, value);
+            } else if (value != m_last_value) {
+                if ((value >> 7) != m_last_value_msb) {
+                    send(time, control_change(channel, kDataEntryMsb, value >> 7));
+                    m_last_value_msb = static_cast<int16_t>(value >> 7);
+                }
+                send(time, control_change(channel, kDataEntryLsb, value & 0x7F));
+            }
+        }
+
+        m_last_gate = g;
+        m_last_value = value;
+        m_was_moving = m_moving;
+    }
+
+    void send_complete(uint32_t time, int32_t channel, int32_t parameter, int32_t value)
+    {
+        const bool rpn = m_rpn_mode == 0;
+        send(time, control_change(channel, rpn ? kRpnMsb : kNrpnMsb, parameter >> 7));
+        send(time, control_change(channel, rpn ? kRpnLsb : kNrpnLsb, parameter & 0x7F));
+        send(time, control_change(channel, kDataEntryMsb, value >> 7));
+        send(time, control_change(channel, kDataEntryLsb, value & 0x7F));
+    }
+
+    void send(uint32_t time, int32_t message) { PinAt(kMidiOut)->SendMidi(time, message); }
+
+    static constexpr int32_t kMidiOut = 6;
+    static const se_sdk::PinSpec kPins[9];
+
+    float *m_gate_in = nullptr;
+    float m_last_gate = 0.0f;
+    float *m_parameter_cv_in = nullptr;
+    float *m_value_cv_in = nullptr;
+    int16_t m_parameter = 1;
+    int16_t m_channel = 0;
+    int16_t m_last_channel = -1;
+    int16_t m_last_value_msb = -1;
+    int16_t m_rpn_mode = 0;
+    int16_t m_select_mode = 0;
+    int16_t m_bit_depth = 3;
+    int32_t m_last_value = -1;
+    int32_t m_last_parameter = -1;
+    int32_t m_last_rpn_mode = -1;
+    float m_last_value_sample = 0.0f;
+    int32_t m_moving = 0;
+    int32_t m_was_moving = 0;
+    int32_t m_hold = 0; // samples of activity hold; set by Open
+    int32_t m_hold_countdown = 0;
+};
+
+// Audio-rate inputs carry flag 0x200, which the host reads.
+const se_sdk::PinSpec Module::kPins[9] = {
+    {"Gate", DR_IN, DT_FSAMPLE, SE_FIELD(Module, m_gate_in), "0", nullptr, 0x200},
+    {"Parameter# CV", DR_IN, DT_FSAMPLE, SE_FIELD(Module, m_parameter_cv_in), "0", nullptr, 0x200},
+    {"Parameter#", DR_IN, DT_CHOICE, SE_FIELD(Module, m_parameter), "1", "range:0,16383", 0},
+    {"Value CV", DR_IN, DT_FSAMPLE, SE_FIELD(Module, m_value_cv_in), "0", nullptr, 0x200},
+    {"Channel", DR_IN, DT_CHOICE, SE_FIELD(Module, m_channel), "0", kChannelList, 0},
+    {"RPN/NRPN", DR_IN, DT_CHOICE, SE_FIELD(Module, m_rpn_mode), "0", "RPN,NRPN", 0},
+    {"MIDI Out", DR_OUT, DT_MIDI, nullptr, nullptr, nullptr, 0},
+    {"Parameter# Select Mode", DR_SETTING, DT_CHOICE, SE_FIELD(Module, m_select_mode), "0",
+     "List,CV", 0},
+    {"Bit Depth", DR_SETTING, DT_CHOICE, SE_FIELD(Module, m_bit_depth), "3",
+     "7,8,9,10,11,12,13,14", 0},
+};
+
+SE_MODULE_EXPORTS(kIdentity, Module, void)
