@@ -98,6 +98,21 @@ TEST(ProbePlugin, LoadsByPathAndResolvesBothExports)
     EXPECT_EQ(make_module(0, 3, quiet_host, nullptr), nullptr);
 }
 
+// A failed SDK check inside a loaded plug-in stops the process with its text
+// on standard error: the child-process mechanism the SDK tests rely on.
+TEST(ProbePluginDeathTest, FailedCheckStopsTheProcessWithItsText)
+{
+    Library library(se_test::plugin_path("sdk_probe"));
+    ASSERT_TRUE(library.loaded());
+    auto make_module = reinterpret_cast<se_make_module_fn>(library.symbol(SE_EXPORT_MAKE_MODULE));
+    ASSERT_NE(make_module, nullptr);
+    auto *plug = static_cast<PlugRecord *>(make_module(0, SE_MAKE_DSP, quiet_host, nullptr));
+    ASSERT_NE(plug, nullptr);
+    EXPECT_DEATH(plug->dispatch(plug, MOD_REFUSED_7, 0, 0, nullptr, 0.0f),
+                 "SEModule_base.*check failed: false");
+    EXPECT_EQ(plug->dispatch(plug, MOD_CLOSE, 0, 0, nullptr, 0.0f), 1);
+}
+
 TEST(ProbePlugin, PathNamesTheBuildsPluginFolder)
 {
     const std::string path = se_test::plugin_path("sdk_probe");
