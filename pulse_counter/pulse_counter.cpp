@@ -1,0 +1,495 @@
+// pulse_counter - counts cycles of an audio input and sends a 0-based index.
+//
+// Every rise of the input from zero-or-below to above zero is one cycle.  For
+// each cycle the module sends its current index on "Index:Count" (a choice
+// output that drives a switch or choice module directly) and then moves the
+// index by the rule of the counting mode.  Sends are time-stamped with a
+// random "humanise" delay plus a fixed delay, both in milliseconds.
+//
+// Positions are 16-bit signed and 0-based: Start 1 is index 0.  The two
+// pseudo-random generators are 32-bit xor/add pairs that wrap modulo 2^32.
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+
+#include "SEGUI_base.h"
+#include "SEModule_base.h"
+#include "se_module_exports.h"
+#include "se_pin_table.h"
+
+namespace {
+
+const char *const kAbout =
+    "Pulse/Osc Counter with Indexing Output\n"
+    "Ver:2.90 module pack edition, free to use in any patch\n"
+    "\n"
+    "Counts Pulses/Osc Cycles, Output directly controls Switch/Choice modules\n"
+    "\n"
+    "Features:\n"
+    "Start and End counter range\n"
+    "\n"
+    "Seven counting modes, a reset position and a seeded random mode.\n"
+    "Humanise and Shift/Delay move every send later by milliseconds.";
+
+const se_sdk::ModuleIdentity kIdentity = {"QZ_Counter_IndexingV2", "Pulse_Count_IDX_V2_QZ2008",
+                                          kAbout, 0, 2240};
+
+// Choice lists: each entry shows its own number.
+#define PC_LIST_1_TO_31                                                                           \
+    "1=1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16,17,18,19,20,21,22,23,24,25,26,27,28,29,30,31"
+#define PC_LIST_1_TO_64                                                                           \
+    PC_LIST_1_TO_31 ",32,33,34,35,36,37,38,39,40,41,42,43,44,45,46,47,48,49,50,51,52,53,54,55,"  \
+                    "56,57,58,59,60,61,62,63,64"
+const char *const kPositionList = PC_LIST_1_TO_64;      // Start, End: 1..64
+const char *const kStepList = PC_LIST_1_TO_31;          // Step: 1..31
+const char *const kResetList = "Off," PC_LIST_1_TO_64;  // Reset (to): Off = 0, 1..64
+const char *const kModeList = "Forward,Back,Fwd+Back,Back+Fwd,Random,Fwd+Back2,Back+Fwd2";
+const char *const kActiveList = "OFF,ON";
+#undef PC_LIST_1_TO_64
+#undef PC_LIST_1_TO_31
+
+// The ranges of those lists.  A wired input can carry any 16-bit value; it is
+// clamped into its list range where it is read.
+const int16_t kPositionMax = 64;
+const int16_t kStepMax = 31;
+
+enum Mode : int16_t {
+    kForward = 0,
+    kBack = 1,
+    kFwdBack = 2,
+    kBackFwd = 3,
+    kRandom = 4,
+    kFwdBack2 = 5,
+    kBackFwd2 = 6,
+};
+
+// Generator words as open sets them.
+const uint32_t kRandomX0 = 0xEFCDAB89u;
+const uint32_t kRandomY0 = 0x67453201u;
+const uint32_t kTimingX0 = 0x89CDABEFu;
+const uint32_t kTimingY0 = 0x45320167u;
+
+// Reseed multipliers: two exact integers and two 32-bit floats (0x89CDAC00
+// and 0x45320180, the floats nearest to the timing words above).
+const uint32_t kRandomXSeed = 4023233417u;
+const uint32_t kRandomYSeed = 1164378418u;
+const uint32_t kTimingXSeed = 2311957504u;
+const uint32_t kTimingYSeed = 1160905088u;
+
+// Longest delay in samples: stamps stay less than half the clock range ahead.
+const double kMaxDelay = 2147483647.0;
+
+int16_t clamp16(int16_t v, int16_t lo, int16_t hi)
+{
+    return v < lo ? lo : (v > hi ? hi : v);
+}
+
+uint32_t bits_of(float f)
+{
+    uint32_t b;
+    std::memcpy(&b, &f, sizeof b);
+    return b;
+}
+
+// Above zero: sign bit clear and not +0.  -0 and every pattern with the sign
+// bit set count as not positive.
+bool positive(uint32_t bits)
+{
+    return (bits & 0x80000000u) == 0 && bits != 0;
+}
+
+// Round to the nearest integer, ties to the even neighbour, whatever the
+// floating-point environment says.
+double round_even(double v)
+{
+    double r = std::floor(v);
+    const double f = v - r;
+    if (f > 0.5 || (f == 0.5 && std::fmod(r, 2.0) != 0.0))
+        r += 1.0;
+    return r;
+}
+
+// One step of a generator pair: y ^= x; x += y (mod 2^32).  The draw reads
+// the new x as a signed 32-bit number: X * 2^-32 + 0.5, in [0, 1).
+double step_and_draw(uint32_t &x, uint32_t &y)
+{
+    y ^= x;
+    x += y;
+    const int64_t signed_x = x >= 0x80000000u ? int64_t(x) - 0x100000000LL : int64_t(x);
+    return double(signed_x) * (1.0 / 4294967296.0) + 0.5;
+}
+
+// Low 32 bits of trunc(k * x) taken as a 64-bit signed integer, computed
+// exactly from the float's mantissa and exponent: a double product keeps
+// only 53 of the up to 56 significant bits.  Not-a-number counts as 0; a
+// product outside the 64-bit range saturates to its limit.
+uint32_t seed_word(uint32_t k, float x)
+{
+    const uint32_t b = bits_of(x);
+    const bool negative = (b & 0x80000000u) != 0;
+    const uint32_t exponent = (b >> 23) & 0xFFu;
+    const uint32_t fraction = b & 0x7FFFFFu;
+    const uint64_t saturated = negative ? 0x8000000000000000ull : 0x7FFFFFFFFFFFFFFFull;
+    if (exponent == 0xFF)
+        return fraction != 0 ? 0u : uint32_t(saturated);
+
+    // x = m * 2^e exactly.
+    const uint64_t m = exponent != 0 ? (fraction | 0x800000u) : fraction;
+    const int32_t e = exponent != 0 ? int32_t(exponent) - 150 : -149;
+    const uint64_t product = uint64_t(k) * m; // below 2^56
+
+    uint64_t magnitude;
+    if (e >= 0) {
+        if (e >= 63 || product > (0x7FFFFFFFFFFFFFFFull >> e))
+            return uint32_t(saturated); // product is not 0 here: m >= 2^23
+        magnitude = product << e;
+    } else {
+        magnitude = e <= -64 ? 0 : product >> -e; // truncation toward zero
+    }
+    const uint64_t value = negative ? 0 - magnitude : magnitude;
+    return uint32_t(value);
+}
+
+// A timing sample as a number of 10 ms units: not-a-number counts as 0.
+double timing_value(float sample)
+{
+    return std::isnan(sample) ? 0.0 : double(sample);
+}
+
+} // namespace
+
+class Module : public SEModule_base
+{
+public:
+    Module(se_host_callback callback, void *host_data) : SEModule_base(callback, host_data) {}
+
+    bool QueryPinProperties(int32_t number, SEPinProperties *p) override
+    {
+        return se_sdk::describe_pin(kPins, number, this, p);
+    }
+
+    void Open() override
+    {
+        SEModule_base::Open();
+        m_sleep_reload = BlockSize() + 1;
+        m_time_scale = static_cast<float>(SampleRate() * 0.01); // samples per 10 ms
+        InstallProcess<&Module::process_forward>();
+        m_out_pin = PinAt(6);
+
+        m_random_x = kRandomX0;
+        m_random_y = kRandomY0;
+        m_timing_x = kTimingX0;
+        m_timing_y = kTimingY0;
+        m_prev_sample = 0xFFFFFFFFu; // negative: a first positive sample is a cycle
+        m_index = -1;
+        m_phase = -1;
+        m_start = -1; // placeholders until the host delivers the pin values
+        m_end = 1;
+        m_mirror = 1;
+    }
+
+    void OnPinStatusChange(SEPin *pin) override
+    {
+        switch (pin->PinIndex()) {
+        case 0:
+            m_in_status = pin->Status();
+            break;
+        case 1:
+        case 2:
+            setup_range();
+            setup_step();
+            break;
+        case 3:
+            setup_step();
+            break;
+        case 4:
+            setup_mode();
+            break;
+        case 5:
+            apply_reset();
+            break;
+        case 7:
+            if (m_active != 0)
+                setup_mode();
+            else
+                m_prev_sample = 1; // positive: the input must fall before a cycle counts
+            break;
+        case 8:
+            reseed();
+            break;
+        default: // the output and the two timing pins
+            break;
+        }
+        m_sleep_enabled = (m_in_status == STATUS_STREAMING && m_active != 0) ? 0 : 1;
+        m_sleep_countdown = m_sleep_reload;
+    }
+
+    // ---- process functions, one per counting rule --------------------------
+    void process_forward(int32_t start, int32_t count) { run<&Module::count_forward>(start, count); }
+    void process_back(int32_t start, int32_t count) { run<&Module::count_back>(start, count); }
+    void process_bounce(int32_t start, int32_t count) { run<&Module::count_bounce>(start, count); }
+    void process_random(int32_t start, int32_t count) { run<&Module::count_random>(start, count); }
+    void process_mirror(int32_t start, int32_t count) { run<&Module::count_mirror>(start, count); }
+
+private:
+    // ---- set-up on pin changes ----------------------------------------------
+    void setup_range()
+    {
+        const int16_t start = clamp16(m_start, 1, kPositionMax);
+        const int16_t end = clamp16(m_end, 1, kPositionMax);
+        // Start above End describes the same range as End above Start.
+        m_low = static_cast<int16_t>((end < start ? end : start) - 1);
+        m_high = static_cast<int16_t>((end < start ? start : end) - 1);
+        m_span = static_cast<float>(m_high - m_low);
+        m_wrap = static_cast<int16_t>(2 * m_high - m_low + 1);
+        m_mirror = static_cast<int16_t>(2 * m_high + 1);
+    }
+
+    void setup_step()
+    {
+        const int16_t step = clamp16(m_step, 1, kStepMax);
+        // A step wider than the range freezes the counter.
+        m_stride = (m_high - m_low >= step) ? step : int16_t(0);
+        // A bouncing counter keeps its direction; 0 becomes downward.
+        m_direction = m_direction > 0 ? m_stride : static_cast<int16_t>(-m_stride);
+    }
+
+    void setup_mode()
+    {
+        switch (m_mode) {
+        case kForward:
+            start_at(m_low, m_stride);
+            InstallProcess<&Module::process_forward>();
+            break;
+        case kBack:
+            start_at(m_high, static_cast<int16_t>(-m_stride));
+            InstallProcess<&Module::process_back>();
+            break;
+        case kFwdBack:
+            start_at(m_low, m_stride);
+            InstallProcess<&Module::process_bounce>();
+            break;
+        case kBackFwd:
+            start_at(m_high, static_cast<int16_t>(-m_stride));
+            InstallProcess<&Module::process_bounce>();
+            break;
+        case kRandom:
+            InstallProcess<&Module::process_random>();
+            break;
+        case kFwdBack2:
+            start_at(m_low, m_stride);
+            m_phase = m_low;
+            InstallProcess<&Module::process_mirror>();
+            break;
+        case kBackFwd2:
+            start_at(m_high, static_cast<int16_t>(-m_stride));
+            m_phase = static_cast<int16_t>(m_high + 1); // first position of the upper half
+            InstallProcess<&Module::process_mirror>();
+            break;
+        default: // unknown mode: keep the installed function
+            break;
+        }
+        // At the very start of processing a set Reset (to) takes precedence
+        // over the mode's start position.
+        const int16_t reset = clamp16(m_reset_to, 0, kPositionMax);
+        if (SampleClock() == 0 && reset > 0)
+            m_index = m_phase = static_cast<int16_t>(reset - 1);
+    }
+
+    void start_at(int16_t index, int16_t direction)
+    {
+        m_index = index;
+        m_direction = direction;
+    }
+
+    void apply_reset()
+    {
+        if (m_reset_to <= 0)
+            return; // Off
+        // Clamped into the range; the pin variable keeps the clamped value.
+        if (m_reset_to - 1 < m_low)
+            m_reset_to = static_cast<int16_t>(m_low + 1);
+        else if (m_reset_to - 1 > m_high)
+            m_reset_to = static_cast<int16_t>(m_high + 1);
+        m_index = m_phase = static_cast<int16_t>(m_reset_to - 1);
+    }
+
+    void reseed()
+    {
+        const float x = PinAt(8)->CurrentSample();
+        m_random_x = seed_word(kRandomXSeed, x);
+        m_random_y = seed_word(kRandomYSeed, x);
+        m_timing_x = seed_word(kTimingXSeed, x);
+        m_timing_y = seed_word(kTimingYSeed, x);
+    }
+
+    // ---- the per-sample engine ----------------------------------------------
+    template <void (Module::*Count)(uint32_t)> void run(int32_t start, int32_t count)
+    {
+        if (m_active == 0) {
+            CallHost(HOST_SLEEP);
+            return;
+        }
+        const uint32_t t0 = SampleClock();
+        const uint32_t delay = draw_delay(t0, start, count);
+        const uint32_t stamp = t0 + delay;
+
+        const float *in = m_in + start;
+        uint32_t prev = m_prev_sample;
+        for (int32_t i = 0; i < count; ++i) {
+            const uint32_t current = bits_of(in[i]);
+            if (!positive(prev) && positive(current))
+                (this->*Count)(stamp + static_cast<uint32_t>(i));
+            prev = current;
+        }
+        m_prev_sample = prev;
+
+        if (m_sleep_enabled != 0) {
+            m_sleep_countdown -= count;
+            if (m_sleep_countdown <= 0)
+                CallHost(HOST_SLEEP);
+        }
+    }
+
+    // D = |u * h + s| * (samples per 10 ms), rounded to nearest, ties to even;
+    // h and s are the first humanise and shift samples of the call (1.0 =
+    // 10 ms).  The delay is bounded so that no stamp of this call wraps
+    // around the 32-bit clock.
+    uint32_t draw_delay(uint32_t t0, int32_t start, int32_t count)
+    {
+        const double u = step_and_draw(m_timing_x, m_timing_y);
+        const double h = timing_value(m_humanise_in[start]);
+        const double s = timing_value(m_shift_in[start]);
+        double d = std::fabs(u * h + s) * double(m_time_scale);
+        if (std::isnan(d)) // infinities of opposite sign
+            d = 0.0;
+        const double headroom = 4294967295.0 - (double(t0) + double(count - 1));
+        double limit = headroom < kMaxDelay ? headroom : kMaxDelay;
+        if (limit < 0.0)
+            limit = 0.0;
+        if (!(d < limit))
+            return static_cast<uint32_t>(limit);
+        return static_cast<uint32_t>(round_even(d));
+    }
+
+    void send(uint32_t stamp) { m_out_pin->SendStatus(stamp, STATUS_CHANGED); }
+
+    int16_t range_width() const { return static_cast<int16_t>(m_high - m_low + 1); }
+
+    // Counting rules, one per completed cycle: send, then step.  A position
+    // left outside the range by a change of Start or End is first clamped
+    // into it (a no-op for every position inside the range).
+    void count_forward(uint32_t stamp)
+    {
+        send(stamp);
+        int16_t next = static_cast<int16_t>(clamp16(m_index, m_low, m_high) + m_stride);
+        if (next > m_high)
+            next = static_cast<int16_t>(next - range_width());
+        m_index = next;
+    }
+
+    void count_back(uint32_t stamp)
+    {
+        send(stamp);
+        int16_t next = static_cast<int16_t>(clamp16(m_index, m_low, m_high) - m_stride);
+        if (next < m_low)
+            next = static_cast<int16_t>(next + range_width());
+        m_index = next;
+    }
+
+    // Reflects at the ends: a step landing on an end turns there, a step past
+    // an end bounces back from it.
+    void count_bounce(uint32_t stamp)
+    {
+        send(stamp);
+        int16_t next = static_cast<int16_t>(clamp16(m_index, m_low, m_high) + m_direction);
+        if (m_direction >= 0) {
+            if (next >= m_high) {
+                next = static_cast<int16_t>(2 * m_high - next);
+                m_direction = static_cast<int16_t>(-m_direction);
+            }
+        } else if (next <= m_low) {
+            next = static_cast<int16_t>(2 * m_low - next);
+            m_direction = static_cast<int16_t>(-m_direction);
+        }
+        m_index = next;
+    }
+
+    // The phase runs over twice the range, m_low .. m_wrap; its upper half
+    // maps back down the range, so each end is sent twice in a row.
+    void count_mirror(uint32_t stamp)
+    {
+        send(stamp);
+        int16_t phase = static_cast<int16_t>(clamp16(m_phase, m_low, m_wrap) + m_stride);
+        if (phase > m_wrap)
+            phase = static_cast<int16_t>(phase - (m_wrap - m_low + 1));
+        m_phase = phase;
+        m_index = phase <= m_high ? phase : static_cast<int16_t>(m_mirror - phase);
+    }
+
+    // A fresh index every cycle: v * span + low, rounded ties to even, so
+    // the two ends come up half as often as each inner index.
+    void count_random(uint32_t stamp)
+    {
+        const double v = step_and_draw(m_random_x, m_random_y);
+        m_index = static_cast<int16_t>(round_even(v * double(m_span) + double(m_low)));
+        send(stamp);
+    }
+
+    static const se_sdk::PinSpec kPins[11];
+
+    float *m_in = nullptr;
+    float *m_seed_in = nullptr;
+    float *m_humanise_in = nullptr;
+    float *m_shift_in = nullptr;
+    uint32_t m_timing_x = 0;
+    uint32_t m_timing_y = 0;
+    SEPin *m_out_pin = nullptr;
+    int32_t m_sleep_reload = 0;
+    int32_t m_sleep_countdown = 0;
+    int32_t m_sleep_enabled = 0;
+    uint32_t m_prev_sample = 0;
+    uint32_t m_random_x = 0;
+    uint32_t m_random_y = 0;
+    float m_span = 0.0f;
+    int32_t m_in_status = STATUS_STILL;
+    int16_t m_index = -1;
+    int16_t m_low = 0;
+    int16_t m_high = 0;
+    int16_t m_direction = 0;
+    int16_t m_stride = 0;
+    int16_t m_phase = 0;
+    int16_t m_wrap = 0;
+    int16_t m_mirror = 0;
+    int16_t m_active = 0;
+    int16_t m_mode = 0;
+    int16_t m_reset_to = 0;
+    int16_t m_start = 0;
+    int16_t m_end = 0;
+    int16_t m_step = 0;
+    float m_time_scale = 0.0f;
+};
+
+const se_sdk::PinSpec Module::kPins[11] = {
+    {"Pulse/Osc In", DR_IN, DT_FSAMPLE, SE_FIELD(Module, m_in), nullptr, nullptr, 0},
+    {"Start", DR_IN, DT_CHOICE, SE_FIELD(Module, m_start), "1", kPositionList, 0},
+    {"End", DR_IN, DT_CHOICE, SE_FIELD(Module, m_end), "8", kPositionList, 0},
+    {"Step", DR_IN, DT_CHOICE, SE_FIELD(Module, m_step), "1", kStepList, 0},
+    {"Mode", DR_IN, DT_CHOICE, SE_FIELD(Module, m_mode), "0", kModeList, 0},
+    {"Reset (to)", DR_IN, DT_CHOICE, SE_FIELD(Module, m_reset_to), "0", kResetList, 0},
+    {"Index:Count", DR_OUT, DT_CHOICE, SE_FIELD(Module, m_index), nullptr, nullptr, 0},
+    {"Active", DR_IN, DT_CHOICE, SE_FIELD(Module, m_active), "0", kActiveList, 0},
+    {"Random Seed (ratio)", DR_IN, DT_FSAMPLE, SE_FIELD(Module, m_seed_in), "1.0", nullptr, 0},
+    {"Humanise (ms)", DR_IN, DT_FSAMPLE, SE_FIELD(Module, m_humanise_in), "0.0", "100,0,100,0", 0},
+    {"Shift/Delay (ms) +ve only", DR_IN, DT_FSAMPLE, SE_FIELD(Module, m_shift_in), "0.0",
+     "500,0,500,0", 0},
+};
+
+// The GUI side adds nothing to the base.
+class GuiModule : public SEGUI_base
+{
+public:
+    using SEGUI_base::SEGUI_base;
+};
+
+SE_MODULE_EXPORTS(kIdentity, Module, GuiModule)
