@@ -97,8 +97,8 @@ public:
     bool is_open() const { return m_open; }
     void close();                     // MOD_CLOSE, must answer 1
     // Raw dispatch call (object must be alive).
-    int32_t dispatch(int32_t op, int32_t index = 0, int32_t value = 0, void *ptr = nullptr,
-                     float opt = 0.0f);
+    se_result dispatch(int32_t op, int32_t index = 0, int32_t value = 0, void *ptr = nullptr,
+                       float opt = 0.0f);
 
     // --- inputs ---
     // Before open: the stored initial value.  After open: written into the
@@ -170,9 +170,10 @@ public:
     std::function<void(const StatusOut &)> on_status;
 
     // Host callback entry (internal; public for the callback trampoline).
-    int32_t host_request(int32_t op, int32_t index, int32_t value, void *ptr, float opt);
+    se_result host_request(int32_t op, int32_t index, int32_t value, void *ptr, float opt);
 
 private:
+    void learn();
     struct Impl;
     std::unique_ptr<Impl> m_impl;
     std::shared_ptr<const Library> m_library;

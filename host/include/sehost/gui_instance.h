@@ -24,7 +24,7 @@ struct GuiValue {
     int32_t i = 0;
     float f = 0.0f;
     std::string text;
-    double number() const { return kind == Kind::Float ? double(f) : double(i); }
+    double number() const { return kind == Kind::Int ? double(i) : double(f); }
 };
 
 // One write of the module (GUI_HOST_SET_PIN_VALUE or _SET_PIN_TEXT).
@@ -65,8 +65,8 @@ public:
     void initialise(int32_t index = 1);            // GUI_OP_INITIALISE
     bool initialised() const { return m_initialised; }
     void close();                                  // GUI_OP_CLOSE, must answer 1
-    int32_t dispatch(int32_t op, int32_t index = 0, int32_t value = 0, void *ptr = nullptr,
-                     float opt = 0.0f);
+    se_result dispatch(int32_t op, int32_t index = 0, int32_t value = 0, void *ptr = nullptr,
+                       float opt = 0.0f);
 
     // A change from outside (panel, patch, wiring): stored; after
     // initialise also GUI_OP_PIN_VALUE_CHANGED.  Before initialise it is the
@@ -92,7 +92,7 @@ public:
     // Every module write, after storing and before the optional echo.
     std::function<void(int pin, const GuiValue &)> on_write;
 
-    int32_t host_request(int32_t op, int32_t index, int32_t value, void *ptr, float opt);
+    se_result host_request(int32_t op, int32_t index, int32_t value, void *ptr, float opt);
 
 private:
     GuiInstance(std::shared_ptr<const Library> library, std::vector<PinDecl> pins, HostConfig config);

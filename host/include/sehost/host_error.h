@@ -4,6 +4,7 @@
 
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace sehost {
 
@@ -18,6 +19,10 @@ class HostError : public std::runtime_error {
 public:
     explicit HostError(const std::string &message) : std::runtime_error(message) {}
 };
+
+// Requests whose plug record belongs to no live instance (answered 0),
+// oldest first.  Such a request cannot be charged to an instance.
+const std::vector<std::string> &orphan_errors();
 
 } // namespace sehost
 

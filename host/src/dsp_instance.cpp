@@ -1,0 +1,949 @@
+// dsp_instance.cpp - driving one DSP-side object: creation, pins, open,
+// events and stretches, and the answers to its requests.
+#include "sehost/dsp_instance.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <utility>
+
+#include "registry.h"
+#include "sehost/host_error.h"
+
+namespace sehost {
+namespace {
+
+constexpr int kMaxDeclarations = 4096;
+constexpr uint32_t kGuardBits = 0x7FA5A5A5u; // a quiet NaN no module computes
+
+se_result SE_CALL dsp_callback(void *plug, int32_t op, int32_t index, int32_t value, void *ptr,
+                             float opt) {
+    DspInstance *inst = registry::find_dsp(plug);
+    if (!inst)
+        inst = registry::making_dsp();
+    if (!inst) {
+        registry::orphan_error(std::string("DSP request ") + request_name(op) +
+                               " from a record of no live instance");
+        return 0;
+    }
+    return inst->host_request(op, index, value, ptr, opt);
+}
+
+bool valid_datatype(int32_t t) {
+    return t == DT_CHOICE || t == DT_MIDI || t == DT_BOOLEAN || t == DT_FSAMPLE || t == DT_FLOAT32 ||
+           t == DT_WORD32;
+}
+
+bool parse_double(const std::string &s, double &out) {
+    if (s.empty())
+        return false;
+    char *end = nullptr;
+    out = std::strtod(s.c_str(), &end);
+    return *end == '\0';
+}
+
+std::string copy_module_text(const char *text) {
+    size_t n = 0;
+    while (n < 4096 && text[n] != '\0')
+        ++n;
+    return std::string(text, n);
+}
+
+} // namespace
+
+struct QueuedEvent {
+    TimedEvent event;
+    uint64_t seq;
+    bool write;    // write `value` into the pin first (set_value)
+    double value;
+};
+
+struct DspInstance::Impl {
+    int32_t pin_count = 0;
+    Phase phase = Phase::Create;
+    bool in_call = false;
+    uint32_t call_clock = 0;
+    std::vector<std::vector<float>> memory; // per DSP pin, guards included; empty for non-audio pins
+    std::vector<float *> buffers;  // sample 0 of each audio pin's block
+    std::vector<std::optional<double>> initial;
+    std::vector<std::optional<int32_t>> initial_status;
+    std::vector<std::function<float(uint32_t)>> sources;
+    std::vector<bool> capturing;
+    std::vector<std::vector<float>> captures;
+    std::vector<QueuedEvent> queue; // ordered by stamp, then seq
+    uint64_t seq = 0;
+    std::optional<uint32_t> prepared_block;
+    // stretch splitting
+    std::vector<int32_t> split;
+    size_t split_pos = 0;
+    bool split_random = false;
+    uint32_t rng = 1;
+    int32_t random_max = 64;
+    int64_t split_left = 0;
+};
+
+// ---------------------------------------------------------------- creation
+
+DspInstance::DspInstance(std::shared_ptr<const Library> library, HostConfig config)
+    : m_impl(new Impl), m_library(std::move(library)), m_config(std::move(config)) {
+    const std::string &path = m_library->path();
+    if (m_config.block_size <= 0)
+        throw HostError(path + ": block size " + std::to_string(m_config.block_size) + " is not positive");
+    if (m_config.repeat_copies < 0)
+        throw HostError(path + ": negative number of repeated pins");
+    if (m_config.pin_count && *m_config.pin_count < 0)
+        throw HostError(path + ": negative pin count");
+
+    registry::set_making(this, nullptr);
+    void *answer = m_library->make_module_fn()(0, SE_MAKE_DSP, dsp_callback, this);
+    registry::set_making(nullptr, nullptr);
+    if (!answer)
+        throw HostError(path + ": makeModule(0, 1) answered null");
+    auto *rec = static_cast<PlugRecord *>(answer);
+    if (rec->magic != SE_PLUG_MAGIC || rec->version != 1 || !rec->object || !rec->dispatch ||
+        !rec->process || !rec->event)
+        throw HostError(path + ": makeModule(0, 1) answered a malformed PlugRecord");
+    if (rec->host_data != this)
+        throw HostError(path + ": PlugRecord does not hold the host data given to makeModule");
+    m_record = rec;
+    registry::add(rec, this);
+
+    try {
+        learn();
+    } catch (...) {
+        m_impl->phase = Phase::Dispatch;
+        try {
+            close();
+        } catch (...) {
+        }
+        throw;
+    }
+}
+
+void DspInstance::learn() {
+    const std::string &path = m_library->path();
+    // Learn the declarations: 0, 1, 2, ... until the module answers 0.
+    m_impl->phase = Phase::Query;
+    int dsp = 0;
+    for (int j = 0;; ++j) {
+        if (j == kMaxDeclarations) {
+            throw HostError(path + ": more than 4096 pin declarations");
+        }
+        SEPinProperties props;
+        std::memset(&props, 0, sizeof props);
+        if (dispatch(MOD_GET_PIN_PROPERTIES, j, 0, &props) == 0)
+            break;
+        PinDecl d;
+        d.number = j;
+        std::string where = path + ": pin declaration " + std::to_string(j);
+        if (!props.name) {
+            throw HostError(where + " has no name");
+        }
+        d.name = copy_module_text(props.name);
+        where += " \"" + d.name + "\"";
+        if (!valid_datatype(props.datatype)) {
+            throw HostError(where + " has unknown data type " + std::to_string(props.datatype));
+        }
+        if (props.direction != DR_IN && props.direction != DR_OUT && props.direction != DR_SETTING) {
+            throw HostError(where + " has unknown direction " + std::to_string(props.direction));
+        }
+        d.direction = props.direction;
+        d.datatype = props.datatype;
+        d.flags = props.flags;
+        if (props.default_value)
+            d.default_value = copy_module_text(props.default_value);
+        if (props.list_text)
+            d.list_text = copy_module_text(props.list_text);
+        d.variable_address = reinterpret_cast<uintptr_t>(props.variable_address);
+        if (d.has_dsp_pin())
+            d.dsp_index = dsp++;
+        m_pins.push_back(std::move(d));
+    }
+    m_impl->phase = Phase::Dispatch;
+
+    // The DSP pins, as the SDK's Open will number them for this count.
+    int32_t declared = dsp;
+    if (m_config.repeat_copies > 0 &&
+        (m_pins.empty() || !m_pins.back().has_dsp_pin() || (m_pins.back().flags & IO_REPEAT_LAST) == 0)) {
+        throw HostError(path + ": repeated pins asked for, but the last declaration has no IO_REPEAT_LAST");
+    }
+    int32_t n = m_config.pin_count ? *m_config.pin_count : declared + m_config.repeat_copies;
+    m_impl->pin_count = n;
+    for (PinDecl &d : m_pins) {
+        if (d.dsp_index < 0)
+            continue;
+        if (d.dsp_index >= n) {
+            d.dsp_index = -1; // the host gave fewer pins than declared
+            continue;
+        }
+        m_dsp_pins.push_back(DspPin{d.dsp_index, d.number, false, d.direction, d.datatype, d.variable_address});
+    }
+    const PinDecl *last = m_pins.empty() ? nullptr : &m_pins.back();
+    bool repeat = last && last->has_dsp_pin() && (last->flags & IO_REPEAT_LAST) != 0;
+    while (static_cast<int32_t>(m_dsp_pins.size()) < n) {
+        int index = static_cast<int>(m_dsp_pins.size());
+        if (repeat)
+            m_dsp_pins.push_back(DspPin{index, last->number, true, last->direction, last->datatype, 0});
+        else
+            m_dsp_pins.push_back(DspPin{index, -1, false, -1, -1, 0}); // no declaration behind it
+    }
+    size_t count = m_dsp_pins.size();
+    m_impl->memory.resize(count);
+    m_impl->buffers.assign(count, nullptr);
+    m_impl->initial.resize(count);
+    m_impl->initial_status.resize(count);
+    m_impl->sources.resize(count);
+    m_impl->capturing.assign(count, false);
+    m_impl->captures.resize(count);
+}
+
+DspInstance::~DspInstance() {
+    if (m_record) {
+        try {
+            close();
+        } catch (...) {
+        }
+    }
+}
+
+std::vector<PinDecl> learn_pins(std::shared_ptr<const Library> library, HostConfig config) {
+    config.repeat_copies = 0;
+    config.pin_count.reset();
+    DspInstance probe(std::move(library), config);
+    std::vector<PinDecl> pins = probe.pins();
+    probe.close();
+    return pins;
+}
+
+// ---------------------------------------------------------------- helpers
+
+namespace {
+struct CallScope {
+    CallScope(bool &flag, Phase &phase, Phase now) : m_flag(flag), m_phase(phase), m_saved(phase) {
+        m_flag = true;
+        m_phase = now;
+    }
+    ~CallScope() {
+        m_flag = false;
+        m_phase = m_saved;
+    }
+    bool &m_flag;
+    Phase &m_phase;
+    Phase m_saved;
+};
+} // namespace
+
+se_result DspInstance::dispatch(int32_t op, int32_t index, int32_t value, void *ptr, float opt) {
+    if (!m_record)
+        throw HostError(m_library->path() + ": dispatch " + std::to_string(op) + " after MOD_CLOSE");
+    se_dispatch_entry entry = m_record->dispatch;
+    if (!entry)
+        throw HostError(m_library->path() + ": dispatch entry became null");
+    size_t before = m_errors.size();
+    Phase now = m_impl->phase == Phase::Query ? Phase::Query
+                : op == MOD_OPEN              ? Phase::Open
+                : op == MOD_CLOSE             ? Phase::Close
+                                              : Phase::Dispatch;
+    se_result answer;
+    {
+        CallScope scope(m_impl->in_call, m_impl->phase, now);
+        m_impl->call_clock = m_clock;
+        answer = entry(m_record, op, index, value, ptr, opt);
+    }
+    if (m_config.throw_on_module_error && m_errors.size() > before)
+        throw HostError(m_errors[before]);
+    return answer;
+}
+
+const PinDecl &DspInstance::decl(const std::string &name) const {
+    for (const PinDecl &d : m_pins)
+        if (d.name == name)
+            return d;
+    throw HostError(m_library->path() + ": no pin named \"" + name + "\"");
+}
+
+int DspInstance::dsp_index(const std::string &name) const {
+    const PinDecl &d = decl(name);
+    if (d.dsp_index < 0)
+        throw HostError(m_library->path() + ": pin \"" + name + "\" has no DSP-side pin");
+    return d.dsp_index;
+}
+
+int32_t DspInstance::pin_count() const { return m_impl->pin_count; }
+
+uint32_t DspInstance::block_start() const {
+    return m_clock - m_clock % static_cast<uint32_t>(m_config.block_size);
+}
+
+namespace {
+
+std::string pin_label(const std::string &path, const std::vector<PinDecl> &pins, const DspPin &p) {
+    std::string s = path + ": DSP pin " + std::to_string(p.index);
+    if (p.decl >= 0)
+        s += " \"" + pins[static_cast<size_t>(p.decl)].name + "\"";
+    return s;
+}
+
+} // namespace
+
+// The value a pin starts with: stored by the test, else its default text.
+static double default_value(const std::string &path, const PinDecl &d) {
+    if (!d.default_value || d.default_value->empty())
+        return 0.0;
+    const std::string &text = *d.default_value;
+    double v = 0.0;
+    if (parse_double(text, v))
+        return d.datatype == DT_FSAMPLE ? v / 10.0 : v; // audio defaults are volts
+    if (d.datatype == DT_BOOLEAN && (text == "true" || text == "false"))
+        return text == "true" ? 1.0 : 0.0;
+    if (d.datatype == DT_CHOICE && d.list_text) {
+        if (auto value = EnumList::parse(*d.list_text).value_of(text))
+            return *value;
+    }
+    throw HostError(path + ": pin \"" + d.name + "\" has a default \"" + text + "\" that is no value");
+}
+
+// ---------------------------------------------------------------- values
+
+namespace {
+
+void write_variable(const DspPin &p, double v) {
+    if (p.variable_address == 0)
+        return;
+    void *var = reinterpret_cast<void *>(p.variable_address);
+    switch (p.datatype) {
+    case DT_CHOICE: {
+        int16_t x = static_cast<int16_t>(std::lround(v));
+        std::memcpy(var, &x, sizeof x);
+        break;
+    }
+    case DT_BOOLEAN: {
+        uint8_t x = v != 0.0 ? 1 : 0;
+        std::memcpy(var, &x, sizeof x);
+        break;
+    }
+    case DT_FLOAT32: {
+        float x = static_cast<float>(v);
+        std::memcpy(var, &x, sizeof x);
+        break;
+    }
+    case DT_WORD32: {
+        int32_t x = static_cast<int32_t>(std::lround(v));
+        std::memcpy(var, &x, sizeof x);
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+std::optional<double> read_variable(const DspPin &p) {
+    if (p.variable_address == 0)
+        return std::nullopt;
+    const void *var = reinterpret_cast<const void *>(p.variable_address);
+    switch (p.datatype) {
+    case DT_CHOICE: {
+        int16_t x;
+        std::memcpy(&x, var, sizeof x);
+        return x;
+    }
+    case DT_BOOLEAN: {
+        uint8_t x;
+        std::memcpy(&x, var, sizeof x);
+        return x;
+    }
+    case DT_FLOAT32: {
+        float x;
+        std::memcpy(&x, var, sizeof x);
+        return x;
+    }
+    case DT_WORD32: {
+        int32_t x;
+        std::memcpy(&x, var, sizeof x);
+        return x;
+    }
+    default:
+        return std::nullopt;
+    }
+}
+
+} // namespace
+
+static void write_buffer_addresses(const std::vector<DspPin> &pins, const std::vector<float *> &buffers) {
+    for (const DspPin &p : pins) {
+        if (p.datatype != DT_FSAMPLE || p.variable_address == 0)
+            continue;
+        float *address = buffers[static_cast<size_t>(p.index)];
+        std::memcpy(reinterpret_cast<void *>(p.variable_address), &address, sizeof address);
+    }
+}
+
+// ---------------------------------------------------------------- open/close
+
+void DspInstance::open() {
+    const std::string &path = m_library->path();
+    if (!m_record)
+        throw HostError(path + ": open after MOD_CLOSE");
+    if (m_open)
+        throw HostError(path + ": opened twice");
+    const size_t bs = static_cast<size_t>(m_config.block_size);
+    const size_t guard = static_cast<size_t>(std::max(0, m_config.guard_samples));
+    float guard_value;
+    std::memcpy(&guard_value, &kGuardBits, sizeof guard_value);
+    for (const DspPin &p : m_dsp_pins) {
+        if (p.datatype != DT_FSAMPLE)
+            continue;
+        std::vector<float> block(bs + 2 * guard);
+        float *base = block.data();
+        std::fill(base, base + guard, guard_value);
+        std::fill(base + guard + bs, base + 2 * guard + bs, guard_value);
+        float *samples = base + guard;
+        std::fill(samples, samples + bs, 0.0f);
+        m_impl->buffers[static_cast<size_t>(p.index)] = samples;
+        m_impl->memory[static_cast<size_t>(p.index)] = std::move(block);
+    }
+    write_buffer_addresses(m_dsp_pins, m_impl->buffers);
+
+    dispatch(MOD_SET_SAMPLE_RATE, 0, 0, nullptr, m_config.sample_rate);
+    dispatch(MOD_SET_BLOCK_SIZE, 0, m_config.block_size);
+    dispatch(MOD_OPEN);
+    m_open = true;
+
+    // As the real host does: every input's value, every buffer address,
+    // then a status for every input and setting pin at clock 0.
+    for (const DspPin &p : m_dsp_pins) {
+        if (p.decl < 0 || (p.direction != DR_IN && p.direction != DR_SETTING))
+            continue;
+        const PinDecl &d = m_pins[static_cast<size_t>(p.decl)];
+        double v = m_impl->initial[static_cast<size_t>(p.index)].value_or(
+            p.copy ? 0.0 : default_value(path, d));
+        if (p.datatype == DT_FSAMPLE) {
+            float *buf = m_impl->buffers[static_cast<size_t>(p.index)];
+            std::fill(buf, buf + bs, static_cast<float>(v));
+        } else {
+            write_variable(p, v);
+        }
+    }
+    write_buffer_addresses(m_dsp_pins, m_impl->buffers);
+    for (const DspPin &p : m_dsp_pins) {
+        if (p.decl < 0 || (p.direction != DR_IN && p.direction != DR_SETTING))
+            continue;
+        int32_t status = STATUS_STILL;
+        if (p.datatype == DT_FSAMPLE && m_impl->sources[static_cast<size_t>(p.index)])
+            status = STATUS_STREAMING;
+        if (auto s = m_impl->initial_status[static_cast<size_t>(p.index)])
+            status = *s;
+        QueuedEvent q{TimedEvent{0, EV_PIN_STATUS, status, 0, p.index, 0}, m_impl->seq++, false, 0.0};
+        // delivered at once, ahead of anything the test queued for clock 0
+        m_asleep = false;
+        TimedEvent copy = q.event;
+        se_event_entry entry = m_record->event;
+        if (!entry)
+            throw HostError(path + ": event entry became null");
+        size_t before = m_errors.size();
+        {
+            CallScope scope(m_impl->in_call, m_impl->phase, Phase::Event);
+            m_impl->call_clock = 0;
+            entry(m_record->object, &copy);
+        }
+        if (m_config.throw_on_module_error && m_errors.size() > before)
+            throw HostError(m_errors[before]);
+    }
+}
+
+void DspInstance::close() {
+    if (!m_record)
+        return;
+    se_result answer = 0;
+    std::string failure;
+    try {
+        answer = dispatch(MOD_CLOSE);
+    } catch (const HostError &e) {
+        failure = e.what();
+    }
+    registry::remove(m_record);
+    m_record = nullptr;
+    m_open = false;
+    if (!failure.empty())
+        throw HostError(failure);
+    if (answer != 1)
+        throw HostError(m_library->path() + ": MOD_CLOSE answered " + std::to_string(answer) +
+                        ", expected 1");
+}
+
+// ---------------------------------------------------------------- inputs
+
+namespace {
+[[noreturn]] void no_pin(const std::string &path, int pin) {
+    throw HostError(path + ": no DSP pin " + std::to_string(pin));
+}
+} // namespace
+
+void DspInstance::set_value(int pin, double value, std::optional<uint32_t> clock) {
+    const std::string &path = m_library->path();
+    if (pin < 0 || pin >= static_cast<int>(m_dsp_pins.size()))
+        no_pin(path, pin);
+    const DspPin &p = m_dsp_pins[static_cast<size_t>(pin)];
+    if (p.direction != DR_IN && p.direction != DR_SETTING)
+        throw HostError(pin_label(path, m_pins, p) + " is not an input");
+    if (p.datatype == DT_MIDI)
+        throw HostError(pin_label(path, m_pins, p) + " is a MIDI pin: queue MIDI events instead");
+    if (p.datatype == DT_CHOICE && (value < INT16_MIN || value > INT16_MAX))
+        throw HostError(pin_label(path, m_pins, p) + ": value " + std::to_string(value) +
+                        " does not fit 16 bits");
+    if (!m_open) {
+        if (clock && *clock != 0)
+            throw HostError(pin_label(path, m_pins, p) + ": a value before open can only be for clock 0");
+        m_impl->initial[static_cast<size_t>(pin)] = value;
+        if (p.datatype == DT_FSAMPLE)
+            m_impl->sources[static_cast<size_t>(pin)] = nullptr;
+        return;
+    }
+    uint32_t at = clock.value_or(m_clock);
+    if (at < m_clock)
+        throw HostError(pin_label(path, m_pins, p) + ": clock " + std::to_string(at) + " is in the past (now " +
+                        std::to_string(m_clock) + ")");
+    QueuedEvent q{TimedEvent{at, EV_PIN_STATUS, STATUS_CHANGED, 0, pin, 0}, 0, true, value};
+    q.seq = m_impl->seq++;
+    auto &queue = m_impl->queue;
+    auto it = std::upper_bound(queue.begin(), queue.end(), at,
+                               [](uint32_t t, const QueuedEvent &e) { return t < e.event.time_stamp; });
+    queue.insert(it, q);
+}
+
+void DspInstance::set_value(const std::string &pin, double value, std::optional<uint32_t> clock) {
+    set_value(dsp_index(pin), value, clock);
+}
+
+void DspInstance::set_choice(const std::string &pin, const std::string &label,
+                             std::optional<uint32_t> clock) {
+    const PinDecl &d = decl(pin);
+    if (d.datatype != DT_CHOICE || !d.list_text)
+        throw HostError(m_library->path() + ": pin \"" + pin + "\" has no choice list");
+    auto value = EnumList::parse(*d.list_text).value_of(label);
+    if (!value)
+        throw HostError(m_library->path() + ": pin \"" + pin + "\" has no entry \"" + label + "\"");
+    set_value(dsp_index(pin), *value, clock);
+}
+
+void DspInstance::set_status(int pin, int32_t status, std::optional<uint32_t> clock) {
+    const std::string &path = m_library->path();
+    if (pin < 0 || pin >= static_cast<int>(m_dsp_pins.size()))
+        no_pin(path, pin);
+    if (!m_open) {
+        m_impl->initial_status[static_cast<size_t>(pin)] = status;
+        return;
+    }
+    uint32_t at = clock.value_or(m_clock);
+    if (at < m_clock)
+        throw HostError(path + ": status for DSP pin " + std::to_string(pin) + " at a past clock");
+    queue_event(TimedEvent{at, EV_PIN_STATUS, status, 0, pin, 0});
+}
+
+void DspInstance::set_source(int pin, std::function<float(uint32_t)> fn) {
+    const std::string &path = m_library->path();
+    if (pin < 0 || pin >= static_cast<int>(m_dsp_pins.size()))
+        no_pin(path, pin);
+    const DspPin &p = m_dsp_pins[static_cast<size_t>(pin)];
+    if (p.datatype != DT_FSAMPLE || (p.direction != DR_IN && p.direction != DR_SETTING))
+        throw HostError(pin_label(path, m_pins, p) + " is not an audio input");
+    m_impl->sources[static_cast<size_t>(pin)] = std::move(fn);
+    if (m_open) {
+        // the rest of the current block follows the source at once
+        float *buf = m_impl->buffers[static_cast<size_t>(pin)];
+        uint32_t start = block_start();
+        for (uint32_t c = m_clock; c < start + static_cast<uint32_t>(m_config.block_size); ++c)
+            buf[c - start] = m_impl->sources[static_cast<size_t>(pin)](c);
+        queue_event(TimedEvent{m_clock, EV_PIN_STATUS, STATUS_STREAMING, 0, pin, 0});
+    }
+}
+
+void DspInstance::set_source(const std::string &pin, std::function<float(uint32_t)> fn) {
+    set_source(dsp_index(pin), std::move(fn));
+}
+
+void DspInstance::queue_event(const TimedEvent &event) {
+    if (event.time_stamp < m_clock)
+        throw HostError(m_library->path() + ": event of kind " + std::to_string(event.kind) + " at clock " +
+                        std::to_string(event.time_stamp) + " is in the past (now " + std::to_string(m_clock) +
+                        ")");
+    QueuedEvent q{event, m_impl->seq++, false, 0.0};
+    auto &queue = m_impl->queue;
+    auto it = std::upper_bound(queue.begin(), queue.end(), event.time_stamp,
+                               [](uint32_t t, const QueuedEvent &e) { return t < e.event.time_stamp; });
+    queue.insert(it, q);
+}
+
+void DspInstance::queue_midi(uint32_t clock, int32_t message, int32_t value16) {
+    intptr_t midi_pin = 0;
+    for (const DspPin &p : m_dsp_pins)
+        if (p.datatype == DT_MIDI && p.direction == DR_IN) {
+            midi_pin = p.index;
+            break;
+        }
+    queue_event(TimedEvent{clock, EV_MIDI, message, value16, midi_pin, 0});
+}
+
+void DspInstance::queue_patch_change(uint32_t clock) {
+    queue_event(TimedEvent{clock, EV_PATCH_CHANGE, 0, 0, 0, 0});
+}
+
+// ---------------------------------------------------------------- buffers
+
+namespace {
+int resolve_audio(const std::string &path, const std::vector<PinDecl> &decls, const std::vector<DspPin> &pins,
+                  const std::vector<float *> &buffers, int pin, bool want_input) {
+    if (pin < 0 || pin >= static_cast<int>(pins.size()))
+        no_pin(path, pin);
+    const DspPin &p = pins[static_cast<size_t>(pin)];
+    bool is_input = p.direction == DR_IN || p.direction == DR_SETTING;
+    if (p.datatype != DT_FSAMPLE || is_input != want_input)
+        throw HostError(pin_label(path, decls, p) + (want_input ? " is not an audio input" : " is not an audio output"));
+    if (!buffers[static_cast<size_t>(pin)])
+        throw HostError(pin_label(path, decls, p) + ": buffers exist from open on");
+    return pin;
+}
+} // namespace
+
+float *DspInstance::input(int pin) {
+    return m_impl->buffers[static_cast<size_t>(
+        resolve_audio(m_library->path(), m_pins, m_dsp_pins, m_impl->buffers, pin, true))];
+}
+float *DspInstance::input(const std::string &pin) { return input(dsp_index(pin)); }
+float *DspInstance::output(int pin) {
+    return m_impl->buffers[static_cast<size_t>(
+        resolve_audio(m_library->path(), m_pins, m_dsp_pins, m_impl->buffers, pin, false))];
+}
+float *DspInstance::output(const std::string &pin) { return output(dsp_index(pin)); }
+
+void DspInstance::capture(int pin) {
+    if (pin < 0 || pin >= static_cast<int>(m_dsp_pins.size()) ||
+        m_dsp_pins[static_cast<size_t>(pin)].datatype != DT_FSAMPLE)
+        throw HostError(m_library->path() + ": DSP pin " + std::to_string(pin) + " is no audio pin to capture");
+    m_impl->capturing[static_cast<size_t>(pin)] = true;
+}
+void DspInstance::capture(const std::string &pin) { capture(dsp_index(pin)); }
+
+const std::vector<float> &DspInstance::captured(int pin) const {
+    if (pin < 0 || pin >= static_cast<int>(m_dsp_pins.size()) || !m_impl->capturing[static_cast<size_t>(pin)])
+        throw HostError(m_library->path() + ": DSP pin " + std::to_string(pin) + " is not captured");
+    return m_impl->captures[static_cast<size_t>(pin)];
+}
+const std::vector<float> &DspInstance::captured(const std::string &pin) const {
+    return captured(dsp_index(pin));
+}
+
+// ---------------------------------------------------------------- running
+
+void DspInstance::split_lengths(std::vector<int32_t> lengths) {
+    for (int32_t n : lengths)
+        if (n <= 0)
+            throw HostError(m_library->path() + ": stretch lengths must be positive");
+    m_impl->split = std::move(lengths);
+    m_impl->split_random = false;
+    m_impl->split_pos = 0;
+    m_impl->split_left = 0;
+}
+
+void DspInstance::split_random(uint32_t seed, int32_t max_length) {
+    if (max_length <= 0)
+        throw HostError(m_library->path() + ": stretch lengths must be positive");
+    m_impl->split.clear();
+    m_impl->split_random = true;
+    m_impl->rng = seed ? seed : 1;
+    m_impl->random_max = max_length;
+    m_impl->split_left = 0;
+}
+
+void DspInstance::split_plain() {
+    m_impl->split.clear();
+    m_impl->split_random = false;
+    m_impl->split_left = 0;
+}
+
+void DspInstance::run_block() {
+    run(block_start() + static_cast<uint32_t>(m_config.block_size) - m_clock);
+}
+
+void DspInstance::run_until(uint32_t clock) {
+    if (clock < m_clock)
+        throw HostError(m_library->path() + ": run_until a past clock");
+    run(clock - m_clock);
+}
+
+void DspInstance::run(uint32_t samples) {
+    const std::string &path = m_library->path();
+    if (!m_record || !m_open)
+        throw HostError(path + ": run before open or after close");
+    Impl &im = *m_impl;
+    const uint32_t bs = static_cast<uint32_t>(m_config.block_size);
+    const uint32_t end = m_clock + samples;
+    const size_t guard = static_cast<size_t>(std::max(0, m_config.guard_samples));
+    while (m_clock < end) {
+        const uint32_t start = block_start();
+        if (!im.prepared_block || *im.prepared_block != start) {
+            im.prepared_block = start;
+            im.split_left = 0;
+            im.split_pos = 0;
+            for (size_t i = 0; i < m_dsp_pins.size(); ++i)
+                if (im.sources[i])
+                    for (uint32_t k = 0; k < bs; ++k)
+                        im.buffers[i][k] = im.sources[i](start + k);
+        }
+
+        // Events whose stamp has come, in queue order; posted ones included.
+        while (!im.queue.empty() && im.queue.front().event.time_stamp <= m_clock) {
+            QueuedEvent q = im.queue.front();
+            im.queue.erase(im.queue.begin());
+            const uint32_t at = q.event.time_stamp;
+            if (q.write) {
+                const DspPin &p = m_dsp_pins[static_cast<size_t>(q.event.data)];
+                if (p.datatype == DT_FSAMPLE) {
+                    im.sources[static_cast<size_t>(p.index)] = nullptr;
+                    float *buf = im.buffers[static_cast<size_t>(p.index)];
+                    std::fill(buf + (m_clock - start), buf + bs, static_cast<float>(q.value));
+                } else {
+                    write_variable(p, q.value);
+                }
+            }
+            m_asleep = false;
+            se_event_entry entry = m_record->event;
+            if (!entry)
+                throw HostError(path + ": event entry became null");
+            TimedEvent copy = q.event;
+            size_t before = m_errors.size();
+            {
+                CallScope scope(im.in_call, im.phase, Phase::Event);
+                im.call_clock = at;
+                entry(m_record->object, &copy);
+            }
+            if (m_config.throw_on_module_error && m_errors.size() > before)
+                throw HostError(m_errors[before]);
+        }
+
+        uint32_t stop = std::min(end, start + bs);
+        if (!im.queue.empty() && im.queue.front().event.time_stamp < stop)
+            stop = im.queue.front().event.time_stamp;
+        if (!im.split.empty() || im.split_random) {
+            if (im.split_left <= 0) {
+                if (im.split_random) {
+                    im.rng ^= im.rng << 13;
+                    im.rng ^= im.rng >> 17;
+                    im.rng ^= im.rng << 5;
+                    im.split_left = 1 + static_cast<int64_t>(im.rng % static_cast<uint32_t>(im.random_max));
+                } else {
+                    im.split_left = im.split[im.split_pos];
+                    im.split_pos = (im.split_pos + 1) % im.split.size();
+                }
+            }
+            if (int64_t(stop - m_clock) > im.split_left)
+                stop = m_clock + static_cast<uint32_t>(im.split_left);
+        }
+        const uint32_t n = stop - m_clock;
+        const uint32_t offset = m_clock - start;
+
+        if (!m_asleep) {
+            se_process_entry entry = m_record->process; // may have changed
+            if (!entry)
+                throw HostError(path + ": process entry is null");
+            size_t before = m_errors.size();
+            {
+                CallScope scope(im.in_call, im.phase, Phase::Process);
+                im.call_clock = m_clock;
+                entry(m_record->object, static_cast<int32_t>(offset), static_cast<int32_t>(n));
+            }
+            ++m_process_calls;
+            for (const DspPin &p : m_dsp_pins) {
+                float *buf = im.buffers[static_cast<size_t>(p.index)];
+                if (!buf || guard == 0)
+                    continue;
+                bool spoiled = false;
+                for (size_t k = 1; k <= guard; ++k) {
+                    uint32_t below, above;
+                    std::memcpy(&below, buf - k, sizeof below);
+                    std::memcpy(&above, buf + bs - 1 + k, sizeof above);
+                    spoiled = spoiled || below != kGuardBits || above != kGuardBits;
+                }
+                if (spoiled) {
+                    m_errors.push_back(pin_label(path, m_pins, p) + ": the module wrote outside its buffer");
+                    float g;
+                    std::memcpy(&g, &kGuardBits, sizeof g);
+                    std::fill(buf - guard, buf, g);
+                    std::fill(buf + bs, buf + bs + guard, g);
+                }
+            }
+            if (m_config.throw_on_module_error && m_errors.size() > before)
+                throw HostError(m_errors[before]);
+        }
+        for (size_t i = 0; i < m_dsp_pins.size(); ++i)
+            if (im.capturing[i])
+                im.captures[i].insert(im.captures[i].end(), im.buffers[i] + offset, im.buffers[i] + offset + n);
+        if (im.split_left > 0)
+            im.split_left -= n;
+        m_clock = stop;
+    }
+}
+
+// ---------------------------------------------------------------- requests
+
+se_result DspInstance::host_request(int32_t op, int32_t index, int32_t value, void *ptr, float opt) {
+    Impl &im = *m_impl;
+    const std::string &path = m_library->path();
+    const uint32_t now = im.in_call ? im.call_clock : m_clock;
+    Request r;
+    r.clock = now;
+    r.phase = im.phase;
+    r.op = op;
+    r.index = index;
+    r.value = value;
+    r.stamp = SE_POINTER_TO_CLOCK(ptr);
+    r.opt = opt;
+    auto fail = [&](const std::string &why) {
+        m_errors.push_back(path + ": " + request_name(op) + " (index " + std::to_string(index) + ") at clock " +
+                           std::to_string(now) + ": " + why);
+    };
+    if (!im.in_call && registry::making_dsp() != this)
+        fail("made outside the host's calls into the module");
+    if (m_record && m_record->host_data != this)
+        fail("the plug record no longer holds the host data");
+    auto pin = [&]() -> const DspPin * {
+        if (index < 0 || index >= static_cast<int32_t>(m_dsp_pins.size())) {
+            fail("no such DSP pin (the instance has " + std::to_string(m_dsp_pins.size()) + ")");
+            return nullptr;
+        }
+        return &m_dsp_pins[static_cast<size_t>(index)];
+    };
+
+    se_result answer = 0;
+    switch (op) {
+    case HOST_SET_PIN_STATUS: {
+        const DspPin *p = pin();
+        if (value < STATUS_STILL || value > STATUS_STREAMING)
+            fail("unknown status " + std::to_string(value));
+        if (r.stamp < now)
+            fail("time stamp " + std::to_string(r.stamp) + " lies in the past");
+        if (p && p->datatype != DT_FSAMPLE)
+            r.output_value = read_variable(*p);
+        m_requests.push_back(r);
+        if (p && on_status)
+            on_status(StatusOut{index, value, r.stamp, now, r.output_value});
+        return 0;
+    }
+    case HOST_IS_PIN_CONNECTED:
+        if (pin())
+            answer = m_config.is_pin_connected ? m_config.is_pin_connected(index) : m_config.connected_default;
+        break;
+    case HOST_GET_SAMPLE_CLOCK:
+        answer = static_cast<int32_t>(now);
+        break;
+    case HOST_SEND_MIDI: {
+        const DspPin *p = pin();
+        if (p && (p->datatype != DT_MIDI || p->direction != DR_OUT))
+            fail("not a MIDI output");
+        if (r.stamp < now)
+            fail("time stamp " + std::to_string(r.stamp) + " lies in the past");
+        break;
+    }
+    case HOST_GET_PIN_BUFFER:
+    case HOST_GET_BUFFER_START: {
+        const DspPin *p = pin();
+        if (p && p->datatype != DT_FSAMPLE) {
+            fail("not an audio pin");
+        } else if (p && op == HOST_GET_PIN_BUFFER) {
+            float *buf = im.buffers[static_cast<size_t>(index)];
+            if (!buf)
+                fail("asked before the buffers exist");
+            answer = reinterpret_cast<se_result>(buf);
+        } else if (p) {
+            answer = static_cast<int32_t>(now - now % static_cast<uint32_t>(m_config.block_size));
+        }
+        break;
+    }
+    case HOST_SLEEP:
+        m_asleep = true;
+        break;
+    case HOST_GET_PIN_COUNT:
+        answer = im.pin_count;
+        break;
+    case HOST_SEND_TO_GUI:
+        m_requests.push_back(r);
+        if (on_send_to_gui)
+            on_send_to_gui(index, value);
+        return 0;
+    case HOST_POST_EVENT: {
+        if (!ptr) {
+            fail("no event record");
+            break;
+        }
+        TimedEvent e;
+        std::memcpy(&e, ptr, sizeof e);
+        r.stamp = e.time_stamp;
+        r.value = e.kind;
+        if (e.time_stamp < now) {
+            fail("event stamped " + std::to_string(e.time_stamp) + " lies in the past");
+            break;
+        }
+        QueuedEvent q{e, im.seq++, false, 0.0};
+        auto it = std::upper_bound(im.queue.begin(), im.queue.end(), e.time_stamp,
+                                   [](uint32_t t, const QueuedEvent &x) { return t < x.event.time_stamp; });
+        im.queue.insert(it, q);
+        break;
+    }
+    case HOST_PROCESS_CHANGED:
+    case HOST_GET_VERSION:
+        answer = op == HOST_GET_VERSION ? m_config.host_version : 0;
+        break;
+    default:
+        break;
+    }
+    m_requests.push_back(r);
+    return answer;
+}
+
+std::vector<StatusOut> DspInstance::statuses() const {
+    std::vector<StatusOut> out;
+    for (const Request &r : m_requests)
+        if (r.op == HOST_SET_PIN_STATUS)
+            out.push_back(StatusOut{r.index, r.value, r.stamp, r.clock, r.output_value});
+    return out;
+}
+
+std::vector<MidiOut> DspInstance::midi_out() const {
+    std::vector<MidiOut> out;
+    for (const Request &r : m_requests)
+        if (r.op == HOST_SEND_MIDI)
+            out.push_back(MidiOut{r.index, r.stamp, r.value, r.clock});
+    return out;
+}
+
+std::vector<uint32_t> DspInstance::sleeps() const {
+    std::vector<uint32_t> out;
+    for (const Request &r : m_requests)
+        if (r.op == HOST_SLEEP)
+            out.push_back(r.clock);
+    return out;
+}
+
+std::vector<uint32_t> DspInstance::process_changes() const {
+    std::vector<uint32_t> out;
+    for (const Request &r : m_requests)
+        if (r.op == HOST_PROCESS_CHANGED)
+            out.push_back(r.clock);
+    return out;
+}
+
+std::vector<int32_t> DspInstance::gui_messages() const {
+    std::vector<int32_t> out;
+    for (const Request &r : m_requests)
+        if (r.op == HOST_SEND_TO_GUI)
+            out.push_back(r.value);
+    return out;
+}
+
+size_t DspInstance::count(int32_t op) const {
+    return static_cast<size_t>(
+        std::count_if(m_requests.begin(), m_requests.end(), [op](const Request &r) { return r.op == op; }));
+}
+
+} // namespace sehost
