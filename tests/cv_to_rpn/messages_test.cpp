@@ -1,0 +1,310 @@
+// The RPN/NRPN sender's messages, byte for byte with their time stamps.
+#include "cv_to_rpn_test_util.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+using namespace cv_rpn_test;
+
+float float_bits(uint32_t bits)
+{
+    float f;
+    std::memcpy(&f, &bits, sizeof f);
+    return f;
+}
+
+// ---- a rising gate sends one complete message -------------------------------
+
+struct RiseCase {
+    const char *name;
+    Settings settings;
+    Lines expected; // all at the rise, clock 100
+};
+
+void PrintTo(const RiseCase &c, std::ostream *os) { *os << c.name; }
+
+class GateRise : public ::testing::TestWithParam<RiseCase> {};
+
+TEST_P(GateRise, SendsOneCompleteMessage)
+{
+    const RiseCase &c = GetParam();
+    auto dsp = make(c.settings);
+    dsp->set_value("Gate", 1.0, 100);
+    dsp->run(3000);
+    EXPECT_EQ(midi_text(*dsp), c.expected);
+}
+
+Settings with(void (*edit)(Settings &))
+{
+    Settings s;
+    edit(s);
+    return s;
+}
+
+// Defaults of the table: List, RPN, channel "1", Parameter# 1, 14 bits, 5 V.
+const RiseCase kRiseCases[] = {
+    {"Rpn", Settings{},
+     {"100: B0 65 00", "100: B0 64 01", "100: B0 06 40", "100: B0 26 00"}},
+    {"Nrpn", with([](Settings &s) { s.rpn = 1; }),
+     {"100: B0 63 00", "100: B0 62 01", "100: B0 06 40", "100: B0 26 00"}},
+    {"Channel16", with([](Settings &s) { s.channel = 15; }),
+     {"100: BF 65 00", "100: BF 64 01", "100: BF 06 40", "100: BF 26 00"}},
+    {"TenVolts", with([](Settings &s) { s.value = 1.0; }),
+     {"100: B0 65 00", "100: B0 64 01", "100: B0 06 7F", "100: B0 26 7F"}},
+    {"ZeroVolts", with([](Settings &s) { s.value = 0.0; }),
+     {"100: B0 65 00", "100: B0 64 01", "100: B0 06 00", "100: B0 26 00"}},
+    // 0.3 scales to 4915, 7 bits keep 4864: data entry 38 and 0.
+    {"SevenBits", with([](Settings &s) { s.depth = 0; s.value = 0.3; }),
+     {"100: B0 65 00", "100: B0 64 01", "100: B0 06 26", "100: B0 26 00"}},
+    // 10 bits (the default) keep 4912 of 4915.
+    {"TenBits", with([](Settings &s) { s.depth = 3; s.value = 0.3; }),
+     {"100: B0 65 00", "100: B0 64 01", "100: B0 06 26", "100: B0 26 30"}},
+    {"Parameter16383", with([](Settings &s) { s.parameter = 16383; }),
+     {"100: B0 65 7F", "100: B0 64 7F", "100: B0 06 40", "100: B0 26 00"}},
+    {"ListParameter300", with([](Settings &s) { s.parameter = 300; s.rpn = 1; }),
+     {"100: B0 63 02", "100: B0 62 2C", "100: B0 06 40", "100: B0 26 00"}},
+    // CV mode: Parameter# CV 0.5 gives 8192; the list entry is ignored.
+    {"CvModeHalf", with([](Settings &s) { s.select = 1; s.parameter_cv = 0.5; s.parameter = 77; }),
+     {"100: B0 65 40", "100: B0 64 00", "100: B0 06 40", "100: B0 26 00"}},
+    {"CvModeTenVolts", with([](Settings &s) { s.select = 1; s.parameter_cv = 1.0; }),
+     {"100: B0 65 7F", "100: B0 64 7F", "100: B0 06 40", "100: B0 26 00"}},
+    // x * 16383 = 4096.49995..., whose nearest float is 4096.5: rounded
+    // toward zero the product stays below the half, so V is 4096, not 4097.
+    {"ProductRoundsTowardZero", with([](Settings &s) { s.value = float_bits(0x3E800600); }),
+     {"100: B0 65 00", "100: B0 64 01", "100: B0 06 20", "100: B0 26 00"}},
+};
+
+INSTANTIATE_TEST_SUITE_P(CvToRpn, GateRise, ::testing::ValuesIn(kRiseCases),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+// ---- gate not positive: nothing; then the rise uses the current settings ----
+
+TEST(CvToRpnGate, LowGateSendsNothingAndTheRiseTakesCurrentSettings)
+{
+    auto dsp = make(Settings{});
+    dsp->set_value("Value CV", 0.25, 100); // 4096
+    dsp->set_value("Channel", 2, 150);
+    dsp->set_value("Parameter#", 300, 200);
+    dsp->set_value("RPN/NRPN", 1, 250);
+    dsp->set_value("Gate", -1.0, 260); // negative is not positive either
+    dsp->set_value("Value CV", 0.3, 270);
+    dsp->run(300);
+    EXPECT_TRUE(midi_text(*dsp).empty());
+
+    dsp->set_value("Gate", 1.0, 400);
+    dsp->run(2000);
+    EXPECT_EQ(midi_text(*dsp), (Lines{"400: B2 63 02", "400: B2 62 2C", "400: B2 06 26",
+                                      "400: B2 26 33"}));
+}
+
+// Gate sequences: only a step from 0 or below to above 0 is a rise; a
+// not-a-number gate is neither positive nor counted as a rise.
+struct GateCase {
+    const char *name;
+    std::vector<std::pair<uint32_t, double>> gate; // clock, sample
+    std::vector<uint32_t> complete_at;
+};
+
+TEST(CvToRpnGate, OnlyARiseFromZeroOrBelowSendsACompleteMessage)
+{
+    const double nan = std::nan("");
+    const GateCase cases[] = {
+        {"RiseFallRise", {{100, 1.0}, {200, 0.0}, {300, 0.5}}, {100, 300}},
+        {"StaysHigh", {{100, 1.0}, {200, 0.7}, {300, 1e-30}}, {100}},
+        {"FromNegative", {{100, -0.5}, {200, 0.1}}, {200}},
+        {"NanThenPositive", {{100, 1.0}, {200, nan}, {300, 1.0}, {400, 0.0}, {500, 1.0}},
+         {100, 500}},
+        {"NanIsNotPositive", {{100, nan}, {200, 0.0}}, {}},
+    };
+    for (const GateCase &c : cases) {
+        SCOPED_TRACE(c.name);
+        auto dsp = make(Settings{});
+        for (const auto &[clock, sample] : c.gate)
+            dsp->set_value("Gate", sample, clock);
+        dsp->run(1000);
+        Lines expected;
+        for (uint32_t t : c.complete_at)
+            for (const char *m : {"B0 65 00", "B0 64 01", "B0 06 40", "B0 26 00"})
+                expected.push_back(std::to_string(t) + ": " + m);
+        EXPECT_EQ(midi_text(*dsp), expected);
+    }
+}
+
+// ---- value updates while the gate stays positive ---------------------------
+
+TEST(CvToRpnValue, UpdatesSendOnlyWhatChanged)
+{
+    struct Step {
+        uint32_t clock;
+        int k; // new 14-bit value
+        Lines expected;
+    };
+    // Changes 10 samples apart keep the Value CV "moving", so none of them
+    // starts a complete message.
+    const Step steps[] = {
+        {110, 8193, {"110: B0 06 40", "110: B0 26 01"}}, // first update: MSB too
+        {120, 8200, {"120: B0 26 08"}},                  // same top bits: LSB alone
+        {130, 8200 + 1, {"130: B0 26 09"}},
+        {140, 8320, {"140: B0 06 41", "140: B0 26 00"}}, // top bits changed
+        {150, 8191, {"150: B0 06 3F", "150: B0 26 7F"}},
+        {160, 8191, {}}, // the same sample: nothing
+    };
+    Settings s;
+    s.value = cv(8192);
+    auto dsp = make(s);
+    dsp->set_value("Gate", 1.0, 100);
+    dsp->run(101);
+    EXPECT_EQ(midi_text(*dsp),
+              (Lines{"100: B0 65 00", "100: B0 64 01", "100: B0 06 40", "100: B0 26 00"}));
+    for (const Step &step : steps) {
+        SCOPED_TRACE(step.clock);
+        dsp->clear_requests();
+        dsp->set_value("Value CV", cv(step.k), step.clock);
+        dsp->run_until(step.clock + 1);
+        EXPECT_EQ(midi_text(*dsp), step.expected);
+    }
+}
+
+TEST(CvToRpnValue, RampAtSevenBitsSendsOnlyWhenTheTopBitsChange)
+{
+    Settings s;
+    s.depth = 0;
+    s.gate = 1.0;
+    s.value = 0.0;
+    auto dsp = make(s);
+    // From clock 1024 on: 1, 2, 3, ... up to 300 in 14-bit steps, one per sample.
+    dsp->set_source("Value CV", [](uint32_t clock) {
+        return clock < 1024 ? 0.0f : cv(static_cast<int>(std::min<uint32_t>(clock - 1023, 300)));
+    });
+    dsp->run(4096);
+    EXPECT_EQ(midi_text(*dsp),
+              (Lines{"1024: B0 65 00", "1024: B0 64 01", "1024: B0 06 00", "1024: B0 26 00",
+                     "1151: B0 06 01", "1151: B0 26 00", "1279: B0 06 02", "1279: B0 26 00"}));
+}
+
+// ---- a change of setting with the gate positive ------------------------------
+
+TEST(CvToRpnSettings, ChangeWithGateHighSendsACompleteMessageAtOnce)
+{
+    struct Case {
+        const char *name;
+        int select;
+        const char *pin;
+        double value;
+        Lines expected; // after the complete message at the rise
+    };
+    const Case cases[] = {
+        {"Channel", 0, "Channel", 5,
+         {"300: B5 65 00", "300: B5 64 01", "300: B5 06 40", "300: B5 26 01"}},
+        {"RpnToNrpn", 0, "RPN/NRPN", 1,
+         {"300: B0 63 00", "300: B0 62 01", "300: B0 06 40", "300: B0 26 01"}},
+        {"ListParameter", 0, "Parameter#", 300,
+         {"300: B0 65 02", "300: B0 64 2C", "300: B0 06 40", "300: B0 26 01"}},
+        {"ParameterCv", 1, "Parameter# CV", 0.5,
+         {"300: B0 65 40", "300: B0 64 00", "300: B0 06 40", "300: B0 26 01"}},
+        // In CV mode the list entry is not the parameter number.
+        {"ListParameterInCvMode", 1, "Parameter#", 300, {}},
+        // Not a complete message: only the value changes (8193 -> 8192), and
+        // the first update after a complete message sends the MSB too.
+        {"BitDepth", 0, "Bit Depth", 0, {"300: B0 06 40", "300: B0 26 00"}},
+        // The same value again: nothing.
+        {"SameChannel", 0, "Channel", 0, {}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        Settings s;
+        s.select = c.select;
+        s.value = cv(8193);
+        auto dsp = make(s);
+        dsp->set_value("Gate", 1.0, 100);
+        dsp->run(200);
+        ASSERT_EQ(midi_text(*dsp).size(), 4u);
+        dsp->clear_requests();
+        dsp->set_value(c.pin, c.value, 300);
+        dsp->run(2000);
+        EXPECT_EQ(midi_text(*dsp), c.expected);
+    }
+}
+
+// ---- the activity rule --------------------------------------------------------
+
+// The Value CV changes at 100 (with the gate rise); once it has held still
+// for 11 samples (101..111) a change is the start of a new movement.
+TEST(CvToRpnActivity, ChangeAfterElevenStillSamplesSendsACompleteMessage)
+{
+    struct Case {
+        int depth;
+        uint32_t change_at;
+        Lines expected; // after the rise at 100
+    };
+    const Case cases[] = {
+        // 7 bits: 8192 and 8193 quantise alike.
+        {0, 111, {}},
+        {0, 112, {"112: B0 65 00", "112: B0 64 01", "112: B0 06 40", "112: B0 26 00"}},
+        {7, 111, {"111: B0 06 40", "111: B0 26 01"}},
+        {7, 112, {"112: B0 65 00", "112: B0 64 01", "112: B0 06 40", "112: B0 26 01"}},
+        {7, 500, {"500: B0 65 00", "500: B0 64 01", "500: B0 06 40", "500: B0 26 01"}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(testing::Message() << "depth " << c.depth << " change at " << c.change_at);
+        Settings s;
+        s.depth = c.depth;
+        s.value = cv(8192);
+        auto dsp = make(s);
+        dsp->set_value("Gate", 1.0, 100);
+        dsp->set_value("Value CV", cv(8193), c.change_at);
+        dsp->run(1000);
+        Lines expected{"100: B0 65 00", "100: B0 64 01", "100: B0 06 40", "100: B0 26 00"};
+        expected.insert(expected.end(), c.expected.begin(), c.expected.end());
+        EXPECT_EQ(midi_text(*dsp), expected);
+    }
+}
+
+// ---- clock 0 and the select mode ---------------------------------------------
+
+TEST(CvToRpnClockZero, StretchAtClockZeroSendsNothingAndAsksNoSleep)
+{
+    struct Case {
+        std::vector<int32_t> split; // empty: whole blocks
+        uint32_t first;
+    };
+    for (const Case &c : {Case{{}, 1024}, Case{{10}, 10}, Case{{1}, 1}}) {
+        SCOPED_TRACE(c.first);
+        Settings s;
+        s.gate = 1.0;
+        s.value = 0.0; // still: the module sleeps after its first real stretch
+        auto dsp = make(s);
+        if (!c.split.empty())
+            dsp->split_lengths(c.split);
+        dsp->run(3000);
+        const std::string t = std::to_string(c.first) + ": ";
+        EXPECT_EQ(midi_text(*dsp),
+                  (Lines{t + "B0 65 00", t + "B0 64 01", t + "B0 06 00", t + "B0 26 00"}));
+        const std::vector<uint32_t> sleeps = dsp->sleeps();
+        ASSERT_FALSE(sleeps.empty());
+        EXPECT_EQ(sleeps.front(), c.first);
+    }
+}
+
+TEST(CvToRpnSelectMode, UnknownModeSendsNothingAndAsksNoSleep)
+{
+    for (int mode : {2, 3, -1, 100}) {
+        SCOPED_TRACE(mode);
+        Settings s;
+        s.select = mode;
+        s.gate = 1.0;
+        auto dsp = make(s);
+        dsp->set_value("Value CV", 0.7, 2000);
+        dsp->set_value("Gate", 0.0, 2100);
+        dsp->set_value("Gate", 1.0, 2200);
+        dsp->run(4096);
+        EXPECT_TRUE(midi_text(*dsp).empty());
+        EXPECT_TRUE(dsp->sleeps().empty());
+        EXPECT_GE(dsp->process_calls(), 4u);
+        EXPECT_FALSE(dsp->asleep());
+    }
+}
+
+} // namespace
