@@ -69,6 +69,7 @@ struct DspInstance::Impl {
     std::vector<std::optional<double>> initial;
     std::vector<std::optional<int32_t>> initial_status;
     std::vector<std::function<float(uint32_t)>> sources;
+    std::vector<std::optional<float>> held; // audio inputs holding one value
     std::vector<bool> capturing;
     std::vector<std::vector<float>> captures;
     std::vector<QueuedEvent> queue; // ordered by stamp, then seq
@@ -194,6 +195,7 @@ void DspInstance::learn() {
     m_impl->initial.resize(count);
     m_impl->initial_status.resize(count);
     m_impl->sources.resize(count);
+    m_impl->held.resize(count);
     m_impl->capturing.assign(count, false);
     m_impl->captures.resize(count);
 }
@@ -421,6 +423,8 @@ void DspInstance::open() {
         if (p.datatype == DT_FSAMPLE) {
             float *buf = m_impl->buffers[static_cast<size_t>(p.index)];
             std::fill(buf, buf + bs, static_cast<float>(v));
+            if (!m_impl->sources[static_cast<size_t>(p.index)])
+                m_impl->held[static_cast<size_t>(p.index)] = static_cast<float>(v);
         } else {
             write_variable(p, v);
         }
@@ -549,6 +553,7 @@ void DspInstance::set_source(int pin, std::function<float(uint32_t)> fn) {
     if (p.datatype != DT_FSAMPLE || (p.direction != DR_IN && p.direction != DR_SETTING))
         throw HostError(pin_label(path, m_pins, p) + " is not an audio input");
     m_impl->sources[static_cast<size_t>(pin)] = std::move(fn);
+    m_impl->held[static_cast<size_t>(pin)].reset();
     if (m_open) {
         // the rest of the current block follows the source at once
         float *buf = m_impl->buffers[static_cast<size_t>(pin)];
@@ -607,8 +612,10 @@ int resolve_audio(const std::string &path, const std::vector<PinDecl> &decls, co
 } // namespace
 
 float *DspInstance::input(int pin) {
-    return m_impl->buffers[static_cast<size_t>(
-        resolve_audio(m_library->path(), m_pins, m_dsp_pins, m_impl->buffers, pin, true))];
+    size_t i = static_cast<size_t>(resolve_audio(m_library->path(), m_pins, m_dsp_pins, m_impl->buffers, pin, true));
+    m_impl->sources[i] = nullptr; // the caller fills the buffer from now on
+    m_impl->held[i].reset();
+    return m_impl->buffers[i];
 }
 float *DspInstance::input(const std::string &pin) { return input(dsp_index(pin)); }
 float *DspInstance::output(int pin) {
@@ -686,10 +693,13 @@ void DspInstance::run(uint32_t samples) {
             im.prepared_block = start;
             im.split_left = 0;
             im.split_pos = 0;
-            for (size_t i = 0; i < m_dsp_pins.size(); ++i)
+            for (size_t i = 0; i < m_dsp_pins.size(); ++i) {
                 if (im.sources[i])
                     for (uint32_t k = 0; k < bs; ++k)
                         im.buffers[i][k] = im.sources[i](start + k);
+                else if (im.held[i])
+                    std::fill(im.buffers[i], im.buffers[i] + bs, *im.held[i]);
+            }
         }
 
         // Events whose stamp has come, in queue order; posted ones included.
@@ -701,6 +711,7 @@ void DspInstance::run(uint32_t samples) {
                 const DspPin &p = m_dsp_pins[static_cast<size_t>(q.event.data)];
                 if (p.datatype == DT_FSAMPLE) {
                     im.sources[static_cast<size_t>(p.index)] = nullptr;
+                    im.held[static_cast<size_t>(p.index)] = static_cast<float>(q.value);
                     float *buf = im.buffers[static_cast<size_t>(p.index)];
                     std::fill(buf + (m_clock - start), buf + bs, static_cast<float>(q.value));
                 } else {

@@ -122,6 +122,8 @@ public:
     void queue_event(const TimedEvent &event);
 
     // --- buffers (block_size floats, owned by the host) ---
+    // input(): the caller fills the buffer by hand from now on (it ends a
+    // source or a held value of the pin); the host keeps what it holds.
     float *input(int pin);
     float *input(const std::string &pin);
     float *output(int pin);

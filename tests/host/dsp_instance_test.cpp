@@ -1,0 +1,306 @@
+// dsp_instance_test.cpp - the host driving a DSP side: pins, open, events at
+// their stamps, stretches, sleep, requests and the faults it reports.
+#include <gtest/gtest.h>
+
+#include <numeric>
+#include <string>
+
+#include "fixture_util.h"
+
+using namespace host_test;
+using sehost::DspInstance;
+using sehost::HostError;
+
+namespace {
+
+TEST(DspPins, DeclarationsAndDspNumbers) {
+    sehost::HostConfig config = small_blocks();
+    config.repeat_copies = 2;
+    DspInstance dsp(fixture(), config);
+    const auto &pins = dsp.pins();
+    ASSERT_EQ(pins.size(), 8u);
+    const int expected_dsp[] = {0, 1, 2, 3, -1, 4, 5, 6};
+    for (size_t i = 0; i < pins.size(); ++i)
+        EXPECT_EQ(pins[i].dsp_index, expected_dsp[i]) << pins[i].name;
+    EXPECT_EQ(pins[2].name, "Mode");
+    EXPECT_EQ(*pins[2].default_value, "B");
+    EXPECT_EQ(pins[2].list().value_of("C"), 6);
+    EXPECT_FALSE(pins[6].default_value);
+    EXPECT_EQ(pins[0].list().kind(), sehost::EnumList::Kind::AudioRange);
+    EXPECT_EQ(dsp.pin_count(), 9);
+    ASSERT_EQ(dsp.dsp_pins().size(), 9u);
+    EXPECT_TRUE(dsp.dsp_pins()[8].copy);
+    EXPECT_EQ(dsp.dsp_pins()[8].decl, 7);
+    EXPECT_EQ(dsp.dsp_index("Out"), 5);
+    EXPECT_THROW(dsp.dsp_index("Gui"), HostError);
+    EXPECT_THROW(dsp.dsp_index("Nope"), HostError);
+    dsp.open();
+    EXPECT_EQ(log_of(dsp).pin_count, 9);
+}
+
+TEST(DspPins, RepeatsNeedARepeatableLastPin) {
+    // The fixture's last pin repeats; a count below the declarations cuts them.
+    sehost::HostConfig config = small_blocks();
+    config.pin_count = 3;
+    DspInstance dsp(fixture(), config);
+    EXPECT_EQ(dsp.dsp_pins().size(), 3u);
+    EXPECT_EQ(dsp.pins()[5].dsp_index, -1);
+}
+
+TEST(DspOpen, SetUpThenValuesThenStatusesAtClockZero) {
+    DspInstance dsp(fixture(), small_blocks());
+    dsp.set_value("Level", 0.25);
+    dsp.set_source("In", [](uint32_t) { return 0.5f; });
+    dsp.open();
+    FixLog log = log_of(dsp);
+    EXPECT_EQ(log.sample_rate, 48000.0f);
+    EXPECT_EQ(log.block_size, 256);
+    auto events = entries(dsp, FIX_EVENT);
+    ASSERT_EQ(events.size(), 5u); // In, Level, Mode, Flag, Both
+    const int32_t expected_status[] = {STATUS_STREAMING, STATUS_STILL, STATUS_STILL, STATUS_STILL, STATUS_STILL};
+    for (size_t i = 0; i < events.size(); ++i) {
+        EXPECT_EQ(events[i].clock, 0u);
+        EXPECT_EQ(events[i].a, EV_PIN_STATUS);
+        EXPECT_EQ(events[i].b, expected_status[i]);
+        EXPECT_EQ(events[i].c, static_cast<int32_t>(i));
+    }
+    // every value is in place before the first status
+    EXPECT_EQ(events[0].level, 0.25f);
+    EXPECT_EQ(events[0].mode, 5); // default "B" through the list
+    EXPECT_EQ(events[0].flag, 1);
+    EXPECT_EQ(events[0].both, 0);
+    EXPECT_THROW(dsp.open(), HostError);
+}
+
+TEST(DspRun, ValueChangeSplitsTheBlockAtItsStamp) {
+    DspInstance dsp(fixture(), small_blocks());
+    dsp.set_source("In", [](uint32_t clock) { return clock < 256 ? 0.1f : 0.3f; });
+    dsp.capture("Out");
+    dsp.open();
+    dsp.set_value("Level", 2.0, 100);
+    dsp.run(512);
+    auto process = entries(dsp, FIX_PROCESS);
+    ASSERT_EQ(process.size(), 3u);
+    EXPECT_EQ(process[0].clock, 0u);
+    EXPECT_EQ(process[0].a, 0);
+    EXPECT_EQ(process[0].b, 100);
+    EXPECT_EQ(process[1].clock, 100u);
+    EXPECT_EQ(process[1].a, 100);
+    EXPECT_EQ(process[1].b, 156);
+    EXPECT_EQ(process[2].clock, 256u);
+    EXPECT_EQ(process[2].a, 0);
+    EXPECT_EQ(process[2].c, 256); // HOST_GET_BUFFER_START: clock of element 0
+    auto events = entries(dsp, FIX_EVENT);
+    ASSERT_EQ(events.size(), 6u);
+    EXPECT_EQ(events[5].clock, 100u);
+    EXPECT_EQ(events[5].b, STATUS_CHANGED);
+    EXPECT_EQ(events[5].c, 1);
+    EXPECT_EQ(events[5].level, 2.0f);
+    const auto &out = dsp.captured("Out");
+    ASSERT_EQ(out.size(), 512u);
+    EXPECT_FLOAT_EQ(out[99], 0.05f);
+    EXPECT_FLOAT_EQ(out[100], 0.2f);
+    EXPECT_FLOAT_EQ(out[300], 0.6f);
+    EXPECT_EQ(dsp.clock(), 512u);
+    EXPECT_EQ(dsp.process_calls(), 3u);
+}
+
+TEST(DspRun, AudioValueHoldsFromItsClock) {
+    DspInstance dsp(fixture(), small_blocks());
+    dsp.set_value("Level", 1.0);
+    dsp.capture("Out");
+    dsp.open();
+    dsp.set_value("In", 0.7, 10);
+    dsp.run(512);
+    const auto &out = dsp.captured("Out");
+    EXPECT_EQ(out[9], 0.0f);
+    EXPECT_EQ(out[10], 0.7f);
+    EXPECT_EQ(out[256], 0.7f); // held in later blocks
+    EXPECT_EQ(out[511], 0.7f);
+    float *in = dsp.input("In"); // filled by hand from here on
+    std::iota(in, in + 256, 0.0f);
+    dsp.run_block();
+    EXPECT_EQ(out[512 + 3], 3.0f);
+    dsp.run_block();
+    EXPECT_EQ(out[768 + 200], 200.0f); // the host leaves a hand-filled buffer alone
+    EXPECT_THROW(dsp.output("In"), HostError);
+    EXPECT_THROW(dsp.input("Out"), HostError);
+}
+
+TEST(DspRun, EqualStampsKeepQueueOrderAndLaterBlocksWait) {
+    DspInstance dsp(fixture(), small_blocks());
+    dsp.open();
+    dsp.queue_midi(300, SE_MIDI_PACK(0x90, 1, 2), static_cast<int32_t>(0xFFFF8001u));
+    dsp.queue_patch_change(300);
+    dsp.queue_midi(300, SE_MIDI_PACK(0x80, 1, 0));
+    dsp.run_block();
+    EXPECT_EQ(entries(dsp, FIX_EVENT).size(), 5u); // only the start-up statuses
+    dsp.run_block();
+    auto events = entries(dsp, FIX_EVENT);
+    ASSERT_EQ(events.size(), 8u);
+    EXPECT_EQ(events[5].a, EV_MIDI);
+    EXPECT_EQ(events[5].b, SE_MIDI_PACK(0x90, 1, 2));
+    EXPECT_EQ(events[6].a, EV_PATCH_CHANGE);
+    EXPECT_EQ(events[7].b, SE_MIDI_PACK(0x80, 1, 0));
+    for (size_t i = 5; i < 8; ++i)
+        EXPECT_EQ(events[i].clock, 300u);
+    EXPECT_THROW(dsp.queue_patch_change(100), HostError); // in the past
+}
+
+TEST(DspRun, SleepStopsProcessCallsUntilTheNextEvent) {
+    DspInstance dsp(fixture(), small_blocks());
+    dsp.set_value("Level", 1.0);
+    dsp.set_value("In", 0.4);
+    dsp.open();
+    misbehave(dsp, FIX_DO_SLEEP);
+    dsp.run(1024);
+    EXPECT_EQ(dsp.process_calls(), 1u);
+    EXPECT_TRUE(dsp.asleep());
+    EXPECT_EQ(dsp.sleeps(), std::vector<uint32_t>{0});
+    EXPECT_EQ(dsp.output("Out")[200], 0.4f); // kept while asleep
+    dsp.queue_patch_change(1100);
+    dsp.run(256);
+    auto process = entries(dsp, FIX_PROCESS);
+    ASSERT_EQ(process.size(), 2u);
+    EXPECT_EQ(process[1].clock, 1100u);
+    EXPECT_EQ(process[1].a, 1100 - 1024);
+}
+
+TEST(DspRun, PostedEventsArriveAtTheirStamp) {
+    DspInstance dsp(fixture(), small_blocks());
+    dsp.open();
+    dsp.split_lengths({4});
+    misbehave(dsp, FIX_DO_POST_AHEAD); // posts at clock + 10 from the stretch at 0
+    dsp.run(20);
+    auto events = entries(dsp, FIX_EVENT);
+    ASSERT_EQ(events.size(), 6u);
+    EXPECT_EQ(events[5].a, EV_PATCH_CHANGE); // the host copied it before the module spoiled it
+    EXPECT_EQ(events[5].clock, 10u);
+    auto process = entries(dsp, FIX_PROCESS);
+    ASSERT_EQ(process.size(), 6u); // 0-4, 4-8, 8-10 | 10-12, 12-16, 16-20
+    EXPECT_EQ(process[2].a, 8);
+    EXPECT_EQ(process[2].b, 2);
+    EXPECT_EQ(process[3].a, 10);
+    EXPECT_EQ(process[3].b, 2);
+}
+
+TEST(DspRun, RequestsAreRecordedWithTheirClocks) {
+    sehost::HostConfig config = small_blocks();
+    config.repeat_copies = 1;
+    DspInstance dsp(fixture(), config);
+    int32_t gui_value = 0;
+    dsp.on_send_to_gui = [&](int32_t, int32_t v) { gui_value = v; };
+    dsp.open();
+    dsp.run(40);
+    misbehave(dsp, FIX_DO_ANNOUNCE);
+    dsp.run(10);
+    auto statuses = dsp.statuses();
+    ASSERT_EQ(statuses.size(), 1u);
+    EXPECT_EQ(statuses[0].pin, 5);
+    EXPECT_EQ(statuses[0].stamp, 43u);
+    EXPECT_EQ(statuses[0].clock, 40u);
+    EXPECT_FALSE(statuses[0].value); // audio pins carry no variable value
+    auto midi = dsp.midi_out();
+    ASSERT_EQ(midi.size(), 2u);
+    EXPECT_EQ(midi[0].pin, 6);
+    EXPECT_EQ(midi[0].message, SE_MIDI_PACK(0x90, 60, 100));
+    EXPECT_EQ(midi[0].stamp, 40u);
+    EXPECT_EQ(midi[1].pin, 7);
+    EXPECT_EQ(midi[1].stamp, 41u);
+    EXPECT_EQ(dsp.gui_messages(), std::vector<int32_t>{995});
+    EXPECT_EQ(gui_value, 995);
+    EXPECT_TRUE(dsp.errors().empty());
+}
+
+TEST(DspRun, ProcessEntryIsReadBeforeEveryCall) {
+    DspInstance dsp(fixture(), small_blocks());
+    dsp.open();
+    misbehave(dsp, FIX_DO_SWITCH_PROCESS);
+    dsp.run(10);
+    dsp.queue_patch_change(20);
+    dsp.run(30);
+    EXPECT_EQ(dsp.process_changes(), std::vector<uint32_t>{0});
+    EXPECT_EQ(entries(dsp, FIX_PROCESS).size(), 1u);
+    auto second = entries(dsp, FIX_PROCESS2);
+    ASSERT_EQ(second.size(), 2u);
+    EXPECT_EQ(second[0].clock, 10u);
+    EXPECT_EQ(second[1].clock, 20u);
+}
+
+TEST(DspRun, CustomSplitsCoverTheBlockExactly) {
+    DspInstance dsp(fixture(), small_blocks());
+    dsp.open();
+    dsp.split_lengths({3, 5});
+    dsp.run(16);
+    auto process = entries(dsp, FIX_PROCESS);
+    ASSERT_EQ(process.size(), 4u);
+    EXPECT_EQ(process[1].a, 3);
+    EXPECT_EQ(process[1].b, 5);
+    EXPECT_EQ(process[3].a, 11);
+    EXPECT_EQ(process[3].b, 5);
+
+    DspInstance random(fixture(), small_blocks());
+    random.open();
+    random.split_random(7, 40);
+    random.run(512);
+    auto stretches = entries(random, FIX_PROCESS);
+    int32_t expected_start = 0;
+    int64_t total = 0;
+    for (const FixEntry &e : stretches) {
+        EXPECT_EQ(e.a, expected_start);
+        EXPECT_LE(e.b, 40);
+        expected_start = (e.a + e.b) % 256;
+        total += e.b;
+    }
+    EXPECT_EQ(total, 512);
+    EXPECT_GT(stretches.size(), 512u / 40u);
+}
+
+struct FaultCase {
+    int32_t action;
+    const char *text;
+};
+
+TEST(DspFaults, BadRequestsAreReportedNotObeyed) {
+    const FaultCase cases[] = {
+        {FIX_DO_BAD_PIN, "no such DSP pin"},
+        {FIX_DO_POST_PAST, "lies in the past"},
+        {FIX_DO_SPILL, "outside its buffer"},
+    };
+    for (const FaultCase &c : cases) {
+        SCOPED_TRACE(c.text);
+        DspInstance strict(fixture(), small_blocks());
+        strict.open();
+        strict.run(10);
+        misbehave(strict, c.action);
+        try {
+            strict.run(10);
+            ADD_FAILURE() << "no HostError";
+        } catch (const HostError &e) {
+            EXPECT_NE(std::string(e.what()).find(c.text), std::string::npos) << e.what();
+        }
+
+        sehost::HostConfig lenient = small_blocks();
+        lenient.throw_on_module_error = false;
+        DspInstance dsp(fixture(), lenient);
+        dsp.open();
+        dsp.run(10);
+        misbehave(dsp, c.action);
+        dsp.run(300);
+        ASSERT_EQ(dsp.errors().size(), 1u);
+        EXPECT_NE(dsp.errors()[0].find(c.text), std::string::npos) << dsp.errors()[0];
+        EXPECT_EQ(entries(dsp, FIX_EVENT).size(), 5u); // a past event is never delivered
+    }
+}
+
+TEST(DspClose, CloseOnceThenNothingReachesTheObject) {
+    DspInstance dsp(fixture(), small_blocks());
+    dsp.open();
+    dsp.close();
+    EXPECT_EQ(dsp.record(), nullptr);
+    EXPECT_THROW(dsp.dispatch(MOD_MESSAGE), HostError);
+    EXPECT_THROW(dsp.run(1), HostError);
+    EXPECT_NO_THROW(dsp.close());
+}
+
+} // namespace
