@@ -15,7 +15,7 @@ namespace sehost {
 namespace {
 
 constexpr int kMaxDeclarations = 4096;
-constexpr uint32_t kGuardBits = 0x7FA5A5A5u; // a quiet NaN no module computes
+constexpr uint32_t kGuardBits = 0x7FE5A5A5u; // a quiet NaN no module computes
 
 se_result SE_CALL dsp_callback(void *plug, int32_t op, int32_t index, int32_t value, void *ptr,
                              float opt) {
