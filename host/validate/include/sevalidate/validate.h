@@ -1,0 +1,64 @@
+// validate.h - the plug-in validation suite: checks a plug-in library
+// against the host contract, each check in a child process of its own.
+//
+// Front-ends (the sevalidate executable, `sehost validate`) call
+// run_validation with the arguments that follow the command name:
+//
+//   validate PLUGIN... [--seed N] [--include RE] [--exclude RE] [--json FILE]
+//                      [--timeout SECONDS] [--list]
+//
+// It prints one line per check (pass, fail, crash, timeout, warning, skip)
+// with details, the seed of the run and, for every failed check, a one-line
+// command that repeats it.  Answer: 0 when nothing failed or crashed, 1
+// otherwise, 2 for a usage error.
+//
+// Child processes: on Linux every check runs in a fork()ed child; on Windows
+// the front-end's own executable is started again (CreateProcess) with the
+// hidden option `--single-check NAME --result-file F`, which run_validation
+// handles itself.  A front-end whose validator is reached through a
+// sub-command passes that sub-command as `reexec_prefix` (e.g. {"validate"}
+// for `sehost validate`), so the child command line becomes
+// `<exe> validate --single-check ...`.
+//
+// Allocation counting (real-time check) needs the counting operator new and
+// malloc of the target se_validate_alloc_hooks linked into the executable;
+// without them that check answers skip.
+#ifndef SEVALIDATE_VALIDATE_H
+#define SEVALIDATE_VALIDATE_H
+
+#include <cstdint>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace sevalidate {
+
+enum class Outcome { Pass, Warning, Skip, Fail, Crash, Timeout };
+const char *outcome_name(Outcome o); // "pass", "warning", ...
+
+struct CheckResult {
+    std::string plugin;
+    std::string check;
+    Outcome outcome = Outcome::Pass;
+    std::string details; // lines separated by '\n'
+    double seconds = 0.0;
+};
+
+// Names of every check, in the order they run.
+std::vector<std::string> check_names();
+
+// Runs one check in this process (no isolation): for tests and for the
+// child side.  A crash of the plug-in takes the caller down.
+CheckResult run_check_here(const std::string &plugin, const std::string &check, uint64_t seed);
+
+// Runs one check in a child process with a time limit.
+CheckResult run_check_isolated(const std::string &plugin, const std::string &check, uint64_t seed,
+                               double timeout_seconds,
+                               const std::vector<std::string> &reexec_prefix = {});
+
+int run_validation(const std::vector<std::string> &args, std::ostream &out,
+                   const std::vector<std::string> &reexec_prefix = {});
+
+} // namespace sevalidate
+
+#endif

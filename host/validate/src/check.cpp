@@ -1,0 +1,126 @@
+// check.cpp - reports, the registry of checks, and running one check.
+#include "check.h"
+
+#include <chrono>
+#include <cstdio>
+#include <exception>
+
+#include "alloc_probe.h"
+
+namespace sevalidate {
+
+const char *outcome_name(Outcome o) {
+    switch (o) {
+    case Outcome::Pass: return "pass";
+    case Outcome::Warning: return "warning";
+    case Outcome::Skip: return "skip";
+    case Outcome::Fail: return "fail";
+    case Outcome::Crash: return "crash";
+    case Outcome::Timeout: return "timeout";
+    }
+    return "?";
+}
+
+void Report::add(Outcome o, const std::string &what) {
+    ++m_count;
+    // Many findings of one kind would drown the report: keep the first ones.
+    if (m_lines.size() < 40)
+        m_lines.push_back(what);
+    else if (m_lines.size() == 40)
+        m_lines.push_back("... further findings left out");
+    auto rank = [](Outcome x) {
+        return x == Outcome::Fail ? 3 : x == Outcome::Warning ? 2 : x == Outcome::Skip ? 1 : 0;
+    };
+    if (rank(o) > rank(m_worst))
+        m_worst = o;
+}
+
+std::string Report::details() const {
+    std::string s;
+    for (const std::string &l : m_lines) {
+        if (!s.empty())
+            s += '\n';
+        s += l;
+    }
+    return s;
+}
+
+std::shared_ptr<const sehost::Library> Context::library() const {
+    if (!m_library)
+        m_library = sehost::Library::load(plugin);
+    return m_library;
+}
+
+const std::vector<CheckInfo> &registry() {
+    static const std::vector<CheckInfo> all = [] {
+        std::vector<CheckInfo> v;
+        add_static_checks(v);
+        add_lifecycle_checks(v);
+        add_signal_checks(v);
+        add_realtime_checks(v);
+        add_gui_checks(v);
+        return v;
+    }();
+    return all;
+}
+
+std::vector<std::string> check_names() {
+    std::vector<std::string> names;
+    for (const CheckInfo &c : registry())
+        names.push_back(c.name);
+    return names;
+}
+
+std::string hex32(uint32_t v) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "0x%08X", static_cast<unsigned>(v));
+    return buf;
+}
+
+bool printable_text(const std::string &s) {
+    for (unsigned char c : s)
+        if (c < 0x20 && c != '\n' && c != '\t')
+            return false;
+    return true;
+}
+
+uint64_t name_hash(const std::string &s) {
+    uint64_t h = 1469598103934665603ull; // FNV-1a
+    for (unsigned char c : s) {
+        h ^= c;
+        h *= 1099511628211ull;
+    }
+    return h;
+}
+
+CheckResult run_check_here(const std::string &plugin, const std::string &check, uint64_t seed) {
+    CheckResult r;
+    r.plugin = plugin;
+    r.check = check;
+    const CheckInfo *info = nullptr;
+    for (const CheckInfo &c : registry())
+        if (check == c.name)
+            info = &c;
+    if (!info) {
+        r.outcome = Outcome::Fail;
+        r.details = "no check named " + check;
+        return r;
+    }
+    auto t0 = std::chrono::steady_clock::now();
+    Context ctx{plugin, seed, Rng(seed ^ name_hash(check)), nullptr};
+    Report rep;
+    try {
+        info->fn(ctx, rep);
+    } catch (const sehost::HostError &e) {
+        rep.fail(e.what());
+    } catch (const std::exception &e) {
+        rep.fail(std::string("unexpected exception: ") + e.what());
+    }
+    alloc_probe::disarm();
+    r.outcome = rep.outcome();
+    r.details = rep.details();
+    r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    return r;
+}
+
+} // namespace sevalidate

@@ -1,0 +1,141 @@
+// checks_lifecycle.cpp - creating, opening and closing instances in the
+// orders the host may use.
+#include <climits>
+#include <memory>
+
+#include "scenario.h"
+
+namespace sevalidate {
+namespace {
+
+void create_close(Context &ctx, Report &rep) {
+    auto lib = ctx.library();
+    for (int k = 0; k < 3; ++k) {
+        sehost::DspInstance dsp(lib); // makeModule, declarations
+        dsp.close();                  // MOD_CLOSE without MOD_OPEN
+    }
+    auto pins = sehost::learn_pins(lib);
+    auto gui = sehost::GuiInstance::make(lib, pins);
+    if (gui)
+        gui->close(); // GUI_OP_CLOSE without GUI_OP_INITIALISE
+    else
+        rep.note("no GUI side (makeModule type 2 answers null)");
+}
+
+// A host that gives no pins: Open creates none.  A module that then reaches
+// for a pin is stopped by the SDK's own check, which the contract allows.
+void zero_pins(Context &ctx, Report &rep) {
+    sehost::HostConfig cfg;
+    cfg.pin_count = 0;
+    sehost::DspInstance dsp(ctx.library(), cfg);
+    dsp.open();
+    dsp.close();
+    rep.note("opened and closed with a pin count of 0");
+}
+
+void open_close(Context &ctx, Report &rep) {
+    auto lib = ctx.library();
+    {
+        sehost::Module m(lib);
+        m.open();
+        m.close(); // right after open: no process call, no event
+    }
+    {
+        sehost::Module m(lib);
+        m.open();
+        m.run(1);
+        m.close();
+    }
+    rep.note("closed right after open, and after one sample");
+}
+
+// Several instances at once, driven in turns: identical instances must
+// give identical output (nothing shared but ProcessInfo).
+void instances(Context &ctx, Report &rep) {
+    const Traits &t = module_traits(ctx);
+    ScenarioPlan plan;
+    plan.block_size = 128;
+    plan.blocks = 3;
+    Scenario s = make_scenario(ctx, plan, t, ctx.rng);
+    std::vector<std::unique_ptr<sehost::Module>> mods;
+    for (int k = 0; k < 4; ++k) {
+        mods.emplace_back(new sehost::Module(ctx.library(), s.config));
+        mods.back()->open();
+    }
+    // Different settings on instance 3 (if it has any).
+    for (const auto &p : mods[3]->dsp().dsp_pins())
+        if (p.datatype == DT_CHOICE && p.direction != DR_OUT && p.decl >= 0)
+            mods[3]->dsp().set_value(p.index, 0, 0);
+    std::vector<std::vector<std::vector<float>>> out(4);
+    for (int k = 0; k < 4; ++k)
+        for (const auto &p : mods[static_cast<size_t>(k)]->dsp().dsp_pins())
+            if (p.datatype == DT_FSAMPLE && p.direction == DR_OUT)
+                mods[static_cast<size_t>(k)]->dsp().capture(p.index);
+    for (uint32_t b = 0; b < 4; ++b)
+        for (int k : {2, 0, 3, 1})
+            mods[static_cast<size_t>(k)]->run_block();
+    for (int k = 0; k < 3; ++k)
+        for (const auto &p : mods[0]->dsp().dsp_pins())
+            if (p.datatype == DT_FSAMPLE && p.direction == DR_OUT &&
+                mods[0]->dsp().captured(p.index) != mods[static_cast<size_t>(k)]->dsp().captured(p.index))
+                rep.fail("instances 0 and " + std::to_string(k) + " with equal settings differ on output pin " +
+                         std::to_string(p.index));
+    for (int k = 0; k < 3; ++k)
+        if (mods[0]->dsp().statuses().size() != mods[static_cast<size_t>(k)]->dsp().statuses().size())
+            rep.fail("instances 0 and " + std::to_string(k) + " with equal settings announce differently");
+    // Close out of creation order.
+    for (int k : {1, 3, 0, 2})
+        mods[static_cast<size_t>(k)]->close();
+    rep.note("4 instances at once, closed in the order 1 3 0 2");
+}
+
+// Sample rates and block sizes set before open, unusual ones included.
+void rates_blocks(Context &ctx, Report &rep) {
+    const Traits &t = module_traits(ctx);
+    static const struct { float rate; int32_t block; } combos[] = {
+        {44100.0f, 1}, {8000.0f, 7}, {96000.0f, 4096}, {192000.0f, 33}, {22050.0f, 1000}, {48000.0f, 2}};
+    for (const auto &c : combos) {
+        ScenarioPlan plan;
+        plan.block_size = c.block;
+        plan.sample_rate = c.rate;
+        plan.blocks = c.block < 64 ? 200 / static_cast<uint32_t>(c.block) + 2 : 3;
+        Scenario s = make_scenario(ctx, plan, t, ctx.rng);
+        RunResult r = run_scenario(ctx, s, Split::Random, ctx.rng.next(), t, rep);
+        check_outputs_finite(r, rep, " at " + std::to_string(static_cast<int>(c.rate)) + " Hz, block " +
+                                         std::to_string(c.block));
+    }
+    rep.note("6 pairs of sample rate and block size, block sizes 1 to 4096");
+}
+
+// Operation codes the module has no use for answer 0 and do nothing.
+void dispatch_codes(Context &ctx, Report &rep) {
+    sehost::DspInstance dsp(ctx.library());
+    dsp.open();
+    for (int32_t op : {4, 5, 9, 11, 14, 15, 100, -1, INT_MIN, INT_MAX}) {
+        se_result a = dsp.dispatch(op, 1, 1, nullptr, 1.0f);
+        if (a != 0)
+            rep.fail("dispatcher operation " + std::to_string(op) + " answered " + std::to_string(a));
+    }
+    for (int32_t index : {0, -3, 2}) {
+        se_result a = dsp.dispatch(MOD_NOTIFY, index);
+        if (a != 0)
+            rep.fail("MOD_NOTIFY(" + std::to_string(index) + ") answered " + std::to_string(a));
+    }
+    if (dsp.dispatch(MOD_MESSAGE, 1, 2, nullptr) != 0)
+        rep.fail("MOD_MESSAGE answered non-zero");
+    dsp.run_block();
+    dsp.close();
+}
+
+} // namespace
+
+void add_lifecycle_checks(std::vector<CheckInfo> &out) {
+    out.push_back({"lifecycle.create_close", create_close, nullptr});
+    out.push_back({"lifecycle.zero_pins", zero_pins, "m_pins != 0"});
+    out.push_back({"lifecycle.open_close", open_close, nullptr});
+    out.push_back({"lifecycle.instances", instances, nullptr});
+    out.push_back({"lifecycle.rates_blocks", rates_blocks, nullptr});
+    out.push_back({"lifecycle.dispatch_codes", dispatch_codes, nullptr});
+}
+
+} // namespace sevalidate

@@ -1,0 +1,123 @@
+// checks_signal.cpp - checks that drive the DSP side through scenarios:
+// buffers, timing, hostile values, determinism and split invariance.
+#include <string>
+
+#include "scenario.h"
+
+namespace sevalidate {
+namespace {
+
+ScenarioPlan plan_for(Rng &rng) {
+    static const int32_t sizes[] = {64, 96, 256, 1024};
+    ScenarioPlan p;
+    p.block_size = sizes[rng.below(4)];
+    p.blocks = p.block_size >= 1024 ? 4 : 8;
+    return p;
+}
+
+void note_scenario(Report &rep, const Scenario &s) { rep.note("scenario: " + s.summary); }
+
+// Output buffers pre-filled with a sentinel inside each stretch, compared
+// outside it, guard zones around each block (the host), inputs unchanged.
+void buffers_stretch(Context &ctx, Report &rep) {
+    const Traits &t = module_traits(ctx);
+    Scenario s = make_scenario(ctx, plan_for(ctx.rng), t, ctx.rng);
+    note_scenario(rep, s);
+    RunResult r = run_scenario(ctx, s, Split::Random, ctx.rng.next(), t, rep);
+    check_outputs_finite(r, rep, " with finite inputs");
+    if (!t.identifier)
+        rep.note("unknown module: samples left unwritten in a stretch are not counted as faults");
+}
+
+// Every split the host may use: one sample, primes, whole blocks, random.
+void timing_splits(Context &ctx, Report &rep) {
+    const Traits &t = module_traits(ctx);
+    ScenarioPlan plan = plan_for(ctx.rng);
+    plan.block_size = 128; // 1-sample stretches stay quick
+    plan.blocks = 6;
+    Scenario s = make_scenario(ctx, plan, t, ctx.rng);
+    note_scenario(rep, s);
+    for (Split sp : {Split::Single, Split::Primes, Split::Plain, Split::Random}) {
+        RunResult r = run_scenario(ctx, s, sp, ctx.rng.next(), t, rep);
+        check_midi_valid(r, rep, std::string(" (") + split_name(sp) + ")");
+    }
+}
+
+// Choice inputs outside their lists, changing every few samples.
+void hostile_choices(Context &ctx, Report &rep) {
+    const Traits &t = module_traits(ctx);
+    ScenarioPlan plan = plan_for(ctx.rng);
+    plan.values = ValueKind::HostileChoices;
+    Scenario s = make_scenario(ctx, plan, t, ctx.rng);
+    note_scenario(rep, s);
+    RunResult r = run_scenario(ctx, s, Split::Random, ctx.rng.next(), t, rep);
+    check_midi_valid(r, rep, " with choices outside their lists");
+    check_outputs_finite(r, rep, " with choices outside their lists");
+}
+
+// Not-a-number, infinities, subnormals and huge values on audio inputs.
+void hostile_audio(Context &ctx, Report &rep) {
+    const Traits &t = module_traits(ctx);
+    ScenarioPlan plan = plan_for(ctx.rng);
+    plan.audio = AudioKind::Hostile;
+    Scenario s = make_scenario(ctx, plan, t, ctx.rng);
+    note_scenario(rep, s);
+    RunResult r = run_scenario(ctx, s, Split::Random, ctx.rng.next(), t, rep);
+    check_midi_valid(r, rep, " with hostile audio");
+
+    if (!t.identifier) {
+        rep.note("unknown module: finiteness of the outputs not checked");
+        return;
+    }
+    plan.audio = AudioKind::HostileExceptFinite;
+    Scenario f = make_scenario(ctx, plan, t, ctx.rng);
+    note_scenario(rep, f);
+    RunResult q = run_scenario(ctx, f, Split::Random, ctx.rng.next(), t, rep);
+    check_midi_valid(q, rep, " with hostile audio");
+    check_outputs_finite(q, rep, " with hostile audio on inputs the outputs do not need finite");
+}
+
+void determinism(Context &ctx, Report &rep) {
+    const Traits &t = module_traits(ctx);
+    Scenario s = make_scenario(ctx, plan_for(ctx.rng), t, ctx.rng);
+    note_scenario(rep, s);
+    uint64_t split_seed = ctx.rng.next();
+    RunResult a = run_scenario(ctx, s, Split::Random, split_seed, t, rep);
+    RunResult b = run_scenario(ctx, s, Split::Random, split_seed, t, rep);
+    compare_runs(a, b, rep, "the same scenario twice", true);
+}
+
+void split_invariance(Context &ctx, Report &rep) {
+    const Traits &t = module_traits(ctx);
+    if (!t.identifier) {
+        rep.skip("the module is not in the validator's table of split-invariant modules");
+        return;
+    }
+    if (!t.split_invariant) {
+        rep.skip(std::string("output depends on the split by contract: ") + t.why);
+        return;
+    }
+    ScenarioPlan plan = plan_for(ctx.rng);
+    plan.audio = AudioKind::SplitSafe;
+    Scenario s = make_scenario(ctx, plan, t, ctx.rng);
+    note_scenario(rep, s);
+    RunResult base = run_scenario(ctx, s, Split::Plain, 0, t, rep);
+    for (Split sp : {Split::Random, Split::Primes, Split::Random}) {
+        RunResult other = run_scenario(ctx, s, sp, ctx.rng.next(), t, rep);
+        if (!compare_runs(base, other, rep, std::string("whole blocks vs ") + split_name(sp), true))
+            break;
+    }
+}
+
+} // namespace
+
+void add_signal_checks(std::vector<CheckInfo> &out) {
+    out.push_back({"buffers.stretch", buffers_stretch, nullptr});
+    out.push_back({"timing.splits", timing_splits, nullptr});
+    out.push_back({"hostile.choices", hostile_choices, nullptr});
+    out.push_back({"hostile.audio", hostile_audio, nullptr});
+    out.push_back({"determinism.repeat", determinism, nullptr});
+    out.push_back({"determinism.splits", split_invariance, nullptr});
+}
+
+} // namespace sevalidate
