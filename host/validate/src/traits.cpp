@@ -87,6 +87,7 @@ std::vector<Traits> make_table() {
     x.writes_whole_stretch = true;
     x.split_invariant = true;
     x.why = "self-test module";
+    x.finite_needs = {"In"};
     t.push_back(x);
     return t;
 }
