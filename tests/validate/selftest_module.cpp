@@ -52,8 +52,10 @@ struct Selftest {
             extra = static_cast<float>(g_calls) * 1e-3f;
         if (SELFTEST_FAULT == FAULT_SPLIT_DEPENDENT)
             extra = static_cast<float>(count) * 1e-3f;
-        if (SELFTEST_FAULT == FAULT_ALLOCATES)
-            delete new int(count);
+        if (SELFTEST_FAULT == FAULT_ALLOCATES) {
+            int *volatile p = new int(count); // volatile: the pair may not be elided
+            delete p;
+        }
         for (int32_t k = start; k < start + count; ++k)
             out[k] = in[k] * 0.5f + extra;
         if (SELFTEST_FAULT == FAULT_WRITE_OUTSIDE && start + count < block)
