@@ -1,0 +1,665 @@
+// runner.cpp - building the instances of a patch, wiring them, and running
+// them block by block.
+#include "runner.h"
+
+#include <algorithm>
+#include <cmath>
+#include <map>
+
+#include "errors.h"
+#include "plugin_find.h"
+#include "sehost/sehost.h"
+#include "sources.h"
+#include "values.h"
+
+namespace secli {
+namespace {
+
+using json = nlohmann::json;
+
+const char *status_name(int32_t s) {
+    return s == STATUS_STILL ? "STILL" : s == STATUS_CHANGED ? "CHANGED" : s == STATUS_STREAMING ? "STREAMING" : "?";
+}
+
+std::string hex_bytes(int32_t m) {
+    static const char *digits = "0123456789ABCDEF";
+    int status = m & 0xFF;
+    int n = (status >= 0xC0 && status < 0xE0) ? 2 : 3;
+    std::string s;
+    for (int i = 0; i < n; ++i) {
+        int b = (m >> (8 * i)) & 0xFF;
+        if (i)
+            s += ' ';
+        s += digits[b >> 4];
+        s += digits[b & 15];
+    }
+    return s;
+}
+
+struct Target {
+    size_t node;
+    PinPick pin;
+};
+
+} // namespace
+
+struct Runner::Impl {
+    struct Node {
+        ModuleSpec spec;
+        std::shared_ptr<sehost::Library> lib;
+        std::unique_ptr<sehost::Module> mod;
+        std::string module_name;
+        std::vector<std::vector<Target>> status_targets; // per DSP pin
+        std::vector<std::vector<Target>> gui_targets;    // per declaration
+        std::vector<int> audio_out_file;                 // per DSP pin: audio_outputs index or -1
+        std::vector<int> midi_out_file;                  // per DSP pin
+        std::vector<int> dsp_trace;                      // per DSP pin: trace index or -1
+        std::vector<int> gui_trace;                      // per declaration
+        std::vector<bool> wired_audio_in;                // per DSP pin
+        std::vector<std::function<float(uint32_t)>> probe; // per DSP pin: what a fed audio input reads
+        std::vector<bool> wired_in;                      // per DSP pin or declaration (GUI)
+        std::vector<TimedSetting> gui_script;            // sorted by time
+        size_t gui_next = 0;
+        uint64_t calls_before = 0;
+    };
+
+    Patch patch;
+    uint64_t total = 0;
+    std::vector<Node> nodes;
+    std::vector<size_t> order;
+    std::vector<OutputPin> audio_outputs, midi_outputs;
+    std::vector<InstanceRecord> records;
+    std::vector<Source> sources; // kept alive: functions are copied into instances
+    std::map<std::string, size_t> node_by_name;
+    RunSink *sink = nullptr;
+    std::vector<json> block_events;
+    int gui_depth = 0;
+
+    void build();
+    void wire(const Wire &w);
+    void check_order();
+    void apply_settings(size_t n);
+    void harvest(size_t n);
+    void route_status(size_t from, const sehost::Request &r);
+    void on_gui_write(size_t n, int pin, const sehost::GuiValue &v);
+    void envelope(Trace &t, uint64_t clock, const float *samples, size_t count);
+    void note(json e) { block_events.push_back(std::move(e)); }
+    json base_event(size_t n, uint64_t clock, const char *kind) const {
+        return json{{"clock", clock}, {"time", clock / patch.rate}, {"instance", nodes[n].spec.name}, {"kind", kind}};
+    }
+    int add_trace(size_t n, const std::string &pin, const char *kind, bool input, const sehost::PinDecl *decl) {
+        Trace t;
+        t.pin = pin;
+        t.kind = kind;
+        t.input = input;
+        if (t.kind == "audio") {
+            t.lo.assign(kBuckets, INFINITY);
+            t.hi.assign(kBuckets, -INFINITY);
+        }
+        if (decl && decl->datatype == DT_CHOICE && decl->list_text) {
+            try {
+                sehost::EnumList l = decl->list();
+                for (const auto &e : l.entries())
+                    if (e.value >= 0 && e.value < 256) {
+                        if (t.labels.size() <= static_cast<size_t>(e.value))
+                            t.labels.resize(static_cast<size_t>(e.value) + 1);
+                        t.labels[static_cast<size_t>(e.value)] = e.label;
+                    }
+            } catch (...) {
+            }
+        }
+        records[n].traces.push_back(std::move(t));
+        return static_cast<int>(records[n].traces.size()) - 1;
+    }
+};
+
+// ---------------------------------------------------------------- building
+
+Runner::Runner(const Patch &patch) : m(new Impl) {
+    m->patch = patch;
+    check_rate(patch.rate, patch.origin + ": rate");
+    check_block(patch.block, patch.origin + ": block");
+    check_duration(patch.duration, patch.rate, patch.origin + ": duration");
+    m->total = patch.duration.clock(patch.rate);
+    m->build();
+}
+
+Runner::~Runner() = default;
+
+void Runner::Impl::build() {
+    if (patch.modules.empty())
+        throw InputError(patch.origin + ": the patch has no modules");
+    std::map<std::string, std::shared_ptr<sehost::Library>> libs;
+    for (const ModuleSpec &spec : patch.modules) {
+        if (node_by_name.count(spec.name) || std::any_of(patch.sources.begin(), patch.sources.end(), [&](auto &s) {
+                return s.name == spec.name;
+            }))
+            throw InputError(spec.where + ": the name \"" + spec.name + "\" is used twice");
+        Node node;
+        node.spec = spec;
+        std::string path = find_plugin(spec.plugin, spec.where + ".plugin");
+        try {
+            if (!libs.count(path))
+                libs[path] = sehost::Library::load(path);
+            node.lib = libs[path];
+            node.module_name = node.lib->properties().name;
+            sehost::HostConfig cfg;
+            cfg.sample_rate = static_cast<float>(patch.rate);
+            cfg.block_size = patch.block;
+            cfg.host_version = patch.host_version;
+            cfg.repeat_copies = spec.repeat;
+            node.mod.reset(new sehost::Module(node.lib, cfg));
+        } catch (const sehost::HostError &e) {
+            throw InputError(spec.where + ": " + e.what());
+        }
+        node_by_name[spec.name] = nodes.size();
+        size_t pins = node.mod->dsp().dsp_pins().size(), decls = node.mod->dsp().pins().size();
+        node.status_targets.resize(pins);
+        node.gui_targets.resize(decls);
+        node.audio_out_file.assign(pins, -1);
+        node.midi_out_file.assign(pins, -1);
+        node.dsp_trace.assign(pins, -1);
+        node.gui_trace.assign(decls, -1);
+        node.wired_audio_in.assign(pins, false);
+        node.probe.resize(pins);
+        node.wired_in.assign(pins + decls, false);
+        nodes.push_back(std::move(node));
+        InstanceRecord rec;
+        rec.name = spec.name;
+        rec.plugin = spec.plugin;
+        rec.module_name = nodes.back().module_name;
+        records.push_back(std::move(rec));
+    }
+
+    // Outputs and their traces, in pin order.
+    for (size_t n = 0; n < nodes.size(); ++n) {
+        sehost::DspInstance &dsp = nodes[n].mod->dsp();
+        for (const sehost::DspPin &p : dsp.dsp_pins()) {
+            if (p.direction != DR_OUT || p.decl < 0)
+                continue;
+            const sehost::PinDecl &d = dsp.pins()[static_cast<size_t>(p.decl)];
+            std::string label = p.copy ? d.name + "[" + std::to_string(p.index - d.dsp_index) + "]" : d.name;
+            if (p.datatype == DT_FSAMPLE) {
+                nodes[n].audio_out_file[p.index] = static_cast<int>(audio_outputs.size());
+                audio_outputs.push_back(OutputPin{nodes[n].spec.name, label});
+                nodes[n].dsp_trace[p.index] = add_trace(n, label, "audio", false, &d);
+            } else if (p.datatype == DT_MIDI) {
+                nodes[n].midi_out_file[p.index] = static_cast<int>(midi_outputs.size());
+                midi_outputs.push_back(OutputPin{nodes[n].spec.name, label});
+                nodes[n].dsp_trace[p.index] = add_trace(n, label, "midi", false, &d);
+            } else {
+                nodes[n].dsp_trace[p.index] = add_trace(n, label, "value", false, &d);
+            }
+        }
+        for (const sehost::PinDecl &d : dsp.pins())
+            if (d.is_gui_pin())
+                nodes[n].gui_trace[d.number] = add_trace(n, d.name + (d.is_input() ? " (in)" : ""), "gui",
+                                                         d.is_input(), &d);
+    }
+
+    for (const Wire &w : patch.wires)
+        wire(w);
+    check_order();
+    for (size_t n = 0; n < nodes.size(); ++n)
+        apply_settings(n);
+}
+
+void Runner::Impl::wire(const Wire &w) {
+    // The receiving end.
+    size_t dot = w.to.find('.');
+    if (dot == std::string::npos || !node_by_name.count(w.to.substr(0, dot)))
+        throw InputError(w.where + ": \"" + w.to + "\" names no instance pin (write instance.Pin)");
+    size_t tn = node_by_name[w.to.substr(0, dot)];
+    PinPick to = pick_pin(nodes[tn].mod->dsp(), w.to.substr(dot + 1), Want::Input, w.where + ": to");
+    size_t in_slot = to.dsp >= 0 && !to.gui ? static_cast<size_t>(to.dsp)
+                                            : nodes[tn].mod->dsp().dsp_pins().size() + static_cast<size_t>(to.decl);
+    if (nodes[tn].wired_in[in_slot] && to.datatype != DT_MIDI)
+        throw InputError(w.where + ": input \"" + w.to + "\" is already wired");
+    nodes[tn].wired_in[in_slot] = true;
+
+    // A host source?
+    for (const SourceSpec &s : patch.sources) {
+        if (s.name != w.from)
+            continue;
+        if (to.datatype != DT_FSAMPLE || to.dsp < 0)
+            throw InputError(w.where + ": source \"" + s.name + "\" is audio, but \"" + w.to + "\" is a " +
+                             wire_kind(to.datatype) + " pin");
+        sources.push_back(make_source(s.spec, patch.rate, total, s.where));
+        nodes[tn].mod->dsp().set_source(to.dsp, sources.back().sample);
+        nodes[tn].probe[to.dsp] = sources.back().sample;
+        nodes[tn].wired_audio_in[to.dsp] = true;
+        if (nodes[tn].dsp_trace[to.dsp] < 0)
+            nodes[tn].dsp_trace[to.dsp] = add_trace(tn, to.label, "audio", true, nullptr);
+        return;
+    }
+    dot = w.from.find('.');
+    if (dot == std::string::npos || !node_by_name.count(w.from.substr(0, dot))) {
+        std::vector<std::string> names;
+        for (auto &s : patch.sources)
+            names.push_back(s.name);
+        for (auto &n : nodes)
+            names.push_back(n.spec.name + ".PIN");
+        throw InputError(w.where + ": \"" + w.from + "\" names no source or instance pin; known: " + quoted_list(names));
+    }
+    size_t fn = node_by_name[w.from.substr(0, dot)];
+    PinPick from = pick_pin(nodes[fn].mod->dsp(), w.from.substr(dot + 1), Want::Output, w.where + ": from");
+    if (std::string(wire_kind(from.datatype)) != wire_kind(to.datatype))
+        throw InputError(w.where + ": cannot wire " + wire_kind(from.datatype) + " output \"" + w.from + "\" to " +
+                         wire_kind(to.datatype) + " input \"" + w.to + "\"");
+    if (from.gui) {
+        if (!to.gui)
+            throw InputError(w.where + ": \"" + w.from + "\" is a GUI-side pin and \"" + w.to +
+                             "\" is not; GUI pins wire only to GUI pins");
+        nodes[fn].gui_targets[from.decl].push_back(Target{tn, to});
+        return;
+    }
+    if (to.dsp < 0)
+        throw InputError(w.where + ": \"" + w.to + "\" is a GUI-side pin and \"" + w.from +
+                         "\" is not; GUI pins wire only to GUI pins");
+    if (fn == tn && from.datatype == DT_FSAMPLE)
+        throw InputError(w.where + ": audio loop: \"" + w.from + "\" feeds its own instance");
+    nodes[fn].status_targets[from.dsp].push_back(Target{tn, to});
+    if (to.datatype == DT_FSAMPLE) {
+        sehost::DspInstance *src = &nodes[fn].mod->dsp();
+        int out = from.dsp;
+        sehost::DspInstance &dst = nodes[tn].mod->dsp();
+        uint32_t block = static_cast<uint32_t>(patch.block);
+        // The source instance has run this block already (audio order).
+        auto read = [src, out, block](uint32_t clock) { return src->output(out)[clock % block]; };
+        dst.set_source(to.dsp, read);
+        nodes[tn].probe[to.dsp] = read;
+        dst.set_status(to.dsp, STATUS_STILL); // until the output announces itself
+        nodes[tn].wired_audio_in[to.dsp] = true;
+    }
+    if (nodes[tn].dsp_trace[to.dsp] < 0)
+        nodes[tn].dsp_trace[to.dsp] = add_trace(tn, to.label, wire_kind(to.datatype) == std::string("MIDI") ? "midi"
+                                                                : wire_kind(to.datatype),
+                                                true, &nodes[tn].mod->dsp().pins()[static_cast<size_t>(to.decl)]);
+}
+
+// Audio connections fix the order; value and MIDI connections are followed
+// too when they leave no loop.
+void Runner::Impl::check_order() {
+    auto sort = [&](bool audio_only, std::vector<size_t> &out) {
+        std::vector<std::vector<size_t>> next(nodes.size());
+        std::vector<int> indegree(nodes.size(), 0);
+        for (size_t a = 0; a < nodes.size(); ++a)
+            for (auto &targets : nodes[a].status_targets)
+                for (const Target &t : targets)
+                    if ((!audio_only || t.pin.datatype == DT_FSAMPLE) && t.node != a) {
+                        next[a].push_back(t.node);
+                        ++indegree[t.node];
+                    }
+        out.clear();
+        std::vector<bool> done(nodes.size(), false);
+        for (bool progress = true; progress;) {
+            progress = false;
+            for (size_t i = 0; i < nodes.size(); ++i)
+                if (!done[i] && indegree[i] == 0) {
+                    done[i] = true;
+                    out.push_back(i);
+                    for (size_t j : next[i])
+                        --indegree[j];
+                    progress = true;
+                    break; // keep the patch's own order where free
+                }
+        }
+        return out.size() == nodes.size();
+    };
+    if (sort(false, order))
+        return;
+    if (!sort(true, order)) {
+        std::vector<std::string> names;
+        std::vector<bool> in(nodes.size(), false);
+        for (size_t i : order)
+            in[i] = true;
+        for (size_t i = 0; i < nodes.size(); ++i)
+            if (!in[i])
+                names.push_back(nodes[i].spec.name);
+        std::string wire;
+        for (const Wire &w : patch.wires)
+            for (const std::string &n : names)
+                if (w.from.rfind(n + ".", 0) == 0 && wire.empty())
+                    for (const std::string &m2 : names)
+                        if (w.to.rfind(m2 + ".", 0) == 0 && wire.empty())
+                            wire = w.where;
+        throw InputError((wire.empty() ? patch.origin : wire) + ": audio connections form a loop through " +
+                         quoted_list(names));
+    }
+}
+
+void Runner::Impl::apply_settings(size_t n) {
+    Node &node = nodes[n];
+    sehost::DspInstance &dsp = node.mod->dsp();
+    InstanceRecord &rec = records[n];
+    for (const Setting &s : node.spec.set) {
+        PinPick p = pick_pin(dsp, s.pin, Want::Input, s.where);
+        const sehost::PinDecl &d = dsp.pins()[static_cast<size_t>(p.decl)];
+        rec.settings.emplace_back(p.label, s.value);
+        if (p.dsp >= 0 && node.wired_audio_in[p.dsp])
+            throw InputError(s.where + ": \"" + p.label + "\" is wired; it cannot be set as well");
+        if (p.datatype == DT_FSAMPLE && looks_like_source(s.value)) {
+            sources.push_back(make_source(s.value, patch.rate, total, s.where));
+            dsp.set_source(p.dsp, sources.back().sample);
+            node.probe[p.dsp] = sources.back().sample;
+            node.wired_audio_in[p.dsp] = true;
+            if (node.dsp_trace[p.dsp] < 0)
+                node.dsp_trace[p.dsp] = add_trace(n, p.label, "audio", true, nullptr);
+            continue;
+        }
+        double v = parse_value(d, s.value, s.where);
+        if (p.gui) {
+            node.mod->set_gui_pin(p.decl, v); // before open: the stored patch value
+            records[n].traces[node.gui_trace[p.decl]].steps.emplace_back(0, v);
+        } else {
+            dsp.set_value(p.dsp, v);
+            if (p.datatype != DT_FSAMPLE) {
+                if (node.dsp_trace[p.dsp] < 0)
+                    node.dsp_trace[p.dsp] = add_trace(n, p.label, "value", true, &d);
+                records[n].traces[node.dsp_trace[p.dsp]].steps.emplace_back(0, v);
+            }
+        }
+    }
+    for (const TimedSetting &t : node.spec.at) {
+        PinPick p = pick_pin(dsp, t.pin, Want::Input, t.where);
+        const sehost::PinDecl &d = dsp.pins()[static_cast<size_t>(p.decl)];
+        if (p.datatype == DT_FSAMPLE && looks_like_source(t.value))
+            throw InputError(t.where + ": timed changes of audio pins take volts, not a source");
+        parse_value(d, t.value, t.where); // check now, apply later
+        if (t.time.clock(patch.rate) >= total)
+            throw InputError(t.where + ": time lies at or after the end of the run");
+        if (p.dsp >= 0 && node.wired_audio_in[p.dsp])
+            throw InputError(t.where + ": \"" + p.label + "\" is wired; it cannot be set as well");
+        if (p.gui)
+            node.gui_script.push_back(t);
+        else if (node.dsp_trace[p.dsp] < 0 && p.datatype != DT_FSAMPLE)
+            node.dsp_trace[p.dsp] = add_trace(n, p.label, "value", true, &d);
+    }
+    std::stable_sort(node.gui_script.begin(), node.gui_script.end(), [&](const auto &a, const auto &b) {
+        return a.time.clock(patch.rate) < b.time.clock(patch.rate);
+    });
+    for (const auto &pc : node.spec.patch_changes)
+        if (pc.first.clock(patch.rate) >= total)
+            throw InputError(pc.second + ": time lies at or after the end of the run");
+    if (!node.spec.midi.empty()) {
+        bool has_midi_in = false;
+        for (const sehost::DspPin &p : dsp.dsp_pins())
+            has_midi_in = has_midi_in || (p.datatype == DT_MIDI && p.direction == DR_IN);
+        if (!has_midi_in)
+            throw InputError(node.spec.midi_where + ": module \"" + node.spec.name + "\" has no MIDI input");
+    }
+    if (patch.split_seed)
+        dsp.split_random(*patch.split_seed + static_cast<uint32_t>(n), patch.split_max);
+    // Every module write on the GUI side is recorded and carried along wires;
+    // the Module's own handler (carrying IO_BOTH_SIDES pins) runs first.
+    if (sehost::GuiInstance *gui = node.mod->gui()) {
+        auto carry = gui->on_write;
+        gui->on_write = [this, n, carry](int pin, const sehost::GuiValue &v) {
+            if (carry)
+                carry(pin, v);
+            on_gui_write(n, pin, v);
+        };
+    }
+}
+
+// ---------------------------------------------------------------- running
+
+void Runner::Impl::envelope(Trace &t, uint64_t clock, const float *samples, size_t count) {
+    for (size_t i = 0; i < count; ++i) {
+        size_t b = static_cast<size_t>((clock + i) * kBuckets / std::max<uint64_t>(total, 1));
+        if (b >= static_cast<size_t>(kBuckets))
+            b = kBuckets - 1;
+        float v = samples[i] * 10.0f; // volts
+        if (!std::isfinite(v))
+            continue;
+        t.lo[b] = std::min(t.lo[b], v);
+        t.hi[b] = std::max(t.hi[b], v);
+    }
+}
+
+void Runner::Impl::on_gui_write(size_t n, int pin, const sehost::GuiValue &v) {
+    Node &node = nodes[n];
+    uint64_t clock = node.mod->dsp().clock();
+    records[n].gui_writes++;
+    const sehost::PinDecl &d = node.mod->dsp().pins()[static_cast<size_t>(pin)];
+    json e = base_event(n, clock, "gui_write");
+    e["pin"] = d.name;
+    e["decl"] = pin;
+    e["value"] = v.kind == sehost::GuiValue::Kind::Text ? json(v.text) : json(v.number());
+    note(e);
+    if (node.gui_trace[pin] >= 0)
+        records[n].traces[node.gui_trace[pin]].steps.emplace_back(clock, v.number());
+    if (++gui_depth > 16) {
+        gui_depth = 0;
+        throw InputError(patch.origin + ": GUI connections from \"" + node.spec.name + "." + d.name +
+                         "\" loop back on themselves");
+    }
+    for (const Target &t : node.gui_targets[pin]) {
+        nodes[t.node].mod->set_gui_pin(t.pin.decl, v.number());
+        int tr = nodes[t.node].gui_trace[t.pin.decl];
+        if (tr >= 0)
+            records[t.node].traces[tr].steps.emplace_back(nodes[t.node].mod->dsp().clock(), v.number());
+    }
+    --gui_depth;
+}
+
+void Runner::Impl::route_status(size_t from, const sehost::Request &r) {
+    for (const Target &t : nodes[from].status_targets[static_cast<size_t>(r.index)]) {
+        sehost::DspInstance &dst = nodes[t.node].mod->dsp();
+        std::optional<uint32_t> at;
+        if (dst.is_open())
+            at = std::max(r.stamp, dst.clock());
+        else if (r.stamp != 0)
+            continue; // cannot happen: every instance opens at clock 0
+        if (t.pin.datatype == DT_FSAMPLE) {
+            dst.set_status(t.pin.dsp, r.value, at);
+        } else if (r.output_value) {
+            dst.set_value(t.pin.dsp, *r.output_value, at);
+            int tr = nodes[t.node].dsp_trace[t.pin.dsp];
+            if (tr >= 0)
+                records[t.node].traces[tr].steps.emplace_back(at.value_or(0), *r.output_value);
+        } else {
+            dst.set_status(t.pin.dsp, r.value, at);
+        }
+    }
+}
+
+// Everything the instance asked of the host since the last harvest.
+void Runner::Impl::harvest(size_t n) {
+    Node &node = nodes[n];
+    sehost::DspInstance &dsp = node.mod->dsp();
+    InstanceRecord &rec = records[n];
+    auto label = [&](int index) {
+        const sehost::DspPin &p = dsp.dsp_pins()[static_cast<size_t>(index)];
+        const sehost::PinDecl &d = dsp.pins()[static_cast<size_t>(p.decl)];
+        return p.copy ? d.name + "[" + std::to_string(p.index - d.dsp_index) + "]" : d.name;
+    };
+    for (const sehost::Request &r : dsp.requests()) {
+        switch (r.op) {
+        case HOST_SET_PIN_STATUS: {
+            rec.statuses++;
+            json e = base_event(n, r.clock, "status");
+            e["pin"] = label(r.index);
+            e["status"] = status_name(r.value);
+            e["stamp"] = r.stamp;
+            if (r.output_value) {
+                const sehost::DspPin &p = dsp.dsp_pins()[static_cast<size_t>(r.index)];
+                e["value"] = *r.output_value;
+                e["label"] = value_text(dsp.pins()[static_cast<size_t>(p.decl)], *r.output_value);
+                int tr = node.dsp_trace[r.index];
+                if (tr >= 0)
+                    rec.traces[tr].steps.emplace_back(r.stamp, *r.output_value);
+            }
+            note(e);
+            route_status(n, r);
+            break;
+        }
+        case HOST_SEND_MIDI: {
+            rec.midi_sent++;
+            json e = base_event(n, r.clock, "midi");
+            e["pin"] = label(r.index);
+            e["stamp"] = r.stamp;
+            e["bytes"] = hex_bytes(r.value);
+            note(e);
+            if (node.midi_out_file[r.index] >= 0)
+                sink->midi(static_cast<size_t>(node.midi_out_file[r.index]), r.stamp, r.value);
+            if (node.dsp_trace[r.index] >= 0)
+                rec.traces[node.dsp_trace[r.index]].marks.emplace_back(r.stamp, r.value);
+            for (const Target &t : node.status_targets[static_cast<size_t>(r.index)]) {
+                sehost::DspInstance &dst = nodes[t.node].mod->dsp();
+                uint32_t at = std::max(r.stamp, dst.clock());
+                dst.queue_midi(at, r.value);
+                int tr = nodes[t.node].dsp_trace[t.pin.dsp];
+                if (tr >= 0)
+                    records[t.node].traces[tr].marks.emplace_back(at, r.value);
+            }
+            break;
+        }
+        case HOST_SLEEP:
+            rec.sleeps++;
+            note(base_event(n, r.clock, "sleep"));
+            break;
+        case HOST_SEND_TO_GUI: {
+            rec.to_gui++;
+            json e = base_event(n, r.clock, "to_gui");
+            e["value"] = r.value;
+            note(e);
+            break;
+        }
+        default:
+            break;
+        }
+    }
+    dsp.clear_requests();
+}
+
+void Runner::run(RunSink &sink, const std::function<void(double)> &progress) {
+    Impl &im = *m;
+    im.sink = &sink;
+    const double rate = im.patch.rate;
+    auto flush = [&]() {
+        std::stable_sort(im.block_events.begin(), im.block_events.end(),
+                         [](const json &a, const json &b) { return a["clock"].get<uint64_t>() < b["clock"].get<uint64_t>(); });
+        for (const json &e : im.block_events)
+            sink.event(e);
+        im.block_events.clear();
+    };
+    auto guarded = [&](size_t n, const char *what, const std::function<void()> &f) {
+        try {
+            f();
+        } catch (const sehost::HostError &e) {
+            throw InputError(im.nodes[n].spec.where + ": plug-in fault while " + what + ": " + e.what());
+        }
+    };
+
+    for (size_t n : im.order) {
+        guarded(n, "opening", [&] { im.nodes[n].mod->open(); });
+        im.harvest(n);
+        Impl::Node &node = im.nodes[n];
+        sehost::DspInstance &dsp = node.mod->dsp();
+        // Timed DSP settings, patch changes and MIDI go into the queue now.
+        for (const TimedSetting &t : node.spec.at) {
+            PinPick p = pick_pin(dsp, t.pin, Want::Input, t.where);
+            if (p.gui)
+                continue;
+            const sehost::PinDecl &d = dsp.pins()[static_cast<size_t>(p.decl)];
+            double v = parse_value(d, t.value, t.where);
+            uint32_t clock = static_cast<uint32_t>(t.time.clock(rate));
+            dsp.set_value(p.dsp, v, clock);
+            if (node.dsp_trace[p.dsp] >= 0 && p.datatype != DT_FSAMPLE)
+                im.records[n].traces[node.dsp_trace[p.dsp]].steps.emplace_back(clock, v);
+            json e = im.base_event(n, clock, "set");
+            e["pin"] = p.label;
+            e["value"] = t.value;
+            im.note(e);
+        }
+        for (const auto &pc : node.spec.patch_changes) {
+            uint32_t clock = static_cast<uint32_t>(pc.first.clock(rate));
+            dsp.queue_patch_change(clock);
+            im.note(im.base_event(n, clock, "patch_change"));
+        }
+        for (const MidiIn &mi : node.spec.midi) {
+            uint64_t clock = mi.time.clock(rate);
+            if (clock >= im.total)
+                continue;
+            dsp.queue_midi(static_cast<uint32_t>(clock), mi.message);
+            json e = im.base_event(n, clock, "midi_in");
+            e["bytes"] = hex_bytes(mi.message);
+            im.note(e);
+            for (size_t i = 0; i < dsp.dsp_pins().size(); ++i)
+                if (dsp.dsp_pins()[i].datatype == DT_MIDI && dsp.dsp_pins()[i].direction == DR_IN) {
+                    if (node.dsp_trace[i] < 0)
+                        node.dsp_trace[i] = im.add_trace(n, dsp.pins()[dsp.dsp_pins()[i].decl].name, "midi", true, nullptr);
+                    im.records[n].traces[node.dsp_trace[i]].marks.emplace_back(clock, mi.message);
+                    break;
+                }
+        }
+    }
+    flush();
+
+    const uint64_t block = static_cast<uint64_t>(im.patch.block);
+    std::vector<float> probe_buf;
+    for (uint64_t clock = 0; clock < im.total; clock += block) {
+        const uint64_t count = std::min(block, im.total - clock);
+        // GUI script entries due in this block.
+        for (size_t n = 0; n < im.nodes.size(); ++n) {
+            Impl::Node &node = im.nodes[n];
+            while (node.gui_next < node.gui_script.size() &&
+                   node.gui_script[node.gui_next].time.clock(rate) < clock + count) {
+                const TimedSetting &t = node.gui_script[node.gui_next++];
+                PinPick p = pick_pin(node.mod->dsp(), t.pin, Want::Input, t.where);
+                double v = parse_value(node.mod->dsp().pins()[static_cast<size_t>(p.decl)], t.value, t.where);
+                json e = im.base_event(n, clock, "gui_set");
+                e["pin"] = p.label;
+                e["value"] = v;
+                e["asked"] = t.time.clock(rate);
+                im.note(e);
+                guarded(n, "taking a GUI change", [&] { node.mod->set_gui_pin(p.decl, v); });
+                if (node.gui_trace[p.decl] >= 0)
+                    im.records[n].traces[node.gui_trace[p.decl]].steps.emplace_back(clock, v);
+            }
+        }
+        for (size_t n : im.order) {
+            Impl::Node &node = im.nodes[n];
+            sehost::DspInstance &dsp = node.mod->dsp();
+            node.calls_before = dsp.process_calls();
+            guarded(n, "processing", [&] { node.mod->run(static_cast<uint32_t>(count)); });
+            InstanceRecord &rec = im.records[n];
+            rec.blocks++;
+            if (dsp.process_calls() == node.calls_before)
+                rec.blocks_asleep++;
+            for (const sehost::DspPin &p : dsp.dsp_pins()) {
+                if (p.datatype != DT_FSAMPLE || node.dsp_trace[p.index] < 0)
+                    continue;
+                if (p.direction == DR_OUT) {
+                    const float *buf = dsp.output(p.index);
+                    sink.audio(static_cast<size_t>(node.audio_out_file[p.index]), buf, count);
+                    im.envelope(rec.traces[node.dsp_trace[p.index]], clock, buf, count);
+                } else if (node.probe[p.index]) {
+                    // What the input read: the host's input buffer is not
+                    // touched here, so the source keeps feeding it.
+                    probe_buf.resize(count);
+                    for (uint64_t k = 0; k < count; ++k)
+                        probe_buf[k] = node.probe[p.index](static_cast<uint32_t>(clock + k));
+                    im.envelope(rec.traces[node.dsp_trace[p.index]], clock, probe_buf.data(), count);
+                }
+            }
+            im.harvest(n);
+        }
+        flush();
+        if (progress)
+            progress(static_cast<double>(clock + count) / static_cast<double>(im.total));
+    }
+    for (size_t n = 0; n < im.nodes.size(); ++n)
+        im.records[n].process_calls = im.nodes[n].mod->dsp().process_calls();
+    for (size_t n : im.order)
+        guarded(n, "closing", [&] { im.nodes[n].mod->close(); });
+}
+
+const std::vector<OutputPin> &Runner::audio_outputs() const { return m->audio_outputs; }
+const std::vector<OutputPin> &Runner::midi_outputs() const { return m->midi_outputs; }
+uint64_t Runner::total_samples() const { return m->total; }
+const Patch &Runner::patch() const { return m->patch; }
+const std::vector<InstanceRecord> &Runner::records() const { return m->records; }
+
+} // namespace secli

@@ -1,0 +1,90 @@
+// session.cpp - wiring a Runner to the writers of an output folder.
+#include "session.h"
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <memory>
+#include <unistd.h>
+
+#include "errors.h"
+#include "output_dir.h"
+#include "report.h"
+#include "runner.h"
+#include "writers.h"
+
+namespace secli {
+namespace {
+
+struct FolderSink : RunSink {
+    std::vector<std::unique_ptr<WavOut>> wavs;
+    std::vector<std::unique_ptr<MidiOut>> midis;
+    std::unique_ptr<EventsOut> events;
+    void audio(size_t output, const float *samples, size_t n) override { wavs[output]->write(samples, n); }
+    void midi(size_t output, uint64_t stamp, int32_t message) override { midis[output]->add(stamp, message); }
+    void event(const nlohmann::json &e) override { events->write(e); }
+};
+
+void draw_progress(double share) {
+    int width = 40, filled = static_cast<int>(share * width + 0.5);
+    std::fprintf(stderr, "\r[%.*s%*s] %3d%%", filled, "########################################", width - filled, "",
+                 static_cast<int>(share * 100 + 0.5));
+    std::fflush(stderr);
+}
+
+} // namespace
+
+void run_session(const Patch &patch, const SessionOptions &options, std::ostream &log) {
+    auto started = std::chrono::steady_clock::now();
+    Runner runner(patch);
+    OutputDir dir(options.out, options.force);
+    FolderSink sink;
+    std::vector<ReportFile> files;
+    try {
+        for (const OutputPin &o : runner.audio_outputs()) {
+            std::string name = file_stem(o.instance, o.pin) + ".wav";
+            sink.wavs.emplace_back(new WavOut(dir.reserve(name), patch.rate));
+            files.push_back(ReportFile{name, "audio output " + o.instance + "." + o.pin + " (32-bit float, 1.0 = 10 V)"});
+        }
+        for (const OutputPin &o : runner.midi_outputs()) {
+            std::string stem = file_stem(o.instance, o.pin);
+            std::string smf = dir.reserve(stem + ".mid"), txt = dir.reserve(stem + ".midi.txt");
+            sink.midis.emplace_back(new MidiOut(smf, txt, patch.rate, o.instance + "." + o.pin));
+            files.push_back(ReportFile{stem + ".mid", "MIDI output " + o.instance + "." + o.pin});
+            files.push_back(ReportFile{stem + ".midi.txt", "the same, readable, RPN/NRPN decoded"});
+        }
+        sink.events.reset(new EventsOut(dir.reserve("events.jsonl")));
+        files.push_back(ReportFile{"events.jsonl", "every status, value, MIDI message, GUI write and sleep"});
+        std::string report = dir.reserve("report.html");
+
+        bool bar = options.progress && isatty(STDERR_FILENO) && runner.total_samples() > 20 * 44100;
+        runner.run(sink, bar ? std::function<void(double)>(draw_progress) : std::function<void(double)>());
+        if (bar)
+            std::fprintf(stderr, "\r%60s\r", "");
+
+        for (auto &w : sink.wavs)
+            w->close();
+        for (auto &m : sink.midis)
+            m->close();
+        sink.events->close();
+        std::ofstream html(report, std::ios::binary);
+        html << render_report(runner, options.title, files);
+        html.close();
+        if (!html)
+            throw InputError(dir.path("report.html") + ": cannot write");
+        dir.commit();
+    } catch (...) {
+        sink.wavs.clear();
+        sink.events.reset();
+        dir.abandon();
+        throw;
+    }
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    char line[160];
+    std::snprintf(line, sizeof line, "rendered %.2f s of %zu instance(s) in %.2f s; %zu files in %s\n",
+                  runner.total_samples() / patch.rate, runner.records().size(), seconds, files.size() + 1,
+                  dir.dir().c_str());
+    log << line << "report: " << dir.path("report.html") << "\n";
+}
+
+} // namespace secli

@@ -1,0 +1,123 @@
+// sources.cpp - oscillators, constants, ramps and WAV files as sources.
+#include "sources.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <memory>
+#include <sndfile.h>
+#include <vector>
+
+#include "errors.h"
+
+namespace secli {
+namespace {
+
+std::vector<std::string> split(const std::string &s, char sep) {
+    std::vector<std::string> out;
+    size_t start = 0;
+    for (;;) {
+        size_t at = s.find(sep, start);
+        out.push_back(s.substr(start, at == std::string::npos ? std::string::npos : at - start));
+        if (at == std::string::npos)
+            return out;
+        start = at + 1;
+    }
+}
+
+double number(const std::string &s, const std::string &where, const std::string &spec) {
+    char *end = nullptr;
+    double v = s.empty() ? NAN : std::strtod(s.c_str(), &end);
+    if (s.empty() || *end != '\0' || !std::isfinite(v))
+        throw InputError(where + ": source \"" + spec + "\": \"" + s + "\" is no number");
+    return v;
+}
+
+bool has_wav_suffix(const std::string &s) {
+    if (s.size() < 4)
+        return false;
+    std::string tail = s.substr(s.size() - 4);
+    for (char &c : tail)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return tail == ".wav";
+}
+
+Source wav_source(const std::string &path, const std::string &where) {
+    SF_INFO info{};
+    SNDFILE *f = sf_open(path.c_str(), SFM_READ, &info);
+    if (!f)
+        throw InputError(where + ": cannot read WAV file \"" + path + "\": " + sf_strerror(nullptr));
+    auto samples = std::make_shared<std::vector<float>>();
+    std::vector<float> frame(static_cast<size_t>(info.channels) * 4096);
+    for (;;) {
+        sf_count_t got = sf_readf_float(f, frame.data(), 4096);
+        if (got <= 0)
+            break;
+        for (sf_count_t i = 0; i < got; ++i)
+            samples->push_back(frame[static_cast<size_t>(i * info.channels)]);
+    }
+    sf_close(f);
+    if (samples->empty())
+        throw InputError(where + ": WAV file \"" + path + "\" holds no samples");
+    return Source{path, [samples](uint32_t clock) { return clock < samples->size() ? (*samples)[clock] : 0.0f; }};
+}
+
+} // namespace
+
+bool looks_like_source(const std::string &text) {
+    for (const char *p : {"sine:", "square:", "saw:", "const:", "ramp:"})
+        if (text.rfind(p, 0) == 0)
+            return true;
+    return has_wav_suffix(text);
+}
+
+Source make_source(const std::string &spec, double rate, uint64_t total, const std::string &where) {
+    if (has_wav_suffix(spec) && spec.find(':') == std::string::npos)
+        return wav_source(spec, where);
+    std::vector<std::string> part = split(spec, ':');
+    const std::string &kind = part[0];
+    auto args = [&](size_t lo, size_t hi) {
+        if (part.size() - 1 < lo || part.size() - 1 > hi)
+            throw InputError(where + ": source \"" + spec + "\" takes " +
+                             (lo == hi ? std::to_string(lo) : std::to_string(lo) + " to " + std::to_string(hi)) +
+                             " numbers after \"" + kind + ":\"");
+    };
+    if (kind == "sine" || kind == "square" || kind == "saw") {
+        args(1, 3);
+        double freq = number(part[1], where, spec);
+        double volts = part.size() > 2 ? number(part[2], where, spec) : 5.0;
+        double offset = part.size() > 3 ? number(part[3], where, spec) / 10.0 : 0.0;
+        if (freq <= 0 || freq >= rate / 2)
+            throw InputError(where + ": source \"" + spec + "\": frequency must lie between 0 and half the rate");
+        double amp = volts / 10.0;
+        double step = freq / rate;
+        if (kind == "sine")
+            return Source{spec, [amp, step, offset](uint32_t c) {
+                              return static_cast<float>(offset + amp * std::sin(2 * M_PI * std::fmod(c * step, 1.0)));
+                          }};
+        if (kind == "square")
+            return Source{spec, [amp, step, offset](uint32_t c) {
+                              return static_cast<float>(offset + (std::fmod(c * step, 1.0) < 0.5 ? amp : -amp));
+                          }};
+        return Source{spec, [amp, step, offset](uint32_t c) {
+                          return static_cast<float>(offset + amp * (2 * std::fmod(c * step, 1.0) - 1));
+                      }};
+    }
+    if (kind == "const") {
+        args(1, 1);
+        float v = static_cast<float>(number(part[1], where, spec) / 10.0);
+        return Source{spec, [v](uint32_t) { return v; }};
+    }
+    if (kind == "ramp") {
+        args(2, 2);
+        double from = number(part[1], where, spec) / 10.0, to = number(part[2], where, spec) / 10.0;
+        double n = total > 1 ? static_cast<double>(total - 1) : 1.0;
+        return Source{spec, [from, to, n](uint32_t c) {
+                          double x = std::min(1.0, c / n);
+                          return static_cast<float>(from + (to - from) * x);
+                      }};
+    }
+    throw InputError(where + ": unknown source \"" + spec +
+                     "\" (sine:FREQ[:VOLTS], square:FREQ[:VOLTS], saw:FREQ[:VOLTS], const:VOLTS, ramp:FROM:TO, FILE.wav)");
+}
+
+} // namespace secli

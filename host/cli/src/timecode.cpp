@@ -1,0 +1,74 @@
+// timecode.cpp - reading times and checking run settings.
+#include "timecode.h"
+
+#include <cmath>
+#include <cstdlib>
+
+#include "errors.h"
+
+namespace secli {
+
+uint64_t TimeSpec::clock(double rate) const {
+    if (in_samples)
+        return samples;
+    return static_cast<uint64_t>(std::llround(seconds * rate));
+}
+
+static bool ends_with(const std::string &s, const std::string &tail) {
+    return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+TimeSpec parse_time(const std::string &text, const std::string &where) {
+    std::string number = text;
+    double scale = 1.0;
+    bool samples = false;
+    if (ends_with(text, "smp")) {
+        number = text.substr(0, text.size() - 3);
+        samples = true;
+    } else if (ends_with(text, "ms")) {
+        number = text.substr(0, text.size() - 2);
+        scale = 0.001;
+    } else if (ends_with(text, "s")) {
+        number = text.substr(0, text.size() - 1);
+    }
+    char *end = nullptr;
+    double v = number.empty() ? NAN : std::strtod(number.c_str(), &end);
+    if (number.empty() || *end != '\0' || !std::isfinite(v))
+        throw InputError(where + ": \"" + text + "\" is no time (write e.g. 1.5s, 250ms or 4410smp)");
+    if (v < 0)
+        throw InputError(where + ": time \"" + text + "\" is negative");
+    TimeSpec t;
+    if (samples) {
+        if (v != std::floor(v))
+            throw InputError(where + ": \"" + text + "\" is not a whole number of samples");
+        t.in_samples = true;
+        t.samples = static_cast<uint64_t>(v);
+    } else {
+        t.seconds = v * scale;
+    }
+    return t;
+}
+
+void check_rate(double rate, const std::string &where) {
+    if (!std::isfinite(rate) || rate <= 0)
+        throw InputError(where + ": sample rate " + std::to_string(rate) + " must be positive");
+    if (rate < kMinRate || rate > kMaxRate)
+        throw InputError(where + ": sample rate " + std::to_string(static_cast<long long>(rate)) +
+                         " Hz is outside 1000 to 768000 Hz");
+}
+
+void check_block(long long block, const std::string &where) {
+    if (block <= 0 || block > kMaxBlock)
+        throw InputError(where + ": block size " + std::to_string(block) + " is outside 1 to 65536 samples");
+}
+
+void check_duration(const TimeSpec &t, double rate, const std::string &where) {
+    uint64_t n = t.clock(rate);
+    if (n == 0)
+        throw InputError(where + ": duration is zero");
+    if (static_cast<double>(n) > kMaxSeconds * rate)
+        throw InputError(where + ": duration of " + std::to_string(n / rate) +
+                         " s is absurd (at most 3600 s)");
+}
+
+} // namespace secli
