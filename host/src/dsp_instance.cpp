@@ -753,12 +753,12 @@ void DspInstance::run(uint32_t samples) {
         }
         const uint32_t n = stop - m_clock;
         const uint32_t offset = m_clock - start;
+        const size_t errors_before = m_errors.size();
 
         if (!m_asleep) {
             se_process_entry entry = m_record->process; // may have changed
             if (!entry)
                 throw HostError(path + ": process entry is null");
-            size_t before = m_errors.size();
             {
                 CallScope scope(im.in_call, im.phase, Phase::Process);
                 im.call_clock = m_clock;
@@ -778,21 +778,21 @@ void DspInstance::run(uint32_t samples) {
                 }
                 if (spoiled) {
                     m_errors.push_back(pin_label(path, m_pins, p) + ": the module wrote outside its buffer");
-                    float g;
-                    std::memcpy(&g, &kGuardBits, sizeof g);
-                    std::fill(buf - guard, buf, g);
-                    std::fill(buf + bs, buf + bs + guard, g);
+                    for (size_t k = 1; k <= guard; ++k) { // bits, not floats: see kGuardBits
+                        std::memcpy(buf - k, &kGuardBits, sizeof kGuardBits);
+                        std::memcpy(buf + bs - 1 + k, &kGuardBits, sizeof kGuardBits);
+                    }
                 }
             }
-            if (m_config.throw_on_module_error && m_errors.size() > before)
-                throw HostError(m_errors[before]);
         }
         for (size_t i = 0; i < m_dsp_pins.size(); ++i)
             if (im.capturing[i])
                 im.captures[i].insert(im.captures[i].end(), im.buffers[i] + offset, im.buffers[i] + offset + n);
         if (im.split_left > 0)
             im.split_left -= n;
-        m_clock = stop;
+        m_clock = stop; // the stretch is done even if the module misbehaved in it
+        if (m_config.throw_on_module_error && m_errors.size() > errors_before)
+            throw HostError(m_errors[errors_before]);
     }
 }
 

@@ -279,6 +279,7 @@ TEST(DspFaults, BadRequestsAreReportedNotObeyed) {
         } catch (const HostError &e) {
             EXPECT_NE(std::string(e.what()).find(c.text), std::string::npos) << e.what();
         }
+        EXPECT_EQ(strict.clock(), 20u); // the faulty stretch is not run again
 
         sehost::HostConfig lenient = small_blocks();
         lenient.throw_on_module_error = false;

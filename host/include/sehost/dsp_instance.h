@@ -139,7 +139,11 @@ public:
     // Processes `samples` samples from the current clock, crossing blocks as
     // needed: events are delivered exactly when the clock equals their stamp,
     // the process entry (read from the record before every call) covers the
-    // stretches between them, unless the module sleeps.
+    // stretches between them, unless the module sleeps.  An event that the
+    // module posts for a clock inside the stretch being processed can only be
+    // delivered after that stretch: it comes before the next one, with its
+    // own stamp as the clock.  After a HostError the clock stands after the
+    // stretch in which the fault happened.
     void run(uint32_t samples);
     void run_block();                 // to the end of the current block
     void run_until(uint32_t clock);
