@@ -1,7 +1,9 @@
-// midi_out.cpp - MIDI outputs as Standard MIDI Files (libsmf, 960 pulses
-// per quarter at 120 bpm, so times are exact to about half a millisecond)
+// midi_out.cpp - MIDI outputs as Standard MIDI Files (libsmf; 25000 pulses
+// per quarter at the default 120 bpm: one pulse is 20 microseconds, finer
+// than a sample at 48 kHz)
 // and as a readable log with RPN/NRPN parameter changes decoded.
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <glib.h>
 #include <smf.h>
@@ -11,6 +13,8 @@
 
 namespace secli {
 namespace {
+constexpr int kPpqn = 25000;
+constexpr double kPulsesPerSecond = kPpqn * 2.0; // 120 quarters a minute
 void quiet_log(const gchar *, GLogLevelFlags, const gchar *, gpointer) {}
 } // namespace
 
@@ -93,7 +97,7 @@ void MidiOut::close() {
     GLogFunc saved = g_log_set_default_handler(quiet_log, nullptr);
     smf_t *smf = smf_new();
     smf_track_t *track = smf ? smf_track_new() : nullptr;
-    bool ok = smf && track && smf_set_ppqn(smf, 960) == 0;
+    bool ok = smf && track && smf_set_ppqn(smf, kPpqn) == 0;
     if (ok)
         smf_add_track(smf, track);
     for (size_t i = 0; ok && i < m_events.size(); ++i) {
@@ -105,7 +109,7 @@ void MidiOut::close() {
             ok = false;
             break;
         }
-        smf_track_add_event_seconds(track, e, m_events[i].first / m_rate);
+        smf_track_add_event_pulses(track, e, static_cast<int>(std::llround(m_events[i].first / m_rate * kPulsesPerSecond)));
     }
     ok = ok && smf_save(smf, m_smf_path.c_str()) == 0;
     if (smf)

@@ -2,7 +2,9 @@
 #include "plugin_find.h"
 
 #include <cstdlib>
+#include <algorithm>
 #include <filesystem>
+#include <vector>
 
 #include "errors.h"
 
@@ -33,10 +35,12 @@ std::string find_plugin(const std::string &name, const std::string &where) {
     }
     fs::path p = fs::path(plugin_dir()) / (name + SEHOST_PLUGIN_SUFFIX);
     if (!fs::is_regular_file(p, ec)) {
-        std::string known;
+        std::vector<std::string> names;
         for (const auto &e : fs::directory_iterator(plugin_dir(), ec))
             if (e.path().extension() == SEHOST_PLUGIN_SUFFIX)
-                known += (known.empty() ? "" : ", ") + ("\"" + e.path().stem().string() + "\"");
+                names.push_back(e.path().stem().string());
+        std::sort(names.begin(), names.end());
+        std::string known = quoted_list(names);
         throw InputError(where + ": no plug-in \"" + name + "\" in " + plugin_dir() +
                          (known.empty() ? std::string(" (folder empty or missing)") : "; there are " + known));
     }

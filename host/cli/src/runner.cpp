@@ -537,12 +537,14 @@ void Runner::run(RunSink &sink, const std::function<void(double)> &progress) {
     Impl &im = *m;
     im.sink = &sink;
     const double rate = im.patch.rate;
-    auto flush = [&]() {
+    // Events are written in clock order; scheduled ones wait for their block.
+    auto flush = [&](uint64_t limit) {
         std::stable_sort(im.block_events.begin(), im.block_events.end(),
                          [](const json &a, const json &b) { return a["clock"].get<uint64_t>() < b["clock"].get<uint64_t>(); });
-        for (const json &e : im.block_events)
-            sink.event(e);
-        im.block_events.clear();
+        size_t i = 0;
+        for (; i < im.block_events.size() && im.block_events[i]["clock"].get<uint64_t>() < limit; ++i)
+            sink.event(im.block_events[i]);
+        im.block_events.erase(im.block_events.begin(), im.block_events.begin() + static_cast<std::ptrdiff_t>(i));
     };
     auto guarded = [&](size_t n, const char *what, const std::function<void()> &f) {
         try {
@@ -595,7 +597,7 @@ void Runner::run(RunSink &sink, const std::function<void(double)> &progress) {
                 }
         }
     }
-    flush();
+    flush(0);
 
     const uint64_t block = static_cast<uint64_t>(im.patch.block);
     std::vector<float> probe_buf;
@@ -646,10 +648,11 @@ void Runner::run(RunSink &sink, const std::function<void(double)> &progress) {
             }
             im.harvest(n);
         }
-        flush();
+        flush(clock + count);
         if (progress)
             progress(static_cast<double>(clock + count) / static_cast<double>(im.total));
     }
+    flush(UINT64_MAX);
     for (size_t n = 0; n < im.nodes.size(); ++n)
         im.records[n].process_calls = im.nodes[n].mod->dsp().process_calls();
     for (size_t n : im.order)

@@ -1,0 +1,135 @@
+// cli_support.h - running sehost as a subprocess and reading back its files.
+#ifndef SE_TEST_CLI_SUPPORT_H
+#define SE_TEST_CLI_SUPPORT_H
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <glib.h>
+#include <nlohmann/json.hpp>
+#include <smf.h>
+#include <sndfile.h>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+#include <vector>
+
+#include "plugin_path.h"
+
+namespace se_cli {
+
+namespace fs = std::filesystem;
+using json = nlohmann::json;
+
+struct Result {
+    int status = -1;
+    std::string out, err;
+};
+
+inline std::string quote(const std::string &s) {
+    std::string q = "'";
+    for (char c : s)
+        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+// Runs sehost with the arguments (each passed as one word).
+inline Result sehost(const std::vector<std::string> &args) {
+    static int serial = 0;
+    fs::path dir = fs::temp_directory_path() / ("sehost_test_io_" + std::to_string(getpid()));
+    fs::create_directories(dir);
+    std::string out = (dir / ("out" + std::to_string(serial))).string();
+    std::string err = (dir / ("err" + std::to_string(serial++))).string();
+    std::string cmd = quote(SEHOST_BIN) + " --plugins " + quote(se_test::plugin_dir());
+    for (const std::string &a : args)
+        cmd += " " + quote(a);
+    cmd += " >" + quote(out) + " 2>" + quote(err) + " </dev/null";
+    int raw = std::system(cmd.c_str());
+    Result r;
+    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    std::ifstream o(out), e(err);
+    std::stringstream so, se;
+    so << o.rdbuf();
+    se << e.rdbuf();
+    r.out = so.str();
+    r.err = se.str();
+    return r;
+}
+
+// A fresh, empty output folder for one test.
+inline std::string fresh_dir(const std::string &name) {
+    fs::path d = fs::temp_directory_path() / ("sehost_test_" + std::to_string(getpid())) / name;
+    fs::remove_all(d);
+    return d.string();
+}
+
+inline std::vector<float> read_wav(const std::string &path, int *rate = nullptr) {
+    SF_INFO info{};
+    SNDFILE *f = sf_open(path.c_str(), SFM_READ, &info);
+    EXPECT_NE(f, nullptr) << path;
+    if (!f)
+        return {};
+    EXPECT_EQ(info.channels, 1);
+    EXPECT_EQ(info.format, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+    if (rate)
+        *rate = info.samplerate;
+    std::vector<float> v(static_cast<size_t>(info.frames));
+    sf_readf_float(f, v.data(), info.frames);
+    sf_close(f);
+    return v;
+}
+
+struct SmfEvent {
+    double seconds;
+    std::vector<int> bytes;
+};
+
+inline std::vector<SmfEvent> read_smf(const std::string &path) {
+    std::vector<SmfEvent> out;
+    smf_t *smf = smf_load(path.c_str());
+    EXPECT_NE(smf, nullptr) << path;
+    if (!smf)
+        return out;
+    for (smf_event_t *e = smf_get_next_event(smf); e; e = smf_get_next_event(smf)) {
+        if (smf_event_is_metadata(e))
+            continue;
+        SmfEvent x{e->time_seconds, {}};
+        for (size_t i = 0; i < e->midi_buffer_length; ++i)
+            x.bytes.push_back(e->midi_buffer[i]);
+        out.push_back(x);
+    }
+    smf_delete(smf);
+    return out;
+}
+
+inline std::vector<json> read_events(const std::string &dir) {
+    std::vector<json> out;
+    std::ifstream in(dir + "/events.jsonl");
+    EXPECT_TRUE(in.good()) << dir;
+    for (std::string line; std::getline(in, line);)
+        out.push_back(json::parse(line));
+    return out;
+}
+
+inline std::vector<json> select(const std::vector<json> &events, const std::string &kind,
+                                const std::string &pin = "") {
+    std::vector<json> out;
+    for (const json &e : events)
+        if (e["kind"] == kind && (pin.empty() || e.value("pin", "") == pin))
+            out.push_back(e);
+    return out;
+}
+
+inline std::string slurp(const std::string &path) {
+    std::ifstream in(path);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+} // namespace se_cli
+
+#endif
