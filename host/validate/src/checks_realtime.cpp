@@ -31,6 +31,13 @@ public:
         m_making = false;
         if (!m_record)
             throw sehost::HostError("makeModule(0, 1) answered null");
+        // The variables of this instance (the declarations came from another).
+        for (auto &d : m_pins) {
+            SEPinProperties props;
+            std::memset(&props, 0, sizeof props);
+            dispatch(MOD_GET_PIN_PROPERTIES, 0, &props, 0.0f, d.number);
+            d.variable_address = reinterpret_cast<uintptr_t>(props.variable_address);
+        }
     }
     ~RtHost() {
         if (m_record)
@@ -108,9 +115,9 @@ public:
     uint32_t clock() const { return m_clock; }
 
 private:
-    se_result dispatch(int32_t op, int32_t value, void *ptr, float opt) {
+    se_result dispatch(int32_t op, int32_t value, void *ptr, float opt, int32_t index = 0) {
         m_in_call = true;
-        se_result a = m_record->dispatch(m_record, op, 0, value, ptr, opt);
+        se_result a = m_record->dispatch(m_record, op, index, value, ptr, opt);
         m_in_call = false;
         return a;
     }

@@ -68,6 +68,26 @@ std::string tail(const std::string &text, size_t lines = 12) {
     return t;
 }
 
+// The telling lines of a sanitizer or SDK report: the error, the first
+// frames, the summary.
+std::string sanitizer_lines(const std::string &text) {
+    std::istringstream in(text);
+    std::string line, out;
+    int kept = 0;
+    while (std::getline(in, line) && kept < 14) {
+        bool frame = line.find("    #0 ") == 0 || line.find("    #1 ") == 0 || line.find("    #2 ") == 0 ||
+                     line.find("    #3 ") == 0;
+        if (line.find("ERROR: ") != std::string::npos || line.find("runtime error") != std::string::npos ||
+            line.find("check failed") != std::string::npos || line.find("SUMMARY: ") != std::string::npos || frame) {
+            if (line.size() > 240)
+                line = line.substr(0, 240) + "...";
+            out += (out.empty() ? "" : "\n") + line;
+            ++kept;
+        }
+    }
+    return out;
+}
+
 std::string temp_base() {
     static unsigned counter = 0;
 #if defined(_WIN32)
@@ -94,7 +114,9 @@ void finish(CheckResult &r, bool ended_ok, const std::string &how, const std::st
     }
     r.outcome = Outcome::Crash;
     r.details = how;
-    std::string t = tail(err_text);
+    std::string t = sanitizer_lines(err_text);
+    if (t.empty())
+        t = tail(err_text);
     if (!t.empty())
         r.details += "\n" + t;
 }
