@@ -86,7 +86,8 @@ public:
         if (m_output_count == 0)
             return;
         const int32_t status = message & 0xFF;
-        if (m_channel != -1 && status < 0xF0 && (status & 0x0F) != m_channel)
+        const int32_t channel = channel_in_force();
+        if (channel != -1 && status < 0xF0 && (status & 0x0F) != channel)
             return;
         // MIDI may arrive before the routing update has clamped a new choice.
         m_outputs[clamped(m_choice)]->SendMidi(time_stamp, message);
@@ -98,9 +99,10 @@ public:
         if (m_output_count == 0)
             return;
         m_choice = static_cast<int16_t>(clamped(m_choice)); // later routing uses it
+        const int16_t channel = channel_in_force();
 
         if (m_last_choice != -1 && m_last_choice <= m_highest_choice) {
-            if (m_choice == m_last_choice && m_channel == m_last_channel)
+            if (m_choice == m_last_choice && channel == m_last_channel)
                 return;
             if (m_notes_off != 0) {
                 SEPin *left = m_outputs[m_last_choice];
@@ -114,12 +116,20 @@ public:
             }
         }
         m_last_choice = m_choice;
-        m_last_channel = m_channel;
+        m_last_channel = channel;
     }
 
     void process_sleep(int32_t, int32_t) { CallHost(HOST_SLEEP); }
 
 private:
+    // The channel list runs from All (-1) to 16 (15); a wired input can carry
+    // any 16-bit value, which is read as the nearest list entry so that an
+    // all-notes-off always stays a control change of channels 1 to 16.
+    int16_t channel_in_force() const
+    {
+        return m_channel < -1 ? int16_t(-1) : (m_channel > 15 ? int16_t(15) : m_channel);
+    }
+
     int32_t clamped(int32_t choice) const
     {
         if (choice < 0)

@@ -261,6 +261,13 @@ std::vector<UpdateCase> update_cases()
          {{2, 100, 0x7BB5}, {0, 200, 0x403C95}}, 0x403C95},
         {"choice above the last one again: clamped value unchanged", 5, 2, 1, {{kChoice, 9}},
          {{2, 200, 0x403C95}}, 0x403C95},
+        // Wired channel values outside the list read as its nearest entry.
+        {"channel 100 reads as 16: leaving it sends BF 7B 00", 100, 0, 1, {{kChoice, 1}},
+         {{0, 100, 0x7BBF}, {1, 200, 0x403C9F}}, 0x403C9F},
+        {"channel -1000 reads as All: sixteen", -1000, 0, 1, {{kChoice, 1}},
+         notes_off_all(0, 100) + std::vector<Sent>{{1, 200, 0x403C93}}, 0x403C93},
+        {"channel 20 to 21 is no change", 20, 1, 1, {{kChannel, 21}},
+         {{1, 200, 0x403C9F}}, 0x403C9F},
     };
 }
 
