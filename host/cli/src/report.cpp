@@ -116,23 +116,24 @@ std::string midi_plot(const Trace &t, const Frame &f) {
     std::string s = svg_open(t.pin, std::string("MIDI ") + (t.input ? "in" : "out") + ", " +
                                         std::to_string(t.marks.size()) + " messages");
     RpnDecoder rpn;
-    double last_x = -100;
-    int row = 0;
+    double row_end[3] = {-1e9, -1e9, -1e9}; // labels in three rows, none overlapping
     for (auto &[clock, msg] : t.marks) {
         double x = f.x(clock);
         std::string decoded = rpn.feed(msg);
         std::string label = decoded.empty() ? describe_midi(msg) : decoded;
+        label.erase(std::unique(label.begin(), label.end(), [](char a, char b) { return a == ' ' && b == ' '; }),
+                    label.end());
         s += "<line x1=\"" + num(x) + "\" x2=\"" + num(x) + "\" y1=\"" + num(kH - 20) + "\" y2=\"" + num(kH + 4) +
              "\" class=\"mark\"><title>" + esc(label) + "</title></line>";
         if ((msg & 0xF0) == 0xB0 && decoded.empty())
             continue; // parts of a parameter message: labelled once, when complete
-        if (x - last_x > 120 || row < 2) {
-            if (x - last_x > 120)
-                row = 0;
-            s += "<text x=\"" + num(x + 2) + "\" y=\"" + num(18 + 14 * row) + "\" class=\"lbl\">" + esc(label) +
+        for (int row = 0; row < 3; ++row) {
+            if (x < row_end[row])
+                continue;
+            s += "<text x=\"" + num(x + 2) + "\" y=\"" + num(18 + 13 * row) + "\" class=\"lbl\">" + esc(label) +
                  "</text>";
-            ++row;
-            last_x = x;
+            row_end[row] = x + 5.2 * label.size() + 8;
+            break;
         }
     }
     return s + "</svg>";
@@ -193,6 +194,8 @@ std::string render_report(const Runner &runner, const std::string &title, const 
             for (const Trace &t : r.traces) {
                 if (t.input != (pass == 0))
                     continue;
+                if (t.input && (t.kind == "value" || t.kind == "gui") && t.steps.size() <= 1)
+                    continue; // a fixed setting: shown in the table above
                 if (t.kind == "audio")
                     o << audio_plot(t, f);
                 else if (t.kind == "midi")
