@@ -24,7 +24,7 @@
 namespace secli {
 namespace {
 
-using json = nlohmann::json;
+using json = nlohmann::ordered_json; // keeps the order of the file
 
 void only_keys(const json &obj, const std::set<std::string> &allowed, const std::string &where) {
     for (auto it = obj.begin(); it != obj.end(); ++it)
