@@ -146,6 +146,48 @@ TEST(SehostRender, GuiSidesAndPatchChanges) {
     EXPECT_EQ(shown3, 1.0);
 }
 
+// Files that sehost wrote go back in as sources: a MIDI file into the MIDI
+// input, a WAV file into an audio input.
+TEST(SehostRender, MidiAndWavFilesAsInputs) {
+    std::string first = fresh_dir("files_first"), again = fresh_dir("files_again");
+    Result r = sehost({"render", "midi_choice", "--midi", "0.1s=on 1 60 100", "--midi", "0.3s=cc 3 7 99",
+                       "--midi", "0.35s=pc 2 9", "-d", "0.5s", "-o", first});
+    ASSERT_EQ(r.status, 0) << r.err;
+    r = sehost({"render", "midi_choice", "--midi-file", first + "/midi_choice.Add_Midi_Out.mid", "-d", "0.5s", "-o",
+                again});
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::vector<SmfEvent> a = read_smf(first + "/midi_choice.Add_Midi_Out.mid"),
+                          b = read_smf(again + "/midi_choice.Add_Midi_Out.mid");
+    ASSERT_EQ(a.size(), 3u);
+    ASSERT_EQ(b.size(), a.size());
+    for (size_t i = 0; i < a.size(); ++i) {
+        EXPECT_EQ(a[i].bytes, b[i].bytes);
+        EXPECT_NEAR(a[i].seconds, b[i].seconds, 1.0 / 44100);
+    }
+    EXPECT_EQ(b[2].bytes, (std::vector<int>{0xC1, 9}));
+
+    std::string pitch = fresh_dir("files_pitch"), edge = fresh_dir("files_edge");
+    ASSERT_EQ(sehost({"render", "pitch_adjust", "--set", "Octave=-1", "-d", "0.2s", "-o", pitch}).status, 0);
+    r = sehost({"render", "edge_detect", "--set", "Audio In=" + pitch + "/pitch_adjust.Pitch_Adj.wav", "--set",
+                "Pulse Mode=Sqr+0", "-d", "0.3s", "-o", edge});
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::vector<float> v = read_wav(edge + "/edge_detect.Pulse_Out.wav");
+    ASSERT_EQ(v.size(), 13230u);
+    EXPECT_EQ(v[100], -1.0f);  // -1 V in: low
+    EXPECT_EQ(v[8819], -1.0f);
+    EXPECT_EQ(v[8820], 0.0f);  // the file has ended: silence, and Sqr+0 gives 0
+}
+
+TEST(SehostRender, HostVersionDecidesMidiChoiceOutputs) {
+    std::string old_host = fresh_dir("old_host"), new_host = fresh_dir("new_host");
+    Result r = sehost({"render", "midi_choice", "--host-version", "100237", "-d", "0.1s", "-o", old_host});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_FALSE(fs::exists(old_host + "/midi_choice.Add_Midi_Out.mid"));
+    r = sehost({"render", "midi_choice", "--host-version", "100238", "-d", "0.1s", "-o", new_host});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(fs::exists(new_host + "/midi_choice.Add_Midi_Out.mid"));
+}
+
 // Modules whose output does not depend on how blocks are split give the same
 // samples and messages with a random split as with whole blocks.
 TEST(SehostRender, RandomSplitMatchesWholeBlocks) {
