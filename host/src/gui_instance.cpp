@@ -55,7 +55,8 @@ void assign_number(const PinDecl &d, GuiValue &v, double x) {
     if (is_float_pin(d)) {
         v.kind = GuiValue::Kind::Float;
         v.f = static_cast<float>(x);
-        v.i = static_cast<int32_t>(x);
+        // Not-a-number and huge values have no integer reading.
+        v.i = std::fabs(x) < 2147483648.0 ? static_cast<int32_t>(x) : 0;
     } else {
         v.kind = GuiValue::Kind::Int;
         v.i = static_cast<int32_t>(std::lround(x));
