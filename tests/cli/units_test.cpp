@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 
 #include "errors.h"
 #include "midi_input.h"
@@ -81,6 +82,56 @@ TEST(SehostUnits, RpnDecoding) {
     for (size_t i = 0; i < steps.size(); ++i)
         EXPECT_EQ(d.feed(steps[i].message), steps[i].decoded) << "step " << i;
     EXPECT_EQ(describe_midi(0xE0 | 0 << 8 | 64 << 16), "pitchbend ch 1 value 0");
+}
+
+std::string smf_file(const std::string &name, const std::string &bytes) {
+    std::string path = ::testing::TempDir() + name;
+    FILE *f = std::fopen(path.c_str(), "wb");
+    std::fwrite(bytes.data(), 1, bytes.size(), f);
+    std::fclose(f);
+    return path;
+}
+
+std::string chunk(const char *id, const std::string &body) {
+    std::string s(id, 4);
+    for (int shift : {24, 16, 8, 0})
+        s += static_cast<char>((body.size() >> shift) & 0xFF);
+    return s + body;
+}
+
+// Format 1, 480 ticks a quarter: a tempo track at 60 bpm from tick 480 on,
+// and a note track with running status.
+TEST(SehostUnits, StandardMidiFiles) {
+    const std::string header = chunk("MThd", std::string("\0\1\0\2\x01\xE0", 6));
+    const std::string tempo = chunk("MTrk", std::string("\x83\x60\xFF\x51\x03\x0F\x42\x40\0\xFF\x2F\0", 12));
+    const std::string notes = chunk("MTrk", std::string("\0\x90\x3C\x64\x83\x60\x3E\x64\x83\x60\xC2\x05\0\xFF\x2F\0", 16));
+    std::vector<MidiIn> m = read_midi_file(smf_file("good.mid", header + tempo + notes), "t");
+    ASSERT_EQ(m.size(), 3u);
+    EXPECT_EQ(m[0].message, 0x90 | 0x3C << 8 | 0x64 << 16);
+    EXPECT_DOUBLE_EQ(m[0].time.seconds, 0.0);
+    EXPECT_EQ(m[1].message, 0x90 | 0x3E << 8 | 0x64 << 16); // running status
+    EXPECT_DOUBLE_EQ(m[1].time.seconds, 0.5);                // a quarter at 120 bpm
+    EXPECT_EQ(m[2].message, 0xC2 | 5 << 8);
+    EXPECT_DOUBLE_EQ(m[2].time.seconds, 1.5);                // then a quarter at 60 bpm
+
+    const std::pair<std::string, const char *> bad[] = {
+        {"MThx", "no MThd header"},
+        {header, "track 1 of 2 is missing"},
+        {chunk("MThd", std::string("\0\2\0\1\0\x60", 6)) + notes, "format 2"},
+        {header + chunk("MTrk", std::string("\0\x90\x3C", 3)), "a message is cut short"},
+        {header + chunk("MTrk", std::string("\0\x3C\x64", 3)), "a data byte without a status"},
+        {header + tempo.substr(0, 12), "a chunk runs past the end of the file"},
+        {header + chunk("MTrk", std::string("\x81", 1)), "a track ends inside a number"},
+    };
+    for (const auto &[bytes, message] : bad) {
+        try {
+            read_midi_file(smf_file("bad.mid", bytes), "--midi-file");
+            ADD_FAILURE() << "no error for " << message;
+        } catch (const InputError &e) {
+            EXPECT_NE(std::string(e.what()).find(message), std::string::npos) << e.what();
+        }
+    }
+    EXPECT_THROW(read_midi_file("/no/such/file.mid", "t"), InputError);
 }
 
 sehost::PinDecl choice(const char *name, const char *list) {

@@ -11,6 +11,7 @@
 
 using namespace secli;
 
+
 namespace {
 
 struct RunFlags {

@@ -1,9 +1,9 @@
-// midi_input.cpp - inline MIDI lists and Standard MIDI Files (libsmf).
+// midi_input.cpp - inline MIDI lists and Standard MIDI Files.
 #include "midi_input.h"
 
+#include <cstdio>
 #include <cstdlib>
-#include <glib.h>
-#include <smf.h>
+#include <algorithm>
 #include <sstream>
 
 #include "errors.h"
@@ -19,9 +19,6 @@ int data_byte(const std::string &tok, int lo, int hi, const std::string &where, 
                          std::to_string(lo) + " to " + std::to_string(hi));
     return static_cast<int>(v);
 }
-
-// libsmf reports problems through glib's log; the caller reports one line.
-void quiet_log(const gchar *, GLogLevelFlags, const gchar *, gpointer) {}
 
 } // namespace
 
@@ -79,27 +76,171 @@ MidiIn parse_midi_entry(const std::string &text, const std::string &where) {
     return m;
 }
 
+// Standard MIDI Files are read here rather than with libsmf: libsmf stops the
+// process with an assertion on a truncated track, and sehost must answer a
+// bad file with a message. Formats 0 and 1, tempo changes, running status,
+// SMPTE time division; meta and system-exclusive events are skipped.
+namespace {
+
+struct SmfReader {
+    const std::string &data;
+    const std::string &what; // for messages
+    size_t at = 0;
+
+    [[noreturn]] void fail(const std::string &why) const {
+        throw InputError(what + ": " + why + " (byte " + std::to_string(at) + ")");
+    }
+    uint32_t be(size_t n) {
+        if (at + n > data.size())
+            fail("the file ends early");
+        uint32_t v = 0;
+        for (size_t i = 0; i < n; ++i)
+            v = v << 8 | static_cast<unsigned char>(data[at++]);
+        return v;
+    }
+    uint32_t vlq(size_t end) {
+        uint32_t v = 0;
+        for (int i = 0; i < 4; ++i) {
+            if (at >= end)
+                fail("a track ends inside a number");
+            unsigned char b = static_cast<unsigned char>(data[at++]);
+            v = v << 7 | (b & 0x7F);
+            if (!(b & 0x80))
+                return v;
+        }
+        fail("a variable-length number is longer than four bytes");
+    }
+};
+
+struct TickEvent {
+    uint64_t tick;
+    int order;
+    bool tempo;
+    uint32_t value; // microseconds per quarter, or the packed message
+};
+
+} // namespace
+
 std::vector<MidiIn> read_midi_file(const std::string &path, const std::string &where) {
-    GLogFunc saved = g_log_set_default_handler(quiet_log, nullptr);
-    smf_t *smf = smf_load(path.c_str());
-    g_log_set_default_handler(saved, nullptr);
-    if (!smf)
-        throw InputError(where + ": cannot read MIDI file \"" + path + "\" (missing or not a Standard MIDI File)");
+    std::FILE *f = std::fopen(path.c_str(), "rb");
+    if (!f)
+        throw InputError(where + ": cannot read MIDI file \"" + path + "\": missing or unreadable");
+    std::string data;
+    char buf[4096];
+    for (size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;)
+        data.append(buf, n);
+    std::fclose(f);
+    std::string what = where + ": cannot read MIDI file \"" + path + "\"";
+    SmfReader r{data, what};
+    if (data.size() < 14 || data.compare(0, 4, "MThd") != 0)
+        throw InputError(what + ": not a Standard MIDI File (no MThd header)");
+    r.at = 4;
+    uint32_t header = r.be(4);
+    if (header < 6)
+        r.fail("the header is too short");
+    uint32_t format = r.be(2), tracks = r.be(2), division = r.be(2);
+    r.at = 8 + header;
+    if (format > 1)
+        r.fail("format " + std::to_string(format) + " (only 0 and 1 are read)");
+    if (division == 0)
+        r.fail("the time division is 0");
+
+    std::vector<TickEvent> events;
+    int order = 0;
+    for (uint32_t t = 0; t < tracks; ++t) {
+        if (r.at + 8 > data.size())
+            r.fail("track " + std::to_string(t + 1) + " of " + std::to_string(tracks) + " is missing");
+        bool is_track = data.compare(r.at, 4, "MTrk") == 0;
+        r.at += 4;
+        uint32_t length = r.be(4);
+        if (length > data.size() - r.at)
+            r.fail("a chunk runs past the end of the file");
+        size_t end = r.at + length;
+        if (!is_track) { // unknown chunks are skipped
+            r.at = end;
+            --t;
+            continue;
+        }
+        uint64_t tick = 0;
+        int running = 0;
+        while (r.at < end) {
+            tick += r.vlq(end);
+            if (r.at >= end)
+                r.fail("a track ends after a delta time");
+            int status = static_cast<unsigned char>(data[r.at]);
+            if (status == 0xFF) {
+                ++r.at;
+                if (r.at >= end)
+                    r.fail("a meta event is cut short");
+                int type = static_cast<unsigned char>(data[r.at++]);
+                uint32_t n = r.vlq(end);
+                if (n > end - r.at)
+                    r.fail("a meta event runs past its track");
+                if (type == 0x51 && n == 3) {
+                    uint32_t us = r.be(3);
+                    events.push_back(TickEvent{tick, order++, true, us});
+                } else {
+                    r.at += n;
+                }
+                if (type == 0x2F)
+                    break;
+                continue;
+            }
+            if (status == 0xF0 || status == 0xF7) {
+                ++r.at;
+                uint32_t n = r.vlq(end);
+                if (n > end - r.at)
+                    r.fail("a system-exclusive event runs past its track");
+                r.at += n;
+                continue;
+            }
+            if (status & 0x80) {
+                if (status > 0xF0)
+                    r.fail("system message " + std::to_string(status) + " inside a track");
+                running = status;
+                ++r.at;
+            } else if (!running) {
+                r.fail("a data byte without a status");
+            }
+            int size = (running & 0xF0) == 0xC0 || (running & 0xF0) == 0xD0 ? 1 : 2;
+            if (r.at + size > end)
+                r.fail("a message is cut short");
+            uint32_t packed = static_cast<uint32_t>(running);
+            for (int i = 0; i < size; ++i) {
+                int b = static_cast<unsigned char>(data[r.at++]);
+                if (b & 0x80)
+                    r.fail("a data byte above 127");
+                packed |= static_cast<uint32_t>(b) << (8 * (i + 1));
+            }
+            events.push_back(TickEvent{tick, order++, false, packed});
+        }
+        r.at = end;
+    }
+    std::stable_sort(events.begin(), events.end(),
+                     [](const TickEvent &a, const TickEvent &b) { return a.tick < b.tick; });
+
     std::vector<MidiIn> out;
-    for (smf_event_t *e = smf_get_next_event(smf); e; e = smf_get_next_event(smf)) {
-        if (smf_event_is_metadata(e) || smf_event_is_sysex(e) || e->midi_buffer_length < 1)
+    double seconds = 0, per_tick;
+    uint64_t last = 0;
+    if (division & 0x8000) { // SMPTE: frames per second and ticks per frame
+        int fps = 256 - static_cast<int>(division >> 8);
+        per_tick = 1.0 / (fps * static_cast<double>(division & 0xFF));
+    } else {
+        per_tick = 0.5 / division; // 120 quarters a minute until a tempo event
+    }
+    for (const TickEvent &e : events) {
+        seconds += (e.tick - last) * per_tick;
+        last = e.tick;
+        if (e.tempo) {
+            if (!(division & 0x8000))
+                per_tick = e.value / 1e6 / division;
             continue;
-        unsigned char status = e->midi_buffer[0];
-        if (status < 0x80 || status >= 0xF0)
-            continue;
+        }
         MidiIn m;
-        m.time.seconds = e->time_seconds;
-        m.message = status;
-        for (size_t i = 1; i < e->midi_buffer_length && i < 3; ++i)
-            m.message |= static_cast<int32_t>(e->midi_buffer[i]) << (8 * i);
+        m.time.seconds = seconds;
+        m.message = static_cast<int32_t>(e.value);
         out.push_back(m);
     }
-    smf_delete(smf);
     return out;
 }
 
