@@ -98,3 +98,24 @@ TEST(SehostErrors, ExistingFilesAreKeptWithoutForce) {
 }
 
 } // namespace
+
+namespace {
+using namespace se_cli;
+
+TEST(SehostValidate, PassesADeliverableAndFailsAFaultyPlugin) {
+    Result good = sehost({"validate", "pitch_adjust", "--seed", "5"});
+    EXPECT_EQ(good.status, 0) << good.out << good.err;
+    EXPECT_NE(good.out.find("0 failed, 0 crashed"), std::string::npos) << good.out;
+    EXPECT_NE(good.out.find("(seed 5)"), std::string::npos) << good.out;
+
+    // A test plug-in that writes outside the stretch it was given.
+    Result bad = sehost({"validate", "sevalidate_selftest_outside", "--seed", "5"});
+    EXPECT_EQ(bad.status, 1) << bad.out << bad.err;
+    EXPECT_NE(bad.out.find("fail "), std::string::npos) << bad.out;
+    EXPECT_NE(bad.out.find("--seed 5"), std::string::npos) << bad.out; // the repeat line
+
+    Result missing = sehost({"validate", "no_such_plugin"});
+    EXPECT_EQ(missing.status, 2);
+    EXPECT_NE(missing.err.find("no_such_plugin"), std::string::npos) << missing.err;
+}
+} // namespace

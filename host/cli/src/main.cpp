@@ -1,4 +1,4 @@
-// main.cpp - the sehost command line: info, render, run, demo.
+// main.cpp - the sehost command line: info, render, run, demo, validate.
 #include <CLI/CLI.hpp>
 #include <iostream>
 
@@ -8,6 +8,7 @@
 #include "plugin_find.h"
 #include "sehost/host_error.h"
 #include "session.h"
+#include "sevalidate/validate.h"
 
 using namespace secli;
 
@@ -50,9 +51,50 @@ std::pair<std::string, std::string> pin_assignment(const std::string &text, cons
     return {text.substr(0, eq), text.substr(eq + 1)};
 }
 
+// sehost validate PLUGIN... [validator options]: the validator's own command
+// line, with bare plug-in names looked up like every other command's.  The
+// validator re-runs this executable as `sehost validate --single-check ...`
+// for each check.
+int run_validate(int first, int argc, char **argv) {
+    static const char *const kTakesValue[] = {"--seed", "--include", "--exclude", "--json",
+                                              "--timeout", "--single-check", "--result-file"};
+    std::vector<std::string> args;
+    bool value_next = false;
+    for (int i = first; i < argc; ++i) {
+        std::string a = argv[i];
+        const bool is_value = value_next;
+        value_next = false;
+        if (!is_value && !a.empty() && a[0] == '-') {
+            for (const char *opt : kTakesValue)
+                value_next = value_next || a == opt;
+        } else if (!is_value) {
+            a = find_plugin(a, "validate");
+        }
+        args.push_back(a);
+    }
+    return sevalidate::run_validation(args, std::cout, {"validate"});
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
+    // `[--plugins DIR] validate ...` goes to the validator's own parser.
+    int command = 1;
+    std::string validate_dir;
+    if (argc > 2 && std::string(argv[1]) == "--plugins") {
+        validate_dir = argv[2];
+        command = 3;
+    }
+    if (argc > command && std::string(argv[command]) == "validate") {
+        try {
+            if (!validate_dir.empty())
+                set_plugin_dir(validate_dir);
+            return run_validate(command + 1, argc, argv);
+        } catch (const std::exception &e) {
+            std::cerr << "sehost: " << e.what() << "\n";
+            return 2;
+        }
+    }
     CLI::App app{"sehost - run modules of the pack headless and render what they do"};
     app.require_subcommand(1);
     std::string plugin_dir;
@@ -101,6 +143,10 @@ int main(int argc, char **argv) {
     CLI::App *demo = app.add_subcommand("demo", "the built-in patch of all nine modules, with its report");
     RunFlags d_flags;
     add_run_flags(demo, d_flags, "sehost-demo");
+
+    // validate: handled before parsing (run_validate); listed for --help.
+    app.add_subcommand("validate", "check plug-ins against the host contract: validate PLUGIN... "
+                                   "[--seed N] [--include RE] [--exclude RE] [--json FILE]");
 
     try {
         app.parse(argc, argv);
