@@ -43,14 +43,14 @@ bool describe_pin(const PinSpec (&table)[N], int32_t number, SEModule_base *obje
 {
     if (number < 0 || static_cast<size_t>(number) >= N)
         return false;
-    const PinSpec &spec = table[number];
-    p->variable_address = spec.variable != nullptr ? spec.variable(object) : nullptr;
-    p->direction = spec.direction;
-    p->datatype = spec.datatype;
-    p->name = spec.name;
-    p->default_value = spec.default_value;
-    p->list_text = spec.list_text;
-    p->flags = spec.flags;
+    const PinSpec &pin = table[number];
+    p->variable_address = pin.variable != nullptr ? pin.variable(object) : nullptr;
+    p->direction = pin.direction;
+    p->datatype = pin.datatype;
+    p->name = pin.name;
+    p->default_value = pin.default_value;
+    p->list_text = pin.list_text;
+    p->flags = pin.flags;
     return true;
 }
 

@@ -37,7 +37,7 @@ struct ModuleSpec {
 };
 
 struct SourceSpec {
-    std::string name, spec, where;
+    std::string name, definition, where;
 };
 
 struct Wire {

@@ -68,23 +68,23 @@ void read_settings(const json &v, const std::string &where, std::vector<Setting>
 ModuleSpec read_module(const json &m, const std::string &where, const std::string &origin_dir) {
     object_at(m, where);
     only_keys(m, {"name", "plugin", "set", "at", "patch_changes", "midi", "midi_file", "repeat"}, where);
-    ModuleSpec spec;
-    spec.where = where;
+    ModuleSpec definition;
+    definition.where = where;
     if (!m.contains("name") || !m["name"].is_string())
         throw InputError(where + ": needs a \"name\"");
     if (!m.contains("plugin") || !m["plugin"].is_string())
         throw InputError(where + ": needs a \"plugin\"");
-    spec.name = m["name"].get<std::string>();
-    spec.plugin = m["plugin"].get<std::string>();
-    if (spec.name.empty() || spec.name.find('.') != std::string::npos)
-        throw InputError(where + ".name: \"" + spec.name + "\" must be non-empty and without '.'");
+    definition.name = m["name"].get<std::string>();
+    definition.plugin = m["plugin"].get<std::string>();
+    if (definition.name.empty() || definition.name.find('.') != std::string::npos)
+        throw InputError(where + ".name: \"" + definition.name + "\" must be non-empty and without '.'");
     if (m.contains("repeat")) {
         if (!m["repeat"].is_number_integer() || m["repeat"].get<int>() < 0 || m["repeat"].get<int>() > 64)
             throw InputError(where + ".repeat: expected a whole number from 0 to 64");
-        spec.repeat = m["repeat"].get<int>();
+        definition.repeat = m["repeat"].get<int>();
     }
     if (m.contains("set"))
-        read_settings(m["set"], where + ".set", spec.set);
+        read_settings(m["set"], where + ".set", definition.set);
     if (m.contains("at")) {
         const json &at = array_at(m["at"], where + ".at");
         for (size_t i = 0; i < at.size(); ++i) {
@@ -97,33 +97,33 @@ ModuleSpec read_module(const json &m, const std::string &where, const std::strin
             std::vector<Setting> s;
             read_settings(at[i]["set"], w + ".set", s);
             for (Setting &x : s)
-                spec.at.push_back(TimedSetting{t, x.pin, x.value, x.where});
+                definition.at.push_back(TimedSetting{t, x.pin, x.value, x.where});
         }
     }
     if (m.contains("patch_changes")) {
         const json &pc = array_at(m["patch_changes"], where + ".patch_changes");
         for (size_t i = 0; i < pc.size(); ++i) {
             std::string w = where + ".patch_changes[" + std::to_string(i) + "]";
-            spec.patch_changes.emplace_back(time_of(pc[i], w), w);
+            definition.patch_changes.emplace_back(time_of(pc[i], w), w);
         }
     }
     if (m.contains("midi")) {
         const json &mi = array_at(m["midi"], where + ".midi");
         for (size_t i = 0; i < mi.size(); ++i) {
             std::string w = where + ".midi[" + std::to_string(i) + "]";
-            spec.midi.push_back(parse_midi_entry(text_of(mi[i], w), w));
+            definition.midi.push_back(parse_midi_entry(text_of(mi[i], w), w));
         }
-        spec.midi_where = where + ".midi";
+        definition.midi_where = where + ".midi";
     }
     if (m.contains("midi_file")) {
         std::string file = text_of(m["midi_file"], where + ".midi_file");
         if (!file.empty() && file[0] != '/')
             file = origin_dir + file;
         auto list = read_midi_file(file, where + ".midi_file");
-        spec.midi.insert(spec.midi.end(), list.begin(), list.end());
-        spec.midi_where = where + ".midi_file";
+        definition.midi.insert(definition.midi.end(), list.begin(), list.end());
+        definition.midi_where = where + ".midi_file";
     }
-    return spec;
+    return definition;
 }
 
 // Line and column of a byte offset, for parse errors.

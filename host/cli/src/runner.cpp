@@ -45,7 +45,7 @@ struct Target {
 
 struct Runner::Impl {
     struct Node {
-        ModuleSpec spec;
+        ModuleSpec definition;
         std::shared_ptr<sehost::Library> lib;
         std::unique_ptr<sehost::Module> mod;
         std::string module_name;
@@ -85,7 +85,7 @@ struct Runner::Impl {
     void envelope(Trace &t, uint64_t clock, const float *samples, size_t count);
     void note(json e) { block_events.push_back(std::move(e)); }
     json base_event(size_t n, uint64_t clock, const char *kind) const {
-        return json{{"clock", clock}, {"time", clock / patch.rate}, {"instance", nodes[n].spec.name}, {"kind", kind}};
+        return json{{"clock", clock}, {"time", clock / patch.rate}, {"instance", nodes[n].definition.name}, {"kind", kind}};
     }
     int add_trace(size_t n, const std::string &pin, const char *kind, bool input, const sehost::PinDecl *decl) {
         Trace t;
@@ -130,14 +130,14 @@ void Runner::Impl::build() {
     if (patch.modules.empty())
         throw InputError(patch.origin + ": the patch has no modules");
     std::map<std::string, std::shared_ptr<sehost::Library>> libs;
-    for (const ModuleSpec &spec : patch.modules) {
-        if (node_by_name.count(spec.name) || std::any_of(patch.sources.begin(), patch.sources.end(), [&](auto &s) {
-                return s.name == spec.name;
+    for (const ModuleSpec &definition : patch.modules) {
+        if (node_by_name.count(definition.name) || std::any_of(patch.sources.begin(), patch.sources.end(), [&](auto &s) {
+                return s.name == definition.name;
             }))
-            throw InputError(spec.where + ": the name \"" + spec.name + "\" is used twice");
+            throw InputError(definition.where + ": the name \"" + definition.name + "\" is used twice");
         Node node;
-        node.spec = spec;
-        std::string path = find_plugin(spec.plugin, spec.where + ".plugin");
+        node.definition = definition;
+        std::string path = find_plugin(definition.plugin, definition.where + ".plugin");
         try {
             if (!libs.count(path))
                 libs[path] = sehost::Library::load(path);
@@ -147,12 +147,12 @@ void Runner::Impl::build() {
             cfg.sample_rate = static_cast<float>(patch.rate);
             cfg.block_size = patch.block;
             cfg.host_version = patch.host_version;
-            cfg.repeat_copies = spec.repeat;
+            cfg.repeat_copies = definition.repeat;
             node.mod.reset(new sehost::Module(node.lib, cfg));
         } catch (const sehost::HostError &e) {
-            throw InputError(spec.where + ": " + e.what());
+            throw InputError(definition.where + ": " + e.what());
         }
-        node_by_name[spec.name] = nodes.size();
+        node_by_name[definition.name] = nodes.size();
         size_t pins = node.mod->dsp().dsp_pins().size(), decls = node.mod->dsp().pins().size();
         node.status_targets.resize(pins);
         node.gui_targets.resize(decls);
@@ -165,8 +165,8 @@ void Runner::Impl::build() {
         node.wired_in.assign(pins + decls, false);
         nodes.push_back(std::move(node));
         InstanceRecord rec;
-        rec.name = spec.name;
-        rec.plugin = spec.plugin;
+        rec.name = definition.name;
+        rec.plugin = definition.plugin;
         rec.module_name = nodes.back().module_name;
         records.push_back(std::move(rec));
     }
@@ -181,11 +181,11 @@ void Runner::Impl::build() {
             std::string label = p.copy ? d.name + "[" + std::to_string(p.index - d.dsp_index) + "]" : d.name;
             if (p.datatype == DT_FSAMPLE) {
                 nodes[n].audio_out_file[p.index] = static_cast<int>(audio_outputs.size());
-                audio_outputs.push_back(OutputPin{nodes[n].spec.name, label});
+                audio_outputs.push_back(OutputPin{nodes[n].definition.name, label});
                 nodes[n].dsp_trace[p.index] = add_trace(n, label, "audio", false, &d);
             } else if (p.datatype == DT_MIDI) {
                 nodes[n].midi_out_file[p.index] = static_cast<int>(midi_outputs.size());
-                midi_outputs.push_back(OutputPin{nodes[n].spec.name, label});
+                midi_outputs.push_back(OutputPin{nodes[n].definition.name, label});
                 nodes[n].dsp_trace[p.index] = add_trace(n, label, "midi", false, &d);
             } else {
                 nodes[n].dsp_trace[p.index] = add_trace(n, label, "value", false, &d);
@@ -224,7 +224,7 @@ void Runner::Impl::wire(const Wire &w) {
         if (to.datatype != DT_FSAMPLE || to.dsp < 0)
             throw InputError(w.where + ": source \"" + s.name + "\" is audio, but \"" + w.to + "\" is a " +
                              wire_kind(to.datatype) + " pin");
-        sources.push_back(make_source(s.spec, patch.rate, total, s.where));
+        sources.push_back(make_source(s.definition, patch.rate, total, s.where));
         nodes[tn].mod->dsp().set_source(to.dsp, sources.back().sample);
         nodes[tn].probe[to.dsp] = sources.back().sample;
         nodes[tn].wired_audio_in[to.dsp] = true;
@@ -238,7 +238,7 @@ void Runner::Impl::wire(const Wire &w) {
         for (auto &s : patch.sources)
             names.push_back(s.name);
         for (auto &n : nodes)
-            names.push_back(n.spec.name + ".PIN");
+            names.push_back(n.definition.name + ".PIN");
         throw InputError(w.where + ": \"" + w.from + "\" names no source or instance pin; known: " + quoted_list(names));
     }
     size_t fn = node_by_name[w.from.substr(0, dot)];
@@ -315,7 +315,7 @@ void Runner::Impl::check_order() {
             in[i] = true;
         for (size_t i = 0; i < nodes.size(); ++i)
             if (!in[i])
-                names.push_back(nodes[i].spec.name);
+                names.push_back(nodes[i].definition.name);
         std::string wire;
         for (const Wire &w : patch.wires)
             for (const std::string &n : names)
@@ -332,7 +332,7 @@ void Runner::Impl::apply_settings(size_t n) {
     Node &node = nodes[n];
     sehost::DspInstance &dsp = node.mod->dsp();
     InstanceRecord &rec = records[n];
-    for (const Setting &s : node.spec.set) {
+    for (const Setting &s : node.definition.set) {
         PinPick p = pick_pin(dsp, s.pin, Want::Input, s.where);
         const sehost::PinDecl &d = dsp.pins()[static_cast<size_t>(p.decl)];
         rec.settings.emplace_back(p.label, s.value);
@@ -360,7 +360,7 @@ void Runner::Impl::apply_settings(size_t n) {
             }
         }
     }
-    for (const TimedSetting &t : node.spec.at) {
+    for (const TimedSetting &t : node.definition.at) {
         PinPick p = pick_pin(dsp, t.pin, Want::Input, t.where);
         const sehost::PinDecl &d = dsp.pins()[static_cast<size_t>(p.decl)];
         if (p.datatype == DT_FSAMPLE && looks_like_source(t.value))
@@ -378,15 +378,15 @@ void Runner::Impl::apply_settings(size_t n) {
     std::stable_sort(node.gui_script.begin(), node.gui_script.end(), [&](const auto &a, const auto &b) {
         return a.time.clock(patch.rate) < b.time.clock(patch.rate);
     });
-    for (const auto &pc : node.spec.patch_changes)
+    for (const auto &pc : node.definition.patch_changes)
         if (pc.first.clock(patch.rate) >= total)
             throw InputError(pc.second + ": time lies at or after the end of the run");
-    if (!node.spec.midi.empty()) {
+    if (!node.definition.midi.empty()) {
         bool has_midi_in = false;
         for (const sehost::DspPin &p : dsp.dsp_pins())
             has_midi_in = has_midi_in || (p.datatype == DT_MIDI && p.direction == DR_IN);
         if (!has_midi_in)
-            throw InputError(node.spec.midi_where + ": module \"" + node.spec.name + "\" has no MIDI input");
+            throw InputError(node.definition.midi_where + ": module \"" + node.definition.name + "\" has no MIDI input");
     }
     if (patch.split_seed)
         dsp.split_random(*patch.split_seed + static_cast<uint32_t>(n), patch.split_max);
@@ -431,7 +431,7 @@ void Runner::Impl::on_gui_write(size_t n, int pin, const sehost::GuiValue &v) {
         records[n].traces[node.gui_trace[pin]].steps.emplace_back(clock, v.number());
     if (++gui_depth > 16) {
         gui_depth = 0;
-        throw InputError(patch.origin + ": GUI connections from \"" + node.spec.name + "." + d.name +
+        throw InputError(patch.origin + ": GUI connections from \"" + node.definition.name + "." + d.name +
                          "\" loop back on themselves");
     }
     for (const Target &t : node.gui_targets[pin]) {
@@ -550,7 +550,7 @@ void Runner::run(RunSink &sink, const std::function<void(double)> &progress) {
         try {
             f();
         } catch (const sehost::HostError &e) {
-            throw InputError(im.nodes[n].spec.where + ": plug-in fault while " + what + ": " + e.what());
+            throw InputError(im.nodes[n].definition.where + ": plug-in fault while " + what + ": " + e.what());
         }
     };
 
@@ -560,7 +560,7 @@ void Runner::run(RunSink &sink, const std::function<void(double)> &progress) {
         Impl::Node &node = im.nodes[n];
         sehost::DspInstance &dsp = node.mod->dsp();
         // Timed DSP settings, patch changes and MIDI go into the queue now.
-        for (const TimedSetting &t : node.spec.at) {
+        for (const TimedSetting &t : node.definition.at) {
             PinPick p = pick_pin(dsp, t.pin, Want::Input, t.where);
             if (p.gui)
                 continue;
@@ -575,12 +575,12 @@ void Runner::run(RunSink &sink, const std::function<void(double)> &progress) {
             e["value"] = t.value;
             im.note(e);
         }
-        for (const auto &pc : node.spec.patch_changes) {
+        for (const auto &pc : node.definition.patch_changes) {
             uint32_t clock = static_cast<uint32_t>(pc.first.clock(rate));
             dsp.queue_patch_change(clock);
             im.note(im.base_event(n, clock, "patch_change"));
         }
-        for (const MidiIn &mi : node.spec.midi) {
+        for (const MidiIn &mi : node.definition.midi) {
             uint64_t clock = mi.time.clock(rate);
             if (clock >= im.total)
                 continue;

@@ -24,11 +24,11 @@ std::vector<std::string> split(const std::string &s, char sep) {
     }
 }
 
-double number(const std::string &s, const std::string &where, const std::string &spec) {
+double number(const std::string &s, const std::string &where, const std::string &text) {
     char *end = nullptr;
     double v = s.empty() ? NAN : std::strtod(s.c_str(), &end);
     if (s.empty() || *end != '\0' || !std::isfinite(v))
-        throw InputError(where + ": source \"" + spec + "\": \"" + s + "\" is no number");
+        throw InputError(where + ": source \"" + text + "\": \"" + s + "\" is no number");
     return v;
 }
 
@@ -70,53 +70,53 @@ bool looks_like_source(const std::string &text) {
     return has_wav_suffix(text);
 }
 
-Source make_source(const std::string &spec, double rate, uint64_t total, const std::string &where) {
-    if (has_wav_suffix(spec) && spec.find(':') == std::string::npos)
-        return wav_source(spec, where);
-    std::vector<std::string> part = split(spec, ':');
+Source make_source(const std::string &text, double rate, uint64_t total, const std::string &where) {
+    if (has_wav_suffix(text) && text.find(':') == std::string::npos)
+        return wav_source(text, where);
+    std::vector<std::string> part = split(text, ':');
     const std::string &kind = part[0];
     auto args = [&](size_t lo, size_t hi) {
         if (part.size() - 1 < lo || part.size() - 1 > hi)
-            throw InputError(where + ": source \"" + spec + "\" takes " +
+            throw InputError(where + ": source \"" + text + "\" takes " +
                              (lo == hi ? std::to_string(lo) : std::to_string(lo) + " to " + std::to_string(hi)) +
                              " numbers after \"" + kind + ":\"");
     };
     if (kind == "sine" || kind == "square" || kind == "saw") {
         args(1, 3);
-        double freq = number(part[1], where, spec);
-        double volts = part.size() > 2 ? number(part[2], where, spec) : 5.0;
-        double offset = part.size() > 3 ? number(part[3], where, spec) / 10.0 : 0.0;
+        double freq = number(part[1], where, text);
+        double volts = part.size() > 2 ? number(part[2], where, text) : 5.0;
+        double offset = part.size() > 3 ? number(part[3], where, text) / 10.0 : 0.0;
         if (freq <= 0 || freq >= rate / 2)
-            throw InputError(where + ": source \"" + spec + "\": frequency must lie between 0 and half the rate");
+            throw InputError(where + ": source \"" + text + "\": frequency must lie between 0 and half the rate");
         double amp = volts / 10.0;
         double step = freq / rate;
         if (kind == "sine")
-            return Source{spec, [amp, step, offset](uint32_t c) {
+            return Source{text, [amp, step, offset](uint32_t c) {
                               return static_cast<float>(offset + amp * std::sin(2 * M_PI * std::fmod(c * step, 1.0)));
                           }};
         if (kind == "square")
-            return Source{spec, [amp, step, offset](uint32_t c) {
+            return Source{text, [amp, step, offset](uint32_t c) {
                               return static_cast<float>(offset + (std::fmod(c * step, 1.0) < 0.5 ? amp : -amp));
                           }};
-        return Source{spec, [amp, step, offset](uint32_t c) {
+        return Source{text, [amp, step, offset](uint32_t c) {
                           return static_cast<float>(offset + amp * (2 * std::fmod(c * step, 1.0) - 1));
                       }};
     }
     if (kind == "const") {
         args(1, 1);
-        float v = static_cast<float>(number(part[1], where, spec) / 10.0);
-        return Source{spec, [v](uint32_t) { return v; }};
+        float v = static_cast<float>(number(part[1], where, text) / 10.0);
+        return Source{text, [v](uint32_t) { return v; }};
     }
     if (kind == "ramp") {
         args(2, 2);
-        double from = number(part[1], where, spec) / 10.0, to = number(part[2], where, spec) / 10.0;
+        double from = number(part[1], where, text) / 10.0, to = number(part[2], where, text) / 10.0;
         double n = total > 1 ? static_cast<double>(total - 1) : 1.0;
-        return Source{spec, [from, to, n](uint32_t c) {
+        return Source{text, [from, to, n](uint32_t c) {
                           double x = std::min(1.0, c / n);
                           return static_cast<float>(from + (to - from) * x);
                       }};
     }
-    throw InputError(where + ": unknown source \"" + spec +
+    throw InputError(where + ": unknown source \"" + text +
                      "\" (sine:FREQ[:VOLTS], square:FREQ[:VOLTS], saw:FREQ[:VOLTS], const:VOLTS, ramp:FROM:TO, FILE.wav)");
 }
 

@@ -23,8 +23,8 @@ struct Source {
 
 bool looks_like_source(const std::string &text);
 
-// InputError naming `where` for a malformed spec or an unreadable WAV file.
-Source make_source(const std::string &spec, double rate, uint64_t total, const std::string &where);
+// InputError naming `where` for a malformed text or an unreadable WAV file.
+Source make_source(const std::string &text, double rate, uint64_t total, const std::string &where);
 
 } // namespace secli
 
