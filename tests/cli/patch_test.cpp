@@ -116,7 +116,7 @@ TEST(SehostDemo, UsesEveryModuleAndWritesTheReport) {
     EXPECT_NE(r.out.find("report: " + out + "/report.html"), std::string::npos);
     std::string html = slurp(out + "/report.html");
     for (const char *plugin : {"pulse_counter", "edge_detect", "pitch_adjust", "midi_choice", "cv_to_rpn",
-                               "panel_switch8", "bool_volts", "patch_pulse"})
+                               "panel_switch8", "panel_switch4", "bool_volts", "patch_pulse"})
         EXPECT_NE(html.find(std::string("(") + plugin + ":"), std::string::npos) << plugin;
     EXPECT_NE(html.find("<svg"), std::string::npos);
     EXPECT_EQ(html.find("http://"), std::string::npos); // self-contained

@@ -144,6 +144,24 @@ TEST(SehostRender, GuiSidesAndPatchChanges) {
     }
     EXPECT_EQ(shown1, 0.0);
     EXPECT_EQ(shown3, 1.0);
+
+    // panel_switch4 with Keep 1 Panel: switching the shown way off asks for
+    // idle calls, and the next idle tick puts the switch back on.
+    out = fresh_dir("keep");
+    r = sehost({"render", "panel_switch4", "--set", "Mode=Keep 1 Panel", "--set", "2 Switch (Animation)=1",
+                "--at", "0.2s", "2 Switch (Animation)=0", "-d", "0.5s", "-o", out});
+    ASSERT_EQ(r.status, 0) << r.err;
+    ev = read_events(out);
+    auto turned_off = select(ev, "gui_set");
+    ASSERT_EQ(turned_off.size(), 1u);
+    const uint64_t off_clock = turned_off[0]["clock"];
+    bool restored = false;
+    for (const json &e : select(ev, "gui_write", "2 Switch (Animation)"))
+        restored = restored || (e["clock"].get<uint64_t>() > off_clock && e["value"] == 1.0);
+    EXPECT_TRUE(restored);
+    for (const json &e : select(ev, "gui_write"))
+        if (e["clock"].get<uint64_t>() >= off_clock)
+            EXPECT_NE(e["decl"], 5) << "panel 2 stays shown"; // its output pair is never cleared
 }
 
 // Files that sehost wrote go back in as sources: a MIDI file into the MIDI

@@ -1,4 +1,4 @@
-// demo_patch.cpp - the built-in demo: every module of the pack working
+// demo_patch.cpp - the built-in demo: all nine plug-ins of the pack working
 // together for eight seconds.
 //
 //   osc (sine 4 Hz) -> edge (LeadX, Sqr2: a 2 Hz square, half the rate)
@@ -9,6 +9,8 @@
 //     on channel 1 at 7 bits while the gate is high
 //   pitch: octave, semitone and cent settings changing over time
 //   toggle (bool_volts) and panels (panel_switch8): driven by a GUI script
+//   tabs (panel_switch4, Keep 1 Panel): switching way 4 off is undone at the
+//     next idle call, so one panel always stays shown
 //   pulse (patch_pulse): fires at open and at patch changes at 3 s and 6 s
 #include "patch.h"
 
@@ -77,10 +79,15 @@ Patch demo_patch() {
     panels.at = {at(1.5, "3 Switch (Animation)", "1"), at(3.5, "6 Switch (Animation)", "1"),
                  at(5.5, "6 Switch (Animation)", "0"), at(6.5, "8 Switch (Animation)", "1")};
 
+    ModuleSpec tabs = module("tabs", "panel_switch4");
+    tabs.set = {set("Mode", "Keep 1 Panel"), set("2 Switch (Animation)", "1")};
+    tabs.at = {at(2.0, "4 Switch (Animation)", "1"), at(4.0, "4 Switch (Animation)", "0"),
+               at(6.0, "1 Switch (Animation)", "1")};
+
     ModuleSpec pulse = module("pulse", "patch_pulse");
     pulse.patch_changes = {{TimeSpec{3.0, false, 0}, "demo: pulse"}, {TimeSpec{6.0, false, 0}, "demo: pulse"}};
 
-    p.modules = {edge, count, router, rpn, pitch, toggle, panels, pulse};
+    p.modules = {edge, count, router, rpn, pitch, toggle, panels, tabs, pulse};
     p.wires = {{"osc", "edge.Audio In", "demo: osc -> edge"},
                {"edge.Pulse Out", "count.Pulse/Osc In", "demo: edge -> count"},
                {"count.Index:Count", "router.Choice", "demo: count -> router"},

@@ -648,6 +648,13 @@ void Runner::run(RunSink &sink, const std::function<void(double)> &progress) {
             }
             im.harvest(n);
         }
+        // The host's idle tick: once a block for every GUI side that asked
+        // for idle calls (the panel switch restores a kept switch here).
+        for (size_t n = 0; n < im.nodes.size(); ++n) {
+            sehost::GuiInstance *gui = im.nodes[n].mod->gui();
+            if (gui != nullptr && gui->initialised() && gui->idle_requested())
+                guarded(n, "an idle call", [&] { gui->idle(); });
+        }
         flush(clock + count);
         if (progress)
             progress(static_cast<double>(clock + count) / static_cast<double>(im.total));
