@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "plugin_path.h"
+#include "text_lines.h"
 #include "sehost/sehost.h"
 
 namespace {
@@ -144,10 +145,7 @@ TEST(BoolVolts, PropertiesAndPins)
     EXPECT_EQ(info.identifier, "GUI_Bool_to_Volts_QZ2010");
     EXPECT_EQ(info.flags, 0);
     EXPECT_EQ(info.sdk_revision, 2240);
-    std::vector<std::string> lines;
-    std::istringstream in(info.about);
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
+    const std::vector<std::string> lines = se_test::lines_of(info.about);
     ASSERT_GE(lines.size(), 5u);
     EXPECT_EQ(lines[0], "GUI Converter to Volts(DSP) with PatchMemory");
     EXPECT_EQ(lines[1].rfind("Ver:3.00", 0), 0u);

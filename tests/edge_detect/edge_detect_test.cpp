@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "plugin_path.h"
+#include "text_lines.h"
 #include "sehost/sehost.h"
 
 namespace {
@@ -342,10 +343,7 @@ TEST(EdgeDetect, PropertiesAndAboutText)
     EXPECT_EQ(info.flags, 0);
     EXPECT_EQ(info.sdk_revision, 2240);
 
-    std::vector<std::string> lines;
-    std::istringstream in(info.about);
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
+    const std::vector<std::string> lines = se_test::lines_of(info.about);
     ASSERT_GE(lines.size(), 17u);
     EXPECT_EQ(info.about.find('\r'), std::string::npos);
     EXPECT_EQ(lines[0], "Wave Edge Detector");

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "plugin_path.h"
+#include "text_lines.h"
 #include "sehost/sehost.h"
 
 namespace {
@@ -158,10 +159,7 @@ TEST(PitchAdjust, PropertiesAndAboutText)
     EXPECT_EQ(info.identifier, "Osc_Pitch_Adj_QZ2006");
     EXPECT_EQ(info.flags, 0);
     EXPECT_EQ(info.sdk_revision, 2240);
-    std::vector<std::string> lines;
-    std::istringstream in(info.about);
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
+    const std::vector<std::string> lines = se_test::lines_of(info.about);
     ASSERT_GE(lines.size(), 5u);
     EXPECT_EQ(lines[0], "Oscillator Pitch Adjustment (1v/Oct)");
     EXPECT_EQ(lines[1].rfind("Ver:2.90", 0), 0u);
