@@ -73,10 +73,10 @@ std::vector<Traits> make_table() {
     t.push_back(x);
 
     // The pulse falls at the first sample of the call after the one that
-    // raised it, and only the announced samples are written.
+    // raised it; each call writes its whole stretch (1.0, then 0.0).
     x = Traits{};
     x.identifier = "JW Patch Pulse v1";
-    x.writes_whole_stretch = false;
+    x.writes_whole_stretch = true;
     x.split_invariant = false;
     x.why = "the pulse ends at the first sample of the next process call";
     t.push_back(x);
