@@ -1,13 +1,52 @@
 // output_dir.cpp - reserving, committing and abandoning output files.
 #include "output_dir.h"
 
-#include <cctype>
 #include <filesystem>
 
 #include "errors.h"
 
 namespace secli {
 namespace fs = std::filesystem;
+
+namespace {
+
+bool name_char(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '-' ||
+           c == '+';
+}
+
+// CON, PRN, AUX, NUL, COM0-9, LPT0-9 in any case, with or without an
+// extension, name devices on Windows rather than files.
+bool is_device_name(const std::string &name) {
+    std::string first = name.substr(0, name.find('.'));
+    for (char &c : first)
+        c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+    if (first == "CON" || first == "PRN" || first == "AUX" || first == "NUL")
+        return true;
+    return first.size() == 4 && (first.compare(0, 3, "COM") == 0 || first.compare(0, 3, "LPT") == 0) &&
+           first[3] >= '0' && first[3] <= '9';
+}
+
+} // namespace
+
+bool is_safe_file_name(const std::string &name) {
+    if (name.empty() || name.size() > 200 || name[0] == '.' || name.find("..") != std::string::npos)
+        return false;
+    for (char c : name)
+        if (!name_char(c) && c != '.')
+            return false;
+    return !is_device_name(name);
+}
+
+void check_instance_name(const std::string &name, const std::string &where) {
+    bool ok = !name.empty() && name.size() <= 64 && !is_device_name(name);
+    for (char c : name)
+        ok = ok && name_char(c);
+    if (!ok)
+        throw InputError(where + ": instance name \"" + name +
+                         "\" must be 1 to 64 letters, digits, '_', '-' or '+' (it names output files), and no "
+                         "device name such as CON or NUL");
+}
 
 OutputDir::OutputDir(std::string dir, bool force) : m_dir(std::move(dir)), m_force(force) {
     std::error_code ec;
@@ -16,23 +55,30 @@ OutputDir::OutputDir(std::string dir, bool force) : m_dir(std::move(dir)), m_for
         throw InputError("--out " + m_dir + ": cannot create the output folder" + (ec ? ": " + ec.message() : ""));
 }
 
-std::string OutputDir::path(const std::string &name) const { return (fs::path(m_dir) / name).string(); }
+// The only place where a path inside the folder is made: one checked file
+// name joined to the folder, so it cannot climb out or reach a subfolder.
+std::string OutputDir::path(const std::string &name) const {
+    if (!is_safe_file_name(name))
+        throw InputError("--out " + m_dir + ": \"" + name + "\" is not a safe file name for an output");
+    return (fs::path(m_dir) / name).string();
+}
 
 std::string OutputDir::reserve(const std::string &name) {
     std::error_code ec;
+    std::string final_path = path(name);
     for (const std::string &n : m_names)
         if (n == name)
             throw InputError("--out " + m_dir + ": two outputs would both be written to \"" + name + "\"");
-    if (!m_force && fs::exists(path(name), ec))
-        throw InputError(path(name) + " exists; use --force to overwrite");
+    if (!m_force && fs::exists(fs::symlink_status(final_path, ec)))
+        throw InputError(final_path + " exists; use --force to overwrite");
     m_names.push_back(name);
-    return path("." + name + ".part");
+    return (fs::path(m_dir) / ("." + name + ".part")).string();
 }
 
 void OutputDir::commit() {
     for (const std::string &n : m_names) {
         std::error_code ec;
-        fs::rename(path("." + n + ".part"), path(n), ec);
+        fs::rename(fs::path(m_dir) / ("." + n + ".part"), path(n), ec);
         if (ec)
             throw InputError(path(n) + ": cannot write: " + ec.message());
     }
@@ -41,21 +87,23 @@ void OutputDir::commit() {
 void OutputDir::abandon() {
     for (const std::string &n : m_names) {
         std::error_code ec;
-        fs::remove(path("." + n + ".part"), ec);
+        fs::remove(fs::path(m_dir) / ("." + n + ".part"), ec);
     }
 }
 
 std::string file_stem(const std::string &instance, const std::string &pin) {
-    std::string s = instance + ".";
+    std::string p;
     for (char c : pin) {
-        if (std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '+')
-            s += c;
-        else if (s.back() != '_')
-            s += '_';
+        if (p.size() >= 64)
+            break;
+        if (name_char(c) && c != '_')
+            p += c;
+        else if (p.empty() || p.back() != '_')
+            p += '_';
     }
-    while (s.back() == '_')
-        s.pop_back();
-    return s;
+    while (!p.empty() && p.back() == '_')
+        p.pop_back();
+    return instance + "." + (p.empty() ? "pin" : p);
 }
 
 } // namespace secli

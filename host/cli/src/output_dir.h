@@ -1,7 +1,8 @@
-// output_dir.h - the output folder. Every file is written under a temporary
-// name (".NAME.part") and renamed when complete, so an interrupted run never
-// leaves a half-written file that looks whole. Existing files are kept unless
-// the run is forced.
+// output_dir.h - the output folder. Every path of a run is built here, and
+// only as a direct child of the folder: a name is one safe file name or an
+// error. Every file is written under a temporary name and renamed when
+// complete, so an interrupted run never leaves a half-written file that
+// looks whole. Existing files are kept unless the run is forced.
 #ifndef SEHOST_CLI_OUTPUT_DIR_H
 #define SEHOST_CLI_OUTPUT_DIR_H
 
@@ -13,13 +14,15 @@ namespace secli {
 class OutputDir {
 public:
     OutputDir(std::string dir, bool force);
-    // Reserves a file name; InputError if it exists and the run is not forced.
-    // Answers the temporary path to write.
+    // Reserves a file name; InputError if the name is not a safe file name,
+    // or it exists and the run is not forced. Answers the temporary path to
+    // write.
     std::string reserve(const std::string &name);
     // Renames every reserved file to its final name.
     void commit();
     // Removes the temporary files (after a failure).
     void abandon();
+    // The final path of a file name; InputError unless it is a safe name.
     std::string path(const std::string &name) const;
     const std::string &dir() const { return m_dir; }
 
@@ -29,7 +32,20 @@ private:
     std::vector<std::string> m_names;
 };
 
-// A file name from an instance and pin: "count.Index_Count".
+// True if `name` may be a file of the output folder: 1 to 200 bytes of
+// letters, digits, '_', '-', '+' and '.', not beginning with '.', no "..",
+// and no device name of Windows ("CON", "nul.txt", "COM1.x") as its first
+// part, so that the same files can be copied to any system.
+bool is_safe_file_name(const std::string &name);
+
+// An instance name becomes the first part of its files' names: 1 to 64
+// letters, digits, '_', '-' or '+', and no device name. InputError naming
+// `where` otherwise.
+void check_instance_name(const std::string &name, const std::string &where);
+
+// A file name from an instance and pin: "count.Index_Count". Pin names come
+// from the plug-in: anything but letters, digits, '-' and '+' becomes one
+// '_', and the pin part is at most 64 bytes ("pin" if nothing is left).
 std::string file_stem(const std::string &instance, const std::string &pin);
 
 } // namespace secli

@@ -7,6 +7,7 @@
 #include <map>
 
 #include "errors.h"
+#include "output_dir.h"
 #include "plugin_find.h"
 #include "sehost/sehost.h"
 #include "sources.h"
@@ -135,6 +136,7 @@ void Runner::Impl::build() {
                 return s.name == definition.name;
             }))
             throw InputError(definition.where + ": the name \"" + definition.name + "\" is used twice");
+        check_instance_name(definition.name, definition.where + ".name");
         Node node;
         node.definition = definition;
         std::string path = find_plugin(definition.plugin, definition.where + ".plugin");
