@@ -1,6 +1,10 @@
 // files_test.cpp - the output folder: nothing a patch says can put a file
-// outside it.
+// outside it, two runs never mix their files, and a run that fails or is
+// stopped leaves the files of the run before it as they were.
+#include <fcntl.h>
 #include <random>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include "cli_support.h"
 #include "errors.h"
@@ -94,6 +98,38 @@ TEST(OutputNames, HostileInstanceNamesAreRefusedBeforeAnythingIsWritten) {
     }
     for (const std::string &f : files_under(root))
         EXPECT_EQ(f.rfind("out/", 0), 0u) << "written outside the output folder: " << f;
+}
+
+TEST(OutputFolder, ASecondRunIntoAFolderInUseFailsAndChangesNothing) {
+    std::string out = fresh_dir("locked");
+    ASSERT_EQ(sehost({"render", "pitch_adjust", "-d", "10ms", "-o", out}).status, 0);
+    std::string before = slurp(out + "/pitch_adjust.Pitch_Adj.wav");
+    int fd = ::open(out.c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0); // as a running sehost holds it
+    Result r = sehost({"render", "pitch_adjust", "--set", "Octave=+1", "-d", "10ms", "-o", out, "--force"});
+    ::close(fd);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("output folder in use by another run"), std::string::npos) << r.err;
+    EXPECT_EQ(slurp(out + "/pitch_adjust.Pitch_Adj.wav"), before);
+    EXPECT_EQ(files_under(out), (std::vector<std::string>{"events.jsonl", "pitch_adjust.Pitch_Adj.wav",
+                                                          "report.html"}));
+}
+
+// Temporary files are new files of the run's own: whatever waits at a
+// predictable name (here a link to a file outside) is left alone.
+TEST(OutputFolder, TemporaryFilesAreCreatedAfreshUnderNamesOfTheirOwn) {
+    fs::path root = fresh_dir("planted");
+    std::string out = (root / "out").string();
+    fs::create_directories(out);
+    std::ofstream(root / "victim") << "keep me";
+    for (const char *name : {"pitch_adjust.Pitch_Adj.wav", "events.jsonl", "report.html"})
+        fs::create_symlink(root / "victim", fs::path(out) / ("." + std::string(name) + ".part"));
+    Result r = sehost({"render", "pitch_adjust", "-d", "10ms", "-o", out});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(slurp((root / "victim").string()), "keep me");
+    EXPECT_EQ(read_wav(out + "/pitch_adjust.Pitch_Adj.wav").size(), 441u);
+    EXPECT_TRUE(fs::is_symlink(fs::path(out) / ".events.jsonl.part")); // not ours to remove
 }
 
 } // namespace

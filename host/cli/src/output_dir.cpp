@@ -1,7 +1,12 @@
 // output_dir.cpp - reserving, committing and abandoning output files.
 #include "output_dir.h"
 
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
 #include <filesystem>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include "errors.h"
 
@@ -53,6 +58,25 @@ OutputDir::OutputDir(std::string dir, bool force) : m_dir(std::move(dir)), m_for
     fs::create_directories(m_dir, ec);
     if (ec || !fs::is_directory(m_dir))
         throw InputError("--out " + m_dir + ": cannot create the output folder" + (ec ? ": " + ec.message() : ""));
+    // The lock is on the folder itself: nothing to clean up, and the system
+    // releases it when the process ends, however it ends.
+    m_lock = ::open(m_dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (m_lock < 0)
+        throw InputError("--out " + m_dir + ": cannot open the output folder: " + std::strerror(errno));
+    if (::flock(m_lock, LOCK_EX | LOCK_NB) != 0) {
+        int e = errno;
+        ::close(m_lock);
+        m_lock = -1;
+        throw InputError("--out " + m_dir + ": " +
+                         (e == EWOULDBLOCK ? std::string("output folder in use by another run")
+                                           : "cannot lock the output folder: " + std::string(std::strerror(e))));
+    }
+}
+
+OutputDir::~OutputDir() {
+    abandon();
+    if (m_lock >= 0)
+        ::close(m_lock);
 }
 
 // The only place where a path inside the folder is made: one checked file
@@ -66,29 +90,38 @@ std::string OutputDir::path(const std::string &name) const {
 std::string OutputDir::reserve(const std::string &name) {
     std::error_code ec;
     std::string final_path = path(name);
-    for (const std::string &n : m_names)
-        if (n == name)
+    for (const File &f : m_files)
+        if (f.name == name)
             throw InputError("--out " + m_dir + ": two outputs would both be written to \"" + name + "\"");
     if (!m_force && fs::exists(fs::symlink_status(final_path, ec)))
         throw InputError(final_path + " exists; use --force to overwrite");
-    m_names.push_back(name);
-    return (fs::path(m_dir) / ("." + name + ".part")).string();
+    // A name of our own, created here and now: never a file or link that was
+    // there before, nor one another process writes.
+    std::string temp = (fs::path(m_dir) / ("." + name + ".XXXXXX.part")).string();
+    std::vector<char> buf(temp.begin(), temp.end());
+    buf.push_back('\0');
+    int fd = ::mkostemps(buf.data(), 5, O_CLOEXEC);
+    if (fd < 0)
+        throw InputError(final_path + ": cannot create a temporary file: " + std::strerror(errno));
+    ::close(fd);
+    m_files.push_back(File{name, buf.data()});
+    return m_files.back().temp;
 }
 
 void OutputDir::commit() {
-    for (const std::string &n : m_names) {
+    for (const File &f : m_files) {
         std::error_code ec;
-        fs::rename(fs::path(m_dir) / ("." + n + ".part"), path(n), ec);
+        fs::rename(f.temp, path(f.name), ec);
         if (ec)
-            throw InputError(path(n) + ": cannot write: " + ec.message());
+            throw InputError(path(f.name) + ": cannot write: " + ec.message());
     }
+    m_files.clear();
 }
 
 void OutputDir::abandon() {
-    for (const std::string &n : m_names) {
-        std::error_code ec;
-        fs::remove(fs::path(m_dir) / ("." + n + ".part"), ec);
-    }
+    for (const File &f : m_files)
+        ::unlink(f.temp.c_str());
+    m_files.clear();
 }
 
 std::string file_stem(const std::string &instance, const std::string &pin) {

@@ -1,8 +1,11 @@
 // output_dir.h - the output folder. Every path of a run is built here, and
 // only as a direct child of the folder: a name is one safe file name or an
-// error. Every file is written under a temporary name and renamed when
-// complete, so an interrupted run never leaves a half-written file that
-// looks whole. Existing files are kept unless the run is forced.
+// error. Every file is written under a temporary name of its own
+// (".NAME.XXXXXX.part", created exclusively) and renamed when complete, so
+// an interrupted run never leaves a half-written file that looks whole. A
+// run holds a lock on the folder from start to end: a second run into the
+// same folder fails rather than mix its files with the first one's.
+// Existing files are kept unless the run is forced.
 #ifndef SEHOST_CLI_OUTPUT_DIR_H
 #define SEHOST_CLI_OUTPUT_DIR_H
 
@@ -13,7 +16,11 @@ namespace secli {
 
 class OutputDir {
 public:
+    // Creates and locks the folder; InputError if another run holds it.
     OutputDir(std::string dir, bool force);
+    ~OutputDir(); // removes what was not committed, releases the lock
+    OutputDir(const OutputDir &) = delete;
+    OutputDir &operator=(const OutputDir &) = delete;
     // Reserves a file name; InputError if the name is not a safe file name,
     // or it exists and the run is not forced. Answers the temporary path to
     // write.
@@ -27,9 +34,13 @@ public:
     const std::string &dir() const { return m_dir; }
 
 private:
+    struct File {
+        std::string name, temp;
+    };
     std::string m_dir;
     bool m_force;
-    std::vector<std::string> m_names;
+    int m_lock = -1;
+    std::vector<File> m_files;
 };
 
 // True if `name` may be a file of the output folder: 1 to 200 bytes of
