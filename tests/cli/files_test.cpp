@@ -1,9 +1,13 @@
 // files_test.cpp - the output folder: nothing a patch says can put a file
 // outside it, two runs never mix their files, and a run that fails or is
 // stopped leaves the files of the run before it as they were.
+#include <chrono>
+#include <csignal>
 #include <fcntl.h>
 #include <random>
 #include <sys/file.h>
+#include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 #include "cli_support.h"
@@ -31,6 +35,57 @@ std::vector<std::string> files_under(const fs::path &root) {
             out.push_back(fs::relative(it->path(), root).string());
     std::sort(out.begin(), out.end());
     return out;
+}
+
+// sehost started in the background, so that a test can signal it.
+struct Running {
+    pid_t pid = -1;
+    std::string err_path;
+
+    explicit Running(const std::vector<std::string> &args) {
+        err_path = fresh_dir("running_err");
+        std::vector<std::string> all = {SEHOST_BIN, "--plugins", se_test::plugin_dir()};
+        all.insert(all.end(), args.begin(), args.end());
+        pid = ::fork();
+        if (pid == 0) {
+            int err = ::open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            int null = ::open("/dev/null", O_RDWR);
+            ::dup2(null, 0);
+            ::dup2(null, 1);
+            ::dup2(err, 2);
+            std::vector<char *> argv;
+            for (std::string &a : all)
+                argv.push_back(a.data());
+            argv.push_back(nullptr);
+            ::execv(argv[0], argv.data());
+            ::_exit(127);
+        }
+    }
+    ~Running() {
+        if (pid > 0) { // a test that gave up on it
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);
+        }
+    }
+    // Exit status, or -1 if it did not exit by itself.
+    int wait() {
+        int raw = 0;
+        ::waitpid(pid, &raw, 0);
+        pid = -1;
+        return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    }
+};
+
+// Waits until a file whose name starts with '.' has data in `dir`.
+bool temporary_file_grows(const std::string &dir) {
+    for (int i = 0; i < 2000; ++i) {
+        std::error_code ec;
+        for (const auto &e : fs::directory_iterator(dir, ec))
+            if (e.path().filename().string()[0] == '.' && e.is_regular_file() && e.file_size() > 4096)
+                return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return false;
 }
 
 TEST(OutputNames, FileNamesAreSingleSafeComponents) {
@@ -129,7 +184,48 @@ TEST(OutputFolder, TemporaryFilesAreCreatedAfreshUnderNamesOfTheirOwn) {
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(slurp((root / "victim").string()), "keep me");
     EXPECT_EQ(read_wav(out + "/pitch_adjust.Pitch_Adj.wav").size(), 441u);
+    mode_t mask = ::umask(0);
+    ::umask(mask);
+    EXPECT_EQ(static_cast<mode_t>(fs::status(out + "/events.jsonl").permissions()), 0666 & ~mask);
     EXPECT_TRUE(fs::is_symlink(fs::path(out) / ".events.jsonl.part")); // not ours to remove
+}
+
+TEST(OutputFolder, AnInterruptedRunRemovesItsTemporaryFilesAndKeepsThePreviousSet) {
+    struct Case {
+        int signal, status;
+    };
+    for (const Case c : {Case{SIGINT, 130}, Case{SIGTERM, 143}}) {
+        std::string out = fresh_dir("interrupted");
+        ASSERT_EQ(sehost({"render", "pitch_adjust", "-d", "10ms", "-o", out}).status, 0);
+        std::string before = slurp(out + "/pitch_adjust.Pitch_Adj.wav");
+        // Long enough to be stopped part-way.
+        Running run({"render", "pitch_adjust", "--set", "Octave=+1", "-d", "3000s", "-o", out, "--force"});
+        ASSERT_TRUE(temporary_file_grows(out));
+        ::kill(run.pid, c.signal);
+        EXPECT_EQ(run.wait(), c.status);
+        EXPECT_EQ(files_under(out), (std::vector<std::string>{"events.jsonl", "pitch_adjust.Pitch_Adj.wav",
+                                                              "report.html"}));
+        EXPECT_EQ(slurp(out + "/pitch_adjust.Pitch_Adj.wav"), before);
+        std::string err = slurp(run.err_path);
+        EXPECT_NE(err.find("temporary files removed"), std::string::npos) << err;
+    }
+}
+
+// The whole set is committed at the end or not at all: a report that cannot
+// take its place (a folder in the way) leaves the previous WAV and events.
+TEST(OutputFolder, AFailedCommitLeavesThePreviousSetIntactAndSaysSo) {
+    std::string out = fresh_dir("failed_commit");
+    ASSERT_EQ(sehost({"render", "pitch_adjust", "-d", "10ms", "-o", out}).status, 0);
+    std::string wav = slurp(out + "/pitch_adjust.Pitch_Adj.wav"), events = slurp(out + "/events.jsonl");
+    fs::remove(out + "/report.html");
+    fs::create_directory(out + "/report.html");
+    Result r = sehost({"render", "pitch_adjust", "--set", "Octave=+2", "-d", "20ms", "-o", out, "--force"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("report.html"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("left as they were"), std::string::npos) << r.err;
+    EXPECT_EQ(slurp(out + "/pitch_adjust.Pitch_Adj.wav"), wav);
+    EXPECT_EQ(slurp(out + "/events.jsonl"), events);
+    EXPECT_EQ(files_under(out), (std::vector<std::string>{"events.jsonl", "pitch_adjust.Pitch_Adj.wav"}));
 }
 
 } // namespace

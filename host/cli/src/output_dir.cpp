@@ -6,9 +6,11 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "errors.h"
+#include "interrupt.h"
 
 namespace secli {
 namespace fs = std::filesystem;
@@ -103,24 +105,77 @@ std::string OutputDir::reserve(const std::string &name) {
     int fd = ::mkostemps(buf.data(), 5, O_CLOEXEC);
     if (fd < 0)
         throw InputError(final_path + ": cannot create a temporary file: " + std::strerror(errno));
+    // Created private; the finished file gets the permissions of any file
+    // the user makes.
+    mode_t mask = ::umask(0);
+    ::umask(mask);
+    ::fchmod(fd, 0666 & ~mask);
     ::close(fd);
     m_files.push_back(File{name, buf.data()});
+    remove_on_interrupt(m_files.back().temp);
     return m_files.back().temp;
 }
 
 void OutputDir::commit() {
+    InterruptHold hold;
+    std::error_code ec;
     for (const File &f : m_files) {
-        std::error_code ec;
-        fs::rename(f.temp, path(f.name), ec);
-        if (ec)
-            throw InputError(path(f.name) + ": cannot write: " + ec.message());
+        fs::file_status st = fs::symlink_status(path(f.name), ec);
+        if (fs::exists(st) && !fs::is_regular_file(st) && !fs::is_symlink(st))
+            throw InputError(path(f.name) + ": cannot write: something other than a file is in the way");
     }
+    // Old files aside, new ones in their place; on a failure every step
+    // taken is undone in reverse.
+    std::vector<std::string> aside(m_files.size());
+    size_t done = 0;
+    std::string failure;
+    for (; done < m_files.size(); ++done) {
+        const File &f = m_files[done];
+        std::string target = path(f.name);
+        if (fs::exists(fs::symlink_status(target, ec))) {
+            std::string keep = (fs::path(m_dir) / ("." + f.name + ".XXXXXX.old")).string();
+            std::vector<char> buf(keep.begin(), keep.end());
+            buf.push_back('\0');
+            int fd = ::mkostemps(buf.data(), 4, O_CLOEXEC);
+            if (fd < 0 || (::close(fd), ::rename(target.c_str(), buf.data()) != 0)) {
+                failure = target + ": cannot move the previous file aside: " + std::strerror(errno);
+                if (fd >= 0)
+                    ::unlink(buf.data());
+                break;
+            }
+            aside[done] = buf.data();
+        }
+        if (::rename(f.temp.c_str(), target.c_str()) != 0) {
+            failure = target + ": cannot write: " + std::strerror(errno);
+            if (!aside[done].empty())
+                ::rename(aside[done].c_str(), target.c_str());
+            break;
+        }
+    }
+    if (!failure.empty()) {
+        for (size_t i = done; i-- > 0;) {
+            std::string target = path(m_files[i].name);
+            if (aside[i].empty())
+                ::unlink(target.c_str());
+            else
+                ::rename(aside[i].c_str(), target.c_str());
+        }
+        abandon();
+        throw InputError(failure);
+    }
+    for (const std::string &a : aside)
+        if (!a.empty())
+            ::unlink(a.c_str());
+    for (const File &f : m_files)
+        keep_on_interrupt(f.temp);
     m_files.clear();
 }
 
 void OutputDir::abandon() {
-    for (const File &f : m_files)
+    for (const File &f : m_files) {
         ::unlink(f.temp.c_str());
+        keep_on_interrupt(f.temp);
+    }
     m_files.clear();
 }
 

@@ -1,8 +1,9 @@
 // output_dir.h - the output folder. Every path of a run is built here, and
 // only as a direct child of the folder: a name is one safe file name or an
 // error. Every file is written under a temporary name of its own
-// (".NAME.XXXXXX.part", created exclusively) and renamed when complete, so
-// an interrupted run never leaves a half-written file that looks whole. A
+// (".NAME.XXXXXX.part", created exclusively) and renamed when the whole set
+// is complete, so an interrupted or failed run leaves no half-written file
+// and the previous run's files as they were. A
 // run holds a lock on the folder from start to end: a second run into the
 // same folder fails rather than mix its files with the first one's.
 // Existing files are kept unless the run is forced.
@@ -11,6 +12,8 @@
 
 #include <string>
 #include <vector>
+
+#include "interrupt.h"
 
 namespace secli {
 
@@ -25,7 +28,9 @@ public:
     // or it exists and the run is not forced. Answers the temporary path to
     // write.
     std::string reserve(const std::string &name);
-    // Renames every reserved file to its final name.
+    // Renames every reserved file to its final name, all or none: a file
+    // that cannot take its place (a folder in the way, a failed rename)
+    // puts back every file it replaced and throws InputError.
     void commit();
     // Removes the temporary files (after a failure).
     void abandon();
@@ -37,6 +42,7 @@ private:
     struct File {
         std::string name, temp;
     };
+    InterruptCleanup m_interrupt; // first made, last gone
     std::string m_dir;
     bool m_force;
     int m_lock = -1;

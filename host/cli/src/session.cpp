@@ -73,8 +73,15 @@ void run_session(const Patch &patch, const SessionOptions &options, std::ostream
         if (!html)
             throw InputError(dir.path("report.html") + ": cannot write");
         dir.commit();
+    } catch (const InputError &e) {
+        sink.wavs.clear();
+        sink.midis.clear();
+        sink.events.reset();
+        dir.abandon();
+        throw InputError(std::string(e.what()) + "; the files in " + dir.dir() + " are left as they were");
     } catch (...) {
         sink.wavs.clear();
+        sink.midis.clear();
         sink.events.reset();
         dir.abandon();
         throw;
