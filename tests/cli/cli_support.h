@@ -8,9 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <glib.h>
 #include <nlohmann/json.hpp>
-#include <smf.h>
 #include <sndfile.h>
 #include <sstream>
 #include <string>
@@ -18,6 +16,7 @@
 #include <vector>
 
 #include "plugin_path.h"
+#include "smf_read.h"
 
 namespace se_cli {
 
@@ -80,29 +79,6 @@ inline std::vector<float> read_wav(const std::string &path, int *rate = nullptr)
     sf_readf_float(f, v.data(), info.frames);
     sf_close(f);
     return v;
-}
-
-struct SmfEvent {
-    double seconds;
-    std::vector<int> bytes;
-};
-
-inline std::vector<SmfEvent> read_smf(const std::string &path) {
-    std::vector<SmfEvent> out;
-    smf_t *smf = smf_load(path.c_str());
-    EXPECT_NE(smf, nullptr) << path;
-    if (!smf)
-        return out;
-    for (smf_event_t *e = smf_get_next_event(smf); e; e = smf_get_next_event(smf)) {
-        if (smf_event_is_metadata(e))
-            continue;
-        SmfEvent x{e->time_seconds, {}};
-        for (size_t i = 0; i < e->midi_buffer_length; ++i)
-            x.bytes.push_back(e->midi_buffer[i]);
-        out.push_back(x);
-    }
-    smf_delete(smf);
-    return out;
 }
 
 inline std::vector<json> read_events(const std::string &dir) {

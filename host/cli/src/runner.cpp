@@ -12,6 +12,7 @@
 #include "sehost/sehost.h"
 #include "sources.h"
 #include "values.h"
+#include "writers.h"
 
 namespace secli {
 namespace {
@@ -20,21 +21,6 @@ using json = nlohmann::json;
 
 const char *status_name(int32_t s) {
     return s == STATUS_STILL ? "STILL" : s == STATUS_CHANGED ? "CHANGED" : s == STATUS_STREAMING ? "STREAMING" : "?";
-}
-
-std::string hex_bytes(int32_t m) {
-    static const char *digits = "0123456789ABCDEF";
-    int status = m & 0xFF;
-    int n = (status >= 0xC0 && status < 0xE0) ? 2 : 3;
-    std::string s;
-    for (int i = 0; i < n; ++i) {
-        int b = (m >> (8 * i)) & 0xFF;
-        if (i)
-            s += ' ';
-        s += digits[b >> 4];
-        s += digits[b & 15];
-    }
-    return s;
 }
 
 struct Target {
@@ -501,7 +487,7 @@ void Runner::Impl::harvest(size_t n) {
             json e = base_event(n, r.clock, "midi");
             e["pin"] = label(r.index);
             e["stamp"] = r.stamp;
-            e["bytes"] = hex_bytes(r.value);
+            e["bytes"] = midi_hex(r.value);
             note(e);
             if (node.midi_out_file[r.index] >= 0)
                 sink->midi(static_cast<size_t>(node.midi_out_file[r.index]), r.stamp, r.value);
@@ -588,7 +574,7 @@ void Runner::run(RunSink &sink, const std::function<void(double)> &progress) {
                 continue;
             dsp.queue_midi(static_cast<uint32_t>(clock), mi.message);
             json e = im.base_event(n, clock, "midi_in");
-            e["bytes"] = hex_bytes(mi.message);
+            e["bytes"] = midi_hex(mi.message);
             im.note(e);
             for (size_t i = 0; i < dsp.dsp_pins().size(); ++i)
                 if (dsp.dsp_pins()[i].datatype == DT_MIDI && dsp.dsp_pins()[i].direction == DR_IN) {
@@ -658,6 +644,7 @@ void Runner::run(RunSink &sink, const std::function<void(double)> &progress) {
                 guarded(n, "an idle call", [&] { gui->idle(); });
         }
         flush(clock + count);
+        sink.advance(clock + count);
         if (progress)
             progress(static_cast<double>(clock + count) / static_cast<double>(im.total));
     }

@@ -54,6 +54,8 @@ struct RunSink {
     virtual void audio(size_t output, const float *samples, size_t n) = 0; // index into audio_outputs()
     virtual void midi(size_t output, uint64_t stamp, int32_t message) = 0; // index into midi_outputs()
     virtual void event(const nlohmann::json &e) = 0;                      // in clock order
+    // Every block's outputs are in: nothing stamped before `clock` follows.
+    virtual void advance(uint64_t clock) { (void)clock; }
 };
 
 struct OutputPin {

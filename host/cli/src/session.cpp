@@ -23,6 +23,10 @@ struct FolderSink : RunSink {
     void audio(size_t output, const float *samples, size_t n) override { wavs[output]->write(samples, n); }
     void midi(size_t output, uint64_t stamp, int32_t message) override { midis[output]->add(stamp, message); }
     void event(const nlohmann::json &e) override { events->write(e); }
+    void advance(uint64_t clock) override {
+        for (auto &m : midis)
+            m->advance(clock);
+    }
 };
 
 void draw_progress(double share) {
