@@ -46,6 +46,7 @@ struct Runner::Impl {
         std::vector<std::function<float(uint32_t)>> probe; // per DSP pin: what a fed audio input reads
         std::vector<bool> wired_in;                      // per DSP pin or declaration (GUI)
         std::vector<TimedSetting> gui_script;            // sorted by time
+        uint64_t looped_midi = 0;                        // this block: MIDI that came back late
         size_t gui_next = 0;
         uint64_t calls_before = 0;
     };
@@ -71,6 +72,16 @@ struct Runner::Impl {
     void on_gui_write(size_t n, int pin, const sehost::GuiValue &v);
     void envelope(Trace &t, uint64_t clock, const float *samples, size_t count);
     void note(json e) { block_events.push_back(std::move(e)); }
+    // MIDI that comes back to an instance that has run already (a loop)
+    // waits for the next block, so a message passes a loop once a block; a
+    // loop that multiplies messages is stopped at this many in one block.
+    uint64_t max_looped_midi() const { return 64 * static_cast<uint64_t>(patch.block) + 4096; }
+    std::string label_of(size_t n, int index) const {
+        const sehost::DspInstance &dsp = nodes[n].mod->dsp();
+        const sehost::DspPin &p = dsp.dsp_pins()[static_cast<size_t>(index)];
+        const sehost::PinDecl &d = dsp.pins()[static_cast<size_t>(p.decl)];
+        return p.copy ? d.name + "[" + std::to_string(p.index - d.dsp_index) + "]" : d.name;
+    }
     json base_event(size_t n, uint64_t clock, const char *kind) const {
         return json{{"clock", clock}, {"time", clock / patch.rate}, {"instance", nodes[n].definition.name}, {"kind", kind}};
     }
@@ -246,6 +257,12 @@ void Runner::Impl::wire(const Wire &w) {
                          "\" is not; GUI pins wire only to GUI pins");
     if (fn == tn && from.datatype == DT_FSAMPLE)
         throw InputError(w.where + ": audio loop: \"" + w.from + "\" feeds its own instance");
+    // A MIDI input merges several outputs, but each only once: a doubled
+    // wire would double every message (and, in a loop, double it again on
+    // every pass).
+    for (const Target &t : nodes[fn].status_targets[from.dsp])
+        if (t.node == tn && t.pin.dsp == to.dsp)
+            throw InputError(w.where + ": \"" + w.from + "\" is already wired to \"" + w.to + "\"");
     nodes[fn].status_targets[from.dsp].push_back(Target{tn, to});
     if (to.datatype == DT_FSAMPLE) {
         sehost::DspInstance *src = &nodes[fn].mod->dsp();
@@ -495,6 +512,12 @@ void Runner::Impl::harvest(size_t n) {
                 rec.traces[node.dsp_trace[r.index]].marks.emplace_back(r.stamp, r.value);
             for (const Target &t : node.status_targets[static_cast<size_t>(r.index)]) {
                 sehost::DspInstance &dst = nodes[t.node].mod->dsp();
+                if (dst.clock() > r.stamp && ++nodes[t.node].looped_midi > max_looped_midi())
+                    throw InputError(patch.origin + ": MIDI feedback into \"" + nodes[t.node].definition.name + "." +
+                                     label_of(t.node, t.pin.dsp) + "\" grows without bound (over " +
+                                     std::to_string(max_looped_midi()) +
+                                     " messages in one block come back through a loop); a loop must pass each "
+                                     "message on at most once");
                 uint32_t at = std::max(r.stamp, dst.clock());
                 dst.queue_midi(at, r.value);
                 int tr = nodes[t.node].dsp_trace[t.pin.dsp];
@@ -613,6 +636,7 @@ void Runner::run(RunSink &sink, const std::function<void(double)> &progress) {
             Impl::Node &node = im.nodes[n];
             sehost::DspInstance &dsp = node.mod->dsp();
             node.calls_before = dsp.process_calls();
+            node.looped_midi = 0;
             guarded(n, "processing", [&] { node.mod->run(static_cast<uint32_t>(count)); });
             InstanceRecord &rec = im.records[n];
             rec.blocks++;
