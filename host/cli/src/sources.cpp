@@ -1,6 +1,7 @@
 // sources.cpp - oscillators, constants, ramps and WAV files as sources.
 #include "sources.h"
 
+#include <cfloat>
 #include <cmath>
 #include <cstdlib>
 #include <memory>
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "errors.h"
+#include "numbers.h"
 
 namespace secli {
 namespace {
@@ -24,12 +26,15 @@ std::vector<std::string> split(const std::string &s, char sep) {
     }
 }
 
+// Every number of a source is a frequency or volts; bounded so that the
+// float samples made from it (volts / 10, sums of two) stay finite.
 double number(const std::string &s, const std::string &where, const std::string &text) {
-    char *end = nullptr;
-    double v = s.empty() ? NAN : std::strtod(s.c_str(), &end);
-    if (s.empty() || *end != '\0' || !std::isfinite(v))
+    std::optional<double> v = read_decimal(s);
+    if (!v)
         throw InputError(where + ": source \"" + text + "\": \"" + s + "\" is no number");
-    return v;
+    if (std::fabs(*v) > FLT_MAX)
+        throw InputError(where + ": source \"" + text + "\": " + s + " is outside the range of a 32-bit float");
+    return *v;
 }
 
 bool has_wav_suffix(const std::string &s) {
