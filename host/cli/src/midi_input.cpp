@@ -11,10 +11,11 @@
 namespace secli {
 namespace {
 
+// A decimal number of the word forms: one to three digits, nothing else.
 int data_byte(const std::string &tok, int lo, int hi, const std::string &where, const std::string &text) {
-    char *end = nullptr;
-    long v = tok.empty() ? -1 : std::strtol(tok.c_str(), &end, 10);
-    if (tok.empty() || *end != '\0' || v < lo || v > hi)
+    bool digits = !tok.empty() && tok.size() <= 3 && tok.find_first_not_of("0123456789") == std::string::npos;
+    long v = digits ? std::stol(tok) : -1;
+    if (!digits || v < lo || v > hi)
         throw InputError(where + ": MIDI \"" + text + "\": \"" + tok + "\" is not a number from " +
                          std::to_string(lo) + " to " + std::to_string(hi));
     return static_cast<int>(v);
@@ -56,9 +57,11 @@ int32_t parse_midi_message(const std::string &text, const std::string &where) {
         throw InputError(where + ": MIDI \"" + text + "\" has more than three bytes");
     int32_t packed = 0;
     for (size_t i = 0; i < tok.size(); ++i) {
-        char *end = nullptr;
-        long b = std::strtol(tok[i].c_str(), &end, 16);
-        if (tok[i].size() > 2 || *end != '\0' || b < 0 || (i == 0 && b < 0x80) || (i > 0 && b > 0x7F))
+        // Exactly one or two hexadecimal digits ("0x90", "+9" are no byte).
+        bool hex = !tok[i].empty() && tok[i].size() <= 2 &&
+                   tok[i].find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
+        long b = hex ? std::stol(tok[i], nullptr, 16) : -1;
+        if (!hex || (i == 0 && b < 0x80) || (i > 0 && b > 0x7F))
             throw InputError(where + ": MIDI \"" + text +
                              "\" is neither hex bytes (\"90 3C 64\") nor on/off/cc/pc words");
         packed |= static_cast<int32_t>(b) << (8 * i);
