@@ -21,6 +21,31 @@ int data_byte(const std::string &tok, int lo, int hi, const std::string &where, 
     return static_cast<int>(v);
 }
 
+// A module's MIDI input takes packed channel messages of at most three
+// bytes. System messages are refused: system exclusive does not fit, and
+// neither common nor real-time messages nor FF (a reset on the wire, a meta
+// event in a file) have a place in the Standard MIDI File a module's output
+// is written to, so they would fail only after the run.
+void check_status(int status, size_t data, const std::string &where, const std::string &text) {
+    static const char *const kNames[] = {"note-off", "note-on", "poly pressure", "control change",
+                                         "program change", "channel pressure", "pitch bend"};
+    char hex[4];
+    std::snprintf(hex, sizeof hex, "%02X", status);
+    if (status >= 0xF0) {
+        const char *kind = status == 0xF0 || status == 0xF7 ? "system exclusive"
+                           : status < 0xF8                  ? "system common"
+                           : status < 0xFF                  ? "real-time"
+                                                            : "reset or meta";
+        throw InputError(where + ": MIDI \"" + text + "\": " + hex + " is a " + kind +
+                         " byte; a module's MIDI input takes channel messages (status 80 to EF)");
+    }
+    size_t need = status >= 0xC0 && status < 0xE0 ? 1 : 2;
+    if (data != need)
+        throw InputError(where + ": MIDI \"" + text + "\": a " + kNames[(status >> 4) - 8] + " (" + hex + ") takes " +
+                         std::to_string(need) + " data byte" + (need == 1 ? "" : "s") + ", not " +
+                         std::to_string(data));
+}
+
 } // namespace
 
 int32_t parse_midi_message(const std::string &text, const std::string &where) {
@@ -65,6 +90,8 @@ int32_t parse_midi_message(const std::string &text, const std::string &where) {
             throw InputError(where + ": MIDI \"" + text +
                              "\" is neither hex bytes (\"90 3C 64\") nor on/off/cc/pc words");
         packed |= static_cast<int32_t>(b) << (8 * i);
+        if (i == 0)
+            check_status(static_cast<int>(b), tok.size() - 1, where, text);
     }
     return packed;
 }
