@@ -172,7 +172,9 @@ std::vector<MidiIn> read_midi_file(const std::string &path, const std::string &w
     r.at = 8 + header;
     if (format > 1)
         r.fail("format " + std::to_string(format) + " (only 0 and 1 are read)");
-    if (division == 0)
+    // SMPTE division: negative frames per second in the high byte, ticks
+    // per frame in the low byte; no ticks would make every time undefined.
+    if (division == 0 || ((division & 0x8000) && (division & 0xFF) == 0))
         r.fail("the time division is 0");
 
     std::vector<TickEvent> events;

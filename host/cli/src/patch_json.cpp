@@ -27,6 +27,7 @@
 #include "errors.h"
 #include "numbers.h"
 #include "patch.h"
+#include "sources.h"
 
 namespace secli {
 namespace {
@@ -109,13 +110,21 @@ private:
 
 std::string item(const std::string &path, size_t i) { return path + "[" + std::to_string(i) + "]"; }
 
+// A WAV file named in a patch is found beside the patch, as its MIDI files
+// are; other texts are left as they are.
+std::string beside_patch(const std::string &text, const std::string &dir) {
+    bool wav = looks_like_source(text) && text.find(':') == std::string::npos;
+    return wav && !dir.empty() && text[0] != '/' ? dir + text : text;
+}
+
 // {"Pin": value, ...}: pin names are free, so no field list applies.
-void read_settings(const json &v, const std::string &file, const std::string &path, std::vector<Setting> &out) {
+void read_settings(const json &v, const std::string &file, const std::string &path, const std::string &dir,
+                   std::vector<Setting> &out) {
     if (!v.is_object())
         throw InputError(file + ": " + path + ": expected an object of \"Pin\": value");
     for (auto it = v.begin(); it != v.end(); ++it) {
         std::string w = file + ": " + path + ".\"" + it.key() + "\"";
-        out.push_back(Setting{it.key(), text_of(it.value(), w), w});
+        out.push_back(Setting{it.key(), beside_patch(text_of(it.value(), w), dir), w});
     }
 }
 
@@ -134,7 +143,7 @@ ModuleSpec read_module(const json &m, const std::string &file, const std::string
     if (f.has("repeat"))
         definition.repeat = static_cast<int>(f.whole("repeat", kRepeatCopies));
     if (f.has("set"))
-        read_settings(f.raw("set"), file, f.path("set"), definition.set);
+        read_settings(f.raw("set"), file, f.path("set"), origin_dir, definition.set);
     if (f.has("at")) {
         const json &at = f.list("at");
         for (size_t i = 0; i < at.size(); ++i) {
@@ -143,7 +152,7 @@ ModuleSpec read_module(const json &m, const std::string &file, const std::string
                 throw InputError(file + ": " + item(f.path("at"), i) + ": needs \"time\" and \"set\"");
             TimeSpec t = change.time("time");
             std::vector<Setting> s;
-            read_settings(change.raw("set"), file, change.path("set"), s);
+            read_settings(change.raw("set"), file, change.path("set"), "", s);
             for (Setting &x : s)
                 definition.at.push_back(TimedSetting{t, x.pin, x.value, x.where});
         }
@@ -308,7 +317,7 @@ Patch parse_patch_text(const std::string &text, const std::string &origin) {
             throw InputError(f.where("sources") + ": expected an object of \"name\": \"source\"");
         for (auto it = s.begin(); it != s.end(); ++it) {
             std::string w = origin + ": sources.\"" + it.key() + "\"";
-            p.sources.push_back(SourceSpec{it.key(), text_of(it.value(), w), w});
+            p.sources.push_back(SourceSpec{it.key(), beside_patch(text_of(it.value(), w), dir), w});
         }
     }
     if (!f.has("modules"))
