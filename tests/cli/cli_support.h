@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -104,6 +105,34 @@ inline std::string slurp(const std::string &path) {
     std::stringstream s;
     s << in.rdbuf();
     return s.str();
+}
+
+// A file of the given text in this process's scratch folder (patches, bad
+// inputs), for tests that feed sehost files.
+inline std::string input_file(const std::string &name, const std::string &text) {
+    fs::path p = fs::temp_directory_path() / ("sehost_test_" + std::to_string(getpid())) / "inputs" / name;
+    fs::create_directories(p.parent_path());
+    std::ofstream(p, std::ios::binary) << text;
+    return p.string();
+}
+
+// A command line that must fail: exit 2 and one line on standard error
+// holding `message`.
+struct Refused {
+    std::vector<std::string> args;
+    std::string message;
+};
+
+inline void expect_refused(const std::vector<Refused> &cases) {
+    for (const Refused &c : cases) {
+        Result r = sehost(c.args);
+        std::string line;
+        for (const auto &a : c.args)
+            line += a + " ";
+        EXPECT_EQ(r.status, 2) << line << "\n  stderr: " << r.err;
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << line << "\n  wanted: " << c.message << "\n  got: " << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << line << "\n  got: " << r.err;
+    }
 }
 
 } // namespace se_cli

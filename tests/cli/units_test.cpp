@@ -231,7 +231,7 @@ TEST(SehostUnits, PatchFiles) {
         {R"({"modules": [{"name": "a.b", "plugin": "x"}]})", "modules[0].name"},
         {R"({"modules": [{"name": "a", "plugin": "x", "at": [{"time": "1s"}]}]})", "modules[0].at[0]: needs"},
         {R"({"modules": [], "connections": [["a"]]})", "connections[0]: expected"},
-        {R"({"modules": [], "rate": "fast"})", "rate: expected a number"},
+        {R"({"modules": [], "rate": "fast"})", "rate: expected a whole number"},
         {R"({"modules": [], "duration": "0s"})", "duration: duration is zero"},
         {"{\n\"modules\": [\n}", "p.json: line 3, column 1: malformed JSON"},
     };

@@ -4,6 +4,7 @@
 
 #include "errors.h"
 #include "info.h"
+#include "numbers.h"
 #include "patch.h"
 #include "plugin_find.h"
 #include "sehost/host_error.h"
@@ -15,12 +16,14 @@ using namespace secli;
 
 namespace {
 
+// Numbers are taken as text and read by numbers.cpp, so that an option
+// accepts exactly what its patch field accepts.
 struct RunFlags {
     std::string out;
     bool force = false;
     bool no_progress = false;
-    std::optional<uint32_t> split_seed;
-    int split_max = 64;
+    std::string split_seed;
+    std::string split_max = "64";
 };
 
 void add_run_flags(CLI::App *cmd, RunFlags &f, const std::string &default_out) {
@@ -34,11 +37,9 @@ void add_run_flags(CLI::App *cmd, RunFlags &f, const std::string &default_out) {
 }
 
 void apply_run_flags(Patch &p, const RunFlags &f, SessionOptions &s) {
-    if (f.split_seed)
-        p.split_seed = f.split_seed;
-    if (f.split_max <= 0)
-        throw InputError("--split-max: must be positive");
-    p.split_max = f.split_max;
+    if (!f.split_seed.empty())
+        p.split_seed = static_cast<uint32_t>(read_whole(f.split_seed, kSplitSeed, "--split-seed"));
+    p.split_max = static_cast<int>(read_whole(f.split_max, kSplitMax, "--split-max"));
     s.out = f.out;
     s.force = f.force;
     s.progress = !f.no_progress;
@@ -112,9 +113,7 @@ int main(int argc, char **argv) {
     std::string r_plugin;
     std::vector<std::string> r_set, r_at, r_midi, r_patch_changes;
     std::string r_midi_file, r_duration = "2s";
-    int r_repeat = 0, r_block = 1024;
-    int32_t r_host_version = 100238;
-    double r_rate = 44100;
+    std::string r_repeat = "0", r_block = "1024", r_host_version = "100238", r_rate = "44100";
     RunFlags r_flags;
     render->add_option("PLUGIN", r_plugin, "plug-in name or file")->required();
     render->add_option("--set,-s", r_set, "\"Pin=Value\" before the start: list label or number, ON/OFF, "
@@ -172,27 +171,26 @@ int main(int argc, char **argv) {
                     std::cout << info_text(i) << "\n";
             }
             if (info_json)
-                std::cout << (all.size() == 1 ? all[0] : all).dump(2) << "\n";
+                // Plug-in texts need not be UTF-8: invalid bytes become U+FFFD.
+                std::cout << (all.size() == 1 ? all[0] : all).dump(2, ' ', false, nlohmann::json::error_handler_t::replace)
+                          << "\n";
             return 0;
         }
         SessionOptions session;
         if (*render) {
             Patch p;
             p.origin = "render " + r_plugin;
-            p.rate = r_rate;
-            check_rate(p.rate, "--rate");
-            check_block(r_block, "--block");
-            p.block = r_block;
+            p.rate = static_cast<double>(read_whole(r_rate, kRateHz, "--rate"));
+            p.block = static_cast<int>(read_whole(r_block, kBlockSize, "--block"));
             p.duration = parse_time(r_duration, "--duration");
             check_duration(p.duration, p.rate, "--duration");
-            p.host_version = r_host_version;
-            if (r_repeat < 0 || r_repeat > 64)
-                throw InputError("--repeat: " + std::to_string(r_repeat) + " is outside 0 to 64");
+            p.host_version = static_cast<int32_t>(read_whole(r_host_version, kHostVersion, "--host-version"));
+            int repeat = static_cast<int>(read_whole(r_repeat, kRepeatCopies, "--repeat"));
             ModuleSpec m;
             m.plugin = r_plugin;
             m.name = plugin_stem(r_plugin);
             m.where = "PLUGIN " + r_plugin;
-            m.repeat = r_repeat;
+            m.repeat = repeat;
             for (const std::string &s : r_set) {
                 auto [pin, value] = pin_assignment(s, "--set");
                 m.set.push_back(Setting{pin, value, "--set \"" + s + "\""});

@@ -11,13 +11,39 @@
 namespace secli {
 namespace {
 
+// A decimal number of the word forms: one to three digits, nothing else.
 int data_byte(const std::string &tok, int lo, int hi, const std::string &where, const std::string &text) {
-    char *end = nullptr;
-    long v = tok.empty() ? -1 : std::strtol(tok.c_str(), &end, 10);
-    if (tok.empty() || *end != '\0' || v < lo || v > hi)
+    bool digits = !tok.empty() && tok.size() <= 3 && tok.find_first_not_of("0123456789") == std::string::npos;
+    long v = digits ? std::stol(tok) : -1;
+    if (!digits || v < lo || v > hi)
         throw InputError(where + ": MIDI \"" + text + "\": \"" + tok + "\" is not a number from " +
                          std::to_string(lo) + " to " + std::to_string(hi));
     return static_cast<int>(v);
+}
+
+// A module's MIDI input takes packed channel messages of at most three
+// bytes. System messages are refused: system exclusive does not fit, and
+// neither common nor real-time messages nor FF (a reset on the wire, a meta
+// event in a file) have a place in the Standard MIDI File a module's output
+// is written to, so they would fail only after the run.
+void check_status(int status, size_t data, const std::string &where, const std::string &text) {
+    static const char *const kNames[] = {"note-off", "note-on", "poly pressure", "control change",
+                                         "program change", "channel pressure", "pitch bend"};
+    char hex[4];
+    std::snprintf(hex, sizeof hex, "%02X", status);
+    if (status >= 0xF0) {
+        const char *kind = status == 0xF0 || status == 0xF7 ? "system exclusive"
+                           : status < 0xF8                  ? "system common"
+                           : status < 0xFF                  ? "real-time"
+                                                            : "reset or meta";
+        throw InputError(where + ": MIDI \"" + text + "\": " + hex + " is a " + kind +
+                         " byte; a module's MIDI input takes channel messages (status 80 to EF)");
+    }
+    size_t need = status >= 0xC0 && status < 0xE0 ? 1 : 2;
+    if (data != need)
+        throw InputError(where + ": MIDI \"" + text + "\": a " + kNames[(status >> 4) - 8] + " (" + hex + ") takes " +
+                         std::to_string(need) + " data byte" + (need == 1 ? "" : "s") + ", not " +
+                         std::to_string(data));
 }
 
 } // namespace
@@ -56,12 +82,16 @@ int32_t parse_midi_message(const std::string &text, const std::string &where) {
         throw InputError(where + ": MIDI \"" + text + "\" has more than three bytes");
     int32_t packed = 0;
     for (size_t i = 0; i < tok.size(); ++i) {
-        char *end = nullptr;
-        long b = std::strtol(tok[i].c_str(), &end, 16);
-        if (tok[i].size() > 2 || *end != '\0' || b < 0 || (i == 0 && b < 0x80) || (i > 0 && b > 0x7F))
+        // Exactly one or two hexadecimal digits ("0x90", "+9" are no byte).
+        bool hex = !tok[i].empty() && tok[i].size() <= 2 &&
+                   tok[i].find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
+        long b = hex ? std::stol(tok[i], nullptr, 16) : -1;
+        if (!hex || (i == 0 && b < 0x80) || (i > 0 && b > 0x7F))
             throw InputError(where + ": MIDI \"" + text +
                              "\" is neither hex bytes (\"90 3C 64\") nor on/off/cc/pc words");
         packed |= static_cast<int32_t>(b) << (8 * i);
+        if (i == 0)
+            check_status(static_cast<int>(b), tok.size() - 1, where, text);
     }
     return packed;
 }
@@ -142,7 +172,9 @@ std::vector<MidiIn> read_midi_file(const std::string &path, const std::string &w
     r.at = 8 + header;
     if (format > 1)
         r.fail("format " + std::to_string(format) + " (only 0 and 1 are read)");
-    if (division == 0)
+    // SMPTE division: negative frames per second in the high byte, ticks
+    // per frame in the low byte; no ticks would make every time undefined.
+    if (division == 0 || ((division & 0x8000) && (division & 0xFF) == 0))
         r.fail("the time division is 0");
 
     std::vector<TickEvent> events;

@@ -13,115 +13,172 @@
 //   ],
 //   "connections": [["osc", "edge.Audio In"], {"from": "edge.Pulse Out", "to": "count.Pulse/Osc In"}]
 // }
+//
+// Every field is read through one typed reader (Fields) with the limits of
+// the matching command-line option; its errors name the file and the field
+// ("patch.json: modules[0].repeat: ..."). A key given twice in one object is
+// an error rather than the last one silently winning.
 #include <fstream>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <set>
 #include <sstream>
 
 #include "errors.h"
+#include "numbers.h"
 #include "patch.h"
+#include "sources.h"
 
 namespace secli {
 namespace {
 
 using json = nlohmann::ordered_json; // keeps the order of the file
 
-void only_keys(const json &obj, const std::set<std::string> &allowed, const std::string &where) {
-    for (auto it = obj.begin(); it != obj.end(); ++it)
-        if (!allowed.count(it.key())) {
-            std::vector<std::string> names(allowed.begin(), allowed.end());
-            throw InputError(where + ": unknown field \"" + it.key() + "\"; fields are " + quoted_list(names));
-        }
-}
-
+// Scalars that stand for a text a user would type: a string as it is, a
+// number as JSON writes it, a bool as ON/OFF.
 std::string text_of(const json &v, const std::string &where) {
     if (v.is_string())
         return v.get<std::string>();
-    if (v.is_number() || v.is_boolean())
-        return v.is_boolean() ? (v.get<bool>() ? "ON" : "OFF") : v.dump();
+    if (v.is_boolean())
+        return v.get<bool>() ? "ON" : "OFF";
+    if (v.is_number())
+        return v.dump();
     throw InputError(where + ": expected a text or a number");
 }
 
-TimeSpec time_of(const json &v, const std::string &where) {
-    return parse_time(text_of(v, where), where);
+// The fields of one JSON object, each read as its type and checked.
+class Fields {
+public:
+    Fields(const json &obj, std::string file, std::string path, const std::set<std::string> &allowed)
+        : m_obj(obj), m_file(std::move(file)), m_path(std::move(path)) {
+        if (!obj.is_object())
+            throw InputError(here() + ": expected an object");
+        for (auto it = obj.begin(); it != obj.end(); ++it)
+            if (!allowed.count(it.key())) {
+                std::vector<std::string> names(allowed.begin(), allowed.end());
+                throw InputError(here() + ": unknown field \"" + it.key() + "\"; fields are " + quoted_list(names));
+            }
+    }
+
+    bool has(const std::string &key) const { return m_obj.contains(key); }
+    const json &raw(const std::string &key) const { return m_obj[key]; }
+    // "modules[0].repeat": the path of a field, for messages and nested readers.
+    std::string path(const std::string &key) const { return m_path.empty() ? key : m_path + "." + key; }
+    std::string where(const std::string &key) const { return m_file + ": " + path(key); }
+
+    std::string text(const std::string &key) const {
+        if (!raw(key).is_string())
+            throw InputError(where(key) + ": expected a text");
+        return raw(key).get<std::string>();
+    }
+    std::string text_or_number(const std::string &key) const { return text_of(raw(key), where(key)); }
+    TimeSpec time(const std::string &key) const { return parse_time(text_or_number(key), where(key)); }
+
+    // A JSON number that is whole and within `w`, checked before conversion
+    // (a large unsigned number must not wrap, a huge float is no integer).
+    long long whole(const std::string &key, const Whole &w) const {
+        const json &v = raw(key);
+        if (v.is_number_unsigned()) {
+            uint64_t u = v.get<uint64_t>();
+            if (u > static_cast<uint64_t>(w.hi) || static_cast<long long>(u) < w.lo)
+                throw InputError(where(key) + ": " + outside(std::to_string(u), w));
+            return static_cast<long long>(u);
+        }
+        if (v.is_number_integer()) {
+            int64_t i = v.get<int64_t>();
+            if (i < w.lo || i > w.hi)
+                throw InputError(where(key) + ": " + outside(std::to_string(i), w));
+            return i;
+        }
+        if (v.is_number_float())
+            return whole_from(v.get<double>(), w, where(key));
+        throw InputError(where(key) + ": expected a whole number (" + w.what + ")");
+    }
+
+    const json &list(const std::string &key) const {
+        if (!raw(key).is_array())
+            throw InputError(where(key) + ": expected a list");
+        return raw(key);
+    }
+
+private:
+    std::string here() const { return m_path.empty() ? m_file : m_file + ": " + m_path; }
+
+    const json &m_obj;
+    std::string m_file, m_path;
+};
+
+std::string item(const std::string &path, size_t i) { return path + "[" + std::to_string(i) + "]"; }
+
+// A WAV file named in a patch is found beside the patch, as its MIDI files
+// are; other texts are left as they are.
+std::string beside_patch(const std::string &text, const std::string &dir) {
+    bool wav = looks_like_source(text) && text.find(':') == std::string::npos;
+    return wav && !dir.empty() && text[0] != '/' ? dir + text : text;
 }
 
-const json &object_at(const json &v, const std::string &where) {
+// {"Pin": value, ...}: pin names are free, so no field list applies.
+void read_settings(const json &v, const std::string &file, const std::string &path, const std::string &dir,
+                   std::vector<Setting> &out) {
     if (!v.is_object())
-        throw InputError(where + ": expected an object");
-    return v;
-}
-
-const json &array_at(const json &v, const std::string &where) {
-    if (!v.is_array())
-        throw InputError(where + ": expected a list");
-    return v;
-}
-
-void read_settings(const json &v, const std::string &where, std::vector<Setting> &out) {
-    for (auto it = object_at(v, where).begin(); it != v.end(); ++it) {
-        std::string w = where + ".\"" + it.key() + "\"";
-        out.push_back(Setting{it.key(), text_of(it.value(), w), w});
+        throw InputError(file + ": " + path + ": expected an object of \"Pin\": value");
+    for (auto it = v.begin(); it != v.end(); ++it) {
+        std::string w = file + ": " + path + ".\"" + it.key() + "\"";
+        out.push_back(Setting{it.key(), beside_patch(text_of(it.value(), w), dir), w});
     }
 }
 
-ModuleSpec read_module(const json &m, const std::string &where, const std::string &origin_dir) {
-    object_at(m, where);
-    only_keys(m, {"name", "plugin", "set", "at", "patch_changes", "midi", "midi_file", "repeat"}, where);
+ModuleSpec read_module(const json &m, const std::string &file, const std::string &path, const std::string &origin_dir) {
+    Fields f(m, file, path, {"name", "plugin", "set", "at", "patch_changes", "midi", "midi_file", "repeat"});
     ModuleSpec definition;
-    definition.where = where;
-    if (!m.contains("name") || !m["name"].is_string())
-        throw InputError(where + ": needs a \"name\"");
-    if (!m.contains("plugin") || !m["plugin"].is_string())
-        throw InputError(where + ": needs a \"plugin\"");
-    definition.name = m["name"].get<std::string>();
-    definition.plugin = m["plugin"].get<std::string>();
+    definition.where = file + ": " + path;
+    if (!f.has("name") || !f.raw("name").is_string())
+        throw InputError(definition.where + ": needs a \"name\"");
+    if (!f.has("plugin") || !f.raw("plugin").is_string())
+        throw InputError(definition.where + ": needs a \"plugin\"");
+    definition.name = f.text("name");
+    definition.plugin = f.text("plugin");
     if (definition.name.empty() || definition.name.find('.') != std::string::npos)
-        throw InputError(where + ".name: \"" + definition.name + "\" must be non-empty and without '.'");
-    if (m.contains("repeat")) {
-        if (!m["repeat"].is_number_integer() || m["repeat"].get<int>() < 0 || m["repeat"].get<int>() > 64)
-            throw InputError(where + ".repeat: expected a whole number from 0 to 64");
-        definition.repeat = m["repeat"].get<int>();
-    }
-    if (m.contains("set"))
-        read_settings(m["set"], where + ".set", definition.set);
-    if (m.contains("at")) {
-        const json &at = array_at(m["at"], where + ".at");
+        throw InputError(f.where("name") + ": \"" + definition.name + "\" must be non-empty and without '.'");
+    if (f.has("repeat"))
+        definition.repeat = static_cast<int>(f.whole("repeat", kRepeatCopies));
+    if (f.has("set"))
+        read_settings(f.raw("set"), file, f.path("set"), origin_dir, definition.set);
+    if (f.has("at")) {
+        const json &at = f.list("at");
         for (size_t i = 0; i < at.size(); ++i) {
-            std::string w = where + ".at[" + std::to_string(i) + "]";
-            object_at(at[i], w);
-            only_keys(at[i], {"time", "set"}, w);
-            if (!at[i].contains("time") || !at[i].contains("set"))
-                throw InputError(w + ": needs \"time\" and \"set\"");
-            TimeSpec t = time_of(at[i]["time"], w + ".time");
+            Fields change(at[i], file, item(f.path("at"), i), {"time", "set"});
+            if (!change.has("time") || !change.has("set"))
+                throw InputError(file + ": " + item(f.path("at"), i) + ": needs \"time\" and \"set\"");
+            TimeSpec t = change.time("time");
             std::vector<Setting> s;
-            read_settings(at[i]["set"], w + ".set", s);
+            read_settings(change.raw("set"), file, change.path("set"), "", s);
             for (Setting &x : s)
                 definition.at.push_back(TimedSetting{t, x.pin, x.value, x.where});
         }
     }
-    if (m.contains("patch_changes")) {
-        const json &pc = array_at(m["patch_changes"], where + ".patch_changes");
+    if (f.has("patch_changes")) {
+        const json &pc = f.list("patch_changes");
         for (size_t i = 0; i < pc.size(); ++i) {
-            std::string w = where + ".patch_changes[" + std::to_string(i) + "]";
-            definition.patch_changes.emplace_back(time_of(pc[i], w), w);
+            std::string w = file + ": " + item(f.path("patch_changes"), i);
+            definition.patch_changes.emplace_back(parse_time(text_of(pc[i], w), w), w);
         }
     }
-    if (m.contains("midi")) {
-        const json &mi = array_at(m["midi"], where + ".midi");
+    if (f.has("midi")) {
+        const json &mi = f.list("midi");
         for (size_t i = 0; i < mi.size(); ++i) {
-            std::string w = where + ".midi[" + std::to_string(i) + "]";
+            std::string w = file + ": " + item(f.path("midi"), i);
             definition.midi.push_back(parse_midi_entry(text_of(mi[i], w), w));
         }
-        definition.midi_where = where + ".midi";
+        definition.midi_where = f.where("midi");
     }
-    if (m.contains("midi_file")) {
-        std::string file = text_of(m["midi_file"], where + ".midi_file");
-        if (!file.empty() && file[0] != '/')
-            file = origin_dir + file;
-        auto list = read_midi_file(file, where + ".midi_file");
+    if (f.has("midi_file")) {
+        std::string midi_file = f.text("midi_file");
+        if (!midi_file.empty() && midi_file[0] != '/')
+            midi_file = origin_dir + midi_file;
+        auto list = read_midi_file(midi_file, f.where("midi_file"));
         definition.midi.insert(definition.midi.end(), list.begin(), list.end());
-        definition.midi_where = where + ".midi_file";
+        definition.midi_where = f.where("midi_file");
     }
     return definition;
 }
@@ -140,18 +197,97 @@ std::string position(const std::string &text, size_t byte) {
     return "line " + std::to_string(line) + ", column " + std::to_string(col);
 }
 
-} // namespace
+// Follows the parser through the document, so that a key given twice and a
+// number that does not fit (1e400) are reported with the field they are in.
+class KeyWatch {
+public:
+    bool operator()(json::parse_event_t event, const json &parsed) {
+        switch (event) {
+        case json::parse_event_t::object_start:
+            m_frames.push_back(Frame{false, 0, {}, {}});
+            break;
+        case json::parse_event_t::array_start:
+            m_frames.push_back(Frame{true, 0, {}, {}});
+            break;
+        case json::parse_event_t::key: {
+            Frame &top = m_frames.back();
+            top.key = parsed.get<std::string>();
+            if (!top.keys.insert(top.key).second && m_duplicate.empty()) {
+                std::string in = path(false);
+                m_duplicate = (in.empty() ? "" : in + ": ") + "the field \"" + top.key + "\" is given twice";
+            }
+            break;
+        }
+        case json::parse_event_t::object_end:
+        case json::parse_event_t::array_end:
+            m_frames.pop_back();
+            next();
+            break;
+        case json::parse_event_t::value:
+            next();
+            break;
+        }
+        return true;
+    }
 
-Patch parse_patch_text(const std::string &text, const std::string &origin) {
+    // "modules[1].set.Mode"; without the innermost key when `last` is false.
+    std::string path(bool last = true) const {
+        std::string p;
+        for (size_t i = 0; i < m_frames.size(); ++i) {
+            const Frame &f = m_frames[i];
+            if (f.array)
+                p += "[" + std::to_string(f.index) + "]";
+            else if ((last || i + 1 < m_frames.size()) && !f.key.empty())
+                p += (p.empty() ? "" : ".") + f.key;
+        }
+        return p;
+    }
+    const std::string &duplicate() const { return m_duplicate; }
+
+private:
+    struct Frame {
+        bool array;
+        size_t index;
+        std::string key;
+        std::set<std::string> keys;
+    };
+    void next() {
+        if (!m_frames.empty() && m_frames.back().array)
+            ++m_frames.back().index;
+    }
+    std::vector<Frame> m_frames;
+    std::string m_duplicate;
+};
+
+json parse_document(const std::string &text, const std::string &origin) {
+    auto watch = std::make_shared<KeyWatch>();
     json doc;
     try {
-        doc = json::parse(text);
+        doc = json::parse(text, [watch](int, json::parse_event_t event, json &parsed) {
+            return (*watch)(event, parsed);
+        });
     } catch (const json::parse_error &e) {
         std::string what = e.what();
         size_t cut = what.find("syntax error");
         throw InputError(origin + ": " + position(text, e.byte > 0 ? e.byte - 1 : 0) + ": malformed JSON (" +
                          (cut != std::string::npos ? what.substr(cut) : what) + ")");
+    } catch (const json::exception &e) {
+        // A number beyond a double's range ("number overflow parsing '1e400'").
+        std::string what = e.what();
+        size_t cut = what.find("] ");
+        std::string field = watch->path();
+        throw InputError(origin + ": " + (field.empty() ? "" : field + ": ") +
+                         (cut != std::string::npos ? what.substr(cut + 2) : what));
     }
+    if (!watch->duplicate().empty())
+        throw InputError(origin + ": " + watch->duplicate());
+    return doc;
+}
+
+} // namespace
+
+Patch parse_patch_text(const std::string &text, const std::string &origin) {
+    json doc = parse_document(text, origin);
     std::string dir;
     size_t slash = origin.rfind('/');
     if (slash != std::string::npos)
@@ -159,60 +295,50 @@ Patch parse_patch_text(const std::string &text, const std::string &origin) {
 
     Patch p;
     p.origin = origin;
-    object_at(doc, origin);
-    only_keys(doc, {"rate", "block", "duration", "host_version", "split", "sources", "modules", "connections"},
-              origin);
-    if (doc.contains("rate")) {
-        if (!doc["rate"].is_number())
-            throw InputError(origin + ": rate: expected a number of Hz");
-        p.rate = doc["rate"].get<double>();
+    Fields f(doc, origin, "", {"rate", "block", "duration", "host_version", "split", "sources", "modules", "connections"});
+    if (f.has("rate"))
+        p.rate = static_cast<double>(f.whole("rate", kRateHz));
+    if (f.has("block"))
+        p.block = static_cast<int>(f.whole("block", kBlockSize));
+    if (f.has("duration"))
+        p.duration = f.time("duration");
+    check_duration(p.duration, p.rate, f.where("duration"));
+    if (f.has("host_version"))
+        p.host_version = static_cast<int32_t>(f.whole("host_version", kHostVersion));
+    if (f.has("split")) {
+        Fields s(f.raw("split"), origin, "split", {"seed", "max"});
+        p.split_seed = s.has("seed") ? static_cast<uint32_t>(s.whole("seed", kSplitSeed)) : 1u;
+        if (s.has("max"))
+            p.split_max = static_cast<int>(s.whole("max", kSplitMax));
     }
-    check_rate(p.rate, origin + ": rate");
-    if (doc.contains("block")) {
-        if (!doc["block"].is_number_integer())
-            throw InputError(origin + ": block: expected a whole number of samples");
-        check_block(doc["block"].get<long long>(), origin + ": block");
-        p.block = doc["block"].get<int>();
-    }
-    if (doc.contains("duration"))
-        p.duration = time_of(doc["duration"], origin + ": duration");
-    check_duration(p.duration, p.rate, origin + ": duration");
-    if (doc.contains("host_version")) {
-        if (!doc["host_version"].is_number_integer())
-            throw InputError(origin + ": host_version: expected a whole number");
-        p.host_version = doc["host_version"].get<int32_t>();
-    }
-    if (doc.contains("split")) {
-        const json &s = object_at(doc["split"], origin + ": split");
-        only_keys(s, {"seed", "max"}, origin + ": split");
-        p.split_seed = s.value("seed", 1u);
-        p.split_max = s.value("max", 64);
-        if (p.split_max <= 0)
-            throw InputError(origin + ": split.max: must be positive");
-    }
-    if (doc.contains("sources")) {
-        const json &s = object_at(doc["sources"], origin + ": sources");
+    if (f.has("sources")) {
+        const json &s = f.raw("sources");
+        if (!s.is_object())
+            throw InputError(f.where("sources") + ": expected an object of \"name\": \"source\"");
         for (auto it = s.begin(); it != s.end(); ++it) {
             std::string w = origin + ": sources.\"" + it.key() + "\"";
-            p.sources.push_back(SourceSpec{it.key(), text_of(it.value(), w), w});
+            p.sources.push_back(SourceSpec{it.key(), beside_patch(text_of(it.value(), w), dir), w});
         }
     }
-    if (!doc.contains("modules"))
+    if (!f.has("modules"))
         throw InputError(origin + ": needs \"modules\"");
-    const json &mods = array_at(doc["modules"], origin + ": modules");
+    const json &mods = f.list("modules");
     for (size_t i = 0; i < mods.size(); ++i)
-        p.modules.push_back(read_module(mods[i], origin + ": modules[" + std::to_string(i) + "]", dir));
-    if (doc.contains("connections")) {
-        const json &c = array_at(doc["connections"], origin + ": connections");
+        p.modules.push_back(read_module(mods[i], origin, item("modules", i), dir));
+    if (f.has("connections")) {
+        const json &c = f.list("connections");
         for (size_t i = 0; i < c.size(); ++i) {
-            std::string w = origin + ": connections[" + std::to_string(i) + "]";
-            if (c[i].is_array() && c[i].size() == 2 && c[i][0].is_string() && c[i][1].is_string())
+            std::string w = origin + ": " + item("connections", i);
+            if (c[i].is_array() && c[i].size() == 2 && c[i][0].is_string() && c[i][1].is_string()) {
                 p.wires.push_back(Wire{c[i][0].get<std::string>(), c[i][1].get<std::string>(), w});
-            else if (c[i].is_object() && c[i].contains("from") && c[i].contains("to") && c[i]["from"].is_string() &&
-                     c[i]["to"].is_string())
-                p.wires.push_back(Wire{c[i]["from"].get<std::string>(), c[i]["to"].get<std::string>(), w});
-            else
+            } else if (c[i].is_object()) {
+                Fields wire(c[i], origin, item("connections", i), {"from", "to"});
+                if (!wire.has("from") || !wire.has("to"))
+                    throw InputError(w + ": expected [\"from\", \"to\"] or {\"from\": ..., \"to\": ...}");
+                p.wires.push_back(Wire{wire.text("from"), wire.text("to"), w});
+            } else {
                 throw InputError(w + ": expected [\"from\", \"to\"] or {\"from\": ..., \"to\": ...}");
+            }
         }
     }
     return p;

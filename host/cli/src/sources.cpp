@@ -1,6 +1,8 @@
 // sources.cpp - oscillators, constants, ramps and WAV files as sources.
 #include "sources.h"
 
+#include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <cstdlib>
 #include <memory>
@@ -8,6 +10,7 @@
 #include <vector>
 
 #include "errors.h"
+#include "numbers.h"
 
 namespace secli {
 namespace {
@@ -24,12 +27,15 @@ std::vector<std::string> split(const std::string &s, char sep) {
     }
 }
 
+// Every number of a source is a frequency or volts; bounded so that the
+// float samples made from it (volts / 10, sums of two) stay finite.
 double number(const std::string &s, const std::string &where, const std::string &text) {
-    char *end = nullptr;
-    double v = s.empty() ? NAN : std::strtod(s.c_str(), &end);
-    if (s.empty() || *end != '\0' || !std::isfinite(v))
+    std::optional<double> v = read_decimal(s);
+    if (!v)
         throw InputError(where + ": source \"" + text + "\": \"" + s + "\" is no number");
-    return v;
+    if (std::fabs(*v) > FLT_MAX)
+        throw InputError(where + ": source \"" + text + "\": " + s + " is outside the range of a 32-bit float");
+    return *v;
 }
 
 bool has_wav_suffix(const std::string &s) {
@@ -41,24 +47,72 @@ bool has_wav_suffix(const std::string &s) {
     return tail == ".wav";
 }
 
-Source wav_source(const std::string &path, const std::string &where) {
-    SF_INFO info{};
-    SNDFILE *f = sf_open(path.c_str(), SFM_READ, &info);
-    if (!f)
-        throw InputError(where + ": cannot read WAV file \"" + path + "\": " + sf_strerror(nullptr));
-    auto samples = std::make_shared<std::vector<float>>();
-    std::vector<float> frame(static_cast<size_t>(info.channels) * 4096);
-    for (;;) {
-        sf_count_t got = sf_readf_float(f, frame.data(), 4096);
-        if (got <= 0)
-            break;
-        for (sf_count_t i = 0; i < got; ++i)
-            samples->push_back(frame[static_cast<size_t>(i * info.channels)]);
+// The first channel of a WAV file, read through a window as the run asks
+// for it: a long file costs one window of memory whatever its length, and
+// only the samples the run needs are read. Reads run forward; a clock
+// outside the window (another reader of the same source behind or ahead)
+// moves it with a seek.
+class WavStream {
+public:
+    WavStream(const std::string &path, uint64_t total, const std::string &where)
+        : m_path(path), m_where(where) {
+        SF_INFO info{};
+        m_file = sf_open(path.c_str(), SFM_READ, &info);
+        if (!m_file)
+            throw InputError(where + ": cannot read WAV file \"" + path + "\": " + sf_strerror(nullptr));
+        if (info.frames <= 0 || info.channels <= 0) {
+            sf_close(m_file);
+            throw InputError(where + ": WAV file \"" + path + "\" holds no samples");
+        }
+        m_channels = static_cast<size_t>(info.channels);
+        m_frames = std::min<uint64_t>(static_cast<uint64_t>(info.frames), total);
+        m_window = std::max<size_t>(1, kWindowSamples / m_channels);
+        m_interleaved.resize(m_window * m_channels);
+        m_first.resize(m_window);
+        fill(0); // an unreadable file fails here, before the run
     }
-    sf_close(f);
-    if (samples->empty())
-        throw InputError(where + ": WAV file \"" + path + "\" holds no samples");
-    return Source{path, [samples](uint32_t clock) { return clock < samples->size() ? (*samples)[clock] : 0.0f; }};
+    ~WavStream() { sf_close(m_file); }
+    WavStream(const WavStream &) = delete;
+    WavStream &operator=(const WavStream &) = delete;
+
+    float at(uint32_t clock) {
+        if (clock >= m_frames)
+            return 0.0f; // silence after the file
+        if (clock < m_start || clock >= m_start + m_count)
+            fill(clock);
+        return m_first[clock - m_start];
+    }
+
+private:
+    static constexpr size_t kWindowSamples = 1 << 16;
+
+    [[noreturn]] void fail(const std::string &why) const {
+        throw InputError(m_where + ": cannot read WAV file \"" + m_path + "\": " + why);
+    }
+
+    void fill(uint64_t clock) {
+        if (clock != m_start + m_count && sf_seek(m_file, static_cast<sf_count_t>(clock), SEEK_SET) < 0)
+            fail(std::string("cannot seek to sample ") + std::to_string(clock) + ": " + sf_strerror(m_file));
+        uint64_t want = std::min<uint64_t>(m_window, m_frames - clock);
+        sf_count_t got = sf_readf_float(m_file, m_interleaved.data(), static_cast<sf_count_t>(want));
+        if (got != static_cast<sf_count_t>(want))
+            fail("the file ends early or is damaged at sample " + std::to_string(clock + (got > 0 ? got : 0)));
+        for (size_t i = 0; i < want; ++i)
+            m_first[i] = m_interleaved[i * m_channels];
+        m_start = clock;
+        m_count = want;
+    }
+
+    std::string m_path, m_where;
+    SNDFILE *m_file = nullptr;
+    size_t m_channels = 1, m_window = 1;
+    uint64_t m_frames = 0, m_start = 0, m_count = 0;
+    std::vector<float> m_interleaved, m_first;
+};
+
+Source wav_source(const std::string &path, uint64_t total, const std::string &where) {
+    auto stream = std::make_shared<WavStream>(path, total, where);
+    return Source{path, [stream](uint32_t clock) { return stream->at(clock); }};
 }
 
 } // namespace
@@ -72,7 +126,7 @@ bool looks_like_source(const std::string &text) {
 
 Source make_source(const std::string &text, double rate, uint64_t total, const std::string &where) {
     if (has_wav_suffix(text) && text.find(':') == std::string::npos)
-        return wav_source(text, where);
+        return wav_source(text, total, where);
     std::vector<std::string> part = split(text, ':');
     const std::string &kind = part[0];
     auto args = [&](size_t lo, size_t hi) {

@@ -6,7 +6,7 @@
 //   const:VOLTS        a constant
 //   ramp:FROM:TO       a straight line over the whole run
 //   FILE.wav           the first channel of a WAV file (its samples as they
-//                      are, then silence)
+//                      are, then silence), read as the run goes
 #ifndef SEHOST_CLI_SOURCES_H
 #define SEHOST_CLI_SOURCES_H
 

@@ -5,13 +5,20 @@
 #include <cstdlib>
 
 #include "errors.h"
+#include "numbers.h"
 
 namespace secli {
 
 uint64_t TimeSpec::clock(double rate) const {
     if (in_samples)
         return samples;
-    return static_cast<uint64_t>(std::llround(seconds * rate));
+    // Times read from text are at most an hour; a Standard MIDI File may
+    // still place an event far later. Such a time saturates (it lies after
+    // every run) rather than overflowing the conversion.
+    double c = seconds * rate;
+    if (!(c < 9.0e18))
+        return UINT64_MAX;
+    return static_cast<uint64_t>(std::llround(c));
 }
 
 static bool ends_with(const std::string &s, const std::string &tail) {
@@ -31,21 +38,38 @@ TimeSpec parse_time(const std::string &text, const std::string &where) {
     } else if (ends_with(text, "s")) {
         number = text.substr(0, text.size() - 1);
     }
-    char *end = nullptr;
-    double v = number.empty() ? NAN : std::strtod(number.c_str(), &end);
-    if (number.empty() || *end != '\0' || !std::isfinite(v))
-        throw InputError(where + ": \"" + text + "\" is no time (write e.g. 1.5s, 250ms or 4410smp)");
-    if (v < 0)
-        throw InputError(where + ": time \"" + text + "\" is negative");
+    const std::string absurd = where + ": time \"" + text + "\" is absurd (a run lasts at most 3600 s)";
     TimeSpec t;
     if (samples) {
-        if (v != std::floor(v))
-            throw InputError(where + ": \"" + text + "\" is not a whole number of samples");
+        // Whole samples, checked against the longest run at the highest
+        // rate before any conversion.
+        static constexpr Whole kSamples{"sample time", 0, static_cast<long long>(kMaxSeconds * kMaxRate), ""};
+        if (!is_whole_text(number)) {
+            if (read_decimal(number))
+                throw InputError(where + ": \"" + text + "\" is not a whole number of samples");
+            throw InputError(where + ": \"" + text + "\" is no time (write e.g. 1.5s, 250ms or 4410smp)");
+        }
+        if (number[0] == '-')
+            throw InputError(where + ": time \"" + text + "\" is negative");
+        size_t first = number.find_first_not_of('0');
+        size_t significant = first == std::string::npos ? 0 : number.size() - first;
+        if (significant > 12)
+            throw InputError(absurd);
+        long long n = significant == 0 ? 0 : std::stoll(number.substr(first));
+        if (n > kSamples.hi)
+            throw InputError(absurd);
         t.in_samples = true;
-        t.samples = static_cast<uint64_t>(v);
-    } else {
-        t.seconds = v * scale;
+        t.samples = static_cast<uint64_t>(n);
+        return t;
     }
+    std::optional<double> v = read_decimal(number);
+    if (!v)
+        throw InputError(where + ": \"" + text + "\" is no time (write e.g. 1.5s, 250ms or 4410smp)");
+    if (*v < 0)
+        throw InputError(where + ": time \"" + text + "\" is negative");
+    if (*v * scale > kMaxSeconds)
+        throw InputError(absurd);
+    t.seconds = *v * scale;
     return t;
 }
 

@@ -1,11 +1,13 @@
 // values.cpp - pin references and value texts.
 #include "values.h"
 
+#include <cfloat>
 #include <cmath>
 #include <cstdlib>
 #include <sstream>
 
 #include "errors.h"
+#include "numbers.h"
 
 namespace secli {
 namespace {
@@ -13,11 +15,10 @@ namespace {
 bool is_input(int32_t direction) { return direction == DR_IN || direction == DR_SETTING; }
 
 bool parse_number(const std::string &s, double &out) {
-    if (s.empty())
-        return false;
-    char *end = nullptr;
-    out = std::strtod(s.c_str(), &end);
-    return *end == '\0' && std::isfinite(out);
+    std::optional<double> v = read_decimal(s);
+    if (v)
+        out = *v;
+    return v.has_value();
 }
 
 std::string lower(std::string s) {
@@ -57,21 +58,24 @@ PinPick pick_pin(const sehost::DspInstance &dsp, const std::string &ref, Want wa
         return p;
     };
     if (!ref.empty() && ref[0] == '#') {
-        double n = -1;
-        if (!parse_number(ref.substr(1), n) || n < 0 || n >= pins.size() || n != std::floor(n))
+        const Whole declarations{"declaration", 0, static_cast<long long>(pins.size()) - 1, ""};
+        std::string digits = ref.substr(1);
+        if (!is_whole_text(digits) || digits[0] == '-')
             throw InputError(where + ": no pin " + ref + " (declarations #0 to #" +
                              std::to_string(pins.size() - 1) + ")");
-        const auto &d = pins[static_cast<size_t>(n)];
+        const auto &d = pins[static_cast<size_t>(read_whole(digits, declarations, where + ": pin " + ref))];
         return fill(d, d.dsp_index, d.name);
     }
+    // "Name[k]": copy k of a repeated pin. Only decimal digits make an
+    // index; anything else between brackets is part of a pin name.
     std::string name = ref;
     int copy = 0;
     size_t open = ref.rfind('[');
     if (!ref.empty() && ref.back() == ']' && open != std::string::npos) {
-        double k = -1;
-        if (parse_number(ref.substr(open + 1, ref.size() - open - 2), k) && k >= 0 && k == std::floor(k)) {
+        std::string digits = ref.substr(open + 1, ref.size() - open - 2);
+        if (is_whole_text(digits)) {
             name = ref.substr(0, open);
-            copy = static_cast<int>(k);
+            copy = static_cast<int>(read_whole(digits, kCopyIndex, where + ": pin \"" + ref + "\""));
         }
     }
     const sehost::PinDecl *found = nullptr;
@@ -108,7 +112,8 @@ double parse_value(const sehost::PinDecl &pin, const std::string &text, const st
             std::vector<std::string> labels;
             for (const auto &e : list.entries())
                 labels.push_back(e.label);
-            if (numeric && number == std::floor(number) && list.label_of(static_cast<int32_t>(number)))
+            if (numeric && number == std::floor(number) && number >= INT32_MIN && number <= INT32_MAX &&
+                list.label_of(static_cast<int32_t>(number)))
                 return number;
             if (labels.size() > 24) {
                 labels.erase(labels.begin() + 12, labels.end() - 4);
@@ -138,12 +143,16 @@ double parse_value(const sehost::PinDecl &pin, const std::string &text, const st
         if (!numeric)
             throw InputError(what + " is an audio pin: give volts or a source (sine:FREQ[:VOLTS], square:FREQ, "
                                     "saw:FREQ, const:VOLTS, ramp:FROM:TO, a .wav file), not \"" + text + "\"");
+        if (std::fabs(number) > FLT_MAX)
+            throw InputError(what + ": " + text + " V is outside the range of a 32-bit sample");
         return number / 10.0;
     case DT_MIDI:
         throw InputError(what + " is a MIDI pin: use --midi or --midi-file");
     default:
         if (!numeric)
             throw InputError(what + " takes a number, not \"" + text + "\"");
+        if (std::fabs(number) > FLT_MAX)
+            throw InputError(what + ": " + text + " is outside the range of a 32-bit float");
         return number;
     }
 }
@@ -152,8 +161,9 @@ std::string value_text(const sehost::PinDecl &pin, double value) {
     if (pin.datatype == DT_CHOICE && pin.list_text) {
         try {
             sehost::EnumList list = pin.list();
-            if (auto label = list.label_of(static_cast<int32_t>(std::lround(value))))
-                return *label;
+            if (std::isfinite(value) && std::fabs(value) < 2147483647.0)
+                if (auto label = list.label_of(static_cast<int32_t>(std::lround(value))))
+                    return *label;
         } catch (...) {
         }
     }
