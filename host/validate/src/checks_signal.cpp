@@ -104,7 +104,8 @@ void split_invariance(Context &ctx, Report &rep) {
     RunResult base = run_scenario(ctx, s, Split::Plain, 0, t, rep);
     for (Split sp : {Split::Random, Split::Primes, Split::Random}) {
         RunResult other = run_scenario(ctx, s, sp, ctx.rng.next(), t, rep);
-        if (!compare_runs(base, other, rep, std::string("whole blocks vs ") + split_name(sp), true))
+        if (!compare_runs(base, other, rep, std::string("whole blocks vs ") + split_name(sp), true,
+                          t.split_levels_only))
             break;
     }
 }

@@ -286,9 +286,16 @@ Scenario make_scenario(const Context &ctx, const ScenarioPlan &plan, const Trait
                          [](const auto &a, const auto &b) { return a.first < b.first; });
     }
     // Patch changes are cheap on the DSP side, but a GUI side may spend a
-    // while on each (a busy delay): two at most.
-    for (uint32_t k = rng.below(3); k > 0; --k)
-        s.patch_changes.push_back(rng.below(s.length));
+    // while on each (a busy delay): two at most, in different blocks, never
+    // at a block's first sample and never in the last block, so that a
+    // block boundary lies between any two firings and after the last one.
+    const uint32_t blocks = s.length / bs;
+    for (uint32_t k = blocks >= 3 ? rng.below(3) : 0; k > 0; --k) {
+        uint32_t at = rng.below(blocks - 1) * bs + 1 + rng.below(bs - 1 ? bs - 1 : 1);
+        if (bs > 1 && std::find_if(s.patch_changes.begin(), s.patch_changes.end(),
+                                   [&](uint32_t c) { return c / bs == at / bs; }) == s.patch_changes.end())
+            s.patch_changes.push_back(at);
+    }
     std::sort(s.patch_changes.begin(), s.patch_changes.end());
     s.summary += "block " + std::to_string(bs) + ", " + std::to_string(s.length) + " samples, " +
                  std::to_string(s.changes.size()) + " value changes, " + std::to_string(s.midi.size()) +
@@ -472,9 +479,42 @@ void check_outputs_finite(const RunResult &r, Report &rep, const std::string &wh
             }
 }
 
-bool compare_runs(const RunResult &a, const RunResult &b, Report &rep, const std::string &what, bool statuses) {
+namespace {
+
+// An output as its sequence of levels: each run of equal samples once.
+std::vector<uint32_t> levels(const std::vector<float> &v) {
+    std::vector<uint32_t> out;
+    for (float x : v)
+        if (out.empty() || out.back() != bits(x))
+            out.push_back(bits(x));
+    return out;
+}
+
+} // namespace
+
+bool compare_runs(const RunResult &a, const RunResult &b, Report &rep, const std::string &what, bool statuses,
+                  bool levels_only) {
     bool same = true;
-    for (size_t j = 0; j < a.outputs.size() && j < b.outputs.size(); ++j) {
+    for (size_t j = 0; levels_only && j < a.outputs.size() && j < b.outputs.size(); ++j) {
+        const auto x = levels(a.samples[j]), y = levels(b.samples[j]);
+        if (x != y) {
+            size_t k = 0;
+            while (k < x.size() && k < y.size() && x[k] == y[k])
+                ++k;
+            rep.fail(what + ": output pin " + std::to_string(a.outputs[j]) + " goes through " +
+                     std::to_string(x.size()) + " vs " + std::to_string(y.size()) + " levels, first different at level " +
+                     std::to_string(k));
+            same = false;
+        }
+    }
+    if (levels_only && statuses && a.statuses.size() != b.statuses.size()) {
+        rep.fail(what + ": " + std::to_string(a.statuses.size()) + " vs " + std::to_string(b.statuses.size()) +
+                 " pin status announcements");
+        same = false;
+    }
+    if (levels_only)
+        statuses = false;
+    for (size_t j = 0; !levels_only && j < a.outputs.size() && j < b.outputs.size(); ++j) {
         const auto &x = a.samples[j], &y = b.samples[j];
         size_t n = std::min(x.size(), y.size());
         for (size_t k = 0; k < n; ++k)

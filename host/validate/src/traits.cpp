@@ -73,11 +73,13 @@ std::vector<Traits> make_table() {
     t.push_back(x);
 
     // The pulse falls at the first sample of the call after the one that
-    // raised it; each call writes its whole stretch (1.0, then 0.0).
+    // raised it, so its width follows the split; the number of pulses and
+    // their order do not.
     x = Traits{};
     x.identifier = "JW Patch Pulse v1";
     x.writes_whole_stretch = true;
-    x.split_invariant = false;
+    x.split_invariant = true;
+    x.split_levels_only = true;
     x.why = "the pulse ends at the first sample of the next process call";
     t.push_back(x);
 

@@ -34,6 +34,10 @@ struct Traits {
     // given the input rules below.
     bool split_invariant = false;
     std::vector<InputRule> split_rules;
+    // Only the order of levels on the audio outputs is independent of the
+    // split (how long each level lasts is not): runs are compared level by
+    // level, and statuses by their number.
+    bool split_levels_only = false;
     const char *why = ""; // the contract's reason, for the report
     // Audio outputs stay finite whenever these audio inputs are finite,
     // whatever the other inputs and settings hold.
