@@ -2,6 +2,7 @@
 // plug-ins in the check meant for it, and passes the well-behaved one.
 #include <gtest/gtest.h>
 
+#include <set>
 #include <sstream>
 
 #include "plugin_path.h"
@@ -15,15 +16,18 @@ std::string selftest(const char *name) {
     return se_test::plugin_path((std::string("sevalidate_selftest_") + name).c_str());
 }
 
-TEST(Validate, GoodPluginPassesEveryCheckItCanRun) {
+TEST(Validate, GoodPluginPassesEveryCheck) {
     for (const std::string &check : sevalidate::check_names()) {
+        if (check == "realtime.alloc")
+            continue; // needs the counting hooks of the sevalidate executable
         sevalidate::CheckResult r = sevalidate::run_check_here(selftest("good"), check, 12345);
-        EXPECT_TRUE(r.outcome == Outcome::Pass || r.outcome == Outcome::Skip)
-            << check << ": " << sevalidate::outcome_name(r.outcome) << "\n" << r.details;
+        EXPECT_EQ(r.outcome, Outcome::Pass) << check << ": " << sevalidate::outcome_name(r.outcome) << "\n"
+                                            << r.details;
     }
 }
 
-// Faults that leave the process running: found in this process.
+// Faults that leave the process running: found in this process, each in
+// the check whose failure condition it breaks, with the reason.
 struct Finding {
     const char *plugin;
     const char *check;
@@ -32,17 +36,42 @@ struct Finding {
 
 TEST(Validate, FindsEachFaultInItsCheck) {
     static const Finding table[] = {
+        {"extra_export", "static.exports", "selftestDebugHook"},
+        {"any_index", "static.properties", "getModuleProperties(1) answered 1"},
+        {"bad_default", "static.pins", "default \"D\""},
+        {"process_info", "static.process_info", "word 0 is 2"},
+        {"close_announces", "lifecycle.create_close", "never opened"},
+        {"ignores_pin_count", "lifecycle.zero_pins", "no such DSP pin"},
+        {"status_on_input", "lifecycle.open_close", "announced for input pin 0"},
+        {"nondet", "lifecycle.instances", "differ on output pin"},
+        {"big_blocks", "lifecycle.rates_blocks", "holds 0x7F800000"},
+        {"answers_unknown", "lifecycle.dispatch_codes", "answered 1"},
         {"outside", "buffers.stretch", "changed by the call"},
         {"input", "buffers.stretch", "input pin 0"},
         {"badmidi", "timing.splits", "invalid message 0x00FF3C90"},
+        {"overflows", "hostile.audio", "do not need finite"},
         {"nondet", "determinism.repeat", "differs first"},
         {"split", "determinism.splits", "whole blocks vs"},
+        {"gui_answers", "gui.operations", "answered 1"},
+        {"idle_left_on", "gui.idle", "still asked for after GUI_OP_CLOSE"},
+        {"writes_undeclared", "gui.undeclared_pins", "write pin"},
+        {"echo_loop", "gui.echo", "never settle"},
+        {"bad_bool", "gui.dsp_messages", "bool pin written 7"},
     };
+    std::set<std::string> covered;
     for (const Finding &f : table) {
         sevalidate::CheckResult r = sevalidate::run_check_here(selftest(f.plugin), f.check, 7);
         EXPECT_EQ(r.outcome, Outcome::Fail) << f.plugin << " " << f.check << "\n" << r.details;
         EXPECT_NE(r.details.find(f.text), std::string::npos) << f.plugin << " " << f.check << "\n" << r.details;
+        covered.insert(f.check);
     }
+    // Every check has a self-test that makes it fail: the ones above, the
+    // allocation check (sevalidate.selftest_alloc) and hostile.choices
+    // (crash and hang, below).
+    covered.insert("realtime.alloc");
+    covered.insert("hostile.choices");
+    for (const std::string &check : sevalidate::check_names())
+        EXPECT_TRUE(covered.count(check)) << check << " has no self-test that makes it fail";
 }
 
 TEST(Validate, FaultsStayInTheirOwnChecks) {

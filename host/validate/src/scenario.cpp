@@ -79,6 +79,21 @@ SourceFn normal_source(Rng &rng, std::string &what) {
     }
 }
 
+// Finite values at the edges of the float range: what an input that the
+// outputs need finite may still carry.
+const float kHostileFinite[] = {FLT_MIN / 4.0f, -FLT_MIN / 8.0f, std::numeric_limits<float>::denorm_min(),
+                                1e30f, -1e30f, FLT_MAX, -FLT_MAX, 65536.0f, -65536.0f, 0.0f, -0.0f};
+
+SourceFn hostile_finite_source(Rng &rng) {
+    uint64_t key = rng.next();
+    return [=](uint32_t c) {
+        uint64_t h = mix(key ^ c);
+        if (h % 2 == 0)
+            return static_cast<float>(std::sin(0.05 * c));
+        return kHostileFinite[(h >> 8) % (sizeof kHostileFinite / sizeof kHostileFinite[0])];
+    };
+}
+
 SourceFn hostile_source(Rng &rng) {
     uint64_t key = rng.next();
     SourceFn base = [](uint32_t c) { return static_cast<float>(std::sin(0.05 * c)); };
@@ -203,6 +218,9 @@ Scenario make_scenario(const Context &ctx, const ScenarioPlan &plan, const Trait
                 (plan.audio == AudioKind::HostileExceptFinite && !keep_finite)) {
                 s.sources[static_cast<size_t>(p.index)] = hostile_source(rng);
                 what = "hostile";
+            } else if (plan.audio == AudioKind::HostileExceptFinite) {
+                s.sources[static_cast<size_t>(p.index)] = hostile_finite_source(rng);
+                what = "extreme but finite";
             } else if (plan.audio == AudioKind::SplitSafe && rule && rule->drive != Drive::Any) {
                 float v = static_cast<float>(rng.unit() * 0.5);
                 switch (rule->drive) {
