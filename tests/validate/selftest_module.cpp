@@ -45,7 +45,9 @@
 #define STR(x) STR2(x)
 
 // Another author's module: the same code under an identifier of its own.
-#ifndef SELFTEST_IDENTIFIER
+#if defined(SELFTEST_RENAMED)
+#define SELFTEST_IDENTIFIER "Another Author Split v1"
+#else
 #define SELFTEST_IDENTIFIER "sevalidate.selftest." STR(SELFTEST_FAULT)
 #endif
 

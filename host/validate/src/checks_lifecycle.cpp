@@ -86,7 +86,7 @@ void open_close(Context &ctx, Report &rep) {
 // Several instances at once, driven in turns: identical instances must
 // give identical output (nothing shared but ProcessInfo).
 void instances(Context &ctx, Report &rep) {
-    const Traits &t = module_traits(ctx);
+    const Traits &t = ctx.traits();
     ScenarioPlan plan;
     plan.block_size = 128;
     plan.blocks = 3;
@@ -137,7 +137,7 @@ void instances(Context &ctx, Report &rep) {
 
 // Sample rates and block sizes set before open, unusual ones included.
 void rates_blocks(Context &ctx, Report &rep) {
-    const Traits &t = module_traits(ctx);
+    const Traits &t = ctx.traits();
     static const struct { float rate; int32_t block; } combos[] = {
         {44100.0f, 1}, {8000.0f, 7}, {96000.0f, 4096}, {192000.0f, 33}, {22050.0f, 1000}, {48000.0f, 2}};
     for (const auto &c : combos) {

@@ -124,7 +124,8 @@ void finish(CheckResult &r, bool ended_ok, const std::string &how, const std::st
 } // namespace
 
 CheckResult run_check_isolated(const std::string &plugin, const std::string &check, uint64_t seed,
-                               double timeout_seconds, const std::vector<std::string> &reexec_prefix) {
+                               double timeout_seconds, const std::vector<std::string> &reexec_prefix,
+                               const std::vector<std::string> &traits_files) {
     CheckResult r;
     r.plugin = plugin;
     r.check = check;
@@ -152,7 +153,10 @@ CheckResult run_check_isolated(const std::string &plugin, const std::string &che
     for (const std::string &a : reexec_prefix)
         cmd += " " + quote(a);
     cmd += " --single-check " + quote(check) + " --seed " + std::to_string(seed) + " --result-file " +
-           quote(result_path) + " " + quote(plugin);
+           quote(result_path);
+    for (const std::string &t : traits_files)
+        cmd += " --traits " + quote(t);
+    cmd += " " + quote(plugin);
     SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
     HANDLE err = CreateFileA(err_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS,
                              FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -206,7 +210,7 @@ CheckResult run_check_isolated(const std::string &plugin, const std::string &che
             dup2(fd, 2);
             close(fd);
         }
-        CheckResult c = run_check_here(plugin, check, seed);
+        CheckResult c = run_check_here(plugin, check, seed, traits_files);
         write_result_file(result_path, c);
         std::fflush(nullptr);
         _exit(0);

@@ -71,7 +71,7 @@ uint64_t fresh_seed() {
 
 int run_validation(const std::vector<std::string> &args, std::ostream &out,
                    const std::vector<std::string> &reexec_prefix) {
-    std::vector<std::string> plugins;
+    std::vector<std::string> plugins, traits_files;
     std::string include, exclude, json, single, result_file;
     uint64_t seed = 0;
     bool have_seed = false, list = false;
@@ -91,6 +91,8 @@ int run_validation(const std::vector<std::string> &args, std::ostream &out,
         } else if (a == "--include" && value(include)) {
         } else if (a == "--exclude" && value(exclude)) {
         } else if (a == "--json" && value(json)) {
+        } else if (a == "--traits" && value(v)) {
+            traits_files.push_back(v);
         } else if (a == "--timeout" && value(v)) {
             timeout = std::atof(v.c_str());
         } else if (a == "--single-check" && value(single)) {
@@ -117,7 +119,7 @@ int run_validation(const std::vector<std::string> &args, std::ostream &out,
         return 2;
     }
     if (!single.empty()) { // the child side (Windows), or a check by hand
-        CheckResult r = run_check_here(plugins[0], single, seed);
+        CheckResult r = run_check_here(plugins[0], single, seed, traits_files);
         if (!result_file.empty())
             write_result_file(result_file, r);
         else
@@ -133,6 +135,14 @@ int run_validation(const std::vector<std::string> &args, std::ostream &out,
     } catch (const std::regex_error &e) {
         out << "validate: bad regular expression: " << e.what() << "\n";
         return 2;
+    }
+    for (const std::string &f : traits_files) {
+        try {
+            load_traits(f);
+        } catch (const std::exception &e) {
+            out << "validate: " << e.what() << "\n";
+            return 2;
+        }
     }
     if (!have_seed)
         seed = fresh_seed();
@@ -154,7 +164,7 @@ int run_validation(const std::vector<std::string> &args, std::ostream &out,
             if (!exclude.empty() && std::regex_search(check, exc))
                 continue;
             ++run;
-            CheckResult r = run_check_isolated(plugin, check, seed, timeout, reexec_prefix);
+            CheckResult r = run_check_isolated(plugin, check, seed, timeout, reexec_prefix, traits_files);
             counts[static_cast<int>(r.outcome)]++;
             out << "  " << std::left << std::setw(8) << outcome_name(r.outcome) << " " << std::setw(26) << check
                 << " " << std::fixed << std::setprecision(2) << r.seconds << " s\n";

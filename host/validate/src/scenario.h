@@ -81,8 +81,6 @@ void check_outputs_finite(const RunResult &r, Report &rep, const std::string &wh
 bool compare_runs(const RunResult &a, const RunResult &b, Report &rep, const std::string &what,
                   bool statuses, bool levels_only = false);
 
-const Traits &module_traits(const Context &ctx);
-
 } // namespace sevalidate
 
 #endif
