@@ -2,6 +2,7 @@
 // plug-ins in the check meant for it, and passes the well-behaved one.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -9,6 +10,11 @@
 
 #include "plugin_path.h"
 #include "sevalidate/validate.h"
+
+#if !defined(_WIN32)
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -186,6 +192,62 @@ TEST(Validate, CommandLineReportsSeedRepeatLineAndExitCode) {
     std::ostringstream good;
     EXPECT_EQ(sevalidate::run_validation({selftest("good"), "--seed", "99", "--exclude", "^(gui|realtime)"}, good), 0)
         << good.str();
+}
+#endif
+
+#if defined(SEVALIDATE_BIN)
+// The sevalidate executable with its output, as a user runs it.
+struct ToolRun {
+    int status;
+    std::string out, err;
+};
+
+std::string slurp(const std::string &path) {
+    std::ifstream f(path, std::ios::binary);
+    std::stringstream s;
+    s << f.rdbuf();
+    return s.str();
+}
+
+ToolRun sevalidate_run(const std::string &args, const std::string &env = "") {
+    static int serial = 0;
+    const std::string base = (std::filesystem::temp_directory_path() /
+                              ("sevalidate_run_" + std::to_string(getpid()) + "_" + std::to_string(serial++)))
+                                 .string();
+    std::string cmd = env + " '" SEVALIDATE_BIN "' " + args + " >'" + base + ".out' 2>'" + base + ".err' </dev/null";
+    int raw = std::system(cmd.c_str());
+    ToolRun r{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, slurp(base + ".out"), slurp(base + ".err")};
+    std::filesystem::remove(base + ".out");
+    std::filesystem::remove(base + ".err");
+    return r;
+}
+
+// Children's results go through a private folder that is gone when the
+// validator exits, and a result file is never written through a link.
+TEST(Validate, TemporaryFilesArePrivate) {
+    namespace fs = std::filesystem;
+    const fs::path tmp = fs::temp_directory_path() / ("sevalidate_tmp_" + std::to_string(getpid()));
+    fs::remove_all(tmp);
+    fs::create_directories(tmp);
+    const fs::path victim = tmp / "victim";
+    std::ofstream(victim) << "keep";
+    fs::create_symlink(victim, tmp / "planted.result");
+
+    ToolRun r = sevalidate_run("'" + selftest("good") + "' --seed 3 --include '^(static|lifecycle)'", "TMPDIR='" +
+                                                                                                  tmp.string() + "'");
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    std::vector<std::string> left;
+    for (const auto &e : fs::directory_iterator(tmp))
+        left.push_back(e.path().filename().string());
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{"planted.result", "victim"})) << "the private folder stays behind";
+
+    r = sevalidate_run("--single-check static.exports --result-file '" + (tmp / "planted.result").string() + "' '" +
+                       selftest("good") + "'");
+    EXPECT_EQ(r.status, 2) << r.out << r.err;
+    EXPECT_NE(r.err.find("cannot create"), std::string::npos) << r.err;
+    EXPECT_EQ(slurp(victim.string()), "keep");
+    fs::remove_all(tmp);
 }
 #endif
 

@@ -1,6 +1,7 @@
 // runner.cpp - the command line of the validator: which plug-ins and
 // checks, the seed, the report and the JSON file.
 #include <chrono>
+#include <iostream>
 #include <cstdlib>
 #include <fstream>
 #include <iomanip>
@@ -11,7 +12,7 @@
 
 namespace sevalidate {
 
-void write_result_file(const std::string &path, const CheckResult &r);
+bool write_result_file(const std::string &path, const CheckResult &r, std::string &error);
 
 namespace {
 
@@ -120,9 +121,13 @@ int run_validation(const std::vector<std::string> &args, std::ostream &out,
     }
     if (!single.empty()) { // the child side (Windows), or a check by hand
         CheckResult r = run_check_here(plugins[0], single, seed, traits_files);
-        if (!result_file.empty())
-            write_result_file(result_file, r);
-        else
+        std::string error;
+        if (!result_file.empty()) {
+            if (!write_result_file(result_file, r, error)) {
+                std::cerr << "validate: " << error << "\n";
+                return 2;
+            }
+        } else
             out << outcome_name(r.outcome) << "\n" << r.details << "\n";
         return 0;
     }
@@ -200,6 +205,9 @@ int run_validation(const std::vector<std::string> &args, std::ostream &out,
         if (!f)
             out << "validate: could not write " << json << "\n";
     }
+    for (const CheckResult &r : results)
+        if (r.could_not_run)
+            return 2;
     return counts[3] + counts[4] + counts[5] > 0 ? 1 : 0;
 }
 

@@ -42,6 +42,7 @@ struct CheckResult {
     Outcome outcome = Outcome::Pass;
     std::string details; // lines separated by '\n'
     double seconds = 0.0;
+    bool could_not_run = false; // the validator itself failed (no folder, no child process)
 };
 
 // Names of every check, in the order they run.
