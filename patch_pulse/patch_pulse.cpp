@@ -3,8 +3,9 @@
 //
 // DSP side: "Pulse" steps to 1.0 at the first sample processed after the
 // firing and back to 0.0 at the first sample of the following call, each
-// step announced once; then the module sleeps.  Every sample of each call is
-// written, so the buffer always agrees with the announced statuses.
+// step announced once; it sleeps once a block size of 0.0 has followed the
+// fall.  Every sample of each call is written, so the buffer always agrees
+// with the announced statuses.
 // GUI side: told by message 995, it sets "Bool pulse" true, holds the GUI
 // thread for a fixed busy loop and sets it false again.
 #include <cstdint>
@@ -63,16 +64,31 @@ public:
     {
         PinAt(kPulsePin)->SendStatus(SampleClock(), STATUS_CHANGED);
         fill(start, count, 1.0f);
+        m_fall_due = true;
         InstallProcess<&Module::process_pulse_end>();
     }
 
-    // The fall: 0.0 over the call, announced at its first sample, then
-    // sleep.  Stays installed; a further call repeats all three steps.
+    // The fall: announced at the first sample of the call after the rise,
+    // then 0.0 over every call until a whole block size of 0.0 has been
+    // written since the fall, and only then sleep.  A sleeping module's
+    // buffer is kept as it stands, so sleeping any earlier would leave the
+    // 1.0 of a rise that began mid-block in the samples before the fall,
+    // repeated in every later block.  Stays installed; a call after the
+    // sleep (another event woke the module) writes 0.0, announces and
+    // sleeps again.
     void process_pulse_end(int32_t start, int32_t count)
     {
         fill(start, count, 0.0f);
-        PinAt(kPulsePin)->SendStatus(SampleClock(), STATUS_CHANGED);
-        CallHost(HOST_SLEEP);
+        if (m_fall_due) {
+            m_fall_due = false;
+            m_settle_left = BlockSize();
+            PinAt(kPulsePin)->SendStatus(SampleClock(), STATUS_CHANGED);
+        } else if (m_settle_left <= 0) {
+            PinAt(kPulsePin)->SendStatus(SampleClock(), STATUS_CHANGED);
+        }
+        m_settle_left -= count;
+        if (m_settle_left <= 0)
+            CallHost(HOST_SLEEP);
     }
 
 private:
@@ -93,6 +109,8 @@ private:
     static const se_sdk::PinSpec kPins[2];
 
     float *m_out = nullptr;
+    bool m_fall_due = false;   // the next end call is the fall
+    int32_t m_settle_left = 0; // samples of 0.0 still due before sleeping
 };
 
 const se_sdk::PinSpec Module::kPins[2] = {

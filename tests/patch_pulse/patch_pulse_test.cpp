@@ -121,21 +121,26 @@ TEST(PatchPulse, PulseOnEveryPatchChange)
         EXPECT_TRUE(holds(out, static_cast<int>(f.events[0]), 1024, 1.0f));
         EXPECT_TRUE(dsp.sleeps().empty()) << "the pulse has not ended in this block";
 
-        // The next call falls at its first sample and sleeps.
+        // The next call falls at its first sample; the module sleeps once
+        // a block size of 0.0 has followed, announcing nothing more.
         dsp.clear_requests();
         dsp.split_lengths({10});
         dsp.run(40);
         c = changes(dsp);
         ASSERT_EQ(c.size(), 1u);
         EXPECT_EQ(c[0].stamp, 3072u);
-        EXPECT_TRUE(holds(out, 0, 10, 0.0f));
-        EXPECT_TRUE(holds(out, static_cast<int>(f.events[0]), 1024, 1.0f)) << "no call while asleep";
-        EXPECT_EQ(dsp.sleeps(), std::vector<uint32_t>{3072});
+        EXPECT_TRUE(holds(out, 0, 40, 0.0f));
+        EXPECT_TRUE(holds(out, static_cast<int>(f.events[0]), 1024, 1.0f)) << "not yet overwritten";
+        EXPECT_TRUE(dsp.sleeps().empty()) << "40 samples of 0.0 are not a block size";
+        dsp.run(2048);
+        EXPECT_EQ(changes(dsp).size(), 1u);
+        EXPECT_EQ(dsp.sleeps(), std::vector<uint32_t>{3072 + 1020}) << "the call that completes 1024 samples";
+        EXPECT_TRUE(holds(out, 0, 1024, 0.0f)) << "no stale 1.0 left asleep";
     }
 }
 
 // A rise on a split block: the call after the rising one falls, whatever
-// its length.
+// its length, and the calls after it keep writing 0.0 unannounced.
 TEST(PatchPulse, FallsAtTheFirstSampleOfTheNextCall)
 {
     DspInstance dsp(library());
@@ -149,8 +154,37 @@ TEST(PatchPulse, FallsAtTheFirstSampleOfTheNextCall)
     EXPECT_EQ(c[0].stamp, 0u);
     EXPECT_EQ(c[1].stamp, 3u);
     EXPECT_TRUE(holds(out, 0, 3, 1.0f));
-    EXPECT_TRUE(holds(out, 3, 8, 0.0f));
-    EXPECT_TRUE(holds(out, 8, 20, 7.0f));
+    EXPECT_TRUE(holds(out, 3, 20, 0.0f));
+    EXPECT_TRUE(dsp.sleeps().empty());
+}
+
+// The host may split any block after the rising call; the module may sleep
+// only once its buffer holds no stale 1.0, or every later block repeats the
+// pulse.  Two seconds at 44.1 kHz with a patch change at 1 s: one rise at
+// open, a fall, one rise at the change and a fall, whatever the split.
+TEST(PatchPulse, RandomSplitsLeaveNoStalePulse)
+{
+    for (uint32_t seed = 1; seed <= 20; ++seed) {
+        SCOPED_TRACE(seed);
+        DspInstance dsp(library());
+        dsp.split_random(seed, 64);
+        dsp.capture("Pulse");
+        dsp.open();
+        dsp.queue_patch_change(44100);
+        dsp.run(2 * 44100);
+        const std::vector<float> &v = dsp.captured("Pulse");
+        ASSERT_EQ(v.size(), 2u * 44100);
+        std::vector<size_t> edges;
+        for (size_t i = 1; i < v.size(); ++i)
+            if (bits(v[i]) != bits(v[i - 1]))
+                edges.push_back(i);
+        ASSERT_EQ(edges.size(), 3u) << "first stale edge at " << (edges.size() > 3 ? edges[3] : 0);
+        EXPECT_EQ(bits(v[0]), bits(1.0f));
+        EXPECT_EQ(edges[1], 44100u) << "the rise at the patch change";
+        EXPECT_TRUE(holds(v.data(), static_cast<int>(edges[2]), static_cast<int>(v.size()), 0.0f));
+        EXPECT_EQ(dsp.sleeps().size(), 2u) << "asleep after each pulse";
+        EXPECT_TRUE(dsp.asleep());
+    }
 }
 
 // Other events wake the module through the base only: nothing fires, the

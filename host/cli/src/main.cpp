@@ -58,7 +58,7 @@ std::pair<std::string, std::string> pin_assignment(const std::string &text, cons
 // for each check.
 int run_validate(int first, int argc, char **argv) {
     static const char *const kTakesValue[] = {"--seed", "--include", "--exclude", "--json",
-                                              "--timeout", "--single-check", "--result-file"};
+                                              "--timeout", "--single-check", "--result-file", "--traits"};
     std::vector<std::string> args;
     bool value_next = false;
     for (int i = first; i < argc; ++i) {

@@ -51,6 +51,17 @@ std::shared_ptr<const sehost::Library> Context::library() const {
     return m_library;
 }
 
+const Traits &Context::traits() const {
+    if (!m_traits) {
+        const std::string id = library()->properties().identifier;
+        m_traits = Traits{};
+        for (const Traits &t : declared)
+            if (t.identifier == id)
+                m_traits = t;
+    }
+    return *m_traits;
+}
+
 const std::vector<CheckInfo> &registry() {
     static const std::vector<CheckInfo> all = [] {
         std::vector<CheckInfo> v;
@@ -93,7 +104,8 @@ uint64_t name_hash(const std::string &s) {
     return h;
 }
 
-CheckResult run_check_here(const std::string &plugin, const std::string &check, uint64_t seed) {
+CheckResult run_check_here(const std::string &plugin, const std::string &check, uint64_t seed,
+                           const std::vector<std::string> &traits_files) {
     CheckResult r;
     r.plugin = plugin;
     r.check = check;
@@ -107,8 +119,17 @@ CheckResult run_check_here(const std::string &plugin, const std::string &check, 
         return r;
     }
     auto t0 = std::chrono::steady_clock::now();
-    Context ctx{plugin, seed, Rng(seed ^ name_hash(check)), nullptr};
     Report rep;
+    std::vector<Traits> declared;
+    try {
+        for (const std::string &f : traits_files)
+            declared.push_back(load_traits(f));
+    } catch (const std::exception &e) {
+        r.outcome = Outcome::Fail;
+        r.details = e.what();
+        return r;
+    }
+    Context ctx(plugin, seed, seed ^ name_hash(check), std::move(declared));
     try {
         info->fn(ctx, rep);
     } catch (const sehost::HostError &e) {

@@ -4,11 +4,13 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "sehost/sehost.h"
 #include "sevalidate/validate.h"
+#include "traits.h"
 
 namespace sevalidate {
 
@@ -53,11 +55,19 @@ private:
 };
 
 struct Context {
+    Context(std::string plugin_, uint64_t seed_, uint64_t rng_seed, std::vector<Traits> declared_)
+        : plugin(std::move(plugin_)), seed(seed_), rng(rng_seed), declared(std::move(declared_)) {}
     std::string plugin;
     uint64_t seed;
     Rng rng;
+    std::vector<Traits> declared; // every traits file of the run
     std::shared_ptr<const sehost::Library> library() const; // loaded on first use
+    // The traits file that names this module's identifier, else the defaults.
+    const Traits &traits() const;
+
+private:
     mutable std::shared_ptr<const sehost::Library> m_library;
+    mutable std::optional<Traits> m_traits;
 };
 
 using CheckFn = void (*)(Context &, Report &);

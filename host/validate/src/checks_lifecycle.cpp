@@ -8,29 +8,61 @@
 namespace sevalidate {
 namespace {
 
+// Requests that announce or change something: none may come from an object
+// that has not been opened.
+bool announces(int32_t op) {
+    return op == HOST_SET_PIN_STATUS || op == HOST_SEND_MIDI || op == HOST_SEND_TO_GUI || op == HOST_POST_EVENT ||
+           op == HOST_SLEEP;
+}
+
 void create_close(Context &ctx, Report &rep) {
     auto lib = ctx.library();
     for (int k = 0; k < 3; ++k) {
         sehost::DspInstance dsp(lib); // makeModule, declarations
         dsp.close();                  // MOD_CLOSE without MOD_OPEN
+        for (const sehost::Request &r : dsp.requests())
+            if (announces(r.op))
+                rep.fail("request " + std::to_string(r.op) + " (index " + std::to_string(r.index) +
+                         ") from a DSP object that was never opened (creation or MOD_CLOSE)");
+        if (rep.failed())
+            return;
     }
     auto pins = sehost::learn_pins(lib);
     auto gui = sehost::GuiInstance::make(lib, pins);
-    if (gui)
-        gui->close(); // GUI_OP_CLOSE without GUI_OP_INITIALISE
-    else
+    if (!gui) {
         rep.note("no GUI side (makeModule type 2 answers null)");
+        return;
+    }
+    gui->close(); // GUI_OP_CLOSE without GUI_OP_INITIALISE
+    for (const sehost::GuiWrite &w : gui->writes())
+        rep.fail("GUI side wrote pin " + std::to_string(w.pin) + " before GUI_OP_INITIALISE");
 }
 
-// A host that gives no pins: Open creates none.  A module that then reaches
-// for a pin is stopped by the SDK's own check, which the contract allows.
+// A host that gives no pins: Open creates none.  The module must then name
+// no pin in its requests; one that reaches for a pin of its own is stopped
+// by the SDK's own check, which the contract allows.
 void zero_pins(Context &ctx, Report &rep) {
     sehost::HostConfig cfg;
     cfg.pin_count = 0;
+    cfg.throw_on_module_error = false;
     sehost::DspInstance dsp(ctx.library(), cfg);
     dsp.open();
     dsp.close();
+    for (const std::string &e : dsp.errors())
+        rep.fail("with a pin count of 0: " + e);
     rep.note("opened and closed with a pin count of 0");
+}
+
+// Statuses at open and in the first stretch: for output pins only.
+void check_status_pins(const sehost::DspInstance &dsp, Report &rep, const std::string &when) {
+    for (const sehost::StatusOut &st : dsp.statuses()) {
+        const auto &pins = dsp.dsp_pins();
+        if (st.pin < 0 || static_cast<size_t>(st.pin) >= pins.size())
+            continue; // the host reports unknown pins itself
+        if (pins[static_cast<size_t>(st.pin)].direction != DR_OUT)
+            rep.fail(when + ": status " + std::to_string(st.status) + " announced for input pin " +
+                     std::to_string(st.pin));
+    }
 }
 
 void open_close(Context &ctx, Report &rep) {
@@ -38,12 +70,14 @@ void open_close(Context &ctx, Report &rep) {
     {
         sehost::Module m(lib);
         m.open();
+        check_status_pins(m.dsp(), rep, "at open");
         m.close(); // right after open: no process call, no event
     }
     {
         sehost::Module m(lib);
         m.open();
         m.run(1);
+        check_status_pins(m.dsp(), rep, "at open and in the first sample");
         m.close();
     }
     rep.note("closed right after open, and after one sample");
@@ -52,7 +86,7 @@ void open_close(Context &ctx, Report &rep) {
 // Several instances at once, driven in turns: identical instances must
 // give identical output (nothing shared but ProcessInfo).
 void instances(Context &ctx, Report &rep) {
-    const Traits &t = module_traits(ctx);
+    const Traits &t = ctx.traits();
     ScenarioPlan plan;
     plan.block_size = 128;
     plan.blocks = 3;
@@ -74,15 +108,27 @@ void instances(Context &ctx, Report &rep) {
     for (uint32_t b = 0; b < 4; ++b)
         for (int k : {2, 0, 3, 1})
             mods[static_cast<size_t>(k)]->run_block();
-    for (int k = 0; k < 3; ++k)
-        for (const auto &p : mods[0]->dsp().dsp_pins())
-            if (p.datatype == DT_FSAMPLE && p.direction == DR_OUT &&
-                mods[0]->dsp().captured(p.index) != mods[static_cast<size_t>(k)]->dsp().captured(p.index))
-                rep.fail("instances 0 and " + std::to_string(k) + " with equal settings differ on output pin " +
-                         std::to_string(p.index));
-    for (int k = 0; k < 3; ++k)
-        if (mods[0]->dsp().statuses().size() != mods[static_cast<size_t>(k)]->dsp().statuses().size())
-            rep.fail("instances 0 and " + std::to_string(k) + " with equal settings announce differently");
+    // Instances 1 and 2 run the same settings as instance 0.
+    const auto &d0 = mods[0]->dsp();
+    for (int k = 1; k < 3; ++k) {
+        const auto &dk = mods[static_cast<size_t>(k)]->dsp();
+        const std::string who = "instances 0 and " + std::to_string(k) + " with equal settings";
+        for (const auto &p : d0.dsp_pins())
+            if (p.datatype == DT_FSAMPLE && p.direction == DR_OUT && d0.captured(p.index) != dk.captured(p.index))
+                rep.fail(who + " differ on output pin " + std::to_string(p.index));
+        const auto a = d0.statuses(), b = dk.statuses();
+        bool same = a.size() == b.size();
+        for (size_t i = 0; same && i < a.size(); ++i)
+            same = a[i].pin == b[i].pin && a[i].status == b[i].status && a[i].stamp == b[i].stamp;
+        if (!same)
+            rep.fail(who + " announce different statuses");
+        const auto x = d0.midi_out(), y = dk.midi_out();
+        same = x.size() == y.size();
+        for (size_t i = 0; same && i < x.size(); ++i)
+            same = x[i].pin == y[i].pin && x[i].message == y[i].message && x[i].stamp == y[i].stamp;
+        if (!same)
+            rep.fail(who + " send different MIDI");
+    }
     // Close out of creation order.
     for (int k : {1, 3, 0, 2})
         mods[static_cast<size_t>(k)]->close();
@@ -91,7 +137,7 @@ void instances(Context &ctx, Report &rep) {
 
 // Sample rates and block sizes set before open, unusual ones included.
 void rates_blocks(Context &ctx, Report &rep) {
-    const Traits &t = module_traits(ctx);
+    const Traits &t = ctx.traits();
     static const struct { float rate; int32_t block; } combos[] = {
         {44100.0f, 1}, {8000.0f, 7}, {96000.0f, 4096}, {192000.0f, 33}, {22050.0f, 1000}, {48000.0f, 2}};
     for (const auto &c : combos) {

@@ -191,7 +191,8 @@ private:
 void realtime_alloc(Context &ctx, Report &rep) {
     auto &st = alloc_probe::state();
     if (!st.new_hooked && !st.malloc_hooked) {
-        rep.skip("allocation counting is not available in this executable");
+        rep.warn("allocation counting is not available in this executable (it needs the sevalidate executable's "
+                 "hooks): allocations cannot be counted here");
         return;
     }
     RtHost host(ctx.library(), 256);

@@ -20,18 +20,18 @@ void note_scenario(Report &rep, const Scenario &s) { rep.note("scenario: " + s.s
 // Output buffers pre-filled with a sentinel inside each stretch, compared
 // outside it, guard zones around each block (the host), inputs unchanged.
 void buffers_stretch(Context &ctx, Report &rep) {
-    const Traits &t = module_traits(ctx);
+    const Traits &t = ctx.traits();
     Scenario s = make_scenario(ctx, plan_for(ctx.rng), t, ctx.rng);
     note_scenario(rep, s);
     RunResult r = run_scenario(ctx, s, Split::Random, ctx.rng.next(), t, rep);
     check_outputs_finite(r, rep, " with finite inputs");
-    if (!t.identifier)
-        rep.note("unknown module: samples left unwritten in a stretch are not counted as faults");
+    if (!t.partial_outputs.empty())
+        rep.note("outputs that may keep earlier samples (" + t.origin() + "): not held to whole stretches");
 }
 
 // Every split the host may use: one sample, primes, whole blocks, random.
 void timing_splits(Context &ctx, Report &rep) {
-    const Traits &t = module_traits(ctx);
+    const Traits &t = ctx.traits();
     ScenarioPlan plan = plan_for(ctx.rng);
     plan.block_size = 128; // 1-sample stretches stay quick
     plan.blocks = 6;
@@ -45,7 +45,7 @@ void timing_splits(Context &ctx, Report &rep) {
 
 // Choice inputs outside their lists, changing every few samples.
 void hostile_choices(Context &ctx, Report &rep) {
-    const Traits &t = module_traits(ctx);
+    const Traits &t = ctx.traits();
     ScenarioPlan plan = plan_for(ctx.rng);
     plan.values = ValueKind::HostileChoices;
     Scenario s = make_scenario(ctx, plan, t, ctx.rng);
@@ -57,7 +57,7 @@ void hostile_choices(Context &ctx, Report &rep) {
 
 // Not-a-number, infinities, subnormals and huge values on audio inputs.
 void hostile_audio(Context &ctx, Report &rep) {
-    const Traits &t = module_traits(ctx);
+    const Traits &t = ctx.traits();
     ScenarioPlan plan = plan_for(ctx.rng);
     plan.audio = AudioKind::Hostile;
     Scenario s = make_scenario(ctx, plan, t, ctx.rng);
@@ -65,10 +65,10 @@ void hostile_audio(Context &ctx, Report &rep) {
     RunResult r = run_scenario(ctx, s, Split::Random, ctx.rng.next(), t, rep);
     check_midi_valid(r, rep, " with hostile audio");
 
-    if (!t.identifier) {
-        rep.note("unknown module: finiteness of the outputs not checked");
-        return;
-    }
+    // Then the inputs the outputs need finite (all of them unless the
+    // traits file names some) get extreme but finite values, the others
+    // hostile ones, and every output must stay finite.
+    rep.note("finite inputs from " + t.origin());
     plan.audio = AudioKind::HostileExceptFinite;
     Scenario f = make_scenario(ctx, plan, t, ctx.rng);
     note_scenario(rep, f);
@@ -78,7 +78,7 @@ void hostile_audio(Context &ctx, Report &rep) {
 }
 
 void determinism(Context &ctx, Report &rep) {
-    const Traits &t = module_traits(ctx);
+    const Traits &t = ctx.traits();
     Scenario s = make_scenario(ctx, plan_for(ctx.rng), t, ctx.rng);
     note_scenario(rep, s);
     uint64_t split_seed = ctx.rng.next();
@@ -88,13 +88,10 @@ void determinism(Context &ctx, Report &rep) {
 }
 
 void split_invariance(Context &ctx, Report &rep) {
-    const Traits &t = module_traits(ctx);
-    if (!t.identifier) {
-        rep.skip("the module is not in the validator's table of split-invariant modules");
-        return;
-    }
-    if (!t.split_invariant) {
-        rep.skip(std::string("output depends on the split by contract: ") + t.why);
+    const Traits &t = ctx.traits();
+    if (t.split == SplitKind::Dependent) {
+        rep.warn("declared split-dependent by " + t.origin() + (t.split_reason.empty() ? "" : ": " + t.split_reason) +
+                 "; runs under different splits cannot be compared");
         return;
     }
     ScenarioPlan plan = plan_for(ctx.rng);
@@ -104,8 +101,13 @@ void split_invariance(Context &ctx, Report &rep) {
     RunResult base = run_scenario(ctx, s, Split::Plain, 0, t, rep);
     for (Split sp : {Split::Random, Split::Primes, Split::Random}) {
         RunResult other = run_scenario(ctx, s, sp, ctx.rng.next(), t, rep);
-        if (!compare_runs(base, other, rep, std::string("whole blocks vs ") + split_name(sp), true))
+        if (!compare_runs(base, other, rep, std::string("whole blocks vs ") + split_name(sp), true,
+                          t.split == SplitKind::Levels)) {
+            rep.note(std::string("held to ") + (t.split == SplitKind::Levels ? "split-independent levels" :
+                                                "split-independent output") + " by " + t.origin() +
+                     "; a module whose contract allows otherwise declares \"split\" in its traits file");
             break;
+        }
     }
 }
 

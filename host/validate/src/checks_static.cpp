@@ -51,6 +51,8 @@ void static_properties(Context &ctx, Report &rep) {
             rep.fail("makeModule(" + std::to_string(b.index) + ", " + std::to_string(b.type) +
                      ") answered an object instead of null");
     }
+    if (!ctx.declared.empty() && ctx.traits().source.empty())
+        rep.warn("no traits file given names the identifier \"" + info.identifier + "\": the defaults apply");
     // The same answer a second time.
     sehost::ModuleInfo again = lib->properties();
     if (again.name != info.name || again.identifier != info.identifier || again.sdk_revision != info.sdk_revision)
@@ -128,6 +130,24 @@ void check_declaration(const sehost::PinDecl &d, size_t count, Report &rep) {
     }
 }
 
+// Pin names in the traits file must be audio pins of the right direction.
+void check_traits_pins(const Traits &t, const std::vector<sehost::PinDecl> &pins, Report &rep) {
+    auto check = [&](const std::string &name, bool input, const char *key) {
+        for (const auto &d : pins)
+            if (d.name == name && d.datatype == DT_FSAMPLE && d.has_dsp_pin() && d.is_input() == input)
+                return;
+        rep.fail(t.origin() + ": \"" + key + "\" names \"" + name + "\", not an audio " +
+                 (input ? "input" : "output") + " of the module");
+    };
+    for (const InputRule &r : t.split_inputs)
+        check(r.pin, true, "split_inputs");
+    if (t.finite_needs)
+        for (const std::string &n : *t.finite_needs)
+            check(n, true, "finite_needs");
+    for (const std::string &n : t.partial_outputs)
+        check(n, false, "partial_outputs");
+}
+
 void static_pins(Context &ctx, Report &rep) {
     auto lib = ctx.library();
     for (int32_t version : {100238, 0, 200000}) {
@@ -140,6 +160,7 @@ void static_pins(Context &ctx, Report &rep) {
                      " DSP pins");
             for (const auto &d : pins)
                 check_declaration(d, pins.size(), rep);
+            check_traits_pins(ctx.traits(), pins, rep);
         }
         // A number past the last pin answers 0 and leaves the record alone.
         for (int32_t n : {static_cast<int32_t>(pins.size()), static_cast<int32_t>(pins.size()) + 1,

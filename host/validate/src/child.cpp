@@ -1,11 +1,14 @@
 // child.cpp - one check in a child process with a time limit: fork() on
 // Linux, the executable started again on Windows.
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
 
 #include "check.h"
+#include "private_files.h"
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -19,10 +22,10 @@
 
 namespace sevalidate {
 
-// The result travels as text: outcome name on the first line, details after.
-void write_result_file(const std::string &path, const CheckResult &r) {
-    std::ofstream f(path, std::ios::binary | std::ios::trunc);
-    f << outcome_name(r.outcome) << '\n' << r.details;
+// The result travels as text: outcome name on the first line, details
+// after.  The file must be new: an existing file or link is never written.
+bool write_result_file(const std::string &path, const CheckResult &r, std::string &error) {
+    return write_new_file(path, std::string(outcome_name(r.outcome)) + '\n' + r.details, error);
 }
 
 namespace {
@@ -88,19 +91,6 @@ std::string sanitizer_lines(const std::string &text) {
     return out;
 }
 
-std::string temp_base() {
-    static unsigned counter = 0;
-#if defined(_WIN32)
-    char dir[MAX_PATH];
-    GetTempPathA(MAX_PATH, dir);
-    return std::string(dir) + "sevalidate-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(counter++);
-#else
-    const char *dir = std::getenv("TMPDIR");
-    return std::string(dir && *dir ? dir : "/tmp") + "/sevalidate-" + std::to_string(getpid()) + "-" +
-           std::to_string(counter++);
-#endif
-}
-
 // Decides the outcome of a child that ended; `ended_ok` when it returned
 // normally with exit code 0.
 void finish(CheckResult &r, bool ended_ok, const std::string &how, const std::string &result_text,
@@ -124,7 +114,8 @@ void finish(CheckResult &r, bool ended_ok, const std::string &how, const std::st
 } // namespace
 
 CheckResult run_check_isolated(const std::string &plugin, const std::string &check, uint64_t seed,
-                               double timeout_seconds, const std::vector<std::string> &reexec_prefix) {
+                               double timeout_seconds, const std::vector<std::string> &reexec_prefix,
+                               const std::vector<std::string> &traits_files) {
     CheckResult r;
     r.plugin = plugin;
     r.check = check;
@@ -132,8 +123,16 @@ CheckResult run_check_isolated(const std::string &plugin, const std::string &che
     for (const CheckInfo &c : registry())
         if (check == c.name)
             tolerated = c.tolerated_stop;
-    const std::string base = temp_base();
-    const std::string result_path = base + ".result", err_path = base + ".err";
+    std::string result_path, err_path;
+    try {
+        result_path = private_file_name(".result");
+        err_path = private_file_name(".err");
+    } catch (const std::exception &e) {
+        r.outcome = Outcome::Crash;
+        r.details = std::string("could not run: ") + e.what();
+        r.could_not_run = true;
+        return r;
+    }
     auto t0 = std::chrono::steady_clock::now();
     auto elapsed = [&] { return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count(); };
     std::string how;
@@ -152,9 +151,12 @@ CheckResult run_check_isolated(const std::string &plugin, const std::string &che
     for (const std::string &a : reexec_prefix)
         cmd += " " + quote(a);
     cmd += " --single-check " + quote(check) + " --seed " + std::to_string(seed) + " --result-file " +
-           quote(result_path) + " " + quote(plugin);
+           quote(result_path);
+    for (const std::string &t : traits_files)
+        cmd += " --traits " + quote(t);
+    cmd += " " + quote(plugin);
     SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
-    HANDLE err = CreateFileA(err_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS,
+    HANDLE err = CreateFileA(err_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_NEW,
                              FILE_ATTRIBUTE_NORMAL, nullptr);
     STARTUPINFOA si{};
     si.cb = sizeof si;
@@ -172,7 +174,8 @@ CheckResult run_check_isolated(const std::string &plugin, const std::string &che
     CloseHandle(err);
     if (!started) {
         r.outcome = Outcome::Crash;
-        r.details = "could not start the child process (error " + std::to_string(GetLastError()) + ")";
+        r.details = "could not run: no child process (error " + std::to_string(GetLastError()) + ")";
+        r.could_not_run = true;
         return r;
     }
     DWORD wait = WaitForSingleObject(pi.hProcess, static_cast<DWORD>(timeout_seconds * 1000.0));
@@ -196,20 +199,24 @@ CheckResult run_check_isolated(const std::string &plugin, const std::string &che
     pid_t pid = fork();
     if (pid < 0) {
         r.outcome = Outcome::Crash;
-        r.details = "fork failed";
+        r.details = std::string("could not run: fork failed: ") + std::strerror(errno);
+        r.could_not_run = true;
         return r;
     }
     if (pid == 0) {
-        int fd = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        int fd = open(err_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (fd >= 0) {
             dup2(fd, 1);
             dup2(fd, 2);
             close(fd);
         }
-        CheckResult c = run_check_here(plugin, check, seed);
-        write_result_file(result_path, c);
+        CheckResult c = run_check_here(plugin, check, seed, traits_files);
+        std::string error;
+        const bool written = write_result_file(result_path, c, error);
+        if (!written)
+            std::fprintf(stderr, "%s\n", error.c_str());
         std::fflush(nullptr);
-        _exit(0);
+        _exit(written ? 0 : 3);
     }
     int status = 0;
     for (;;) {
@@ -236,8 +243,8 @@ CheckResult run_check_isolated(const std::string &plugin, const std::string &che
 #endif
     r.seconds = elapsed();
     std::string result_text = read_file(result_path), err_text = read_file(err_path);
-    std::remove(result_path.c_str());
-    std::remove(err_path.c_str());
+    remove_private_file(result_path);
+    remove_private_file(err_path);
     if (timed_out) {
         r.outcome = Outcome::Timeout;
         r.details = "no answer within " + std::to_string(static_cast<int>(timeout_seconds)) + " s";

@@ -1,6 +1,7 @@
 // runner.cpp - the command line of the validator: which plug-ins and
 // checks, the seed, the report and the JSON file.
 #include <chrono>
+#include <iostream>
 #include <cstdlib>
 #include <fstream>
 #include <iomanip>
@@ -11,7 +12,7 @@
 
 namespace sevalidate {
 
-void write_result_file(const std::string &path, const CheckResult &r);
+bool write_result_file(const std::string &path, const CheckResult &r, std::string &error);
 
 namespace {
 
@@ -71,7 +72,7 @@ uint64_t fresh_seed() {
 
 int run_validation(const std::vector<std::string> &args, std::ostream &out,
                    const std::vector<std::string> &reexec_prefix) {
-    std::vector<std::string> plugins;
+    std::vector<std::string> plugins, traits_files;
     std::string include, exclude, json, single, result_file;
     uint64_t seed = 0;
     bool have_seed = false, list = false;
@@ -91,6 +92,8 @@ int run_validation(const std::vector<std::string> &args, std::ostream &out,
         } else if (a == "--include" && value(include)) {
         } else if (a == "--exclude" && value(exclude)) {
         } else if (a == "--json" && value(json)) {
+        } else if (a == "--traits" && value(v)) {
+            traits_files.push_back(v);
         } else if (a == "--timeout" && value(v)) {
             timeout = std::atof(v.c_str());
         } else if (a == "--single-check" && value(single)) {
@@ -117,10 +120,14 @@ int run_validation(const std::vector<std::string> &args, std::ostream &out,
         return 2;
     }
     if (!single.empty()) { // the child side (Windows), or a check by hand
-        CheckResult r = run_check_here(plugins[0], single, seed);
-        if (!result_file.empty())
-            write_result_file(result_file, r);
-        else
+        CheckResult r = run_check_here(plugins[0], single, seed, traits_files);
+        std::string error;
+        if (!result_file.empty()) {
+            if (!write_result_file(result_file, r, error)) {
+                std::cerr << "validate: " << error << "\n";
+                return 2;
+            }
+        } else
             out << outcome_name(r.outcome) << "\n" << r.details << "\n";
         return 0;
     }
@@ -133,6 +140,14 @@ int run_validation(const std::vector<std::string> &args, std::ostream &out,
     } catch (const std::regex_error &e) {
         out << "validate: bad regular expression: " << e.what() << "\n";
         return 2;
+    }
+    for (const std::string &f : traits_files) {
+        try {
+            load_traits(f);
+        } catch (const std::exception &e) {
+            out << "validate: " << e.what() << "\n";
+            return 2;
+        }
     }
     if (!have_seed)
         seed = fresh_seed();
@@ -154,7 +169,7 @@ int run_validation(const std::vector<std::string> &args, std::ostream &out,
             if (!exclude.empty() && std::regex_search(check, exc))
                 continue;
             ++run;
-            CheckResult r = run_check_isolated(plugin, check, seed, timeout, reexec_prefix);
+            CheckResult r = run_check_isolated(plugin, check, seed, timeout, reexec_prefix, traits_files);
             counts[static_cast<int>(r.outcome)]++;
             out << "  " << std::left << std::setw(8) << outcome_name(r.outcome) << " " << std::setw(26) << check
                 << " " << std::fixed << std::setprecision(2) << r.seconds << " s\n";
@@ -190,6 +205,9 @@ int run_validation(const std::vector<std::string> &args, std::ostream &out,
         if (!f)
             out << "validate: could not write " << json << "\n";
     }
+    for (const CheckResult &r : results)
+        if (r.could_not_run)
+            return 2;
     return counts[3] + counts[4] + counts[5] > 0 ? 1 : 0;
 }
 

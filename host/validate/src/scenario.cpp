@@ -79,6 +79,21 @@ SourceFn normal_source(Rng &rng, std::string &what) {
     }
 }
 
+// Finite values at the edges of the float range: what an input that the
+// outputs need finite may still carry.
+const float kHostileFinite[] = {FLT_MIN / 4.0f, -FLT_MIN / 8.0f, std::numeric_limits<float>::denorm_min(),
+                                1e30f, -1e30f, FLT_MAX, -FLT_MAX, 65536.0f, -65536.0f, 0.0f, -0.0f};
+
+SourceFn hostile_finite_source(Rng &rng) {
+    uint64_t key = rng.next();
+    return [=](uint32_t c) {
+        uint64_t h = mix(key ^ c);
+        if (h % 2 == 0)
+            return static_cast<float>(std::sin(0.05 * c));
+        return kHostileFinite[(h >> 8) % (sizeof kHostileFinite / sizeof kHostileFinite[0])];
+    };
+}
+
 SourceFn hostile_source(Rng &rng) {
     uint64_t key = rng.next();
     SourceFn base = [](uint32_t c) { return static_cast<float>(std::sin(0.05 * c)); };
@@ -146,18 +161,7 @@ double hostile_value(const sehost::PinDecl &d, Rng &rng) {
     return std::max(-32768, std::min(32767, v));
 }
 
-const InputRule *rule_for(const Traits &t, const std::string &name) {
-    for (const InputRule &r : t.split_rules)
-        if (name == r.pin)
-            return &r;
-    return nullptr;
-}
-
 } // namespace
-
-const Traits &module_traits(const Context &ctx) {
-    return traits_for(ctx.library()->properties().identifier);
-}
 
 const char *split_name(Split s) {
     switch (s) {
@@ -196,13 +200,15 @@ Scenario make_scenario(const Context &ctx, const ScenarioPlan &plan, const Trait
         const sehost::PinDecl &d = decls[static_cast<size_t>(p.decl)];
         if (p.datatype == DT_FSAMPLE) {
             std::string what;
-            const InputRule *rule = rule_for(traits, d.name);
-            bool keep_finite = std::find_if(traits.finite_needs.begin(), traits.finite_needs.end(),
-                                            [&](const char *n) { return d.name == n; }) != traits.finite_needs.end();
+            const InputRule *rule = traits.rule_for(d.name);
+            const bool keep_finite = traits.needs_finite(d.name);
             if (plan.audio == AudioKind::Hostile ||
                 (plan.audio == AudioKind::HostileExceptFinite && !keep_finite)) {
                 s.sources[static_cast<size_t>(p.index)] = hostile_source(rng);
                 what = "hostile";
+            } else if (plan.audio == AudioKind::HostileExceptFinite) {
+                s.sources[static_cast<size_t>(p.index)] = hostile_finite_source(rng);
+                what = "extreme but finite";
             } else if (plan.audio == AudioKind::SplitSafe && rule && rule->drive != Drive::Any) {
                 float v = static_cast<float>(rng.unit() * 0.5);
                 switch (rule->drive) {
@@ -286,9 +292,16 @@ Scenario make_scenario(const Context &ctx, const ScenarioPlan &plan, const Trait
                          [](const auto &a, const auto &b) { return a.first < b.first; });
     }
     // Patch changes are cheap on the DSP side, but a GUI side may spend a
-    // while on each (a busy delay): two at most.
-    for (uint32_t k = rng.below(3); k > 0; --k)
-        s.patch_changes.push_back(rng.below(s.length));
+    // while on each (a busy delay): two at most, in different blocks, never
+    // at a block's first sample and never in the last block, so that a
+    // block boundary lies between any two firings and after the last one.
+    const uint32_t blocks = s.length / bs;
+    for (uint32_t k = blocks >= 3 ? rng.below(3) : 0; k > 0; --k) {
+        uint32_t at = rng.below(blocks - 1) * bs + 1 + rng.below(bs - 1 ? bs - 1 : 1);
+        if (bs > 1 && std::find_if(s.patch_changes.begin(), s.patch_changes.end(),
+                                   [&](uint32_t c) { return c / bs == at / bs; }) == s.patch_changes.end())
+            s.patch_changes.push_back(at);
+    }
     std::sort(s.patch_changes.begin(), s.patch_changes.end());
     s.summary += "block " + std::to_string(bs) + ", " + std::to_string(s.length) + " samples, " +
                  std::to_string(s.changes.size()) + " value changes, " + std::to_string(s.midi.size()) +
@@ -317,6 +330,11 @@ RunResult run_scenario(const Context &ctx, const Scenario &s, Split split, uint6
             dsp.set_source(p.index, s.sources[static_cast<size_t>(p.index)]);
     }
     r.samples.resize(r.outputs.size());
+    std::vector<bool> whole; // per entry of outputs: every sample of a stretch is written
+    for (int i : r.outputs) {
+        const sehost::DspPin &p = pins[static_cast<size_t>(i)];
+        whole.push_back(p.decl < 0 || traits.writes_whole_stretch(decls[static_cast<size_t>(p.decl)].name));
+    }
     mod.open();
     for (const Change &c : s.changes)
         dsp.set_value(c.pin, c.value, c.clock);
@@ -410,7 +428,7 @@ RunResult run_scenario(const Context &ctx, const Scenario &s, Split split, uint6
                     ++unwritten;
                     buf[k] = from_bits(snap[j][k]);
                 }
-            if (processed && unwritten && traits.writes_whole_stretch && s.strict_writes && unwritten_reports++ < 5)
+            if (processed && unwritten && whole[j] && s.strict_writes && unwritten_reports++ < 5)
                 rep.fail(label + ": " + std::to_string(unwritten) + " of " + std::to_string(n) +
                          " samples of the stretch at clock " + std::to_string(clock) + " left unwritten" + where);
             r.samples[j].insert(r.samples[j].end(), buf + o, buf + o + n);
@@ -472,9 +490,42 @@ void check_outputs_finite(const RunResult &r, Report &rep, const std::string &wh
             }
 }
 
-bool compare_runs(const RunResult &a, const RunResult &b, Report &rep, const std::string &what, bool statuses) {
+namespace {
+
+// An output as its sequence of levels: each run of equal samples once.
+std::vector<uint32_t> levels(const std::vector<float> &v) {
+    std::vector<uint32_t> out;
+    for (float x : v)
+        if (out.empty() || out.back() != bits(x))
+            out.push_back(bits(x));
+    return out;
+}
+
+} // namespace
+
+bool compare_runs(const RunResult &a, const RunResult &b, Report &rep, const std::string &what, bool statuses,
+                  bool levels_only) {
     bool same = true;
-    for (size_t j = 0; j < a.outputs.size() && j < b.outputs.size(); ++j) {
+    for (size_t j = 0; levels_only && j < a.outputs.size() && j < b.outputs.size(); ++j) {
+        const auto x = levels(a.samples[j]), y = levels(b.samples[j]);
+        if (x != y) {
+            size_t k = 0;
+            while (k < x.size() && k < y.size() && x[k] == y[k])
+                ++k;
+            rep.fail(what + ": output pin " + std::to_string(a.outputs[j]) + " goes through " +
+                     std::to_string(x.size()) + " vs " + std::to_string(y.size()) + " levels, first different at level " +
+                     std::to_string(k));
+            same = false;
+        }
+    }
+    if (levels_only && statuses && a.statuses.size() != b.statuses.size()) {
+        rep.fail(what + ": " + std::to_string(a.statuses.size()) + " vs " + std::to_string(b.statuses.size()) +
+                 " pin status announcements");
+        same = false;
+    }
+    if (levels_only)
+        statuses = false;
+    for (size_t j = 0; !levels_only && j < a.outputs.size() && j < b.outputs.size(); ++j) {
         const auto &x = a.samples[j], &y = b.samples[j];
         size_t n = std::min(x.size(), y.size());
         for (size_t k = 0; k < n; ++k)

@@ -76,10 +76,10 @@ void check_midi_valid(const RunResult &r, Report &rep, const std::string &where)
 void check_outputs_finite(const RunResult &r, Report &rep, const std::string &where);
 // Compares two runs; answers true when equal, else reports the first
 // difference of each kind with `what` (fail).
+// With `levels_only`, outputs are compared as their sequences of levels and
+// statuses by their number.
 bool compare_runs(const RunResult &a, const RunResult &b, Report &rep, const std::string &what,
-                  bool statuses);
-
-const Traits &module_traits(const Context &ctx);
+                  bool statuses, bool levels_only = false);
 
 } // namespace sevalidate
 

@@ -1,109 +1,117 @@
-// traits.cpp - per-module declarations, taken from each module's rules.
+// traits.cpp - reading a module's traits file.
 #include "traits.h"
+
+#include <algorithm>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#include <nlohmann/json.hpp>
 
 namespace sevalidate {
 namespace {
 
-std::vector<Traits> make_table() {
-    std::vector<Traits> t;
-    Traits x;
+using json = nlohmann::json;
 
-    // The index is sent at t0 + D + i, D drawn once per process call from
-    // the timing generator (stepped per call) and the first samples of the
-    // timing inputs: with Humanise 0 and a constant Shift, D is the same for
-    // every call and the sends do not depend on the split.
-    x = Traits{};
-    x.identifier = "Pulse_Count_IDX_V2_QZ2008";
-    x.writes_whole_stretch = true; // no audio output
-    x.split_invariant = true;
-    x.split_rules = {{"Humanise (ms)", Drive::Zero}, {"Shift/Delay (ms) +ve only", Drive::Constant}};
-    x.why = "humanise draws once per process call";
-    t.push_back(x);
+[[noreturn]] void bad(const std::string &path, const std::string &why) {
+    throw std::runtime_error("traits file " + path + ": " + why);
+}
 
-    // The level is read once per call; the input streams, so the module never
-    // sleeps (the sleep announcement is stamped at the end of a call).
-    x = Traits{};
-    x.identifier = "Edge_Detect_QZ2003";
-    x.writes_whole_stretch = true;
-    x.split_invariant = true;
-    x.split_rules = {{"Pulse Level", Drive::Constant}, {"Audio In", Drive::Any}};
-    x.why = "the level is read once per call";
-    x.finite_needs = {"Pulse Level"};
-    t.push_back(x);
+std::string text_of(const json &j, const std::string &path, const char *key) {
+    if (!j.is_string())
+        bad(path, std::string("\"") + key + "\" must be a text");
+    return j.get<std::string>();
+}
 
-    x = Traits{};
-    x.identifier = "Osc_Pitch_Adj_QZ2006";
-    x.writes_whole_stretch = true;
-    x.split_invariant = true;
-    x.why = "a constant written from each change on";
-    t.push_back(x);
+std::vector<std::string> names_of(const json &j, const std::string &path, const char *key) {
+    if (!j.is_array())
+        bad(path, std::string("\"") + key + "\" must be a list of pin names");
+    std::vector<std::string> out;
+    for (const json &e : j)
+        out.push_back(text_of(e, path, key));
+    return out;
+}
 
-    x = Traits{};
-    x.identifier = "Midi_1_to_Choice_QZ2005";
-    x.writes_whole_stretch = true;
-    x.split_invariant = true;
-    x.why = "MIDI keeps its own stamps";
-    t.push_back(x);
-
-    // The stretch at clock 0 is skipped and a still Value CV lets the module
-    // sleep at the end of a stretch: with the gate low through the first
-    // block and a Value CV that moves at every sample the split is invisible.
-    x = Traits{};
-    x.identifier = "tavenor CVto(N)RPN";
-    x.writes_whole_stretch = true;
-    x.split_invariant = true;
-    x.split_rules = {{"Gate", Drive::LowAtStart}, {"Value CV", Drive::Moving}};
-    x.why = "the stretch at clock 0 is skipped and a still Value CV sleeps per stretch";
-    t.push_back(x);
-
-    for (const char *id : {"GUI_Panel_Switch_8_QZ2009", "GUI_Panel_Switch_4_QZ2009"}) {
-        x = Traits{};
-        x.identifier = id;
-        x.writes_whole_stretch = true;
-        x.split_invariant = true;
-        x.why = "no DSP output";
-        t.push_back(x);
-    }
-
-    x = Traits{};
-    x.identifier = "GUI_Bool_to_Volts_QZ2010";
-    x.writes_whole_stretch = true;
-    x.split_invariant = true;
-    x.why = "the level is written from each change on";
-    t.push_back(x);
-
-    // The pulse falls at the first sample of the call after the one that
-    // raised it; each call writes its whole stretch (1.0, then 0.0).
-    x = Traits{};
-    x.identifier = "JW Patch Pulse v1";
-    x.writes_whole_stretch = true;
-    x.split_invariant = false;
-    x.why = "the pulse ends at the first sample of the next process call";
-    t.push_back(x);
-
-    // Modules of the validator's own tests.
-    x = Traits{};
-    x.identifier = "sevalidate.selftest";
-    x.writes_whole_stretch = true;
-    x.split_invariant = true;
-    x.why = "self-test module";
-    x.finite_needs = {"In"};
-    t.push_back(x);
-    return t;
+Drive drive_of(const std::string &word, const std::string &path, const std::string &pin) {
+    static const struct { const char *word; Drive drive; } kWords[] = {
+        {"any", Drive::Any},       {"constant", Drive::Constant},        {"zero", Drive::Zero},
+        {"moving", Drive::Moving}, {"low_at_start", Drive::LowAtStart},
+    };
+    for (const auto &w : kWords)
+        if (word == w.word)
+            return w.drive;
+    bad(path, "\"split_inputs\" of \"" + pin + "\": \"" + word +
+                  "\" is not one of any, constant, zero, moving, low_at_start");
 }
 
 } // namespace
 
-const Traits &traits_for(const std::string &identifier) {
-    static const std::vector<Traits> table = make_table();
-    static const Traits unknown{};
-    for (const Traits &t : table)
-        if (identifier == t.identifier)
-            return t;
-    // The self-test modules share one entry by prefix.
-    if (identifier.rfind("sevalidate.selftest", 0) == 0)
-        return table.back();
-    return unknown;
+const InputRule *Traits::rule_for(const std::string &pin) const {
+    for (const InputRule &r : split_inputs)
+        if (r.pin == pin)
+            return &r;
+    return nullptr;
+}
+
+bool Traits::needs_finite(const std::string &pin) const {
+    return !finite_needs || std::find(finite_needs->begin(), finite_needs->end(), pin) != finite_needs->end();
+}
+
+bool Traits::writes_whole_stretch(const std::string &pin) const {
+    return std::find(partial_outputs.begin(), partial_outputs.end(), pin) == partial_outputs.end();
+}
+
+std::string Traits::origin() const { return source.empty() ? "no traits file" : "traits file " + source; }
+
+Traits load_traits(const std::string &path) {
+    std::ifstream f(path, std::ios::binary);
+    if (!f)
+        bad(path, "cannot be read");
+    std::stringstream text;
+    text << f.rdbuf();
+    json j;
+    try {
+        j = json::parse(text.str());
+    } catch (const json::parse_error &e) {
+        bad(path, std::string("not JSON: ") + e.what());
+    }
+    if (!j.is_object())
+        bad(path, "must hold one JSON object");
+    Traits t;
+    t.source = path;
+    for (auto it = j.begin(); it != j.end(); ++it) {
+        const std::string &key = it.key();
+        const json &v = it.value();
+        if (key == "identifier") {
+            t.identifier = text_of(v, path, "identifier");
+        } else if (key == "split") {
+            const std::string s = text_of(v, path, "split");
+            if (s == "invariant")
+                t.split = SplitKind::Invariant;
+            else if (s == "levels")
+                t.split = SplitKind::Levels;
+            else if (s == "dependent")
+                t.split = SplitKind::Dependent;
+            else
+                bad(path, "\"split\": \"" + s + "\" is not one of invariant, levels, dependent");
+        } else if (key == "split_reason") {
+            t.split_reason = text_of(v, path, "split_reason");
+        } else if (key == "split_inputs") {
+            if (!v.is_object())
+                bad(path, "\"split_inputs\" must map pin names to drives");
+            for (auto r = v.begin(); r != v.end(); ++r)
+                t.split_inputs.push_back({r.key(), drive_of(text_of(r.value(), path, "split_inputs"), path, r.key())});
+        } else if (key == "finite_needs") {
+            t.finite_needs = names_of(v, path, "finite_needs");
+        } else if (key == "partial_outputs") {
+            t.partial_outputs = names_of(v, path, "partial_outputs");
+        } else {
+            bad(path, "unknown key \"" + key + "\"");
+        }
+    }
+    if (t.identifier.empty())
+        bad(path, "\"identifier\" is missing: name the module the file describes");
+    return t;
 }
 
 } // namespace sevalidate

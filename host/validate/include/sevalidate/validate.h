@@ -42,6 +42,7 @@ struct CheckResult {
     Outcome outcome = Outcome::Pass;
     std::string details; // lines separated by '\n'
     double seconds = 0.0;
+    bool could_not_run = false; // the validator itself failed (no folder, no child process)
 };
 
 // Names of every check, in the order they run.
@@ -49,12 +50,16 @@ std::vector<std::string> check_names();
 
 // Runs one check in this process (no isolation): for tests and for the
 // child side.  A crash of the plug-in takes the caller down.
-CheckResult run_check_here(const std::string &plugin, const std::string &check, uint64_t seed);
+// `traits_files`: the module authors' declarations (--traits); the one
+// naming the plug-in's identifier applies.
+CheckResult run_check_here(const std::string &plugin, const std::string &check, uint64_t seed,
+                           const std::vector<std::string> &traits_files = {});
 
 // Runs one check in a child process with a time limit.
 CheckResult run_check_isolated(const std::string &plugin, const std::string &check, uint64_t seed,
                                double timeout_seconds,
-                               const std::vector<std::string> &reexec_prefix = {});
+                               const std::vector<std::string> &reexec_prefix = {},
+                               const std::vector<std::string> &traits_files = {});
 
 int run_validation(const std::vector<std::string> &args, std::ostream &out,
                    const std::vector<std::string> &reexec_prefix = {});
