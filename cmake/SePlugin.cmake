@@ -21,7 +21,10 @@
 #
 # Each plug-in is recorded in the global property SE_PLUGINS and made a
 # dependency of the target se_plugins, so tests can be built after all
-# plug-ins and the export check can visit every one of them.
+# plug-ins and the export check can visit every one of them. Unless the
+# variable SE_PLUGIN_INSTALL is OFF where it is called, the plug-in is also
+# installed (component "modules", into SE_PLUGIN_INSTALL_DIR, default
+# "modules") and made a dependency of the target se_release.
 
 set(SE_PLUGIN_DIR "${CMAKE_BINARY_DIR}/plugins")
 set(_se_plugin_cmake_dir "${CMAKE_CURRENT_LIST_DIR}")
@@ -33,8 +36,15 @@ if(WIN32)
   enable_language(RC)
 endif()
 
+if(NOT DEFINED SE_PLUGIN_INSTALL_DIR)
+  set(SE_PLUGIN_INSTALL_DIR modules)
+endif()
+
 if(NOT TARGET se_plugins)
   add_custom_target(se_plugins)
+endif()
+if(NOT TARGET se_release)
+  add_custom_target(se_release)
 endif()
 
 # Text for a quoted string of a resource script: quotes are doubled.
@@ -139,4 +149,11 @@ function(se_add_plugin)
 
   set_property(GLOBAL APPEND PROPERTY SE_PLUGINS ${name})
   add_dependencies(se_plugins ${name})
+
+  if(NOT DEFINED SE_PLUGIN_INSTALL OR SE_PLUGIN_INSTALL)
+    install(TARGETS ${name}
+            LIBRARY DESTINATION "${SE_PLUGIN_INSTALL_DIR}" COMPONENT modules
+            RUNTIME DESTINATION "${SE_PLUGIN_INSTALL_DIR}" COMPONENT modules)
+    add_dependencies(se_release ${name})
+  endif()
 endfunction()
