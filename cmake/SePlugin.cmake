@@ -19,6 +19,9 @@
 # also stripped. Together this keeps the runtime's share of a DLL to a few
 # tens of KB.
 #
+# The same file serves this tree and the installed SDK package: it names the
+# SDK by its se_sdk2:: targets, which both provide.
+#
 # Each plug-in is recorded in the global property SE_PLUGINS and made a
 # dependency of the target se_plugins, so tests can be built after all
 # plug-ins and the export check can visit every one of them. Unless the
@@ -28,6 +31,13 @@
 
 set(SE_PLUGIN_DIR "${CMAKE_BINARY_DIR}/plugins")
 set(_se_plugin_cmake_dir "${CMAKE_CURRENT_LIST_DIR}")
+
+# What the installed package carries beside this file.
+set(SE_PLUGIN_SUPPORT_FILES
+    "${_se_plugin_cmake_dir}/SePlugin.cmake"
+    "${_se_plugin_cmake_dir}/se_plugin_exports.def"
+    "${_se_plugin_cmake_dir}/se_plugin_exports.map"
+    "${_se_plugin_cmake_dir}/se_plugin_version.rc.in")
 
 # Compile options of plug-ins and of the SDK libraries linked into them.
 set(SE_PLUGIN_COMPILE_OPTIONS "")
