@@ -1,4 +1,5 @@
-# se_add_plugin(NAME <name> SOURCES <files...> [NO_CHECKS] [DEFINITIONS <defs...>])
+# se_add_plugin(NAME <name> SOURCES <files...> [NO_CHECKS] [DEFINITIONS <defs...>]
+#               [DESCRIPTION <text>] [VERSION <x.y.z>] [PRODUCT <text>])
 #
 # Builds one plug-in: a loadable module named exactly <name> (no "lib"
 # prefix), <name>.so on Linux and <name>.dll on Windows, collected in
@@ -6,21 +7,83 @@
 # se_sdk2_nochecks with NO_CHECKS) and exports exactly the two entry points
 # getModuleProperties and makeModule; everything else stays hidden. On
 # Windows the C and C++ runtimes are linked statically so that the DLL
-# imports nothing but system DLLs.
+# imports nothing but KERNEL32.dll and msvcrt.dll, and the DLL carries a
+# version resource: file and product version VERSION (default: the
+# project's version), file description DESCRIPTION (default: the name),
+# product name PRODUCT (default: the project's description, else its name),
+# original file name <name>.dll and the copyright in SE_PLUGIN_COPYRIGHT.
+#
+# Windows plug-ins are built without exceptions and with the SDK's own
+# allocation functions (se_alloc.cpp), with each function and datum in a
+# section of its own so that the linker drops what nothing uses; Release and MinSizeRel builds are
+# also stripped. Together this keeps the runtime's share of a DLL to a few
+# tens of KB.
+#
+# The same file serves this tree and the installed SDK package: it names the
+# SDK by its se_sdk2:: targets, which both provide.
 #
 # Each plug-in is recorded in the global property SE_PLUGINS and made a
 # dependency of the target se_plugins, so tests can be built after all
-# plug-ins and the export check can visit every one of them.
+# plug-ins and the export check can visit every one of them. Unless the
+# variable SE_PLUGIN_INSTALL is OFF where it is called, the plug-in is also
+# installed (component "modules", into SE_PLUGIN_INSTALL_DIR, default
+# "modules") and made a dependency of the target se_release.
 
 set(SE_PLUGIN_DIR "${CMAKE_BINARY_DIR}/plugins")
 set(_se_plugin_cmake_dir "${CMAKE_CURRENT_LIST_DIR}")
 
+# What the installed package carries beside this file.
+set(SE_PLUGIN_SUPPORT_FILES
+    "${_se_plugin_cmake_dir}/SePlugin.cmake"
+    "${_se_plugin_cmake_dir}/se_plugin_exports.def"
+    "${_se_plugin_cmake_dir}/se_plugin_exports.map"
+    "${_se_plugin_cmake_dir}/se_plugin_version.rc.in")
+
+# Compile options of plug-ins and of the SDK libraries linked into them.
+set(SE_PLUGIN_COMPILE_OPTIONS "")
+if(WIN32)
+  set(SE_PLUGIN_COMPILE_OPTIONS -fno-exceptions -ffunction-sections -fdata-sections)
+  enable_language(RC)
+endif()
+
+if(NOT DEFINED SE_PLUGIN_INSTALL_DIR)
+  set(SE_PLUGIN_INSTALL_DIR modules)
+endif()
+
 if(NOT TARGET se_plugins)
   add_custom_target(se_plugins)
 endif()
+if(NOT TARGET se_release)
+  add_custom_target(se_release)
+endif()
+
+# Text for a quoted string of a resource script: quotes are doubled.
+function(_se_rc_text out text)
+  string(REPLACE "\"" "\"\"" text "${text}")
+  set(${out} "${text}" PARENT_SCOPE)
+endfunction()
+
+function(_se_add_version_resource target)
+  cmake_parse_arguments(PARSE_ARGV 1 ARG "" "DESCRIPTION;VERSION;PRODUCT" "")
+  if(NOT ARG_VERSION MATCHES "^([0-9]+)\\.([0-9]+)\\.([0-9]+)$")
+    message(FATAL_ERROR "se_add_plugin(${target}): VERSION '${ARG_VERSION}' is not x.y.z")
+  endif()
+  # The numeric form has four parts; the fourth stays 0.
+  set(SE_RC_VERSION_NUMBERS "${CMAKE_MATCH_1},${CMAKE_MATCH_2},${CMAKE_MATCH_3},0")
+  set(SE_RC_VERSION "${ARG_VERSION}")
+  set(SE_RC_INTERNAL_NAME "${target}")
+  set(SE_RC_FILE_NAME "${target}.dll")
+  _se_rc_text(SE_RC_DESCRIPTION "${ARG_DESCRIPTION}")
+  _se_rc_text(SE_RC_PRODUCT "${ARG_PRODUCT}")
+  _se_rc_text(SE_RC_COPYRIGHT "${SE_PLUGIN_COPYRIGHT}")
+  set(rc "${CMAKE_CURRENT_BINARY_DIR}/${target}_version.rc")
+  configure_file("${_se_plugin_cmake_dir}/se_plugin_version.rc.in" "${rc}" @ONLY)
+  target_sources(${target} PRIVATE "${rc}")
+endfunction()
 
 function(se_add_plugin)
-  cmake_parse_arguments(PARSE_ARGV 0 ARG "NO_CHECKS" "NAME" "SOURCES;DEFINITIONS")
+  cmake_parse_arguments(PARSE_ARGV 0 ARG "NO_CHECKS" "NAME;DESCRIPTION;VERSION;PRODUCT"
+                        "SOURCES;DEFINITIONS")
   if(NOT ARG_NAME OR NOT ARG_SOURCES)
     message(FATAL_ERROR "se_add_plugin: NAME and SOURCES are required")
   endif()
@@ -32,10 +95,10 @@ function(se_add_plugin)
   add_library(${name} MODULE ${ARG_SOURCES})
 
   if(ARG_NO_CHECKS)
-    target_link_libraries(${name} PRIVATE se_sdk2_nochecks)
+    target_link_libraries(${name} PRIVATE se_sdk2::se_sdk2_nochecks)
     target_compile_definitions(${name} PRIVATE SE_NO_CHECKS)
   else()
-    target_link_libraries(${name} PRIVATE se_sdk2)
+    target_link_libraries(${name} PRIVATE se_sdk2::se_sdk2)
   endif()
   if(ARG_DEFINITIONS)
     target_compile_definitions(${name} PRIVATE ${ARG_DEFINITIONS})
@@ -51,10 +114,40 @@ function(se_add_plugin)
 
   if(WIN32)
     # The .def file names the two exports without decoration; -static pulls
-    # libgcc, libstdc++ and winpthread into the DLL.
+    # libgcc, libstdc++ and winpthread into the DLL, as far as anything in it
+    # refers to them.
     target_sources(${name} PRIVATE "${_se_plugin_cmake_dir}/se_plugin_exports.def")
+    target_compile_options(${name} PRIVATE ${SE_PLUGIN_COMPILE_OPTIONS})
+    target_link_libraries(${name} PRIVATE se_sdk2::se_sdk2_alloc)
     target_link_options(${name} PRIVATE -static -static-libgcc -static-libstdc++
-                        -Wl,--exclude-all-symbols)
+                        -Wl,--exclude-all-symbols -Wl,--gc-sections
+                        $<$<CONFIG:Release,MinSizeRel>:-s>
+                        "-Wl,-Map,${CMAKE_BINARY_DIR}/maps/${name}.map")
+    # The link map shows what makes up the DLL (scripts/plugin_sizes).
+    file(MAKE_DIRECTORY "${CMAKE_BINARY_DIR}/maps")
+
+    set(version "${ARG_VERSION}")
+    if(NOT version)
+      set(version "${PROJECT_VERSION}")
+    endif()
+    if(NOT version)
+      set(version 0.0.0)
+    endif()
+    set(description "${ARG_DESCRIPTION}")
+    if(NOT description)
+      set(description "${name}")
+    endif()
+    set(product "${ARG_PRODUCT}")
+    if(NOT product)
+      set(product "${PROJECT_DESCRIPTION}")
+    endif()
+    if(NOT product)
+      set(product "${PROJECT_NAME}")
+    endif()
+    _se_add_version_resource(${name} DESCRIPTION "${description}" VERSION "${version}"
+                             PRODUCT "${product}")
+    set_target_properties(${name} PROPERTIES SE_PLUGIN_VERSION "${version}"
+                          SE_PLUGIN_DESCRIPTION "${description}" SE_PLUGIN_PRODUCT "${product}")
   else()
     # Template instances from the standard library keep default visibility
     # even with -fvisibility=hidden; the version script hides them too.
@@ -66,4 +159,11 @@ function(se_add_plugin)
 
   set_property(GLOBAL APPEND PROPERTY SE_PLUGINS ${name})
   add_dependencies(se_plugins ${name})
+
+  if(NOT DEFINED SE_PLUGIN_INSTALL OR SE_PLUGIN_INSTALL)
+    install(TARGETS ${name}
+            LIBRARY DESTINATION "${SE_PLUGIN_INSTALL_DIR}" COMPONENT modules
+            RUNTIME DESTINATION "${SE_PLUGIN_INSTALL_DIR}" COMPONENT modules)
+    add_dependencies(se_release ${name})
+  endif()
 endfunction()

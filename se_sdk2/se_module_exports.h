@@ -42,15 +42,20 @@ inline int32_t fill_properties(const ModuleIdentity &id, int32_t index, ModulePr
 }
 
 // Creates one side and answers its plug record; null when memory runs out.
-// No exception may cross the boundary.
+// No exception may cross the boundary (Windows plug-ins are built without
+// exceptions, so there the constructor cannot throw).
 template <class T> void *make_side(se_host_callback callback, void *host_data)
 {
+#if defined(__cpp_exceptions)
     try {
+#endif
         T *object = new (std::nothrow) T(callback, host_data);
         return object != nullptr ? static_cast<void *>(object->Plug()) : nullptr;
+#if defined(__cpp_exceptions)
     } catch (...) {
         return nullptr;
     }
+#endif
 }
 template <> inline void *make_side<void>(se_host_callback, void *) { return nullptr; }
 
