@@ -483,10 +483,11 @@ void Runner::Impl::harvest(size_t n) {
         switch (r.op) {
         case HOST_SET_PIN_STATUS: {
             rec.statuses++;
-            json e = base_event(n, r.clock, "status");
+            json e = base_event(n, r.stamp, "status");
             e["pin"] = label(r.index);
             e["status"] = status_name(r.value);
             e["stamp"] = r.stamp;
+            e["sent"] = r.clock;
             if (r.output_value) {
                 const sehost::DspPin &p = dsp.dsp_pins()[static_cast<size_t>(r.index)];
                 e["value"] = *r.output_value;
@@ -501,9 +502,10 @@ void Runner::Impl::harvest(size_t n) {
         }
         case HOST_SEND_MIDI: {
             rec.midi_sent++;
-            json e = base_event(n, r.clock, "midi");
+            json e = base_event(n, r.stamp, "midi");
             e["pin"] = label(r.index);
             e["stamp"] = r.stamp;
+            e["sent"] = r.clock;
             e["bytes"] = midi_hex(r.value);
             note(e);
             if (node.midi_out_file[r.index] >= 0)
