@@ -7,6 +7,7 @@
 #include <map>
 
 #include "errors.h"
+#include "lanes.h"
 #include "output_dir.h"
 #include "plugin_find.h"
 #include "sehost/sehost.h"
@@ -397,13 +398,13 @@ void Runner::Impl::apply_settings(size_t n) {
         double v = parse_value(d, s.value, s.where);
         if (p.gui) {
             node.mod->set_gui_pin(p.decl, v); // before open: the stored patch value
-            records[n].traces[node.gui_trace[p.decl]].steps.emplace_back(0, v);
+            add_step(records[n].traces[node.gui_trace[p.decl]], 0, v, total);
         } else {
             dsp.set_value(p.dsp, v);
             if (p.datatype != DT_FSAMPLE) {
                 if (node.dsp_trace[p.dsp] < 0)
                     node.dsp_trace[p.dsp] = add_trace(n, p.label, "value", true, &d);
-                records[n].traces[node.dsp_trace[p.dsp]].steps.emplace_back(0, v);
+                add_step(records[n].traces[node.dsp_trace[p.dsp]], 0, v, total);
             }
         }
     }
@@ -475,7 +476,7 @@ void Runner::Impl::on_gui_write(size_t n, int pin, const sehost::GuiValue &v) {
     e["value"] = v.kind == sehost::GuiValue::Kind::Text ? json(v.text) : json(v.number());
     note(e);
     if (node.gui_trace[pin] >= 0)
-        records[n].traces[node.gui_trace[pin]].steps.emplace_back(clock, v.number());
+        add_step(records[n].traces[node.gui_trace[pin]], clock, v.number(), total);
     if (++gui_depth > 16) {
         gui_depth = 0;
         throw InputError(patch.origin + ": GUI connections from \"" + node.definition.name + "." + d.name +
@@ -485,7 +486,7 @@ void Runner::Impl::on_gui_write(size_t n, int pin, const sehost::GuiValue &v) {
         nodes[t.node].mod->set_gui_pin(t.pin.decl, v.number());
         int tr = nodes[t.node].gui_trace[t.pin.decl];
         if (tr >= 0)
-            records[t.node].traces[tr].steps.emplace_back(nodes[t.node].mod->dsp().clock(), v.number());
+            add_step(records[t.node].traces[tr], nodes[t.node].mod->dsp().clock(), v.number(), total);
     }
     --gui_depth;
 }
@@ -506,7 +507,7 @@ void Runner::Impl::route_status(size_t from, const sehost::Request &r) {
             dst.set_value(t.pin.dsp, *r.output_value, at);
             int tr = nodes[t.node].dsp_trace[t.pin.dsp];
             if (tr >= 0)
-                records[t.node].traces[tr].steps.emplace_back(at.value_or(0), *r.output_value);
+                add_step(records[t.node].traces[tr], at.value_or(0), *r.output_value, total);
         } else {
             dst.set_status(t.pin.dsp, r.value, at);
         }
@@ -538,7 +539,7 @@ void Runner::Impl::harvest(size_t n) {
                 e["label"] = value_text(dsp.pins()[static_cast<size_t>(p.decl)], *r.output_value);
                 int tr = node.dsp_trace[r.index];
                 if (tr >= 0)
-                    rec.traces[tr].steps.emplace_back(r.stamp, *r.output_value);
+                    add_step(rec.traces[tr], r.stamp, *r.output_value, total);
             }
             note(e);
             route_status(n, r);
@@ -555,7 +556,7 @@ void Runner::Impl::harvest(size_t n) {
             if (node.midi_out_file[r.index] >= 0)
                 sink->midi(static_cast<size_t>(node.midi_out_file[r.index]), r.stamp, r.value);
             if (node.dsp_trace[r.index] >= 0)
-                rec.traces[node.dsp_trace[r.index]].marks.emplace_back(r.stamp, r.value);
+                add_mark(rec.traces[node.dsp_trace[r.index]], r.stamp, r.value, total);
             for (const Target &t : node.status_targets[static_cast<size_t>(r.index)]) {
                 sehost::DspInstance &dst = nodes[t.node].mod->dsp();
                 if (dst.clock() > r.stamp && ++nodes[t.node].looped_midi > max_looped_midi())
@@ -569,7 +570,7 @@ void Runner::Impl::harvest(size_t n) {
                 dst.queue_midi(at, r.value);
                 int tr = nodes[t.node].dsp_trace[t.pin.dsp];
                 if (tr >= 0)
-                    records[t.node].traces[tr].marks.emplace_back(at, r.value);
+                    add_mark(records[t.node].traces[tr], at, r.value, total);
             }
             break;
         }
@@ -604,8 +605,8 @@ void Runner::Impl::schedule(size_t n) {
             continue;
         uint64_t clock = d.at[i].time.clock(patch.rate);
         if (node.dsp_trace[p.dsp] >= 0 && p.datatype != DT_FSAMPLE)
-            records[n].traces[node.dsp_trace[p.dsp]].steps.emplace_back(
-                clock, parse_value(dsp.pins()[static_cast<size_t>(p.decl)], d.at[i].value, d.at[i].where));
+            add_step(records[n].traces[node.dsp_trace[p.dsp]], clock,
+                     parse_value(dsp.pins()[static_cast<size_t>(p.decl)], d.at[i].value, d.at[i].where), total);
         mine.push_back(Scheduled{clock, seq++, static_cast<uint32_t>(n), kSet, static_cast<uint32_t>(i)});
     }
     for (size_t i = 0; i < d.patch_changes.size(); ++i)
@@ -625,7 +626,7 @@ void Runner::Impl::schedule(size_t n) {
                     midi_trace = node.dsp_trace[k];
                 }
         if (midi_trace >= 0)
-            records[n].traces[static_cast<size_t>(midi_trace)].marks.emplace_back(clock, d.midi[i].message);
+            add_mark(records[n].traces[static_cast<size_t>(midi_trace)], clock, d.midi[i].message, total);
     }
     std::stable_sort(mine.begin(), mine.end(), [](const Scheduled &a, const Scheduled &b) { return a.clock < b.clock; });
     // Merged into the patch-wide list, still ordered by (clock, seq): the
@@ -746,7 +747,7 @@ void Runner::run(RunSink &sink, const std::function<void(double)> &progress) {
                 im.note(e);
                 guarded(n, "taking a GUI change", [&] { node.mod->set_gui_pin(p.decl, v); });
                 if (node.gui_trace[p.decl] >= 0)
-                    im.records[n].traces[node.gui_trace[p.decl]].steps.emplace_back(clock, v);
+                    add_step(im.records[n].traces[node.gui_trace[p.decl]], clock, v, im.total);
             }
         }
         for (size_t n : im.order) {

@@ -37,6 +37,9 @@ struct Trace {
     std::vector<float> lo, hi;                          // audio: volts per bucket
     std::vector<std::pair<uint64_t, double>> steps;     // value, gui
     std::vector<std::pair<uint64_t, int32_t>> marks;   // midi: packed messages
+    uint64_t mark_count = 0;                            // midi: every message, drawn or not
+    // steps and marks are bounded as the run goes (lanes.h): a long or busy
+    // lane keeps an envelope per time bucket, not every change.
     std::vector<std::string> labels;                    // choice labels by value (for steps)
 };
 
