@@ -42,7 +42,7 @@ TEST(SehostRun, CountedIndexChoosesTheMidiOutput) {
     bool future = false;
     for (const json &e : select(ev, "status", "Index:Count")) {
         index.emplace_back(e["stamp"].get<uint64_t>(), static_cast<int>(e["value"].get<double>()));
-        future = future || e["stamp"].get<uint64_t>() >= e["clock"].get<uint64_t>() + 256;
+        future = future || e["stamp"].get<uint64_t>() >= e["sent"].get<uint64_t>() + 256;
     }
     ASSERT_GE(index.size(), 6u);
     EXPECT_TRUE(future) << "the 20 ms delay should put some stamps past the block that sent them";

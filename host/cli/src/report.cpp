@@ -114,7 +114,7 @@ std::string step_plot(const Trace &t, const Frame &f) {
 
 std::string midi_plot(const Trace &t, const Frame &f) {
     std::string s = svg_open(t.pin, std::string("MIDI ") + (t.input ? "in" : "out") + ", " +
-                                        std::to_string(t.marks.size()) + " messages");
+                                        std::to_string(t.mark_count) + " messages");
     RpnDecoder rpn;
     double row_end[3] = {-1e9, -1e9, -1e9}; // labels in three rows, none overlapping
     for (auto &[clock, msg] : t.marks) {

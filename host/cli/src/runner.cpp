@@ -7,6 +7,7 @@
 #include <map>
 
 #include "errors.h"
+#include "lanes.h"
 #include "output_dir.h"
 #include "plugin_find.h"
 #include "sehost/sehost.h"
@@ -43,7 +44,15 @@ struct Runner::Impl {
         std::vector<int> dsp_trace;                      // per DSP pin: trace index or -1
         std::vector<int> gui_trace;                      // per declaration
         std::vector<bool> wired_audio_in;                // per DSP pin
-        std::vector<std::function<float(uint32_t)>> probe; // per DSP pin: what a fed audio input reads
+        // Per DSP pin: what a fed audio input read in the last block, kept as
+        // the host fills the input (the source is evaluated once a sample).
+        std::vector<std::shared_ptr<std::vector<float>>> seen;
+        // Timed inputs of the patch (settings, patch changes, MIDI), in the
+        // order they reach the instance; handed to it shortly before their
+        // time, so that its queue holds only what is near.
+        std::vector<size_t> schedule; // indices into Impl::scheduled
+        size_t fed = 0;
+        bool active = false;
         std::vector<bool> wired_in;                      // per DSP pin or declaration (GUI)
         std::vector<TimedSetting> gui_script;            // sorted by time
         uint64_t looped_midi = 0;                        // this block: MIDI that came back late
@@ -60,7 +69,26 @@ struct Runner::Impl {
     std::vector<Source> sources; // kept alive: functions are copied into instances
     std::map<std::string, size_t> node_by_name;
     RunSink *sink = nullptr;
-    std::vector<json> block_events;
+    // events.jsonl: events wait here until the run has passed their clock,
+    // then leave in (clock, order noted) order, merged with the patch's
+    // timed inputs (which are noted when the instance opens but made into
+    // events only as they leave).
+    struct Waiting {
+        uint64_t clock, seq;
+        json event;
+        bool operator>(const Waiting &o) const { return clock != o.clock ? clock > o.clock : seq > o.seq; }
+    };
+    std::vector<Waiting> waiting; // a min-heap
+    struct Scheduled {
+        uint64_t clock, seq;
+        uint32_t node;
+        uint8_t kind;   // kSet, kPatchChange, kMidi
+        uint32_t index; // into the definition's at, patch_changes or midi
+    };
+    enum : uint8_t { kSet, kPatchChange, kMidi };
+    std::vector<Scheduled> scheduled; // by (clock, seq)
+    size_t scheduled_out = 0;         // events.jsonl has these
+    uint64_t seq = 0;
     int gui_depth = 0;
 
     void build();
@@ -71,7 +99,25 @@ struct Runner::Impl {
     void route_status(size_t from, const sehost::Request &r);
     void on_gui_write(size_t n, int pin, const sehost::GuiValue &v);
     void envelope(Trace &t, uint64_t clock, const float *samples, size_t count);
-    void note(json e) { block_events.push_back(std::move(e)); }
+    void note(json e) {
+        uint64_t clock = e["clock"].get<uint64_t>();
+        waiting.push_back(Waiting{clock, seq++, std::move(e)});
+        std::push_heap(waiting.begin(), waiting.end(), std::greater<>());
+    }
+    void schedule(size_t n);
+    void feed(size_t n, uint64_t before);
+    json scheduled_event(const Scheduled &x) const;
+    void flush(uint64_t limit);
+    std::function<float(uint32_t)> recorded(size_t n, int pin, std::function<float(uint32_t)> fn) {
+        auto buf = std::make_shared<std::vector<float>>(static_cast<size_t>(patch.block));
+        nodes[n].seen[static_cast<size_t>(pin)] = buf;
+        const uint32_t block = static_cast<uint32_t>(patch.block);
+        return [fn = std::move(fn), buf, block](uint32_t clock) {
+            float v = fn(clock);
+            (*buf)[clock % block] = v;
+            return v;
+        };
+    }
     // MIDI that comes back to an instance that has run already (a loop)
     // waits for the next block, so a message passes a loop once a block; a
     // loop that multiplies messages is stopped at this many in one block.
@@ -160,7 +206,7 @@ void Runner::Impl::build() {
         node.dsp_trace.assign(pins, -1);
         node.gui_trace.assign(decls, -1);
         node.wired_audio_in.assign(pins, false);
-        node.probe.resize(pins);
+        node.seen.resize(pins);
         node.wired_in.assign(pins + decls, false);
         nodes.push_back(std::move(node));
         InstanceRecord rec;
@@ -224,8 +270,7 @@ void Runner::Impl::wire(const Wire &w) {
             throw InputError(w.where + ": source \"" + s.name + "\" is audio, but \"" + w.to + "\" is a " +
                              wire_kind(to.datatype) + " pin");
         sources.push_back(make_source(s.definition, patch.rate, total, s.where));
-        nodes[tn].mod->dsp().set_source(to.dsp, sources.back().sample);
-        nodes[tn].probe[to.dsp] = sources.back().sample;
+        nodes[tn].mod->dsp().set_source(to.dsp, recorded(tn, to.dsp, sources.back().sample));
         nodes[tn].wired_audio_in[to.dsp] = true;
         if (nodes[tn].dsp_trace[to.dsp] < 0)
             nodes[tn].dsp_trace[to.dsp] = add_trace(tn, to.label, "audio", true, nullptr);
@@ -271,8 +316,7 @@ void Runner::Impl::wire(const Wire &w) {
         uint32_t block = static_cast<uint32_t>(patch.block);
         // The source instance has run this block already (audio order).
         auto read = [src, out, block](uint32_t clock) { return src->output(out)[clock % block]; };
-        dst.set_source(to.dsp, read);
-        nodes[tn].probe[to.dsp] = read;
+        dst.set_source(to.dsp, recorded(tn, to.dsp, read));
         dst.set_status(to.dsp, STATUS_STILL); // until the output announces itself
         nodes[tn].wired_audio_in[to.dsp] = true;
     }
@@ -345,8 +389,7 @@ void Runner::Impl::apply_settings(size_t n) {
             throw InputError(s.where + ": \"" + p.label + "\" is wired; it cannot be set as well");
         if (p.datatype == DT_FSAMPLE && looks_like_source(s.value)) {
             sources.push_back(make_source(s.value, patch.rate, total, s.where));
-            dsp.set_source(p.dsp, sources.back().sample);
-            node.probe[p.dsp] = sources.back().sample;
+            dsp.set_source(p.dsp, recorded(n, p.dsp, sources.back().sample));
             node.wired_audio_in[p.dsp] = true;
             if (node.dsp_trace[p.dsp] < 0)
                 node.dsp_trace[p.dsp] = add_trace(n, p.label, "audio", true, nullptr);
@@ -355,13 +398,13 @@ void Runner::Impl::apply_settings(size_t n) {
         double v = parse_value(d, s.value, s.where);
         if (p.gui) {
             node.mod->set_gui_pin(p.decl, v); // before open: the stored patch value
-            records[n].traces[node.gui_trace[p.decl]].steps.emplace_back(0, v);
+            add_step(records[n].traces[node.gui_trace[p.decl]], 0, v, total);
         } else {
             dsp.set_value(p.dsp, v);
             if (p.datatype != DT_FSAMPLE) {
                 if (node.dsp_trace[p.dsp] < 0)
                     node.dsp_trace[p.dsp] = add_trace(n, p.label, "value", true, &d);
-                records[n].traces[node.dsp_trace[p.dsp]].steps.emplace_back(0, v);
+                add_step(records[n].traces[node.dsp_trace[p.dsp]], 0, v, total);
             }
         }
     }
@@ -433,7 +476,7 @@ void Runner::Impl::on_gui_write(size_t n, int pin, const sehost::GuiValue &v) {
     e["value"] = v.kind == sehost::GuiValue::Kind::Text ? json(v.text) : json(v.number());
     note(e);
     if (node.gui_trace[pin] >= 0)
-        records[n].traces[node.gui_trace[pin]].steps.emplace_back(clock, v.number());
+        add_step(records[n].traces[node.gui_trace[pin]], clock, v.number(), total);
     if (++gui_depth > 16) {
         gui_depth = 0;
         throw InputError(patch.origin + ": GUI connections from \"" + node.definition.name + "." + d.name +
@@ -443,7 +486,7 @@ void Runner::Impl::on_gui_write(size_t n, int pin, const sehost::GuiValue &v) {
         nodes[t.node].mod->set_gui_pin(t.pin.decl, v.number());
         int tr = nodes[t.node].gui_trace[t.pin.decl];
         if (tr >= 0)
-            records[t.node].traces[tr].steps.emplace_back(nodes[t.node].mod->dsp().clock(), v.number());
+            add_step(records[t.node].traces[tr], nodes[t.node].mod->dsp().clock(), v.number(), total);
     }
     --gui_depth;
 }
@@ -452,17 +495,19 @@ void Runner::Impl::route_status(size_t from, const sehost::Request &r) {
     for (const Target &t : nodes[from].status_targets[static_cast<size_t>(r.index)]) {
         sehost::DspInstance &dst = nodes[t.node].mod->dsp();
         std::optional<uint32_t> at;
-        if (dst.is_open())
+        if (dst.is_open()) {
             at = std::max(r.stamp, dst.clock());
-        else if (r.stamp != 0)
+            feed(t.node, uint64_t{*at} + 1); // the patch's own inputs at that time come first
+        } else if (r.stamp != 0) {
             continue; // cannot happen: every instance opens at clock 0
+        }
         if (t.pin.datatype == DT_FSAMPLE) {
             dst.set_status(t.pin.dsp, r.value, at);
         } else if (r.output_value) {
             dst.set_value(t.pin.dsp, *r.output_value, at);
             int tr = nodes[t.node].dsp_trace[t.pin.dsp];
             if (tr >= 0)
-                records[t.node].traces[tr].steps.emplace_back(at.value_or(0), *r.output_value);
+                add_step(records[t.node].traces[tr], at.value_or(0), *r.output_value, total);
         } else {
             dst.set_status(t.pin.dsp, r.value, at);
         }
@@ -483,17 +528,18 @@ void Runner::Impl::harvest(size_t n) {
         switch (r.op) {
         case HOST_SET_PIN_STATUS: {
             rec.statuses++;
-            json e = base_event(n, r.clock, "status");
+            json e = base_event(n, r.stamp, "status");
             e["pin"] = label(r.index);
             e["status"] = status_name(r.value);
             e["stamp"] = r.stamp;
+            e["sent"] = r.clock;
             if (r.output_value) {
                 const sehost::DspPin &p = dsp.dsp_pins()[static_cast<size_t>(r.index)];
                 e["value"] = *r.output_value;
                 e["label"] = value_text(dsp.pins()[static_cast<size_t>(p.decl)], *r.output_value);
                 int tr = node.dsp_trace[r.index];
                 if (tr >= 0)
-                    rec.traces[tr].steps.emplace_back(r.stamp, *r.output_value);
+                    add_step(rec.traces[tr], r.stamp, *r.output_value, total);
             }
             note(e);
             route_status(n, r);
@@ -501,15 +547,16 @@ void Runner::Impl::harvest(size_t n) {
         }
         case HOST_SEND_MIDI: {
             rec.midi_sent++;
-            json e = base_event(n, r.clock, "midi");
+            json e = base_event(n, r.stamp, "midi");
             e["pin"] = label(r.index);
             e["stamp"] = r.stamp;
+            e["sent"] = r.clock;
             e["bytes"] = midi_hex(r.value);
             note(e);
             if (node.midi_out_file[r.index] >= 0)
                 sink->midi(static_cast<size_t>(node.midi_out_file[r.index]), r.stamp, r.value);
             if (node.dsp_trace[r.index] >= 0)
-                rec.traces[node.dsp_trace[r.index]].marks.emplace_back(r.stamp, r.value);
+                add_mark(rec.traces[node.dsp_trace[r.index]], r.stamp, r.value, total);
             for (const Target &t : node.status_targets[static_cast<size_t>(r.index)]) {
                 sehost::DspInstance &dst = nodes[t.node].mod->dsp();
                 if (dst.clock() > r.stamp && ++nodes[t.node].looped_midi > max_looped_midi())
@@ -519,10 +566,11 @@ void Runner::Impl::harvest(size_t n) {
                                      " messages in one block come back through a loop); a loop must pass each "
                                      "message on at most once");
                 uint32_t at = std::max(r.stamp, dst.clock());
+                feed(t.node, uint64_t{at} + 1);
                 dst.queue_midi(at, r.value);
                 int tr = nodes[t.node].dsp_trace[t.pin.dsp];
                 if (tr >= 0)
-                    records[t.node].traces[tr].marks.emplace_back(at, r.value);
+                    add_mark(records[t.node].traces[tr], at, r.value, total);
             }
             break;
         }
@@ -544,19 +592,126 @@ void Runner::Impl::harvest(size_t n) {
     dsp.clear_requests();
 }
 
+// The timed inputs of instance n, noted where a run that queued them all at
+// its opening would have: their order among events of equal clock is kept.
+void Runner::Impl::schedule(size_t n) {
+    Node &node = nodes[n];
+    sehost::DspInstance &dsp = node.mod->dsp();
+    std::vector<Scheduled> mine;
+    const ModuleSpec &d = node.definition;
+    for (size_t i = 0; i < d.at.size(); ++i) {
+        PinPick p = pick_pin(dsp, d.at[i].pin, Want::Input, d.at[i].where);
+        if (p.gui)
+            continue;
+        uint64_t clock = d.at[i].time.clock(patch.rate);
+        if (node.dsp_trace[p.dsp] >= 0 && p.datatype != DT_FSAMPLE)
+            add_step(records[n].traces[node.dsp_trace[p.dsp]], clock,
+                     parse_value(dsp.pins()[static_cast<size_t>(p.decl)], d.at[i].value, d.at[i].where), total);
+        mine.push_back(Scheduled{clock, seq++, static_cast<uint32_t>(n), kSet, static_cast<uint32_t>(i)});
+    }
+    for (size_t i = 0; i < d.patch_changes.size(); ++i)
+        mine.push_back(Scheduled{d.patch_changes[i].first.clock(patch.rate), seq++, static_cast<uint32_t>(n),
+                                 kPatchChange, static_cast<uint32_t>(i)});
+    int midi_trace = -1;
+    for (size_t i = 0; i < d.midi.size(); ++i) {
+        uint64_t clock = d.midi[i].time.clock(patch.rate);
+        if (clock >= total)
+            continue;
+        mine.push_back(Scheduled{clock, seq++, static_cast<uint32_t>(n), kMidi, static_cast<uint32_t>(i)});
+        if (midi_trace < 0)
+            for (size_t k = 0; k < dsp.dsp_pins().size() && midi_trace < 0; ++k)
+                if (dsp.dsp_pins()[k].datatype == DT_MIDI && dsp.dsp_pins()[k].direction == DR_IN) {
+                    if (node.dsp_trace[k] < 0)
+                        node.dsp_trace[k] = add_trace(n, dsp.pins()[dsp.dsp_pins()[k].decl].name, "midi", true, nullptr);
+                    midi_trace = node.dsp_trace[k];
+                }
+        if (midi_trace >= 0)
+            add_mark(records[n].traces[static_cast<size_t>(midi_trace)], clock, d.midi[i].message, total);
+    }
+    std::stable_sort(mine.begin(), mine.end(), [](const Scheduled &a, const Scheduled &b) { return a.clock < b.clock; });
+    // Merged into the patch-wide list, still ordered by (clock, seq): the
+    // new entries all have higher seq than those before.
+    size_t before = scheduled.size();
+    scheduled.insert(scheduled.end(), mine.begin(), mine.end());
+    std::inplace_merge(scheduled.begin(), scheduled.begin() + static_cast<std::ptrdiff_t>(before), scheduled.end(),
+                       [](const Scheduled &a, const Scheduled &b) {
+                           return a.clock != b.clock ? a.clock < b.clock : a.seq < b.seq;
+                       });
+    // Each instance's own list holds positions in the patch-wide one; they
+    // are found again after the merge by node.
+    for (Node &other : nodes)
+        other.schedule.clear();
+    std::vector<size_t> fed(nodes.size());
+    for (size_t k = 0; k < nodes.size(); ++k)
+        fed[k] = nodes[k].fed;
+    for (size_t i = 0; i < scheduled.size(); ++i)
+        nodes[scheduled[i].node].schedule.push_back(i);
+    for (size_t k = 0; k < nodes.size(); ++k)
+        nodes[k].fed = fed[k];
+    node.active = true;
+    feed(n, 1); // what is due at clock 0 goes in now, as at the opening
+}
+
+// Hands instance n the timed inputs before clock `before`.
+void Runner::Impl::feed(size_t n, uint64_t before) {
+    Node &node = nodes[n];
+    if (!node.active)
+        return;
+    sehost::DspInstance &dsp = node.mod->dsp();
+    while (node.fed < node.schedule.size() && scheduled[node.schedule[node.fed]].clock < before) {
+        const Scheduled &x = scheduled[node.schedule[node.fed++]];
+        const uint32_t clock = static_cast<uint32_t>(x.clock);
+        if (x.kind == kSet) {
+            const TimedSetting &t = node.definition.at[x.index];
+            PinPick p = pick_pin(dsp, t.pin, Want::Input, t.where);
+            dsp.set_value(p.dsp, parse_value(dsp.pins()[static_cast<size_t>(p.decl)], t.value, t.where), clock);
+        } else if (x.kind == kPatchChange) {
+            dsp.queue_patch_change(clock);
+        } else {
+            dsp.queue_midi(clock, node.definition.midi[x.index].message);
+        }
+    }
+}
+
+json Runner::Impl::scheduled_event(const Scheduled &x) const {
+    const Node &node = nodes[x.node];
+    if (x.kind == kSet) {
+        const TimedSetting &t = node.definition.at[x.index];
+        json e = base_event(x.node, x.clock, "set");
+        e["pin"] = pick_pin(node.mod->dsp(), t.pin, Want::Input, t.where).label;
+        e["value"] = t.value;
+        return e;
+    }
+    if (x.kind == kPatchChange)
+        return base_event(x.node, x.clock, "patch_change");
+    json e = base_event(x.node, x.clock, "midi_in");
+    e["bytes"] = midi_hex(node.definition.midi[x.index].message);
+    return e;
+}
+
+// Writes every event before `limit`, in (clock, seq) order.
+void Runner::Impl::flush(uint64_t limit) {
+    for (;;) {
+        bool have_s = scheduled_out < scheduled.size() && scheduled[scheduled_out].clock < limit;
+        bool have_w = !waiting.empty() && waiting.front().clock < limit;
+        if (!have_s && !have_w)
+            break;
+        if (have_s && (!have_w || scheduled[scheduled_out].clock < waiting.front().clock ||
+                       (scheduled[scheduled_out].clock == waiting.front().clock &&
+                        scheduled[scheduled_out].seq < waiting.front().seq))) {
+            sink->event(scheduled_event(scheduled[scheduled_out++]));
+        } else {
+            std::pop_heap(waiting.begin(), waiting.end(), std::greater<>());
+            sink->event(waiting.back().event);
+            waiting.pop_back();
+        }
+    }
+}
+
 void Runner::run(RunSink &sink, const std::function<void(double)> &progress) {
     Impl &im = *m;
     im.sink = &sink;
     const double rate = im.patch.rate;
-    // Events are written in clock order; scheduled ones wait for their block.
-    auto flush = [&](uint64_t limit) {
-        std::stable_sort(im.block_events.begin(), im.block_events.end(),
-                         [](const json &a, const json &b) { return a["clock"].get<uint64_t>() < b["clock"].get<uint64_t>(); });
-        size_t i = 0;
-        for (; i < im.block_events.size() && im.block_events[i]["clock"].get<uint64_t>() < limit; ++i)
-            sink.event(im.block_events[i]);
-        im.block_events.erase(im.block_events.begin(), im.block_events.begin() + static_cast<std::ptrdiff_t>(i));
-    };
     auto guarded = [&](size_t n, const char *what, const std::function<void()> &f) {
         try {
             f();
@@ -568,52 +723,15 @@ void Runner::run(RunSink &sink, const std::function<void(double)> &progress) {
     for (size_t n : im.order) {
         guarded(n, "opening", [&] { im.nodes[n].mod->open(); });
         im.harvest(n);
-        Impl::Node &node = im.nodes[n];
-        sehost::DspInstance &dsp = node.mod->dsp();
-        // Timed DSP settings, patch changes and MIDI go into the queue now.
-        for (const TimedSetting &t : node.definition.at) {
-            PinPick p = pick_pin(dsp, t.pin, Want::Input, t.where);
-            if (p.gui)
-                continue;
-            const sehost::PinDecl &d = dsp.pins()[static_cast<size_t>(p.decl)];
-            double v = parse_value(d, t.value, t.where);
-            uint32_t clock = static_cast<uint32_t>(t.time.clock(rate));
-            dsp.set_value(p.dsp, v, clock);
-            if (node.dsp_trace[p.dsp] >= 0 && p.datatype != DT_FSAMPLE)
-                im.records[n].traces[node.dsp_trace[p.dsp]].steps.emplace_back(clock, v);
-            json e = im.base_event(n, clock, "set");
-            e["pin"] = p.label;
-            e["value"] = t.value;
-            im.note(e);
-        }
-        for (const auto &pc : node.definition.patch_changes) {
-            uint32_t clock = static_cast<uint32_t>(pc.first.clock(rate));
-            dsp.queue_patch_change(clock);
-            im.note(im.base_event(n, clock, "patch_change"));
-        }
-        for (const MidiIn &mi : node.definition.midi) {
-            uint64_t clock = mi.time.clock(rate);
-            if (clock >= im.total)
-                continue;
-            dsp.queue_midi(static_cast<uint32_t>(clock), mi.message);
-            json e = im.base_event(n, clock, "midi_in");
-            e["bytes"] = midi_hex(mi.message);
-            im.note(e);
-            for (size_t i = 0; i < dsp.dsp_pins().size(); ++i)
-                if (dsp.dsp_pins()[i].datatype == DT_MIDI && dsp.dsp_pins()[i].direction == DR_IN) {
-                    if (node.dsp_trace[i] < 0)
-                        node.dsp_trace[i] = im.add_trace(n, dsp.pins()[dsp.dsp_pins()[i].decl].name, "midi", true, nullptr);
-                    im.records[n].traces[node.dsp_trace[i]].marks.emplace_back(clock, mi.message);
-                    break;
-                }
-        }
+        im.schedule(n);
     }
-    flush(0);
+    im.flush(0);
 
     const uint64_t block = static_cast<uint64_t>(im.patch.block);
-    std::vector<float> probe_buf;
     for (uint64_t clock = 0; clock < im.total; clock += block) {
         const uint64_t count = std::min(block, im.total - clock);
+        for (size_t n = 0; n < im.nodes.size(); ++n)
+            im.feed(n, clock + count);
         // GUI script entries due in this block.
         for (size_t n = 0; n < im.nodes.size(); ++n) {
             Impl::Node &node = im.nodes[n];
@@ -629,7 +747,7 @@ void Runner::run(RunSink &sink, const std::function<void(double)> &progress) {
                 im.note(e);
                 guarded(n, "taking a GUI change", [&] { node.mod->set_gui_pin(p.decl, v); });
                 if (node.gui_trace[p.decl] >= 0)
-                    im.records[n].traces[node.gui_trace[p.decl]].steps.emplace_back(clock, v);
+                    add_step(im.records[n].traces[node.gui_trace[p.decl]], clock, v, im.total);
             }
         }
         for (size_t n : im.order) {
@@ -649,13 +767,8 @@ void Runner::run(RunSink &sink, const std::function<void(double)> &progress) {
                     const float *buf = dsp.output(p.index);
                     sink.audio(static_cast<size_t>(node.audio_out_file[p.index]), buf, count);
                     im.envelope(rec.traces[node.dsp_trace[p.index]], clock, buf, count);
-                } else if (node.probe[p.index]) {
-                    // What the input read: the host's input buffer is not
-                    // touched here, so the source keeps feeding it.
-                    probe_buf.resize(count);
-                    for (uint64_t k = 0; k < count; ++k)
-                        probe_buf[k] = node.probe[p.index](static_cast<uint32_t>(clock + k));
-                    im.envelope(rec.traces[node.dsp_trace[p.index]], clock, probe_buf.data(), count);
+                } else if (node.seen[p.index]) {
+                    im.envelope(rec.traces[node.dsp_trace[p.index]], clock, node.seen[p.index]->data(), count);
                 }
             }
             im.harvest(n);
@@ -667,12 +780,12 @@ void Runner::run(RunSink &sink, const std::function<void(double)> &progress) {
             if (gui != nullptr && gui->initialised() && gui->idle_requested())
                 guarded(n, "an idle call", [&] { gui->idle(); });
         }
-        flush(clock + count);
+        im.flush(clock + count);
         sink.advance(clock + count);
         if (progress)
             progress(static_cast<double>(clock + count) / static_cast<double>(im.total));
     }
-    flush(UINT64_MAX);
+    im.flush(UINT64_MAX);
     for (size_t n = 0; n < im.nodes.size(); ++n)
         im.records[n].process_calls = im.nodes[n].mod->dsp().process_calls();
     for (size_t n : im.order)

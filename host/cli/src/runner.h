@@ -37,6 +37,9 @@ struct Trace {
     std::vector<float> lo, hi;                          // audio: volts per bucket
     std::vector<std::pair<uint64_t, double>> steps;     // value, gui
     std::vector<std::pair<uint64_t, int32_t>> marks;   // midi: packed messages
+    uint64_t mark_count = 0;                            // midi: every message, drawn or not
+    // steps and marks are bounded as the run goes (lanes.h): a long or busy
+    // lane keeps an envelope per time bucket, not every change.
     std::vector<std::string> labels;                    // choice labels by value (for steps)
 };
 
@@ -53,7 +56,10 @@ struct RunSink {
     virtual ~RunSink() = default;
     virtual void audio(size_t output, const float *samples, size_t n) = 0; // index into audio_outputs()
     virtual void midi(size_t output, uint64_t stamp, int32_t message) = 0; // index into midi_outputs()
-    virtual void event(const nlohmann::json &e) = 0;                      // in clock order
+    // In clock order. "clock" is the event's own sample clock, "time" the
+    // same in seconds: for a status or MIDI message its stamp (the clock of
+    // the call that sent it is "sent"), the same clock the MIDI files hold.
+    virtual void event(const nlohmann::json &e) = 0;
     // Every block's outputs are in: nothing stamped before `clock` follows.
     virtual void advance(uint64_t clock) { (void)clock; }
 };
