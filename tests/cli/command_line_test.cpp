@@ -17,6 +17,25 @@ TEST(SehostCommandLine, VersionIsThreeNumbers) {
     EXPECT_TRUE(std::regex_match(r.out, std::regex("sehost [0-9]+\\.[0-9]+\\.[0-9]+\n"))) << r.out;
 }
 
+// One document shape for one plug-in or several, with the version in it.
+TEST(SehostCommandLine, InfoJsonHasOneShape) {
+    Result version = sehost_bare({"--version"});
+    for (const std::vector<std::string> &names :
+         {std::vector<std::string>{"pitch_adjust"}, {"pitch_adjust", "edge_detect", "midi_choice"}}) {
+        std::vector<std::string> args = {"info", "--json"};
+        args.insert(args.end(), names.begin(), names.end());
+        Result r = sehost(args);
+        ASSERT_EQ(r.status, 0) << r.err;
+        json doc = json::parse(r.out);
+        ASSERT_TRUE(doc.is_object()) << r.out;
+        EXPECT_EQ("sehost " + doc["sehost_version"].get<std::string>() + "\n", version.out);
+        ASSERT_TRUE(doc["plugins"].is_array());
+        ASSERT_EQ(doc["plugins"].size(), names.size());
+        for (size_t i = 0; i < names.size(); ++i)
+            EXPECT_EQ(fs::path(doc["plugins"][i]["file"].get<std::string>()).stem(), names[i]);
+    }
+}
+
 TEST(SehostCommandLine, NearestNames) {
     const std::vector<std::string> commands = {"info", "render", "run", "demo", "validate"};
     const std::pair<const char *, const char *> cases[] = {

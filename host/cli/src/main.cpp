@@ -276,9 +276,7 @@ int main(int argc, char **argv) {
                     std::cout << info_text(i) << "\n";
             }
             if (info_json)
-                // Plug-in texts need not be UTF-8: invalid bytes become U+FFFD.
-                std::cout << (all.size() == 1 ? all[0] : all).dump(2, ' ', false, nlohmann::json::error_handler_t::replace)
-                          << "\n";
+                std::cout << info_document(all) << "\n";
             return 0;
         }
         SessionOptions session;
