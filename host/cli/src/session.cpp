@@ -9,6 +9,7 @@
 
 #include "errors.h"
 #include "output_dir.h"
+#include "progress.h"
 #include "report.h"
 #include "runner.h"
 #include "writers.h"
@@ -24,13 +25,6 @@ struct FolderSink : RunSink {
     void midi(size_t output, uint64_t stamp, int32_t message) override { midis[output]->add(stamp, message); }
     void event(const nlohmann::json &e) override { events->write(e); }
 };
-
-void draw_progress(double share) {
-    int width = 40, filled = static_cast<int>(share * width + 0.5);
-    std::fprintf(stderr, "\r[%.*s%*s] %3d%%", filled, "########################################", width - filled, "",
-                 static_cast<int>(share * 100 + 0.5));
-    std::fflush(stderr);
-}
 
 } // namespace
 
@@ -57,10 +51,10 @@ void run_session(const Patch &patch, const SessionOptions &options, std::ostream
         files.push_back(ReportFile{"events.jsonl", "every status, value, MIDI message, GUI write and sleep"});
         std::string report = dir.reserve("report.html");
 
-        bool bar = options.progress && isatty(STDERR_FILENO) && runner.total_samples() > 20 * 44100;
-        runner.run(sink, bar ? std::function<void(double)>(draw_progress) : std::function<void(double)>());
-        if (bar)
-            std::fprintf(stderr, "\r%60s\r", "");
+        {
+            ProgressBar bar(options.progress && isatty(STDERR_FILENO) && runner.total_samples() > 20 * 44100);
+            runner.run(sink, bar.callback());
+        }
 
         for (auto &w : sink.wavs)
             w->close();
