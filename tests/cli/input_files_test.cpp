@@ -118,8 +118,7 @@ TEST(SehostInputFiles, WavFilesInAPatchAreFoundBesideIt) {
 TEST(SehostInputFiles, InfoJsonReplacesBytesThatAreNotUtf8) {
     Result r = sehost({"info", "sdk_probe_latin1", "--json"});
     ASSERT_EQ(r.status, 0) << r.err;
-    json info = json::parse(r.out);
-    const json &one = info.is_array() ? info.at(0) : info.contains("plugins") ? info["plugins"].at(0) : info;
+    const json one = json::parse(r.out).at("plugins").at(0);
     EXPECT_EQ(one["name"], "Caf\xEF\xBF\xBD Probe");
     EXPECT_EQ(one["about"], "Gr\xEF\xBF\xBD\xEF\xBF\xBD" "e aus dem Build");
 }

@@ -12,7 +12,7 @@ using namespace se_cli;
 TEST(SehostInfo, ListsPropertiesPinsAndDecodedLists) {
     Result r = sehost({"info", "pitch_adjust", "--json"});
     ASSERT_EQ(r.status, 0) << r.err;
-    json info = json::parse(r.out);
+    json info = json::parse(r.out).at("plugins").at(0);
     EXPECT_EQ(info["sdk_revision"], 2240);
     ASSERT_EQ(info["pins"].size(), 4u);
     EXPECT_EQ(info["pins"][0]["name"], "Octave");

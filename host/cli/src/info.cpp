@@ -5,6 +5,7 @@
 
 #include "errors.h"
 #include "sehost/sehost.h"
+#include "version.h"
 
 namespace secli {
 namespace {
@@ -84,6 +85,11 @@ json plugin_info(const std::string &path) {
         throw InputError(e.what());
     }
     return info;
+}
+
+std::string info_document(const json &plugins) {
+    json doc{{"sehost_version", sehost_version()}, {"plugins", plugins}};
+    return doc.dump(2, ' ', false, json::error_handler_t::replace);
 }
 
 std::string info_text(const json &info) {

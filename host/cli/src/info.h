@@ -11,6 +11,11 @@ namespace secli {
 nlohmann::json plugin_info(const std::string &path);
 std::string info_text(const nlohmann::json &info);
 
+// `info --json`: one shape whatever the number of plug-ins,
+//   {"sehost_version": "1.2.0", "plugins": [plugin_info, ...]}
+// Plug-in texts need not be UTF-8; invalid bytes become U+FFFD.
+std::string info_document(const nlohmann::json &plugins);
+
 } // namespace secli
 
 #endif

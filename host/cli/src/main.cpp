@@ -1,5 +1,6 @@
 // main.cpp - the sehost command line: info, render, run, demo, validate.
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <iostream>
 
 #include "errors.h"
@@ -10,9 +11,10 @@
 #include "sehost/host_error.h"
 #include "session.h"
 #include "sevalidate/validate.h"
+#include "suggest.h"
+#include "version.h"
 
 using namespace secli;
-
 
 namespace {
 
@@ -31,8 +33,11 @@ void add_run_flags(CLI::App *cmd, RunFlags &f, const std::string &default_out) {
     cmd->add_option("--out,-o", f.out, "output folder (created)")->capture_default_str();
     cmd->add_flag("--force,-f", f.force, "overwrite existing files");
     cmd->add_option("--split-seed", f.split_seed,
-                    "split every block into random stretches with this seed (default: whole blocks)");
-    cmd->add_option("--split-max", f.split_max, "longest random stretch in samples")->capture_default_str();
+                    "split every block into random stretches with this seed (default: whole blocks)")
+        ->type_name("SEED");
+    cmd->add_option("--split-max", f.split_max, "longest random stretch in samples")
+        ->type_name("N")
+        ->capture_default_str();
     cmd->add_flag("--no-progress", f.no_progress, "no progress bar");
 }
 
@@ -56,13 +61,12 @@ std::pair<std::string, std::string> pin_assignment(const std::string &text, cons
 // line, with bare plug-in names looked up like every other command's.  The
 // validator re-runs this executable as `sehost validate --single-check ...`
 // for each check.
-int run_validate(int first, int argc, char **argv) {
+int run_validate(const std::vector<std::string> &given) {
     static const char *const kTakesValue[] = {"--seed", "--include", "--exclude", "--json",
                                               "--timeout", "--single-check", "--result-file", "--traits"};
     std::vector<std::string> args;
     bool value_next = false;
-    for (int i = first; i < argc; ++i) {
-        std::string a = argv[i];
+    for (std::string a : given) {
         const bool is_value = value_next;
         value_next = false;
         if (!is_value && !a.empty() && a[0] == '-') {
@@ -76,28 +80,120 @@ int run_validate(int first, int argc, char **argv) {
     return sevalidate::run_validation(args, std::cout, {"validate"});
 }
 
+const std::vector<std::string> kCommands = {"info", "render", "run", "demo", "validate"};
+
+// The command word of a command line and where it is: the first word that
+// is not an option or the value of the global --plugins. "" when none.
+struct CommandWord {
+    std::string word;
+    int index = -1;
+};
+
+CommandWord find_command(int argc, char **argv) {
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        if (a == "--plugins") {
+            ++i;
+            continue;
+        }
+        if (a == "--")
+            return {};
+        if (!a.empty() && a[0] != '-')
+            return {a, i};
+    }
+    return {};
+}
+
+// "(see sehost render --help)": where a user of this command reads on.
+std::string help_hint(const std::string &command) {
+    return " (see sehost " + (command.empty() ? std::string() : command + " ") + "--help)";
+}
+
+// Every long and short option name of a command and of the top level;
+// without a command, those of every command.
+std::vector<std::string> option_names(const CLI::App &app, const CLI::App *command) {
+    std::vector<std::string> names;
+    std::vector<const CLI::App *> apps = {&app};
+    if (command)
+        apps.push_back(command);
+    else
+        for (const CLI::App *sub : app.get_subcommands([](const CLI::App *) { return true; }))
+            apps.push_back(sub);
+    for (const CLI::App *a : apps) {
+        for (const CLI::Option *o : a->get_options()) {
+            for (const std::string &l : o->get_lnames())
+                names.push_back("--" + l);
+            for (const std::string &s : o->get_snames())
+                names.push_back("-" + s);
+        }
+    }
+    return names;
+}
+
+// Words nobody took: an unknown option with the nearest known one, or an
+// argument too many. False when there are none.
+bool report_extra(const CLI::App &app, const CLI::App *chosen, const std::string &command) {
+    std::vector<std::string> extra = app.remaining(true);
+    if (extra.empty())
+        return false;
+    const std::string &word = extra.front();
+    std::string where = command.empty() ? "" : command + ": ";
+    if (word.size() > 1 && word[0] == '-') {
+        std::string name = word.substr(0, word.find('='));
+        std::cerr << "sehost: " << where << "unknown option \"" << name << "\""
+                  << did_you_mean(name, option_names(app, chosen)) << help_hint(command) << "\n";
+    } else {
+        std::cerr << "sehost: " << where << "unexpected argument \"" << word << "\"" << help_hint(command) << "\n";
+    }
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
-    // `[--plugins DIR] validate ...` goes to the validator's own parser.
-    int command = 1;
-    std::string validate_dir;
-    if (argc > 2 && std::string(argv[1]) == "--plugins") {
-        validate_dir = argv[2];
-        command = 3;
+    const CommandWord command = find_command(argc, argv);
+    if (!command.word.empty() &&
+        std::find(kCommands.begin(), kCommands.end(), command.word) == kCommands.end()) {
+        std::string guess = did_you_mean(command.word, kCommands);
+        std::cerr << "sehost: unknown command \"" << command.word << "\""
+                  << (guess.empty() ? "; commands are " + quoted_list(kCommands) : guess) << help_hint("") << "\n";
+        return 2;
     }
-    if (argc > command && std::string(argv[command]) == "validate") {
+
+    // validate has the validator's own command line; the global --plugins
+    // may stand before or after the command word.
+    if (command.word == "validate") {
         try {
-            if (!validate_dir.empty())
-                set_plugin_dir(validate_dir);
-            return run_validate(command + 1, argc, argv);
+            std::vector<std::string> args;
+            for (int i = 1; i < argc; ++i) {
+                std::string a = argv[i];
+                if (i == command.index)
+                    continue;
+                if (a == "--plugins" || a.rfind("--plugins=", 0) == 0) {
+                    std::string dir = a.size() > 9 ? a.substr(10) : i + 1 < argc ? argv[++i] : "";
+                    if (dir.empty())
+                        throw InputError("--plugins needs a folder");
+                    set_plugin_dir(dir);
+                    continue;
+                }
+                if (i < command.index)
+                    throw InputError(std::string("\"") + a + "\" before \"validate\" is no global option");
+                args.push_back(a);
+            }
+            return run_validate(args);
         } catch (const std::exception &e) {
-            std::cerr << "sehost: " << e.what() << "\n";
+            std::cerr << "sehost: " << e.what() << help_hint("validate") << "\n";
             return 2;
         }
     }
     CLI::App app{"sehost - run modules of the pack headless and render what they do"};
     app.require_subcommand(1);
+    app.set_version_flag("--version", std::string("sehost ") + sehost_version());
+    // Options of the top level are also taken after the command word, and
+    // words nobody takes are collected here to be answered with a
+    // suggestion rather than CLI11's generic message.
+    app.fallthrough();
+    app.allow_extras();
     std::string plugin_dir;
     app.add_option("--plugins", plugin_dir, "plug-in folder for bare names (default: the build's plugins/)");
 
@@ -124,10 +220,12 @@ int main(int argc, char **argv) {
     render->add_option("--midi", r_midi, "\"TIME=MESSAGE\" into the MIDI input: hex bytes or on/off/cc/pc words");
     render->add_option("--midi-file", r_midi_file, "a Standard MIDI File into the MIDI input");
     render->add_option("--patch-change", r_patch_changes, "TIME of a patch change event");
-    render->add_option("--repeat", r_repeat, "copies of the repeated last pin")->capture_default_str();
-    render->add_option("--host-version", r_host_version, "answer to HOST_GET_VERSION")->capture_default_str();
-    render->add_option("--rate", r_rate, "sample rate in Hz")->capture_default_str();
-    render->add_option("--block", r_block, "block size in samples")->capture_default_str();
+    render->add_option("--repeat", r_repeat, "copies of the repeated last pin")->type_name("N")->capture_default_str();
+    render->add_option("--host-version", r_host_version, "answer to HOST_GET_VERSION")
+        ->type_name("N")
+        ->capture_default_str();
+    render->add_option("--rate", r_rate, "sample rate in Hz")->type_name("HZ")->capture_default_str();
+    render->add_option("--block", r_block, "block size in samples")->type_name("N")->capture_default_str();
     render->add_option("--duration,-d", r_duration, "length: 1.5s, 250ms, 4410smp")->capture_default_str();
     add_run_flags(render, r_flags, "sehost-out");
 
@@ -147,16 +245,23 @@ int main(int argc, char **argv) {
     app.add_subcommand("validate", "check plug-ins against the host contract: validate PLUGIN... "
                                    "[--seed N] [--include RE] [--exclude RE] [--json FILE]");
 
+    const CLI::App *chosen = command.word.empty() ? nullptr : app.get_subcommand(command.word);
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp &e) {
         return app.exit(e);
     } catch (const CLI::CallForAllHelp &e) {
         return app.exit(e);
+    } catch (const CLI::CallForVersion &e) {
+        return app.exit(e);
     } catch (const CLI::ParseError &e) {
-        std::cerr << "sehost: " << e.what() << " (see sehost --help)\n";
+        // An unknown word explains more than what CLI11 missed because of it.
+        if (!report_extra(app, chosen, command.word))
+            std::cerr << "sehost: " << e.what() << help_hint(command.word) << "\n";
         return 2;
     }
+    if (report_extra(app, chosen, command.word))
+        return 2;
 
     try {
         if (!plugin_dir.empty())
@@ -171,9 +276,7 @@ int main(int argc, char **argv) {
                     std::cout << info_text(i) << "\n";
             }
             if (info_json)
-                // Plug-in texts need not be UTF-8: invalid bytes become U+FFFD.
-                std::cout << (all.size() == 1 ? all[0] : all).dump(2, ' ', false, nlohmann::json::error_handler_t::replace)
-                          << "\n";
+                std::cout << info_document(all) << "\n";
             return 0;
         }
         SessionOptions session;
@@ -228,7 +331,9 @@ int main(int argc, char **argv) {
         }
         return 0;
     } catch (const InputError &e) {
-        std::cerr << "sehost: " << e.what() << "\n";
+        // A mistake in an option points to the command's help.
+        std::string what = e.what();
+        std::cerr << "sehost: " << what << (what.rfind("--", 0) == 0 ? help_hint(command.word) : "") << "\n";
     } catch (const sehost::HostError &e) {
         std::cerr << "sehost: " << e.what() << "\n";
     } catch (const std::exception &e) {

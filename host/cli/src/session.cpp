@@ -9,6 +9,7 @@
 
 #include "errors.h"
 #include "output_dir.h"
+#include "progress.h"
 #include "report.h"
 #include "runner.h"
 #include "writers.h"
@@ -28,13 +29,6 @@ struct FolderSink : RunSink {
             m->advance(clock);
     }
 };
-
-void draw_progress(double share) {
-    int width = 40, filled = static_cast<int>(share * width + 0.5);
-    std::fprintf(stderr, "\r[%.*s%*s] %3d%%", filled, "########################################", width - filled, "",
-                 static_cast<int>(share * 100 + 0.5));
-    std::fflush(stderr);
-}
 
 } // namespace
 
@@ -61,10 +55,10 @@ void run_session(const Patch &patch, const SessionOptions &options, std::ostream
         files.push_back(ReportFile{"events.jsonl", "every status, value, MIDI message, GUI write and sleep"});
         std::string report = dir.reserve("report.html");
 
-        bool bar = options.progress && isatty(STDERR_FILENO) && runner.total_samples() > 20 * 44100;
-        runner.run(sink, bar ? std::function<void(double)>(draw_progress) : std::function<void(double)>());
-        if (bar)
-            std::fprintf(stderr, "\r%60s\r", "");
+        {
+            ProgressBar bar(options.progress && isatty(STDERR_FILENO) && runner.total_samples() > 20 * 44100);
+            runner.run(sink, bar.callback());
+        }
 
         for (auto &w : sink.wavs)
             w->close();
