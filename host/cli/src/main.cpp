@@ -56,8 +56,9 @@ std::pair<std::string, std::string> pin_assignment(const std::string &text, cons
 // validator re-runs this executable as `sehost validate --single-check ...`
 // for each check.
 int run_validate(int first, int argc, char **argv) {
-    static const char *const kTakesValue[] = {"--seed", "--include", "--exclude", "--json",
-                                              "--timeout", "--single-check", "--result-file", "--traits"};
+    static const char *const kTakesValue[] = {"--seed",         "--include",     "--exclude", "--json",  "--timeout",
+                                              "--single-check", "--result-file", "--traits",  "--level", "-j",
+                                              "--jobs"};
     std::vector<std::string> args;
     bool value_next = false;
     for (int i = first; i < argc; ++i) {
@@ -72,7 +73,7 @@ int run_validate(int first, int argc, char **argv) {
         }
         args.push_back(a);
     }
-    return sevalidate::run_validation(args, std::cout, {"validate"});
+    return sevalidate::run_validation(args, std::cout, std::cerr, {"validate"});
 }
 
 } // namespace
@@ -145,8 +146,7 @@ int main(int argc, char **argv) {
     add_run_flags(demo, d_flags, "sehost-demo");
 
     // validate: handled before parsing (run_validate); listed for --help.
-    app.add_subcommand("validate", "check plug-ins against the host contract: validate PLUGIN... "
-                                   "[--seed N] [--include RE] [--exclude RE] [--json FILE]");
+    app.add_subcommand("validate", "check plug-ins against the host contract (options: sehost validate --help)");
 
     try {
         app.parse(argc, argv);
