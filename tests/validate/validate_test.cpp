@@ -10,6 +10,7 @@
 
 #include "plugin_path.h"
 #include "sevalidate/validate.h"
+#include <nlohmann/json.hpp>
 
 #if !defined(_WIN32)
 #include <sys/wait.h>
@@ -97,6 +98,18 @@ TEST(Validate, AllocationCheckWarnsWhereItCannotCount) {
     EXPECT_NE(r.details.find("cannot be counted"), std::string::npos) << r.details;
 }
 
+// run_validation with its two streams.
+struct Cli {
+    int status;
+    std::string out, err;
+};
+
+Cli cli(const std::vector<std::string> &args) {
+    std::ostringstream out, err;
+    int status = sevalidate::run_validation(args, out, err);
+    return {status, out.str(), err.str()};
+}
+
 // A traits file in the temporary folder.
 std::string traits_file(const std::string &name, const std::string &text) {
     const std::string path = (std::filesystem::temp_directory_path() / ("sevalidate_test_" + name + ".json")).string();
@@ -155,14 +168,13 @@ TEST(Validate, BadTraitsFilesCannotRun) {
         {"names_not_list", R"({"identifier": "x", "finite_needs": "In"})", "list of pin names"},
     };
     for (const auto &c : table) {
-        std::ostringstream out;
-        EXPECT_EQ(sevalidate::run_validation({selftest("good"), "--traits", traits_file(c.what, c.text)}, out), 2)
-            << c.what;
-        EXPECT_NE(out.str().find(c.error), std::string::npos) << c.what << ": " << out.str();
+        Cli r = cli({selftest("good"), "--traits", traits_file(c.what, c.text)});
+        EXPECT_EQ(r.status, 2) << c.what;
+        EXPECT_NE(r.err.find(c.error), std::string::npos) << c.what << ": " << r.err;
     }
-    std::ostringstream out;
-    EXPECT_EQ(sevalidate::run_validation({selftest("good"), "--traits", "/no/such/file.json"}, out), 2);
-    EXPECT_NE(out.str().find("cannot be read"), std::string::npos) << out.str();
+    Cli r = cli({selftest("good"), "--traits", "/no/such/file.json"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("cannot be read"), std::string::npos) << r.err;
 }
 
 #if !defined(_WIN32)
@@ -181,17 +193,48 @@ TEST(Validate, CrashAndHangAreCaughtInTheChild) {
 }
 
 TEST(Validate, CommandLineReportsSeedRepeatLineAndExitCode) {
-    std::ostringstream out;
-    int rc = sevalidate::run_validation(
-        {selftest("outside"), "--seed", "99", "--include", "^buffers\\.stretch$"}, out);
-    EXPECT_EQ(rc, 1) << out.str();
-    EXPECT_NE(out.str().find("seed 99"), std::string::npos) << out.str();
-    EXPECT_NE(out.str().find("repeat: sevalidate"), std::string::npos) << out.str();
-    EXPECT_NE(out.str().find("--seed 99 --include '^buffers\\.stretch$'"), std::string::npos) << out.str();
+    Cli r = cli({selftest("outside"), "--seed", "99", "--include", "^buffers\\.stretch$"});
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    EXPECT_NE(r.out.find("seed 99"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("repeat: sevalidate"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("--seed 99 --include '^buffers\\.stretch$'"), std::string::npos) << r.out;
+    EXPECT_EQ(r.err, "");
 
-    std::ostringstream good;
-    EXPECT_EQ(sevalidate::run_validation({selftest("good"), "--seed", "99", "--exclude", "^(gui|realtime)"}, good), 0)
-        << good.str();
+    r = cli({selftest("good"), "--seed", "99", "--exclude", "^(gui|realtime)"});
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+}
+
+// What a CI job reads: JSON alone on standard output (the report on
+// standard error), failed checks only when asked, and the same outcomes
+// whether the checks run one at a time or several at once.
+TEST(Validate, OutputForMachines) {
+    Cli r = cli({selftest("outside"), "--seed", "5", "--level", "2", "--json", "-", "--only-failed", "-j", "3"});
+    EXPECT_EQ(r.status, 1) << r.err;
+    nlohmann::json j = nlohmann::json::parse(r.out); // nothing but the JSON
+    EXPECT_EQ(j["seed"], 5);
+    EXPECT_EQ(j["level"], 2);
+    ASSERT_FALSE(j["results"].empty());
+    for (const auto &e : j["results"])
+        EXPECT_NE(e["outcome"], "pass") << e.dump();
+    EXPECT_EQ(j["summary"]["checks"], sevalidate::check_names(2).size());
+    EXPECT_GT(j["summary"]["failed"].get<int>(), 0);
+    EXPECT_NE(r.err.find("fail     buffers.stretch"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("pass "), std::string::npos) << r.err;
+
+    auto outcomes = [](const std::string &report) {
+        std::vector<std::string> lines;
+        std::istringstream in(report);
+        for (std::string line; std::getline(in, line);)
+            if (line.rfind("  ", 0) == 0 && line.size() > 40 && line.compare(line.size() - 2, 2, " s") == 0)
+                lines.push_back(line.substr(0, 38)); // outcome and check, not the time
+        return lines;
+    };
+    Cli one = cli({selftest("nondet"), "--seed", "8", "--level", "2"});
+    Cli four = cli({selftest("nondet"), "--seed", "8", "--level", "2", "-j", "4"});
+    EXPECT_EQ(one.status, 1);
+    EXPECT_EQ(four.status, 1);
+    EXPECT_EQ(outcomes(one.out), outcomes(four.out));
+    EXPECT_EQ(outcomes(one.out).size(), sevalidate::check_names(2).size());
 }
 #endif
 
@@ -251,11 +294,65 @@ TEST(Validate, TemporaryFilesArePrivate) {
 }
 #endif
 
-TEST(Validate, UsageErrors) {
-    std::ostringstream out;
-    EXPECT_EQ(sevalidate::run_validation({}, out), 2);
-    EXPECT_EQ(sevalidate::run_validation({"x.so", "--bogus"}, out), 2);
-    EXPECT_EQ(sevalidate::run_validation({"x.so", "--include", "("}, out), 2);
+// Every way the validation cannot run: exit code 2, one line on standard
+// error naming the fault, nothing on standard output.
+TEST(Validate, CannotRun) {
+    const std::string good = selftest("good");
+    static const struct {
+        std::vector<std::string> args;
+        const char *error;
+    } table[] = {
+        {{}, "no plug-in given"},
+        {{"/no/such/plugin.so"}, "no plug-in file /no/such/plugin.so"},
+        {{"@good", "--bogus"}, "--bogus"},
+        {{"@good", "--include", "("}, "bad regular expression"},
+        {{"@good", "--seed", "abc"}, "--seed"},
+        {{"@good", "--seed", "-5"}, "--seed"},
+        {{"@good", "--seed", "12x"}, "--seed"},
+        {{"@good", "--timeout", "abc"}, "--timeout"},
+        {{"@good", "--timeout", "nan"}, "--timeout"},
+        {{"@good", "--timeout", "0"}, "--timeout"},
+        {{"@good", "--level", "0"}, "--level"},
+        {{"@good", "--level", "6"}, "--level"},
+        {{"@good", "-j", "0"}, "--jobs"},
+        {{"@good", "--include", "^no such check$"}, "no check matches"},
+        {{"@good", "--level", "1", "--include", "determinism"}, "no check matches"},
+        {{"@good", "--json", "/no/such/folder/results.json"}, "--json"},
+    };
+    for (const auto &c : table) {
+        std::vector<std::string> args = c.args;
+        for (std::string &a : args)
+            if (a == "@good")
+                a = good;
+        Cli r = cli(args);
+        const std::string what = args.empty() ? "(no arguments)" : args.back();
+        EXPECT_EQ(r.status, 2) << what;
+        EXPECT_EQ(r.out, "") << what;
+        EXPECT_NE(r.err.find(c.error), std::string::npos) << what << ": " << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << what << ": " << r.err;
+    }
+}
+
+TEST(Validate, HelpAndLevels) {
+    Cli r = cli({"--help"});
+    EXPECT_EQ(r.status, 0);
+    for (const char *option : {"--seed", "--level", "--traits", "--json", "--only-failed", "--jobs", "--timeout",
+                               "Exit code"})
+        EXPECT_NE(r.out.find(option), std::string::npos) << option << "\n" << r.out;
+    EXPECT_EQ(r.out.find("--single-check"), std::string::npos) << "the child's options stay hidden";
+
+    // Each level runs a superset of the one below; 3 runs every check.
+    size_t below = 0;
+    for (int level = 1; level <= sevalidate::kTopLevel; ++level) {
+        const size_t n = sevalidate::check_names(level).size();
+        EXPECT_GE(n, below) << level;
+        below = n;
+    }
+    EXPECT_LT(sevalidate::check_names(1).size(), sevalidate::check_names(2).size());
+    EXPECT_EQ(sevalidate::check_names(3), sevalidate::check_names());
+    r = cli({"--list", "--level", "1"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(static_cast<size_t>(std::count(r.out.begin(), r.out.end(), '\n')), sevalidate::check_names(1).size());
 }
 
 } // namespace

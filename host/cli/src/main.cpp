@@ -62,8 +62,9 @@ std::pair<std::string, std::string> pin_assignment(const std::string &text, cons
 // validator re-runs this executable as `sehost validate --single-check ...`
 // for each check.
 int run_validate(const std::vector<std::string> &given) {
-    static const char *const kTakesValue[] = {"--seed", "--include", "--exclude", "--json",
-                                              "--timeout", "--single-check", "--result-file", "--traits"};
+    static const char *const kTakesValue[] = {"--seed",         "--include",     "--exclude", "--json",  "--timeout",
+                                              "--single-check", "--result-file", "--traits",  "--level", "-j",
+                                              "--jobs"};
     std::vector<std::string> args;
     bool value_next = false;
     for (std::string a : given) {
@@ -77,7 +78,7 @@ int run_validate(const std::vector<std::string> &given) {
         }
         args.push_back(a);
     }
-    return sevalidate::run_validation(args, std::cout, {"validate"});
+    return sevalidate::run_validation(args, std::cout, std::cerr, {"validate"});
 }
 
 const std::vector<std::string> kCommands = {"info", "render", "run", "demo", "validate"};
@@ -242,8 +243,7 @@ int main(int argc, char **argv) {
     add_run_flags(demo, d_flags, "sehost-demo");
 
     // validate: handled before parsing (run_validate); listed for --help.
-    app.add_subcommand("validate", "check plug-ins against the host contract: validate PLUGIN... "
-                                   "[--seed N] [--include RE] [--exclude RE] [--json FILE]");
+    app.add_subcommand("validate", "check plug-ins against the host contract (options: sehost validate --help)");
 
     const CLI::App *chosen = command.word.empty() ? nullptr : app.get_subcommand(command.word);
     try {

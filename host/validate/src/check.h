@@ -55,10 +55,11 @@ private:
 };
 
 struct Context {
-    Context(std::string plugin_, uint64_t seed_, uint64_t rng_seed, std::vector<Traits> declared_)
-        : plugin(std::move(plugin_)), seed(seed_), rng(rng_seed), declared(std::move(declared_)) {}
+    Context(std::string plugin_, uint64_t seed_, uint64_t rng_seed, std::vector<Traits> declared_, int level_)
+        : plugin(std::move(plugin_)), seed(seed_), level(level_), rng(rng_seed), declared(std::move(declared_)) {}
     std::string plugin;
     uint64_t seed;
+    int level;
     Rng rng;
     std::vector<Traits> declared; // every traits file of the run
     std::shared_ptr<const sehost::Library> library() const; // loaded on first use
@@ -78,7 +79,16 @@ struct CheckInfo {
     // A contract check of the SDK that may legitimately stop the child in
     // this check (its text on standard error): then the check passes.
     const char *tolerated_stop;
+    // The lowest strictness level that runs the check: 1 quick static and
+    // lifecycle checks, 2 single runs of the DSP and GUI sides, 3 the
+    // randomised scenarios (every check).
+    int level;
 };
+
+// Rounds of each check (with seeds seed, seed+1, ...) and how much longer
+// the scenarios run, per level: 4 and 5 repeat every check.
+int rounds_at(int level);
+uint32_t length_factor_at(int level);
 
 const std::vector<CheckInfo> &registry();
 

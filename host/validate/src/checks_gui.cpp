@@ -213,11 +213,11 @@ void gui_dsp_messages(Context &ctx, Report &rep) {
 } // namespace
 
 void add_gui_checks(std::vector<CheckInfo> &out) {
-    out.push_back({"gui.operations", gui_operations, nullptr});
-    out.push_back({"gui.idle", gui_idle, nullptr});
-    out.push_back({"gui.undeclared_pins", gui_undeclared, nullptr});
-    out.push_back({"gui.echo", gui_echo, nullptr});
-    out.push_back({"gui.dsp_messages", gui_dsp_messages, nullptr});
+    out.push_back({"gui.operations", gui_operations, nullptr, 1});
+    out.push_back({"gui.idle", gui_idle, nullptr, 2});
+    out.push_back({"gui.undeclared_pins", gui_undeclared, nullptr, 1});
+    out.push_back({"gui.echo", gui_echo, nullptr, 2});
+    out.push_back({"gui.dsp_messages", gui_dsp_messages, nullptr, 2});
 }
 
 } // namespace sevalidate

@@ -176,12 +176,12 @@ void dispatch_codes(Context &ctx, Report &rep) {
 } // namespace
 
 void add_lifecycle_checks(std::vector<CheckInfo> &out) {
-    out.push_back({"lifecycle.create_close", create_close, nullptr});
-    out.push_back({"lifecycle.zero_pins", zero_pins, "m_pins != 0"});
-    out.push_back({"lifecycle.open_close", open_close, nullptr});
-    out.push_back({"lifecycle.instances", instances, nullptr});
-    out.push_back({"lifecycle.rates_blocks", rates_blocks, nullptr});
-    out.push_back({"lifecycle.dispatch_codes", dispatch_codes, nullptr});
+    out.push_back({"lifecycle.create_close", create_close, nullptr, 1});
+    out.push_back({"lifecycle.zero_pins", zero_pins, "m_pins != 0", 1});
+    out.push_back({"lifecycle.open_close", open_close, nullptr, 1});
+    out.push_back({"lifecycle.instances", instances, nullptr, 2});
+    out.push_back({"lifecycle.rates_blocks", rates_blocks, nullptr, 3});
+    out.push_back({"lifecycle.dispatch_codes", dispatch_codes, nullptr, 1});
 }
 
 } // namespace sevalidate

@@ -239,6 +239,6 @@ void realtime_alloc(Context &ctx, Report &rep) {
 
 } // namespace
 
-void add_realtime_checks(std::vector<CheckInfo> &out) { out.push_back({"realtime.alloc", realtime_alloc, nullptr}); }
+void add_realtime_checks(std::vector<CheckInfo> &out) { out.push_back({"realtime.alloc", realtime_alloc, nullptr, 2}); }
 
 } // namespace sevalidate

@@ -7,11 +7,12 @@
 namespace sevalidate {
 namespace {
 
-ScenarioPlan plan_for(Rng &rng) {
+// Block size drawn; the top strictness level runs longer.
+ScenarioPlan plan_for(Context &ctx) {
     static const int32_t sizes[] = {64, 96, 256, 1024};
     ScenarioPlan p;
-    p.block_size = sizes[rng.below(4)];
-    p.blocks = p.block_size >= 1024 ? 4 : 8;
+    p.block_size = sizes[ctx.rng.below(4)];
+    p.blocks = (p.block_size >= 1024 ? 4 : 8) * length_factor_at(ctx.level);
     return p;
 }
 
@@ -21,7 +22,7 @@ void note_scenario(Report &rep, const Scenario &s) { rep.note("scenario: " + s.s
 // outside it, guard zones around each block (the host), inputs unchanged.
 void buffers_stretch(Context &ctx, Report &rep) {
     const Traits &t = ctx.traits();
-    Scenario s = make_scenario(ctx, plan_for(ctx.rng), t, ctx.rng);
+    Scenario s = make_scenario(ctx, plan_for(ctx), t, ctx.rng);
     note_scenario(rep, s);
     RunResult r = run_scenario(ctx, s, Split::Random, ctx.rng.next(), t, rep);
     check_outputs_finite(r, rep, " with finite inputs");
@@ -32,7 +33,7 @@ void buffers_stretch(Context &ctx, Report &rep) {
 // Every split the host may use: one sample, primes, whole blocks, random.
 void timing_splits(Context &ctx, Report &rep) {
     const Traits &t = ctx.traits();
-    ScenarioPlan plan = plan_for(ctx.rng);
+    ScenarioPlan plan = plan_for(ctx);
     plan.block_size = 128; // 1-sample stretches stay quick
     plan.blocks = 6;
     Scenario s = make_scenario(ctx, plan, t, ctx.rng);
@@ -46,7 +47,7 @@ void timing_splits(Context &ctx, Report &rep) {
 // Choice inputs outside their lists, changing every few samples.
 void hostile_choices(Context &ctx, Report &rep) {
     const Traits &t = ctx.traits();
-    ScenarioPlan plan = plan_for(ctx.rng);
+    ScenarioPlan plan = plan_for(ctx);
     plan.values = ValueKind::HostileChoices;
     Scenario s = make_scenario(ctx, plan, t, ctx.rng);
     note_scenario(rep, s);
@@ -58,7 +59,7 @@ void hostile_choices(Context &ctx, Report &rep) {
 // Not-a-number, infinities, subnormals and huge values on audio inputs.
 void hostile_audio(Context &ctx, Report &rep) {
     const Traits &t = ctx.traits();
-    ScenarioPlan plan = plan_for(ctx.rng);
+    ScenarioPlan plan = plan_for(ctx);
     plan.audio = AudioKind::Hostile;
     Scenario s = make_scenario(ctx, plan, t, ctx.rng);
     note_scenario(rep, s);
@@ -79,7 +80,7 @@ void hostile_audio(Context &ctx, Report &rep) {
 
 void determinism(Context &ctx, Report &rep) {
     const Traits &t = ctx.traits();
-    Scenario s = make_scenario(ctx, plan_for(ctx.rng), t, ctx.rng);
+    Scenario s = make_scenario(ctx, plan_for(ctx), t, ctx.rng);
     note_scenario(rep, s);
     uint64_t split_seed = ctx.rng.next();
     RunResult a = run_scenario(ctx, s, Split::Random, split_seed, t, rep);
@@ -94,7 +95,7 @@ void split_invariance(Context &ctx, Report &rep) {
                  "; runs under different splits cannot be compared");
         return;
     }
-    ScenarioPlan plan = plan_for(ctx.rng);
+    ScenarioPlan plan = plan_for(ctx);
     plan.audio = AudioKind::SplitSafe;
     Scenario s = make_scenario(ctx, plan, t, ctx.rng);
     note_scenario(rep, s);
@@ -114,12 +115,12 @@ void split_invariance(Context &ctx, Report &rep) {
 } // namespace
 
 void add_signal_checks(std::vector<CheckInfo> &out) {
-    out.push_back({"buffers.stretch", buffers_stretch, nullptr});
-    out.push_back({"timing.splits", timing_splits, nullptr});
-    out.push_back({"hostile.choices", hostile_choices, nullptr});
-    out.push_back({"hostile.audio", hostile_audio, nullptr});
-    out.push_back({"determinism.repeat", determinism, nullptr});
-    out.push_back({"determinism.splits", split_invariance, nullptr});
+    out.push_back({"buffers.stretch", buffers_stretch, nullptr, 2});
+    out.push_back({"timing.splits", timing_splits, nullptr, 3});
+    out.push_back({"hostile.choices", hostile_choices, nullptr, 3});
+    out.push_back({"hostile.audio", hostile_audio, nullptr, 3});
+    out.push_back({"determinism.repeat", determinism, nullptr, 3});
+    out.push_back({"determinism.splits", split_invariance, nullptr, 3});
 }
 
 } // namespace sevalidate

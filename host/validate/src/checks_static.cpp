@@ -215,10 +215,10 @@ void static_process_info(Context &ctx, Report &rep) {
 } // namespace
 
 void add_static_checks(std::vector<CheckInfo> &out) {
-    out.push_back({"static.exports", static_exports, nullptr});
-    out.push_back({"static.properties", static_properties, nullptr});
-    out.push_back({"static.pins", static_pins, nullptr});
-    out.push_back({"static.process_info", static_process_info, nullptr});
+    out.push_back({"static.exports", static_exports, nullptr, 1});
+    out.push_back({"static.properties", static_properties, nullptr, 1});
+    out.push_back({"static.pins", static_pins, nullptr, 1});
+    out.push_back({"static.process_info", static_process_info, nullptr, 1});
 }
 
 } // namespace sevalidate

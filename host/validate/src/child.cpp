@@ -115,7 +115,7 @@ void finish(CheckResult &r, bool ended_ok, const std::string &how, const std::st
 
 CheckResult run_check_isolated(const std::string &plugin, const std::string &check, uint64_t seed,
                                double timeout_seconds, const std::vector<std::string> &reexec_prefix,
-                               const std::vector<std::string> &traits_files) {
+                               const std::vector<std::string> &traits_files, int level) {
     CheckResult r;
     r.plugin = plugin;
     r.check = check;
@@ -150,7 +150,8 @@ CheckResult run_check_isolated(const std::string &plugin, const std::string &che
     std::string cmd = quote(exe);
     for (const std::string &a : reexec_prefix)
         cmd += " " + quote(a);
-    cmd += " --single-check " + quote(check) + " --seed " + std::to_string(seed) + " --result-file " +
+    cmd += " --single-check " + quote(check) + " --seed " + std::to_string(seed) + " --level " +
+           std::to_string(level) + " --result-file " +
            quote(result_path);
     for (const std::string &t : traits_files)
         cmd += " --traits " + quote(t);
@@ -210,7 +211,7 @@ CheckResult run_check_isolated(const std::string &plugin, const std::string &che
             dup2(fd, 2);
             close(fd);
         }
-        CheckResult c = run_check_here(plugin, check, seed, traits_files);
+        CheckResult c = run_check_here(plugin, check, seed, traits_files, level);
         std::string error;
         const bool written = write_result_file(result_path, c, error);
         if (!written)

@@ -293,11 +293,12 @@ Scenario make_scenario(const Context &ctx, const ScenarioPlan &plan, const Trait
     }
     // Patch changes are cheap on the DSP side, but a GUI side may spend a
     // while on each (a busy delay): two at most, in different blocks, never
-    // at a block's first sample and never in the last block, so that a
-    // block boundary lies between any two firings and after the last one.
+    // in the first block (open may fire there), at a block's first sample or
+    // in the last block, so that a block boundary lies between any two
+    // firings and after the last one.
     const uint32_t blocks = s.length / bs;
     for (uint32_t k = blocks >= 3 ? rng.below(3) : 0; k > 0; --k) {
-        uint32_t at = rng.below(blocks - 1) * bs + 1 + rng.below(bs - 1 ? bs - 1 : 1);
+        uint32_t at = (1 + rng.below(blocks - 2)) * bs + 1 + rng.below(bs - 1 ? bs - 1 : 1);
         if (bs > 1 && std::find_if(s.patch_changes.begin(), s.patch_changes.end(),
                                    [&](uint32_t c) { return c / bs == at / bs; }) == s.patch_changes.end())
             s.patch_changes.push_back(at);

@@ -1,5 +1,5 @@
 // sevalidate - checks plug-in libraries against the host contract.
-//   sevalidate PLUGIN... [--seed N] [--include RE] [--exclude RE] [--json FILE]
+//   sevalidate PLUGIN... [options]   (sevalidate --help lists them)
 #include <iostream>
 #include <string>
 #include <vector>
@@ -8,5 +8,5 @@
 
 int main(int argc, char **argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
-    return sevalidate::run_validation(args, std::cout);
+    return sevalidate::run_validation(args, std::cout, std::cerr);
 }

@@ -2,15 +2,13 @@
 // against the host contract, each check in a child process of its own.
 //
 // Front-ends (the sevalidate executable, `sehost validate`) call
-// run_validation with the arguments that follow the command name:
+// run_validation with the arguments that follow the command name (see
+// `--help`): plug-in files, --seed, --level, --include/--exclude, --traits,
+// --json FILE or -, --only-failed, -j N, --timeout, --list.
 //
-//   validate PLUGIN... [--seed N] [--include RE] [--exclude RE] [--json FILE]
-//                      [--timeout SECONDS] [--list]
-//
-// It prints one line per check (pass, fail, crash, timeout, warning, skip)
-// with details, the seed of the run and, for every failed check, a one-line
-// command that repeats it.  Answer: 0 when nothing failed or crashed, 1
-// otherwise, 2 for a usage error.
+// It prints one line per check (pass, fail, crash, timeout, warning) with
+// details, the seed of the run and, for every failed check, a one-line
+// command that repeats it.
 //
 // Child processes: on Linux every check runs in a fork()ed child; on Windows
 // the front-end's own executable is started again (CreateProcess) with the
@@ -22,7 +20,7 @@
 //
 // Allocation counting (real-time check) needs the counting operator new and
 // malloc of the target se_validate_alloc_hooks linked into the executable;
-// without them that check answers skip.
+// without them that check warns that it cannot count.
 #ifndef SEVALIDATE_VALIDATE_H
 #define SEVALIDATE_VALIDATE_H
 
@@ -45,23 +43,34 @@ struct CheckResult {
     bool could_not_run = false; // the validator itself failed (no folder, no child process)
 };
 
-// Names of every check, in the order they run.
+// Strictness levels (--level): 1 quick static and lifecycle checks, 2 adds
+// single runs of the DSP and GUI sides, 3 (the default) every check once,
+// 4 every check with 4 seeds, 5 with 16 seeds and four times longer runs.
+constexpr int kDefaultLevel = 3;
+constexpr int kTopLevel = 5;
+
+// Names of every check, in the order they run; of those a level runs.
 std::vector<std::string> check_names();
+std::vector<std::string> check_names(int level);
 
 // Runs one check in this process (no isolation): for tests and for the
 // child side.  A crash of the plug-in takes the caller down.
 // `traits_files`: the module authors' declarations (--traits); the one
 // naming the plug-in's identifier applies.
 CheckResult run_check_here(const std::string &plugin, const std::string &check, uint64_t seed,
-                           const std::vector<std::string> &traits_files = {});
+                           const std::vector<std::string> &traits_files = {}, int level = kDefaultLevel);
 
 // Runs one check in a child process with a time limit.
 CheckResult run_check_isolated(const std::string &plugin, const std::string &check, uint64_t seed,
                                double timeout_seconds,
                                const std::vector<std::string> &reexec_prefix = {},
-                               const std::vector<std::string> &traits_files = {});
+                               const std::vector<std::string> &traits_files = {}, int level = kDefaultLevel);
 
-int run_validation(const std::vector<std::string> &args, std::ostream &out,
+// The command line: report to `out`, errors to `err`.  Exit code 0 when no
+// check failed, 1 when a check failed, crashed or timed out, 2 when the
+// validation could not run (usage, unreadable traits file, missing plug-in,
+// no check selected, unwritable JSON file, no child process).
+int run_validation(const std::vector<std::string> &args, std::ostream &out, std::ostream &err,
                    const std::vector<std::string> &reexec_prefix = {});
 
 } // namespace sevalidate
