@@ -120,7 +120,7 @@ function(se_add_plugin)
     target_compile_options(${name} PRIVATE ${SE_PLUGIN_COMPILE_OPTIONS})
     target_link_libraries(${name} PRIVATE se_sdk2::se_sdk2_alloc)
     target_link_options(${name} PRIVATE -static -static-libgcc -static-libstdc++
-                        -Wl,--exclude-all-symbols -Wl,--gc-sections
+                        -Wl,--exclude-all-symbols -Wl,--gc-sections -Wl,--no-insert-timestamp
                         $<$<CONFIG:Release,MinSizeRel>:-s>
                         "-Wl,-Map,${CMAKE_BINARY_DIR}/maps/${name}.map")
     # The link map shows what makes up the DLL (scripts/plugin_sizes).
