@@ -91,6 +91,14 @@ inline std::vector<float> read_wav(const std::string &path, int *rate = nullptr)
     return v;
 }
 
+// A patch file beside the test's output folders, named NAME.json.
+inline std::string patch_file(const std::string &name, const json &patch) {
+    fs::path p = fs::path(fresh_dir(name)).parent_path() / (name + ".json");
+    fs::create_directories(p.parent_path());
+    std::ofstream(p) << patch.dump();
+    return p.string();
+}
+
 inline std::vector<json> read_events(const std::string &dir) {
     std::vector<json> out;
     std::ifstream in(dir + "/events.jsonl");

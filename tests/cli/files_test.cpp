@@ -18,13 +18,6 @@ namespace {
 
 using namespace se_cli;
 
-std::string patch_file(const std::string &name, const json &patch) {
-    fs::path p = fs::path(fresh_dir(name)).parent_path() / (name + ".json");
-    fs::create_directories(p.parent_path());
-    std::ofstream(p) << patch.dump();
-    return p.string();
-}
-
 // Every file anywhere under `root`, as paths relative to it.
 std::vector<std::string> files_under(const fs::path &root) {
     std::vector<std::string> out;

@@ -6,13 +6,6 @@ namespace {
 
 using namespace se_cli;
 
-std::string patch_file(const std::string &name, const json &patch) {
-    fs::path p = fs::path(fresh_dir(name)).parent_path() / (name + ".json");
-    fs::create_directories(p.parent_path());
-    std::ofstream(p) << patch.dump();
-    return p.string();
-}
-
 using Wires = std::vector<std::pair<std::string, std::string>>;
 
 json routers(const std::vector<std::string> &names, const Wires &wires) {

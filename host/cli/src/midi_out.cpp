@@ -132,7 +132,11 @@ MidiOut::MidiOut(std::string smf_path, std::string log_path, double rate, std::s
     m_smf = std::fopen(m_smf_path.c_str(), "wb");
     check(m_smf != nullptr, m_smf_path);
     m_log = std::fopen(m_log_path.c_str(), "w");
-    check(m_log != nullptr, m_log_path);
+    if (!m_log) {
+        std::fclose(m_smf);
+        m_smf = nullptr;
+        check(false, m_log_path);
+    }
     std::fprintf(m_log, "# %s: clock in samples at %g Hz\n", m_title.c_str(), m_rate);
     std::fprintf(m_log, "#   clock     time_s  bytes     message\n");
 
