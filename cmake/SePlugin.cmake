@@ -28,8 +28,14 @@
 # variable SE_PLUGIN_INSTALL is OFF where it is called, the plug-in is also
 # installed (component "modules", into SE_PLUGIN_INSTALL_DIR, default
 # "modules") and made a dependency of the target se_release.
+#
+# A plug-in defined under tests/ is a test fixture: it goes to
+# ${CMAKE_BINARY_DIR}/test_plugins instead, so that plugins/ holds the
+# module pack alone. The pack's plug-ins are also dependencies of
+# se_deliverables, which the tools that run them (sehost) build.
 
 set(SE_PLUGIN_DIR "${CMAKE_BINARY_DIR}/plugins")
+set(SE_FIXTURE_DIR "${CMAKE_BINARY_DIR}/test_plugins")
 set(_se_plugin_cmake_dir "${CMAKE_CURRENT_LIST_DIR}")
 
 # What the installed package carries beside this file.
@@ -52,6 +58,7 @@ endif()
 
 if(NOT TARGET se_plugins)
   add_custom_target(se_plugins)
+  add_custom_target(se_deliverables)
 endif()
 if(NOT TARGET se_release)
   add_custom_target(se_release)
@@ -93,6 +100,15 @@ function(se_add_plugin)
 
   set(name ${ARG_NAME})
   add_library(${name} MODULE ${ARG_SOURCES})
+  set(out_dir "${SE_PLUGIN_DIR}")
+  string(FIND "${CMAKE_CURRENT_SOURCE_DIR}/" "${CMAKE_SOURCE_DIR}/tests/" at)
+  if(at EQUAL 0)
+    set(out_dir "${SE_FIXTURE_DIR}")
+    # Older build folders kept fixtures in plugins/: remove such a copy.
+    file(REMOVE "${SE_PLUGIN_DIR}/${name}${CMAKE_SHARED_MODULE_SUFFIX}")
+  else()
+    add_dependencies(se_deliverables ${name})
+  endif()
 
   if(ARG_NO_CHECKS)
     target_link_libraries(${name} PRIVATE se_sdk2::se_sdk2_nochecks)
@@ -109,8 +125,8 @@ function(se_add_plugin)
     C_VISIBILITY_PRESET hidden
     CXX_VISIBILITY_PRESET hidden
     VISIBILITY_INLINES_HIDDEN ON
-    LIBRARY_OUTPUT_DIRECTORY "${SE_PLUGIN_DIR}"
-    RUNTIME_OUTPUT_DIRECTORY "${SE_PLUGIN_DIR}")
+    LIBRARY_OUTPUT_DIRECTORY "${out_dir}"
+    RUNTIME_OUTPUT_DIRECTORY "${out_dir}")
 
   if(WIN32)
     # The .def file names the two exports without decoration; -static pulls

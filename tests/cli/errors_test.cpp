@@ -109,7 +109,7 @@ TEST(SehostValidate, PassesADeliverableAndFailsAFaultyPlugin) {
     EXPECT_NE(good.out.find("(seed 5)"), std::string::npos) << good.out;
 
     // A test plug-in that writes outside the stretch it was given.
-    Result bad = sehost({"validate", "sevalidate_selftest_outside", "--seed", "5"});
+    Result bad = sehost({"validate", se_test::plugin_path("sevalidate_selftest_outside"), "--seed", "5"});
     EXPECT_EQ(bad.status, 1) << bad.out << bad.err;
     EXPECT_NE(bad.out.find("fail "), std::string::npos) << bad.out;
     EXPECT_NE(bad.out.find("--seed 5"), std::string::npos) << bad.out; // the repeat line

@@ -116,7 +116,7 @@ TEST(SehostInputFiles, WavFilesInAPatchAreFoundBesideIt) {
 }
 
 TEST(SehostInputFiles, InfoJsonReplacesBytesThatAreNotUtf8) {
-    Result r = sehost({"info", "sdk_probe_latin1", "--json"});
+    Result r = sehost({"info", se_test::plugin_path("sdk_probe_latin1"), "--json"});
     ASSERT_EQ(r.status, 0) << r.err;
     const json one = json::parse(r.out).at("plugins").at(0);
     EXPECT_EQ(one["name"], "Caf\xEF\xBF\xBD Probe");

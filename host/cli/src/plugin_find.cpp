@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "errors.h"
+#include "suggest.h"
 
 namespace secli {
 namespace fs = std::filesystem;
@@ -40,9 +41,12 @@ std::string find_plugin(const std::string &name, const std::string &where) {
             if (e.path().extension() == SEHOST_PLUGIN_SUFFIX)
                 names.push_back(e.path().stem().string());
         std::sort(names.begin(), names.end());
+        std::string guess = did_you_mean(name, names);
         std::string known = quoted_list(names);
         throw InputError(where + ": no plug-in \"" + name + "\" in " + plugin_dir() +
-                         (known.empty() ? std::string(" (folder empty or missing)") : "; there are " + known));
+                         (known.empty() ? std::string(" (folder empty or missing)")
+                          : guess.empty() ? "; there are " + known
+                                          : guess));
     }
     return p.string();
 }
