@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <ostream>
 #include <sstream>
 #include <string>
 #include <sys/wait.h>
@@ -30,6 +31,9 @@ struct Example {
     bool fails = false;
     std::map<std::string, std::string> files; // the guide's `json NAME` blocks
 };
+
+// How a test names its example in listings: where it stands.
+void PrintTo(const Example &e, std::ostream *os) { *os << e.guide << ":" << e.line; }
 
 struct Guide {
     std::vector<Example> examples;

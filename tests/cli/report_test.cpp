@@ -304,20 +304,23 @@ TEST(SehostReport, PatchChangesAreMarkedOnEveryLane) {
     }
 }
 
-TEST(SehostReport, GuiTracesStartFromTheirInitialValue) {
+// GUI pins and value inputs changed later are drawn from the start of the
+// run, from the value they hold before the first change.
+TEST(SehostReport, TracesStartFromTheirInitialValue) {
     const std::vector<std::string> cases[] = {
         {"bool_volts", "--at", "0.5s", "Bool (PatchMem)=ON"},
         {"panel_switch8", "--at", "0.5s", "3 Switch (Animation)=1"},
+        {"pitch_adjust", "--at", "0.5s", "Octave=+1"},
     };
     for (const auto &c : cases) {
         std::vector<std::string> args{"render", c[0], "-d", "1s"};
         args.insert(args.end(), c.begin() + 1, c.end());
         Section s = section(render_report("gui_start_" + c[0], args), c[0]);
-        size_t gui = 0;
+        size_t steps_drawn = 0;
         for (const Plot &p : s.plots) {
-            if (p.kind != "gui")
+            if (p.kind != "gui" && p.kind != "value")
                 continue;
-            ++gui;
+            ++steps_drawn;
             std::vector<std::string> steps;
             for (const std::string &path : elements(p.svg, "path"))
                 if (attr(path, "class") == "step")
@@ -328,7 +331,7 @@ TEST(SehostReport, GuiTracesStartFromTheirInitialValue) {
             EXPECT_NEAR(pts.front().first, p.left, 0.5) << c[0] << "." << p.title << ": from " << pts.front().first;
             EXPECT_NEAR(pts.back().first, p.right, 0.5) << c[0] << "." << p.title;
         }
-        EXPECT_GE(gui, 1u) << c[0];
+        EXPECT_GE(steps_drawn, 1u) << c[0];
     }
 }
 

@@ -418,7 +418,8 @@ void Runner::Impl::apply_settings(size_t n) {
 }
 
 // Every input pin but MIDI with the value it starts from: as set, as wired,
-// else its default (a GUI pin's as its GUI side holds it).
+// else its default (a GUI pin's as its GUI side holds it). Value traces of
+// pins changed later start from that default.
 void Runner::Impl::list_settings(size_t n, std::map<int, PinSetting> &set_by_decl) {
     Node &node = nodes[n];
     sehost::DspInstance &dsp = node.mod->dsp();
@@ -455,6 +456,10 @@ void Runner::Impl::list_settings(size_t n, std::map<int, PinSetting> &set_by_dec
                 value = value_text(d, v * 10.0) + " V";
             else
                 value = value_text(d, v);
+            // A value pin changed later is drawn from its default, not blank until then.
+            int tr = d.dsp_index >= 0 ? node.dsp_trace[static_cast<size_t>(d.dsp_index)] : -1;
+            if (tr >= 0 && d.datatype != DT_FSAMPLE && !std::isnan(v) && records[n].traces[tr].steps.empty())
+                records[n].traces[tr].steps.emplace_back(0, v);
         }
         records[n].settings.push_back(PinSetting{d.name, value, timed[static_cast<size_t>(d.number)]
                                                                      ? "default, changes later"
