@@ -474,6 +474,13 @@ TEST(SehostReportPieces, NiceTicks) {
         std::vector<double> got = secli::nice_ticks(c.lo, c.hi, c.most);
         EXPECT_EQ(got, c.ticks) << c.lo << ".." << c.hi;
     }
+    // Ranges a plug-in can produce that leave no room for round steps.
+    for (auto [lo, hi] : {std::pair<double, double>{1e20, std::nextafter(1e20, 1e21)}, {-3.4e38, 3.4e38},
+                          {5, 5}, {NAN, 1}, {0, INFINITY}}) {
+        std::vector<double> got = secli::nice_ticks(lo, hi, 5);
+        EXPECT_GE(got.size(), 1u) << lo << ".." << hi;
+        EXPECT_LE(got.size(), 6u) << lo << ".." << hi;
+    }
     EXPECT_EQ(secli::note_name(60), "C4");
     EXPECT_EQ(secli::note_name(0), "C-1");
     EXPECT_EQ(secli::note_name(127), "G9");

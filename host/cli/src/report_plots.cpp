@@ -139,6 +139,8 @@ struct StepCol {
 std::vector<StepCol> step_columns(const std::vector<std::pair<uint64_t, double>> &steps, const PlotFrame &f) {
     std::vector<StepCol> cols(kCols);
     for (const auto &[clock, v] : steps) {
+        if (!std::isfinite(v)) // a GUI float may hold anything; not drawable
+            continue;
         StepCol &c = cols[static_cast<size_t>(column(f, clock))];
         if (!c.any)
             c = StepCol{true, v, v, v, v};
@@ -549,7 +551,9 @@ std::vector<double> nice_ticks(double lo, double hi, int most) {
             break;
         }
     std::vector<double> out;
-    for (double v = std::floor(lo / step + 1e-9) * step; v <= hi + step * 1e-9 || out.size() < 2; v += step)
+    // Bounded by count too: a step below the values' resolution would not move v.
+    for (double v = std::floor(lo / step + 1e-9) * step;
+         (v <= hi + step * 1e-9 || out.size() < 2) && static_cast<int>(out.size()) <= most; v += step)
         out.push_back(std::fabs(v) < step * 1e-9 ? 0.0 : v);
     while (static_cast<int>(out.size()) > most + 1)
         out.pop_back();
