@@ -54,6 +54,7 @@ struct Runner::Impl {
         size_t fed = 0;
         bool active = false;
         std::vector<bool> wired_in;                      // per DSP pin or declaration (GUI)
+        std::map<int, std::string> wired_from;           // per declaration: what feeds a wired input
         std::vector<TimedSetting> gui_script;            // sorted by time
         uint64_t looped_midi = 0;                        // this block: MIDI that came back late
         size_t gui_next = 0;
@@ -95,6 +96,7 @@ struct Runner::Impl {
     void wire(const Wire &w);
     void check_order();
     void apply_settings(size_t n);
+    void list_settings(size_t n, std::map<int, PinSetting> &set_by_decl);
     void harvest(size_t n);
     void route_status(size_t from, const sehost::Request &r);
     void on_gui_write(size_t n, int pin, const sehost::GuiValue &v);
@@ -140,6 +142,8 @@ struct Runner::Impl {
             t.lo.assign(kBuckets, INFINITY);
             t.hi.assign(kBuckets, -INFINITY);
         }
+        if (decl)
+            t.datatype = decl->datatype;
         if (decl && decl->datatype == DT_CHOICE && decl->list_text) {
             try {
                 sehost::EnumList l = decl->list();
@@ -272,6 +276,7 @@ void Runner::Impl::wire(const Wire &w) {
         sources.push_back(make_source(s.definition, patch.rate, total, s.where));
         nodes[tn].mod->dsp().set_source(to.dsp, recorded(tn, to.dsp, sources.back().sample));
         nodes[tn].wired_audio_in[to.dsp] = true;
+        nodes[tn].wired_from[to.decl] = "source " + s.name + " (" + s.definition + ")";
         if (nodes[tn].dsp_trace[to.dsp] < 0)
             nodes[tn].dsp_trace[to.dsp] = add_trace(tn, to.label, "audio", true, nullptr);
         return;
@@ -295,6 +300,7 @@ void Runner::Impl::wire(const Wire &w) {
             throw InputError(w.where + ": \"" + w.from + "\" is a GUI-side pin and \"" + w.to +
                              "\" is not; GUI pins wire only to GUI pins");
         nodes[fn].gui_targets[from.decl].push_back(Target{tn, to});
+        nodes[tn].wired_from[to.decl] = "wired from " + w.from;
         return;
     }
     if (to.dsp < 0)
@@ -309,6 +315,8 @@ void Runner::Impl::wire(const Wire &w) {
         if (t.node == tn && t.pin.dsp == to.dsp)
             throw InputError(w.where + ": \"" + w.from + "\" is already wired to \"" + w.to + "\"");
     nodes[fn].status_targets[from.dsp].push_back(Target{tn, to});
+    std::string &feed = nodes[tn].wired_from[to.decl];
+    feed += (feed.empty() ? "wired from " : ", ") + w.from;
     if (to.datatype == DT_FSAMPLE) {
         sehost::DspInstance *src = &nodes[fn].mod->dsp();
         int out = from.dsp;
@@ -380,14 +388,15 @@ void Runner::Impl::check_order() {
 void Runner::Impl::apply_settings(size_t n) {
     Node &node = nodes[n];
     sehost::DspInstance &dsp = node.mod->dsp();
-    InstanceRecord &rec = records[n];
+    std::map<int, PinSetting> set_by_decl;
     for (const Setting &s : node.definition.set) {
         PinPick p = pick_pin(dsp, s.pin, Want::Input, s.where);
         const sehost::PinDecl &d = dsp.pins()[static_cast<size_t>(p.decl)];
-        rec.settings.emplace_back(p.label, s.value);
+        set_by_decl[p.decl] = PinSetting{p.label, s.value, "set"};
         if (p.dsp >= 0 && node.wired_audio_in[p.dsp])
             throw InputError(s.where + ": \"" + p.label + "\" is wired; it cannot be set as well");
         if (p.datatype == DT_FSAMPLE && looks_like_source(s.value)) {
+            set_by_decl[p.decl].origin = "source";
             sources.push_back(make_source(s.value, patch.rate, total, s.where));
             dsp.set_source(p.dsp, recorded(n, p.dsp, sources.back().sample));
             node.wired_audio_in[p.dsp] = true;
@@ -396,6 +405,8 @@ void Runner::Impl::apply_settings(size_t n) {
             continue;
         }
         double v = parse_value(d, s.value, s.where);
+        if (p.datatype == DT_FSAMPLE)
+            set_by_decl[p.decl].value += " V";
         if (p.gui) {
             node.mod->set_gui_pin(p.decl, v); // before open: the stored patch value
             add_step(records[n].traces[node.gui_trace[p.decl]], 0, v, total);
@@ -418,6 +429,9 @@ void Runner::Impl::apply_settings(size_t n) {
             throw InputError(t.where + ": time lies at or after the end of the run");
         if (p.dsp >= 0 && node.wired_audio_in[p.dsp])
             throw InputError(t.where + ": \"" + p.label + "\" is wired; it cannot be set as well");
+        auto listed = set_by_decl.find(p.decl);
+        if (listed != set_by_decl.end() && listed->second.origin == "set")
+            listed->second.origin = "set, changes later";
         if (p.gui)
             node.gui_script.push_back(t);
         else if (node.dsp_trace[p.dsp] < 0 && p.datatype != DT_FSAMPLE)
@@ -426,6 +440,7 @@ void Runner::Impl::apply_settings(size_t n) {
     std::stable_sort(node.gui_script.begin(), node.gui_script.end(), [&](const auto &a, const auto &b) {
         return a.time.clock(patch.rate) < b.time.clock(patch.rate);
     });
+    list_settings(n, set_by_decl);
     for (const auto &pc : node.definition.patch_changes)
         if (pc.first.clock(patch.rate) >= total)
             throw InputError(pc.second + ": time lies at or after the end of the run");
@@ -447,6 +462,56 @@ void Runner::Impl::apply_settings(size_t n) {
                 carry(pin, v);
             on_gui_write(n, pin, v);
         };
+    }
+}
+
+// Every input pin but MIDI with the value it starts from: as set, as wired,
+// else its default (a GUI pin's as its GUI side holds it). Value traces of
+// pins changed later start from that default.
+void Runner::Impl::list_settings(size_t n, std::map<int, PinSetting> &set_by_decl) {
+    Node &node = nodes[n];
+    sehost::DspInstance &dsp = node.mod->dsp();
+    std::vector<bool> timed(dsp.pins().size(), false);
+    for (const TimedSetting &t : node.definition.at)
+        timed[static_cast<size_t>(pick_pin(dsp, t.pin, Want::Input, t.where).decl)] = true;
+    for (const sehost::PinDecl &d : dsp.pins()) {
+        if (!d.is_input() || d.datatype == DT_MIDI)
+            continue;
+        auto set = set_by_decl.find(d.number);
+        if (set != set_by_decl.end()) {
+            records[n].settings.push_back(set->second);
+            continue;
+        }
+        auto wired = node.wired_from.find(d.number);
+        if (wired != node.wired_from.end()) {
+            records[n].settings.push_back(PinSetting{d.name, "", wired->second});
+            continue;
+        }
+        std::string value;
+        if (d.is_gui_pin() && node.mod->gui()) {
+            value = value_text(d, node.mod->gui()->value(d.number).number());
+        } else {
+            double v = 0;
+            try {
+                if (d.default_value && !d.default_value->empty())
+                    v = parse_value(d, *d.default_value, "");
+            } catch (const InputError &) {
+                v = NAN; // a default this host cannot read: shown as it stands
+            }
+            if (std::isnan(v))
+                value = *d.default_value;
+            else if (d.datatype == DT_FSAMPLE)
+                value = value_text(d, v * 10.0) + " V";
+            else
+                value = value_text(d, v);
+            // A value pin changed later is drawn from its default, not blank until then.
+            int tr = d.dsp_index >= 0 ? node.dsp_trace[static_cast<size_t>(d.dsp_index)] : -1;
+            if (tr >= 0 && d.datatype != DT_FSAMPLE && !std::isnan(v) && records[n].traces[tr].steps.empty())
+                records[n].traces[tr].steps.emplace_back(0, v);
+        }
+        records[n].settings.push_back(PinSetting{d.name, value, timed[static_cast<size_t>(d.number)]
+                                                                     ? "default, changes later"
+                                                                     : "default"});
     }
 }
 
@@ -720,6 +785,15 @@ void Runner::run(RunSink &sink, const std::function<void(double)> &progress) {
         }
     };
 
+    // GUI traces start from the value each pin holds before the GUI side
+    // opens: the stored patch value or the default.
+    for (size_t n = 0; n < im.nodes.size(); ++n)
+        if (sehost::GuiInstance *gui = im.nodes[n].mod->gui())
+            for (size_t decl = 0; decl < im.nodes[n].gui_trace.size(); ++decl) {
+                int tr = im.nodes[n].gui_trace[decl];
+                if (tr >= 0 && im.records[n].traces[tr].steps.empty())
+                    im.records[n].traces[tr].steps.emplace_back(0, gui->value(static_cast<int>(decl)).number());
+            }
     for (size_t n : im.order) {
         guarded(n, "opening", [&] { im.nodes[n].mod->open(); });
         im.harvest(n);

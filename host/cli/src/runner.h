@@ -34,6 +34,7 @@ struct Trace {
     std::string pin;
     std::string kind;   // "audio", "value", "midi", "gui"
     bool input = false;
+    int32_t datatype = -1;                              // the pin's (DT_CHOICE ...), -1 if unknown
     std::vector<float> lo, hi;                          // audio: volts per bucket
     std::vector<std::pair<uint64_t, double>> steps;     // value, gui
     std::vector<std::pair<uint64_t, int32_t>> marks;   // midi: packed messages
@@ -43,9 +44,16 @@ struct Trace {
     std::vector<std::string> labels;                    // choice labels by value (for steps)
 };
 
+// The value an input pin starts the run with, and where it comes from.
+struct PinSetting {
+    std::string pin;    // as the user names it
+    std::string value;  // as set, or the default as a label, word or volts
+    std::string origin; // "set", "default", "wired from X", "source X"
+};
+
 struct InstanceRecord {
     std::string name, plugin, module_name;
-    std::vector<std::pair<std::string, std::string>> settings; // pin, value as set
+    std::vector<PinSetting> settings; // every input pin but MIDI, in declaration order
     std::vector<Trace> traces;
     uint64_t process_calls = 0, blocks = 0, blocks_asleep = 0;
     uint64_t statuses = 0, midi_sent = 0, gui_writes = 0, to_gui = 0, sleeps = 0;
