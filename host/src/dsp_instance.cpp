@@ -796,6 +796,28 @@ void DspInstance::run(uint32_t samples) {
     }
 }
 
+void DspInstance::process_only(int32_t offset, int32_t count) {
+    if (!m_record || !m_open)
+        throw HostError(m_library->path() + ": process before open or after close");
+    if (offset < 0 || count <= 0 || offset > m_config.block_size - count)
+        throw HostError(m_library->path() + ": stretch " + std::to_string(offset) + " + " +
+                        std::to_string(count) + " is not inside a block");
+    se_process_entry entry = m_record->process;
+    if (!entry)
+        throw HostError(m_library->path() + ": process entry is null");
+    CallScope scope(m_impl->in_call, m_impl->phase, Phase::Process);
+    m_impl->call_clock = m_clock;
+    entry(m_record->object, offset, count);
+}
+
+se_result DspInstance::request_in_process(int32_t op, int32_t index, int32_t value, void *ptr, float opt) {
+    if (!m_record || !m_open)
+        throw HostError(m_library->path() + ": request before open or after close");
+    CallScope scope(m_impl->in_call, m_impl->phase, Phase::Process);
+    m_impl->call_clock = m_clock;
+    return host_request(op, index, value, ptr, opt);
+}
+
 // ---------------------------------------------------------------- requests
 
 se_result DspInstance::host_request(int32_t op, int32_t index, int32_t value, void *ptr, float opt) {

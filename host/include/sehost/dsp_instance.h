@@ -153,6 +153,15 @@ public:
     void split_random(uint32_t seed, int32_t max_length = 64);
     void split_plain();
 
+    // One call of the process entry for block samples offset .. offset +
+    // count - 1, inside the host's call scope as run() makes it, and nothing
+    // else: no events, sources, sleep, guard check or clock step.  For
+    // measuring what a module's process path costs by itself.
+    void process_only(int32_t offset, int32_t count);
+    // One request answered as if the module made it from inside a process
+    // call at the current clock: what a request costs the host by itself.
+    se_result request_in_process(int32_t op, int32_t index, int32_t value, void *ptr, float opt = 0.0f);
+
     uint32_t clock() const { return m_clock; }
     uint32_t block_start() const;
     bool asleep() const { return m_asleep; }

@@ -1,0 +1,141 @@
+"""Turns the JSON of se_bench into one markdown table (see scripts/bench).
+
+Benchmark names are " | "-joined fields: group, row, input, kind, block.
+Times are per run; a run is 262,144 samples (module and reference groups)
+or a number of stretches given by the "stretches" counter (host group).
+A module row's cell is its ratio to the copy loop; where the module made
+host requests in the run (counters per kind of request), the ratio with
+the host's cost of those requests taken off follows in parentheses: what
+the contract makes a module send is measured per request (the "host |
+request | <kind>" benchmarks), as the host's cost.
+"""
+import json
+import sys
+
+RUN_SAMPLES = 1 << 18
+REQUESTS = ("set_pin_status", "send_midi", "get_sample_clock", "sleep")
+
+
+ABNORMAL = ("subnormal", "not-a-number", "infinite")
+
+
+def summary(best, kinds, per_request, blocks):
+    """Per case: the worst ratio to the copy loop over inputs and kinds
+    (host requests taken off), and the worst cost of an abnormal input kind
+    relative to the slow sine with the same sign pattern."""
+    out = ["| case | " + " | ".join(f"worst, block {b}" for b in blocks) + " | abnormal / normal, worst |",
+           "|---|" + "---|" * (len(blocks) + 1)]
+    cases = []
+    for k in best:
+        if k[0] == "module" and k[1] not in cases:
+            cases.append(k[1])
+    for case in cases:
+        ref = "fill" if case.endswith(" fill") else "copy"
+        cells = []
+        for b in blocks:
+            r = best.get(("reference", ref, "-", "-", b))
+            worst = 0.0
+            for k, m in best.items():
+                if k[0] == "module" and k[1] == case and k[4] == b and r:
+                    made = kinds.get(k) or {}
+                    own = max(m - sum(n * per_request.get(q, 0.0) for q, n in made.items()), 0.0)
+                    worst = max(worst, own / r)
+            cells.append(f"{worst:.2f}")
+        abnormal = 0.0
+        for k, m in best.items():
+            if k[0] == "module" and k[1] == case and k[3] in ABNORMAL:
+                normal = best.get(("module", case, k[2], "sine slow", k[4]))
+                if normal:
+                    abnormal = max(abnormal, m / normal)
+        out.append(f"| {case} | " + " | ".join(cells) + f" | {abnormal:.2f} |" if abnormal else
+                   f"| {case} | " + " | ".join(cells) + " | - |")
+    return out
+
+
+def main(path, preset, only_summary=False):
+    with open(path) as f:
+        data = json.load(f)
+    best = {}  # (group, row, input, kind, block) -> ns per run (min)
+    counters = {}
+    kinds = {}
+    for b in data["benchmarks"]:
+        if b.get("aggregate_name") not in (None, "min") or b.get("error_occurred"):
+            continue
+        name = b.get("run_name", b["name"]).split("/iterations:")[0]
+        fields = [x.strip() for x in name.split(" | ")]
+        if len(fields) != 5:
+            continue
+        group, row, inp, kind, block = fields
+        ns = b["cpu_time"] * {"ns": 1, "us": 1e3, "ms": 1e6, "s": 1e9}[b["time_unit"]]
+        if group == "reference":
+            key = (group, row, "-", "-", int(block))  # placements: keep the best
+        else:
+            key = (group, row, inp, kind, int(block))
+        if key not in best or ns < best[key]:
+            best[key] = ns
+            counters[key] = b.get("stretches")
+            kinds[key] = {k: b.get(k, 0) for k in REQUESTS}
+
+    blocks = sorted({k[4] for k in best if k[0] != "host"})
+    out = []
+    ctx = data.get("context", {})
+    out.append(f"Benchmark, preset {preset}: ratio of ns per sample to the best copy loop "
+               f"of the same block size (fills: to the fill loop); minimum of "
+               f"{ctx.get('se_repetitions', 'several')} runs of {RUN_SAMPLES} samples.")
+    out.append("")
+    out.append("| case | input | kind | " + " | ".join(f"block {b}" for b in blocks) + " |")
+    out.append("|---|---|---|" + "---|" * len(blocks))
+    for loop in ("copy", "fill"):
+        cells = [f"{best[('reference', loop, '-', '-', b)] / RUN_SAMPLES:.3f} ns"
+                 if ("reference", loop, "-", "-", b) in best else "" for b in blocks]
+        out.append(f"| {loop} loop (ns per sample) | - | - | " + " | ".join(cells) + " |")
+    per_request = {}
+    for r in REQUESTS:
+        t = best.get(("host", "request", r, "-", 1024))
+        if t:
+            per_request[r] = t / (counters.get(("host", "request", r, "-", 1024)) or 1)
+    if only_summary:
+        out = out[:1] + ["", "Summary: each case's worst ratio over its inputs and input kinds "
+                             "(host requests taken off), and its worst abnormal input kind "
+                             "against the slow sine of the same sign pattern.", ""]
+        out += summary(best, kinds, per_request, blocks)
+    rows = []
+    for k in best:
+        if k[0] == "module" and (k[1], k[2], k[3]) not in rows and not only_summary:
+            rows.append((k[1], k[2], k[3]))
+    for row, inp, kind in rows:
+        ref = "fill" if row.endswith(" fill") else "copy"
+        cells = []
+        for b in blocks:
+            m = best.get(("module", row, inp, kind, b))
+            r = best.get(("reference", ref, "-", "-", b))
+            made = kinds.get(("module", row, inp, kind, b)) or {}
+            host_ns = sum(n * per_request.get(k, 0.0) for k, n in made.items())
+            cell = f"{m / r:.2f}" if m and r else ""
+            if cell and host_ns > 0:
+                cell += f" ({max(m - host_ns, 0.0) / r:.2f})"
+            cells.append(cell)
+        out.append(f"| {row} | {inp} | {kind} | " + " | ".join(cells) + " |")
+
+    host = sorted({(k[1]) for k in best if k[0] == "host" and k[1].startswith("stretch")},
+                  key=lambda s: int(s.split()[-1]))
+    if per_request:
+        out.append("")
+        out.append("Host's cost per request, ns: " +
+                   ", ".join(f"{k} {v:.1f}" for k, v in per_request.items()) + ".")
+    if host:
+        out.append("")
+        out.append("| host, block 1024 | through DspInstance::run, ns per stretch | direct process call | host's own share |")
+        out.append("|---|---|---|---|")
+        for row in host:
+            run = best.get(("host", row, "run", "-", 1024))
+            direct = best.get(("host", row, "direct", "-", 1024))
+            n = counters.get(("host", row, "run", "-", 1024)) or 1
+            if run and direct:
+                out.append(f"| {row} | {run / n:.1f} | {direct / n:.1f} | {(run - direct) / n:.1f} |")
+    print("\n".join(out))
+
+
+if __name__ == "__main__":
+    args = [a for a in sys.argv[1:] if a != "--summary"]
+    main(args[0], args[1] if len(args) > 1 else "", "--summary" in sys.argv)
