@@ -175,6 +175,11 @@ TEST(Validate, BadTraitsFilesCannotRun) {
     Cli r = cli({selftest("good"), "--traits", "/no/such/file.json"});
     EXPECT_EQ(r.status, 2);
     EXPECT_NE(r.err.find("cannot be read"), std::string::npos) << r.err;
+
+    // One file per --traits: a plug-in after it stays a plug-in (the child
+    // command line on Windows has that order).
+    r = cli({"--traits", traits_file("fine", R"({"identifier": "x"})"), selftest("good"), "--level", "1"});
+    EXPECT_EQ(r.status, 0) << r.err;
 }
 
 #if !defined(_WIN32)

@@ -96,7 +96,8 @@ void describe(CLI::App &app, Options &o) {
         ->type_name("RE");
     app.add_option("--traits", o.traits_files,
                    "a module author's traits file (JSON); the one naming a plug-in's identifier applies")
-        ->type_name("FILE");
+        ->type_name("FILE")
+        ->allow_extra_args(false); // one file per --traits: what follows is a plug-in
     app.add_option("--json", o.json, "write the results as JSON to FILE, or to standard output with -")
         ->type_name("FILE");
     app.add_flag("--only-failed", o.only_failed, "report only checks that did not pass");
@@ -228,6 +229,7 @@ int run_validation(const std::vector<std::string> &args, std::ostream &out, std:
     Options o;
     CLI::App app{"checks plug-in libraries against the host contract, each check in a child process", program};
     describe(app, o);
+    app.allow_windows_style_options(false); // a plug-in path may start with '/'
     app.footer("Exit code: 0 when no check failed (warnings allowed), 1 when a check failed, crashed or timed out, "
                "2 when the validation could not run.");
     try {
