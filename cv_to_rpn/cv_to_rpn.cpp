@@ -8,7 +8,7 @@
 // that changed.  Everything happens sample by sample in the process function.
 //
 // DSP side only: there is no GUI object.
-#include <cmath>
+#include <cstring>
 
 #include "SEModule_base.h"
 #include "se_module_exports.h"
@@ -68,32 +68,27 @@ constexpr int32_t kRpnMsb = 101, kRpnLsb = 100;
 constexpr int32_t kNrpnMsb = 99, kNrpnLsb = 98;
 constexpr int32_t kDataEntryMsb = 6, kDataEntryLsb = 38;
 
-// The product rounded toward zero to single precision.  The double product
-// of a float and 16383 is exact (24 + 14 bits), so rounding it once to the
-// nearest float (through memory, so that an x87 register cannot keep excess
-// precision) and stepping back towards zero when that went outwards gives
-// the same bits on every processor.
-float product_toward_zero(float x)
-{
-    const double product = static_cast<double>(x) * kMaxValue;
-    volatile float nearest = static_cast<float>(product);
-    float result = nearest;
-    if (std::fabs(static_cast<double>(result)) > std::fabs(product))
-        result = std::nextafter(result, 0.0f);
-    return result;
-}
-
-// A control voltage sample (1.0 = 10 V) as a 14-bit number: the product with
-// 16383 rounded toward zero to a float, plus 0.5, truncated.  Samples at or
-// below 0 V (and not-a-number) give 0, samples at or above 10 V give 16383,
-// so no float outside the integer range is ever converted.
+// A control voltage sample (1.0 = 10 V) as a 14-bit number: the product
+// with 16383 rounded toward zero to a float, plus 0.5, truncated.  Samples at
+// or below 0 V (and not-a-number) give 0, samples at or above 10 V give
+// 16383.
+//
+// Computed exactly without the float rounding: for x in (0, 1) the double
+// product p = x * 16383 is exact (24 + 14 bits), and rounding p toward zero
+// to a float f changes nothing after the half-up rounding: every n - 0.5
+// (n <= 16383) is itself a float, so f >= n - 0.5 exactly when p >= n - 0.5.
+// p + 0.5 is exact for x >= 2^-16, and below that the result is 0 either
+// way.  The range tests read the bit pattern as a signed integer, so a
+// subnormal, infinite or not-a-number sample never reaches the arithmetic.
 int32_t scale(float x)
 {
-    if (!(x > 0.0f))
+    int32_t b;
+    std::memcpy(&b, &x, sizeof b);
+    if (b < 0x37800000)          // negative (and -NaN), zero, or below 2^-16: 0
         return 0;
-    if (x >= 1.0f)
-        return kMaxValue;
-    return static_cast<int32_t>(static_cast<double>(product_toward_zero(x)) + 0.5);
+    if (b >= 0x3F800000)         // 1.0 and above; +NaN gives 0
+        return b > 0x7F800000 ? 0 : kMaxValue;
+    return static_cast<int32_t>(static_cast<double>(x) * kMaxValue + 0.5);
 }
 
 template <class T> T clamp_to(T value, T low, T high)
@@ -142,73 +137,85 @@ public:
             CallHost(HOST_SLEEP);
     }
 
-    void process_list_mode(int32_t start, int32_t count)
-    {
-        const uint32_t t0 = SampleClock();
-        for (int32_t i = 0; i < count; ++i) {
-            // Wired from another module, the list value may leave 0..16383.
-            process_sample(t0 + static_cast<uint32_t>(i), m_value_cv_in[start + i],
-                           m_gate_in[start + i], clamp_to<int32_t>(m_parameter, 0, kMaxValue));
-        }
-    }
-
-    void process_cv_mode(int32_t start, int32_t count)
-    {
-        const uint32_t t0 = SampleClock();
-        for (int32_t i = 0; i < count; ++i) {
-            process_sample(t0 + static_cast<uint32_t>(i), m_value_cv_in[start + i],
-                           m_gate_in[start + i], scale(m_parameter_cv_in[start + i]));
-        }
-    }
+    void process_list_mode(int32_t start, int32_t count) { run<false>(start, count); }
+    void process_cv_mode(int32_t start, int32_t count) { run<true>(start, count); }
 
 private:
-    // One sample at clock `time`: Value CV v, gate g, parameter number P.
-    void process_sample(uint32_t time, float v, float g, int32_t parameter)
+    // The per-sample loop of both modes; they differ only in where the
+    // parameter number comes from.  Settings change only between calls (the
+    // host writes them with an event), so they are read once per call.  The
+    // quantised value and the parameter number matter only while the gate
+    // is positive (and the value of the last sample, for the next call), so
+    // with the gate off a sample costs the activity test and the gate test.
+    template <bool CvMode> void run(int32_t start, int32_t count)
     {
-        // Activity of the raw Value CV: moving from a change until it has
-        // held still for m_hold further samples.
-        if (v == m_last_value_sample) {
-            if (m_hold_countdown > 0) {
-                --m_hold_countdown;
-                m_moving = 1;
-            } else {
-                m_moving = 0;
-            }
-        } else {
-            m_hold_countdown = m_hold;
-            m_moving = 1;
-            m_last_value_sample = v;
-        }
-
-        // Settings wired from other modules may leave their lists: keep them
-        // inside the mask table and the channel nibble.
-        const int32_t depth = clamp_to<int32_t>(m_bit_depth, 0, 7);
+        const uint32_t t0 = SampleClock();
+        const float *value_in = m_value_cv_in + start;
+        const float *gate_in = m_gate_in + start;
+        const float *parameter_in = CvMode ? m_parameter_cv_in + start : nullptr;
+        // Wired from other modules, settings may leave their lists: keep them
+        // inside the parameter range, the mask table and the channel nibble.
+        const int32_t list_parameter = clamp_to<int32_t>(m_parameter, 0, kMaxValue);
+        const int32_t mask = bit_depth_masks[clamp_to<int32_t>(m_bit_depth, 0, 7)];
         const int32_t channel = clamp_to<int32_t>(m_channel, 0, kMaxChannel);
-        const int32_t value = scale(v) & bit_depth_masks[depth];
 
-        if (g > 0.0f) {
-            // A previous not-a-number gate is neither positive nor a rise.
-            const bool complete = m_last_gate <= 0.0f || (m_moving == 1 && m_was_moving == 0) ||
-                                  parameter != m_last_parameter || channel != m_last_channel ||
-                                  m_rpn_mode != m_last_rpn_mode;
-            if (complete) {
-                m_last_value_msb = -1;
-                m_last_channel = static_cast<int16_t>(channel);
-                m_last_rpn_mode = m_rpn_mode;
-                m_last_parameter = parameter;
-                send_complete(time, channel, parameter, value);
-            } else if (value != m_last_value) {
-                if ((value >> 7) != m_last_value_msb) {
-                    send(time, control_change(channel, kDataEntryMsb, value >> 7));
-                    m_last_value_msb = static_cast<int16_t>(value >> 7);
-                }
-                send(time, control_change(channel, kDataEntryLsb, value & 0x7F));
+        float last_sample = m_last_value_sample;
+        float last_gate = m_last_gate;
+        int32_t hold_countdown = m_hold_countdown;
+        int32_t moving = m_moving;
+        int32_t was_moving = m_was_moving;
+        int32_t last_value = m_last_value;
+        bool last_value_known = true; // last_value is the previous sample's
+        for (int32_t i = 0; i < count; ++i) {
+            const float v = value_in[i];
+            const float g = gate_in[i];
+            // Activity of the raw Value CV: moving from a change until it has
+            // held still for m_hold further samples.
+            if (v == last_sample) {
+                moving = hold_countdown > 0 ? 1 : 0;
+                hold_countdown -= moving;
+            } else {
+                hold_countdown = m_hold;
+                moving = 1;
+                last_sample = v;
             }
+            if (g > 0.0f) {
+                if (!last_value_known) // only after a sample of this call
+                    last_value = scale(value_in[i - 1]) & mask;
+                const int32_t value = scale(v) & mask;
+                const int32_t parameter = CvMode ? scale(parameter_in[i]) : list_parameter;
+                const uint32_t time = t0 + static_cast<uint32_t>(i);
+                // A previous not-a-number gate is neither positive nor a rise.
+                const bool complete = last_gate <= 0.0f || (moving == 1 && was_moving == 0) ||
+                                      parameter != m_last_parameter || channel != m_last_channel ||
+                                      m_rpn_mode != m_last_rpn_mode;
+                if (complete) {
+                    m_last_value_msb = -1;
+                    m_last_channel = static_cast<int16_t>(channel);
+                    m_last_rpn_mode = m_rpn_mode;
+                    m_last_parameter = parameter;
+                    send_complete(time, channel, parameter, value);
+                } else if (value != last_value) {
+                    if ((value >> 7) != m_last_value_msb) {
+                        send(time, control_change(channel, kDataEntryMsb, value >> 7));
+                        m_last_value_msb = static_cast<int16_t>(value >> 7);
+                    }
+                    send(time, control_change(channel, kDataEntryLsb, value & 0x7F));
+                }
+                last_value = value;
+                last_value_known = true;
+            } else {
+                last_value_known = false;
+            }
+            last_gate = g;
+            was_moving = moving;
         }
-
-        m_last_gate = g;
-        m_last_value = value;
-        m_was_moving = m_moving;
+        m_last_value_sample = last_sample;
+        m_last_gate = last_gate;
+        m_hold_countdown = hold_countdown;
+        m_moving = moving;
+        m_was_moving = was_moving;
+        m_last_value = last_value_known ? last_value : scale(value_in[count - 1]) & mask;
     }
 
     void send_complete(uint32_t time, int32_t channel, int32_t parameter, int32_t value)

@@ -63,6 +63,38 @@ inline bool is_positive(uint32_t b) { return (b & kSignBit) == 0 && !is_zero(b);
 // distinct from +0 and a NaN level keeps its payload).
 inline float flipped(float level) { return float_of(bits_of(level) ^ kSignBit); }
 
+// The sample loops choose their outputs by masks instead of branches, so an
+// unpredictable input (noise) costs what a predictable one costs.
+// All ones when the sample is positive (sign clear and not zero), else 0.
+inline uint32_t positive_mask(uint32_t b) { return 0u - static_cast<uint32_t>(static_cast<int32_t>(b) > 0); }
+// All ones when the sample is +0 or -0, else 0.
+inline uint32_t zero_mask(uint32_t b) { return 0u - static_cast<uint32_t>((b << 1) == 0); }
+inline uint32_t mask_if(bool c) { return 0u - static_cast<uint32_t>(c); }
+
+inline void store(float *out, uint32_t b) { std::memcpy(out, &b, sizeof b); }
+
+// m_sign x L, for m_sign = +1 or -1, as bits: the product of a number with
+// +-1 is the number with its sign bit set accordingly, except that a
+// not-a-number level comes out quiet and with its own sign, whatever the
+// factor.  Computed once per call, so no multiply touches a subnormal,
+// infinite or not-a-number level in the loop.  `sign` is 0 for +1 and
+// kSignBit for -1.
+struct SignedLevel {
+    uint32_t base; // L's bits, made quiet if L is not-a-number
+    uint32_t flip; // kSignBit, or 0 for a not-a-number level
+    explicit SignedLevel(float level)
+    {
+        const uint32_t b = bits_of(level);
+        const bool nan = (b & ~kSignBit) > 0x7F800000u;
+        base = nan ? b | 0x00400000u : b;
+        flip = nan ? 0u : kSignBit;
+    }
+    uint32_t times(uint32_t sign) const { return base ^ (sign & flip); }
+};
+
+inline uint32_t sign_bit_of(float sign) { return bits_of(sign) & kSignBit; }
+inline float sign_of_bit(uint32_t sign) { return sign != 0 ? -1.0f : 1.0f; }
+
 } // namespace
 
 class Module : public SEModule_base
@@ -110,66 +142,63 @@ public:
 
     // A one-sample pulse of L at every crossing.  A zero sample never pulses
     // but leaves its own sign bit as the state: -1, +0, +1 is silent while
-    // -1, -0, +1 pulses at the +1.
+    // -1, -0, +1 pulses at the +1.  The state of sample i is the sign bit of
+    // sample i - 1, so the loop after the first sample reads it from there.
     void process_zerox_pulse(int32_t start, int32_t count)
     {
-        const float level = m_level_in[start];
+        const uint32_t level = bits_of(m_level_in[start]);
         const float *in = m_in + start;
         float *out = m_out + start;
-        uint32_t state = m_edge_state;
-        for (int32_t i = 0; i < count; ++i) {
+        const uint32_t first = bits_of(in[0]);
+        store(out, level & mask_if((first & kSignBit) != m_edge_state) & ~zero_mask(first));
+        for (int32_t i = 1; i < count; ++i) {
             const uint32_t x = bits_of(in[i]);
-            const uint32_t s = x & kSignBit;
-            out[i] = (s != state && !is_zero(x)) ? level : 0.0f;
-            state = s;
+            const uint32_t changed = (x ^ bits_of(in[i - 1])) & kSignBit;
+            store(out + i, level & mask_if(changed != 0) & ~zero_mask(x));
         }
-        m_edge_state = state;
+        m_edge_state = bits_of(in[count - 1]) & kSignBit;
         count_down(count);
     }
 
-    // As process_zerox_pulse, with +L on a rise and -L on a fall.
+    // As process_zerox_pulse, with +L on a rise and -L on a fall: the pulse
+    // is L with the sample's own sign bit.
     void process_zerox_bipolar(int32_t start, int32_t count)
     {
-        const float level = m_level_in[start];
-        const float low = flipped(level);
+        const uint32_t level = bits_of(m_level_in[start]);
         const float *in = m_in + start;
         float *out = m_out + start;
-        uint32_t state = m_edge_state;
-        for (int32_t i = 0; i < count; ++i) {
+        const uint32_t first = bits_of(in[0]);
+        const uint32_t s0 = first & kSignBit;
+        store(out, (level ^ s0) & mask_if(s0 != m_edge_state) & ~zero_mask(first));
+        for (int32_t i = 1; i < count; ++i) {
             const uint32_t x = bits_of(in[i]);
-            const uint32_t s = x & kSignBit;
-            if (s != state && !is_zero(x))
-                out[i] = s == 0 ? level : low;
-            else
-                out[i] = 0.0f;
-            state = s;
+            const uint32_t changed = (x ^ bits_of(in[i - 1])) & kSignBit;
+            store(out + i, (level ^ (x & kSignBit)) & mask_if(changed != 0) & ~zero_mask(x));
         }
-        m_edge_state = state;
+        m_edge_state = bits_of(in[count - 1]) & kSignBit;
         count_down(count);
     }
 
     // L while the input is positive, -L otherwise (zero included).
     void process_zerox_square(int32_t start, int32_t count)
     {
-        const float level = m_level_in[start];
-        const float low = flipped(level);
+        const uint32_t level = bits_of(m_level_in[start]);
         const float *in = m_in + start;
         float *out = m_out + start;
         for (int32_t i = 0; i < count; ++i)
-            out[i] = is_positive(bits_of(in[i])) ? level : low;
+            store(out + i, level ^ (~positive_mask(bits_of(in[i])) & kSignBit));
         count_down(count);
     }
 
-    // L, 0 or -L by the input's sign.
+    // L, 0 or -L by the input's sign: L with the sample's sign bit.
     void process_zerox_sign(int32_t start, int32_t count)
     {
-        const float level = m_level_in[start];
-        const float low = flipped(level);
+        const uint32_t level = bits_of(m_level_in[start]);
         const float *in = m_in + start;
         float *out = m_out + start;
         for (int32_t i = 0; i < count; ++i) {
             const uint32_t x = bits_of(in[i]);
-            out[i] = is_zero(x) ? 0.0f : ((x & kSignBit) == 0 ? level : low);
+            store(out + i, (level ^ (x & kSignBit)) & ~zero_mask(x));
         }
         count_down(count);
     }
@@ -180,41 +209,34 @@ public:
     // A one-sample pulse of L at every rise.
     void process_leadx_pulse(int32_t start, int32_t count)
     {
-        const float level = m_level_in[start];
+        const uint32_t level = bits_of(m_level_in[start]);
         const float *in = m_in + start;
         float *out = m_out + start;
-        uint32_t state = m_edge_state;
-        for (int32_t i = 0; i < count; ++i) {
-            const uint32_t z = is_positive(bits_of(in[i])) ? 0u : 1u;
-            out[i] = (z == 0 && state != 0) ? level : 0.0f;
-            state = z;
-        }
-        m_edge_state = state;
+        const uint32_t first = positive_mask(bits_of(in[0]));
+        store(out, level & first & mask_if(m_edge_state != 0));
+        for (int32_t i = 1; i < count; ++i)
+            store(out + i, level & positive_mask(bits_of(in[i])) & ~positive_mask(bits_of(in[i - 1])));
+        m_edge_state = positive_mask(bits_of(in[count - 1])) ? 0u : 1u;
         count_down(count);
     }
 
     // Rises give pulses of alternating polarity, +L first after open.
     void process_leadx_alternate(int32_t start, int32_t count)
     {
-        const float level = m_level_in[start];
+        const SignedLevel level(m_level_in[start]);
         const float *in = m_in + start;
         float *out = m_out + start;
-        uint32_t state = m_edge_state;
-        float sign = m_sign;
+        uint32_t below = mask_if(m_edge_state != 0); // the previous sample was not positive
+        uint32_t sign = sign_bit_of(m_sign);
         for (int32_t i = 0; i < count; ++i) {
-            if (!is_positive(bits_of(in[i]))) {
-                out[i] = 0.0f;
-                state = 1;
-            } else if (state != 0) {
-                sign = -sign;
-                out[i] = sign * level;
-                state = 0;
-            } else {
-                out[i] = 0.0f;
-            }
+            const uint32_t positive = positive_mask(bits_of(in[i]));
+            const uint32_t rise = positive & below;
+            sign ^= rise & kSignBit;
+            store(out + i, level.times(sign) & rise);
+            below = ~positive;
         }
-        m_edge_state = state;
-        m_sign = sign;
+        m_edge_state = below ? 1u : 0u;
+        m_sign = sign_of_bit(sign);
         count_down(count);
     }
 
@@ -222,11 +244,11 @@ public:
     // since the low level of LeadX is 0).
     void process_leadx_square(int32_t start, int32_t count)
     {
-        const float level = m_level_in[start];
+        const uint32_t level = bits_of(m_level_in[start]);
         const float *in = m_in + start;
         float *out = m_out + start;
         for (int32_t i = 0; i < count; ++i)
-            out[i] = is_positive(bits_of(in[i])) ? level : 0.0f;
+            store(out + i, level & positive_mask(bits_of(in[i])));
         count_down(count);
     }
 
@@ -234,24 +256,19 @@ public:
     // divided by two.  -L before the first rise after open.
     void process_leadx_toggle(int32_t start, int32_t count)
     {
-        const float level = m_level_in[start];
+        const SignedLevel level(m_level_in[start]);
         const float *in = m_in + start;
         float *out = m_out + start;
-        uint32_t state = m_edge_state;
-        float sign = m_sign;
-        float g = sign * level;
+        uint32_t below = mask_if(m_edge_state != 0);
+        uint32_t sign = sign_bit_of(m_sign);
         for (int32_t i = 0; i < count; ++i) {
-            if (!is_positive(bits_of(in[i]))) {
-                state = 1;
-            } else if (state != 0) {
-                sign = -sign;
-                g = sign * level;
-                state = 0;
-            }
-            out[i] = g;
+            const uint32_t positive = positive_mask(bits_of(in[i]));
+            sign ^= positive & below & kSignBit;
+            store(out + i, level.times(sign));
+            below = ~positive;
         }
-        m_edge_state = state;
-        m_sign = sign;
+        m_edge_state = below ? 1u : 0u;
+        m_sign = sign_of_bit(sign);
         count_down(count);
     }
 

@@ -93,15 +93,32 @@ uint32_t bits_of(float f)
 
 // Above zero: sign bit clear and not +0.  -0 and every pattern with the sign
 // bit set count as not positive.
+// As a signed integer such a pattern is above 0: one comparison, no branch.
 bool positive(uint32_t bits)
 {
-    return (bits & 0x80000000u) == 0 && bits != 0;
+    return static_cast<int32_t>(bits) > 0;
+}
+
+// Position of the lowest set bit of a non-zero word.
+int32_t lowest_bit(uint32_t word)
+{
+    return __builtin_ctz(word);
 }
 
 // Round to the nearest integer, ties to the even neighbour, whatever the
-// floating-point environment says.
+// floating-point environment says.  The values met here (draws scaled to the
+// range, delays in samples) are small and not negative: truncation is the
+// floor and the parity is an integer's.  Anything else takes the general
+// path.
 double round_even(double v)
 {
+    if (v >= 0.0 && v < 4503599627370496.0) { // 2^52: every double above is an integer
+        int64_t r = static_cast<int64_t>(v);
+        const double f = v - static_cast<double>(r);
+        if (f > 0.5 || (f == 0.5 && (r & 1) != 0))
+            ++r;
+        return static_cast<double>(r);
+    }
     double r = std::floor(v);
     const double f = v - r;
     if (f > 0.5 || (f == 0.5 && std::fmod(r, 2.0) != 0.0))
@@ -334,13 +351,25 @@ private:
         const uint32_t delay = draw_delay(t0, start, count);
         const uint32_t stamp = t0 + delay;
 
+        // The scan works in chunks of 32 samples: the crossings of a chunk
+        // are collected as bits without a branch, then sent in order.  A
+        // chunk without a crossing costs one predictable test, however
+        // irregular the input.
         const float *in = m_in + start;
         uint32_t prev = m_prev_sample;
-        for (int32_t i = 0; i < count; ++i) {
-            const uint32_t current = bits_of(in[i]);
-            if (!positive(prev) && positive(current))
-                (this->*Count)(stamp + static_cast<uint32_t>(i));
-            prev = current;
+        for (int32_t base = 0; base < count; base += 32) {
+            const int32_t n = count - base < 32 ? count - base : 32;
+            uint32_t hits = 0;
+            for (int32_t j = 0; j < n; ++j) {
+                const uint32_t current = bits_of(in[base + j]);
+                hits |= static_cast<uint32_t>(!positive(prev) & positive(current)) << j;
+                prev = current;
+            }
+            while (hits != 0) {
+                const int32_t j = lowest_bit(hits);
+                hits &= hits - 1;
+                (this->*Count)(stamp + static_cast<uint32_t>(base + j));
+            }
         }
         m_prev_sample = prev;
 

@@ -82,6 +82,9 @@ struct DspInstance::Impl {
     uint32_t rng = 1;
     int32_t random_max = 64;
     int64_t split_left = 0;
+    // guard zones
+    std::vector<size_t> audio_pins; // DSP indices of the pins with a buffer
+    bool guards_unchecked = false;  // process calls since the last whole check
 };
 
 // ---------------------------------------------------------------- creation
@@ -404,6 +407,7 @@ void DspInstance::open() {
         std::fill(samples, samples + bs, 0.0f);
         m_impl->buffers[static_cast<size_t>(p.index)] = samples;
         m_impl->memory[static_cast<size_t>(p.index)] = std::move(block);
+        m_impl->audio_pins.push_back(static_cast<size_t>(p.index));
     }
     write_buffer_addresses(m_dsp_pins, m_impl->buffers);
 
@@ -686,7 +690,6 @@ void DspInstance::run(uint32_t samples) {
     Impl &im = *m_impl;
     const uint32_t bs = static_cast<uint32_t>(m_config.block_size);
     const uint32_t end = m_clock + samples;
-    const size_t guard = static_cast<size_t>(std::max(0, m_config.guard_samples));
     while (m_clock < end) {
         const uint32_t start = block_start();
         if (!im.prepared_block || *im.prepared_block != start) {
@@ -765,25 +768,11 @@ void DspInstance::run(uint32_t samples) {
                 entry(m_record->object, static_cast<int32_t>(offset), static_cast<int32_t>(n));
             }
             ++m_process_calls;
-            for (const DspPin &p : m_dsp_pins) {
-                float *buf = im.buffers[static_cast<size_t>(p.index)];
-                if (!buf || guard == 0)
-                    continue;
-                bool spoiled = false;
-                for (size_t k = 1; k <= guard; ++k) {
-                    uint32_t below, above;
-                    std::memcpy(&below, buf - k, sizeof below);
-                    std::memcpy(&above, buf + bs - 1 + k, sizeof above);
-                    spoiled = spoiled || below != kGuardBits || above != kGuardBits;
-                }
-                if (spoiled) {
-                    m_errors.push_back(pin_label(path, m_pins, p) + ": the module wrote outside its buffer");
-                    for (size_t k = 1; k <= guard; ++k) { // bits, not floats: see kGuardBits
-                        std::memcpy(buf - k, &kGuardBits, sizeof kGuardBits);
-                        std::memcpy(buf + bs - 1 + k, &kGuardBits, sizeof kGuardBits);
-                    }
-                }
-            }
+            // Per stretch only the word on either side of each buffer, where
+            // an overrun by one lands; that attributes it to this call.  The
+            // whole zones are checked once per block, below.
+            check_guards(false);
+            im.guards_unchecked = true;
         }
         for (size_t i = 0; i < m_dsp_pins.size(); ++i)
             if (im.capturing[i])
@@ -791,8 +780,39 @@ void DspInstance::run(uint32_t samples) {
         if (im.split_left > 0)
             im.split_left -= n;
         m_clock = stop; // the stretch is done even if the module misbehaved in it
+        if (im.guards_unchecked && (stop == start + bs || stop == end)) {
+            check_guards(true); // at the end of a block, and before run() returns
+            im.guards_unchecked = false;
+        }
         if (m_config.throw_on_module_error && m_errors.size() > errors_before)
             throw HostError(m_errors[errors_before]);
+    }
+}
+
+void DspInstance::check_guards(bool whole_zones) {
+    Impl &im = *m_impl;
+    const size_t guard = static_cast<size_t>(std::max(0, m_config.guard_samples));
+    if (guard == 0)
+        return;
+    const size_t bs = static_cast<size_t>(m_config.block_size);
+    const size_t depth = whole_zones ? guard : 1;
+    for (size_t i : im.audio_pins) {
+        float *buf = im.buffers[i];
+        uint32_t spoiled = 0;
+        for (size_t k = 1; k <= depth; ++k) {
+            uint32_t below, above;
+            std::memcpy(&below, buf - k, sizeof below);
+            std::memcpy(&above, buf + bs - 1 + k, sizeof above);
+            spoiled |= (below ^ kGuardBits) | (above ^ kGuardBits);
+        }
+        if (spoiled != 0) {
+            m_errors.push_back(pin_label(m_library->path(), m_pins, m_dsp_pins[i]) +
+                               ": the module wrote outside its buffer");
+            for (size_t k = 1; k <= guard; ++k) { // bits, not floats: see kGuardBits
+                std::memcpy(buf - k, &kGuardBits, sizeof kGuardBits);
+                std::memcpy(buf + bs - 1 + k, &kGuardBits, sizeof kGuardBits);
+            }
+        }
     }
 }
 
@@ -815,7 +835,7 @@ se_result DspInstance::request_in_process(int32_t op, int32_t index, int32_t val
         throw HostError(m_library->path() + ": request before open or after close");
     CallScope scope(m_impl->in_call, m_impl->phase, Phase::Process);
     m_impl->call_clock = m_clock;
-    return host_request(op, index, value, ptr, opt);
+    return dsp_callback(m_record, op, index, value, ptr, opt); // the module's way in
 }
 
 // ---------------------------------------------------------------- requests

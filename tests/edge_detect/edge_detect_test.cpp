@@ -182,6 +182,38 @@ TEST(EdgeDetect, LevelIsReadOnceAtTheFirstSampleOfEachCall)
         EXPECT_EQ(bits(out[i]), bits(want[i])) << "sample " << i;
 }
 
+// Abnormal levels come out as bits: L is L's own pattern and -L the pattern
+// with its sign bit flipped, so a signalling not-a-number stays signalling.
+// Only the product m_sign x L of LeadX +Ve/-Ve and Sqr2 is arithmetic: a
+// not-a-number level comes out of it quiet and with its own sign, as from
+// any multiplication.  The level is written into the buffer as bits (a
+// value passed as a double would already be quiet).
+TEST(EdgeDetect, AbnormalLevelsAreBitExact)
+{
+    const uint32_t levels[] = {0x00000001u, 0x807FFFFFu, 0x7F800000u, 0xFF800000u, 0x7FC00000u,
+                               0xFFC00123u, 0x7F800001u, 0xFF8A0000u, 0x7F7FFFFFu, 0x80000000u};
+    for (uint32_t level_bits : levels) {
+        const bool nan = (level_bits & ~kSignBit) > 0x7F800000u;
+        for (const SequenceCase &c : kSequences) {
+            SCOPED_TRACE(std::string(c.what) + ", level " + show({level_bits}));
+            auto dsp = make(c.detect, c.pulse, 1.0f, c.input);
+            float *buffer = dsp->input("Pulse Level");
+            for (int32_t k = 0; k < dsp->config().block_size; ++k)
+                std::memcpy(buffer + k, &level_bits, sizeof level_bits);
+            dsp->run(static_cast<uint32_t>(c.input.size()));
+            const bool product = c.detect == LeadX && (c.pulse == Bipolar || c.pulse == Sqr2);
+            std::vector<uint32_t> want;
+            for (int unit : c.expected)
+                want.push_back(unit == 0                 ? 0u
+                               : product && nan          ? level_bits | 0x00400000u
+                               : unit > 0                ? level_bits
+                                                         : level_bits ^ kSignBit);
+            const std::vector<uint32_t> got = output_bits(*dsp, 0, c.input.size());
+            EXPECT_EQ(got, want) << "got " << show(got) << "\nwant " << show(want);
+        }
+    }
+}
+
 // A mode change hands the next function whatever edge state and sign the
 // previous one left.
 struct ModeChangeCase {

@@ -266,6 +266,7 @@ TEST(DspFaults, BadRequestsAreReportedNotObeyed) {
         {FIX_DO_BAD_PIN, "no such DSP pin"},
         {FIX_DO_POST_PAST, "lies in the past"},
         {FIX_DO_SPILL, "outside its buffer"},
+        {FIX_DO_SPILL_FAR, "outside its buffer"},
     };
     for (const FaultCase &c : cases) {
         SCOPED_TRACE(c.text);
@@ -291,6 +292,30 @@ TEST(DspFaults, BadRequestsAreReportedNotObeyed) {
         ASSERT_EQ(dsp.errors().size(), 1u);
         EXPECT_NE(dsp.errors()[0].find(c.text), std::string::npos) << dsp.errors()[0];
         EXPECT_EQ(entries(dsp, FIX_EVENT).size(), 5u); // a past event is never delivered
+    }
+}
+
+// After each stretch the host checks the guard word next to each end of
+// every buffer, which puts an overrun by one on the call that made it; the
+// whole guard zones are checked at the end of each block (and before run()
+// returns), which catches a write further out by the end of its block.
+TEST(DspFaults, GuardNextToTheBufferPerStretchWholeZonePerBlock) {
+    const struct {
+        int32_t action;
+        uint32_t clock_after;
+    } cases[] = {{FIX_DO_SPILL, 14}, {FIX_DO_SPILL_FAR, 256}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.action);
+        DspInstance dsp(fixture(), small_blocks());
+        dsp.open();
+        dsp.run(10);
+        dsp.split_lengths({4});
+        misbehave(dsp, c.action);
+        EXPECT_THROW(dsp.run(500), HostError);
+        ASSERT_EQ(dsp.errors().size(), 1u);
+        EXPECT_EQ(dsp.clock(), c.clock_after) << dsp.errors()[0];
+        dsp.run(500); // the guards were restored: nothing more to report
+        EXPECT_EQ(dsp.errors().size(), 1u);
     }
 }
 

@@ -21,8 +21,9 @@ struct Recorded {
 const Recorded kSeed1[] = {
     {"pulse_counter", 0x336039044f5f9560ull, 20833},
 #if UINTPTR_MAX == 0xFFFFFFFFu
-    // The 32-bit builds return floats through the x87 stack (the calling
-    // convention), which makes a signalling not-a-number level quiet.
+    // A 32-bit host returns each source sample through the x87 stack (the
+    // calling convention), which makes a signalling not-a-number quiet
+    // before the module sees it.
     {"edge_detect", 0x71d6a177361e6bb8ull, 69778},
 #else
     {"edge_detect", 0x0a228452bc31f2f8ull, 69778},

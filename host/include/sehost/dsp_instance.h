@@ -158,8 +158,9 @@ public:
     // else: no events, sources, sleep, guard check or clock step.  For
     // measuring what a module's process path costs by itself.
     void process_only(int32_t offset, int32_t count);
-    // One request answered as if the module made it from inside a process
-    // call at the current clock: what a request costs the host by itself.
+    // One request through the host callback, answered as if the module made
+    // it from inside a process call at the current clock: what a request
+    // costs the host by itself.
     se_result request_in_process(int32_t op, int32_t index, int32_t value, void *ptr, float opt = 0.0f);
 
     uint32_t clock() const { return m_clock; }
@@ -189,6 +190,9 @@ public:
 
 private:
     void learn();
+    // Guard zones of every audio buffer: the word next to each end, or the
+    // whole zones; a spoiled zone is recorded as a fault and restored.
+    void check_guards(bool whole_zones);
     struct Impl;
     std::unique_ptr<Impl> m_impl;
     std::shared_ptr<const Library> m_library;
