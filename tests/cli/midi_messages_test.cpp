@@ -1,6 +1,7 @@
 // midi_messages_test.cpp - inline MIDI is checked against its status byte
-// before the run: the right number of data bytes, and no system bytes,
-// which a module's input and the MIDI file of its output cannot take.
+// before the run: the right number of data bytes for its status byte, and
+// no system exclusive or undefined status bytes, which a packed message
+// cannot carry.
 #include "cli_support.h"
 #include "errors.h"
 #include "midi_input.h"
@@ -24,12 +25,20 @@ TEST(SehostMidiMessages, LengthFollowsTheStatusByte) {
         {"C0", "a program change (C0) takes 1 data byte, not 0"},
         {"C0 05 06", "a program change (C0) takes 1 data byte, not 2"},
         {"DF 01 02", "a channel pressure (DF) takes 1 data byte"},
+        {"F1 10", ""}, {"F2 01 02", ""}, {"F3 05", ""}, {"F6", ""},
+        {"F8", ""}, {"FA", ""}, {"FB", ""}, {"FC", ""}, {"FE", ""}, {"FF", ""},
         {"F0", "F0 is a system exclusive byte"},
         {"F7", "F7 is a system exclusive byte"},
-        {"F2 01 02", "F2 is a system common byte"},
-        {"F8", "F8 is a real-time byte"},
-        {"FE", "FE is a real-time byte"},
-        {"FF 7F 7F", "FF is a reset or meta byte"},
+        {"F0 01 02", "F0 is a system exclusive byte"},
+        {"F4", "F4 is an undefined status byte"},
+        {"F5", "F5 is an undefined status byte"},
+        {"F9", "F9 is an undefined status byte"},
+        {"FD", "FD is an undefined status byte"},
+        {"F2 01", "a song position (F2) takes 2 data bytes, not 1"},
+        {"F3", "a song select (F3) takes 1 data byte, not 0"},
+        {"F6 01", "a tune request (F6) takes 0 data bytes, not 1"},
+        {"F8 00", "a real-time message (F8) takes 0 data bytes, not 1"},
+        {"FF 7F 7F", "a real-time message (FF) takes 0 data bytes, not 2"},
     };
     for (const Case &c : cases) {
         if (!*c.error) {
@@ -48,12 +57,12 @@ TEST(SehostMidiMessages, LengthFollowsTheStatusByte) {
 TEST(SehostMidiMessages, RefusedBeforeTheRunLeavingNoFiles) {
     std::string out = fresh_dir("midi_messages");
     std::string patch = input_file("sysex.json", R"({"duration":"10ms","modules":[{"name":"r","plugin":"midi_choice",
-        "midi":["0=90 3C 64", "1ms=F8"]}]})");
+        "midi":["0=90 3C 64", "1ms=F9"]}]})");
     expect_refused({
         {{"render", "midi_choice", "--midi", "0=F7", "-o", out}, "--midi \"0=F7\": MIDI \"F7\": F7 is a system"},
-        {{"render", "midi_choice", "--midi", "0=FF 7F 7F", "-o", out}, "FF is a reset or meta byte"},
+        {{"render", "midi_choice", "--midi", "0=FF 7F 7F", "-o", out}, "a real-time message (FF) takes 0 data bytes"},
         {{"render", "midi_choice", "--midi", "0=90 3C", "-o", out}, "a note-on (90) takes 2 data bytes"},
-        {{"run", patch, "-o", out}, "sysex.json: modules[0].midi[1]: MIDI \"F8\": F8 is a real-time byte"},
+        {{"run", patch, "-o", out}, "sysex.json: modules[0].midi[1]: MIDI \"F9\": F9 is an undefined status byte"},
     });
     EXPECT_FALSE(fs::exists(out)) << "a refused run wrote into " << out;
 

@@ -21,27 +21,39 @@ int data_byte(const std::string &tok, int lo, int hi, const std::string &where, 
     return static_cast<int>(v);
 }
 
-// A module's MIDI input takes packed channel messages of at most three
-// bytes. System messages are refused: system exclusive does not fit, and
-// neither common nor real-time messages nor FF (a reset on the wire, a meta
-// event in a file) have a place in the Standard MIDI File a module's output
-// is written to, so they would fail only after the run.
+// A module's MIDI input takes one packed message of at most three bytes:
+// a channel message, or a system common or real-time message (midi_choice
+// passes those on whatever its channel filter). The output's MIDI file
+// stores system messages as escapes. Refused: system exclusive (F0 and its
+// end F7, which do not fit a packed message) and the undefined status bytes
+// F4, F5, F9 and FD.
 void check_status(int status, size_t data, const std::string &where, const std::string &text) {
     static const char *const kNames[] = {"note-off", "note-on", "poly pressure", "control change",
                                          "program change", "channel pressure", "pitch bend"};
     char hex[4];
     std::snprintf(hex, sizeof hex, "%02X", status);
-    if (status >= 0xF0) {
-        const char *kind = status == 0xF0 || status == 0xF7 ? "system exclusive"
-                           : status < 0xF8                  ? "system common"
-                           : status < 0xFF                  ? "real-time"
-                                                            : "reset or meta";
-        throw InputError(where + ": MIDI \"" + text + "\": " + hex + " is a " + kind +
-                         " byte; a module's MIDI input takes channel messages (status 80 to EF)");
+    const bool undefined = status == 0xF4 || status == 0xF5 || status == 0xF9 || status == 0xFD;
+    if (status == 0xF0 || status == 0xF7 || undefined)
+        throw InputError(where + ": MIDI \"" + text + "\": " + hex + " is " +
+                         (undefined ? "an undefined status byte" : "a system exclusive byte") +
+                         "; a module's MIDI input takes channel, system common and real-time messages");
+    std::string name;
+    size_t need;
+    if (status < 0xF0) {
+        name = kNames[(status >> 4) - 8];
+        need = status >= 0xC0 && status < 0xE0 ? 1 : 2;
+    } else if (status < 0xF8) {
+        name = status == 0xF1 ? "time code quarter frame"
+               : status == 0xF2 ? "song position"
+               : status == 0xF3 ? "song select"
+                                : "tune request";
+        need = status == 0xF2 ? 2 : status == 0xF6 ? 0 : 1;
+    } else {
+        name = "real-time message";
+        need = 0;
     }
-    size_t need = status >= 0xC0 && status < 0xE0 ? 1 : 2;
     if (data != need)
-        throw InputError(where + ": MIDI \"" + text + "\": a " + kNames[(status >> 4) - 8] + " (" + hex + ") takes " +
+        throw InputError(where + ": MIDI \"" + text + "\": a " + name + " (" + hex + ") takes " +
                          std::to_string(need) + " data byte" + (need == 1 ? "" : "s") + ", not " +
                          std::to_string(data));
 }
