@@ -351,6 +351,7 @@ const std::vector<std::string> &LiveEngine::ignored() const { return m->ignored;
 void LiveEngine::open() {
     for (size_t n : m->order) {
         Impl::Node &node = *m->nodes[n];
+        node.mod->reserve(kEventRoom);
         try {
             node.mod->open();
         } catch (const sehost::HostError &e) {

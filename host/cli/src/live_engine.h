@@ -48,6 +48,9 @@ struct LiveMidiList {
 class LiveEngine {
 public:
     static constexpr size_t kMidiPerPeriod = 1024;
+    // Events and requests one instance may hold in a period without the
+    // host allocating (MIDI of every port plus statuses).
+    static constexpr size_t kEventRoom = 4 * kMidiPerPeriod;
 
     // Builds the patch at the server's rate and period (the patch's own rate
     // and block are replaced). InputError for a bad patch or a rate or

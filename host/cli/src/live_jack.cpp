@@ -62,19 +62,31 @@ struct LiveClient::Impl {
     bool active = false, opened = false;
     std::atomic<uint64_t> periods{0}, frames{0}, xruns{0}, allocations{0};
     std::atomic<bool> gone{false};
+    std::atomic<uint64_t> start_frame{0}; // the patch waits for this frame time
     std::atomic<float> max_load{0.0f};
     std::atomic<double> load_sum{0.0}; // written by the callback only
     std::atomic<uint64_t> load_samples{0};
 
     static int process(jack_nframes_t n, void *arg) { return static_cast<Impl *>(arg)->run(n); }
+    // Xruns count from the patch's first period on (activation and the
+    // first connections may cost the server one).
     static int xrun(void *arg) {
-        static_cast<Impl *>(arg)->xruns.fetch_add(1, std::memory_order_relaxed);
+        Impl *im = static_cast<Impl *>(arg);
+        if (im->periods.load(std::memory_order_relaxed) > 0)
+            im->xruns.fetch_add(1, std::memory_order_relaxed);
         return 0;
     }
     static void shutdown(void *arg) { static_cast<Impl *>(arg)->gone.store(true); }
 
     int run(jack_nframes_t n) noexcept {
         namespace probe = sevalidate::alloc_probe;
+        if (jack_last_frame_time(client) < start_frame.load(std::memory_order_acquire)) {
+            for (jack_port_t *p : audio_out)
+                std::fill_n(static_cast<float *>(jack_port_get_buffer(p, n)), n, 0.0f);
+            for (jack_port_t *p : midi_out)
+                jack_midi_clear_buffer(jack_port_get_buffer(p, n));
+            return 0;
+        }
         if (count_allocations)
             probe::arm();
         for (size_t k = 0; k < audio_in.size(); ++k)
@@ -190,6 +202,9 @@ void LiveClient::start() {
         throw InputError("the JACK server did not activate the client");
     m->active = true;
 }
+
+void LiveClient::start_at(uint64_t frame) { m->start_frame.store(frame, std::memory_order_release); }
+uint64_t LiveClient::frame_time() const { return jack_frame_time(m->client); }
 
 void LiveClient::connect(const std::string &spec) {
     size_t eq = spec.find('=');

@@ -50,6 +50,11 @@ public:
 
     void start();                           // opens the patch, activates
     void connect(const std::string &spec);  // InputError for an unknown port
+    // The patch stays silent, its clock at 0, until the server's frame time
+    // reaches `frame` (set it after start(); others in the graph can then
+    // begin at the very same period). frame_time() is the server's now.
+    void start_at(uint64_t frame);
+    uint64_t frame_time() const;
     void stop();                            // deactivates; the patch closes
     PlayStats stats() const;
     bool server_gone() const;
