@@ -250,7 +250,7 @@ int main(int argc, char **argv) {
     std::string play_target, play_duration;
     std::vector<std::string> play_connect;
     bool play_no_status = false, play_count = false;
-    play->add_option("TARGET", play_target, "patch file (.json) or plug-in name or file")->required();
+    play->add_option("TARGET", play_target, "patch file (.json), plug-in name or file, or \"demo\"")->required();
     play->add_option("--connect,-c", play_connect, "\"OURS=THEIRS\": wire one of our ports to a server port");
     play->add_option("--duration,-d", play_duration, "stop after this long (default: at Ctrl-C)");
     play->add_option("--set,-s", r_set, "\"Pin=Value\" of a plug-in played alone, as render takes it");
@@ -348,7 +348,9 @@ int main(int argc, char **argv) {
             bool file = play_target.size() > 5 && play_target.compare(play_target.size() - 5, 5, ".json") == 0;
             if (file && !r_set.empty())
                 throw InputError("--set is for a plug-in played alone; a patch file holds its own settings");
-            Patch p = file ? read_patch_file(play_target) : (r_plugin = play_target, plugin_patch());
+            Patch p = file                     ? read_patch_file(play_target)
+                      : play_target == "demo" ? demo_patch()
+                                              : (r_plugin = play_target, plugin_patch());
             PlayOptions o;
             o.connect = play_connect;
             if (!play_duration.empty()) {
