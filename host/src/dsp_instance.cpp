@@ -549,6 +549,11 @@ void DspInstance::set_status(int pin, int32_t status, std::optional<uint32_t> cl
     queue_event(TimedEvent{at, EV_PIN_STATUS, status, 0, pin, 0});
 }
 
+void DspInstance::reserve(size_t events) {
+    m_impl->queue.reserve(events);
+    m_requests.reserve(events);
+}
+
 void DspInstance::set_source(int pin, std::function<float(uint32_t)> fn) {
     const std::string &path = m_library->path();
     if (pin < 0 || pin >= static_cast<int>(m_dsp_pins.size()))

@@ -46,6 +46,11 @@ void Module::run_block() {
     deliver_gui_messages();
 }
 
+void Module::reserve(size_t events) {
+    m_dsp->reserve(events);
+    m_pending.reserve(events);
+}
+
 void Module::deliver_gui_messages() {
     if (!m_gui || !m_gui->initialised()) {
         if (!m_gui)

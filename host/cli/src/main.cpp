@@ -5,6 +5,9 @@
 
 #include "errors.h"
 #include "info.h"
+#ifdef SEHOST_HAVE_JACK
+#include "live_jack.h"
+#endif
 #include "numbers.h"
 #include "patch.h"
 #include "plugin_find.h"
@@ -96,7 +99,7 @@ int run_validate(const std::vector<std::string> &given) {
     return sevalidate::run_validation(args, std::cout, std::cerr, {"validate"});
 }
 
-const std::vector<std::string> kCommands = {"info", "render", "run", "demo", "validate"};
+const std::vector<std::string> kCommands = {"info", "render", "run", "demo", "validate", "play"};
 
 // The command word of a command line and where it is: the first word that
 // is not an option or the value of the global --plugins. "" when none.
@@ -257,6 +260,20 @@ int main(int argc, char **argv) {
     RunFlags d_flags;
     add_run_flags(demo, d_flags, "sehost-demo");
 
+    // play: a patch file or one plug-in (with render's settings) live
+    CLI::App *play = app.add_subcommand("play", "run a patch or plug-in live as a client of the JACK audio server");
+    std::string play_target, play_duration;
+    std::vector<std::string> play_connect;
+    bool play_no_status = false, play_count = false;
+    play->add_option("TARGET", play_target, "patch file (.json), plug-in name or file, or \"demo\"")->required();
+    play->add_option("--connect,-c", play_connect, "\"OURS=THEIRS\": wire one of our ports to a server port");
+    play->add_option("--duration,-d", play_duration, "stop after this long (default: at Ctrl-C)");
+    play->add_option("--set,-s", r_set, "\"Pin=Value\" of a plug-in played alone, as render takes it");
+    play->add_option("--repeat", r_repeat, "copies of the repeated last pin")->type_name("N");
+    play->add_option("--host-version", r_host_version, "answer to HOST_GET_VERSION")->type_name("N");
+    play->add_flag("--no-status", play_no_status, "no status line");
+    play->add_flag("--count-allocations", play_count, "count allocations in the process callback");
+
     // validate: handled before parsing (run_validate); listed for --help.
     app.add_subcommand("validate", "check plug-ins against the host contract (options: sehost validate --help)");
 
@@ -295,40 +312,44 @@ int main(int argc, char **argv) {
             return 0;
         }
         SessionOptions session;
+        auto plugin_patch = [&]() {
+                Patch p;
+                p.origin = "render " + r_plugin;
+                p.rate = static_cast<double>(read_whole(r_rate, kRateHz, "--rate"));
+                p.block = static_cast<int>(read_whole(r_block, kBlockSize, "--block"));
+                p.duration = parse_time(r_duration, "--duration");
+                check_duration(p.duration, p.rate, "--duration");
+                p.host_version = static_cast<int32_t>(read_whole(r_host_version, kHostVersion, "--host-version"));
+                int repeat = static_cast<int>(read_whole(r_repeat, kRepeatCopies, "--repeat"));
+                ModuleSpec m;
+                m.plugin = r_plugin;
+                m.name = plugin_stem(r_plugin);
+                m.where = "PLUGIN " + r_plugin;
+                m.repeat = repeat;
+                for (const std::string &s : r_set) {
+                    auto [pin, value] = pin_assignment(s, "--set");
+                    m.set.push_back(Setting{pin, value, "--set \"" + s + "\""});
+                }
+                for (size_t i = 0; i + 1 < r_at.size(); i += 2) {
+                    std::string where = "--at " + r_at[i] + " \"" + r_at[i + 1] + "\"";
+                    auto [pin, value] = pin_assignment(r_at[i + 1], where);
+                    m.at.push_back(TimedSetting{parse_time(r_at[i], where), pin, value, where});
+                }
+                for (const std::string &t : r_patch_changes)
+                    m.patch_changes.emplace_back(parse_time(t, "--patch-change"), "--patch-change " + t);
+                for (const std::string &t : r_midi)
+                    m.midi.push_back(parse_midi_entry(t, "--midi \"" + t + "\""));
+                m.midi_where = "--midi";
+                if (!r_midi_file.empty()) {
+                    auto list = read_midi_file(r_midi_file, "--midi-file");
+                    m.midi.insert(m.midi.end(), list.begin(), list.end());
+                    m.midi_where = "--midi-file " + r_midi_file;
+                }
+                p.modules.push_back(m);
+            return p;
+        };
         if (*render) {
-            Patch p;
-            p.origin = "render " + r_plugin;
-            p.rate = static_cast<double>(read_whole(r_rate, kRateHz, "--rate"));
-            p.block = static_cast<int>(read_whole(r_block, kBlockSize, "--block"));
-            p.duration = parse_time(r_duration, "--duration");
-            check_duration(p.duration, p.rate, "--duration");
-            p.host_version = static_cast<int32_t>(read_whole(r_host_version, kHostVersion, "--host-version"));
-            int repeat = static_cast<int>(read_whole(r_repeat, kRepeatCopies, "--repeat"));
-            ModuleSpec m;
-            m.plugin = r_plugin;
-            m.name = plugin_stem(r_plugin);
-            m.where = "PLUGIN " + r_plugin;
-            m.repeat = repeat;
-            for (const std::string &s : r_set) {
-                auto [pin, value] = pin_assignment(s, "--set");
-                m.set.push_back(Setting{pin, value, "--set \"" + s + "\""});
-            }
-            for (size_t i = 0; i + 1 < r_at.size(); i += 2) {
-                std::string where = "--at " + r_at[i] + " \"" + r_at[i + 1] + "\"";
-                auto [pin, value] = pin_assignment(r_at[i + 1], where);
-                m.at.push_back(TimedSetting{parse_time(r_at[i], where), pin, value, where});
-            }
-            for (const std::string &t : r_patch_changes)
-                m.patch_changes.emplace_back(parse_time(t, "--patch-change"), "--patch-change " + t);
-            for (const std::string &t : r_midi)
-                m.midi.push_back(parse_midi_entry(t, "--midi \"" + t + "\""));
-            m.midi_where = "--midi";
-            if (!r_midi_file.empty()) {
-                auto list = read_midi_file(r_midi_file, "--midi-file");
-                m.midi.insert(m.midi.end(), list.begin(), list.end());
-                m.midi_where = "--midi-file " + r_midi_file;
-            }
-            p.modules.push_back(m);
+            Patch p = plugin_patch();
             apply_run_flags(p, r_flags, session);
             session.title = "sehost render " + r_plugin;
             run_session(p, session, std::cout);
@@ -337,6 +358,28 @@ int main(int argc, char **argv) {
             apply_run_flags(p, p_flags, session);
             session.title = "sehost run " + patch_file;
             run_session(p, session, std::cout);
+        } else if (*play) {
+#ifdef SEHOST_HAVE_JACK
+            bool file = play_target.size() > 5 && play_target.compare(play_target.size() - 5, 5, ".json") == 0;
+            if (file && !r_set.empty())
+                throw InputError("--set is for a plug-in played alone; a patch file holds its own settings");
+            Patch p = file                     ? read_patch_file(play_target)
+                      : play_target == "demo" ? demo_patch()
+                                              : (r_plugin = play_target, plugin_patch());
+            PlayOptions o;
+            o.connect = play_connect;
+            if (!play_duration.empty()) {
+                TimeSpec t = parse_time(play_duration, "--duration");
+                if (t.in_samples)
+                    throw InputError("--duration: give seconds; the server's rate is not known yet");
+                o.seconds = t.seconds;
+            }
+            o.status = !play_no_status;
+            o.count_allocations = play_count;
+            secli::play(p, o, std::cout);
+#else
+            throw InputError("this sehost was built without JACK (install libjack-jackd2-dev and rebuild)");
+#endif
         } else if (*demo) {
             Patch p = demo_patch();
             d_flags.force = true; // the demo's own folder is rewritten on every run

@@ -120,6 +120,9 @@ public:
     void queue_midi(uint32_t clock, int32_t message, int32_t value16 = 0);
     void queue_patch_change(uint32_t clock);
     void queue_event(const TimedEvent &event);
+    // Room for this many queued events and recorded requests, so that a
+    // real-time caller that stays within it never makes the host allocate.
+    void reserve(size_t events);
 
     // --- buffers (block_size floats, owned by the host) ---
     // input(): the caller fills the buffer by hand from now on (it ends a

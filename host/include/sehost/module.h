@@ -35,6 +35,8 @@ public:
     void run(uint32_t samples);  // dsp().run(), then deliver_gui_messages()
     void run_block();
     void deliver_gui_messages();
+    // Room for this many events, requests and GUI messages (DspInstance::reserve).
+    void reserve(size_t events);
     // A change from outside of a GUI-side pin, carried to the DSP side too
     // for IO_BOTH_SIDES pins.
     void set_gui_pin(int pin, double value);

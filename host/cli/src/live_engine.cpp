@@ -1,0 +1,433 @@
+// live_engine.cpp - building a patch for live play and running it period by
+// period without allocating, locking or throwing.
+#include "live_engine.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <map>
+
+#include "errors.h"
+#include "output_dir.h"
+#include "plugin_find.h"
+#include "sehost/sehost.h"
+#include "sources.h"
+#include "values.h"
+
+namespace secli {
+namespace {
+
+struct Target {
+    size_t node;
+    PinPick pin;
+};
+
+const char kJackPrefix[] = "jack:";
+
+} // namespace
+
+struct LiveEngine::Impl {
+    struct Node {
+        std::string name, where;
+        std::vector<Setting> settings;
+        std::unique_ptr<sehost::Module> mod;
+        std::vector<std::vector<Target>> status_targets; // per DSP pin
+        std::vector<std::vector<Target>> gui_targets;    // per declaration
+        std::vector<int> audio_out_port;                 // per DSP pin: index or -1
+        std::vector<int> midi_out_port;                  // per DSP pin: index or -1
+        std::vector<bool> wired_in;                      // per DSP pin, then per declaration
+        int midi_in_port = -1;
+        std::atomic<uint64_t> nanoseconds{0};
+        int gui_depth = 0;
+    };
+
+    double rate;
+    uint32_t period;
+    uint64_t clock = 0;
+    std::vector<std::unique_ptr<Node>> nodes;
+    std::vector<size_t> order;
+    std::map<std::string, size_t> by_name;
+    std::vector<Source> sources;
+    std::vector<std::string> audio_in_names, audio_out_names, midi_in_names, midi_out_names, ignored;
+    // Per audio input port: the period the server gave, read by the
+    // instances' sources sample by sample.
+    std::vector<std::vector<float>> in_buffers;
+    struct AudioOut {
+        size_t node;
+        int pin;
+    };
+    std::vector<AudioOut> audio_outs;
+    std::atomic<bool> faulted{false};
+    std::string fault; // written once, before faulted is set
+    LiveMidiList *midi_out = nullptr;
+
+    void build(const Patch &patch);
+    void wire(const Patch &patch, const Wire &w);
+    void settle_order(const Patch &patch);
+    void apply_settings(size_t n);
+    void harvest(size_t n, uint64_t start, uint32_t frames);
+    void on_gui_write(size_t n, int pin, const sehost::GuiValue &v);
+};
+
+LiveEngine::LiveEngine(const Patch &patch, double rate, uint32_t period) : m(new Impl) {
+    check_rate(rate, "the server's sample rate");
+    check_block(period, "the server's period");
+    m->rate = rate;
+    m->period = period;
+    m->build(patch);
+}
+
+LiveEngine::~LiveEngine() = default;
+
+void LiveEngine::Impl::build(const Patch &patch) {
+    if (patch.modules.empty())
+        throw InputError(patch.origin + ": the patch has no modules");
+    std::map<std::string, std::shared_ptr<sehost::Library>> libs;
+    for (const ModuleSpec &d : patch.modules) {
+        if (by_name.count(d.name) ||
+            std::any_of(patch.sources.begin(), patch.sources.end(), [&](auto &s) { return s.name == d.name; }))
+            throw InputError(d.where + ": the name \"" + d.name + "\" is used twice");
+        check_instance_name(d.name, d.where + ".name");
+        std::unique_ptr<Node> node(new Node);
+        node->name = d.name;
+        node->where = d.where;
+        node->settings = d.set;
+        std::string path = find_plugin(d.plugin, d.where + ".plugin");
+        try {
+            if (!libs.count(path))
+                libs[path] = sehost::Library::load(path);
+            sehost::HostConfig cfg;
+            cfg.sample_rate = static_cast<float>(rate);
+            cfg.block_size = static_cast<int32_t>(period);
+            cfg.host_version = patch.host_version;
+            cfg.repeat_copies = d.repeat;
+            node->mod.reset(new sehost::Module(libs[path], cfg));
+        } catch (const sehost::HostError &e) {
+            throw InputError(d.where + ": " + e.what());
+        }
+        size_t pins = node->mod->dsp().dsp_pins().size(), decls = node->mod->dsp().pins().size();
+        node->status_targets.resize(pins);
+        node->gui_targets.resize(decls);
+        node->audio_out_port.assign(pins, -1);
+        node->midi_out_port.assign(pins, -1);
+        node->wired_in.assign(pins + decls, false);
+        by_name[d.name] = nodes.size();
+        nodes.push_back(std::move(node));
+        if (!d.at.empty())
+            ignored.push_back(d.where + ".at");
+        if (!d.midi.empty())
+            ignored.push_back(d.midi_where);
+        if (!d.patch_changes.empty())
+            ignored.push_back(d.where + ".patch_changes");
+    }
+    for (const SourceSpec &s : patch.sources)
+        if (s.definition.rfind(kJackPrefix, 0) == 0) {
+            std::string port = s.definition.substr(sizeof kJackPrefix - 1);
+            if (port.empty() || port.find(':') != std::string::npos)
+                throw InputError(s.where + ": \"" + s.definition + "\" must name a port: jack:NAME");
+            if (std::find(audio_in_names.begin(), audio_in_names.end(), port) != audio_in_names.end())
+                throw InputError(s.where + ": port \"" + port + "\" is named twice");
+            audio_in_names.push_back(port);
+        }
+    in_buffers.assign(audio_in_names.size(), std::vector<float>(period, 0.0f));
+
+    for (const Wire &w : patch.wires)
+        wire(patch, w);
+    settle_order(patch);
+
+    // Ports of the outputs, and of the MIDI inputs no connection feeds.
+    for (size_t n = 0; n < nodes.size(); ++n) {
+        Node &node = *nodes[n];
+        sehost::DspInstance &dsp = node.mod->dsp();
+        for (const sehost::DspPin &p : dsp.dsp_pins()) {
+            if (p.decl < 0)
+                continue;
+            const sehost::PinDecl &d = dsp.pins()[static_cast<size_t>(p.decl)];
+            std::string label = node.name + "." +
+                                (p.copy ? d.name + "[" + std::to_string(p.index - d.dsp_index) + "]" : d.name);
+            if (p.direction == DR_OUT && p.datatype == DT_FSAMPLE) {
+                node.audio_out_port[p.index] = static_cast<int>(audio_out_names.size());
+                audio_out_names.push_back(label);
+                audio_outs.push_back(AudioOut{n, p.index});
+            } else if (p.direction == DR_OUT && p.datatype == DT_MIDI) {
+                node.midi_out_port[p.index] = static_cast<int>(midi_out_names.size());
+                midi_out_names.push_back(label);
+            } else if (p.direction == DR_IN && p.datatype == DT_MIDI && node.midi_in_port < 0 &&
+                       !node.wired_in[static_cast<size_t>(p.index)]) {
+                node.midi_in_port = static_cast<int>(midi_in_names.size());
+                midi_in_names.push_back(label);
+            }
+        }
+    }
+    for (size_t n = 0; n < nodes.size(); ++n)
+        apply_settings(n);
+}
+
+void LiveEngine::Impl::wire(const Patch &patch, const Wire &w) {
+    size_t dot = w.to.find('.');
+    if (dot == std::string::npos || !by_name.count(w.to.substr(0, dot)))
+        throw InputError(w.where + ": \"" + w.to + "\" names no instance pin (write instance.Pin)");
+    size_t tn = by_name[w.to.substr(0, dot)];
+    Node &to_node = *nodes[tn];
+    sehost::DspInstance &dst = to_node.mod->dsp();
+    PinPick to = pick_pin(dst, w.to.substr(dot + 1), Want::Input, w.where + ": to");
+    size_t slot = to.dsp >= 0 && !to.gui ? static_cast<size_t>(to.dsp)
+                                         : dst.dsp_pins().size() + static_cast<size_t>(to.decl);
+    if (to_node.wired_in[slot] && to.datatype != DT_MIDI)
+        throw InputError(w.where + ": input \"" + w.to + "\" is already wired");
+    to_node.wired_in[slot] = true;
+
+    for (const SourceSpec &s : patch.sources) {
+        if (s.name != w.from)
+            continue;
+        if (to.datatype != DT_FSAMPLE || to.dsp < 0)
+            throw InputError(w.where + ": source \"" + s.name + "\" is audio, but \"" + w.to + "\" is a " +
+                             wire_kind(to.datatype) + " pin");
+        if (s.definition.rfind(kJackPrefix, 0) == 0) {
+            size_t port = static_cast<size_t>(
+                std::find(audio_in_names.begin(), audio_in_names.end(), s.definition.substr(sizeof kJackPrefix - 1)) -
+                audio_in_names.begin());
+            const float *buf = in_buffers[port].data();
+            const uint32_t block = period;
+            dst.set_source(to.dsp, [buf, block](uint32_t clock) { return buf[clock % block]; });
+        } else {
+            // A generated source runs on as the live clock does (a WAV file
+            // plays once, then silence); ramps span an hour.
+            sources.push_back(make_source(s.definition, rate, static_cast<uint64_t>(rate * 3600), s.where));
+            dst.set_source(to.dsp, sources.back().sample);
+        }
+        return;
+    }
+    dot = w.from.find('.');
+    if (dot == std::string::npos || !by_name.count(w.from.substr(0, dot))) {
+        std::vector<std::string> names;
+        for (auto &s : patch.sources)
+            names.push_back(s.name);
+        for (auto &n : nodes)
+            names.push_back(n->name + ".PIN");
+        throw InputError(w.where + ": \"" + w.from + "\" names no source or instance pin; known: " + quoted_list(names));
+    }
+    size_t fn = by_name[w.from.substr(0, dot)];
+    Node &from_node = *nodes[fn];
+    PinPick from = pick_pin(from_node.mod->dsp(), w.from.substr(dot + 1), Want::Output, w.where + ": from");
+    if (std::string(wire_kind(from.datatype)) != wire_kind(to.datatype))
+        throw InputError(w.where + ": cannot wire " + wire_kind(from.datatype) + " output \"" + w.from + "\" to " +
+                         wire_kind(to.datatype) + " input \"" + w.to + "\"");
+    if (from.gui != to.gui)
+        throw InputError(w.where + ": \"" + (from.gui ? w.from : w.to) + "\" is a GUI-side pin and \"" +
+                         (from.gui ? w.to : w.from) + "\" is not; GUI pins wire only to GUI pins");
+    if (from.gui) {
+        from_node.gui_targets[static_cast<size_t>(from.decl)].push_back(Target{tn, to});
+        return;
+    }
+    if (fn == tn && from.datatype == DT_FSAMPLE)
+        throw InputError(w.where + ": audio loop: \"" + w.from + "\" feeds its own instance");
+    for (const Target &t : from_node.status_targets[static_cast<size_t>(from.dsp)])
+        if (t.node == tn && t.pin.dsp == to.dsp)
+            throw InputError(w.where + ": \"" + w.from + "\" is already wired to \"" + w.to + "\"");
+    from_node.status_targets[static_cast<size_t>(from.dsp)].push_back(Target{tn, to});
+    if (to.datatype == DT_FSAMPLE) {
+        sehost::DspInstance *src = &from_node.mod->dsp();
+        int out = from.dsp;
+        const uint32_t block = period;
+        dst.set_source(to.dsp, [src, out, block](uint32_t clock) { return src->output(out)[clock % block]; });
+        dst.set_status(to.dsp, STATUS_STILL); // until the output announces itself
+    }
+}
+
+// Audio connections fix the order; value and MIDI connections are followed
+// too when they leave no loop (as the offline runner orders them).
+void LiveEngine::Impl::settle_order(const Patch &patch) {
+    auto sort = [&](bool audio_only) {
+        std::vector<std::vector<size_t>> next(nodes.size());
+        std::vector<int> indegree(nodes.size(), 0);
+        for (size_t a = 0; a < nodes.size(); ++a)
+            for (auto &targets : nodes[a]->status_targets)
+                for (const Target &t : targets)
+                    if ((!audio_only || t.pin.datatype == DT_FSAMPLE) && t.node != a) {
+                        next[a].push_back(t.node);
+                        ++indegree[t.node];
+                    }
+        order.clear();
+        std::vector<bool> done(nodes.size(), false);
+        for (bool progress = true; progress;) {
+            progress = false;
+            for (size_t i = 0; i < nodes.size(); ++i)
+                if (!done[i] && indegree[i] == 0) {
+                    done[i] = true;
+                    order.push_back(i);
+                    for (size_t j : next[i])
+                        --indegree[j];
+                    progress = true;
+                    break;
+                }
+        }
+        return order.size() == nodes.size();
+    };
+    if (!sort(false) && !sort(true))
+        throw InputError(patch.origin + ": audio connections form a loop");
+}
+
+void LiveEngine::Impl::apply_settings(size_t n) {
+    Node &node = *nodes[n];
+    sehost::DspInstance &dsp = node.mod->dsp();
+    for (const Setting &s : node.settings) {
+        PinPick p = pick_pin(dsp, s.pin, Want::Input, s.where);
+        const sehost::PinDecl &d = dsp.pins()[static_cast<size_t>(p.decl)];
+        if (p.dsp >= 0 && !p.gui && node.wired_in[static_cast<size_t>(p.dsp)] && p.datatype != DT_MIDI)
+            throw InputError(s.where + ": \"" + p.label + "\" is wired; it cannot be set as well");
+        if (p.datatype == DT_FSAMPLE && looks_like_source(s.value)) {
+            sources.push_back(make_source(s.value, rate, static_cast<uint64_t>(rate * 3600), s.where));
+            dsp.set_source(p.dsp, sources.back().sample);
+            continue;
+        }
+        double v = parse_value(d, s.value, s.where);
+        if (p.gui)
+            node.mod->set_gui_pin(p.decl, v); // before open: the stored patch value
+        else
+            dsp.set_value(p.dsp, v);
+    }
+    // GUI-side writes travel along GUI connections after the Module's own
+    // handler has carried IO_BOTH_SIDES pins to the DSP side.
+    if (sehost::GuiInstance *gui = node.mod->gui()) {
+        auto carry = gui->on_write;
+        gui->on_write = [this, n, carry](int pin, const sehost::GuiValue &v) {
+            if (carry)
+                carry(pin, v);
+            on_gui_write(n, pin, v);
+        };
+    }
+}
+
+void LiveEngine::Impl::on_gui_write(size_t n, int pin, const sehost::GuiValue &v) {
+    Node &node = *nodes[n];
+    if (++node.gui_depth > 16) {
+        --node.gui_depth;
+        return; // a GUI loop: the write stops here
+    }
+    for (const Target &t : node.gui_targets[static_cast<size_t>(pin)])
+        nodes[t.node]->mod->set_gui_pin(t.pin.decl, v.number());
+    --node.gui_depth;
+}
+
+// What instance n asked of the host in this period: statuses and MIDI go
+// along their connections, MIDI of an output pin also to its port.
+void LiveEngine::Impl::harvest(size_t n, uint64_t start, uint32_t frames) {
+    Node &node = *nodes[n];
+    sehost::DspInstance &dsp = node.mod->dsp();
+    for (const sehost::Request &r : dsp.requests()) {
+        if (r.op == HOST_SET_PIN_STATUS) {
+            for (const Target &t : node.status_targets[static_cast<size_t>(r.index)]) {
+                sehost::DspInstance &to = nodes[t.node]->mod->dsp();
+                uint32_t at = std::max(r.stamp, to.clock());
+                if (t.pin.datatype == DT_FSAMPLE || !r.output_value)
+                    to.set_status(t.pin.dsp, r.value, at);
+                else
+                    to.set_value(t.pin.dsp, *r.output_value, at);
+            }
+        } else if (r.op == HOST_SEND_MIDI) {
+            int port = node.midi_out_port[static_cast<size_t>(r.index)];
+            if (port >= 0) {
+                // A stamp outside this period goes out at its nearer edge.
+                uint64_t stamp = std::max<uint64_t>(r.stamp, start);
+                uint32_t frame = static_cast<uint32_t>(std::min<uint64_t>(stamp - start, frames - 1));
+                midi_out[port].add(frame, r.value);
+            }
+            for (const Target &t : node.status_targets[static_cast<size_t>(r.index)]) {
+                sehost::DspInstance &to = nodes[t.node]->mod->dsp();
+                to.queue_midi(std::max(r.stamp, to.clock()), r.value);
+            }
+        }
+    }
+    dsp.clear_requests();
+}
+
+const std::vector<std::string> &LiveEngine::audio_inputs() const { return m->audio_in_names; }
+const std::vector<std::string> &LiveEngine::audio_outputs() const { return m->audio_out_names; }
+const std::vector<std::string> &LiveEngine::midi_inputs() const { return m->midi_in_names; }
+const std::vector<std::string> &LiveEngine::midi_outputs() const { return m->midi_out_names; }
+const std::vector<std::string> &LiveEngine::ignored() const { return m->ignored; }
+
+void LiveEngine::open() {
+    for (size_t n : m->order) {
+        Impl::Node &node = *m->nodes[n];
+        node.mod->reserve(kEventRoom);
+        try {
+            node.mod->open();
+        } catch (const sehost::HostError &e) {
+            throw InputError(node.where + ": plug-in fault while opening: " + e.what());
+        }
+        // Statuses announced at the opening reach the wired inputs.
+        m->harvest(n, 0, m->period);
+    }
+}
+
+void LiveEngine::close() {
+    for (size_t n : m->order) {
+        try {
+            m->nodes[n]->mod->close();
+        } catch (const sehost::HostError &) {
+            // closing after a fault: nothing more to tell
+        }
+    }
+}
+
+void LiveEngine::process(uint32_t frames, const float *const *audio_in, const LiveMidiList *midi_in,
+                         float *const *audio_out, LiveMidiList *midi_out) noexcept {
+    Impl &im = *m;
+    for (size_t k = 0; k < im.midi_out_names.size(); ++k)
+        midi_out[k].clear();
+    if (im.faulted.load(std::memory_order_relaxed) || frames != im.period) {
+        for (size_t k = 0; k < im.audio_outs.size(); ++k)
+            std::fill(audio_out[k], audio_out[k] + frames, 0.0f);
+        return;
+    }
+    const uint64_t start = im.clock;
+    for (size_t k = 0; k < im.in_buffers.size(); ++k)
+        std::copy(audio_in[k], audio_in[k] + frames, im.in_buffers[k].begin());
+    im.midi_out = midi_out;
+    size_t current = 0;
+    try {
+        for (size_t n = 0; n < im.nodes.size(); ++n) {
+            Impl::Node &node = *im.nodes[n];
+            if (node.midi_in_port < 0)
+                continue;
+            const LiveMidiList &l = midi_in[node.midi_in_port];
+            for (size_t i = 0; i < l.count; ++i)
+                node.mod->dsp().queue_midi(static_cast<uint32_t>(start + l.items[i].frame), l.items[i].message);
+        }
+        for (size_t n : im.order) {
+            current = n;
+            Impl::Node &node = *im.nodes[n];
+            auto t0 = std::chrono::steady_clock::now();
+            node.mod->run(frames);
+            im.harvest(n, start, frames);
+            auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - t0);
+            node.nanoseconds.fetch_add(static_cast<uint64_t>(ns.count()), std::memory_order_relaxed);
+        }
+    } catch (const std::exception &e) {
+        // A fault of a plug-in (the host's own checks throw): the patch
+        // stops here. Reached only once; the text is read after the flag.
+        im.fault = im.nodes[current]->where + ": plug-in fault while processing: " + e.what();
+        im.faulted.store(true, std::memory_order_release);
+    }
+    for (size_t k = 0; k < im.audio_outs.size(); ++k) {
+        const Impl::AudioOut &o = im.audio_outs[k];
+        if (im.faulted.load(std::memory_order_relaxed))
+            std::fill(audio_out[k], audio_out[k] + frames, 0.0f);
+        else
+            std::copy_n(im.nodes[o.node]->mod->dsp().output(o.pin), frames, audio_out[k]);
+    }
+    im.clock = start + frames;
+}
+
+uint64_t LiveEngine::clock() const { return m->clock; }
+bool LiveEngine::faulted() const { return m->faulted.load(std::memory_order_acquire); }
+std::string LiveEngine::fault() const { return faulted() ? m->fault : std::string(); }
+size_t LiveEngine::instances() const { return m->nodes.size(); }
+const std::string &LiveEngine::instance_name(size_t n) const { return m->nodes[n]->name; }
+double LiveEngine::instance_seconds(size_t n) const {
+    return static_cast<double>(m->nodes[n]->nanoseconds.load(std::memory_order_relaxed)) * 1e-9;
+}
+
+} // namespace secli

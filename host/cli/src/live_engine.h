@@ -1,0 +1,95 @@
+// live_engine.h - a patch run one period at a time inside an audio server's
+// process callback. Everything that may allocate, lock or throw happens in
+// the constructor and open(); process() only moves samples and events
+// between the server's buffers and the instances:
+//  - a patch source "jack:NAME" is an audio input port NAME;
+//  - every audio output of the patch is heard on an output port
+//    "instance.Pin"; every MIDI input pin that no connection feeds takes a
+//    MIDI input port, and every MIDI output pin gives a MIDI output port,
+//    named the same way;
+//  - connections between instances carry audio, values and MIDI as the
+//    offline runner carries them (runner.h), with no traces or event log.
+// The patch's timed inputs (at, midi, patch_changes) belong to an offline
+// run and are not played; the engine lists them in ignored().
+#ifndef SEHOST_CLI_LIVE_ENGINE_H
+#define SEHOST_CLI_LIVE_ENGINE_H
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "patch.h"
+
+namespace secli {
+
+// One MIDI message inside a period: frame from the period's start, packed
+// as the modules send it (status | d1 << 8 | d2 << 16).
+struct LiveMidi {
+    uint32_t frame;
+    int32_t message;
+};
+
+// Fixed-capacity list of messages, filled and emptied without allocating.
+struct LiveMidiList {
+    std::vector<LiveMidi> items; // capacity fixed at construction
+    size_t count = 0;
+    uint64_t dropped = 0;        // messages past capacity (never blocks)
+    void clear() { count = 0; }
+    void add(uint32_t frame, int32_t message) {
+        if (count < items.size())
+            items[count++] = LiveMidi{frame, message};
+        else
+            ++dropped;
+    }
+};
+
+class LiveEngine {
+public:
+    static constexpr size_t kMidiPerPeriod = 1024;
+    // Events and requests one instance may hold in a period without the
+    // host allocating (MIDI of every port plus statuses).
+    static constexpr size_t kEventRoom = 4 * kMidiPerPeriod;
+
+    // Builds the patch at the server's rate and period (the patch's own rate
+    // and block are replaced). InputError for a bad patch or a rate or
+    // period the patch cannot use.
+    LiveEngine(const Patch &patch, double rate, uint32_t period);
+    ~LiveEngine();
+
+    // Port names, in the order process() takes their buffers.
+    const std::vector<std::string> &audio_inputs() const;
+    const std::vector<std::string> &audio_outputs() const;
+    const std::vector<std::string> &midi_inputs() const;
+    const std::vector<std::string> &midi_outputs() const;
+    const std::vector<std::string> &ignored() const;
+
+    void open();  // opens every instance (not real-time)
+    void close(); // closes them (not real-time)
+
+    // One period of `frames` (== period) samples. midi_in[k] are the
+    // messages of MIDI input port k, in frame order; midi_out[k] is cleared
+    // and filled. Never throws: a plug-in fault silences the outputs from
+    // then on and is told by fault().
+    void process(uint32_t frames, const float *const *audio_in, const LiveMidiList *midi_in,
+                 float *const *audio_out, LiveMidiList *midi_out) noexcept;
+
+    uint64_t clock() const;
+    // The plug-in fault that stopped the patch; empty while none. Read it
+    // only from outside the callback once faulted() is true.
+    bool faulted() const;
+    std::string fault() const;
+    // Per instance (patch order): name and the share of process time it took.
+    size_t instances() const;
+    const std::string &instance_name(size_t n) const;
+    double instance_seconds(size_t n) const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> m;
+};
+
+} // namespace secli
+
+#endif

@@ -1,0 +1,207 @@
+// sehost play against a running JACK server: a player client of ours feeds
+// the patch a WAV tape and a MIDI sequence, a recorder client keeps what it
+// gives, and both equal the offline run. Without a server the test is
+// skipped, unless SE_LIVE_REQUIRED is set (scripts/test's live step starts
+// a dummy server and sets it).
+#include <gtest/gtest.h>
+#include <jack/jack.h>
+#include <jack/midiport.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+
+#include "errors.h"
+#include "live_engine.h"
+#include "live_jack.h"
+#include "live_support.h"
+
+using namespace livetest;
+
+namespace {
+
+void quiet(const char *) {}
+
+jack_client_t *open_client(const std::string &name) {
+    jack_set_error_function(quiet);
+    jack_set_info_function(quiet);
+    return jack_client_open(name.c_str(), JackNoStartServer, nullptr);
+}
+
+bool server_required() { return std::getenv("SE_LIVE_REQUIRED") != nullptr; }
+
+// One client that plays the tapes on its outputs and records its inputs,
+// period by period from the period the patch starts in.
+struct Probe {
+    jack_client_t *client = nullptr;
+    jack_port_t *audio_out = nullptr, *midi_out = nullptr;
+    std::vector<jack_port_t *> audio_in, midi_in;
+    std::vector<float> tape;
+    std::vector<std::pair<uint64_t, int32_t>> notes;
+    size_t next_note = 0;
+    std::vector<std::vector<float>> audio;                        // per audio input
+    std::vector<std::vector<std::pair<uint64_t, int32_t>>> midi; // per MIDI input
+    std::atomic<uint64_t> start{UINT64_MAX}, periods{0};
+    uint64_t limit = 0;
+    uint32_t period = 0;
+
+    static int process(jack_nframes_t n, void *arg) { return static_cast<Probe *>(arg)->run(n); }
+    int run(jack_nframes_t n) {
+        float *out = audio_out ? static_cast<float *>(jack_port_get_buffer(audio_out, n)) : nullptr;
+        void *mout = midi_out ? jack_port_get_buffer(midi_out, n) : nullptr;
+        if (mout)
+            jack_midi_clear_buffer(mout);
+        const uint64_t k = periods.load();
+        if (jack_last_frame_time(client) < start.load() || k >= limit || n != period) {
+            if (out)
+                std::fill_n(out, n, 0.0f);
+            return 0;
+        }
+        const uint64_t at = k * n;
+        if (out)
+            std::copy_n(tape.begin() + static_cast<long>(at), n, out);
+        for (; mout && next_note < notes.size() && notes[next_note].first < at + n; ++next_note) {
+            int32_t m = notes[next_note].second;
+            jack_midi_data_t b[3] = {static_cast<jack_midi_data_t>(m & 0xFF),
+                                     static_cast<jack_midi_data_t>((m >> 8) & 0x7F),
+                                     static_cast<jack_midi_data_t>((m >> 16) & 0x7F)};
+            jack_midi_event_write(mout, static_cast<jack_nframes_t>(notes[next_note].first - at), b, 3);
+        }
+        for (size_t i = 0; i < audio_in.size(); ++i) {
+            auto *in = static_cast<const float *>(jack_port_get_buffer(audio_in[i], n));
+            audio[i].insert(audio[i].end(), in, in + n); // reserved: no allocation
+        }
+        for (size_t i = 0; i < midi_in.size(); ++i) {
+            void *buf = jack_port_get_buffer(midi_in[i], n);
+            for (jack_nframes_t e = 0, c = jack_midi_get_event_count(buf); e < c; ++e) {
+                jack_midi_event_t ev;
+                if (jack_midi_event_get(&ev, buf, e) == 0 && ev.size >= 1 && midi[i].size() < midi[i].capacity()) {
+                    int32_t m = ev.buffer[0] | (ev.size > 1 ? ev.buffer[1] << 8 : 0) | (ev.size > 2 ? ev.buffer[2] << 16 : 0);
+                    midi[i].emplace_back(at + ev.time, m);
+                }
+            }
+        }
+        periods.store(k + 1);
+        return 0;
+    }
+};
+
+TEST(LivePlay, ThroughTheServerEqualsTheOfflineRunWithoutAllocating) {
+    const std::string suffix = std::to_string(getpid());
+    jack_client_t *player_client = open_client("se_player_" + suffix);
+    if (!player_client) {
+        if (server_required())
+            FAIL() << "no JACK server running";
+        GTEST_SKIP() << "no JACK server running";
+    }
+    jack_client_t *recorder_client = open_client("se_recorder_" + suffix);
+    ASSERT_NE(recorder_client, nullptr);
+    const uint32_t period = jack_get_buffer_size(player_client);
+    ASSERT_EQ(jack_get_sample_rate(player_client), kRate) << "start the server at 48000 Hz";
+    ASSERT_EQ(period, kPeriod) << "start the server with a period of 256";
+
+    const uint64_t periods = 1500, length = periods * kPeriod; // 8 s
+    secli::PlayOptions options;
+    options.client = "sehost_" + suffix;
+    options.count_allocations = true;
+    secli::LiveClient live(test_patch("jack:in", length), options);
+    secli::LiveEngine &e = live.engine();
+
+    Probe player, recorder;
+    player.client = player_client;
+    recorder.client = recorder_client;
+    for (Probe *p : {&player, &recorder}) {
+        p->limit = periods;
+        p->period = period;
+    }
+    player.tape = input_tape(length);
+    player.notes = midi_tape(length);
+    player.audio_out = jack_port_register(player_client, "out", JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput, 0);
+    player.midi_out = jack_port_register(player_client, "midi", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
+    for (const std::string &n : e.audio_outputs()) {
+        recorder.audio_in.push_back(
+            jack_port_register(recorder_client, n.c_str(), JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0));
+        recorder.audio.emplace_back().reserve(length);
+    }
+    for (const std::string &n : e.midi_outputs()) {
+        recorder.midi_in.push_back(
+            jack_port_register(recorder_client, n.c_str(), JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0));
+        recorder.midi.emplace_back().reserve(100000);
+    }
+    jack_set_process_callback(player_client, &Probe::process, &player);
+    jack_set_process_callback(recorder_client, &Probe::process, &recorder);
+
+    live.start();
+    ASSERT_EQ(jack_activate(player_client), 0);
+    ASSERT_EQ(jack_activate(recorder_client), 0);
+    const std::string player_name = jack_get_client_name(player_client);
+    const std::string recorder_name = jack_get_client_name(recorder_client);
+    live.connect("in=" + player_name + ":out");
+    live.connect("router.Midi In=" + player_name + ":midi");
+    for (const std::string &n : e.audio_outputs())
+        live.connect(n + "=" + recorder_name + ":" + n);
+    for (const std::string &n : e.midi_outputs())
+        live.connect(n + "=" + recorder_name + ":" + n);
+    // All three begin in the same period, a few periods from now.
+    const uint64_t start = live.frame_time() + 16 * period;
+    live.start_at(start);
+    player.start.store(start);
+    recorder.start.store(start);
+
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (recorder.periods.load() < periods && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    secli::PlayStats stats = live.stats();
+    live.stop();
+    jack_client_close(player_client);
+    jack_client_close(recorder_client);
+    ASSERT_EQ(recorder.periods.load(), periods) << "the server stopped calling us";
+
+    Recorded got;
+    for (size_t i = 0; i < recorder.audio.size(); ++i)
+        got.audio[e.audio_outputs()[i]] = recorder.audio[i];
+    for (size_t i = 0; i < recorder.midi.size(); ++i)
+        got.midi[e.midi_outputs()[i]] = recorder.midi[i];
+    std::string wav = write_wav(input_tape(length));
+    Recorded off = offline(wav, length);
+    unlink(wav.c_str());
+    EXPECT_EQ(difference(got, off), "");
+    EXPECT_EQ(stats.allocations, 0u);
+    RecordProperty("xruns", std::to_string(stats.xruns));
+    RecordProperty("dsp_load_mean", std::to_string(stats.mean_load));
+    std::printf("live run: %llu periods, %llu xruns, DSP load %.1f%% mean, %.1f%% max, %llu allocations\n",
+                static_cast<unsigned long long>(stats.periods), static_cast<unsigned long long>(stats.xruns),
+                stats.mean_load, stats.max_load, static_cast<unsigned long long>(stats.allocations));
+}
+
+TEST(LivePlay, TellsAnUnknownPortByName) {
+    jack_client_t *c = open_client("se_check_" + std::to_string(getpid()));
+    if (!c) {
+        if (server_required())
+            FAIL() << "no JACK server running";
+        GTEST_SKIP() << "no JACK server running";
+    }
+    jack_client_close(c);
+    secli::PlayOptions options;
+    options.client = "sehost_ports_" + std::to_string(getpid());
+    secli::LiveClient live(test_patch("jack:in", kPeriod), options);
+    live.start();
+    struct Case {
+        const char *spec, *says;
+    } cases[] = {
+        {"nope=system:playback_1", "no port \"nope\" of ours; ours are \"in\""},
+        {"edge.Pulse Out=nobody:nothing", "the server has no port \"nobody:nothing\""},
+        {"edge.Pulse Out", "write OURS=THEIRS"},
+    };
+    for (const Case &k : cases) {
+        try {
+            live.connect(k.spec);
+            ADD_FAILURE() << k.spec << ": accepted";
+        } catch (const secli::InputError &err) {
+            EXPECT_NE(std::string(err.what()).find(k.says), std::string::npos) << err.what();
+        }
+    }
+}
+
+} // namespace
