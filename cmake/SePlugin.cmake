@@ -110,6 +110,15 @@ function(se_add_plugin)
     add_dependencies(se_deliverables ${name})
   endif()
 
+  # A traits file beside the sources (what the validator cannot read off the
+  # pin table) goes beside the plug-in, where the validator looks for it.
+  set(traits "${CMAKE_CURRENT_SOURCE_DIR}/${name}.traits.json")
+  if(EXISTS "${traits}")
+    add_custom_command(TARGET ${name} POST_BUILD
+      COMMAND ${CMAKE_COMMAND} -E copy_if_different "${traits}" "${out_dir}/${name}.traits.json"
+      VERBATIM)
+  endif()
+
   if(ARG_NO_CHECKS)
     target_link_libraries(${name} PRIVATE se_sdk2::se_sdk2_nochecks)
     target_compile_definitions(${name} PRIVATE SE_NO_CHECKS)

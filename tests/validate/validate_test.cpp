@@ -144,6 +144,26 @@ TEST(Validate, TraitsFileDecidesTheSplitComparison) {
     }
 }
 
+// Without --traits, the traits file beside the plug-in applies, as the
+// build lays out each module with its own.
+TEST(Validate, TraitsFileBesideThePluginApplies) {
+    namespace fs = std::filesystem;
+    const fs::path dir = fs::temp_directory_path() / "sevalidate_test_beside";
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    const fs::path plugin = dir / fs::path(selftest("split_renamed")).filename();
+    fs::copy_file(selftest("split_renamed"), plugin);
+    const std::vector<std::string> args = {plugin.string(), "--include", "determinism.splits", "--seed", "7"};
+    Cli without = cli(args);
+    EXPECT_EQ(without.status, 1) << without.out << without.err;
+    std::ofstream(fs::path(plugin).replace_extension(".traits.json"), std::ios::binary)
+        << R"({"identifier": "Another Author Split v1", "split": "dependent", "split_reason": "carries the call length"})";
+    Cli beside = cli(args);
+    EXPECT_EQ(beside.status, 0) << beside.out << beside.err;
+    EXPECT_NE(beside.out.find("carries the call length"), std::string::npos) << beside.out;
+    fs::remove_all(dir);
+}
+
 TEST(Validate, TraitsFileNamesOnlyPinsOfTheModule) {
     std::string f = traits_file("pins", R"({"identifier": "sevalidate.selftest.0", "finite_needs": ["Out"],
                                             "partial_outputs": ["Missing"]})");

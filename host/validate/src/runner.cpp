@@ -95,7 +95,8 @@ void describe(CLI::App &app, Options &o) {
     app.add_option("--exclude", o.exclude, "skip checks whose name matches this regular expression")
         ->type_name("RE");
     app.add_option("--traits", o.traits_files,
-                   "a module author's traits file (JSON); the one naming a plug-in's identifier applies")
+                   "a module author's traits file (JSON); the one naming a plug-in's identifier applies "
+                   "(default: NAME.traits.json beside each plug-in, where there is one)")
         ->type_name("FILE")
         ->allow_extra_args(false); // one file per --traits: what follows is a plug-in
     app.add_option("--json", o.json, "write the results as JSON to FILE, or to standard output with -")
@@ -273,6 +274,16 @@ int run_validation(const std::vector<std::string> &args, std::ostream &out, std:
         if (!std::filesystem::is_regular_file(p, ec)) {
             err << program << ": no plug-in file " << p << "\n";
             return 2;
+        }
+    }
+    // Without --traits, a plug-in's own traits file is the one beside it
+    // (my_module.so -> my_module.traits.json), as the build lays them out.
+    if (o.traits_files.empty()) {
+        for (const std::string &p : o.plugins) {
+            std::error_code ec;
+            std::filesystem::path beside = std::filesystem::path(p).replace_extension(".traits.json");
+            if (std::filesystem::is_regular_file(beside, ec))
+                o.traits_files.push_back(beside.string());
         }
     }
     for (const std::string &f : o.traits_files) {
