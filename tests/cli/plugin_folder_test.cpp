@@ -13,7 +13,8 @@ using namespace se_cli;
 TEST(SehostPluginFolder, HoldsThePackAloneAndSuggestsTheNearestName) {
     std::vector<std::string> names;
     for (const auto &e : fs::directory_iterator(se_test::plugin_dir()))
-        names.push_back(e.path().stem().string());
+        if (e.path().extension() == SE_TEST_PLUGIN_SUFFIX) // beside them: their traits files
+            names.push_back(e.path().stem().string());
     std::sort(names.begin(), names.end());
     const std::vector<std::string> pack = {"bool_volts",    "cv_to_rpn",     "edge_detect", "midi_choice",
                                            "panel_switch4", "panel_switch8", "patch_pulse", "pitch_adjust",

@@ -34,7 +34,7 @@ const Recorded kSeed1[] = {
     {"panel_switch8", 0xc31e741ea4fac233ull, 281},
     {"panel_switch4", 0x0a7f0896cfb5d4b6ull, 393},
     {"bool_volts", 0xf79ce7e684e3aadcull, 67914},
-    {"patch_pulse", 0x75fce04d58958e4cull, 67122},
+    {"patch_pulse", 0xfa68980c9317ca09ull, 67122},
 };
 
 class Sweep : public ::testing::TestWithParam<Recorded> {};
