@@ -145,6 +145,18 @@ std::vector<uint32_t> run_session(const char *name, uint32_t shift) {
         std::memcpy(dsp[i].variable_address, &address, sizeof address);
     }
 
+    // As a host does, every input variable gets a value before open (0 here:
+    // a member the module leaves for the host would otherwise hold garbage).
+    for (const SEPinProperties &p : dsp) {
+        if (!p.variable_address || p.direction == DR_OUT)
+            continue;
+        if (p.datatype == DT_CHOICE)
+            std::memset(p.variable_address, 0, 2);
+        else if (p.datatype == DT_BOOLEAN)
+            std::memset(p.variable_address, 0, 1);
+        else if (p.datatype == DT_FLOAT32 || p.datatype == DT_WORD32)
+            std::memset(p.variable_address, 0, 4);
+    }
     dispatch(MOD_SET_SAMPLE_RATE, 0, 0, nullptr, 44100.0f);
     dispatch(MOD_SET_BLOCK_SIZE, 0, block, nullptr, 0.0f);
     dispatch(MOD_OPEN, 0, 0, nullptr, 0.0f);
@@ -216,8 +228,16 @@ class StackAlignModule : public ::testing::TestWithParam<const char *> {};
 TEST_P(StackAlignModule, EveryEntryOnAMisalignedStackDoesWhatItDoesAligned) {
     const std::vector<uint32_t> aligned = run_session(GetParam(), 0);
     ASSERT_GT(aligned.size(), 20u);
-    for (uint32_t shift : {4u, 8u, 12u})
-        EXPECT_EQ(run_session(GetParam(), shift), aligned) << GetParam() << ", stack off by " << shift;
+    for (uint32_t shift : {4u, 8u, 12u}) {
+        const std::vector<uint32_t> shifted = run_session(GetParam(), shift);
+        size_t at = 0;
+        while (at < shifted.size() && at < aligned.size() && shifted[at] == aligned[at])
+            ++at;
+        EXPECT_TRUE(at == shifted.size() && at == aligned.size())
+            << GetParam() << ", stack off by " << shift << ": first difference at word " << at << " of "
+            << aligned.size() << " (" << (at < shifted.size() ? shifted[at] : 0u) << " against "
+            << (at < aligned.size() ? aligned[at] : 0u) << ")";
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(AllModules, StackAlignModule, ::testing::ValuesIn(kModules),
