@@ -188,7 +188,7 @@ TEST(LivePlay, TellsAnUnknownPortByName) {
     secli::LiveClient live(test_patch("jack:in", kPeriod), options);
     live.start();
     struct Case {
-        const char *spec, *says;
+        const char *wiring, *says;
     } cases[] = {
         {"nope=system:playback_1", "no port \"nope\" of ours; ours are \"in\""},
         {"edge.Pulse Out=nobody:nothing", "the server has no port \"nobody:nothing\""},
@@ -196,8 +196,8 @@ TEST(LivePlay, TellsAnUnknownPortByName) {
     };
     for (const Case &k : cases) {
         try {
-            live.connect(k.spec);
-            ADD_FAILURE() << k.spec << ": accepted";
+            live.connect(k.wiring);
+            ADD_FAILURE() << k.wiring << ": accepted";
         } catch (const secli::InputError &err) {
             EXPECT_NE(std::string(err.what()).find(k.says), std::string::npos) << err.what();
         }

@@ -206,18 +206,18 @@ void LiveClient::start() {
 void LiveClient::start_at(uint64_t frame) { m->start_frame.store(frame, std::memory_order_release); }
 uint64_t LiveClient::frame_time() const { return jack_frame_time(m->client); }
 
-void LiveClient::connect(const std::string &spec) {
-    size_t eq = spec.find('=');
-    if (eq == std::string::npos || eq == 0 || eq + 1 == spec.size())
-        throw InputError("--connect \"" + spec + "\": write OURS=THEIRS, e.g. \"x.Out=system:playback_1\"");
-    std::string ours = spec.substr(0, eq), theirs = spec.substr(eq + 1);
+void LiveClient::connect(const std::string &wiring) {
+    size_t eq = wiring.find('=');
+    if (eq == std::string::npos || eq == 0 || eq + 1 == wiring.size())
+        throw InputError("--connect \"" + wiring + "\": write OURS=THEIRS, e.g. \"x.Out=system:playback_1\"");
+    std::string ours = wiring.substr(0, eq), theirs = wiring.substr(eq + 1);
     jack_port_t *mine = m->find_ours(ours);
     if (!mine) {
         std::vector<std::string> names;
         for (auto *list : {&m->engine->audio_inputs(), &m->engine->audio_outputs(), &m->engine->midi_inputs(),
                            &m->engine->midi_outputs()})
             names.insert(names.end(), list->begin(), list->end());
-        throw InputError("--connect \"" + spec + "\": no port \"" + ours + "\" of ours; ours are " +
+        throw InputError("--connect \"" + wiring + "\": no port \"" + ours + "\" of ours; ours are " +
                          (names.empty() ? std::string("none") : quoted_list(names)));
     }
     jack_port_t *other = jack_port_by_name(m->client, theirs.c_str());
@@ -228,14 +228,14 @@ void LiveClient::connect(const std::string &spec) {
                 known += std::string(known.empty() ? "" : ", ") + "\"" + all[i] + "\"";
             jack_free(all);
         }
-        throw InputError("--connect \"" + spec + "\": the server has no port \"" + theirs + "\"" +
+        throw InputError("--connect \"" + wiring + "\": the server has no port \"" + theirs + "\"" +
                          (known.empty() ? "" : "; ports of that type: " + known));
     }
     const bool we_send = jack_port_flags(mine) & JackPortIsOutput;
     const char *from = jack_port_name(we_send ? mine : other), *to = jack_port_name(we_send ? other : mine);
     int rc = jack_connect(m->client, from, to);
     if (rc != 0 && rc != EEXIST)
-        throw InputError("--connect \"" + spec + "\": the server refused to connect \"" + from + "\" to \"" + to +
+        throw InputError("--connect \"" + wiring + "\": the server refused to connect \"" + from + "\" to \"" + to +
                          "\" (a port of the same direction or type?)");
 }
 

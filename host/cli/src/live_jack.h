@@ -49,7 +49,7 @@ public:
     uint32_t period() const;
 
     void start();                           // opens the patch, activates
-    void connect(const std::string &spec);  // InputError for an unknown port
+    void connect(const std::string &wiring);  // InputError for an unknown port
     // The patch stays silent, its clock at 0, until the server's frame time
     // reaches `frame` (set it after start(); others in the graph can then
     // begin at the very same period). frame_time() is the server's now.
