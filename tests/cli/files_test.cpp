@@ -108,7 +108,8 @@ TEST(OutputNames, FileNamesAreSingleSafeComponents) {
 // folder.
 TEST(OutputNames, NoInstanceOrPinNameEscapesTheFolder) {
     std::mt19937 rng(12345);
-    const std::string alphabet = std::string("./\\:_-+ aZ9\0\xff", 15);
+    static const char kAlphabet[] = "./\\:_-+ aZ9\0\xff";
+    const std::string alphabet(kAlphabet, sizeof kAlphabet - 1);
     secli::OutputDir dir(fresh_dir("random_names"), false);
     int accepted = 0;
     for (int i = 0; i < 20000; ++i) {

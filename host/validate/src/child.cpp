@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "check.h"
+#include "fork_guard.h"
 #include "private_files.h"
 
 #if defined(_WIN32)
@@ -116,6 +117,9 @@ void finish(CheckResult &r, bool ended_ok, const std::string &how, const std::st
 CheckResult run_check_isolated(const std::string &plugin, const std::string &check, uint64_t seed,
                                double timeout_seconds, const std::vector<std::string> &reexec_prefix,
                                const std::vector<std::string> &traits_files, int level) {
+#if !defined(_WIN32)
+    std::unique_lock<std::mutex> guard(fork_guard());
+#endif
     CheckResult r;
     r.plugin = plugin;
     r.check = check;
@@ -198,6 +202,8 @@ CheckResult run_check_isolated(const std::string &plugin, const std::string &che
     (void)reexec_prefix;
     std::fflush(nullptr);
     pid_t pid = fork();
+    if (pid != 0)
+        guard.unlock(); // the parent waits without it
     if (pid < 0) {
         r.outcome = Outcome::Crash;
         r.details = std::string("could not run: fork failed: ") + std::strerror(errno);
@@ -233,6 +239,7 @@ CheckResult run_check_isolated(const std::string &plugin, const std::string &che
         struct timespec ts{0, 2000000};
         nanosleep(&ts, nullptr);
     }
+    guard.lock();
     if (!timed_out) {
         if (WIFSIGNALED(status)) {
             how = "the child process was stopped by signal " + std::to_string(WTERMSIG(status));

@@ -18,6 +18,7 @@
 #include <nlohmann/json.hpp>
 
 #include "check.h"
+#include "fork_guard.h"
 #include "private_files.h"
 
 namespace sevalidate {
@@ -198,9 +199,12 @@ void run_jobs(size_t count, int jobs, Job job, Done done) {
     std::mutex lock;
     std::condition_variable changed;
     std::atomic<size_t> next{0};
+    // The job takes the fork guard itself except while it waits for its
+    // child; everything else here that may allocate holds it too.
     auto worker = [&] {
         for (size_t i; (i = next++) < count;) {
             CheckResult r = job(i);
+            std::lock_guard<std::mutex> guard(fork_guard());
             std::lock_guard<std::mutex> hold(lock);
             results[i] = std::move(r);
             finished[i] = true;
@@ -209,13 +213,17 @@ void run_jobs(size_t count, int jobs, Job job, Done done) {
     };
     std::vector<std::thread> threads;
     const size_t n = std::min(count, static_cast<size_t>(jobs));
-    for (size_t t = 0; t < n; ++t)
-        threads.emplace_back(worker);
+    {
+        std::lock_guard<std::mutex> guard(fork_guard());
+        for (size_t t = 0; t < n; ++t)
+            threads.emplace_back(worker);
+    }
     for (size_t i = 0; i < count; ++i) {
         std::unique_lock<std::mutex> hold(lock);
         changed.wait(hold, [&] { return finished[i]; });
-        CheckResult r = results[i];
         hold.unlock();
+        std::lock_guard<std::mutex> guard(fork_guard());
+        CheckResult r = results[i];
         done(i, r);
     }
     for (std::thread &t : threads)
