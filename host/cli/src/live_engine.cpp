@@ -8,6 +8,7 @@
 #include <map>
 
 #include "errors.h"
+#include "node_order.h"
 #include "output_dir.h"
 #include "plugin_find.h"
 #include "sehost/sehost.h"
@@ -240,29 +241,12 @@ void LiveEngine::Impl::wire(const Patch &patch, const Wire &w) {
 void LiveEngine::Impl::settle_order(const Patch &patch) {
     auto sort = [&](bool audio_only) {
         std::vector<std::vector<size_t>> next(nodes.size());
-        std::vector<int> indegree(nodes.size(), 0);
         for (size_t a = 0; a < nodes.size(); ++a)
             for (auto &targets : nodes[a]->status_targets)
                 for (const Target &t : targets)
-                    if ((!audio_only || t.pin.datatype == DT_FSAMPLE) && t.node != a) {
+                    if ((!audio_only || t.pin.datatype == DT_FSAMPLE) && t.node != a)
                         next[a].push_back(t.node);
-                        ++indegree[t.node];
-                    }
-        order.clear();
-        std::vector<bool> done(nodes.size(), false);
-        for (bool progress = true; progress;) {
-            progress = false;
-            for (size_t i = 0; i < nodes.size(); ++i)
-                if (!done[i] && indegree[i] == 0) {
-                    done[i] = true;
-                    order.push_back(i);
-                    for (size_t j : next[i])
-                        --indegree[j];
-                    progress = true;
-                    break;
-                }
-        }
-        return order.size() == nodes.size();
+        return order_nodes(next, order);
     };
     if (!sort(false) && !sort(true))
         throw InputError(patch.origin + ": audio connections form a loop");

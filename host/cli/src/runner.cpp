@@ -7,6 +7,7 @@
 #include <map>
 
 #include "errors.h"
+#include "node_order.h"
 #include "lanes.h"
 #include "output_dir.h"
 #include "plugin_find.h"
@@ -339,29 +340,12 @@ void Runner::Impl::wire(const Wire &w) {
 void Runner::Impl::check_order() {
     auto sort = [&](bool audio_only, std::vector<size_t> &out) {
         std::vector<std::vector<size_t>> next(nodes.size());
-        std::vector<int> indegree(nodes.size(), 0);
         for (size_t a = 0; a < nodes.size(); ++a)
             for (auto &targets : nodes[a].status_targets)
                 for (const Target &t : targets)
-                    if ((!audio_only || t.pin.datatype == DT_FSAMPLE) && t.node != a) {
+                    if ((!audio_only || t.pin.datatype == DT_FSAMPLE) && t.node != a)
                         next[a].push_back(t.node);
-                        ++indegree[t.node];
-                    }
-        out.clear();
-        std::vector<bool> done(nodes.size(), false);
-        for (bool progress = true; progress;) {
-            progress = false;
-            for (size_t i = 0; i < nodes.size(); ++i)
-                if (!done[i] && indegree[i] == 0) {
-                    done[i] = true;
-                    out.push_back(i);
-                    for (size_t j : next[i])
-                        --indegree[j];
-                    progress = true;
-                    break; // keep the patch's own order where free
-                }
-        }
-        return out.size() == nodes.size();
+        return order_nodes(next, out);
     };
     if (sort(false, order))
         return;
