@@ -1,5 +1,6 @@
-# se_add_plugin(NAME <name> SOURCES <files...> [NO_CHECKS] [DEFINITIONS <defs...>]
-#               [DESCRIPTION <text>] [VERSION <x.y.z>] [PRODUCT <text>])
+# se_add_plugin(NAME <name> SOURCES <files...> [NO_CHECKS] [DELIVERABLE]
+#               [DEFINITIONS <defs...>] [DESCRIPTION <text>] [VERSION <x.y.z>]
+#               [PRODUCT <text>])
 #
 # Builds one plug-in: a loadable module named exactly <name> (no "lib"
 # prefix), <name>.so on Linux and <name>.dll on Windows, collected in
@@ -33,6 +34,15 @@
 # ${CMAKE_BINARY_DIR}/test_plugins instead, so that plugins/ holds the
 # module pack alone. The pack's plug-ins are also dependencies of
 # se_deliverables, which the tools that run them (sehost) build.
+#
+# DELIVERABLE marks a plug-in of the pack: one that ships. The deliverables
+# are the one list of the pack's plug-ins: they are recorded, in the order
+# they are defined, in the global property SE_DELIVERABLES, and once every
+# folder has been read the list is written to
+# ${CMAKE_BINARY_DIR}/deliverables.txt, one line per plug-in: its name, a
+# tab and its source folder. The validator sweep, the fuzz targets and
+# scripts/fuzz read that record; nothing else lists the pack's plug-ins.
+# A test fixture cannot be a deliverable.
 
 set(SE_PLUGIN_DIR "${CMAKE_BINARY_DIR}/plugins")
 set(SE_FIXTURE_DIR "${CMAKE_BINARY_DIR}/test_plugins")
@@ -88,8 +98,28 @@ function(_se_add_version_resource target)
   target_sources(${target} PRIVATE "${rc}")
 endfunction()
 
+# Writes the deliverables' list file (see above); deferred to the end of the
+# top directory, when every se_add_plugin call has been made. The file is
+# rewritten only when its text changes.
+function(_se_write_deliverables)
+  get_property(names GLOBAL PROPERTY SE_DELIVERABLES)
+  set(text "")
+  foreach(name IN LISTS names)
+    get_target_property(dir ${name} SOURCE_DIR)
+    string(APPEND text "${name}\t${dir}\n")
+  endforeach()
+  set(file "${CMAKE_BINARY_DIR}/deliverables.txt")
+  set(old "")
+  if(EXISTS "${file}")
+    file(READ "${file}" old)
+  endif()
+  if(NOT old STREQUAL text)
+    file(WRITE "${file}" "${text}")
+  endif()
+endfunction()
+
 function(se_add_plugin)
-  cmake_parse_arguments(PARSE_ARGV 0 ARG "NO_CHECKS" "NAME;DESCRIPTION;VERSION;PRODUCT"
+  cmake_parse_arguments(PARSE_ARGV 0 ARG "NO_CHECKS;DELIVERABLE" "NAME;DESCRIPTION;VERSION;PRODUCT"
                         "SOURCES;DEFINITIONS")
   if(NOT ARG_NAME OR NOT ARG_SOURCES)
     message(FATAL_ERROR "se_add_plugin: NAME and SOURCES are required")
@@ -103,10 +133,14 @@ function(se_add_plugin)
   set(out_dir "${SE_PLUGIN_DIR}")
   string(FIND "${CMAKE_CURRENT_SOURCE_DIR}/" "${CMAKE_SOURCE_DIR}/tests/" at)
   if(at EQUAL 0)
+    if(ARG_DELIVERABLE)
+      message(FATAL_ERROR "se_add_plugin(${name}): a test fixture cannot be a DELIVERABLE")
+    endif()
     set(out_dir "${SE_FIXTURE_DIR}")
     # Older build folders kept fixtures in plugins/: remove such a copy.
     file(REMOVE "${SE_PLUGIN_DIR}/${name}${CMAKE_SHARED_MODULE_SUFFIX}")
-  else()
+  endif()
+  if(ARG_DELIVERABLE)
     add_dependencies(se_deliverables ${name})
   endif()
 
@@ -184,6 +218,13 @@ function(se_add_plugin)
 
   set_property(GLOBAL APPEND PROPERTY SE_PLUGINS ${name})
   add_dependencies(se_plugins ${name})
+  if(ARG_DELIVERABLE)
+    get_property(listed GLOBAL PROPERTY SE_DELIVERABLES)
+    if(NOT listed)
+      cmake_language(DEFER DIRECTORY "${CMAKE_SOURCE_DIR}" CALL _se_write_deliverables)
+    endif()
+    set_property(GLOBAL APPEND PROPERTY SE_DELIVERABLES ${name})
+  endif()
 
   if(NOT DEFINED SE_PLUGIN_INSTALL OR SE_PLUGIN_INSTALL)
     install(TARGETS ${name}
