@@ -5,10 +5,13 @@
 // sample where it is handled.  From that sample on "Volts" carries 1.0
 // (10 V) or 0.0; the step is announced once, and block size + 1 samples
 // later the module asks to sleep.
+#include <iterator>
+
 #include "SEGUI_base.h"
 #include "SEModule_base.h"
 #include "se_module_exports.h"
 #include "se_pin_table.h"
+#include "se_sleep.h"
 
 namespace {
 
@@ -23,13 +26,23 @@ const char *const kAbout =
 const se_sdk::ModuleIdentity kIdentity = {"QZ_GUI_Bool_to_Volts", "GUI_Bool_to_Volts_QZ2010",
                                           kAbout, 0, 2240};
 
-constexpr int32_t kVoltsPin = 0;
-constexpr int32_t kBoolPin = 1;
-
 } // namespace
 
 class Module : public SEModule_base
 {
+    // ---- pins ----------------------------------------------------------------
+    enum Pin : int32_t { kVolts, kBool, kPinCount };
+
+    float *m_out = nullptr;
+    uint8_t m_bool = 0; // a bool byte: any value other than 0 reads as true
+
+    static constexpr se_sdk::PinSpec kPins[] = {
+        {"Volts", DR_OUT, DT_FSAMPLE, SE_FIELD(Module, m_out), nullptr, nullptr, 0},
+        {"Bool (PatchMem)", DR_IN, DT_BOOLEAN, SE_FIELD(Module, m_bool), nullptr, nullptr,
+         IO_UI_COMMUNICATION | IO_BOTH_SIDES},
+    };
+    static_assert(std::size(kPins) == kPinCount, "one name per pin");
+
 public:
     Module(se_host_callback callback, void *host_data) : SEModule_base(callback, host_data) {}
 
@@ -43,7 +56,7 @@ public:
         SEModule_base::Open();
         m_sleep_reload = BlockSize() + 1;
         InstallProcess<&Module::process_hold>();
-        m_out_pin = PinAt(kVoltsPin);
+        m_out_pin = PinAt(kVolts);
         m_level = 0.0f;
     }
 
@@ -51,19 +64,18 @@ public:
     // the step: new level, one announced change, a fresh countdown.
     void OnPinStatusChange(SEPin *pin) override
     {
-        if (pin->PinIndex() != kBoolPin)
+        if (pin->PinIndex() != kBool)
             return;
         m_level = m_bool != 0 ? 1.0f : 0.0f;
         m_out_pin->SendStatus(SampleClock(), STATUS_CHANGED);
-        m_sleep_countdown = m_sleep_reload;
+        m_sleep.restart(m_sleep_reload);
     }
 
     void Close() override { SEModule_base::Close(); }
 
     void process_hold(int32_t start, int32_t count)
     {
-        m_sleep_countdown -= count;
-        if (m_sleep_countdown <= 0)
+        if (m_sleep.run_down(count))
             CallHost(HOST_SLEEP); // this call's samples are still written
         float *out = m_out + start;
         for (int32_t i = 0; i < count; ++i)
@@ -71,22 +83,12 @@ public:
     }
 
 private:
-    static const se_sdk::PinSpec kPins[2];
-
-    float *m_out = nullptr;
     float m_level = 0.0f;
     SEPin *m_out_pin = nullptr;
     int32_t m_sleep_reload = 0;
-    // Set at each change of the bool; until the first one the module may
-    // ask to sleep at once (it writes 0.0 either way).
-    int32_t m_sleep_countdown = 0;
-    uint8_t m_bool = 0; // a bool byte: any value other than 0 reads as true
-};
-
-const se_sdk::PinSpec Module::kPins[2] = {
-    {"Volts", DR_OUT, DT_FSAMPLE, SE_FIELD(Module, m_out), nullptr, nullptr, 0},
-    {"Bool (PatchMem)", DR_IN, DT_BOOLEAN, SE_FIELD(Module, m_bool), nullptr, nullptr,
-     IO_UI_COMMUNICATION | IO_BOTH_SIDES},
+    // Restarted at each change of the bool; until the first one the module
+    // may ask to sleep at once (it writes 0.0 either way).
+    se_sdk::SleepCountdown m_sleep;
 };
 
 class GuiModule : public SEGUI_base

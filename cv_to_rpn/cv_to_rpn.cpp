@@ -9,6 +9,7 @@
 //
 // DSP side only: there is no GUI object.
 #include <cstring>
+#include <iterator>
 
 #include "SEModule_base.h"
 #include "se_module_exports.h"
@@ -106,6 +107,49 @@ int32_t control_change(int32_t channel, int32_t controller, int32_t data)
 
 class Module : public SEModule_base
 {
+    // ---- pins ----------------------------------------------------------------
+    enum Pin : int32_t {
+        kGate,
+        kParameterCv,
+        kParameter,
+        kValueCv,
+        kChannel,
+        kRpnMode,
+        kMidiOut,
+        kSelectMode,
+        kBitDepth,
+        kPinCount
+    };
+
+    // Kept in the object's own member order, which is not the table's: the
+    // pin variables' addresses rise in this order.
+    float *m_gate_in = nullptr;
+    float *m_parameter_cv_in = nullptr;
+    float *m_value_cv_in = nullptr;
+    int16_t m_parameter = 1;
+    int16_t m_channel = 0;
+    int16_t m_rpn_mode = 0;
+    int16_t m_select_mode = 0;
+    int16_t m_bit_depth = 3;
+
+    // Audio-rate inputs carry IO_AUDIO_HINT, which the host reads.
+    static constexpr se_sdk::PinSpec kPins[] = {
+        {"Gate", DR_IN, DT_FSAMPLE, SE_FIELD(Module, m_gate_in), "0", nullptr, IO_AUDIO_HINT},
+        {"Parameter# CV", DR_IN, DT_FSAMPLE, SE_FIELD(Module, m_parameter_cv_in), "0", nullptr,
+         IO_AUDIO_HINT},
+        {"Parameter#", DR_IN, DT_CHOICE, SE_FIELD(Module, m_parameter), "1", "range:0,16383", 0},
+        {"Value CV", DR_IN, DT_FSAMPLE, SE_FIELD(Module, m_value_cv_in), "0", nullptr,
+         IO_AUDIO_HINT},
+        {"Channel", DR_IN, DT_CHOICE, SE_FIELD(Module, m_channel), "0", kChannelList, 0},
+        {"RPN/NRPN", DR_IN, DT_CHOICE, SE_FIELD(Module, m_rpn_mode), "0", "RPN,NRPN", 0},
+        {"MIDI Out", DR_OUT, DT_MIDI, nullptr, nullptr, nullptr, 0},
+        {"Parameter# Select Mode", DR_SETTING, DT_CHOICE, SE_FIELD(Module, m_select_mode), "0",
+         "List,CV", 0},
+        {"Bit Depth", DR_SETTING, DT_CHOICE, SE_FIELD(Module, m_bit_depth), "3",
+         "7,8,9,10,11,12,13,14", 0},
+    };
+    static_assert(std::size(kPins) == kPinCount, "one name per pin");
+
 public:
     Module(se_host_callback callback, void *host_data) : SEModule_base(callback, host_data) {}
 
@@ -229,20 +273,9 @@ private:
 
     void send(uint32_t time, int32_t message) { PinAt(kMidiOut)->SendMidi(time, message); }
 
-    static constexpr int32_t kMidiOut = 6;
-    static const se_sdk::PinSpec kPins[9];
-
-    float *m_gate_in = nullptr;
     float m_last_gate = 0.0f;
-    float *m_parameter_cv_in = nullptr;
-    float *m_value_cv_in = nullptr;
-    int16_t m_parameter = 1;
-    int16_t m_channel = 0;
     int16_t m_last_channel = -1;
     int16_t m_last_value_msb = -1;
-    int16_t m_rpn_mode = 0;
-    int16_t m_select_mode = 0;
-    int16_t m_bit_depth = 3;
     int32_t m_last_value = -1;
     int32_t m_last_parameter = -1;
     int32_t m_last_rpn_mode = -1;
@@ -251,21 +284,6 @@ private:
     int32_t m_was_moving = 0;
     int32_t m_hold = 0; // samples of activity hold; set by Open
     int32_t m_hold_countdown = 0;
-};
-
-// Audio-rate inputs carry flag 0x200, which the host reads.
-const se_sdk::PinSpec Module::kPins[9] = {
-    {"Gate", DR_IN, DT_FSAMPLE, SE_FIELD(Module, m_gate_in), "0", nullptr, 0x200},
-    {"Parameter# CV", DR_IN, DT_FSAMPLE, SE_FIELD(Module, m_parameter_cv_in), "0", nullptr, 0x200},
-    {"Parameter#", DR_IN, DT_CHOICE, SE_FIELD(Module, m_parameter), "1", "range:0,16383", 0},
-    {"Value CV", DR_IN, DT_FSAMPLE, SE_FIELD(Module, m_value_cv_in), "0", nullptr, 0x200},
-    {"Channel", DR_IN, DT_CHOICE, SE_FIELD(Module, m_channel), "0", kChannelList, 0},
-    {"RPN/NRPN", DR_IN, DT_CHOICE, SE_FIELD(Module, m_rpn_mode), "0", "RPN,NRPN", 0},
-    {"MIDI Out", DR_OUT, DT_MIDI, nullptr, nullptr, nullptr, 0},
-    {"Parameter# Select Mode", DR_SETTING, DT_CHOICE, SE_FIELD(Module, m_select_mode), "0",
-     "List,CV", 0},
-    {"Bit Depth", DR_SETTING, DT_CHOICE, SE_FIELD(Module, m_bit_depth), "3",
-     "7,8,9,10,11,12,13,14", 0},
 };
 
 SE_MODULE_EXPORTS(kIdentity, Module, void)

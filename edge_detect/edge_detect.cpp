@@ -6,11 +6,13 @@
 // process function per detect/pulse mode pair keeps mode tests out of the
 // sample loops; the level is read once per call, at the call's first sample.
 #include <cstring>
+#include <iterator>
 
 #include "SEGUI_base.h"
 #include "SEModule_base.h"
 #include "se_module_exports.h"
 #include "se_pin_table.h"
+#include "se_sleep.h"
 
 namespace {
 
@@ -99,6 +101,25 @@ inline float sign_of_bit(uint32_t sign) { return sign != 0 ? -1.0f : 1.0f; }
 
 class Module : public SEModule_base
 {
+    // ---- pins ----------------------------------------------------------------
+    enum Pin : int32_t { kIn, kDetectMode, kPulseMode, kLevel, kPulseOut, kPinCount };
+
+    float *m_in = nullptr;
+    int16_t m_detect_mode = 0;
+    int16_t m_pulse_mode = 0;
+    float *m_level_in = nullptr;
+    float *m_out = nullptr;
+
+    static constexpr se_sdk::PinSpec kPins[] = {
+        {"Audio In", DR_IN, DT_FSAMPLE, SE_FIELD(Module, m_in), nullptr, nullptr, 0},
+        {"Detect Mode", DR_IN, DT_CHOICE, SE_FIELD(Module, m_detect_mode), "0", "ZeroX,LeadX", 0},
+        {"Pulse Mode", DR_IN, DT_CHOICE, SE_FIELD(Module, m_pulse_mode), "0",
+         "+Ve,+Ve/-Ve,Sqr,Sqr+0,Sqr2", 0},
+        {"Pulse Level", DR_IN, DT_FSAMPLE, SE_FIELD(Module, m_level_in), "10.0", "20,0,20,0", 0},
+        {"Pulse Out", DR_OUT, DT_FSAMPLE, SE_FIELD(Module, m_out), nullptr, nullptr, 0},
+    };
+    static_assert(std::size(kPins) == kPinCount, "one name per pin");
+
 public:
     Module(se_host_callback callback, void *host_data) : SEModule_base(callback, host_data) {}
 
@@ -113,7 +134,7 @@ public:
     {
         SEModule_base::Open();
         m_sleep_reload = BlockSize() + 1;
-        m_out_pin = PinAt(4);
+        m_out_pin = PinAt(kPulseOut);
         // 2 is neither a sign bit pattern nor a LeadX flag: the first
         // qualifying sample after open counts as a crossing in every mode.
         m_edge_state = 2;
@@ -123,11 +144,11 @@ public:
     void OnPinStatusChange(SEPin *pin) override
     {
         switch (pin->PinIndex()) {
-        case 0:
+        case kIn:
             m_in_status = pin->Status();
             break;
-        case 1:
-        case 2:
+        case kDetectMode:
+        case kPulseMode:
             install_mode_pair();
             break;
         default:
@@ -135,7 +156,7 @@ public:
         }
         m_sleep_enabled = m_in_status == STATUS_STREAMING ? 0 : 1;
         m_out_pin->SendStatus(SampleClock(), STATUS_STREAMING);
-        m_sleep_countdown = m_sleep_reload;
+        m_sleep.restart(m_sleep_reload);
     }
 
     // ---- ZeroX: crossings in both directions ---------------------------
@@ -312,36 +333,19 @@ private:
     {
         if (m_sleep_enabled == 0)
             return;
-        m_sleep_countdown -= count;
-        if (m_sleep_countdown <= 0) {
+        if (m_sleep.run_down(count)) {
             CallHost(HOST_SLEEP);
             m_out_pin->SendStatus(SampleClock() + static_cast<uint32_t>(count), STATUS_CHANGED);
         }
     }
 
-    static const se_sdk::PinSpec kPins[5];
-
-    float *m_in = nullptr;
-    float *m_out = nullptr;
-    float *m_level_in = nullptr;
     float m_sign = -1.0f;
     SEPin *m_out_pin = nullptr;
     int32_t m_sleep_reload = 0;
-    int32_t m_sleep_countdown = 0;
+    se_sdk::SleepCountdown m_sleep;
     int32_t m_sleep_enabled = 0;
     uint32_t m_edge_state = 2;
     int32_t m_in_status = STATUS_STILL;
-    int16_t m_detect_mode = 0;
-    int16_t m_pulse_mode = 0;
-};
-
-const se_sdk::PinSpec Module::kPins[5] = {
-    {"Audio In", DR_IN, DT_FSAMPLE, SE_FIELD(Module, m_in), nullptr, nullptr, 0},
-    {"Detect Mode", DR_IN, DT_CHOICE, SE_FIELD(Module, m_detect_mode), "0", "ZeroX,LeadX", 0},
-    {"Pulse Mode", DR_IN, DT_CHOICE, SE_FIELD(Module, m_pulse_mode), "0",
-     "+Ve,+Ve/-Ve,Sqr,Sqr+0,Sqr2", 0},
-    {"Pulse Level", DR_IN, DT_FSAMPLE, SE_FIELD(Module, m_level_in), "10.0", "20,0,20,0", 0},
-    {"Pulse Out", DR_OUT, DT_FSAMPLE, SE_FIELD(Module, m_out), nullptr, nullptr, 0},
 };
 
 // The GUI side adds nothing to the base.

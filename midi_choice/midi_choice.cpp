@@ -5,6 +5,7 @@
 // Change?" sends controller 123 on the output and channel being left.
 // Messages are forwarded unchanged with their own time stamps; the module
 // does no per-sample work and sleeps whenever it is run.
+#include <iterator>
 #include <memory>
 #include <new>
 
@@ -34,8 +35,6 @@ const se_sdk::ModuleIdentity kIdentity = {"QZ_Midi_1_to_Choice", "Midi_1_to_Choi
 // Hosts older than this cannot repeat an output declaration.
 constexpr int32_t kFirstHostWithRepeatedOutputs = 100238;
 
-constexpr int32_t kFirstOutputPin = 4;
-
 // Controller 123 (all notes off), value 0: status 0xB0 + channel, packed.
 constexpr int32_t kAllNotesOff = 0x7BB0;
 
@@ -43,26 +42,45 @@ constexpr int32_t kAllNotesOff = 0x7BB0;
 
 class Module : public SEModule_base
 {
+    // ---- pins ----------------------------------------------------------------
+    // The last declaration repeats: kFirstMidiOut and the copies after it are
+    // the outputs.
+    enum Pin : int32_t { kMidiIn, kChannel, kChoice, kNotesOff, kFirstMidiOut, kPinCount };
+
+    int16_t m_channel;
+    int16_t m_choice;
+    int16_t m_notes_off;
+
+    static constexpr se_sdk::PinSpec kPins[] = {
+        {"Midi In", DR_IN, DT_MIDI, nullptr, nullptr, nullptr, 0},
+        {"Channel (All:1-16)", DR_IN, DT_CHOICE, SE_FIELD(Module, m_channel), "-1", kChannelList, 0},
+        {"Choice", DR_IN, DT_CHOICE, SE_FIELD(Module, m_choice), "0", "{AUTO}", IO_AUTO_LIST},
+        {"All-Notes-Off on Change?", DR_IN, DT_CHOICE, SE_FIELD(Module, m_notes_off), "0", "No,Yes",
+         0},
+        {"Add Midi Out", DR_OUT, DT_MIDI, nullptr, "0", nullptr, IO_REPEAT_LAST | IO_AUTO_LIST},
+    };
+    static_assert(std::size(kPins) == kPinCount, "one name per pin");
+
 public:
     Module(se_host_callback callback, void *host_data) : SEModule_base(callback, host_data) {}
 
     bool QueryPinProperties(int32_t number, SEPinProperties *p) override
     {
-        if (number == kFirstOutputPin && CallHost(HOST_GET_VERSION) < kFirstHostWithRepeatedOutputs)
+        if (number == kFirstMidiOut && CallHost(HOST_GET_VERSION) < kFirstHostWithRepeatedOutputs)
             return false;
         return se_sdk::describe_pin(kPins, number, this, p);
     }
 
     void Open() override
     {
-        SEModule_base::Open(); // creates pin 4 and its copies
+        SEModule_base::Open(); // creates the first output and its copies
 
-        // The outputs are pin 4 and its copies.  The count is bounded by the
+        // The outputs are the first output and its copies.  The count is bounded by the
         // pins the base really created, and is 0 when the host was not
         // offered the output declaration at all.
-        int32_t count = static_cast<int32_t>(CallHost(HOST_GET_PIN_COUNT)) - kFirstOutputPin;
-        if (count > PinCount() - kFirstOutputPin)
-            count = PinCount() - kFirstOutputPin;
+        int32_t count = static_cast<int32_t>(CallHost(HOST_GET_PIN_COUNT)) - kFirstMidiOut;
+        if (count > PinCount() - kFirstMidiOut)
+            count = PinCount() - kFirstMidiOut;
         if (count < 0 || CallHost(HOST_GET_VERSION) < kFirstHostWithRepeatedOutputs)
             count = 0;
         // The table is sized from the count, so no count can write past it.
@@ -73,7 +91,7 @@ public:
         }
         m_output_count = count;
         for (int32_t j = 0; j < m_output_count; ++j)
-            m_outputs[j] = PinAt(kFirstOutputPin + j);
+            m_outputs[j] = PinAt(kFirstMidiOut + j);
 
         m_highest_choice = m_output_count - 1;
         m_last_choice = -1;
@@ -137,25 +155,11 @@ private:
         return choice > m_highest_choice ? m_highest_choice : choice;
     }
 
-    static const se_sdk::PinSpec kPins[5];
-
-    std::unique_ptr<SEPin *[]> m_outputs; // entry j is PinAt(4 + j)
+    std::unique_ptr<SEPin *[]> m_outputs; // entry j is PinAt(kFirstMidiOut + j)
     int32_t m_output_count = 0;
     int32_t m_highest_choice = -1;
-    int16_t m_channel;
-    int16_t m_choice;
-    int16_t m_notes_off;
     int16_t m_last_channel = -1;
     int16_t m_last_choice = -1;
-};
-
-const se_sdk::PinSpec Module::kPins[5] = {
-    {"Midi In", DR_IN, DT_MIDI, nullptr, nullptr, nullptr, 0},
-    {"Channel (All:1-16)", DR_IN, DT_CHOICE, SE_FIELD(Module, m_channel), "-1", kChannelList, 0},
-    {"Choice", DR_IN, DT_CHOICE, SE_FIELD(Module, m_choice), "0", "{AUTO}", IO_AUTO_LIST},
-    {"All-Notes-Off on Change?", DR_IN, DT_CHOICE, SE_FIELD(Module, m_notes_off), "0", "No,Yes",
-     0},
-    {"Add Midi Out", DR_OUT, DT_MIDI, nullptr, "0", nullptr, IO_REPEAT_LAST | IO_AUTO_LIST},
 };
 
 // The GUI side adds nothing to the base.

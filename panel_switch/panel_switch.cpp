@@ -80,6 +80,16 @@ constexpr PinTable make_pin_table()
 
 constexpr PinTable kPins = make_pin_table();
 
+constexpr bool every_pin_declared(const PinTable &t)
+{
+    for (const se_sdk::PinSpec &pin : t.pins) {
+        if (pin.name == nullptr)
+            return false;
+    }
+    return true;
+}
+static_assert(every_pin_declared(kPins), "the pin numbers of the ways and Mode cover the table");
+
 } // namespace
 
 class Module : public SEModule_base
@@ -143,7 +153,7 @@ public:
             m_keep_one = pin.GetValueInt();
             return;
         }
-        if (p >= kWays)
+        if (p >= shown_out_pin(0))
             return; // the show signals are only written, never read
 
         if (is_on(pin.GetValueFloat())) {

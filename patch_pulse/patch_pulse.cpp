@@ -9,11 +9,13 @@
 // GUI side: told by message 995, it sets "Bool pulse" true, holds the GUI
 // thread for a fixed busy loop and sets it false again.
 #include <cstdint>
+#include <iterator>
 
 #include "SEGUI_base.h"
 #include "SEModule_base.h"
 #include "se_module_exports.h"
 #include "se_pin_table.h"
+#include "se_sleep.h"
 
 namespace {
 
@@ -25,9 +27,6 @@ const char *const kAbout = "Patch pulse by JW\n"
 const se_sdk::ModuleIdentity kIdentity = {"JW Patch Pulse v1", "JW Patch Pulse v1", kAbout, 256,
                                           2230, true};
 
-constexpr int32_t kPulsePin = 0;
-constexpr int32_t kBoolPulsePin = 1; // declaration number; GUI side only
-
 // The number the DSP side sends its GUI side to fire the bool pulse.
 constexpr int32_t kFireMessage = 995;
 
@@ -38,6 +37,20 @@ constexpr int32_t kBusyDelayFirst = 89999999;
 
 class Module : public SEModule_base
 {
+public:
+    // ---- pins ----------------------------------------------------------------
+    // Declaration numbers; "Bool pulse" is the GUI side's alone (no DSP pin).
+    enum Pin : int32_t { kPulse, kBoolPulse, kPinCount };
+
+private:
+    float *m_out = nullptr;
+
+    static constexpr se_sdk::PinSpec kPins[] = {
+        {"Pulse", DR_OUT, DT_FSAMPLE, SE_FIELD(Module, m_out), nullptr, nullptr, IO_AUDIO_HINT},
+        {"Bool pulse", DR_OUT, DT_BOOLEAN, nullptr, nullptr, nullptr, IO_UI_COMMUNICATION},
+    };
+    static_assert(std::size(kPins) == kPinCount, "one name per pin");
+
 public:
     Module(se_host_callback callback, void *host_data) : SEModule_base(callback, host_data) {}
 
@@ -62,7 +75,7 @@ public:
     // The rise: announced at this call's first sample, 1.0 over the call.
     void process_pulse_start(int32_t start, int32_t count)
     {
-        PinAt(kPulsePin)->SendStatus(SampleClock(), STATUS_CHANGED);
+        PinAt(kPulse)->SendStatus(SampleClock(), STATUS_CHANGED);
         fill(start, count, 1.0f);
         m_fall_due = true;
         InstallProcess<&Module::process_pulse_end>();
@@ -81,13 +94,12 @@ public:
         fill(start, count, 0.0f);
         if (m_fall_due) {
             m_fall_due = false;
-            m_settle_left = BlockSize();
-            PinAt(kPulsePin)->SendStatus(SampleClock(), STATUS_CHANGED);
-        } else if (m_settle_left <= 0) {
-            PinAt(kPulsePin)->SendStatus(SampleClock(), STATUS_CHANGED);
+            m_settle.restart(BlockSize());
+            PinAt(kPulse)->SendStatus(SampleClock(), STATUS_CHANGED);
+        } else if (m_settle.expired()) {
+            PinAt(kPulse)->SendStatus(SampleClock(), STATUS_CHANGED);
         }
-        m_settle_left -= count;
-        if (m_settle_left <= 0)
+        if (m_settle.run_down(count))
             CallHost(HOST_SLEEP);
     }
 
@@ -106,16 +118,8 @@ private:
             out[i] = value;
     }
 
-    static const se_sdk::PinSpec kPins[2];
-
-    float *m_out = nullptr;
-    bool m_fall_due = false;   // the next end call is the fall
-    int32_t m_settle_left = 0; // samples of 0.0 still due before sleeping
-};
-
-const se_sdk::PinSpec Module::kPins[2] = {
-    {"Pulse", DR_OUT, DT_FSAMPLE, SE_FIELD(Module, m_out), nullptr, nullptr, IO_AUDIO_HINT},
-    {"Bool pulse", DR_OUT, DT_BOOLEAN, nullptr, nullptr, nullptr, IO_UI_COMMUNICATION},
+    bool m_fall_due = false;        // the next end call is the fall
+    se_sdk::SleepCountdown m_settle; // samples of 0.0 still due before sleeping
 };
 
 class GuiModule : public SEGUI_base
@@ -123,15 +127,15 @@ class GuiModule : public SEGUI_base
 public:
     using SEGUI_base::SEGUI_base;
 
-    void Initialise(bool) override { GetPin(kBoolPulsePin).SetValueInt(0); }
+    void Initialise(bool) override { GetPin(Module::kBoolPulse).SetValueInt(0); }
 
     void OnDspMessage(int32_t value, int32_t, void *) override
     {
         if (value != kFireMessage)
             return;
-        GetPin(kBoolPulsePin).SetValueInt(1);
+        GetPin(Module::kBoolPulse).SetValueInt(1);
         busy_delay();
-        GetPin(kBoolPulsePin).SetValueInt(0);
+        GetPin(Module::kBoolPulse).SetValueInt(0);
     }
 
     void OnPinValueChanged(GuiPinHandle) override {}

@@ -4,11 +4,13 @@
 // (1.0 = 10 V).  The module only works when a setting changes: it announces
 // the new value, writes it for one block's worth of samples and then sleeps.
 #include <cstring>
+#include <iterator>
 
 #include "SEGUI_base.h"
 #include "SEModule_base.h"
 #include "se_module_exports.h"
 #include "se_pin_table.h"
+#include "se_sleep.h"
 
 namespace {
 
@@ -60,6 +62,22 @@ const double kPerOctave = float_bits(0x3DCCCCCD);   // 0.1 (1 V)
 
 class Module : public SEModule_base
 {
+    // ---- pins ----------------------------------------------------------------
+    enum Pin : int32_t { kOctave, kSemitone, kCents, kPitchOut, kPinCount };
+
+    int16_t m_octave = 0;
+    int16_t m_semitone = 0;
+    int16_t m_cents = 0;
+    float *m_out = nullptr;
+
+    static constexpr se_sdk::PinSpec kPins[] = {
+        {"Octave", DR_IN, DT_CHOICE, SE_FIELD(Module, m_octave), "0", kOctaveList, 0},
+        {"Semitone", DR_IN, DT_CHOICE, SE_FIELD(Module, m_semitone), "0", kSemitoneList, 0},
+        {"Cents", DR_IN, DT_CHOICE, SE_FIELD(Module, m_cents), "0", kCentList, 0},
+        {"Pitch_Adj", DR_OUT, DT_FSAMPLE, SE_FIELD(Module, m_out), nullptr, nullptr, 0},
+    };
+    static_assert(std::size(kPins) == kPinCount, "one name per pin");
+
 public:
     Module(se_host_callback callback, void *host_data) : SEModule_base(callback, host_data) {}
 
@@ -71,20 +89,21 @@ public:
     void Open() override
     {
         SEModule_base::Open();
-        m_sleep_countdown = BlockSize();
+        m_sleep.restart(BlockSize());
         InstallProcess<&Module::process_pitch>();
     }
 
+    // Every setting change: announce, then one block's worth of the new value
+    // before the sleep request.
     void OnPinStatusChange(SEPin *) override
     {
-        m_sleep_countdown = BlockSize();
-        PinAt(3)->SendStatus(SampleClock(), STATUS_CHANGED);
+        m_sleep.restart(BlockSize());
+        PinAt(kPitchOut)->SendStatus(SampleClock(), STATUS_CHANGED);
     }
 
     void process_pitch(int32_t start, int32_t count)
     {
-        m_sleep_countdown -= count;
-        if (m_sleep_countdown <= 0)
+        if (m_sleep.run_down(count))
             CallHost(HOST_SLEEP); // this call's samples are still written
 
         // The sum in double precision, rounded once to a float at the end.
@@ -97,20 +116,7 @@ public:
     }
 
 private:
-    static const se_sdk::PinSpec kPins[4];
-
-    float *m_out = nullptr;
-    int32_t m_sleep_countdown = 0;
-    int16_t m_octave = 0;
-    int16_t m_semitone = 0;
-    int16_t m_cents = 0;
-};
-
-const se_sdk::PinSpec Module::kPins[4] = {
-    {"Octave", DR_IN, DT_CHOICE, SE_FIELD(Module, m_octave), "0", kOctaveList, 0},
-    {"Semitone", DR_IN, DT_CHOICE, SE_FIELD(Module, m_semitone), "0", kSemitoneList, 0},
-    {"Cents", DR_IN, DT_CHOICE, SE_FIELD(Module, m_cents), "0", kCentList, 0},
-    {"Pitch_Adj", DR_OUT, DT_FSAMPLE, SE_FIELD(Module, m_out), nullptr, nullptr, 0},
+    se_sdk::SleepCountdown m_sleep;
 };
 
 // The GUI side adds nothing to the base.

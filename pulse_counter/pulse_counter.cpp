@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 
 #include "SEGUI_base.h"
 #include "SEModule_base.h"
@@ -177,6 +178,51 @@ double timing_value(float sample)
 
 class Module : public SEModule_base
 {
+    // ---- pins ----------------------------------------------------------------
+    enum Pin : int32_t {
+        kIn,
+        kStart,
+        kEnd,
+        kStep,
+        kMode,
+        kResetTo,
+        kIndexOut,
+        kActive,
+        kSeed,
+        kHumanise,
+        kShift,
+        kPinCount
+    };
+
+    float *m_in = nullptr;
+    int16_t m_start = 0;
+    int16_t m_end = 0;
+    int16_t m_step = 0;
+    int16_t m_mode = 0;
+    int16_t m_reset_to = 0;
+    int16_t m_index = -1;
+    int16_t m_active = 0;
+    float *m_seed_in = nullptr;
+    float *m_humanise_in = nullptr;
+    float *m_shift_in = nullptr;
+
+    static constexpr se_sdk::PinSpec kPins[] = {
+        {"Pulse/Osc In", DR_IN, DT_FSAMPLE, SE_FIELD(Module, m_in), nullptr, nullptr, 0},
+        {"Start", DR_IN, DT_CHOICE, SE_FIELD(Module, m_start), "1", kPositionList, 0},
+        {"End", DR_IN, DT_CHOICE, SE_FIELD(Module, m_end), "8", kPositionList, 0},
+        {"Step", DR_IN, DT_CHOICE, SE_FIELD(Module, m_step), "1", kStepList, 0},
+        {"Mode", DR_IN, DT_CHOICE, SE_FIELD(Module, m_mode), "0", kModeList, 0},
+        {"Reset (to)", DR_IN, DT_CHOICE, SE_FIELD(Module, m_reset_to), "0", kResetList, 0},
+        {"Index:Count", DR_OUT, DT_CHOICE, SE_FIELD(Module, m_index), nullptr, nullptr, 0},
+        {"Active", DR_IN, DT_CHOICE, SE_FIELD(Module, m_active), "0", kActiveList, 0},
+        {"Random Seed (ratio)", DR_IN, DT_FSAMPLE, SE_FIELD(Module, m_seed_in), "1.0", nullptr, 0},
+        {"Humanise (ms)", DR_IN, DT_FSAMPLE, SE_FIELD(Module, m_humanise_in), "0.0", "100,0,100,0",
+         0},
+        {"Shift/Delay (ms) +ve only", DR_IN, DT_FSAMPLE, SE_FIELD(Module, m_shift_in), "0.0",
+         "500,0,500,0", 0},
+    };
+    static_assert(std::size(kPins) == kPinCount, "one name per pin");
+
 public:
     Module(se_host_callback callback, void *host_data) : SEModule_base(callback, host_data) {}
 
@@ -191,7 +237,7 @@ public:
         m_sleep_reload = BlockSize() + 1;
         m_time_scale = static_cast<float>(SampleRate() * 0.01); // samples per 10 ms
         InstallProcess<&Module::process_forward>();
-        m_out_pin = PinAt(6);
+        m_out_pin = PinAt(kIndexOut);
 
         m_random_x = kRandomX0;
         m_random_y = kRandomY0;
@@ -208,33 +254,33 @@ public:
     void OnPinStatusChange(SEPin *pin) override
     {
         switch (pin->PinIndex()) {
-        case 0:
+        case kIn:
             m_in_status = pin->Status();
             break;
-        case 1:
-        case 2:
+        case kStart:
+        case kEnd:
             setup_range();
             setup_step();
             break;
-        case 3:
+        case kStep:
             setup_step();
             break;
-        case 4:
+        case kMode:
             setup_mode();
             break;
-        case 5:
+        case kResetTo:
             apply_reset();
             break;
-        case 7:
+        case kActive:
             if (m_active != 0)
                 setup_mode();
             else
                 m_prev_sample = 1; // positive: the input must fall before a cycle counts
             break;
-        case 8:
+        case kSeed:
             reseed();
             break;
-        default: // the output and the two timing pins
+        default: // kIndexOut, kHumanise, kShift
             break;
         }
         m_sleep_enabled = (m_in_status == STATUS_STREAMING && m_active != 0) ? 0 : 1;
@@ -333,7 +379,7 @@ private:
 
     void reseed()
     {
-        const float x = PinAt(8)->CurrentSample();
+        const float x = PinAt(kSeed)->CurrentSample();
         m_random_x = seed_word(kRandomXSeed, x);
         m_random_y = seed_word(kRandomYSeed, x);
         m_timing_x = seed_word(kTimingXSeed, x);
@@ -465,12 +511,6 @@ private:
         send(stamp);
     }
 
-    static const se_sdk::PinSpec kPins[11];
-
-    float *m_in = nullptr;
-    float *m_seed_in = nullptr;
-    float *m_humanise_in = nullptr;
-    float *m_shift_in = nullptr;
     uint32_t m_timing_x = 0;
     uint32_t m_timing_y = 0;
     SEPin *m_out_pin = nullptr;
@@ -482,7 +522,6 @@ private:
     uint32_t m_random_y = 0;
     float m_span = 0.0f;
     int32_t m_in_status = STATUS_STILL;
-    int16_t m_index = -1;
     int16_t m_low = 0;
     int16_t m_high = 0;
     int16_t m_direction = 0;
@@ -490,28 +529,7 @@ private:
     int16_t m_phase = 0;
     int16_t m_wrap = 0;
     int16_t m_mirror = 0;
-    int16_t m_active = 0;
-    int16_t m_mode = 0;
-    int16_t m_reset_to = 0;
-    int16_t m_start = 0;
-    int16_t m_end = 0;
-    int16_t m_step = 0;
     float m_time_scale = 0.0f;
-};
-
-const se_sdk::PinSpec Module::kPins[11] = {
-    {"Pulse/Osc In", DR_IN, DT_FSAMPLE, SE_FIELD(Module, m_in), nullptr, nullptr, 0},
-    {"Start", DR_IN, DT_CHOICE, SE_FIELD(Module, m_start), "1", kPositionList, 0},
-    {"End", DR_IN, DT_CHOICE, SE_FIELD(Module, m_end), "8", kPositionList, 0},
-    {"Step", DR_IN, DT_CHOICE, SE_FIELD(Module, m_step), "1", kStepList, 0},
-    {"Mode", DR_IN, DT_CHOICE, SE_FIELD(Module, m_mode), "0", kModeList, 0},
-    {"Reset (to)", DR_IN, DT_CHOICE, SE_FIELD(Module, m_reset_to), "0", kResetList, 0},
-    {"Index:Count", DR_OUT, DT_CHOICE, SE_FIELD(Module, m_index), nullptr, nullptr, 0},
-    {"Active", DR_IN, DT_CHOICE, SE_FIELD(Module, m_active), "0", kActiveList, 0},
-    {"Random Seed (ratio)", DR_IN, DT_FSAMPLE, SE_FIELD(Module, m_seed_in), "1.0", nullptr, 0},
-    {"Humanise (ms)", DR_IN, DT_FSAMPLE, SE_FIELD(Module, m_humanise_in), "0.0", "100,0,100,0", 0},
-    {"Shift/Delay (ms) +ve only", DR_IN, DT_FSAMPLE, SE_FIELD(Module, m_shift_in), "0.0",
-     "500,0,500,0", 0},
 };
 
 // The GUI side adds nothing to the base.

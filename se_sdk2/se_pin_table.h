@@ -1,11 +1,16 @@
 // se_pin_table.h - a module's pin declarations as a table of data.
 //
-//   const se_sdk::PinSpec Module::kPins[] = {
-//       {"Octave", DR_IN, DT_CHOICE, SE_FIELD(Module, m_octave), "0", kOctaveList, 0},
-//       ...
-//   };
-//   bool Module::QueryPinProperties(int32_t n, SEPinProperties *p)
-//   { return se_sdk::describe_pin(kPins, n, this, p); }
+//   class Module : public SEModule_base {
+//       enum Pin : int32_t { kOctave, ..., kPinCount };  // names, in table order
+//       int16_t m_octave = 0;                              // the members named below
+//       static constexpr se_sdk::PinSpec kPins[] = {
+//           {"Octave", DR_IN, DT_CHOICE, SE_FIELD(Module, m_octave), "0", kOctaveList, 0},
+//           ...
+//       };
+//       static_assert(std::size(kPins) == kPinCount, "one name per pin");
+//   public:
+//       bool QueryPinProperties(int32_t n, SEPinProperties *p) override
+//       { return se_sdk::describe_pin(kPins, n, this, p); }
 #ifndef SE_PIN_TABLE_H
 #define SE_PIN_TABLE_H
 

@@ -2,6 +2,8 @@
 // semitones and tells its GUI side whether a note is sounding. Shows MIDI in
 // and out, a message from the DSP side to the GUI side, and a pin that
 // lives on the GUI side only.
+#include <iterator>
+
 #include "SEGUI_base.h"
 #include "SEModule_base.h"
 #include "se_module_exports.h"
@@ -16,12 +18,29 @@ const se_sdk::ModuleIdentity kIdentity = {"Hello Transpose", "Hello_Transpose_Ex
 const char *const kSemitoneList =
     "-12=-12,-11,-10,-9,-8,-7,-6,-5,-4,-3,-2,-1,0,+1,+2,+3,+4,+5,+6,+7,+8,+9,+10,+11,+12";
 
-constexpr int32_t kPlayingPin = 3; // declaration number of the GUI-only pin
-
 } // namespace
 
 class Module : public SEModule_base
 {
+public:
+    // ---- pins: their names, the members that hold their values, the table -
+    // Declaration numbers: kPlaying is the GUI side's (see below).
+    enum Pin : int32_t { kMidiIn, kSemitones, kMidiOut, kPlaying, kPinCount };
+
+private:
+    int16_t m_semitones = 0;
+
+    // MIDI pins have no variable: MIDI travels as events. The last pin is the
+    // GUI side's alone (IO_UI_COMMUNICATION without IO_BOTH_SIDES), so it
+    // takes no DSP index.
+    static constexpr se_sdk::PinSpec kPins[] = {
+        {"MIDI In", DR_IN, DT_MIDI, nullptr, nullptr, nullptr, 0},
+        {"Semitones", DR_SETTING, DT_CHOICE, SE_FIELD(Module, m_semitones), "0", kSemitoneList, 0},
+        {"MIDI Out", DR_OUT, DT_MIDI, nullptr, nullptr, nullptr, 0},
+        {"Playing", DR_OUT, DT_BOOLEAN, nullptr, nullptr, nullptr, IO_UI_COMMUNICATION},
+    };
+    static_assert(std::size(kPins) == kPinCount, "one name per pin");
+
 public:
     Module(se_host_callback callback, void *host_data) : SEModule_base(callback, host_data) {}
 
@@ -67,21 +86,7 @@ private:
             CallHost(HOST_SEND_TO_GUI, 0, m_sounding);
     }
 
-    enum { kMidiIn = 0, kSemitones = 1, kMidiOut = 2 };
-    static const se_sdk::PinSpec kPins[4];
-
-    int16_t m_semitones = 0;
     int32_t m_sounding = 0;
-};
-
-// MIDI pins have no variable: MIDI travels as events. The last pin is the
-// GUI side's alone (IO_UI_COMMUNICATION without IO_BOTH_SIDES), so it takes
-// no DSP index.
-const se_sdk::PinSpec Module::kPins[4] = {
-    {"MIDI In", DR_IN, DT_MIDI, nullptr, nullptr, nullptr, 0},
-    {"Semitones", DR_SETTING, DT_CHOICE, SE_FIELD(Module, m_semitones), "0", kSemitoneList, 0},
-    {"MIDI Out", DR_OUT, DT_MIDI, nullptr, nullptr, nullptr, 0},
-    {"Playing", DR_OUT, DT_BOOLEAN, nullptr, nullptr, nullptr, IO_UI_COMMUNICATION},
 };
 
 // The GUI side turns the DSP side's count into the "Playing" bool.
@@ -90,11 +95,11 @@ class GuiModule : public SEGUI_base
 public:
     using SEGUI_base::SEGUI_base;
 
-    void Initialise(bool) override { GetPin(kPlayingPin).SetValueInt(0); }
+    void Initialise(bool) override { GetPin(Module::kPlaying).SetValueInt(0); }
 
     void OnDspMessage(int32_t value, int32_t, void *) override
     {
-        GetPin(kPlayingPin).SetValueInt(value > 0 ? 1 : 0);
+        GetPin(Module::kPlaying).SetValueInt(value > 0 ? 1 : 0);
     }
 };
 

@@ -2,10 +2,13 @@
 // 25 %, on the output. A small, complete module to start from: a pin table,
 // one process function, status changes passed on and sleep while the input
 // holds still, and a GUI side that adds nothing to the SDK's.
+#include <iterator>
+
 #include "SEGUI_base.h"
 #include "SEModule_base.h"
 #include "se_module_exports.h"
 #include "se_pin_table.h"
+#include "se_sleep.h"
 
 namespace {
 
@@ -21,6 +24,21 @@ const char *const kLevelList = "0 %,25 %,50 %,75 %,100 %";
 
 class Module : public SEModule_base
 {
+    // ---- pins: their names, the members that hold their values, the table -
+    enum Pin : int32_t { kIn, kLevel, kOut, kPinCount };
+
+    float *m_in = nullptr;
+    int16_t m_level = 4;
+    float *m_out = nullptr;
+
+    // name, direction, data type, variable, default, list, flags
+    static constexpr se_sdk::PinSpec kPins[] = {
+        {"Signal", DR_IN, DT_FSAMPLE, SE_FIELD(Module, m_in), "0", nullptr, 0},
+        {"Level", DR_SETTING, DT_CHOICE, SE_FIELD(Module, m_level), "4", kLevelList, 0},
+        {"Signal Out", DR_OUT, DT_FSAMPLE, SE_FIELD(Module, m_out), nullptr, nullptr, 0},
+    };
+    static_assert(std::size(kPins) == kPinCount, "one name per pin");
+
 public:
     Module(se_host_callback callback, void *host_data) : SEModule_base(callback, host_data) {}
 
@@ -42,7 +60,7 @@ public:
     {
         m_gain = m_level * 0.25f;
         m_streaming = PinAt(kIn)->Status() == STATUS_STREAMING;
-        m_sleep_countdown = BlockSize();
+        m_sleep.restart(BlockSize());
         PinAt(kOut)->SendStatus(SampleClock(), m_streaming ? STATUS_STREAMING : STATUS_CHANGED);
     }
 
@@ -53,30 +71,14 @@ public:
         for (int32_t i = 0; i < count; ++i)
             out[i] = in[i] * m_gain;
 
-        if (!m_streaming) {
-            m_sleep_countdown -= count;
-            if (m_sleep_countdown <= 0)
-                CallHost(HOST_SLEEP); // this call's samples are written all the same
-        }
+        if (!m_streaming && m_sleep.run_down(count))
+            CallHost(HOST_SLEEP); // this call's samples are written all the same
     }
 
 private:
-    enum { kIn = 0, kLevel = 1, kOut = 2 };
-    static const se_sdk::PinSpec kPins[3];
-
-    float *m_in = nullptr;
-    float *m_out = nullptr;
-    int16_t m_level = 4;
     float m_gain = 1.0f;
     bool m_streaming = false;
-    int32_t m_sleep_countdown = 0;
-};
-
-// name, direction, data type, variable, default, list, flags
-const se_sdk::PinSpec Module::kPins[3] = {
-    {"Signal", DR_IN, DT_FSAMPLE, SE_FIELD(Module, m_in), "0", nullptr, 0},
-    {"Level", DR_SETTING, DT_CHOICE, SE_FIELD(Module, m_level), "4", kLevelList, 0},
-    {"Signal Out", DR_OUT, DT_FSAMPLE, SE_FIELD(Module, m_out), nullptr, nullptr, 0},
+    se_sdk::SleepCountdown m_sleep;
 };
 
 // The GUI side adds nothing to the base.
