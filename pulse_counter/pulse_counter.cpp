@@ -17,6 +17,7 @@
 #include "SEModule_base.h"
 #include "se_module_exports.h"
 #include "se_pin_table.h"
+#include "se_sleep.h"
 
 namespace {
 
@@ -284,7 +285,7 @@ public:
             break;
         }
         m_sleep_enabled = (m_in_status == STATUS_STREAMING && m_active != 0) ? 0 : 1;
-        m_sleep_countdown = m_sleep_reload;
+        m_sleep.restart(m_sleep_reload);
     }
 
     // ---- process functions, one per counting rule --------------------------
@@ -419,11 +420,8 @@ private:
         }
         m_prev_sample = prev;
 
-        if (m_sleep_enabled != 0) {
-            m_sleep_countdown -= count;
-            if (m_sleep_countdown <= 0)
-                CallHost(HOST_SLEEP);
-        }
+        if (m_sleep_enabled != 0 && m_sleep.run_down(count))
+            CallHost(HOST_SLEEP);
     }
 
     // D = |u * h + s| * (samples per 10 ms), rounded to nearest, ties to even;
@@ -515,7 +513,7 @@ private:
     uint32_t m_timing_y = 0;
     SEPin *m_out_pin = nullptr;
     int32_t m_sleep_reload = 0;
-    int32_t m_sleep_countdown = 0;
+    se_sdk::SleepCountdown m_sleep;
     int32_t m_sleep_enabled = 0;
     uint32_t m_prev_sample = 0;
     uint32_t m_random_x = 0;
