@@ -4,6 +4,7 @@
 #include <new>
 
 #include "se_check.h"
+#include "se_shield.h"
 
 namespace {
 const char *const kSource = "SEGUI_base";
@@ -23,9 +24,10 @@ SEGUI_base::~SEGUI_base() = default;
 
 se_result SE_CALL SEGUI_base::dispatch_entry(GuiPlugRecord *plug, int32_t operation,
                                              int32_t index, int32_t value, void *pointer,
-                                             float opt)
+                                             float opt) noexcept
 {
-    return static_cast<SEGUI_base *>(plug->object)->Dispatch(operation, index, value, pointer, opt);
+    auto *self = static_cast<SEGUI_base *>(plug->object);
+    return se_sdk::shield<se_result>(0, [&] { return self->Dispatch(operation, index, value, pointer, opt); });
 }
 
 se_result SEGUI_base::Dispatch(int32_t operation, int32_t index, int32_t value, void *pointer,
@@ -37,7 +39,8 @@ se_result SEGUI_base::Dispatch(int32_t operation, int32_t index, int32_t value, 
         Initialise(index == 1);
         return 0;
     case GUI_OP_CLOSE:
-        Close();
+        // The host lets go of the object whatever Close does.
+        se_sdk::shield([this] { Close(); });
         delete this;
         return 1;
     case 2:

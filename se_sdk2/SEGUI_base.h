@@ -79,8 +79,10 @@ public:
 
     GuiPlugRecord *Plug() { return &m_plug; }
 
+    // The C entry stored in the GuiPlugRecord: an operation that throws
+    // answers 0 (GUI_OP_CLOSE still destroys the object).
     static se_result SE_CALL dispatch_entry(GuiPlugRecord *plug, int32_t operation, int32_t index,
-                                            int32_t value, void *pointer, float opt);
+                                            int32_t value, void *pointer, float opt) noexcept;
 
 protected:
     se_host_callback seaudioMaster;

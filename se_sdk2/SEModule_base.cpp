@@ -34,18 +34,18 @@ SEModule_base::~SEModule_base()
 
 se_result SE_CALL SEModule_base::dispatch_entry(PlugRecord *plug, int32_t operation,
                                                 int32_t index, int32_t value, void *pointer,
-                                                float opt)
+                                                float opt) noexcept
 {
     auto *self = static_cast<SEModule_base *>(plug->object);
-    return self->Dispatch(operation, index, value, pointer, opt);
+    return se_sdk::shield<se_result>(0, [&] { return self->Dispatch(operation, index, value, pointer, opt); });
 }
 
-void SE_CALL SEModule_base::event_entry(void *object, TimedEvent *e)
+void SE_CALL SEModule_base::event_entry(void *object, TimedEvent *e) noexcept
 {
-    static_cast<SEModule_base *>(object)->ProcessEvent(e);
+    se_sdk::shield([&] { static_cast<SEModule_base *>(object)->ProcessEvent(e); });
 }
 
-void SE_CALL SEModule_base::empty_process(void *, int32_t, int32_t) {}
+void SE_CALL SEModule_base::empty_process(void *, int32_t, int32_t) noexcept {}
 
 // ---- dispatcher -----------------------------------------------------------
 
@@ -57,7 +57,8 @@ se_result SEModule_base::Dispatch(int32_t operation, int32_t index, int32_t valu
         Open();
         return 0;
     case MOD_CLOSE:
-        Close();
+        // The host lets go of the object whatever Close does.
+        se_sdk::shield([this] { Close(); });
         delete this;
         return 1;
     case MOD_SET_SAMPLE_RATE:

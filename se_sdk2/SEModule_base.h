@@ -11,25 +11,27 @@
 #include "SEPin.h"
 #include "se_check.h"
 #include "se_plugin.h"
+#include "se_shield.h"
 
 class SEModule_base;
 
 namespace se_sdk {
 // Turns a member process function into the plain address the host calls
-// with (object, start, count): one indirect call per stretch.
+// with (object, start, count): one indirect call per stretch. A stretch
+// whose function throws ends there; the host sees a call that returned.
 template <auto F> struct process_thunk;
 template <class M, void (M::*F)(int32_t, int32_t)> struct process_thunk<F> {
-    static void SE_CALL call(void *object, int32_t start, int32_t count)
+    static void SE_CALL call(void *object, int32_t start, int32_t count) noexcept
     {
-        (static_cast<M *>(static_cast<SEModule_base *>(object))->*F)(start, count);
+        shield([&] { (static_cast<M *>(static_cast<SEModule_base *>(object))->*F)(start, count); });
     }
 };
 // The same for a function run by an EV_RUN_FUNCTION event.
 template <auto F> struct run_thunk;
 template <class M, void (M::*F)()> struct run_thunk<F> {
-    static void SE_CALL call(void *object)
+    static void SE_CALL call(void *object) noexcept
     {
-        (static_cast<M *>(static_cast<SEModule_base *>(object))->*F)();
+        shield([&] { (static_cast<M *>(static_cast<SEModule_base *>(object))->*F)(); });
     }
 };
 } // namespace se_sdk
@@ -79,11 +81,13 @@ public:
     PlugRecord *Plug() { return &m_plug; }
     int32_t PinCount() const { return m_pin_count; }
 
-    // The three C entries stored in the PlugRecord.
+    // The three C entries stored in the PlugRecord. No exception leaves
+    // them: an operation that throws answers 0, an event that throws is
+    // dropped where it threw (MOD_CLOSE still destroys the object).
     static se_result SE_CALL dispatch_entry(PlugRecord *plug, int32_t operation, int32_t index,
-                                            int32_t value, void *pointer, float opt);
-    static void SE_CALL event_entry(void *object, TimedEvent *e);
-    static void SE_CALL empty_process(void *object, int32_t start, int32_t count);
+                                            int32_t value, void *pointer, float opt) noexcept;
+    static void SE_CALL event_entry(void *object, TimedEvent *e) noexcept;
+    static void SE_CALL empty_process(void *object, int32_t start, int32_t count) noexcept;
 
 protected:
     se_host_callback m_callback;

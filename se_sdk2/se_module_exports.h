@@ -12,6 +12,7 @@
 #include <new>
 
 #include "se_plugin.h"
+#include "se_shield.h"
 
 namespace se_sdk {
 
@@ -24,7 +25,7 @@ struct ModuleIdentity {
     bool revision_for_every_index = false; // write sdk_revision before looking at the index
 };
 
-inline int32_t fill_properties(const ModuleIdentity &id, int32_t index, ModuleProperties *p)
+inline int32_t fill_properties(const ModuleIdentity &id, int32_t index, ModuleProperties *p) noexcept
 {
     if (p == nullptr)
         return 0;
@@ -41,33 +42,27 @@ inline int32_t fill_properties(const ModuleIdentity &id, int32_t index, ModulePr
     return 1;
 }
 
-// Creates one side and answers its plug record; null when memory runs out.
-// No exception may cross the boundary (Windows plug-ins are built without
-// exceptions, so there the constructor cannot throw).
-template <class T> void *make_side(se_host_callback callback, void *host_data)
+// Creates one side and answers its plug record; null when memory runs out
+// or the constructor throws.
+template <class T> void *make_side(se_host_callback callback, void *host_data) noexcept
 {
-#if defined(__cpp_exceptions)
-    try {
-#endif
+    return shield<void *>(nullptr, [&]() -> void * {
         T *object = new (std::nothrow) T(callback, host_data);
         return object != nullptr ? static_cast<void *>(object->Plug()) : nullptr;
-#if defined(__cpp_exceptions)
-    } catch (...) {
-        return nullptr;
-    }
-#endif
+    });
 }
-template <> inline void *make_side<void>(se_host_callback, void *) { return nullptr; }
+template <> inline void *make_side<void>(se_host_callback, void *) noexcept { return nullptr; }
 
 } // namespace se_sdk
 
 #define SE_MODULE_EXPORTS(IDENTITY, DSP_CLASS, GUI_CLASS)                                         \
-    SE_EXPORT int32_t SE_CALL getModuleProperties(int32_t index, ModuleProperties *properties)    \
+    SE_EXPORT int32_t SE_CALL getModuleProperties(int32_t index,                                  \
+                                                  ModuleProperties *properties) noexcept          \
     {                                                                                             \
         return ::se_sdk::fill_properties(IDENTITY, index, properties);                            \
     }                                                                                             \
     SE_EXPORT void *SE_CALL makeModule(int32_t index, int32_t type, se_host_callback callback,    \
-                                       void *host_data)                                           \
+                                       void *host_data) noexcept                                  \
     {                                                                                             \
         if (index != 0)                                                                           \
             return nullptr;                                                                       \
