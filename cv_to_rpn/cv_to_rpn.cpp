@@ -55,7 +55,7 @@ const char *const kAbout =
 const se_sdk::ModuleIdentity kIdentity = {"XT_CVto(N)RPN", "tavenor CVto(N)RPN", kAbout, 0, 2230,
                                           /*revision_for_every_index=*/true};
 
-const char *const kChannelList = "1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16";
+constexpr const char *kChannelList = "1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16";
 
 constexpr int32_t kMaxValue = 16383; // 14 bits: 0 V gives 0, 10 V gives 16383
 constexpr int32_t kMaxChannel = 15;

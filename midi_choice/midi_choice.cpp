@@ -27,7 +27,7 @@ const char *const kAbout =
 
 // "All" is -1 and channels 1..16 are 0..15: the low four bits of a channel
 // message's status byte.
-const char *const kChannelList = "All=-1,1=0,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16";
+constexpr const char *kChannelList = "All=-1,1=0,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16";
 
 const se_sdk::ModuleIdentity kIdentity = {"QZ_Midi_1_to_Choice", "Midi_1_to_Choice_QZ2005",
                                           kAbout, 0, 2240};

@@ -22,10 +22,10 @@ const char *const kAbout =
     "\n"
     "Octave, semitone and cent offsets add up into one control voltage.";
 
-const char *const kOctaveList = "-6=-6,-5,-4,-3,-2,-1,0,+1,+2,+3,+4,+5,+6";
+constexpr const char *kOctaveList = "-6=-6,-5,-4,-3,-2,-1,0,+1,+2,+3,+4,+5,+6";
 
 // -48..+48; multiples of 12 carry their octave count.
-const char *const kSemitoneList =
+constexpr const char *kSemitoneList =
     "-48 (-4 Oct)=-48,-47,-46,-45,-44,-43,-42,-41,-40,-39,-38,-37,-36 (-3 Oct),-35,-34,-33,-32,"
     "-31,-30,-29,-28,-27,-26,-25,-24 (-2 Oct),-23,-22,-21,-20,-19,-18,-17,-16,-15,-14,-13,"
     "-12 (-1 Oct),-11,-10,-9,-8,-7,-6,-5,-4,-3,-2,-1,0,+1,+2,+3,+4,+5,+6,+7,+8,+9,+10,+11,"
@@ -34,7 +34,7 @@ const char *const kSemitoneList =
     "+48 (+4 Oct)";
 
 // -99..+99, two digits each; positive cents have no sign.
-const char *const kCentList =
+constexpr const char *kCentList =
     "-99=-99,-98,-97,-96,-95,-94,-93,-92,-91,-90,-89,-88,-87,-86,-85,-84,-83,-82,-81,-80,-79,"
     "-78,-77,-76,-75,-74,-73,-72,-71,-70,-69,-68,-67,-66,-65,-64,-63,-62,-61,-60,-59,-58,-57,"
     "-56,-55,-54,-53,-52,-51,-50,-49,-48,-47,-46,-45,-44,-43,-42,-41,-40,-39,-38,-37,-36,-35,"

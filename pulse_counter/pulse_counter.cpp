@@ -42,11 +42,11 @@ const se_sdk::ModuleIdentity kIdentity = {"QZ_Counter_IndexingV2", "Pulse_Count_
 #define PC_LIST_1_TO_64                                                                           \
     PC_LIST_1_TO_31 ",32,33,34,35,36,37,38,39,40,41,42,43,44,45,46,47,48,49,50,51,52,53,54,55,"  \
                     "56,57,58,59,60,61,62,63,64"
-const char *const kPositionList = PC_LIST_1_TO_64;      // Start, End: 1..64
-const char *const kStepList = PC_LIST_1_TO_31;          // Step: 1..31
-const char *const kResetList = "Off," PC_LIST_1_TO_64;  // Reset (to): Off = 0, 1..64
-const char *const kModeList = "Forward,Back,Fwd+Back,Back+Fwd,Random,Fwd+Back2,Back+Fwd2";
-const char *const kActiveList = "OFF,ON";
+constexpr const char *kPositionList = PC_LIST_1_TO_64;      // Start, End: 1..64
+constexpr const char *kStepList = PC_LIST_1_TO_31;          // Step: 1..31
+constexpr const char *kResetList = "Off," PC_LIST_1_TO_64;  // Reset (to): Off = 0, 1..64
+constexpr const char *kModeList = "Forward,Back,Fwd+Back,Back+Fwd,Random,Fwd+Back2,Back+Fwd2";
+constexpr const char *kActiveList = "OFF,ON";
 #undef PC_LIST_1_TO_64
 #undef PC_LIST_1_TO_31
 

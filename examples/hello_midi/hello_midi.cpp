@@ -15,7 +15,7 @@ const se_sdk::ModuleIdentity kIdentity = {"Hello Transpose", "Hello_Transpose_Ex
                                           "Transposes MIDI notes.", 0, 2240};
 
 // -12 .. +12: the first entry is given the number -12, the others count on.
-const char *const kSemitoneList =
+constexpr const char *kSemitoneList =
     "-12=-12,-11,-10,-9,-8,-7,-6,-5,-4,-3,-2,-1,0,+1,+2,+3,+4,+5,+6,+7,+8,+9,+10,+11,+12";
 
 } // namespace

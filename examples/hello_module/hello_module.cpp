@@ -18,7 +18,7 @@ const se_sdk::ModuleIdentity kIdentity = {"Hello Gain", "Hello_Gain_Example", "A
                                           0, 2240};
 
 // The level's list: entry i is a gain of i/4.
-const char *const kLevelList = "0 %,25 %,50 %,75 %,100 %";
+constexpr const char *kLevelList = "0 %,25 %,50 %,75 %,100 %";
 
 } // namespace
 
