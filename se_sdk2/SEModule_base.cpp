@@ -13,7 +13,7 @@ ProcessInfo s_process_info;
 
 SEModule_base::SEModule_base(se_host_callback callback, void *host_data)
     : m_callback(callback), m_sample_rate(44100.0f), m_block_size(1024), m_pins(nullptr),
-      m_process(&SEModule_base::empty_process), m_pin_count(0)
+      m_process(&SEModule_base::empty_process), m_pin_count(0), m_missing_buffers(nullptr)
 {
     std::memset(&m_plug, 0, sizeof m_plug);
     m_plug.magic = SE_PLUG_MAGIC;
@@ -28,6 +28,7 @@ SEModule_base::SEModule_base(se_host_callback callback, void *host_data)
 SEModule_base::~SEModule_base()
 {
     delete[] m_pins;
+    delete[] m_missing_buffers;
 }
 
 // ---- C entries ------------------------------------------------------------
@@ -145,6 +146,44 @@ void SEModule_base::Open()
                 m_pins[i].Attach(this, i, p.datatype, nullptr);
         }
     }
+    // Any pins the host made beyond those are none the module declared:
+    // their statuses are kept, the module never hears of them.
+    for (; i < n; ++i)
+        m_pins[i].AttachInert(this, i, true);
+    m_missing_pin.AttachInert(this, -1, false);
+
+    give_missing_buffers(j, has_dsp_pin);
+}
+
+// A host that makes fewer pins than the module declares leaves the audio
+// variables of the rest without a buffer, and a process function writes its
+// outputs (and reads its inputs) all the same. Each such variable gets a
+// block of zeros of its own instead: outputs written there go nowhere,
+// inputs read silence. PinAt stays refused for those pins.
+template <class HasDspPin>
+void SEModule_base::give_missing_buffers(int32_t first, HasDspPin has_dsp_pin)
+{
+    auto missing_buffer = [&](int32_t j, SEPinProperties &p) {
+        std::memset(&p, 0, sizeof p);
+        if (!QueryPinProperties(j, &p))
+            return -1; // past the last declaration
+        return has_dsp_pin(p) && p.datatype == DT_FSAMPLE && p.variable_address != nullptr ? 1 : 0;
+    };
+    SEPinProperties p;
+    size_t wanted = 0;
+    for (int32_t j = first, m; (m = missing_buffer(j, p)) >= 0; ++j)
+        wanted += static_cast<size_t>(m);
+    const int32_t block_size = BlockSize();
+    const size_t block = block_size > 0 ? static_cast<size_t>(block_size) : 1;
+    if (wanted == 0 || (m_missing_buffers = new (std::nothrow) float[wanted * block]()) == nullptr)
+        return;
+    float *next = m_missing_buffers;
+    for (int32_t j = first, m; (m = missing_buffer(j, p)) >= 0; ++j) {
+        if (m == 0)
+            continue;
+        *static_cast<float **>(p.variable_address) = next;
+        next += block;
+    }
 }
 
 SEPin *SEModule_base::PinAt(int32_t index)
@@ -152,6 +191,9 @@ SEPin *SEModule_base::PinAt(int32_t index)
     SE_CHECK(m_pins != 0, kSource);
     // A host may create fewer pins than the module declares.
     SE_CHECK(index >= 0 && index < m_pin_count, kSource);
+    // Without the checks, such a pin is one that reaches nobody.
+    if (index < 0 || index >= m_pin_count)
+        return &m_missing_pin;
     return &m_pins[index];
 }
 

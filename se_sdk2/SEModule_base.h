@@ -98,6 +98,15 @@ protected:
     // The current process function, as the plain address in m_plug.process.
     se_process_entry m_process;
     int32_t m_pin_count; // number of elements of m_pins
+
+private:
+    template <class HasDspPin> void give_missing_buffers(int32_t first, HasDspPin has_dsp_pin);
+
+    // Blocks of zeros for the audio variables of declared pins the host did
+    // not make, and the pin PinAt answers for an index it did not make (when
+    // the checks are off).
+    float *m_missing_buffers;
+    SEPin m_missing_pin;
 };
 
 #endif

@@ -14,6 +14,8 @@ void SEPin::Attach(SEModule_base *module, int32_t index, int32_t datatype, void 
     m_datatype = datatype;
     m_variable = variable;
     m_status = STATUS_STILL;
+    m_declared = true;
+    m_host_pin = true;
     m_store.buffer = nullptr; // clears the whole store
     if (variable != nullptr)
         return;
@@ -40,34 +42,51 @@ void SEPin::Attach(SEModule_base *module, int32_t index, int32_t datatype, void 
     }
 }
 
+void SEPin::AttachInert(SEModule_base *module, int32_t index, bool host_pin)
+{
+    m_module = module;
+    m_pin_index = index;
+    m_datatype = -1; // no data type: CurrentSample refuses it
+    m_variable = nullptr;
+    m_status = STATUS_STILL;
+    m_store.buffer = nullptr;
+    m_declared = false;
+    m_host_pin = host_pin;
+}
+
 void SEPin::ReceiveStatus(int32_t status)
 {
     m_status = status;
-    m_module->OnPinStatusChange(this);
+    if (m_declared)
+        m_module->OnPinStatusChange(this);
     if (status == STATUS_CHANGED)
         m_status = STATUS_STILL;
 }
 
 void SEPin::SendStatus(uint32_t time_stamp, int32_t status)
 {
-    m_module->CallHost(HOST_SET_PIN_STATUS, m_pin_index, status, SE_CLOCK_TO_POINTER(time_stamp));
+    if (m_host_pin)
+        m_module->CallHost(HOST_SET_PIN_STATUS, m_pin_index, status, SE_CLOCK_TO_POINTER(time_stamp));
 }
 
 void SEPin::SendMidi(uint32_t time_stamp, int32_t message)
 {
     const uint32_t sampleclock = time_stamp;
     SE_CHECK(sampleclock >= m_module->SampleClock(), kSource);
-    m_module->CallHost(HOST_SEND_MIDI, m_pin_index, message, SE_CLOCK_TO_POINTER(time_stamp));
+    if (m_host_pin)
+        m_module->CallHost(HOST_SEND_MIDI, m_pin_index, message, SE_CLOCK_TO_POINTER(time_stamp));
 }
 
 bool SEPin::IsConnected()
 {
-    return m_module->CallHost(HOST_IS_PIN_CONNECTED, m_pin_index) != 0;
+    return m_host_pin && m_module->CallHost(HOST_IS_PIN_CONNECTED, m_pin_index) != 0;
 }
 
 float SEPin::CurrentSample()
 {
     SE_CHECK(m_datatype == DT_FSAMPLE, kSource);
+    if (!m_host_pin)
+        return 0.0f;
     const uint32_t start = static_cast<uint32_t>(m_module->CallHost(HOST_GET_BUFFER_START, m_pin_index));
     const float *buffer = *static_cast<float *const *>(m_variable);
     return buffer[m_module->SampleClock() - start];

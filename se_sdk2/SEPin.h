@@ -23,6 +23,13 @@ public:
     // address for DT_FSAMPLE, 32 bits for DT_FLOAT32 and code 8, none else.
     void Attach(SEModule_base *module, int32_t index, int32_t datatype, void *variable);
 
+    // Binds a pin that carries nothing to or from the module: one the host
+    // made beyond the declarations (`host_pin`: statuses arrive and are kept,
+    // the module is not told) or one it did not make (nothing reaches the
+    // host: statuses and MIDI sent are dropped, it reads as unconnected and
+    // silent).
+    void AttachInert(SEModule_base *module, int32_t index, bool host_pin);
+
     // Handles an EV_PIN_STATUS event: store, tell the module, and turn a
     // single change (STATUS_CHANGED) into STATUS_STILL once handled.
     void ReceiveStatus(int32_t status);
@@ -52,6 +59,8 @@ private:
     int32_t m_pin_index = 0;
     int32_t m_status = STATUS_STILL;
     int32_t m_datatype = 0;
+    bool m_declared = true;  // the module declared it: it hears its statuses
+    bool m_host_pin = true;  // the host made it: requests about it go there
     // The pin's own storage: 4 bytes in the 32-bit target (a buffer address
     // widens with the pointer on other processors).
     union {
