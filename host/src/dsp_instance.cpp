@@ -10,6 +10,7 @@
 
 #include "registry.h"
 #include "sehost/host_error.h"
+#include "sehost/stretch_planner.h"
 
 namespace sehost {
 namespace {
@@ -82,13 +83,7 @@ struct DspInstance::Impl {
     std::vector<Queued> queue;  // ordered by stamp, then seq
     uint64_t seq = 0;
     std::optional<uint32_t> prepared_block;
-    // stretch splitting
-    std::vector<int32_t> split;
-    size_t split_pos = 0;
-    bool split_random = false;
-    uint32_t rng = 1;
-    int32_t random_max = 64;
-    int64_t split_left = 0;
+    StretchPlanner split;
     // guard zones
     std::vector<size_t> audio_pins; // DSP indices of the pins with a buffer
     bool guards_unchecked = false;  // process calls since the last whole check
@@ -634,27 +629,16 @@ void DspInstance::split_lengths(std::vector<int32_t> lengths) {
     for (int32_t n : lengths)
         if (n <= 0)
             throw HostError(m_library->path() + ": stretch lengths must be positive");
-    m_impl->split = std::move(lengths);
-    m_impl->split_random = false;
-    m_impl->split_pos = 0;
-    m_impl->split_left = 0;
+    m_impl->split.lengths(std::move(lengths));
 }
 
 void DspInstance::split_random(uint32_t seed, int32_t max_length) {
     if (max_length <= 0)
         throw HostError(m_library->path() + ": stretch lengths must be positive");
-    m_impl->split.clear();
-    m_impl->split_random = true;
-    m_impl->rng = seed ? seed : 1;
-    m_impl->random_max = max_length;
-    m_impl->split_left = 0;
+    m_impl->split.random(seed, max_length);
 }
 
-void DspInstance::split_plain() {
-    m_impl->split.clear();
-    m_impl->split_random = false;
-    m_impl->split_left = 0;
-}
+void DspInstance::split_plain() { m_impl->split.whole(); }
 
 void DspInstance::run_block() {
     run(block_start() + static_cast<uint32_t>(m_config.block_size) - m_clock);
@@ -692,8 +676,7 @@ void DspInstance::prepare_block(uint32_t start) {
     if (im.prepared_block && *im.prepared_block == start)
         return;
     im.prepared_block = start;
-    im.split_left = 0;
-    im.split_pos = 0;
+    im.split.start_block();
     const uint32_t bs = static_cast<uint32_t>(m_config.block_size);
     for (PinState &st : im.pins) {
         if (st.source)
@@ -746,26 +729,11 @@ void DspInstance::deliver(const Queued &q) {
 // The end of the next stretch: the block's end, the run's end or the next
 // event, whichever comes first, cut further by the split in use.
 uint32_t DspInstance::plan_stretch(uint32_t start, uint32_t end) {
-    Impl &im = *m_impl;
+    const auto &queue = m_impl->queue;
     uint32_t stop = std::min(end, start + static_cast<uint32_t>(m_config.block_size));
-    if (!im.queue.empty() && im.queue.front().event.time_stamp < stop)
-        stop = im.queue.front().event.time_stamp;
-    if (im.split.empty() && !im.split_random)
-        return stop;
-    if (im.split_left <= 0) {
-        if (im.split_random) {
-            im.rng ^= im.rng << 13;
-            im.rng ^= im.rng >> 17;
-            im.rng ^= im.rng << 5;
-            im.split_left = 1 + static_cast<int64_t>(im.rng % static_cast<uint32_t>(im.random_max));
-        } else {
-            im.split_left = im.split[im.split_pos];
-            im.split_pos = (im.split_pos + 1) % im.split.size();
-        }
-    }
-    if (int64_t(stop - m_clock) > im.split_left)
-        stop = m_clock + static_cast<uint32_t>(im.split_left);
-    return stop;
+    if (!queue.empty() && queue.front().event.time_stamp < stop)
+        stop = queue.front().event.time_stamp;
+    return m_impl->split.stop(m_clock, stop);
 }
 
 // The process entry (read from the record before every call) for block
@@ -795,8 +763,7 @@ void DspInstance::finish_stretch(uint32_t start, uint32_t stop, uint32_t end) {
     for (PinState &st : im.pins)
         if (st.capturing)
             st.captured.insert(st.captured.end(), st.buffer + offset, st.buffer + offset + n);
-    if (im.split_left > 0)
-        im.split_left -= n;
+    im.split.done(n);
     m_clock = stop; // the stretch is done even if the module misbehaved in it
     if (im.guards_unchecked && (stop == start + static_cast<uint32_t>(m_config.block_size) || stop == end)) {
         check_guards(true);
