@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <utility>
 
 #include "registry.h"
@@ -24,8 +25,11 @@ se_result SE_CALL dsp_callback(void *plug, int32_t op, int32_t index, int32_t va
     if (!inst)
         inst = registry::making_dsp();
     if (!inst) {
-        registry::orphan_error(std::string("DSP request ") + request_name(op) +
-                               " from a record of no live instance");
+        try {
+            registry::orphan_error(std::string("DSP request ") + request_name(op) +
+                                   " from a record of no live instance");
+        } catch (...) { // nothing may unwind into the module
+        }
         return 0;
     }
     return inst->host_request(op, index, value, ptr, opt);
@@ -84,6 +88,7 @@ struct DspInstance::Impl {
     uint64_t seq = 0;
     std::optional<uint32_t> prepared_block;
     StretchPlanner split;
+    std::exception_ptr deferred; // thrown on the host's side inside a request
     // guard zones
     std::vector<size_t> audio_pins; // DSP indices of the pins with a buffer
     bool guards_unchecked = false;  // process calls since the last whole check
@@ -772,6 +777,8 @@ void DspInstance::finish_stretch(uint32_t start, uint32_t stop, uint32_t end) {
 }
 
 void DspInstance::raise_since(size_t before) const {
+    if (m_impl->deferred)
+        std::rethrow_exception(std::exchange(m_impl->deferred, nullptr));
     if (m_config.throw_on_module_error && m_errors.size() > before)
         throw HostError(m_errors[before]);
 }
@@ -827,7 +834,10 @@ se_result DspInstance::request_in_process(int32_t op, int32_t index, int32_t val
 
 // ---------------------------------------------------------------- requests
 
-se_result DspInstance::host_request(int32_t op, int32_t index, int32_t value, void *ptr, float opt) {
+// A request of the module, answered inside its call: whatever the host's side
+// throws here (a handler of on_send_to_gui, a full memory) is kept and thrown
+// when the call into the module has returned, never through its frames.
+se_result DspInstance::host_request(int32_t op, int32_t index, int32_t value, void *ptr, float opt) try {
     Impl &im = *m_impl;
     const std::string &path = m_library->path();
     const uint32_t now = im.in_call ? im.call_clock : m_clock;
@@ -934,6 +944,10 @@ se_result DspInstance::host_request(int32_t op, int32_t index, int32_t value, vo
     }
     m_requests.push_back(r);
     return answer;
+} catch (...) {
+    if (!m_impl->deferred)
+        m_impl->deferred = std::current_exception();
+    return 0;
 }
 
 std::vector<StatusOut> DspInstance::statuses() const {

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <map>
+#include <utility>
 
 #include "errors.h"
 #include "node_order.h"
@@ -92,6 +93,14 @@ struct Runner::Impl {
     size_t scheduled_out = 0;         // events.jsonl has these
     uint64_t seq = 0;
     int gui_depth = 0;
+    // A fault found inside a GUI callback (a loop of GUI connections): kept
+    // there, since nothing may be thrown through the module's frames, and
+    // raised when the host's call into the module has returned.
+    std::string gui_error;
+    void raise_gui_error() {
+        if (!gui_error.empty())
+            throw InputError(std::exchange(gui_error, std::string()));
+    }
 
     void build();
     void wire(const Wire &w);
@@ -124,8 +133,10 @@ struct Runner::Impl {
         try {
             f();
         } catch (const sehost::HostError &e) {
+            raise_gui_error(); // it came first
             throw InputError(nodes[n].definition.where + ": plug-in fault while " + what + ": " + e.what());
         }
+        raise_gui_error();
     }
     json scheduled_event(const Scheduled &x) const;
     void flush(uint64_t limit);
@@ -533,6 +544,8 @@ void Runner::Impl::envelope(Trace &t, uint64_t clock, const float *samples, size
 }
 
 void Runner::Impl::on_gui_write(size_t n, int pin, const sehost::GuiValue &v) {
+    if (!gui_error.empty())
+        return; // the run ends when the host's call returns
     Node &node = nodes[n];
     uint64_t clock = node.mod->dsp().clock();
     records[n].gui_writes++;
@@ -544,18 +557,23 @@ void Runner::Impl::on_gui_write(size_t n, int pin, const sehost::GuiValue &v) {
     note(e);
     if (node.gui_trace[pin] >= 0)
         add_step(records[n].traces[node.gui_trace[pin]], clock, v.number(), total);
-    if (++gui_depth > 16) {
-        gui_depth = 0;
-        throw InputError(patch.origin + ": GUI connections from \"" + node.definition.name + "." + d.name +
-                         "\" loop back on themselves");
+    if (gui_depth >= 16) {
+        gui_error = patch.origin + ": GUI connections from \"" + node.definition.name + "." + d.name +
+                    "\" loop back on themselves";
+        return;
     }
+    struct Leave {
+        int &depth;
+        ~Leave() { --depth; }
+    } leave{++gui_depth};
     for (const Target &t : node.gui_targets[pin]) {
+        if (!gui_error.empty())
+            return;
         nodes[t.node].mod->set_gui_pin(t.pin.decl, v.number());
         int tr = nodes[t.node].gui_trace[t.pin.decl];
         if (tr >= 0)
             add_step(records[t.node].traces[tr], nodes[t.node].mod->dsp().clock(), v.number(), total);
     }
-    --gui_depth;
 }
 
 void Runner::Impl::route_status(size_t from, const sehost::Request &r) {
