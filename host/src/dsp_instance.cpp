@@ -657,13 +657,15 @@ void DspInstance::run_until(uint32_t clock) {
 
 // One stretch at a time: the block's inputs, the events that are due, the
 // stretch up to the next event, block end or split, the process call, then
-// captures, clock and guard zones.
+// captures, clock and guard zones.  (The steps are inline: this loop is the
+// host's cost per stretch.)
 void DspInstance::run(uint32_t samples) {
     if (!m_record || !m_open)
         throw HostError(m_library->path() + ": run before open or after close");
     const uint32_t end = m_clock + samples;
+    const uint32_t bs = static_cast<uint32_t>(m_config.block_size);
     while (m_clock < end) {
-        const uint32_t start = block_start();
+        const uint32_t start = m_clock - m_clock % bs;
         prepare_block(start);
         deliver_due();
         const uint32_t stop = plan_stretch(start, end);
@@ -676,7 +678,7 @@ void DspInstance::run(uint32_t samples) {
 }
 
 // A new block: every fed audio input refilled, the split starts over.
-void DspInstance::prepare_block(uint32_t start) {
+inline void DspInstance::prepare_block(uint32_t start) {
     Impl &im = *m_impl;
     if (im.prepared_block && *im.prepared_block == start)
         return;
@@ -693,7 +695,7 @@ void DspInstance::prepare_block(uint32_t start) {
 }
 
 // Events whose stamp has come, in queue order; posted ones included.
-void DspInstance::deliver_due() {
+inline void DspInstance::deliver_due() {
     auto &queue = m_impl->queue;
     while (!queue.empty() && queue.front().event.time_stamp <= m_clock) {
         const Queued q = queue.front();
@@ -733,7 +735,7 @@ void DspInstance::deliver(const Queued &q) {
 
 // The end of the next stretch: the block's end, the run's end or the next
 // event, whichever comes first, cut further by the split in use.
-uint32_t DspInstance::plan_stretch(uint32_t start, uint32_t end) {
+inline uint32_t DspInstance::plan_stretch(uint32_t start, uint32_t end) {
     const auto &queue = m_impl->queue;
     uint32_t stop = std::min(end, start + static_cast<uint32_t>(m_config.block_size));
     if (!queue.empty() && queue.front().event.time_stamp < stop)
@@ -743,7 +745,7 @@ uint32_t DspInstance::plan_stretch(uint32_t start, uint32_t end) {
 
 // The process entry (read from the record before every call) for block
 // samples offset .. offset + count - 1.
-void DspInstance::call_process(uint32_t offset, uint32_t count) {
+inline void DspInstance::call_process(uint32_t offset, uint32_t count) {
     se_process_entry entry = m_record->process;
     if (!entry)
         throw HostError(m_library->path() + ": process entry is null");
@@ -762,7 +764,7 @@ void DspInstance::call_process(uint32_t offset, uint32_t count) {
 
 // Captures, split and clock step past the stretch [m_clock, stop), and the
 // whole guard zones at the end of a block and of the run.
-void DspInstance::finish_stretch(uint32_t start, uint32_t stop, uint32_t end) {
+inline void DspInstance::finish_stretch(uint32_t start, uint32_t stop, uint32_t end) {
     Impl &im = *m_impl;
     const uint32_t offset = m_clock - start, n = stop - m_clock;
     for (PinState &st : im.pins)
@@ -776,7 +778,7 @@ void DspInstance::finish_stretch(uint32_t start, uint32_t stop, uint32_t end) {
     }
 }
 
-void DspInstance::raise_since(size_t before) const {
+inline void DspInstance::raise_since(size_t before) const {
     if (m_impl->deferred)
         std::rethrow_exception(std::exchange(m_impl->deferred, nullptr));
     if (m_config.throw_on_module_error && m_errors.size() > before)

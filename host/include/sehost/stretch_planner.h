@@ -15,6 +15,7 @@
 #ifndef SEHOST_STRETCH_PLANNER_H
 #define SEHOST_STRETCH_PLANNER_H
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <vector>
@@ -34,12 +35,40 @@ public:
     void start_block(); // the cycle starts again; a length's remainder is dropped
     // The end of the stretch that starts at `clock`, at `limit` (> clock) at
     // the latest.  Draws the next length when the last one is used up.
-    uint32_t stop(uint32_t clock, uint32_t limit);
-    void done(uint32_t count); // a stretch of `count` samples has run
+    // (Inline: a host asks once a stretch.)
+    uint32_t stop(uint32_t clock, uint32_t limit) {
+        if (m_kind == Kind::Whole)
+            return limit;
+        if (m_left <= 0)
+            m_left = next_length();
+        return int64_t(limit - clock) > m_left ? clock + static_cast<uint32_t>(m_left) : limit;
+    }
+    void done(uint32_t count) { // a stretch of `count` samples has run
+        if (m_left > 0)
+            m_left -= count;
+    }
 
 private:
     enum class Kind { Whole, Lengths, Random, Drawn };
-    int64_t next_length();
+    int64_t next_length() {
+        switch (m_kind) {
+        case Kind::Lengths: {
+            int64_t n = m_lengths[m_pos];
+            m_pos = (m_pos + 1) % m_lengths.size();
+            return n;
+        }
+        case Kind::Random:
+            m_rng ^= m_rng << 13; // xorshift32
+            m_rng ^= m_rng >> 17;
+            m_rng ^= m_rng << 5;
+            return 1 + static_cast<int64_t>(m_rng % static_cast<uint32_t>(m_max));
+        case Kind::Drawn:
+            return std::max<int64_t>(1, m_next());
+        case Kind::Whole:
+            break;
+        }
+        return 0;
+    }
     Kind m_kind = Kind::Whole;
     std::vector<int32_t> m_lengths;
     size_t m_pos = 0;
