@@ -9,6 +9,7 @@
 #include <exception>
 #include <utility>
 
+#include "close_call.h"
 #include "registry.h"
 #include "sehost/host_error.h"
 #include "sehost/stretch_planner.h"
@@ -443,21 +444,12 @@ void DspInstance::open() {
 void DspInstance::close() {
     if (!m_record)
         return;
-    se_result answer = 0;
-    std::string failure;
-    try {
-        answer = dispatch(MOD_CLOSE);
-    } catch (const HostError &e) {
-        failure = e.what();
-    }
-    registry::remove(m_record);
-    m_record = nullptr;
-    m_open = false;
-    if (!failure.empty())
-        throw HostError(failure);
-    if (answer != 1)
-        throw HostError(m_library->path() + ": MOD_CLOSE answered " + std::to_string(answer) +
-                        ", expected 1");
+    close_and_forget(m_library->path(), "MOD_CLOSE", [this] { return dispatch(MOD_CLOSE); },
+                     [this] {
+                         registry::remove(m_record);
+                         m_record = nullptr;
+                         m_open = false;
+                     });
 }
 
 // ---------------------------------------------------------------- inputs
@@ -952,44 +944,37 @@ se_result DspInstance::host_request(int32_t op, int32_t index, int32_t value, vo
     return 0;
 }
 
-std::vector<StatusOut> DspInstance::statuses() const {
-    std::vector<StatusOut> out;
-    for (const Request &r : m_requests)
-        if (r.op == HOST_SET_PIN_STATUS)
-            out.push_back(StatusOut{r.index, r.value, r.stamp, r.clock, r.output_value});
+namespace {
+// What `make` reads from each request with the code `op`, in call order.
+template <class Make>
+auto collect(const std::vector<Request> &requests, int32_t op, Make make) {
+    std::vector<decltype(make(requests.front()))> out;
+    for (const Request &r : requests)
+        if (r.op == op)
+            out.push_back(make(r));
     return out;
+}
+} // namespace
+
+std::vector<StatusOut> DspInstance::statuses() const {
+    return collect(m_requests, HOST_SET_PIN_STATUS,
+                   [](const Request &r) { return StatusOut{r.index, r.value, r.stamp, r.clock, r.output_value}; });
 }
 
 std::vector<MidiOut> DspInstance::midi_out() const {
-    std::vector<MidiOut> out;
-    for (const Request &r : m_requests)
-        if (r.op == HOST_SEND_MIDI)
-            out.push_back(MidiOut{r.index, r.stamp, r.value, r.clock});
-    return out;
+    return collect(m_requests, HOST_SEND_MIDI, [](const Request &r) { return MidiOut{r.index, r.stamp, r.value, r.clock}; });
 }
 
 std::vector<uint32_t> DspInstance::sleeps() const {
-    std::vector<uint32_t> out;
-    for (const Request &r : m_requests)
-        if (r.op == HOST_SLEEP)
-            out.push_back(r.clock);
-    return out;
+    return collect(m_requests, HOST_SLEEP, [](const Request &r) { return r.clock; });
 }
 
 std::vector<uint32_t> DspInstance::process_changes() const {
-    std::vector<uint32_t> out;
-    for (const Request &r : m_requests)
-        if (r.op == HOST_PROCESS_CHANGED)
-            out.push_back(r.clock);
-    return out;
+    return collect(m_requests, HOST_PROCESS_CHANGED, [](const Request &r) { return r.clock; });
 }
 
 std::vector<int32_t> DspInstance::gui_messages() const {
-    std::vector<int32_t> out;
-    for (const Request &r : m_requests)
-        if (r.op == HOST_SEND_TO_GUI)
-            out.push_back(r.value);
-    return out;
+    return collect(m_requests, HOST_SEND_TO_GUI, [](const Request &r) { return r.value; });
 }
 
 size_t DspInstance::count(int32_t op) const {

@@ -9,6 +9,7 @@
 #include <map>
 #include <utility>
 
+#include "close_call.h"
 #include "registry.h"
 #include "sehost/host_error.h"
 
@@ -67,6 +68,15 @@ void assign_number(const PinDecl &d, GuiValue &v, double x) {
         v.i = static_cast<int32_t>(std::lround(x));
         v.f = static_cast<float>(v.i);
     }
+}
+
+// A text written to a pin: kept as text, and read as its number where it is one.
+void assign_text(const PinDecl &d, GuiValue &v, const std::string &text) {
+    double x = 0.0;
+    if (text_number(d, text, x))
+        assign_number(d, v, x);
+    v.kind = GuiValue::Kind::Text;
+    v.text = text;
 }
 
 std::string value_text(const GuiValue &v) {
@@ -172,20 +182,12 @@ void GuiInstance::initialise(int32_t index) {
 void GuiInstance::close() {
     if (!m_record)
         return;
-    se_result answer = 0;
-    std::string failure;
-    try {
-        answer = dispatch(GUI_OP_CLOSE);
-    } catch (const HostError &e) {
-        failure = e.what();
-    }
-    registry::remove(m_record);
-    m_record = nullptr;
-    m_idle = false;
-    if (!failure.empty())
-        throw HostError(failure);
-    if (answer != 1)
-        throw HostError(m_library->path() + ": GUI_OP_CLOSE answered " + std::to_string(answer) + ", expected 1");
+    close_and_forget(m_library->path(), "GUI_OP_CLOSE", [this] { return dispatch(GUI_OP_CLOSE); },
+                     [this] {
+                         registry::remove(m_record);
+                         m_record = nullptr;
+                         m_idle = false;
+                     });
 }
 
 namespace {
@@ -205,13 +207,7 @@ void GuiInstance::set_pin(int pin, double value) {
 void GuiInstance::set_pin_text(int pin, const std::string &text) {
     if (pin < 0 || pin >= static_cast<int>(m_pins.size()))
         no_gui_pin(m_library->path(), pin);
-    const PinDecl &d = m_pins[static_cast<size_t>(pin)];
-    GuiValue &v = m_values[static_cast<size_t>(pin)];
-    double x = 0.0;
-    if (text_number(d, text, x))
-        assign_number(d, v, x);
-    v.kind = GuiValue::Kind::Text;
-    v.text = text;
+    assign_text(m_pins[static_cast<size_t>(pin)], m_values[static_cast<size_t>(pin)], text);
     if (m_initialised && m_record)
         dispatch(GUI_OP_PIN_VALUE_CHANGED, pin);
 }
@@ -285,13 +281,8 @@ se_result GuiInstance::host_request(int32_t op, int32_t index, int32_t value, vo
             return 0;
         }
         std::string text(static_cast<const char *>(ptr), strnlen(static_cast<const char *>(ptr), 1u << 16));
-        const PinDecl &d = m_pins[static_cast<size_t>(index)];
         GuiValue &v = m_values[static_cast<size_t>(index)];
-        double x = 0.0;
-        if (text_number(d, text, x))
-            assign_number(d, v, x);
-        v.kind = GuiValue::Kind::Text;
-        v.text = text;
+        assign_text(m_pins[static_cast<size_t>(index)], v, text);
         wrote(GuiWrite{index, GuiValue::Kind::Text, v.i, v.f, text});
         return 0;
     }
