@@ -6,10 +6,13 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <utility>
 
+#include "close_call.h"
 #include "registry.h"
 #include "sehost/host_error.h"
+#include "sehost/stretch_planner.h"
 
 namespace sehost {
 namespace {
@@ -23,8 +26,11 @@ se_result SE_CALL dsp_callback(void *plug, int32_t op, int32_t index, int32_t va
     if (!inst)
         inst = registry::making_dsp();
     if (!inst) {
-        registry::orphan_error(std::string("DSP request ") + request_name(op) +
-                               " from a record of no live instance");
+        try {
+            registry::orphan_error(std::string("DSP request ") + request_name(op) +
+                                   " from a record of no live instance");
+        } catch (...) { // nothing may unwind into the module
+        }
         return 0;
     }
     return inst->host_request(op, index, value, ptr, opt);
@@ -52,36 +58,38 @@ std::string copy_module_text(const char *text) {
 
 } // namespace
 
-struct QueuedEvent {
+struct DspInstance::Queued {
     TimedEvent event;
     uint64_t seq;
     bool write;    // write `value` into the pin first (set_value)
     double value;
 };
 
+namespace {
+// What the host keeps for one DSP pin.
+struct PinState {
+    std::vector<float> memory;              // audio pins: the block with its guard zones
+    float *buffer = nullptr;                // sample 0 of the block (audio pins, from open on)
+    std::optional<double> initial;          // value stored before open
+    std::optional<int32_t> initial_status;  // status stored before open
+    std::function<float(uint32_t)> source;  // audio input fed per sample
+    std::optional<float> held;              // audio input holding one value
+    bool capturing = false;
+    std::vector<float> captured;
+};
+} // namespace
+
 struct DspInstance::Impl {
     int32_t pin_count = 0;
     Phase phase = Phase::Create;
     bool in_call = false;
     uint32_t call_clock = 0;
-    std::vector<std::vector<float>> memory; // per DSP pin, guards included; empty for non-audio pins
-    std::vector<float *> buffers;  // sample 0 of each audio pin's block
-    std::vector<std::optional<double>> initial;
-    std::vector<std::optional<int32_t>> initial_status;
-    std::vector<std::function<float(uint32_t)>> sources;
-    std::vector<std::optional<float>> held; // audio inputs holding one value
-    std::vector<bool> capturing;
-    std::vector<std::vector<float>> captures;
-    std::vector<QueuedEvent> queue; // ordered by stamp, then seq
+    std::vector<PinState> pins; // per DSP pin
+    std::vector<Queued> queue;  // ordered by stamp, then seq
     uint64_t seq = 0;
     std::optional<uint32_t> prepared_block;
-    // stretch splitting
-    std::vector<int32_t> split;
-    size_t split_pos = 0;
-    bool split_random = false;
-    uint32_t rng = 1;
-    int32_t random_max = 64;
-    int64_t split_left = 0;
+    StretchPlanner split;
+    std::exception_ptr deferred; // thrown on the host's side inside a request
     // guard zones
     std::vector<size_t> audio_pins; // DSP indices of the pins with a buffer
     bool guards_unchecked = false;  // process calls since the last whole check
@@ -192,15 +200,7 @@ void DspInstance::learn() {
         else
             m_dsp_pins.push_back(DspPin{index, -1, false, -1, -1, 0}); // no declaration behind it
     }
-    size_t count = m_dsp_pins.size();
-    m_impl->memory.resize(count);
-    m_impl->buffers.assign(count, nullptr);
-    m_impl->initial.resize(count);
-    m_impl->initial_status.resize(count);
-    m_impl->sources.resize(count);
-    m_impl->held.resize(count);
-    m_impl->capturing.assign(count, false);
-    m_impl->captures.resize(count);
+    m_impl->pins.resize(m_dsp_pins.size());
 }
 
 DspInstance::~DspInstance() {
@@ -256,8 +256,7 @@ se_result DspInstance::dispatch(int32_t op, int32_t index, int32_t value, void *
         m_impl->call_clock = m_clock;
         answer = entry(m_record, op, index, value, ptr, opt);
     }
-    if (m_config.throw_on_module_error && m_errors.size() > before)
-        throw HostError(m_errors[before]);
+    raise_since(before);
     return answer;
 }
 
@@ -375,11 +374,11 @@ std::optional<double> read_variable(const DspPin &p) {
 
 } // namespace
 
-static void write_buffer_addresses(const std::vector<DspPin> &pins, const std::vector<float *> &buffers) {
+static void write_buffer_addresses(const std::vector<DspPin> &pins, const std::vector<PinState> &states) {
     for (const DspPin &p : pins) {
         if (p.datatype != DT_FSAMPLE || p.variable_address == 0)
             continue;
-        float *address = buffers[static_cast<size_t>(p.index)];
+        float *address = states[static_cast<size_t>(p.index)].buffer;
         std::memcpy(reinterpret_cast<void *>(p.variable_address), &address, sizeof address);
     }
 }
@@ -399,17 +398,14 @@ void DspInstance::open() {
     for (const DspPin &p : m_dsp_pins) {
         if (p.datatype != DT_FSAMPLE)
             continue;
-        std::vector<float> block(bs + 2 * guard);
-        float *base = block.data();
-        std::fill(base, base + guard, guard_value);
-        std::fill(base + guard + bs, base + 2 * guard + bs, guard_value);
-        float *samples = base + guard;
-        std::fill(samples, samples + bs, 0.0f);
-        m_impl->buffers[static_cast<size_t>(p.index)] = samples;
-        m_impl->memory[static_cast<size_t>(p.index)] = std::move(block);
+        PinState &st = m_impl->pins[static_cast<size_t>(p.index)];
+        st.memory.assign(bs + 2 * guard, 0.0f);
+        std::fill(st.memory.begin(), st.memory.begin() + static_cast<std::ptrdiff_t>(guard), guard_value);
+        std::fill(st.memory.end() - static_cast<std::ptrdiff_t>(guard), st.memory.end(), guard_value);
+        st.buffer = st.memory.data() + guard;
         m_impl->audio_pins.push_back(static_cast<size_t>(p.index));
     }
-    write_buffer_addresses(m_dsp_pins, m_impl->buffers);
+    write_buffer_addresses(m_dsp_pins, m_impl->pins);
 
     dispatch(MOD_SET_SAMPLE_RATE, 0, 0, nullptr, m_config.sample_rate);
     dispatch(MOD_SET_BLOCK_SIZE, 0, m_config.block_size);
@@ -421,63 +417,39 @@ void DspInstance::open() {
     for (const DspPin &p : m_dsp_pins) {
         if (p.decl < 0 || (p.direction != DR_IN && p.direction != DR_SETTING))
             continue;
+        PinState &st = m_impl->pins[static_cast<size_t>(p.index)];
         const PinDecl &d = m_pins[static_cast<size_t>(p.decl)];
-        double v = m_impl->initial[static_cast<size_t>(p.index)].value_or(
-            p.copy ? 0.0 : default_value(path, d));
+        double v = st.initial.value_or(p.copy ? 0.0 : default_value(path, d));
         if (p.datatype == DT_FSAMPLE) {
-            float *buf = m_impl->buffers[static_cast<size_t>(p.index)];
-            std::fill(buf, buf + bs, static_cast<float>(v));
-            if (!m_impl->sources[static_cast<size_t>(p.index)])
-                m_impl->held[static_cast<size_t>(p.index)] = static_cast<float>(v);
+            std::fill(st.buffer, st.buffer + bs, static_cast<float>(v));
+            if (!st.source)
+                st.held = static_cast<float>(v);
         } else {
             write_variable(p, v);
         }
     }
-    write_buffer_addresses(m_dsp_pins, m_impl->buffers);
+    write_buffer_addresses(m_dsp_pins, m_impl->pins);
     for (const DspPin &p : m_dsp_pins) {
         if (p.decl < 0 || (p.direction != DR_IN && p.direction != DR_SETTING))
             continue;
-        int32_t status = STATUS_STILL;
-        if (p.datatype == DT_FSAMPLE && m_impl->sources[static_cast<size_t>(p.index)])
-            status = STATUS_STREAMING;
-        if (auto s = m_impl->initial_status[static_cast<size_t>(p.index)])
-            status = *s;
-        QueuedEvent q{TimedEvent{0, EV_PIN_STATUS, status, 0, p.index, 0}, m_impl->seq++, false, 0.0};
+        const PinState &st = m_impl->pins[static_cast<size_t>(p.index)];
+        int32_t status = p.datatype == DT_FSAMPLE && st.source ? STATUS_STREAMING : STATUS_STILL;
+        if (st.initial_status)
+            status = *st.initial_status;
         // delivered at once, ahead of anything the test queued for clock 0
-        m_asleep = false;
-        TimedEvent copy = q.event;
-        se_event_entry entry = m_record->event;
-        if (!entry)
-            throw HostError(path + ": event entry became null");
-        size_t before = m_errors.size();
-        {
-            CallScope scope(m_impl->in_call, m_impl->phase, Phase::Event);
-            m_impl->call_clock = 0;
-            entry(m_record->object, &copy);
-        }
-        if (m_config.throw_on_module_error && m_errors.size() > before)
-            throw HostError(m_errors[before]);
+        deliver(Queued{TimedEvent{0, EV_PIN_STATUS, status, 0, p.index, 0}, 0, false, 0.0});
     }
 }
 
 void DspInstance::close() {
     if (!m_record)
         return;
-    se_result answer = 0;
-    std::string failure;
-    try {
-        answer = dispatch(MOD_CLOSE);
-    } catch (const HostError &e) {
-        failure = e.what();
-    }
-    registry::remove(m_record);
-    m_record = nullptr;
-    m_open = false;
-    if (!failure.empty())
-        throw HostError(failure);
-    if (answer != 1)
-        throw HostError(m_library->path() + ": MOD_CLOSE answered " + std::to_string(answer) +
-                        ", expected 1");
+    close_and_forget(m_library->path(), "MOD_CLOSE", [this] { return dispatch(MOD_CLOSE); },
+                     [this] {
+                         registry::remove(m_record);
+                         m_record = nullptr;
+                         m_open = false;
+                     });
 }
 
 // ---------------------------------------------------------------- inputs
@@ -503,21 +475,17 @@ void DspInstance::set_value(int pin, double value, std::optional<uint32_t> clock
     if (!m_open) {
         if (clock && *clock != 0)
             throw HostError(pin_label(path, m_pins, p) + ": a value before open can only be for clock 0");
-        m_impl->initial[static_cast<size_t>(pin)] = value;
+        PinState &st = m_impl->pins[static_cast<size_t>(pin)];
+        st.initial = value;
         if (p.datatype == DT_FSAMPLE)
-            m_impl->sources[static_cast<size_t>(pin)] = nullptr;
+            st.source = nullptr;
         return;
     }
     uint32_t at = clock.value_or(m_clock);
     if (at < m_clock)
         throw HostError(pin_label(path, m_pins, p) + ": clock " + std::to_string(at) + " is in the past (now " +
                         std::to_string(m_clock) + ")");
-    QueuedEvent q{TimedEvent{at, EV_PIN_STATUS, STATUS_CHANGED, 0, pin, 0}, 0, true, value};
-    q.seq = m_impl->seq++;
-    auto &queue = m_impl->queue;
-    auto it = std::upper_bound(queue.begin(), queue.end(), at,
-                               [](uint32_t t, const QueuedEvent &e) { return t < e.event.time_stamp; });
-    queue.insert(it, q);
+    enqueue(TimedEvent{at, EV_PIN_STATUS, STATUS_CHANGED, 0, pin, 0}, true, value);
 }
 
 void DspInstance::set_value(const std::string &pin, double value, std::optional<uint32_t> clock) {
@@ -540,7 +508,7 @@ void DspInstance::set_status(int pin, int32_t status, std::optional<uint32_t> cl
     if (pin < 0 || pin >= static_cast<int>(m_dsp_pins.size()))
         no_pin(path, pin);
     if (!m_open) {
-        m_impl->initial_status[static_cast<size_t>(pin)] = status;
+        m_impl->pins[static_cast<size_t>(pin)].initial_status = status;
         return;
     }
     uint32_t at = clock.value_or(m_clock);
@@ -561,14 +529,14 @@ void DspInstance::set_source(int pin, std::function<float(uint32_t)> fn) {
     const DspPin &p = m_dsp_pins[static_cast<size_t>(pin)];
     if (p.datatype != DT_FSAMPLE || (p.direction != DR_IN && p.direction != DR_SETTING))
         throw HostError(pin_label(path, m_pins, p) + " is not an audio input");
-    m_impl->sources[static_cast<size_t>(pin)] = std::move(fn);
-    m_impl->held[static_cast<size_t>(pin)].reset();
+    PinState &st = m_impl->pins[static_cast<size_t>(pin)];
+    st.source = std::move(fn);
+    st.held.reset();
     if (m_open) {
         // the rest of the current block follows the source at once
-        float *buf = m_impl->buffers[static_cast<size_t>(pin)];
         uint32_t start = block_start();
         for (uint32_t c = m_clock; c < start + static_cast<uint32_t>(m_config.block_size); ++c)
-            buf[c - start] = m_impl->sources[static_cast<size_t>(pin)](c);
+            st.buffer[c - start] = st.source(c);
         queue_event(TimedEvent{m_clock, EV_PIN_STATUS, STATUS_STREAMING, 0, pin, 0});
     }
 }
@@ -582,11 +550,14 @@ void DspInstance::queue_event(const TimedEvent &event) {
         throw HostError(m_library->path() + ": event of kind " + std::to_string(event.kind) + " at clock " +
                         std::to_string(event.time_stamp) + " is in the past (now " + std::to_string(m_clock) +
                         ")");
-    QueuedEvent q{event, m_impl->seq++, false, 0.0};
+    enqueue(event, false, 0.0);
+}
+
+void DspInstance::enqueue(const TimedEvent &event, bool write, double value) {
     auto &queue = m_impl->queue;
     auto it = std::upper_bound(queue.begin(), queue.end(), event.time_stamp,
-                               [](uint32_t t, const QueuedEvent &e) { return t < e.event.time_stamp; });
-    queue.insert(it, q);
+                               [](uint32_t t, const Queued &q) { return t < q.event.time_stamp; });
+    queue.insert(it, Queued{event, m_impl->seq++, write, value});
 }
 
 void DspInstance::queue_midi(uint32_t clock, int32_t message, int32_t value16) {
@@ -606,30 +577,29 @@ void DspInstance::queue_patch_change(uint32_t clock) {
 // ---------------------------------------------------------------- buffers
 
 namespace {
-int resolve_audio(const std::string &path, const std::vector<PinDecl> &decls, const std::vector<DspPin> &pins,
-                  const std::vector<float *> &buffers, int pin, bool want_input) {
+size_t resolve_audio(const std::string &path, const std::vector<PinDecl> &decls, const std::vector<DspPin> &pins,
+                     const std::vector<PinState> &states, int pin, bool want_input) {
     if (pin < 0 || pin >= static_cast<int>(pins.size()))
         no_pin(path, pin);
     const DspPin &p = pins[static_cast<size_t>(pin)];
     bool is_input = p.direction == DR_IN || p.direction == DR_SETTING;
     if (p.datatype != DT_FSAMPLE || is_input != want_input)
         throw HostError(pin_label(path, decls, p) + (want_input ? " is not an audio input" : " is not an audio output"));
-    if (!buffers[static_cast<size_t>(pin)])
+    if (!states[static_cast<size_t>(pin)].buffer)
         throw HostError(pin_label(path, decls, p) + ": buffers exist from open on");
-    return pin;
+    return static_cast<size_t>(pin);
 }
 } // namespace
 
 float *DspInstance::input(int pin) {
-    size_t i = static_cast<size_t>(resolve_audio(m_library->path(), m_pins, m_dsp_pins, m_impl->buffers, pin, true));
-    m_impl->sources[i] = nullptr; // the caller fills the buffer from now on
-    m_impl->held[i].reset();
-    return m_impl->buffers[i];
+    PinState &st = m_impl->pins[resolve_audio(m_library->path(), m_pins, m_dsp_pins, m_impl->pins, pin, true)];
+    st.source = nullptr; // the caller fills the buffer from now on
+    st.held.reset();
+    return st.buffer;
 }
 float *DspInstance::input(const std::string &pin) { return input(dsp_index(pin)); }
 float *DspInstance::output(int pin) {
-    return m_impl->buffers[static_cast<size_t>(
-        resolve_audio(m_library->path(), m_pins, m_dsp_pins, m_impl->buffers, pin, false))];
+    return m_impl->pins[resolve_audio(m_library->path(), m_pins, m_dsp_pins, m_impl->pins, pin, false)].buffer;
 }
 float *DspInstance::output(const std::string &pin) { return output(dsp_index(pin)); }
 
@@ -637,14 +607,14 @@ void DspInstance::capture(int pin) {
     if (pin < 0 || pin >= static_cast<int>(m_dsp_pins.size()) ||
         m_dsp_pins[static_cast<size_t>(pin)].datatype != DT_FSAMPLE)
         throw HostError(m_library->path() + ": DSP pin " + std::to_string(pin) + " is no audio pin to capture");
-    m_impl->capturing[static_cast<size_t>(pin)] = true;
+    m_impl->pins[static_cast<size_t>(pin)].capturing = true;
 }
 void DspInstance::capture(const std::string &pin) { capture(dsp_index(pin)); }
 
 const std::vector<float> &DspInstance::captured(int pin) const {
-    if (pin < 0 || pin >= static_cast<int>(m_dsp_pins.size()) || !m_impl->capturing[static_cast<size_t>(pin)])
+    if (pin < 0 || pin >= static_cast<int>(m_dsp_pins.size()) || !m_impl->pins[static_cast<size_t>(pin)].capturing)
         throw HostError(m_library->path() + ": DSP pin " + std::to_string(pin) + " is not captured");
-    return m_impl->captures[static_cast<size_t>(pin)];
+    return m_impl->pins[static_cast<size_t>(pin)].captured;
 }
 const std::vector<float> &DspInstance::captured(const std::string &pin) const {
     return captured(dsp_index(pin));
@@ -656,27 +626,16 @@ void DspInstance::split_lengths(std::vector<int32_t> lengths) {
     for (int32_t n : lengths)
         if (n <= 0)
             throw HostError(m_library->path() + ": stretch lengths must be positive");
-    m_impl->split = std::move(lengths);
-    m_impl->split_random = false;
-    m_impl->split_pos = 0;
-    m_impl->split_left = 0;
+    m_impl->split.lengths(std::move(lengths));
 }
 
 void DspInstance::split_random(uint32_t seed, int32_t max_length) {
     if (max_length <= 0)
         throw HostError(m_library->path() + ": stretch lengths must be positive");
-    m_impl->split.clear();
-    m_impl->split_random = true;
-    m_impl->rng = seed ? seed : 1;
-    m_impl->random_max = max_length;
-    m_impl->split_left = 0;
+    m_impl->split.random(seed, max_length);
 }
 
-void DspInstance::split_plain() {
-    m_impl->split.clear();
-    m_impl->split_random = false;
-    m_impl->split_left = 0;
-}
+void DspInstance::split_plain() { m_impl->split.whole(); }
 
 void DspInstance::run_block() {
     run(block_start() + static_cast<uint32_t>(m_config.block_size) - m_clock);
@@ -688,110 +647,134 @@ void DspInstance::run_until(uint32_t clock) {
     run(clock - m_clock);
 }
 
+// One stretch at a time: the block's inputs, the events that are due, the
+// stretch up to the next event, block end or split, the process call, then
+// captures, clock and guard zones.  (The steps are inline: this loop is the
+// host's cost per stretch.)
 void DspInstance::run(uint32_t samples) {
-    const std::string &path = m_library->path();
     if (!m_record || !m_open)
-        throw HostError(path + ": run before open or after close");
-    Impl &im = *m_impl;
-    const uint32_t bs = static_cast<uint32_t>(m_config.block_size);
+        throw HostError(m_library->path() + ": run before open or after close");
     const uint32_t end = m_clock + samples;
+    const uint32_t bs = static_cast<uint32_t>(m_config.block_size);
     while (m_clock < end) {
-        const uint32_t start = block_start();
-        if (!im.prepared_block || *im.prepared_block != start) {
-            im.prepared_block = start;
-            im.split_left = 0;
-            im.split_pos = 0;
-            for (size_t i = 0; i < m_dsp_pins.size(); ++i) {
-                if (im.sources[i])
-                    for (uint32_t k = 0; k < bs; ++k)
-                        im.buffers[i][k] = im.sources[i](start + k);
-                else if (im.held[i])
-                    std::fill(im.buffers[i], im.buffers[i] + bs, *im.held[i]);
-            }
-        }
-
-        // Events whose stamp has come, in queue order; posted ones included.
-        while (!im.queue.empty() && im.queue.front().event.time_stamp <= m_clock) {
-            QueuedEvent q = im.queue.front();
-            im.queue.erase(im.queue.begin());
-            const uint32_t at = q.event.time_stamp;
-            if (q.write) {
-                const DspPin &p = m_dsp_pins[static_cast<size_t>(q.event.data)];
-                if (p.datatype == DT_FSAMPLE) {
-                    im.sources[static_cast<size_t>(p.index)] = nullptr;
-                    im.held[static_cast<size_t>(p.index)] = static_cast<float>(q.value);
-                    float *buf = im.buffers[static_cast<size_t>(p.index)];
-                    std::fill(buf + (m_clock - start), buf + bs, static_cast<float>(q.value));
-                } else {
-                    write_variable(p, q.value);
-                }
-            }
-            m_asleep = false;
-            se_event_entry entry = m_record->event;
-            if (!entry)
-                throw HostError(path + ": event entry became null");
-            TimedEvent copy = q.event;
-            size_t before = m_errors.size();
-            {
-                CallScope scope(im.in_call, im.phase, Phase::Event);
-                im.call_clock = at;
-                entry(m_record->object, &copy);
-            }
-            if (m_config.throw_on_module_error && m_errors.size() > before)
-                throw HostError(m_errors[before]);
-        }
-
-        uint32_t stop = std::min(end, start + bs);
-        if (!im.queue.empty() && im.queue.front().event.time_stamp < stop)
-            stop = im.queue.front().event.time_stamp;
-        if (!im.split.empty() || im.split_random) {
-            if (im.split_left <= 0) {
-                if (im.split_random) {
-                    im.rng ^= im.rng << 13;
-                    im.rng ^= im.rng >> 17;
-                    im.rng ^= im.rng << 5;
-                    im.split_left = 1 + static_cast<int64_t>(im.rng % static_cast<uint32_t>(im.random_max));
-                } else {
-                    im.split_left = im.split[im.split_pos];
-                    im.split_pos = (im.split_pos + 1) % im.split.size();
-                }
-            }
-            if (int64_t(stop - m_clock) > im.split_left)
-                stop = m_clock + static_cast<uint32_t>(im.split_left);
-        }
-        const uint32_t n = stop - m_clock;
-        const uint32_t offset = m_clock - start;
+        const uint32_t start = m_clock - m_clock % bs;
+        prepare_block(start);
+        deliver_due();
+        const uint32_t stop = plan_stretch(start, end);
         const size_t errors_before = m_errors.size();
-
-        if (!m_asleep) {
-            se_process_entry entry = m_record->process; // may have changed
-            if (!entry)
-                throw HostError(path + ": process entry is null");
-            {
-                CallScope scope(im.in_call, im.phase, Phase::Process);
-                im.call_clock = m_clock;
-                entry(m_record->object, static_cast<int32_t>(offset), static_cast<int32_t>(n));
-            }
-            ++m_process_calls;
-            // Per stretch only the word on either side of each buffer, where
-            // an overrun by one lands; that attributes it to this call.  The
-            // whole zones are checked once per block, below.
-            check_guards(false);
-            im.guards_unchecked = true;
-        }
-        for (size_t i = 0; i < m_dsp_pins.size(); ++i)
-            if (im.capturing[i])
-                im.captures[i].insert(im.captures[i].end(), im.buffers[i] + offset, im.buffers[i] + offset + n);
-        if (im.split_left > 0)
-            im.split_left -= n;
-        m_clock = stop; // the stretch is done even if the module misbehaved in it
-        if (im.guards_unchecked && (stop == start + bs || stop == end)) {
-            check_guards(true); // at the end of a block, and before run() returns
-            im.guards_unchecked = false;
-        }
-        if (m_config.throw_on_module_error && m_errors.size() > errors_before)
-            throw HostError(m_errors[errors_before]);
+        if (!m_asleep)
+            call_process(m_clock - start, stop - m_clock);
+        finish_stretch(start, stop, end);
+        raise_since(errors_before);
     }
+}
+
+// A new block: every fed audio input refilled, the split starts over.
+inline void DspInstance::prepare_block(uint32_t start) {
+    Impl &im = *m_impl;
+    if (im.prepared_block && *im.prepared_block == start)
+        return;
+    im.prepared_block = start;
+    im.split.start_block();
+    const uint32_t bs = static_cast<uint32_t>(m_config.block_size);
+    for (PinState &st : im.pins) {
+        if (st.source)
+            for (uint32_t k = 0; k < bs; ++k)
+                st.buffer[k] = st.source(start + k);
+        else if (st.held)
+            std::fill(st.buffer, st.buffer + bs, *st.held);
+    }
+}
+
+// Events whose stamp has come, in queue order; posted ones included.
+inline void DspInstance::deliver_due() {
+    auto &queue = m_impl->queue;
+    while (!queue.empty() && queue.front().event.time_stamp <= m_clock) {
+        const Queued q = queue.front();
+        queue.erase(queue.begin());
+        deliver(q);
+    }
+}
+
+// One event into the event entry, after writing a set value into its pin: a
+// value of an audio input holds from the event's clock to the block's end.
+void DspInstance::deliver(const Queued &q) {
+    if (q.write) {
+        const DspPin &p = m_dsp_pins[static_cast<size_t>(q.event.data)];
+        PinState &st = m_impl->pins[static_cast<size_t>(p.index)];
+        if (p.datatype == DT_FSAMPLE) {
+            const uint32_t start = block_start();
+            st.source = nullptr;
+            st.held = static_cast<float>(q.value);
+            std::fill(st.buffer + (m_clock - start), st.buffer + m_config.block_size, static_cast<float>(q.value));
+        } else {
+            write_variable(p, q.value);
+        }
+    }
+    m_asleep = false;
+    se_event_entry entry = m_record->event;
+    if (!entry)
+        throw HostError(m_library->path() + ": event entry became null");
+    TimedEvent copy = q.event;
+    const size_t before = m_errors.size();
+    {
+        CallScope scope(m_impl->in_call, m_impl->phase, Phase::Event);
+        m_impl->call_clock = q.event.time_stamp;
+        entry(m_record->object, &copy);
+    }
+    raise_since(before);
+}
+
+// The end of the next stretch: the block's end, the run's end or the next
+// event, whichever comes first, cut further by the split in use.
+inline uint32_t DspInstance::plan_stretch(uint32_t start, uint32_t end) {
+    const auto &queue = m_impl->queue;
+    uint32_t stop = std::min(end, start + static_cast<uint32_t>(m_config.block_size));
+    if (!queue.empty() && queue.front().event.time_stamp < stop)
+        stop = queue.front().event.time_stamp;
+    return m_impl->split.stop(m_clock, stop);
+}
+
+// The process entry (read from the record before every call) for block
+// samples offset .. offset + count - 1.
+inline void DspInstance::call_process(uint32_t offset, uint32_t count) {
+    se_process_entry entry = m_record->process;
+    if (!entry)
+        throw HostError(m_library->path() + ": process entry is null");
+    {
+        CallScope scope(m_impl->in_call, m_impl->phase, Phase::Process);
+        m_impl->call_clock = m_clock;
+        entry(m_record->object, static_cast<int32_t>(offset), static_cast<int32_t>(count));
+    }
+    ++m_process_calls;
+    // Per stretch only the word on either side of each buffer, where an
+    // overrun by one lands; that attributes it to this call.  The whole
+    // zones are checked once per block, in finish_stretch.
+    check_guards(false);
+    m_impl->guards_unchecked = true;
+}
+
+// Captures, split and clock step past the stretch [m_clock, stop), and the
+// whole guard zones at the end of a block and of the run.
+inline void DspInstance::finish_stretch(uint32_t start, uint32_t stop, uint32_t end) {
+    Impl &im = *m_impl;
+    const uint32_t offset = m_clock - start, n = stop - m_clock;
+    for (PinState &st : im.pins)
+        if (st.capturing)
+            st.captured.insert(st.captured.end(), st.buffer + offset, st.buffer + offset + n);
+    im.split.done(n);
+    m_clock = stop; // the stretch is done even if the module misbehaved in it
+    if (im.guards_unchecked && (stop == start + static_cast<uint32_t>(m_config.block_size) || stop == end)) {
+        check_guards(true);
+        im.guards_unchecked = false;
+    }
+}
+
+inline void DspInstance::raise_since(size_t before) const {
+    if (m_impl->deferred)
+        std::rethrow_exception(std::exchange(m_impl->deferred, nullptr));
+    if (m_config.throw_on_module_error && m_errors.size() > before)
+        throw HostError(m_errors[before]);
 }
 
 void DspInstance::check_guards(bool whole_zones) {
@@ -802,7 +785,7 @@ void DspInstance::check_guards(bool whole_zones) {
     const size_t bs = static_cast<size_t>(m_config.block_size);
     const size_t depth = whole_zones ? guard : 1;
     for (size_t i : im.audio_pins) {
-        float *buf = im.buffers[i];
+        float *buf = im.pins[i].buffer;
         uint32_t spoiled = 0;
         for (size_t k = 1; k <= depth; ++k) {
             uint32_t below, above;
@@ -845,7 +828,10 @@ se_result DspInstance::request_in_process(int32_t op, int32_t index, int32_t val
 
 // ---------------------------------------------------------------- requests
 
-se_result DspInstance::host_request(int32_t op, int32_t index, int32_t value, void *ptr, float opt) {
+// A request of the module, answered inside its call: whatever the host's side
+// throws here (a handler of on_send_to_gui, a full memory) is kept and thrown
+// when the call into the module has returned, never through its frames.
+se_result DspInstance::host_request(int32_t op, int32_t index, int32_t value, void *ptr, float opt) try {
     Impl &im = *m_impl;
     const std::string &path = m_library->path();
     const uint32_t now = im.in_call ? im.call_clock : m_clock;
@@ -884,8 +870,6 @@ se_result DspInstance::host_request(int32_t op, int32_t index, int32_t value, vo
         if (p && p->datatype != DT_FSAMPLE)
             r.output_value = read_variable(*p);
         m_requests.push_back(r);
-        if (p && on_status)
-            on_status(StatusOut{index, value, r.stamp, now, r.output_value});
         return 0;
     }
     case HOST_IS_PIN_CONNECTED:
@@ -909,7 +893,7 @@ se_result DspInstance::host_request(int32_t op, int32_t index, int32_t value, vo
         if (p && p->datatype != DT_FSAMPLE) {
             fail("not an audio pin");
         } else if (p && op == HOST_GET_PIN_BUFFER) {
-            float *buf = im.buffers[static_cast<size_t>(index)];
+            float *buf = im.pins[static_cast<size_t>(index)].buffer;
             if (!buf)
                 fail("asked before the buffers exist");
             answer = reinterpret_cast<se_result>(buf);
@@ -942,10 +926,7 @@ se_result DspInstance::host_request(int32_t op, int32_t index, int32_t value, vo
             fail("event stamped " + std::to_string(e.time_stamp) + " lies in the past");
             break;
         }
-        QueuedEvent q{e, im.seq++, false, 0.0};
-        auto it = std::upper_bound(im.queue.begin(), im.queue.end(), e.time_stamp,
-                                   [](uint32_t t, const QueuedEvent &x) { return t < x.event.time_stamp; });
-        im.queue.insert(it, q);
+        enqueue(e, false, 0.0);
         break;
     }
     case HOST_PROCESS_CHANGED:
@@ -957,46 +938,43 @@ se_result DspInstance::host_request(int32_t op, int32_t index, int32_t value, vo
     }
     m_requests.push_back(r);
     return answer;
+} catch (...) {
+    if (!m_impl->deferred)
+        m_impl->deferred = std::current_exception();
+    return 0;
 }
 
-std::vector<StatusOut> DspInstance::statuses() const {
-    std::vector<StatusOut> out;
-    for (const Request &r : m_requests)
-        if (r.op == HOST_SET_PIN_STATUS)
-            out.push_back(StatusOut{r.index, r.value, r.stamp, r.clock, r.output_value});
+namespace {
+// What `make` reads from each request with the code `op`, in call order.
+template <class Make>
+auto collect(const std::vector<Request> &requests, int32_t op, Make make) {
+    std::vector<decltype(make(requests.front()))> out;
+    for (const Request &r : requests)
+        if (r.op == op)
+            out.push_back(make(r));
     return out;
+}
+} // namespace
+
+std::vector<StatusOut> DspInstance::statuses() const {
+    return collect(m_requests, HOST_SET_PIN_STATUS,
+                   [](const Request &r) { return StatusOut{r.index, r.value, r.stamp, r.clock, r.output_value}; });
 }
 
 std::vector<MidiOut> DspInstance::midi_out() const {
-    std::vector<MidiOut> out;
-    for (const Request &r : m_requests)
-        if (r.op == HOST_SEND_MIDI)
-            out.push_back(MidiOut{r.index, r.stamp, r.value, r.clock});
-    return out;
+    return collect(m_requests, HOST_SEND_MIDI, [](const Request &r) { return MidiOut{r.index, r.stamp, r.value, r.clock}; });
 }
 
 std::vector<uint32_t> DspInstance::sleeps() const {
-    std::vector<uint32_t> out;
-    for (const Request &r : m_requests)
-        if (r.op == HOST_SLEEP)
-            out.push_back(r.clock);
-    return out;
+    return collect(m_requests, HOST_SLEEP, [](const Request &r) { return r.clock; });
 }
 
 std::vector<uint32_t> DspInstance::process_changes() const {
-    std::vector<uint32_t> out;
-    for (const Request &r : m_requests)
-        if (r.op == HOST_PROCESS_CHANGED)
-            out.push_back(r.clock);
-    return out;
+    return collect(m_requests, HOST_PROCESS_CHANGED, [](const Request &r) { return r.clock; });
 }
 
 std::vector<int32_t> DspInstance::gui_messages() const {
-    std::vector<int32_t> out;
-    for (const Request &r : m_requests)
-        if (r.op == HOST_SEND_TO_GUI)
-            out.push_back(r.value);
-    return out;
+    return collect(m_requests, HOST_SEND_TO_GUI, [](const Request &r) { return r.value; });
 }
 
 size_t DspInstance::count(int32_t op) const {

@@ -5,8 +5,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <map>
+#include <utility>
 
+#include "close_call.h"
 #include "registry.h"
 #include "sehost/host_error.h"
 
@@ -18,7 +21,10 @@ se_result SE_CALL gui_callback(void *plug, int32_t op, int32_t index, int32_t va
     if (!inst)
         inst = registry::making_gui();
     if (!inst) {
-        registry::orphan_error("GUI request " + std::to_string(op) + " from a record of no live instance");
+        try {
+            registry::orphan_error("GUI request " + std::to_string(op) + " from a record of no live instance");
+        } catch (...) { // nothing may unwind into the module
+        }
         return 0;
     }
     return inst->host_request(op, index, value, ptr, opt);
@@ -64,6 +70,15 @@ void assign_number(const PinDecl &d, GuiValue &v, double x) {
     }
 }
 
+// A text written to a pin: kept as text, and read as its number where it is one.
+void assign_text(const PinDecl &d, GuiValue &v, const std::string &text) {
+    double x = 0.0;
+    if (text_number(d, text, x))
+        assign_number(d, v, x);
+    v.kind = GuiValue::Kind::Text;
+    v.text = text;
+}
+
 std::string value_text(const GuiValue &v) {
     if (v.kind == GuiValue::Kind::Text)
         return v.text;
@@ -78,7 +93,9 @@ std::string value_text(const GuiValue &v) {
 } // namespace
 
 struct GuiInstance::Impl {
-    bool in_call = false;
+    int depth = 0;                // calls into the module under way
+    std::exception_ptr deferred;  // thrown on the host's side inside a request
+
     std::map<int, std::string> texts; // host-owned texts answered by GUI_HOST_GET_PIN_TEXT
 };
 
@@ -139,12 +156,20 @@ se_result GuiInstance::dispatch(int32_t op, int32_t index, int32_t value, void *
     if (!entry)
         throw HostError(m_library->path() + ": GUI dispatcher entry became null");
     size_t before = m_errors.size();
-    bool outer = !m_impl->in_call;
-    m_impl->in_call = true;
-    se_result answer = entry(m_record, op, index, value, ptr, opt);
-    if (outer)
-        m_impl->in_call = false;
-    if (outer && m_config.throw_on_module_error && m_errors.size() > before)
+    se_result answer;
+    {
+        struct Leave {
+            int &depth;
+            ~Leave() { --depth; }
+        } leave{++m_impl->depth};
+        answer = entry(m_record, op, index, value, ptr, opt);
+    }
+    if (m_impl->depth > 0)
+        return answer; // a call made inside another: the outermost one reports
+    // Back on the host's side: what went wrong inside the module's requests.
+    if (m_impl->deferred)
+        std::rethrow_exception(std::exchange(m_impl->deferred, nullptr));
+    if (m_config.throw_on_module_error && m_errors.size() > before)
         throw HostError(m_errors[before]);
     return answer;
 }
@@ -157,20 +182,12 @@ void GuiInstance::initialise(int32_t index) {
 void GuiInstance::close() {
     if (!m_record)
         return;
-    se_result answer = 0;
-    std::string failure;
-    try {
-        answer = dispatch(GUI_OP_CLOSE);
-    } catch (const HostError &e) {
-        failure = e.what();
-    }
-    registry::remove(m_record);
-    m_record = nullptr;
-    m_idle = false;
-    if (!failure.empty())
-        throw HostError(failure);
-    if (answer != 1)
-        throw HostError(m_library->path() + ": GUI_OP_CLOSE answered " + std::to_string(answer) + ", expected 1");
+    close_and_forget(m_library->path(), "GUI_OP_CLOSE", [this] { return dispatch(GUI_OP_CLOSE); },
+                     [this] {
+                         registry::remove(m_record);
+                         m_record = nullptr;
+                         m_idle = false;
+                     });
 }
 
 namespace {
@@ -190,13 +207,7 @@ void GuiInstance::set_pin(int pin, double value) {
 void GuiInstance::set_pin_text(int pin, const std::string &text) {
     if (pin < 0 || pin >= static_cast<int>(m_pins.size()))
         no_gui_pin(m_library->path(), pin);
-    const PinDecl &d = m_pins[static_cast<size_t>(pin)];
-    GuiValue &v = m_values[static_cast<size_t>(pin)];
-    double x = 0.0;
-    if (text_number(d, text, x))
-        assign_number(d, v, x);
-    v.kind = GuiValue::Kind::Text;
-    v.text = text;
+    assign_text(m_pins[static_cast<size_t>(pin)], m_values[static_cast<size_t>(pin)], text);
     if (m_initialised && m_record)
         dispatch(GUI_OP_PIN_VALUE_CHANGED, pin);
 }
@@ -233,14 +244,18 @@ void GuiInstance::dsp_message(int32_t value, int32_t index, void *ptr) {
     dispatch(GUI_OP_DSP_MESSAGE, index, value, ptr);
 }
 
-se_result GuiInstance::host_request(int32_t op, int32_t index, int32_t value, void *ptr, float opt) {
+// A request of the module, answered inside its call: whatever the host's side
+// throws here (a handler of on_write, a full memory) is kept and thrown when
+// the outermost call into the module has returned, never through the
+// module's frames.
+se_result GuiInstance::host_request(int32_t op, int32_t index, int32_t value, void *ptr, float opt) try {
     const std::string &path = m_library->path();
     m_requests.push_back(GuiRequest{op, index, value, opt});
     auto fail = [&](const std::string &why) {
         m_errors.push_back(path + ": GUI request " + std::to_string(op) + " (pin " + std::to_string(index) +
                            "): " + why);
     };
-    if (!m_impl->in_call && registry::making_gui() != this)
+    if (m_impl->depth == 0 && registry::making_gui() != this)
         fail("made outside the host's calls into the module");
     auto pin_ok = [&]() {
         if (index >= 0 && index < static_cast<int32_t>(m_pins.size()))
@@ -266,13 +281,8 @@ se_result GuiInstance::host_request(int32_t op, int32_t index, int32_t value, vo
             return 0;
         }
         std::string text(static_cast<const char *>(ptr), strnlen(static_cast<const char *>(ptr), 1u << 16));
-        const PinDecl &d = m_pins[static_cast<size_t>(index)];
         GuiValue &v = m_values[static_cast<size_t>(index)];
-        double x = 0.0;
-        if (text_number(d, text, x))
-            assign_number(d, v, x);
-        v.kind = GuiValue::Kind::Text;
-        v.text = text;
+        assign_text(m_pins[static_cast<size_t>(index)], v, text);
         wrote(GuiWrite{index, GuiValue::Kind::Text, v.i, v.f, text});
         return 0;
     }
@@ -328,6 +338,10 @@ se_result GuiInstance::host_request(int32_t op, int32_t index, int32_t value, vo
     default:
         return 0;
     }
+} catch (...) {
+    if (!m_impl->deferred)
+        m_impl->deferred = std::current_exception();
+    return 0;
 }
 
 } // namespace sehost

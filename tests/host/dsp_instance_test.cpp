@@ -299,6 +299,27 @@ TEST(DspFaults, BadRequestsAreReportedNotObeyed) {
 // every buffer, which puts an overrun by one on the call that made it; the
 // whole guard zones are checked at the end of each block (and before run()
 // returns), which catches a write further out by the end of its block.
+// A throw of the host's own handler inside a request is raised once the
+// module's call has returned: the stretch is done and counted.
+TEST(DspFaults, AHandlersThrowIsRaisedAfterTheStretch) {
+    DspInstance dsp(fixture(), small_blocks());
+    dsp.open();
+    dsp.on_send_to_gui = [](int32_t, int32_t) { throw HostError("handler failed"); };
+    misbehave(dsp, FIX_DO_ANNOUNCE); // its last request sends to the GUI
+    try {
+        dsp.run(10);
+        ADD_FAILURE() << "the handler's throw was lost";
+    } catch (const HostError &e) {
+        EXPECT_STREQ(e.what(), "handler failed");
+    }
+    EXPECT_EQ(dsp.clock(), 10u);
+    EXPECT_EQ(dsp.process_calls(), 1u);
+    dsp.on_send_to_gui = nullptr;
+    dsp.run(10); // nothing is left to raise
+    EXPECT_EQ(dsp.clock(), 20u);
+    EXPECT_EQ(dsp.count(HOST_SEND_TO_GUI), 1u);
+}
+
 TEST(DspFaults, GuardNextToTheBufferPerStretchWholeZonePerBlock) {
     const struct {
         int32_t action;

@@ -65,6 +65,31 @@ TEST(GuiStore, OwnWritesEchoBackWhenAsked) {
     EXPECT_EQ(log.last_changed, 4);
 }
 
+// A throw of the host's own handler inside the module's request waits until
+// the module's call has returned: the module runs to its end and the host's
+// call depth is back at zero.
+TEST(GuiStore, AHandlersThrowIsRaisedWhenTheModulesCallHasReturned) {
+    auto gui = make_gui();
+    gui->initialise();
+    gui->on_write = [](int, const GuiValue &) { throw HostError("handler failed"); };
+    try {
+        gui->set_pin(3, 0); // the fixture answers by writing pin 5 inside its call
+        ADD_FAILURE() << "the handler's throw was lost";
+    } catch (const HostError &e) {
+        EXPECT_STREQ(e.what(), "handler failed");
+    }
+    EXPECT_EQ(gui->value(5).i, 1); // stored before the handler ran
+    gui->on_write = nullptr;
+    gui->set_pin(2, 6);
+    // The fixture counts a change inside its own write as nested; unwound
+    // halfway through that write, it would still think itself inside it.
+    EXPECT_EQ(gui_log(*gui).nested, 0);
+    EXPECT_TRUE(gui->errors().empty());
+    gui->host_request(GUI_HOST_SET_IDLE, 0, 0, nullptr, 0.0f); // from no call of the host's
+    ASSERT_EQ(gui->errors().size(), 1u);
+    EXPECT_NE(gui->errors()[0].find("made outside the host's calls"), std::string::npos) << gui->errors()[0];
+}
+
 TEST(GuiStore, IdleWhileRequested) {
     auto gui = make_gui();
     EXPECT_THROW(gui->idle(), HostError); // before initialise

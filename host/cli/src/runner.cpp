@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <map>
+#include <utility>
 
 #include "errors.h"
 #include "node_order.h"
@@ -92,6 +93,14 @@ struct Runner::Impl {
     size_t scheduled_out = 0;         // events.jsonl has these
     uint64_t seq = 0;
     int gui_depth = 0;
+    // A fault found inside a GUI callback (a loop of GUI connections): kept
+    // there, since nothing may be thrown through the module's frames, and
+    // raised when the host's call into the module has returned.
+    std::string gui_error;
+    void raise_gui_error() {
+        if (!gui_error.empty())
+            throw InputError(std::exchange(gui_error, std::string()));
+    }
 
     void build();
     void wire(const Wire &w);
@@ -109,6 +118,26 @@ struct Runner::Impl {
     }
     void schedule(size_t n);
     void feed(size_t n, uint64_t before);
+    // The steps of a run (Runner::run).
+    void open_all();
+    void queue_timed_inputs(uint64_t before);
+    void run_gui_script(uint64_t clock, uint64_t count);
+    void process_block(uint64_t clock, uint64_t count);
+    void record_traces(size_t n, uint64_t clock, uint64_t count);
+    void idle_guis();
+    void close_all();
+    // Runs f; a plug-in fault found on the way is the user's error, with the
+    // instance's place in the patch and what the host was doing.
+    template <class F>
+    void guarded(size_t n, const char *what, F &&f) {
+        try {
+            f();
+        } catch (const sehost::HostError &e) {
+            raise_gui_error(); // it came first
+            throw InputError(nodes[n].definition.where + ": plug-in fault while " + what + ": " + e.what());
+        }
+        raise_gui_error();
+    }
     json scheduled_event(const Scheduled &x) const;
     void flush(uint64_t limit);
     std::function<float(uint32_t)> recorded(size_t n, int pin, std::function<float(uint32_t)> fn) {
@@ -515,6 +544,8 @@ void Runner::Impl::envelope(Trace &t, uint64_t clock, const float *samples, size
 }
 
 void Runner::Impl::on_gui_write(size_t n, int pin, const sehost::GuiValue &v) {
+    if (!gui_error.empty())
+        return; // the run ends when the host's call returns
     Node &node = nodes[n];
     uint64_t clock = node.mod->dsp().clock();
     records[n].gui_writes++;
@@ -526,18 +557,23 @@ void Runner::Impl::on_gui_write(size_t n, int pin, const sehost::GuiValue &v) {
     note(e);
     if (node.gui_trace[pin] >= 0)
         add_step(records[n].traces[node.gui_trace[pin]], clock, v.number(), total);
-    if (++gui_depth > 16) {
-        gui_depth = 0;
-        throw InputError(patch.origin + ": GUI connections from \"" + node.definition.name + "." + d.name +
-                         "\" loop back on themselves");
+    if (gui_depth >= 16) {
+        gui_error = patch.origin + ": GUI connections from \"" + node.definition.name + "." + d.name +
+                    "\" loop back on themselves";
+        return;
     }
+    struct Leave {
+        int &depth;
+        ~Leave() { --depth; }
+    } leave{++gui_depth};
     for (const Target &t : node.gui_targets[pin]) {
+        if (!gui_error.empty())
+            return;
         nodes[t.node].mod->set_gui_pin(t.pin.decl, v.number());
         int tr = nodes[t.node].gui_trace[t.pin.decl];
         if (tr >= 0)
             add_step(records[t.node].traces[tr], nodes[t.node].mod->dsp().clock(), v.number(), total);
     }
-    --gui_depth;
 }
 
 void Runner::Impl::route_status(size_t from, const sehost::Request &r) {
@@ -757,97 +793,124 @@ void Runner::Impl::flush(uint64_t limit) {
     }
 }
 
+// GUI traces start from the value each pin holds before the GUI side opens
+// (the stored patch value or the default); every instance opens in audio
+// order, and what it asked on the way and its inputs due at clock 0 are in.
+void Runner::Impl::open_all() {
+    for (size_t n = 0; n < nodes.size(); ++n)
+        if (sehost::GuiInstance *gui = nodes[n].mod->gui())
+            for (size_t decl = 0; decl < nodes[n].gui_trace.size(); ++decl) {
+                int tr = nodes[n].gui_trace[decl];
+                if (tr >= 0 && records[n].traces[tr].steps.empty())
+                    records[n].traces[tr].steps.emplace_back(0, gui->value(static_cast<int>(decl)).number());
+            }
+    for (size_t n : order) {
+        guarded(n, "opening", [&] { nodes[n].mod->open(); });
+        harvest(n);
+        schedule(n);
+    }
+    flush(0);
+}
+
+void Runner::Impl::queue_timed_inputs(uint64_t before) {
+    for (size_t n = 0; n < nodes.size(); ++n)
+        feed(n, before);
+}
+
+// GUI script entries due in the block [clock, clock + count): the GUI side
+// has no clock, so they take effect at the block's start.
+void Runner::Impl::run_gui_script(uint64_t clock, uint64_t count) {
+    for (size_t n = 0; n < nodes.size(); ++n) {
+        Node &node = nodes[n];
+        while (node.gui_next < node.gui_script.size() &&
+               node.gui_script[node.gui_next].time.clock(patch.rate) < clock + count) {
+            const TimedSetting &t = node.gui_script[node.gui_next++];
+            PinPick p = pick_pin(node.mod->dsp(), t.pin, Want::Input, t.where);
+            double v = parse_value(node.mod->dsp().pins()[static_cast<size_t>(p.decl)], t.value, t.where);
+            json e = base_event(n, clock, "gui_set");
+            e["pin"] = p.label;
+            e["value"] = v;
+            e["asked"] = t.time.clock(patch.rate);
+            note(e);
+            guarded(n, "taking a GUI change", [&] { node.mod->set_gui_pin(p.decl, v); });
+            if (node.gui_trace[p.decl] >= 0)
+                add_step(records[n].traces[node.gui_trace[p.decl]], clock, v, total);
+        }
+    }
+}
+
+// Every instance in audio order runs the block; its audio goes to the sink
+// and the traces, what it asked of the host along its connections.
+void Runner::Impl::process_block(uint64_t clock, uint64_t count) {
+    for (size_t n : order) {
+        Node &node = nodes[n];
+        sehost::DspInstance &dsp = node.mod->dsp();
+        node.calls_before = dsp.process_calls();
+        node.looped_midi = 0;
+        guarded(n, "processing", [&] { node.mod->run(static_cast<uint32_t>(count)); });
+        InstanceRecord &rec = records[n];
+        rec.blocks++;
+        if (dsp.process_calls() == node.calls_before)
+            rec.blocks_asleep++;
+        record_traces(n, clock, count);
+        harvest(n);
+    }
+}
+
+// The block's audio of instance n: outputs to the sink and their traces,
+// fed inputs to theirs (as the host filled them).
+void Runner::Impl::record_traces(size_t n, uint64_t clock, uint64_t count) {
+    Node &node = nodes[n];
+    sehost::DspInstance &dsp = node.mod->dsp();
+    InstanceRecord &rec = records[n];
+    for (const sehost::DspPin &p : dsp.dsp_pins()) {
+        if (p.datatype != DT_FSAMPLE || node.dsp_trace[p.index] < 0)
+            continue;
+        if (p.direction == DR_OUT) {
+            const float *buf = dsp.output(p.index);
+            sink->audio(static_cast<size_t>(node.audio_out_file[p.index]), buf, count);
+            envelope(rec.traces[node.dsp_trace[p.index]], clock, buf, count);
+        } else if (node.seen[p.index]) {
+            envelope(rec.traces[node.dsp_trace[p.index]], clock, node.seen[p.index]->data(), count);
+        }
+    }
+}
+
+// The host's idle tick: once a block for every GUI side that asked for idle
+// calls (the panel switch restores a kept switch here).
+void Runner::Impl::idle_guis() {
+    for (size_t n = 0; n < nodes.size(); ++n) {
+        sehost::GuiInstance *gui = nodes[n].mod->gui();
+        if (gui != nullptr && gui->initialised() && gui->idle_requested())
+            guarded(n, "an idle call", [&] { gui->idle(); });
+    }
+}
+
+void Runner::Impl::close_all() {
+    for (size_t n = 0; n < nodes.size(); ++n)
+        records[n].process_calls = nodes[n].mod->dsp().process_calls();
+    for (size_t n : order)
+        guarded(n, "closing", [&] { nodes[n].mod->close(); });
+}
+
 void Runner::run(RunSink &sink, const std::function<void(double)> &progress) {
     Impl &im = *m;
     im.sink = &sink;
-    const double rate = im.patch.rate;
-    auto guarded = [&](size_t n, const char *what, const std::function<void()> &f) {
-        try {
-            f();
-        } catch (const sehost::HostError &e) {
-            throw InputError(im.nodes[n].definition.where + ": plug-in fault while " + what + ": " + e.what());
-        }
-    };
-
-    // GUI traces start from the value each pin holds before the GUI side
-    // opens: the stored patch value or the default.
-    for (size_t n = 0; n < im.nodes.size(); ++n)
-        if (sehost::GuiInstance *gui = im.nodes[n].mod->gui())
-            for (size_t decl = 0; decl < im.nodes[n].gui_trace.size(); ++decl) {
-                int tr = im.nodes[n].gui_trace[decl];
-                if (tr >= 0 && im.records[n].traces[tr].steps.empty())
-                    im.records[n].traces[tr].steps.emplace_back(0, gui->value(static_cast<int>(decl)).number());
-            }
-    for (size_t n : im.order) {
-        guarded(n, "opening", [&] { im.nodes[n].mod->open(); });
-        im.harvest(n);
-        im.schedule(n);
-    }
-    im.flush(0);
-
+    im.open_all();
     const uint64_t block = static_cast<uint64_t>(im.patch.block);
     for (uint64_t clock = 0; clock < im.total; clock += block) {
         const uint64_t count = std::min(block, im.total - clock);
-        for (size_t n = 0; n < im.nodes.size(); ++n)
-            im.feed(n, clock + count);
-        // GUI script entries due in this block.
-        for (size_t n = 0; n < im.nodes.size(); ++n) {
-            Impl::Node &node = im.nodes[n];
-            while (node.gui_next < node.gui_script.size() &&
-                   node.gui_script[node.gui_next].time.clock(rate) < clock + count) {
-                const TimedSetting &t = node.gui_script[node.gui_next++];
-                PinPick p = pick_pin(node.mod->dsp(), t.pin, Want::Input, t.where);
-                double v = parse_value(node.mod->dsp().pins()[static_cast<size_t>(p.decl)], t.value, t.where);
-                json e = im.base_event(n, clock, "gui_set");
-                e["pin"] = p.label;
-                e["value"] = v;
-                e["asked"] = t.time.clock(rate);
-                im.note(e);
-                guarded(n, "taking a GUI change", [&] { node.mod->set_gui_pin(p.decl, v); });
-                if (node.gui_trace[p.decl] >= 0)
-                    add_step(im.records[n].traces[node.gui_trace[p.decl]], clock, v, im.total);
-            }
-        }
-        for (size_t n : im.order) {
-            Impl::Node &node = im.nodes[n];
-            sehost::DspInstance &dsp = node.mod->dsp();
-            node.calls_before = dsp.process_calls();
-            node.looped_midi = 0;
-            guarded(n, "processing", [&] { node.mod->run(static_cast<uint32_t>(count)); });
-            InstanceRecord &rec = im.records[n];
-            rec.blocks++;
-            if (dsp.process_calls() == node.calls_before)
-                rec.blocks_asleep++;
-            for (const sehost::DspPin &p : dsp.dsp_pins()) {
-                if (p.datatype != DT_FSAMPLE || node.dsp_trace[p.index] < 0)
-                    continue;
-                if (p.direction == DR_OUT) {
-                    const float *buf = dsp.output(p.index);
-                    sink.audio(static_cast<size_t>(node.audio_out_file[p.index]), buf, count);
-                    im.envelope(rec.traces[node.dsp_trace[p.index]], clock, buf, count);
-                } else if (node.seen[p.index]) {
-                    im.envelope(rec.traces[node.dsp_trace[p.index]], clock, node.seen[p.index]->data(), count);
-                }
-            }
-            im.harvest(n);
-        }
-        // The host's idle tick: once a block for every GUI side that asked
-        // for idle calls (the panel switch restores a kept switch here).
-        for (size_t n = 0; n < im.nodes.size(); ++n) {
-            sehost::GuiInstance *gui = im.nodes[n].mod->gui();
-            if (gui != nullptr && gui->initialised() && gui->idle_requested())
-                guarded(n, "an idle call", [&] { gui->idle(); });
-        }
+        im.queue_timed_inputs(clock + count);
+        im.run_gui_script(clock, count);
+        im.process_block(clock, count);
+        im.idle_guis();
         im.flush(clock + count);
         sink.advance(clock + count);
         if (progress)
             progress(static_cast<double>(clock + count) / static_cast<double>(im.total));
     }
     im.flush(UINT64_MAX);
-    for (size_t n = 0; n < im.nodes.size(); ++n)
-        im.records[n].process_calls = im.nodes[n].mod->dsp().process_calls();
-    for (size_t n : im.order)
-        guarded(n, "closing", [&] { im.nodes[n].mod->close(); });
+    im.close_all();
 }
 
 const std::vector<OutputPin> &Runner::audio_outputs() const { return m->audio_outputs; }

@@ -185,14 +185,23 @@ public:
 
     // HOST_SEND_TO_GUI is recorded, and also handed here (Module uses it).
     std::function<void(int32_t index, int32_t value)> on_send_to_gui;
-    // Every HOST_SET_PIN_STATUS, after recording (a patch runner routes it).
-    std::function<void(const StatusOut &)> on_status;
 
     // Host callback entry (internal; public for the callback trampoline).
     se_result host_request(int32_t op, int32_t index, int32_t value, void *ptr, float opt);
 
 private:
+    struct Queued;
     void learn();
+    void enqueue(const TimedEvent &event, bool write, double value);
+    // The steps of run(): see dsp_instance.cpp.
+    void prepare_block(uint32_t start);
+    void deliver_due();
+    void deliver(const Queued &q);
+    uint32_t plan_stretch(uint32_t start, uint32_t end);
+    void call_process(uint32_t offset, uint32_t count);
+    void finish_stretch(uint32_t start, uint32_t stop, uint32_t end);
+    // Throws the first fault recorded since `before` (see HostConfig).
+    void raise_since(size_t before) const;
     // Guard zones of every audio buffer: the word next to each end, or the
     // whole zones; a spoiled zone is recorded as a fault and restored.
     void check_guards(bool whole_zones);

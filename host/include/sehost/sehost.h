@@ -10,5 +10,6 @@
 #include "sehost/library.h"
 #include "sehost/module.h"
 #include "sehost/pin_decl.h"
+#include "sehost/stretch_planner.h"
 
 #endif

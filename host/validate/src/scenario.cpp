@@ -8,6 +8,8 @@
 #include <limits>
 #include <set>
 
+#include "sehost/stretch_planner.h"
+
 namespace sevalidate {
 namespace {
 
@@ -371,9 +373,23 @@ RunResult run_scenario(const Context &ctx, const Scenario &s, Split split, uint6
     }
     uint32_t expected_block = UINT32_MAX;
 
+    // The host's own planner cuts the stretches, with lengths drawn here.
     static const int32_t primes[] = {2, 3, 5, 7, 11, 13, 17, 19, 23, 29, 31, 37, 41, 43, 47, 53, 59, 61, 67, 71};
-    size_t prime_pos = 0;
     Rng srng(split_seed);
+    sehost::StretchPlanner planner;
+    switch (split) {
+    case Split::Plain: break;
+    case Split::Single: planner.lengths({1}); break;
+    case Split::Primes: planner.drawn([pos = size_t{0}]() mutable { return primes[pos++ % 20]; }); break;
+    case Split::Random:
+        planner.drawn([&srng, bs] {
+            // whole blocks, a few samples, up to 64, anything up to a block
+            uint32_t k = srng.below(4);
+            return static_cast<int32_t>(k == 0 ? bs : k == 1 ? 1 + srng.below(4) : 1 + srng.below(k == 2 ? 64 : bs));
+        });
+        break;
+    }
+    uint32_t planned_block = UINT32_MAX;
     const std::string where = std::string(" (") + split_name(split) + ")";
     std::vector<std::vector<uint32_t>> snap(r.outputs.size(), std::vector<uint32_t>(bs));
     int outside_reports = 0, unwritten_reports = 0, input_reports = 0;
@@ -386,18 +402,11 @@ RunResult run_scenario(const Context &ctx, const Scenario &s, Split split, uint6
         auto next = cuts.upper_bound(clock);
         if (next != cuts.end() && *next < stop)
             stop = *next;
-        uint32_t want = stop - clock;
-        switch (split) {
-        case Split::Plain: break;
-        case Split::Single: want = 1; break;
-        case Split::Primes: want = static_cast<uint32_t>(primes[prime_pos++ % 20]); break;
-        case Split::Random: {
-            uint32_t k = srng.below(4);
-            want = k == 0 ? bs : k == 1 ? 1 + srng.below(4) : 1 + srng.below(k == 2 ? 64 : bs);
-            break;
+        if (planned_block != start) {
+            planned_block = start;
+            planner.start_block();
         }
-        }
-        const uint32_t n = std::min(want, stop - clock);
+        const uint32_t n = planner.stop(clock, stop) - clock;
 
         for (size_t j = 0; j < r.outputs.size(); ++j) {
             float *buf = dsp.output(r.outputs[j]);
@@ -453,6 +462,7 @@ RunResult run_scenario(const Context &ctx, const Scenario &s, Split split, uint6
                     }
             }
         }
+        planner.done(n);
         clock += n;
     }
     r.statuses = dsp.statuses();
