@@ -126,8 +126,8 @@ public:
                 SEPin *left = m_outputs[m_last_choice];
                 const uint32_t now = SampleClock();
                 if (m_last_channel == -1) {
-                    for (int32_t channel = 0; channel < 16; ++channel)
-                        left->SendMidi(now, kAllNotesOff + channel);
+                    for (int32_t ch = 0; ch < 16; ++ch)
+                        left->SendMidi(now, kAllNotesOff + ch);
                 } else {
                     left->SendMidi(now, kAllNotesOff + m_last_channel);
                 }

@@ -9,7 +9,8 @@
 
 #include <gtest/gtest.h>
 
-#include "plugin_path.h"
+#include "float_bits.h"
+#include "plugin_library.h"
 #include "text_lines.h"
 #include "sehost/sehost.h"
 
@@ -22,18 +23,9 @@ using sehost::Library;
 constexpr int kVolts = 0; // DSP index and declaration number
 constexpr int kBool = 1;  // DSP index and declaration number
 
-uint32_t bits(float x)
-{
-    uint32_t b;
-    std::memcpy(&b, &x, sizeof b);
-    return b;
-}
+using se_test::bits;
 
-std::shared_ptr<Library> library()
-{
-    static std::shared_ptr<Library> lib = Library::load(se_test::plugin_path("bool_volts"));
-    return lib;
-}
+std::shared_ptr<sehost::Library> library() { return se_test::plugin_library("bool_volts"); }
 
 // Samples [from, to) of the output buffer all hold `value`, bit for bit.
 ::testing::AssertionResult holds(const float *out, int from, int to, float value)

@@ -61,8 +61,9 @@ TEST(MidiOut, OnePulseIsOneSampleWhereTheRateAllows) {
         EXPECT_GT(b.ppqn, 0);
         EXPECT_LE(b.ppqn, 32767) << c.rate;
         EXPECT_LT(b.tempo_us, 1u << 24) << c.rate;
-        if (c.exact)
+        if (c.exact) {
             EXPECT_EQ(static_cast<uint64_t>(b.ppqn) * 1000000, static_cast<uint64_t>(c.rate) * b.tempo_us) << c.rate;
+        }
     }
 }
 

@@ -160,8 +160,9 @@ TEST(SehostRender, GuiSidesAndPatchChanges) {
         restored = restored || (e["clock"].get<uint64_t>() > off_clock && e["value"] == 1.0);
     EXPECT_TRUE(restored);
     for (const json &e : select(ev, "gui_write"))
-        if (e["clock"].get<uint64_t>() >= off_clock)
+        if (e["clock"].get<uint64_t>() >= off_clock) {
             EXPECT_NE(e["decl"], 5) << "panel 2 stays shown"; // its output pair is never cleared
+        }
 }
 
 // Files that sehost wrote go back in as sources: a MIDI file into the MIDI
@@ -231,10 +232,12 @@ TEST(SehostRender, RandomSplitMatchesWholeBlocks) {
         ASSERT_EQ(rb.status, 0) << rb.err;
         for (const auto &f : fs::directory_iterator(plain)) {
             std::string name = f.path().filename().string();
-            if (f.path().extension() == ".wav")
+            if (f.path().extension() == ".wav") {
                 EXPECT_EQ(read_wav(plain + "/" + name), read_wav(split + "/" + name)) << c[0] << " " << name;
-            if (f.path().extension() == ".mid")
+            }
+            if (f.path().extension() == ".mid") {
                 EXPECT_EQ(slurp(plain + "/" + name), slurp(split + "/" + name)) << c[0] << " " << name;
+            }
         }
         auto messages = [](const std::string &dir) {
             std::vector<std::string> out;

@@ -214,8 +214,9 @@ TEST(SehostReport, EveryPlotHasYTicksInItsUnit) {
             if (attr(t, "class") == "tick") {
                 ticks.insert(text_of(t));
                 EXPECT_LT(num_attr(t, "x"), p->left) << c.title << ": tick inside the plot"; // labels left of the axis
-                if (c.tick)
+                if (c.tick) {
                     EXPECT_TRUE(std::regex_match(text_of(t), *c.tick)) << c.title << ": tick \"" << text_of(t) << "\"";
+                }
             }
         EXPECT_GE(ticks.size(), 2u) << c.title;
         for (const std::string &m : c.must)
@@ -361,8 +362,9 @@ TEST(SehostReport, SettingsTableListsEveryInputPin) {
         std::vector<std::string> listed, inputs;
         for (const auto &row : s.settings) {
             listed.push_back(row[0]);
-            if (row[2].rfind("wired", 0) != 0 && row[2] != "source")
+            if (row[2].rfind("wired", 0) != 0 && row[2] != "source") {
                 EXPECT_FALSE(row[1].empty()) << c.plugin << "." << row[0] << ": no value";
+            }
         }
         for (const json &pin : pins_of(c.plugin))
             if (pin["direction"] != "out" && pin["type"] != "MIDI")

@@ -93,11 +93,13 @@ TEST(CvToRpnProperties, PinTable)
         EXPECT_EQ(p.flags, expected[i].flags);
         EXPECT_EQ(p.dsp_index, static_cast<int>(i));
         EXPECT_EQ(p.default_value.has_value(), expected[i].default_value != nullptr);
-        if (expected[i].default_value != nullptr && p.default_value)
+        if (expected[i].default_value != nullptr && p.default_value) {
             EXPECT_EQ(*p.default_value, expected[i].default_value);
+        }
         EXPECT_EQ(p.list_text.has_value(), expected[i].list_text != nullptr);
-        if (expected[i].list_text != nullptr && p.list_text)
+        if (expected[i].list_text != nullptr && p.list_text) {
             EXPECT_EQ(*p.list_text, expected[i].list_text);
+        }
         EXPECT_EQ(p.variable_address == 0, p.datatype == DT_MIDI);
     }
     // The pin variables lie in the module's member order.
@@ -267,7 +269,7 @@ const MendCase kMendCases[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(CvToRpn, OutOfRange, ::testing::ValuesIn(kMendCases),
-                         [](const auto &info) { return std::string(info.param.name); });
+                         [](const auto &param_info) { return std::string(param_info.param.name); });
 
 // Two channel values beyond 16 are the same channel: no new message.
 TEST(CvToRpnOutOfRange, ClampedChannelChangeIsNoChange)

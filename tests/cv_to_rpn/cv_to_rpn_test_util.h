@@ -12,19 +12,14 @@
 #include <string>
 #include <vector>
 
-#include "plugin_path.h"
+#include "plugin_library.h"
 #include "sehost/sehost.h"
 
 namespace cv_rpn_test {
 
 constexpr int kMidiOut = 6; // DSP index of "MIDI Out"
 
-inline std::shared_ptr<sehost::Library> library()
-{
-    static std::shared_ptr<sehost::Library> lib =
-        sehost::Library::load(se_test::plugin_path("cv_to_rpn"));
-    return lib;
-}
+inline std::shared_ptr<sehost::Library> library() { return se_test::plugin_library("cv_to_rpn"); }
 
 // A Value CV sample whose 14-bit value is k (k / 16383 of 10 V).
 inline float cv(int k) { return static_cast<float>(k) / 16383.0f; }

@@ -77,7 +77,7 @@ const RiseCase kRiseCases[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(CvToRpn, GateRise, ::testing::ValuesIn(kRiseCases),
-                         [](const auto &info) { return std::string(info.param.name); });
+                         [](const auto &param_info) { return std::string(param_info.param.name); });
 
 // ---- gate not positive: nothing; then the rise uses the current settings ----
 

@@ -10,7 +10,8 @@
 
 #include <gtest/gtest.h>
 
-#include "plugin_path.h"
+#include "float_bits.h"
+#include "plugin_library.h"
 #include "text_lines.h"
 #include "sehost/sehost.h"
 
@@ -22,12 +23,7 @@ using sehost::Library;
 
 constexpr uint32_t kSignBit = 0x80000000u;
 
-uint32_t bits(float x)
-{
-    uint32_t b;
-    std::memcpy(&b, &x, sizeof b);
-    return b;
-}
+using se_test::bits;
 
 float from_bits(uint32_t b)
 {
@@ -41,11 +37,7 @@ const float kPlusNaN = from_bits(0x7FC00000u);
 const float kMinusNaN = from_bits(0xFFC00000u);
 const float kTinyPositive = from_bits(0x00000001u); // smallest denormal
 
-std::shared_ptr<Library> library()
-{
-    static std::shared_ptr<Library> lib = Library::load(se_test::plugin_path("edge_detect"));
-    return lib;
-}
+std::shared_ptr<sehost::Library> library() { return se_test::plugin_library("edge_detect"); }
 
 // Output expected in units of the level: +1 = L, -1 = -L (L with its sign
 // bit flipped), 0 = +0.0.
@@ -426,11 +418,13 @@ TEST(EdgeDetect, PinTable)
         EXPECT_NE(pins[i].variable_address, 0u);
         EXPECT_EQ(pins[i].dsp_index, static_cast<int>(i));
         EXPECT_EQ(pins[i].default_value.has_value(), want[i].default_value != nullptr);
-        if (want[i].default_value)
+        if (want[i].default_value) {
             EXPECT_EQ(*pins[i].default_value, want[i].default_value);
+        }
         EXPECT_EQ(pins[i].list_text.has_value(), want[i].list_text != nullptr);
-        if (want[i].list_text)
+        if (want[i].list_text) {
             EXPECT_EQ(*pins[i].list_text, want[i].list_text);
+        }
     }
 }
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "plugin_path.h"
+#include "plugin_library.h"
 #include "sehost/sehost.h"
 
 namespace {
@@ -21,10 +21,7 @@ const char *const kChoice = "Choice";
 const char *const kNotesOff = "All-Notes-Off on Change?";
 constexpr int kFirstOut = 4; // DSP index of the first MIDI output
 
-std::shared_ptr<sehost::Library> load()
-{
-    return sehost::Library::load(se_test::plugin_path("midi_choice"));
-}
+std::shared_ptr<sehost::Library> load() { return se_test::plugin_library("midi_choice"); }
 
 sehost::HostConfig with_outputs(int outputs)
 {
@@ -125,11 +122,13 @@ TEST(MidiChoice, PinTableDependsOnHostVersion)
             EXPECT_EQ(p.datatype, table[i].datatype);
             EXPECT_EQ(p.flags, table[i].flags);
             EXPECT_EQ(p.default_value.has_value(), table[i].default_value != nullptr);
-            if (table[i].default_value != nullptr && p.default_value)
+            if (table[i].default_value != nullptr && p.default_value) {
                 EXPECT_EQ(*p.default_value, table[i].default_value);
+            }
             EXPECT_EQ(p.list_text.has_value(), table[i].list != nullptr);
-            if (table[i].list != nullptr && p.list_text)
+            if (table[i].list != nullptr && p.list_text) {
                 EXPECT_EQ(*p.list_text, table[i].list);
+            }
             EXPECT_EQ(p.variable_address != 0, table[i].variable);
         }
     }

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "float_bits.h"
 #include "plugin_path.h"
 #include "sehost/sehost.h"
 
@@ -32,12 +33,7 @@ const Build kBuilds[] = {
 
 void PrintTo(const Build &b, std::ostream *os) { *os << b.plugin; }
 
-uint32_t bits(float f)
-{
-    uint32_t u;
-    std::memcpy(&u, &f, sizeof u);
-    return u;
-}
+using se_test::bits;
 
 // A pin of way k, resolved against the number of ways.
 struct Ref {
@@ -382,8 +378,8 @@ TEST_P(PanelSwitch, DestructorEndsIdleCalls)
 }
 
 INSTANTIATE_TEST_SUITE_P(Builds, PanelSwitch, ::testing::ValuesIn(kBuilds),
-                         [](const ::testing::TestParamInfo<Build> &info) {
-                             return std::string(info.param.plugin);
+                         [](const ::testing::TestParamInfo<Build> &param_info) {
+                             return std::string(param_info.param.plugin);
                          });
 
 } // namespace

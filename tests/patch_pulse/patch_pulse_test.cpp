@@ -10,7 +10,8 @@
 
 #include <gtest/gtest.h>
 
-#include "plugin_path.h"
+#include "float_bits.h"
+#include "plugin_library.h"
 #include "sehost/sehost.h"
 
 namespace {
@@ -21,18 +22,9 @@ using sehost::Library;
 
 constexpr int kBoolPulse = 1; // declaration number, GUI side only
 
-std::shared_ptr<Library> library()
-{
-    static std::shared_ptr<Library> lib = Library::load(se_test::plugin_path("patch_pulse"));
-    return lib;
-}
+std::shared_ptr<sehost::Library> library() { return se_test::plugin_library("patch_pulse"); }
 
-uint32_t bits(float x)
-{
-    uint32_t b;
-    std::memcpy(&b, &x, sizeof b);
-    return b;
-}
+using se_test::bits;
 
 ::testing::AssertionResult holds(const float *out, int from, int to, float value)
 {

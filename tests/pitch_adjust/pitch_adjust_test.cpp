@@ -8,7 +8,8 @@
 
 #include <gtest/gtest.h>
 
-#include "plugin_path.h"
+#include "float_bits.h"
+#include "plugin_library.h"
 #include "text_lines.h"
 #include "sehost/sehost.h"
 
@@ -18,18 +19,9 @@ using sehost::DspInstance;
 using sehost::HostConfig;
 using sehost::Library;
 
-uint32_t bits(float x)
-{
-    uint32_t b;
-    std::memcpy(&b, &x, sizeof b);
-    return b;
-}
+using se_test::bits;
 
-std::shared_ptr<Library> library()
-{
-    static std::shared_ptr<Library> lib = Library::load(se_test::plugin_path("pitch_adjust"));
-    return lib;
-}
+std::shared_ptr<sehost::Library> library() { return se_test::plugin_library("pitch_adjust"); }
 
 struct ValueCase {
     int octave, semitone, cents;

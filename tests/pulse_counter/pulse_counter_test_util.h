@@ -10,7 +10,7 @@
 #include <optional>
 #include <vector>
 
-#include "plugin_path.h"
+#include "plugin_library.h"
 #include "sehost/sehost.h"
 
 namespace pc {
@@ -21,12 +21,7 @@ enum Mode { kForward, kBack, kFwdBack, kBackFwd, kRandom, kFwdBack2, kBackFwd2 }
 const char *const kModeNames[] = {"Forward", "Back", "Fwd+Back", "Back+Fwd",
                                   "Random",  "Fwd+Back2", "Back+Fwd2"};
 
-inline std::shared_ptr<const sehost::Library> library()
-{
-    static std::shared_ptr<const sehost::Library> lib =
-        sehost::Library::load(se_test::plugin_path("pulse_counter"));
-    return lib;
-}
+inline std::shared_ptr<sehost::Library> library() { return se_test::plugin_library("pulse_counter"); }
 
 inline float float_of(uint32_t bits)
 {

@@ -98,8 +98,9 @@ TEST(PulseCounterShell, PinTable)
         EXPECT_NE(pin.variable_address, 0u);
         EXPECT_EQ(pin.dsp_index, static_cast<int>(i));
         EXPECT_EQ(pin.default_value.has_value(), row.default_value != nullptr);
-        if (row.default_value != nullptr && pin.default_value)
+        if (row.default_value != nullptr && pin.default_value) {
             EXPECT_EQ(*pin.default_value, row.default_value);
+        }
         EXPECT_EQ(pin.list_text.value_or(""), row.list);
     }
 

@@ -293,7 +293,8 @@ TEST(PulseCounterMends, UnusualSeeds)
             EXPECT_TRUE(got[k].index >= 0 && got[k].index <= 7) << "index " << got[k].index;
             EXPECT_LE(got[k].stamp - cycle_clock(static_cast<uint32_t>(k)), 441u);
         }
-        if (std::isnan(seed))
+        if (std::isnan(seed)) {
             EXPECT_EQ(indices(*a), indices(*reference));
+        }
     }
 }

@@ -53,8 +53,9 @@ TEST(Dispatch, NotifyCallsValueHookOnlyForPositiveIndex)
         EXPECT_EQ(hooks(dsp, HOOK_NOTIFY).size(), 1u);
         auto values = hooks(dsp, HOOK_NOTIFY_VALUE);
         ASSERT_EQ(values.size(), c.value_calls);
-        if (c.value_calls == 1)
+        if (c.value_calls == 1) {
             EXPECT_EQ(values[0].a, c.index);
+        }
     }
 }
 

@@ -6,18 +6,13 @@
 #include <memory>
 #include <vector>
 
-#include "plugin_path.h"
+#include "plugin_library.h"
 #include "probe_protocol.h"
 #include "sehost/sehost.h"
 
 namespace sdk_test {
 
-inline std::shared_ptr<sehost::Library> probe_library()
-{
-    static std::shared_ptr<sehost::Library> lib =
-        sehost::Library::load(se_test::plugin_path("sdk_test_module"));
-    return lib;
-}
+inline std::shared_ptr<sehost::Library> probe_library() { return se_test::plugin_library("sdk_test_module"); }
 
 inline ProbePins pin_info(sehost::DspInstance &dsp)
 {

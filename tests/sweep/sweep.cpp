@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "float_bits.h"
 #include "plugin_path.h"
 #include "sehost/sehost.h"
 #include "sweep.h"
@@ -52,11 +53,7 @@ float from_bits(uint32_t b) {
     return x;
 }
 
-uint32_t bits(float x) {
-    uint32_t b;
-    std::memcpy(&b, &x, sizeof b);
-    return b;
-}
+using se_test::bits;
 
 const uint32_t kSpecials[] = {
     0x00000000u, 0x80000000u,                            // +0, -0

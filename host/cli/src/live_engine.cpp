@@ -190,7 +190,7 @@ void LiveEngine::Impl::wire(const Patch &patch, const Wire &w) {
                 audio_in_names.begin());
             const float *buf = in_buffers[port].data();
             const uint32_t block = period;
-            dst.set_source(to.dsp, [buf, block](uint32_t clock) { return buf[clock % block]; });
+            dst.set_source(to.dsp, [buf, block](uint32_t at) { return buf[at % block]; });
         } else {
             // A generated source runs on as the live clock does (a WAV file
             // plays once, then silence); ramps span an hour.
@@ -231,7 +231,7 @@ void LiveEngine::Impl::wire(const Patch &patch, const Wire &w) {
         sehost::DspInstance *src = &from_node.mod->dsp();
         int out = from.dsp;
         const uint32_t block = period;
-        dst.set_source(to.dsp, [src, out, block](uint32_t clock) { return src->output(out)[clock % block]; });
+        dst.set_source(to.dsp, [src, out, block](uint32_t at) { return src->output(out)[at % block]; });
         dst.set_status(to.dsp, STATUS_STILL); // until the output announces itself
     }
 }

@@ -109,13 +109,6 @@ std::string y_ticks(const Axis &a, const std::vector<std::pair<double, std::stri
     return s;
 }
 
-std::vector<std::pair<double, std::string>> numeric_ticks(double lo, double hi, const std::string &unit) {
-    std::vector<std::pair<double, std::string>> out;
-    for (double v : nice_ticks(lo, hi, 5))
-        out.emplace_back(v, fmt(v) + unit);
-    return out;
-}
-
 std::string patch_change_marks(const PlotFrame &f) {
     std::string s;
     int last = -1;
