@@ -4,11 +4,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <ctime>
+#include <thread>
 
 #include "alloc_probe.h"
 #include "errors.h"
 #include "live_engine.h"
 #include "live_support.h"
+#include "sehost/sehost.h"
 
 using namespace livetest;
 using secli::LiveEngine;
@@ -98,6 +102,93 @@ TEST(LiveEngine, NoAllocationInTheCallbackOverAMinuteOfTheDemoPatch) {
     Drive d = drive(e, 60 * static_cast<uint64_t>(kRate) / kPeriod, false);
     EXPECT_EQ(d.allocations, 0u);
     EXPECT_EQ(e.clock(), 60 * static_cast<uint64_t>(kRate));
+}
+
+double thread_seconds() {
+    timespec t;
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec);
+}
+
+// patch_pulse's GUI side holds its thread for a long busy loop on every
+// firing and writes "Bool pulse" 1 before it and 0 after; a GUI connection
+// takes that to bool_volts, whose DSP side shows it as 1.0 on "Volts".
+// Played in real time with a patch change from another thread, the callback
+// never spends a period's time (of its own thread's CPU, so the figure does
+// not depend on what else the machine runs), and the GUI write reaches the
+// DSP side and is undone after the loop.
+TEST(LiveEngine, AGuiSideThatWorksLongNeverHoldsUpTheCallback) {
+    secli::Patch p = test_patch("sine:5:1", kPeriod);
+    p.sources.clear();
+    auto module = [](const char *name, const char *plugin) {
+        secli::ModuleSpec m;
+        m.name = name;
+        m.plugin = se_test::plugin_path(plugin);
+        m.where = name;
+        return m;
+    };
+    p.modules = {module("pulse", "patch_pulse"), module("toggle", "bool_volts")};
+    p.wires = {{"pulse.Bool pulse", "toggle.Bool (PatchMem)", "w0"}};
+    LiveEngine e(p, kRate, kPeriod);
+    const auto outs = e.audio_outputs();
+    const size_t volts = static_cast<size_t>(std::find(outs.begin(), outs.end(), "toggle.Volts") - outs.begin());
+    ASSERT_LT(volts, outs.size());
+
+    std::vector<std::vector<float>> buffers(outs.size(), std::vector<float>(kPeriod));
+    std::vector<float *> out_ptrs;
+    for (auto &b : buffers)
+        out_ptrs.push_back(b.data());
+    std::vector<LiveMidiList> midi_out(e.midi_outputs().size());
+    for (LiveMidiList &l : midi_out)
+        l.items.resize(LiveEngine::kMidiPerPeriod);
+
+    e.open(); // the firing at the opening is delivered here, before the thread
+    const uint64_t delivered_at_open = e.gui_messages();
+    const auto period = std::chrono::nanoseconds(static_cast<int64_t>(1e9 * kPeriod / kRate));
+    const uint64_t periods = 400; // 2.1 s, paced as a server would
+    std::vector<float> level(periods);
+    double longest = 0.0;
+    auto due = std::chrono::steady_clock::now();
+    for (uint64_t k = 0; k < periods; ++k) {
+        if (k == 20)
+            e.patch_change();
+        const double t0 = thread_seconds();
+        e.process(kPeriod, nullptr, nullptr, out_ptrs.data(), midi_out.data());
+        longest = std::max(longest, thread_seconds() - t0);
+        level[k] = buffers[volts][kPeriod - 1];
+        std::this_thread::sleep_until(due += period);
+    }
+    e.close();
+    ASSERT_FALSE(e.faulted()) << e.fault();
+    EXPECT_EQ(e.gui_messages() - delivered_at_open, 1u) << "the patch change's firing reached the GUI thread";
+    EXPECT_EQ(e.gui_messages_dropped(), 0u);
+    EXPECT_LT(longest, 1e-9 * static_cast<double>(period.count())) << "the busy loop ran in the callback";
+    const auto rise = std::find(level.begin() + 20, level.end(), 1.0f);
+    ASSERT_NE(rise, level.end()) << "the GUI write never reached the DSP side";
+    EXPECT_EQ(level.back(), 0.0f) << "the write after the busy loop never arrived";
+    EXPECT_TRUE(std::all_of(level.begin(), level.begin() + 20, [](float v) { return v == 0.0f; }));
+}
+
+// The host's own path: a Module that keeps messages for its GUI side until
+// deliver_gui_messages() must not allocate for the first message after a
+// delivery (its lists keep their room).
+TEST(LiveEngine, AModuleQueuesGuiMessagesWithoutAllocating) {
+    ASSERT_TRUE(probe::state().new_hooked) << "the counting allocator is not linked in";
+    sehost::HostConfig cfg;
+    cfg.block_size = static_cast<int32_t>(kPeriod);
+    sehost::Module m(sehost::Library::load(se_test::plugin_path("patch_pulse")), cfg);
+    m.reserve(LiveEngine::kEventRoom);
+    m.open();
+    probe::reset();
+    for (int round = 0; round < 2; ++round) {
+        m.dsp().queue_patch_change(m.dsp().clock());
+        probe::arm();
+        m.dsp().run(kPeriod); // fires: HOST_SEND_TO_GUI
+        probe::disarm();
+        m.deliver_gui_messages();
+    }
+    EXPECT_EQ(probe::state().news + probe::state().mallocs, 0u);
+    EXPECT_EQ(m.gui()->int_value(m.gui()->pin_number("Bool pulse")), 0);
 }
 
 TEST(LiveEngine, RefusesWhatThePatchCannotUse) {
