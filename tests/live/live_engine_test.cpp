@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <sstream>
 #include <chrono>
 #include <ctime>
 #include <thread>
@@ -11,8 +13,11 @@
 #include "alloc_probe.h"
 #include "errors.h"
 #include "live_engine.h"
+#include "live_record.h"
 #include "live_support.h"
+#include "output_dir.h"
 #include "sehost/sehost.h"
+#include "smf_read.h"
 
 using namespace livetest;
 using secli::LiveEngine;
@@ -30,7 +35,7 @@ struct Drive {
 // Runs `periods` periods with the tape on every audio input and the MIDI
 // tape on every MIDI input; the allocation counter is armed around each
 // process call only.
-Drive drive(LiveEngine &e, uint64_t periods, bool keep) {
+Drive drive(LiveEngine &e, uint64_t periods, bool keep, secli::LiveRecorder *recorder = nullptr) {
     const uint64_t length = periods * kPeriod;
     std::vector<float> tape = input_tape(length);
     auto notes = midi_tape(length);
@@ -59,6 +64,8 @@ Drive drive(LiveEngine &e, uint64_t periods, bool keep) {
                 l.add(static_cast<uint32_t>(notes[next_note].first - start), notes[next_note].second);
         probe::arm();
         e.process(kPeriod, in_ptrs.data(), midi_in.data(), out_ptrs.data(), midi_out.data());
+        if (recorder)
+            recorder->period(kPeriod, in_ptrs.data(), midi_in.data());
         probe::disarm();
         if (!keep)
             continue;
@@ -189,6 +196,89 @@ TEST(LiveEngine, AModuleQueuesGuiMessagesWithoutAllocating) {
     }
     EXPECT_EQ(probe::state().news + probe::state().mallocs, 0u);
     EXPECT_EQ(m.gui()->int_value(m.gui()->pin_number("Bool pulse")), 0);
+}
+
+// The set a recording leaves, read back as a Recorded; names as the ports.
+Recorded read_set(const std::string &dir, const LiveEngine &e) {
+    Recorded r;
+    for (const std::string &port : e.audio_outputs()) {
+        size_t dot = port.find('.');
+        std::string path = dir + "/" + secli::file_stem(port.substr(0, dot), port.substr(dot + 1)) + ".wav";
+        SF_INFO info{};
+        SNDFILE *f = sf_open(path.c_str(), SFM_READ, &info);
+        if (!f) {
+            ADD_FAILURE() << path << ": not written";
+            continue;
+        }
+        std::vector<float> &v = r.audio[port];
+        v.resize(static_cast<size_t>(info.frames));
+        sf_read_float(f, v.data(), info.frames);
+        sf_close(f);
+    }
+    for (const std::string &port : e.midi_outputs()) {
+        size_t dot = port.find('.');
+        std::string path = dir + "/" + secli::file_stem(port.substr(0, dot), port.substr(dot + 1)) + ".mid";
+        auto &list = r.midi[port];
+        for (const se_cli::SmfEvent &ev : se_cli::read_smf(path)) // one tick per sample at 48000 Hz
+            if (!ev.bytes.empty() && ev.bytes[0] >= 0x80 && ev.bytes[0] < 0xF0)
+                list.emplace_back(ev.tick, ev.bytes[0] | (ev.bytes.size() > 1 ? ev.bytes[1] << 8 : 0) |
+                                               (ev.bytes.size() > 2 ? ev.bytes[2] << 16 : 0));
+    }
+    return r;
+}
+
+std::vector<std::string> files_in(const std::string &dir) {
+    std::vector<std::string> names;
+    for (const auto &entry : std::filesystem::directory_iterator(dir))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// A recorded live run leaves the set an offline run of the same patch on
+// the same inputs gives, sample for sample and message for message, and
+// nothing else; a recording that is not finished leaves nothing.
+TEST(LiveRecord, TheSetEqualsTheOfflineRunOrIsNotThereAtAll) {
+    const uint64_t periods = 500, length = periods * kPeriod;
+    std::string wav = write_wav(input_tape(length));
+    Recorded off = offline(wav, length);
+    unlink(wav.c_str());
+    const std::string root = std::filesystem::temp_directory_path() / ("se_live_record_" + std::to_string(getpid()));
+    struct Case {
+        const char *what;
+        bool finish;
+    } cases[] = {{"finished", true}, {"dropped before finish", false}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string dir = root + "/" + (c.finish ? "done" : "dropped");
+        secli::Patch patch = test_patch("jack:in", length);
+        LiveEngine e(patch, kRate, kPeriod);
+        secli::SessionOptions options;
+        options.out = dir;
+        options.progress = false;
+        {
+            secli::LiveRecorder recorder(patch, e, kRate, kPeriod, options);
+            Drive d = drive(e, periods, true, &recorder);
+            EXPECT_EQ(d.allocations, 0u) << "the recorder allocated in the callback";
+            EXPECT_EQ(recorder.frames(), length);
+            if (c.finish) {
+                std::ostringstream log;
+                recorder.finish(log);
+                EXPECT_EQ(difference(read_set(dir, e), off), "");
+                EXPECT_EQ(difference(d.out, off), "") << "the live outputs themselves";
+            }
+        }
+        std::vector<std::string> names = files_in(dir);
+        if (!c.finish) {
+            EXPECT_EQ(names, std::vector<std::string>{}) << "an unfinished recording left files";
+            continue;
+        }
+        for (const char *want : {"report.html", "events.jsonl", "edge.Pulse_Out.wav"})
+            EXPECT_NE(std::find(names.begin(), names.end(), want), names.end()) << want;
+        for (const std::string &n : names)
+            EXPECT_NE(n[0], '.') << "a temporary file was left: " << n;
+    }
+    std::filesystem::remove_all(root);
 }
 
 TEST(LiveEngine, RefusesWhatThePatchCannotUse) {

@@ -11,11 +11,17 @@
 #include <chrono>
 #include <cstdlib>
 #include <thread>
+#include <fcntl.h>
+#include <filesystem>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "errors.h"
 #include "live_engine.h"
 #include "live_jack.h"
 #include "live_support.h"
+#include "plugin_path.h"
 
 using namespace livetest;
 
@@ -202,6 +208,71 @@ TEST(LivePlay, TellsAnUnknownPortByName) {
             EXPECT_NE(std::string(err.what()).find(k.says), std::string::npos) << err.what();
         }
     }
+}
+
+// sehost play --record, stopped with Ctrl-C (SIGINT) in the middle of the
+// run and, in the later rows, again while the set is being written: the
+// folder then holds the whole set (exit 0) or nothing (exit 130), never a
+// part of it, and no temporary file.
+TEST(LivePlay, CtrlCLeavesAWholeRecordingOrNone) {
+    jack_client_t *c = open_client("se_check_" + std::to_string(getpid()));
+    if (!c) {
+        if (server_required())
+            FAIL() << "no JACK server running";
+        GTEST_SKIP() << "no JACK server running";
+    }
+    jack_client_close(c);
+    namespace fs = std::filesystem;
+    const fs::path root = fs::temp_directory_path() / ("se_live_ctrl_c_" + std::to_string(getpid()));
+    struct Case {
+        int second_after_ms; // -1: one Ctrl-C only
+    } cases[] = {{-1}, {0}, {5}, {20}, {60}, {150}};
+    int whole = 0, none = 0;
+    for (const Case &k : cases) {
+        SCOPED_TRACE("second Ctrl-C after " + std::to_string(k.second_after_ms) + " ms");
+        const fs::path dir = root / std::to_string(k.second_after_ms);
+        pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            int null = open("/dev/null", O_WRONLY);
+            dup2(null, 1);
+            dup2(null, 2);
+            const std::string plugins = se_test::plugin_dir(), out = dir.string();
+            execl(SEHOST_BIN, SEHOST_BIN, "--plugins", plugins.c_str(), "play", "demo", "--no-status", "--record",
+                  out.c_str(), static_cast<char *>(nullptr));
+            _exit(127);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        kill(pid, SIGINT);
+        if (k.second_after_ms >= 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(k.second_after_ms));
+            kill(pid, SIGINT);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        ASSERT_TRUE(WIFEXITED(status));
+        const int code = WEXITSTATUS(status);
+        std::vector<std::string> names;
+        if (fs::exists(dir))
+            for (const auto &entry : fs::directory_iterator(dir))
+                names.push_back(entry.path().filename().string());
+        for (const std::string &n : names)
+            EXPECT_NE(n[0], '.') << "a temporary file was left: " << n;
+        if (code == 0) {
+            ++whole;
+            // The demo's nine instances: 11 WAVs, 3 MIDI outputs (2 files each), events, report.
+            for (const char *want : {"report.html", "events.jsonl", "pulse.Pulse.wav", "router.Add_Midi_Out.mid"})
+                EXPECT_NE(std::find(names.begin(), names.end(), want), names.end()) << want;
+        } else {
+            ++none;
+            EXPECT_EQ(code, 130);
+            EXPECT_EQ(names, std::vector<std::string>{}) << "an interrupted recording left files";
+        }
+        if (k.second_after_ms < 0)
+            EXPECT_EQ(code, 0) << "one Ctrl-C ends the run and keeps its recording";
+    }
+    std::printf("Ctrl-C while writing: %d whole sets, %d none\n", whole, none);
+    fs::remove_all(root);
 }
 
 } // namespace

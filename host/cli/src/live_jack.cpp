@@ -17,6 +17,7 @@
 #include "alloc_probe.h"
 #include "errors.h"
 #include "live_engine.h"
+#include "live_record.h"
 
 namespace secli {
 namespace {
@@ -54,6 +55,7 @@ size_t midi_length(int32_t m) {
 struct LiveClient::Impl {
     jack_client_t *client = nullptr;
     std::unique_ptr<LiveEngine> engine;
+    LiveRecorder *recorder = nullptr;
     std::vector<jack_port_t *> audio_in, audio_out, midi_in, midi_out;
     std::vector<const float *> in_ptrs;
     std::vector<float *> out_ptrs;
@@ -106,6 +108,8 @@ struct LiveClient::Impl {
             }
         }
         engine->process(n, in_ptrs.data(), midi_in_lists.data(), out_ptrs.data(), midi_out_lists.data());
+        if (recorder)
+            recorder->period(n, in_ptrs.data(), midi_in_lists.data());
         for (size_t k = 0; k < midi_out.size(); ++k) {
             void *buf = jack_port_get_buffer(midi_out[k], n);
             jack_midi_clear_buffer(buf);
@@ -192,6 +196,8 @@ std::string LiveClient::port_name(const std::string &short_name) const {
 }
 uint32_t LiveClient::rate() const { return jack_get_sample_rate(m->client); }
 uint32_t LiveClient::period() const { return jack_get_buffer_size(m->client); }
+
+void LiveClient::record(LiveRecorder *recorder) { m->recorder = recorder; }
 
 void LiveClient::start() {
     m->engine->open();
@@ -281,18 +287,38 @@ PlayStats play(const Patch &patch, const PlayOptions &options, std::ostream &log
         log << "  not played live: " << w << "\n";
     log.flush();
 
+    // The folder is taken before the run: a bad or busy one fails now.
+    std::unique_ptr<LiveRecorder> recorder;
+    if (options.record) {
+        SessionOptions so;
+        so.out = *options.record;
+        so.force = options.force;
+        so.progress = false;
+        so.title = "sehost play";
+        recorder.reset(new LiveRecorder(patch, e, client.rate(), client.period(), so));
+        client.record(recorder.get());
+    }
+
     struct sigaction sa = {}, old_int, old_term;
     sa.sa_handler = on_stop_signal;
     sigemptyset(&sa.sa_mask);
     g_stop_signal.store(0);
     sigaction(SIGINT, &sa, &old_int);
     sigaction(SIGTERM, &sa, &old_term);
+    // Ctrl-C ends the run; once it has ended the earlier handlers are back,
+    // so a Ctrl-C while the recording is written stops that too (the
+    // folder's files then all go).
     struct Restore {
         struct sigaction *i, *t;
-        ~Restore() {
-            sigaction(SIGINT, i, nullptr);
-            sigaction(SIGTERM, t, nullptr);
+        bool done = false;
+        void now() {
+            if (!done) {
+                sigaction(SIGINT, i, nullptr);
+                sigaction(SIGTERM, t, nullptr);
+                done = true;
+            }
         }
+        ~Restore() { now(); }
     } restore{&old_int, &old_term};
 
     client.start();
@@ -330,6 +356,7 @@ PlayStats play(const Patch &patch, const PlayOptions &options, std::ostream &log
     client.stop();
     if (draw)
         std::fprintf(stderr, "\n");
+    restore.now();
     if (e.faulted())
         throw InputError(e.fault());
     if (client.server_gone())
@@ -342,6 +369,8 @@ PlayStats play(const Patch &patch, const PlayOptions &options, std::ostream &log
     log << line;
     if (options.count_allocations)
         log << "allocations in the process callback: " << s.allocations << "\n";
+    if (recorder)
+        recorder->finish(log);
     return s;
 }
 

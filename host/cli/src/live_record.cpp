@@ -1,0 +1,208 @@
+// live_record.cpp - the recording of a live run and its offline replay.
+#include "live_record.h"
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+#include "alloc_probe.h"
+#include "errors.h"
+#include "interrupt.h"
+#include "live_ring.h"
+#include "output_dir.h"
+#include "writers.h"
+
+namespace secli {
+namespace {
+
+struct MidiRecord {
+    uint64_t clock;
+    uint32_t port;
+    int32_t message;
+};
+
+const char kJackPrefix[] = "jack:";
+
+} // namespace
+
+struct LiveRecorder::Impl {
+    Patch patch;
+    SessionOptions options;
+    double rate;
+    uint32_t period;
+    std::vector<std::string> audio_names, midi_names;
+    std::unique_ptr<OutputDir> dir;
+    // A tape per audio input: a private WAV beside the set, read by the
+    // replay and removed after it (or at an interrupt).
+    std::vector<std::string> tape_paths;
+    std::vector<std::unique_ptr<WavOut>> tapes;
+    std::vector<std::vector<std::pair<uint64_t, int32_t>>> midi; // per MIDI input port
+
+    SpscRing<float> audio;  // per period: every input's samples, one after the other
+    SpscRing<MidiRecord> midi_ring;
+    std::atomic<uint64_t> recorded{0}; // frames handed over whole
+    std::atomic<bool> lost{false};     // a ring was full: the recording is spoiled
+    std::atomic<bool> stop{false};
+    std::thread writer;
+    size_t next_tape = 0;    // writer only
+    std::string write_error; // the writer's, read after join
+    bool finished = false;
+
+    Impl(size_t audio_capacity) : audio(audio_capacity), midi_ring(1 << 16) {}
+    void write_loop();
+    void drain(std::vector<float> &block);
+    void remove_tapes();
+};
+
+LiveRecorder::LiveRecorder(const Patch &patch, const LiveEngine &engine, double rate, uint32_t period,
+                           const SessionOptions &options)
+    : m(new Impl(std::max<size_t>(1, engine.audio_inputs().size()) *
+                 static_cast<size_t>(std::ceil(rate * kRingSeconds)))) {
+    m->patch = patch;
+    m->options = options;
+    m->rate = rate;
+    m->period = period;
+    m->audio_names = engine.audio_inputs();
+    m->midi_names = engine.midi_inputs();
+    m->midi.resize(m->midi_names.size());
+    m->dir.reset(new OutputDir(options.out, options.force));
+    // Every set has these two: a folder holding an earlier run is refused
+    // now rather than after the whole live run.
+    for (const char *name : {"report.html", "events.jsonl"})
+        if (!options.force && access(m->dir->path(name).c_str(), F_OK) == 0)
+            throw InputError(m->dir->path(name) + " exists; use --force to overwrite");
+    for (const std::string &name : m->audio_names) {
+        std::string path = m->dir->dir() + "/.sehost-" + file_stem("jack", name) + ".XXXXXX.wav";
+        int fd = mkstemps(&path[0], 4);
+        if (fd < 0)
+            throw InputError(m->dir->dir() + ": cannot create a temporary file for the input " + name);
+        close(fd);
+        remove_on_interrupt(path);
+        m->tape_paths.push_back(path);
+        m->tapes.emplace_back(new WavOut(path, rate));
+    }
+    m->writer = std::thread([this] { m->write_loop(); });
+}
+
+LiveRecorder::~LiveRecorder() {
+    if (m->writer.joinable()) {
+        m->stop.store(true);
+        m->writer.join();
+    }
+    m->tapes.clear();
+    m->remove_tapes();
+    if (!m->finished && m->dir)
+        m->dir->abandon();
+}
+
+void LiveRecorder::Impl::remove_tapes() {
+    for (const std::string &p : tape_paths) {
+        unlink(p.c_str());
+        keep_on_interrupt(p);
+    }
+    tape_paths.clear();
+}
+
+void LiveRecorder::period(uint32_t frames, const float *const *audio_in, const LiveMidiList *midi_in) noexcept {
+    Impl &im = *m;
+    // A period of another length is not processed by the engine either.
+    if (im.lost.load(std::memory_order_relaxed) || frames != im.period)
+        return;
+    const uint64_t start = im.recorded.load(std::memory_order_relaxed);
+    const size_t inputs = im.audio_names.size();
+    // The whole period or nothing: the writer reads whole periods.
+    size_t messages = 0;
+    for (size_t k = 0; k < im.midi_names.size(); ++k)
+        messages += midi_in[k].count;
+    if (im.audio.capacity() - im.audio.size() < inputs * frames ||
+        im.midi_ring.capacity() - im.midi_ring.size() < messages) {
+        im.lost.store(true, std::memory_order_relaxed);
+        return;
+    }
+    for (size_t k = 0; k < inputs; ++k)
+        im.audio.push(audio_in[k], frames);
+    for (size_t k = 0; k < im.midi_names.size(); ++k)
+        for (size_t i = 0; i < midi_in[k].count; ++i)
+            im.midi_ring.push(MidiRecord{start + midi_in[k].items[i].frame, static_cast<uint32_t>(k),
+                                         midi_in[k].items[i].message});
+    im.recorded.store(start + frames, std::memory_order_release);
+}
+
+// The callback pushes each input's period in turn, so the ring holds
+// period-long chunks of input 0, 1, ... n-1, 0, 1, ...
+void LiveRecorder::Impl::drain(std::vector<float> &block) {
+    const size_t chunk = period;
+    while (!audio_names.empty() && audio.size() >= chunk) {
+        audio.pop(block.data(), chunk);
+        tapes[next_tape]->write(block.data(), chunk);
+        next_tape = (next_tape + 1) % tapes.size();
+    }
+    MidiRecord r;
+    while (midi_ring.pop(r))
+        midi[r.port].emplace_back(r.clock, r.message);
+}
+
+void LiveRecorder::Impl::write_loop() {
+    sevalidate::alloc_probe::exempt_this_thread();
+    std::vector<float> block(period);
+    try {
+        while (!stop.load()) {
+            drain(block);
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        drain(block);
+    } catch (const std::exception &e) {
+        write_error = e.what();
+        lost.store(true);
+    }
+}
+
+uint64_t LiveRecorder::frames() const { return m->recorded.load(std::memory_order_acquire); }
+
+void LiveRecorder::finish(std::ostream &log) {
+    m->stop.store(true);
+    m->writer.join();
+    if (!m->write_error.empty())
+        throw InputError("--record: " + m->write_error);
+    if (m->lost.load())
+        throw InputError("--record: the writer fell behind the audio; nothing was written to " + m->dir->dir());
+    for (auto &t : m->tapes)
+        t->close();
+    const uint64_t frames = m->recorded.load();
+    if (frames == 0)
+        throw InputError("--record: nothing was played; nothing was written to " + m->dir->dir());
+
+    // The patch as it was played: the inputs from the tapes, the timed
+    // inputs that were not played left out, no split blocks.
+    Patch replay = m->patch;
+    replay.rate = m->rate;
+    replay.block = static_cast<int>(m->period);
+    replay.duration = TimeSpec{0, true, frames};
+    replay.split_seed.reset();
+    for (SourceSpec &s : replay.sources)
+        if (s.definition.rfind(kJackPrefix, 0) == 0) {
+            std::string port = s.definition.substr(sizeof kJackPrefix - 1);
+            for (size_t k = 0; k < m->audio_names.size(); ++k)
+                if (m->audio_names[k] == port)
+                    s.definition = m->tape_paths[k];
+        }
+    for (ModuleSpec &d : replay.modules) {
+        d.at.clear();
+        d.patch_changes.clear();
+        d.midi.clear();
+        for (size_t k = 0; k < m->midi_names.size(); ++k)
+            if (m->midi_names[k].compare(0, d.name.size() + 1, d.name + ".") == 0) {
+                for (auto [clock, message] : m->midi[k])
+                    d.midi.push_back(MidiIn{TimeSpec{0, true, clock}, message});
+                d.midi_where = "MIDI input " + m->midi_names[k];
+            }
+    }
+    m->finished = true; // the session commits or abandons the folder
+    run_session(replay, m->options, log, *m->dir);
+}
+
+} // namespace secli
