@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <thread>
 #include <fcntl.h>
+#include <pty.h>
 #include <filesystem>
 #include <signal.h>
 #include <sys/wait.h>
@@ -208,6 +209,65 @@ TEST(LivePlay, TellsAnUnknownPortByName) {
             EXPECT_NE(std::string(err.what()).find(k.says), std::string::npos) << err.what();
         }
     }
+}
+
+// Runs sehost play demo for a second with stdout and stderr on a pseudo
+// terminal (`tty`) or on a pipe; answers all they wrote.
+std::string play_demo_output(bool tty) {
+    int master = -1, pipe_fds[2] = {-1, -1};
+    pid_t pid;
+    if (tty) {
+        pid = forkpty(&master, nullptr, nullptr, nullptr);
+    } else {
+        if (pipe(pipe_fds) != 0)
+            return "pipe failed";
+        pid = fork();
+        if (pid == 0) {
+            dup2(pipe_fds[1], 1);
+            dup2(pipe_fds[1], 2);
+            close(pipe_fds[0]);
+        }
+        master = pipe_fds[0];
+    }
+    if (pid == 0) {
+        const std::string plugins = se_test::plugin_dir();
+        execl(SEHOST_BIN, SEHOST_BIN, "--plugins", plugins.c_str(), "play", "demo", "-d", "1.5",
+              static_cast<char *>(nullptr));
+        _exit(127);
+    }
+    if (!tty)
+        close(pipe_fds[1]);
+    std::string all;
+    char buf[4096];
+    for (ssize_t n; (n = read(master, buf, sizeof buf)) > 0;)
+        all.append(buf, static_cast<size_t>(n));
+    close(master);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return all;
+}
+
+// The status line (DSP load, xruns, each instance's share) is drawn a few
+// times a second on a terminal, and never into a file or pipe.
+TEST(LivePlay, TheStatusLineIsForTerminalsOnly) {
+    jack_client_t *c = open_client("se_check_" + std::to_string(getpid()));
+    if (!c) {
+        if (server_required())
+            FAIL() << "no JACK server running";
+        GTEST_SKIP() << "no JACK server running";
+    }
+    jack_client_close(c);
+    const std::string on_tty = play_demo_output(true), on_pipe = play_demo_output(false);
+    ASSERT_NE(on_tty.find("played 1."), std::string::npos) << on_tty;
+    ASSERT_NE(on_pipe.find("played 1."), std::string::npos) << on_pipe;
+    size_t lines = 0;
+    for (size_t at = 0; (at = on_tty.find("\r", at)) != std::string::npos; ++at)
+        lines += on_tty.compare(at, 2, "\r\n") != 0 && on_tty.find("xruns", at) != std::string::npos;
+    EXPECT_GE(lines, 3u) << "a status line 4 times a second over 1.5 s:\n" << on_tty;
+    for (const char *part : {" s  DSP ", "xruns ", " edge ", " router ", " pulse "})
+        EXPECT_NE(on_tty.find(part), std::string::npos) << part;
+    EXPECT_EQ(on_pipe.find(" s  DSP "), std::string::npos) << on_pipe;
+    EXPECT_EQ(on_pipe.find('\r'), std::string::npos) << on_pipe;
 }
 
 // sehost play --record, stopped with Ctrl-C (SIGINT) in the middle of the

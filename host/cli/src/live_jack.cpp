@@ -65,7 +65,7 @@ struct LiveClient::Impl {
     std::atomic<uint64_t> periods{0}, frames{0}, xruns{0}, allocations{0};
     std::atomic<bool> gone{false};
     std::atomic<uint64_t> start_frame{0}; // the patch waits for this frame time
-    std::atomic<float> max_load{0.0f};
+    std::atomic<float> max_load{0.0f}, last_load{0.0f};
     std::atomic<double> load_sum{0.0}; // written by the callback only
     std::atomic<uint64_t> load_samples{0};
 
@@ -126,6 +126,7 @@ struct LiveClient::Impl {
             allocations.store(probe::state().news + probe::state().mallocs, std::memory_order_relaxed);
         }
         float load = jack_cpu_load(client);
+        last_load.store(load, std::memory_order_relaxed);
         if (load > max_load.load(std::memory_order_relaxed))
             max_load.store(load, std::memory_order_relaxed);
         load_sum.store(load_sum.load(std::memory_order_relaxed) + load, std::memory_order_relaxed);
@@ -264,6 +265,7 @@ PlayStats LiveClient::stats() const {
     s.xruns = m->xruns.load();
     s.allocations = m->allocations.load();
     s.max_load = m->max_load.load();
+    s.load = m->last_load.load();
     s.mean_load = samples ? m->load_sum.load() / static_cast<double>(samples) : 0.0;
     return s;
 }
@@ -341,8 +343,8 @@ PlayStats play(const Patch &patch, const PlayOptions &options, std::ostream &log
             last_draw = now;
             PlayStats s = client.stats();
             char line[512];
-            int len = std::snprintf(line, sizeof line, "\r%.1f s  DSP %4.1f%%  xruns %llu ",
-                                    std::chrono::duration<double>(now - started).count(), s.mean_load,
+            int len = std::snprintf(line, sizeof line, "\r%.1f s  DSP %4.1f%% (max %4.1f%%)  xruns %llu ",
+                                    std::chrono::duration<double>(now - started).count(), s.load, s.max_load,
                                     static_cast<unsigned long long>(s.xruns));
             for (size_t n = 0; n < e.instances() && len > 0 && static_cast<size_t>(len) < sizeof line; ++n) {
                 double t = e.instance_seconds(n);

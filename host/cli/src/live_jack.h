@@ -36,6 +36,7 @@ struct PlayStats {
     uint64_t xruns = 0;
     uint64_t allocations = 0; // in the callback, when counted
     double max_load = 0.0, mean_load = 0.0; // the server's DSP load, per cent
+    double load = 0.0;                      // the latest figure
 };
 
 class LiveClient {
