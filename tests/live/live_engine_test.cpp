@@ -35,7 +35,8 @@ struct Drive {
 // Runs `periods` periods with the tape on every audio input and the MIDI
 // tape on every MIDI input; the allocation counter is armed around each
 // process call only.
-Drive drive(LiveEngine &e, uint64_t periods, bool keep, secli::LiveRecorder *recorder = nullptr) {
+Drive drive(LiveEngine &e, uint64_t periods, bool keep, secli::LiveRecorder *recorder = nullptr,
+            bool midi_ports = true) {
     const uint64_t length = periods * kPeriod;
     std::vector<float> tape = input_tape(length);
     auto notes = midi_tape(length);
@@ -59,7 +60,7 @@ Drive drive(LiveEngine &e, uint64_t periods, bool keep, secli::LiveRecorder *rec
         std::fill(in_ptrs.begin(), in_ptrs.end(), tape.data() + start);
         for (LiveMidiList &l : midi_in)
             l.clear();
-        for (; next_note < notes.size() && notes[next_note].first < start + kPeriod; ++next_note)
+        for (; midi_ports && next_note < notes.size() && notes[next_note].first < start + kPeriod; ++next_note)
             for (LiveMidiList &l : midi_in)
                 l.add(static_cast<uint32_t>(notes[next_note].first - start), notes[next_note].second);
         probe::arm();
@@ -101,6 +102,39 @@ TEST(LiveEngine, EqualsTheOfflineRunOfTheSamePatchAndInputs) {
     for (const auto &[name, list] : off.midi)
         routed += list.size();
     EXPECT_GT(routed, 10u);
+}
+
+// The patch's own timed inputs play at their times: MIDI, settings of DSP
+// pins (also one wired-in value that a setting may not touch is left
+// alone) and patch changes give what the offline run gives.
+TEST(LiveEngine, PlaysThePatchsTimedInputsAtTheirTimes) {
+    const uint64_t periods = 500, length = periods * kPeriod; // 2.7 s
+    auto at = [](double seconds, const char *pin, const char *value) {
+        return secli::TimedSetting{secli::TimeSpec{seconds, false, 0}, pin, value, pin};
+    };
+    auto with_timed_inputs = [&](const std::string &source) {
+        secli::Patch p = test_patch(source, length);
+        add_midi_tape(p, length);
+        p.modules[1].at = {at(0.0, "End", "2"), at(0.8, "End", "5"), at(1.6, "Mode", "Forward"), at(2.0, "Active", "OFF")};
+        secli::ModuleSpec pulse;
+        pulse.name = pulse.where = "pulse";
+        pulse.plugin = se_test::plugin_path("patch_pulse");
+        pulse.patch_changes = {{secli::TimeSpec{0.5, false, 0}, "pc"}, {secli::TimeSpec{0, true, 70001}, "pc"}};
+        p.modules.push_back(pulse);
+        return p;
+    };
+    std::string wav = write_wav(input_tape(length));
+    Recorded off = run_offline(with_timed_inputs(wav));
+    unlink(wav.c_str());
+    LiveEngine e(with_timed_inputs("jack:in"), kRate, kPeriod);
+    EXPECT_EQ(e.ignored(), std::vector<std::string>{});
+    Drive d = drive(e, periods, true, nullptr, false);
+    EXPECT_EQ(d.allocations, 0u);
+    EXPECT_EQ(difference(d.out, off), "");
+    // The pulses of both patch changes (and of the opening) are there.
+    const auto &pulse = off.audio.at("pulse.Pulse");
+    for (uint64_t clock : {uint64_t{0}, uint64_t{24000}, uint64_t{70001}})
+        EXPECT_EQ(pulse[clock], 1.0f) << clock;
 }
 
 TEST(LiveEngine, NoAllocationInTheCallbackOverAMinuteOfTheDemoPatch) {
@@ -240,8 +274,16 @@ std::vector<std::string> files_in(const std::string &dir) {
 // nothing else; a recording that is not finished leaves nothing.
 TEST(LiveRecord, TheSetEqualsTheOfflineRunOrIsNotThereAtAll) {
     const uint64_t periods = 500, length = periods * kPeriod;
+    // A setting within the run, and one and a patch change after its end
+    // (left out of the recorded run, which would refuse them).
+    auto setting = [](double seconds, const char *value) {
+        return secli::TimedSetting{secli::TimeSpec{seconds, false, 0}, "End", value, "End"};
+    };
     std::string wav = write_wav(input_tape(length));
-    Recorded off = offline(wav, length);
+    secli::Patch offline_patch = test_patch(wav, length);
+    add_midi_tape(offline_patch, length);
+    offline_patch.modules[1].at = {setting(0.8, "5")};
+    Recorded off = run_offline(offline_patch);
     unlink(wav.c_str());
     const std::string root = std::filesystem::temp_directory_path() / ("se_live_record_" + std::to_string(getpid()));
     struct Case {
@@ -252,6 +294,8 @@ TEST(LiveRecord, TheSetEqualsTheOfflineRunOrIsNotThereAtAll) {
         SCOPED_TRACE(c.what);
         const std::string dir = root + "/" + (c.finish ? "done" : "dropped");
         secli::Patch patch = test_patch("jack:in", length);
+        patch.modules[1].at = {setting(0.8, "5"), setting(100.0, "2")};
+        patch.modules[1].patch_changes = {{secli::TimeSpec{100.0, false, 0}, "pc"}};
         LiveEngine e(patch, kRate, kPeriod);
         secli::SessionOptions options;
         options.out = dir;

@@ -31,6 +31,14 @@ const char kJackPrefix[] = "jack:";
 } // namespace
 
 struct LiveEngine::Impl {
+    enum TimedKind { kSet, kPatchChange, kMidi };
+    struct Timed {
+        uint64_t clock;
+        TimedKind kind;
+        int pin; // DSP pin, or the declaration of a GUI pin
+        double value;
+        int32_t message;
+    };
     struct Node {
         std::string name, where;
         std::vector<Setting> settings;
@@ -43,6 +51,10 @@ struct LiveEngine::Impl {
         int midi_in_port = -1;
         std::atomic<uint64_t> nanoseconds{0};
         int gui_depth = 0;
+        // Timed inputs by clock (for equal clocks: settings, patch
+        // changes, MIDI, each in the patch's order, as the offline runner).
+        std::vector<Timed> timed, gui_timed;
+        size_t fed = 0, gui_fed = 0;
     };
 
     double rate;
@@ -68,7 +80,9 @@ struct LiveEngine::Impl {
     // The GUI thread and its two rings.
     struct ToGui {
         uint32_t node;
-        int32_t value;
+        int32_t value; // a message from the DSP side, when pin < 0
+        int32_t pin;   // else a GUI-side setting of this declaration
+        double number;
     };
     struct ToDsp {
         uint32_t node;
@@ -91,6 +105,8 @@ struct LiveEngine::Impl {
     void apply_settings(size_t n);
     void harvest(size_t n, uint64_t start, uint32_t frames);
     void on_gui_write(size_t n, int pin, const sehost::GuiValue &v);
+    void schedule(const Patch &patch);
+    void feed(size_t n, uint64_t before);
     void set_fault(std::string text);
     void carry(size_t n, int pin, double value);
     void gui_loop();
@@ -142,12 +158,6 @@ void LiveEngine::Impl::build(const Patch &patch) {
         node->wired_in.assign(pins + decls, false);
         by_name[d.name] = nodes.size();
         nodes.push_back(std::move(node));
-        if (!d.at.empty())
-            ignored.push_back(d.where + ".at");
-        if (!d.midi.empty())
-            ignored.push_back(d.midi_where);
-        if (!d.patch_changes.empty())
-            ignored.push_back(d.where + ".patch_changes");
     }
     for (const SourceSpec &s : patch.sources)
         if (s.definition.rfind(kJackPrefix, 0) == 0) {
@@ -190,6 +200,55 @@ void LiveEngine::Impl::build(const Patch &patch) {
     }
     for (size_t n = 0; n < nodes.size(); ++n)
         apply_settings(n);
+    schedule(patch);
+}
+
+void LiveEngine::Impl::schedule(const Patch &patch) {
+    for (size_t n = 0; n < nodes.size(); ++n) {
+        const ModuleSpec &d = patch.modules[n];
+        Node &node = *nodes[n];
+        sehost::DspInstance &dsp = node.mod->dsp();
+        for (const TimedSetting &t : d.at) {
+            PinPick p = pick_pin(dsp, t.pin, Want::Input, t.where);
+            double v = parse_value(dsp.pins()[static_cast<size_t>(p.decl)], t.value, t.where);
+            if (p.gui)
+                node.gui_timed.push_back(Timed{t.time.clock(rate), kSet, p.decl, v, 0});
+            else
+                node.timed.push_back(Timed{t.time.clock(rate), kSet, p.dsp, v, 0});
+        }
+        for (const auto &pc : d.patch_changes)
+            node.timed.push_back(Timed{pc.first.clock(rate), kPatchChange, -1, 0.0, 0});
+        for (const MidiIn &m : d.midi)
+            node.timed.push_back(Timed{m.time.clock(rate), kMidi, -1, 0.0, m.message});
+        for (auto *list : {&node.timed, &node.gui_timed})
+            std::stable_sort(list->begin(), list->end(), [](const Timed &a, const Timed &b) { return a.clock < b.clock; });
+    }
+}
+
+// Instance n's timed inputs before clock `before` (callback, or open()).
+void LiveEngine::Impl::feed(size_t n, uint64_t before) {
+    Node &node = *nodes[n];
+    sehost::DspInstance &dsp = node.mod->dsp();
+    while (node.fed < node.timed.size() && node.timed[node.fed].clock < before) {
+        const Timed &t = node.timed[node.fed++];
+        const uint32_t clock = static_cast<uint32_t>(t.clock);
+        if (t.kind == kSet)
+            dsp.set_value(t.pin, t.value, clock);
+        else if (t.kind == kPatchChange)
+            dsp.queue_patch_change(clock);
+        else
+            dsp.queue_midi(clock, t.message);
+    }
+    while (node.gui_fed < node.gui_timed.size() && node.gui_timed[node.gui_fed].clock < before) {
+        const Timed &t = node.gui_timed[node.gui_fed];
+        if (gui_threaded) {
+            if (!to_gui.push(ToGui{static_cast<uint32_t>(n), 0, t.pin, t.value}))
+                break; // the ring is full: tried again next period
+        } else {
+            node.mod->set_gui_pin(t.pin, t.value); // opening: no GUI thread yet
+        }
+        ++node.gui_fed;
+    }
 }
 
 void LiveEngine::Impl::wire(const Patch &patch, const Wire &w) {
@@ -363,7 +422,7 @@ void LiveEngine::Impl::start_gui() {
             continue;
         any = true;
         mod.divert_gui_messages([this, n](int32_t value) {
-            if (!to_gui.push(ToGui{static_cast<uint32_t>(n), value}))
+            if (!to_gui.push(ToGui{static_cast<uint32_t>(n), value, -1, 0.0}))
                 gui_dropped.fetch_add(1, std::memory_order_relaxed);
         });
     }
@@ -397,7 +456,16 @@ void LiveEngine::Impl::gui_loop() {
             ToGui m;
             while (to_gui.pop(m)) {
                 current = m.node;
-                nodes[m.node]->mod->gui()->dsp_message(m.value);
+                sehost::GuiInstance &gui = *nodes[m.node]->mod->gui();
+                if (m.pin >= 0) {
+                    // A GUI-side setting of the patch, carried on as a
+                    // change from outside is (Module::set_gui_pin).
+                    gui.set_pin(m.pin, m.number);
+                    if (nodes[m.node]->mod->dsp().pins()[static_cast<size_t>(m.pin)].flags & IO_BOTH_SIDES)
+                        carry(m.node, m.pin, gui.value(m.pin).number());
+                    continue;
+                }
+                gui.dsp_message(m.value);
                 gui_delivered.fetch_add(1, std::memory_order_relaxed);
             }
             auto now = std::chrono::steady_clock::now();
@@ -467,6 +535,7 @@ void LiveEngine::open() {
         }
         // Statuses announced at the opening reach the wired inputs.
         m->harvest(n, 0, m->period);
+        m->feed(n, 1); // what is due at clock 0 goes in now, as at the opening
     }
     m->start_gui();
 }
@@ -504,6 +573,10 @@ void LiveEngine::process(uint32_t frames, const float *const *audio_in, const Li
         while (im.to_dsp.pop(v)) {
             current = v.node;
             im.nodes[v.node]->mod->carry_gui_value(v.pin, v.value);
+        }
+        for (size_t n = 0; n < im.nodes.size(); ++n) {
+            current = n;
+            im.feed(n, start + frames);
         }
         const uint64_t asked = im.patch_changes_asked.load(std::memory_order_acquire);
         if (asked != im.patch_changes_done) {

@@ -14,8 +14,11 @@
 // calls. Values GUI sides write for their DSP sides come back through
 // another ring and are applied at the start of the next period, so a GUI
 // side that works long never holds up the audio.
-// The patch's timed inputs (at, midi, patch_changes) belong to an offline
-// run and are not played; the engine lists them in ignored().
+// The patch's timed inputs play at their times on the live clock (0 at the
+// first period): DSP-side settings, MIDI and patch changes as the offline
+// runner hands them over; GUI-side settings go to the GUI thread in the
+// period that holds their time. The patch's duration does not end a live
+// run.
 #ifndef SEHOST_CLI_LIVE_ENGINE_H
 #define SEHOST_CLI_LIVE_ENGINE_H
 
@@ -68,7 +71,7 @@ public:
     const std::vector<std::string> &audio_outputs() const;
     const std::vector<std::string> &midi_inputs() const;
     const std::vector<std::string> &midi_outputs() const;
-    const std::vector<std::string> &ignored() const;
+    const std::vector<std::string> &ignored() const; // what the engine leaves out (nothing today)
 
     void open();  // opens every instance, starts the GUI thread (not real-time)
     void close(); // stops the GUI thread, closes the instances (not real-time)

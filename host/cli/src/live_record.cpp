@@ -1,6 +1,7 @@
 // live_record.cpp - the recording of a live run and its offline replay.
 #include "live_record.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -176,8 +177,9 @@ void LiveRecorder::finish(std::ostream &log) {
     if (frames == 0)
         throw InputError("--record: nothing was played; nothing was written to " + m->dir->dir());
 
-    // The patch as it was played: the inputs from the tapes, the timed
-    // inputs that were not played left out, no split blocks.
+    // The patch as it was played: the inputs from the tapes and the MIDI
+    // that came in beside its own timed inputs, no split blocks. Patch
+    // changes and settings the run did not reach are left out.
     Patch replay = m->patch;
     replay.rate = m->rate;
     replay.block = static_cast<int>(m->period);
@@ -191,14 +193,17 @@ void LiveRecorder::finish(std::ostream &log) {
                     s.definition = m->tape_paths[k];
         }
     for (ModuleSpec &d : replay.modules) {
-        d.at.clear();
-        d.patch_changes.clear();
-        d.midi.clear();
+        auto &pcs = d.patch_changes;
+        pcs.erase(std::remove_if(pcs.begin(), pcs.end(), [&](const auto &pc) { return pc.first.clock(m->rate) >= frames; }),
+                  pcs.end());
+        d.at.erase(std::remove_if(d.at.begin(), d.at.end(), [&](const TimedSetting &t) { return t.time.clock(m->rate) >= frames; }),
+                   d.at.end());
         for (size_t k = 0; k < m->midi_names.size(); ++k)
             if (m->midi_names[k].compare(0, d.name.size() + 1, d.name + ".") == 0) {
                 for (auto [clock, message] : m->midi[k])
                     d.midi.push_back(MidiIn{TimeSpec{0, true, clock}, message});
-                d.midi_where = "MIDI input " + m->midi_names[k];
+                if (d.midi_where.empty())
+                    d.midi_where = "MIDI input " + m->midi_names[k];
             }
     }
     m->finished = true; // the session commits or abandons the folder

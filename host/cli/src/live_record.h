@@ -2,7 +2,8 @@
 // (the audio of every "jack:NAME" input and the MIDI of every MIDI input,
 // each at its sample clock) goes from the callback through lock-free rings
 // to a writer thread. When the run ends, the patch is run again offline on
-// exactly those inputs, at the server's rate and period, and writes the set
+// exactly those inputs (and its own timed ones), at the server's rate and
+// period, and writes the set
 // `render` writes (WAV, MIDI, events.jsonl, report.html) into the folder,
 // all files or none. The engine equals the offline runner sample for
 // sample on the same inputs, so the set holds what was played.
