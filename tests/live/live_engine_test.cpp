@@ -66,7 +66,7 @@ Drive drive(LiveEngine &e, uint64_t periods, bool keep, secli::LiveRecorder *rec
         probe::arm();
         e.process(kPeriod, in_ptrs.data(), midi_in.data(), out_ptrs.data(), midi_out.data());
         if (recorder)
-            recorder->period(kPeriod, in_ptrs.data(), midi_in.data());
+            recorder->period(kPeriod, in_ptrs.data(), midi_in.data(), out_ptrs.data());
         probe::disarm();
         if (!keep)
             continue;
@@ -183,6 +183,14 @@ TEST(LiveEngine, AGuiSideThatWorksLongNeverHoldsUpTheCallback) {
     for (LiveMidiList &l : midi_out)
         l.items.resize(LiveEngine::kMidiPerPeriod);
 
+    // Recorded too: the replay cannot know when the GUI thread answered,
+    // and the recording says so.
+    const std::string dir =
+        std::filesystem::temp_directory_path() / ("se_live_gui_record_" + std::to_string(getpid()));
+    secli::SessionOptions options;
+    options.out = dir;
+    options.progress = false;
+    secli::LiveRecorder recorder(p, e, kRate, kPeriod, options);
     e.open(); // the firing at the opening is delivered here, before the thread
     const uint64_t delivered_at_open = e.gui_messages();
     const auto period = std::chrono::nanoseconds(static_cast<int64_t>(1e9 * kPeriod / kRate));
@@ -196,6 +204,7 @@ TEST(LiveEngine, AGuiSideThatWorksLongNeverHoldsUpTheCallback) {
         const double t0 = thread_seconds();
         e.process(kPeriod, nullptr, nullptr, out_ptrs.data(), midi_out.data());
         longest = std::max(longest, thread_seconds() - t0);
+        recorder.period(kPeriod, nullptr, nullptr, out_ptrs.data());
         level[k] = buffers[volts][kPeriod - 1];
         std::this_thread::sleep_until(due += period);
     }
@@ -208,6 +217,10 @@ TEST(LiveEngine, AGuiSideThatWorksLongNeverHoldsUpTheCallback) {
     ASSERT_NE(rise, level.end()) << "the GUI write never reached the DSP side";
     EXPECT_EQ(level.back(), 0.0f) << "the write after the busy loop never arrived";
     EXPECT_TRUE(std::all_of(level.begin(), level.begin() + 20, [](float v) { return v == 0.0f; }));
+    std::ostringstream log;
+    recorder.finish(log);
+    EXPECT_NE(log.str().find("note: the recording of \"toggle.Volts\" differs"), std::string::npos) << log.str();
+    std::filesystem::remove_all(dir);
 }
 
 // The host's own path: a Module that keeps messages for its GUI side until
@@ -308,6 +321,7 @@ TEST(LiveRecord, TheSetEqualsTheOfflineRunOrIsNotThereAtAll) {
             if (c.finish) {
                 std::ostringstream log;
                 recorder.finish(log);
+                EXPECT_NE(log.str().find("the recorded audio equals what was played"), std::string::npos) << log.str();
                 EXPECT_EQ(difference(read_set(dir, e), off), "");
                 EXPECT_EQ(difference(d.out, off), "") << "the live outputs themselves";
             }

@@ -616,6 +616,7 @@ void LiveEngine::process(uint32_t frames, const float *const *audio_in, const Li
     im.clock = start + frames;
 }
 
+uint64_t LiveEngine::patch_changes_applied() const { return m->patch_changes_done; }
 void LiveEngine::patch_change() { m->patch_changes_asked.fetch_add(1, std::memory_order_release); }
 uint64_t LiveEngine::gui_messages() const { return m->gui_delivered.load(); }
 uint64_t LiveEngine::gui_messages_dropped() const { return m->gui_dropped.load(); }

@@ -79,6 +79,9 @@ public:
     // From any thread but the callback's: every instance gets a patch
     // change at the start of the next period.
     void patch_change();
+    // Patch changes asked for that the callback has applied, each at the
+    // start of a period (read it in the callback, after process()).
+    uint64_t patch_changes_applied() const;
     // Messages from DSP sides delivered on the GUI thread, and those lost
     // to a full ring.
     uint64_t gui_messages() const;

@@ -109,7 +109,7 @@ struct LiveClient::Impl {
         }
         engine->process(n, in_ptrs.data(), midi_in_lists.data(), out_ptrs.data(), midi_out_lists.data());
         if (recorder)
-            recorder->period(n, in_ptrs.data(), midi_in_lists.data());
+            recorder->period(n, in_ptrs.data(), midi_in_lists.data(), out_ptrs.data());
         for (size_t k = 0; k < midi_out.size(); ++k) {
             void *buf = jack_port_get_buffer(midi_out[k], n);
             jack_midi_clear_buffer(buf);

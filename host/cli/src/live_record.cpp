@@ -5,7 +5,10 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
+#include <sndfile.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -27,6 +30,36 @@ struct MidiRecord {
 };
 
 const char kJackPrefix[] = "jack:";
+// A MidiRecord of this port is a patch change asked for live.
+constexpr uint32_t kPatchChangePort = UINT32_MAX;
+
+// FNV-1a over the samples' bits.
+constexpr uint64_t kDigestStart = 1469598103934665603ull;
+uint64_t digest(uint64_t h, const float *samples, size_t n) {
+    for (size_t i = 0; i < n; ++i) {
+        uint32_t bits;
+        std::memcpy(&bits, &samples[i], sizeof bits);
+        h = (h ^ bits) * 1099511628211ull;
+    }
+    return h;
+}
+
+// The digest of a WAV file's samples; 0 if it cannot be read.
+uint64_t file_digest(const std::string &path) {
+    SF_INFO info{};
+    SNDFILE *f = sf_open(path.c_str(), SFM_READ, &info);
+    if (!f || info.channels != 1) {
+        if (f)
+            sf_close(f);
+        return 0;
+    }
+    uint64_t h = kDigestStart;
+    std::vector<float> block(65536);
+    for (sf_count_t n; (n = sf_read_float(f, block.data(), static_cast<sf_count_t>(block.size()))) > 0;)
+        h = digest(h, block.data(), static_cast<size_t>(n));
+    sf_close(f);
+    return h;
+}
 
 } // namespace
 
@@ -42,10 +75,18 @@ struct LiveRecorder::Impl {
     std::vector<std::string> tape_paths;
     std::vector<std::unique_ptr<WavOut>> tapes;
     std::vector<std::vector<std::pair<uint64_t, int32_t>>> midi; // per MIDI input port
+    std::vector<uint64_t> patch_changes;                         // clocks
+    const LiveEngine *engine = nullptr;
+    uint64_t patch_changes_seen = 0; // callback only
 
     SpscRing<float> audio;  // per period: every input's samples, one after the other
     SpscRing<MidiRecord> midi_ring;
     std::atomic<uint64_t> recorded{0}; // frames handed over whole
+    // Per audio output, a digest of what was played (callback only, read
+    // after the run); unchecked once a period came without outputs.
+    std::vector<uint64_t> played;
+    bool check_played = true;
+    std::vector<std::string> out_names;
     std::atomic<bool> lost{false};     // a ring was full: the recording is spoiled
     std::atomic<bool> stop{false};
     std::thread writer;
@@ -70,6 +111,10 @@ LiveRecorder::LiveRecorder(const Patch &patch, const LiveEngine &engine, double 
     m->audio_names = engine.audio_inputs();
     m->midi_names = engine.midi_inputs();
     m->midi.resize(m->midi_names.size());
+    m->out_names = engine.audio_outputs();
+    m->engine = &engine;
+    m->patch_changes_seen = engine.patch_changes_applied();
+    m->played.assign(m->out_names.size(), kDigestStart);
     m->dir.reset(new OutputDir(options.out, options.force));
     // Every set has these two: a folder holding an earlier run is refused
     // now rather than after the whole live run.
@@ -108,7 +153,8 @@ void LiveRecorder::Impl::remove_tapes() {
     tape_paths.clear();
 }
 
-void LiveRecorder::period(uint32_t frames, const float *const *audio_in, const LiveMidiList *midi_in) noexcept {
+void LiveRecorder::period(uint32_t frames, const float *const *audio_in, const LiveMidiList *midi_in,
+                          const float *const *audio_out) noexcept {
     Impl &im = *m;
     // A period of another length is not processed by the engine either.
     if (im.lost.load(std::memory_order_relaxed) || frames != im.period)
@@ -116,7 +162,8 @@ void LiveRecorder::period(uint32_t frames, const float *const *audio_in, const L
     const uint64_t start = im.recorded.load(std::memory_order_relaxed);
     const size_t inputs = im.audio_names.size();
     // The whole period or nothing: the writer reads whole periods.
-    size_t messages = 0;
+    const uint64_t applied = im.engine->patch_changes_applied();
+    size_t messages = applied != im.patch_changes_seen ? 1 : 0;
     for (size_t k = 0; k < im.midi_names.size(); ++k)
         messages += midi_in[k].count;
     if (im.audio.capacity() - im.audio.size() < inputs * frames ||
@@ -126,10 +173,19 @@ void LiveRecorder::period(uint32_t frames, const float *const *audio_in, const L
     }
     for (size_t k = 0; k < inputs; ++k)
         im.audio.push(audio_in[k], frames);
+    if (applied != im.patch_changes_seen) {
+        im.patch_changes_seen = applied;
+        im.midi_ring.push(MidiRecord{start, kPatchChangePort, 0});
+    }
     for (size_t k = 0; k < im.midi_names.size(); ++k)
         for (size_t i = 0; i < midi_in[k].count; ++i)
             im.midi_ring.push(MidiRecord{start + midi_in[k].items[i].frame, static_cast<uint32_t>(k),
                                          midi_in[k].items[i].message});
+    if (!audio_out)
+        im.check_played = false;
+    else
+        for (size_t k = 0; k < im.played.size(); ++k)
+            im.played[k] = digest(im.played[k], audio_out[k], frames);
     im.recorded.store(start + frames, std::memory_order_release);
 }
 
@@ -144,7 +200,10 @@ void LiveRecorder::Impl::drain(std::vector<float> &block) {
     }
     MidiRecord r;
     while (midi_ring.pop(r))
-        midi[r.port].emplace_back(r.clock, r.message);
+        if (r.port == kPatchChangePort)
+            patch_changes.push_back(r.clock);
+        else
+            midi[r.port].emplace_back(r.clock, r.message);
 }
 
 void LiveRecorder::Impl::write_loop() {
@@ -198,6 +257,8 @@ void LiveRecorder::finish(std::ostream &log) {
                   pcs.end());
         d.at.erase(std::remove_if(d.at.begin(), d.at.end(), [&](const TimedSetting &t) { return t.time.clock(m->rate) >= frames; }),
                    d.at.end());
+        for (uint64_t clock : m->patch_changes)
+            pcs.emplace_back(TimeSpec{0, true, clock}, "a patch change asked for live");
         for (size_t k = 0; k < m->midi_names.size(); ++k)
             if (m->midi_names[k].compare(0, d.name.size() + 1, d.name + ".") == 0) {
                 for (auto [clock, message] : m->midi[k])
@@ -208,6 +269,24 @@ void LiveRecorder::finish(std::ostream &log) {
     }
     m->finished = true; // the session commits or abandons the folder
     run_session(replay, m->options, log, *m->dir);
+
+    // The replay gives what was played unless a GUI side's timing reached
+    // a DSP side (a GUI thread has no sample clock); say where it did not.
+    if (!m->check_played)
+        return;
+    std::vector<std::string> differing;
+    for (size_t k = 0; k < m->out_names.size(); ++k) {
+        const std::string &port = m->out_names[k];
+        size_t dot = port.find('.');
+        std::string path = m->dir->path(file_stem(port.substr(0, dot), port.substr(dot + 1)) + ".wav");
+        if (file_digest(path) != m->played[k])
+            differing.push_back(port);
+    }
+    if (!differing.empty())
+        log << "note: the recording of " << quoted_list(differing)
+            << " differs from what was played (GUI sides answer in their own time live)\n";
+    else
+        log << "the recorded audio equals what was played\n";
 }
 
 } // namespace secli

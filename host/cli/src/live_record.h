@@ -33,8 +33,11 @@ public:
     LiveRecorder(const LiveRecorder &) = delete;
     LiveRecorder &operator=(const LiveRecorder &) = delete;
 
-    // In the callback, after LiveEngine::process took the same inputs.
-    void period(uint32_t frames, const float *const *audio_in, const LiveMidiList *midi_in) noexcept;
+    // In the callback, after LiveEngine::process took the same inputs and
+    // gave these audio outputs (null: not checked). The outputs are only
+    // summed up: after the replay its WAV files are checked against them.
+    void period(uint32_t frames, const float *const *audio_in, const LiveMidiList *midi_in,
+                const float *const *audio_out = nullptr) noexcept;
 
     // After the run (the callback no longer calls period()): writes the set.
     // InputError when the writer fell behind (nothing is written) or a file
