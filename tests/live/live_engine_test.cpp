@@ -14,6 +14,7 @@
 #include "errors.h"
 #include "live_engine.h"
 #include "live_record.h"
+#include "live_ring.h"
 #include "live_support.h"
 #include "output_dir.h"
 #include "sehost/sehost.h"
@@ -337,6 +338,48 @@ TEST(LiveRecord, TheSetEqualsTheOfflineRunOrIsNotThereAtAll) {
             EXPECT_NE(n[0], '.') << "a temporary file was left: " << n;
     }
     std::filesystem::remove_all(root);
+}
+
+// The ring between the callback and the helper threads: a full ring
+// refuses (never overwrites), a bulk push is all or nothing, and items
+// cross between two threads whole and in order.
+TEST(LiveRing, RefusesWhenFullAndKeepsOrderAcrossThreads) {
+    struct Case {
+        size_t asked, capacity;
+    } cases[] = {{1, 1}, {3, 4}, {4096, 4096}, {5000, 8192}};
+    for (const Case &c : cases) {
+        secli::SpscRing<uint32_t> ring(c.asked);
+        EXPECT_EQ(ring.capacity(), c.capacity) << c.asked;
+        for (uint32_t i = 0; i < c.capacity; ++i)
+            ASSERT_TRUE(ring.push(i));
+        EXPECT_FALSE(ring.push(99)) << "a full ring of " << c.capacity << " took one more";
+        uint32_t v = 0;
+        ASSERT_TRUE(ring.pop(v));
+        EXPECT_EQ(v, 0u);
+        const uint32_t two[2] = {7, 8};
+        EXPECT_FALSE(ring.push(two, 2)) << "a bulk push into one free slot";
+        EXPECT_EQ(ring.size(), c.capacity - 1);
+    }
+
+    secli::SpscRing<uint64_t> ring(1000);
+    constexpr uint64_t kItems = 2000000;
+    std::thread producer([&] {
+        uint64_t block[37];
+        for (uint64_t next = 0; next < kItems;) {
+            const size_t n = static_cast<size_t>(std::min<uint64_t>(1 + next % 37, kItems - next));
+            for (size_t i = 0; i < n; ++i)
+                block[i] = next + i;
+            if (ring.push(block, n))
+                next += n;
+        }
+    });
+    uint64_t expected = 0, wrong = 0, got[64];
+    while (expected < kItems)
+        for (size_t i = 0, n = ring.pop(got, 1 + expected % 64); i < n; ++i)
+            wrong += got[i] != expected++;
+    producer.join();
+    EXPECT_EQ(wrong, 0u);
+    EXPECT_EQ(ring.size(), 0u);
 }
 
 TEST(LiveEngine, RefusesWhatThePatchCannotUse) {
