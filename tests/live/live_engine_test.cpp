@@ -4,11 +4,21 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <sstream>
+#include <chrono>
+#include <ctime>
+#include <thread>
 
 #include "alloc_probe.h"
 #include "errors.h"
 #include "live_engine.h"
+#include "live_record.h"
+#include "live_ring.h"
 #include "live_support.h"
+#include "output_dir.h"
+#include "sehost/sehost.h"
+#include "smf_read.h"
 
 using namespace livetest;
 using secli::LiveEngine;
@@ -26,7 +36,8 @@ struct Drive {
 // Runs `periods` periods with the tape on every audio input and the MIDI
 // tape on every MIDI input; the allocation counter is armed around each
 // process call only.
-Drive drive(LiveEngine &e, uint64_t periods, bool keep) {
+Drive drive(LiveEngine &e, uint64_t periods, bool keep, secli::LiveRecorder *recorder = nullptr,
+            bool midi_ports = true) {
     const uint64_t length = periods * kPeriod;
     std::vector<float> tape = input_tape(length);
     auto notes = midi_tape(length);
@@ -50,11 +61,13 @@ Drive drive(LiveEngine &e, uint64_t periods, bool keep) {
         std::fill(in_ptrs.begin(), in_ptrs.end(), tape.data() + start);
         for (LiveMidiList &l : midi_in)
             l.clear();
-        for (; next_note < notes.size() && notes[next_note].first < start + kPeriod; ++next_note)
+        for (; midi_ports && next_note < notes.size() && notes[next_note].first < start + kPeriod; ++next_note)
             for (LiveMidiList &l : midi_in)
                 l.add(static_cast<uint32_t>(notes[next_note].first - start), notes[next_note].second);
         probe::arm();
         e.process(kPeriod, in_ptrs.data(), midi_in.data(), out_ptrs.data(), midi_out.data());
+        if (recorder)
+            recorder->period(kPeriod, in_ptrs.data(), midi_in.data(), out_ptrs.data());
         probe::disarm();
         if (!keep)
             continue;
@@ -92,12 +105,281 @@ TEST(LiveEngine, EqualsTheOfflineRunOfTheSamePatchAndInputs) {
     EXPECT_GT(routed, 10u);
 }
 
+// The patch's own timed inputs play at their times: MIDI, settings of DSP
+// pins (also one wired-in value that a setting may not touch is left
+// alone) and patch changes give what the offline run gives.
+TEST(LiveEngine, PlaysThePatchsTimedInputsAtTheirTimes) {
+    const uint64_t periods = 500, length = periods * kPeriod; // 2.7 s
+    auto at = [](double seconds, const char *pin, const char *value) {
+        return secli::TimedSetting{secli::TimeSpec{seconds, false, 0}, pin, value, pin};
+    };
+    auto with_timed_inputs = [&](const std::string &source) {
+        secli::Patch p = test_patch(source, length);
+        add_midi_tape(p, length);
+        p.modules[1].at = {at(0.0, "End", "2"), at(0.8, "End", "5"), at(1.6, "Mode", "Forward"), at(2.0, "Active", "OFF")};
+        secli::ModuleSpec pulse;
+        pulse.name = pulse.where = "pulse";
+        pulse.plugin = se_test::plugin_path("patch_pulse");
+        pulse.patch_changes = {{secli::TimeSpec{0.5, false, 0}, "pc"}, {secli::TimeSpec{0, true, 70001}, "pc"}};
+        p.modules.push_back(pulse);
+        return p;
+    };
+    std::string wav = write_wav(input_tape(length));
+    Recorded off = run_offline(with_timed_inputs(wav));
+    unlink(wav.c_str());
+    LiveEngine e(with_timed_inputs("jack:in"), kRate, kPeriod);
+    EXPECT_EQ(e.ignored(), std::vector<std::string>{});
+    Drive d = drive(e, periods, true, nullptr, false);
+    EXPECT_EQ(d.allocations, 0u);
+    EXPECT_EQ(difference(d.out, off), "");
+    // The pulses of both patch changes (and of the opening) are there.
+    const auto &pulse = off.audio.at("pulse.Pulse");
+    for (uint64_t clock : {uint64_t{0}, uint64_t{24000}, uint64_t{70001}})
+        EXPECT_EQ(pulse[clock], 1.0f) << clock;
+}
+
 TEST(LiveEngine, NoAllocationInTheCallbackOverAMinuteOfTheDemoPatch) {
     ASSERT_TRUE(probe::state().new_hooked) << "the counting allocator is not linked in";
     LiveEngine e(secli::demo_patch(), kRate, kPeriod);
     Drive d = drive(e, 60 * static_cast<uint64_t>(kRate) / kPeriod, false);
     EXPECT_EQ(d.allocations, 0u);
     EXPECT_EQ(e.clock(), 60 * static_cast<uint64_t>(kRate));
+}
+
+double thread_seconds() {
+    timespec t;
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec);
+}
+
+// patch_pulse's GUI side holds its thread for a long busy loop on every
+// firing and writes "Bool pulse" 1 before it and 0 after; a GUI connection
+// takes that to bool_volts, whose DSP side shows it as 1.0 on "Volts".
+// Played in real time with a patch change from another thread, the callback
+// never spends a period's time (of its own thread's CPU, so the figure does
+// not depend on what else the machine runs), and the GUI write reaches the
+// DSP side and is undone after the loop.
+TEST(LiveEngine, AGuiSideThatWorksLongNeverHoldsUpTheCallback) {
+    secli::Patch p = test_patch("sine:5:1", kPeriod);
+    p.sources.clear();
+    auto module = [](const char *name, const char *plugin) {
+        secli::ModuleSpec m;
+        m.name = name;
+        m.plugin = se_test::plugin_path(plugin);
+        m.where = name;
+        return m;
+    };
+    p.modules = {module("pulse", "patch_pulse"), module("toggle", "bool_volts")};
+    p.wires = {{"pulse.Bool pulse", "toggle.Bool (PatchMem)", "w0"}};
+    LiveEngine e(p, kRate, kPeriod);
+    const auto outs = e.audio_outputs();
+    const size_t volts = static_cast<size_t>(std::find(outs.begin(), outs.end(), "toggle.Volts") - outs.begin());
+    ASSERT_LT(volts, outs.size());
+
+    std::vector<std::vector<float>> buffers(outs.size(), std::vector<float>(kPeriod));
+    std::vector<float *> out_ptrs;
+    for (auto &b : buffers)
+        out_ptrs.push_back(b.data());
+    std::vector<LiveMidiList> midi_out(e.midi_outputs().size());
+    for (LiveMidiList &l : midi_out)
+        l.items.resize(LiveEngine::kMidiPerPeriod);
+
+    // Recorded too: the replay cannot know when the GUI thread answered,
+    // and the recording says so.
+    const std::string dir =
+        std::filesystem::temp_directory_path() / ("se_live_gui_record_" + std::to_string(getpid()));
+    secli::SessionOptions options;
+    options.out = dir;
+    options.progress = false;
+    secli::LiveRecorder recorder(p, e, kRate, kPeriod, options);
+    e.open(); // the firing at the opening is delivered here, before the thread
+    const uint64_t delivered_at_open = e.gui_messages();
+    const auto period = std::chrono::nanoseconds(static_cast<int64_t>(1e9 * kPeriod / kRate));
+    const uint64_t periods = 400; // 2.1 s, paced as a server would
+    std::vector<float> level(periods);
+    double longest = 0.0;
+    auto due = std::chrono::steady_clock::now();
+    for (uint64_t k = 0; k < periods; ++k) {
+        if (k == 20)
+            e.patch_change();
+        const double t0 = thread_seconds();
+        e.process(kPeriod, nullptr, nullptr, out_ptrs.data(), midi_out.data());
+        longest = std::max(longest, thread_seconds() - t0);
+        recorder.period(kPeriod, nullptr, nullptr, out_ptrs.data());
+        level[k] = buffers[volts][kPeriod - 1];
+        std::this_thread::sleep_until(due += period);
+    }
+    e.close();
+    ASSERT_FALSE(e.faulted()) << e.fault();
+    EXPECT_EQ(e.gui_messages() - delivered_at_open, 1u) << "the patch change's firing reached the GUI thread";
+    EXPECT_EQ(e.gui_messages_dropped(), 0u);
+    EXPECT_LT(longest, 1e-9 * static_cast<double>(period.count())) << "the busy loop ran in the callback";
+    const auto rise = std::find(level.begin() + 20, level.end(), 1.0f);
+    ASSERT_NE(rise, level.end()) << "the GUI write never reached the DSP side";
+    EXPECT_EQ(level.back(), 0.0f) << "the write after the busy loop never arrived";
+    EXPECT_TRUE(std::all_of(level.begin(), level.begin() + 20, [](float v) { return v == 0.0f; }));
+    std::ostringstream log;
+    recorder.finish(log);
+    EXPECT_NE(log.str().find("note: the recording of \"toggle.Volts\" differs"), std::string::npos) << log.str();
+    std::filesystem::remove_all(dir);
+}
+
+// The host's own path: a Module that keeps messages for its GUI side until
+// deliver_gui_messages() must not allocate for the first message after a
+// delivery (its lists keep their room).
+TEST(LiveEngine, AModuleQueuesGuiMessagesWithoutAllocating) {
+    ASSERT_TRUE(probe::state().new_hooked) << "the counting allocator is not linked in";
+    sehost::HostConfig cfg;
+    cfg.block_size = static_cast<int32_t>(kPeriod);
+    sehost::Module m(sehost::Library::load(se_test::plugin_path("patch_pulse")), cfg);
+    m.reserve(LiveEngine::kEventRoom);
+    m.open();
+    probe::reset();
+    for (int round = 0; round < 2; ++round) {
+        m.dsp().queue_patch_change(m.dsp().clock());
+        probe::arm();
+        m.dsp().run(kPeriod); // fires: HOST_SEND_TO_GUI
+        probe::disarm();
+        m.deliver_gui_messages();
+    }
+    EXPECT_EQ(probe::state().news + probe::state().mallocs, 0u);
+    EXPECT_EQ(m.gui()->int_value(m.gui()->pin_number("Bool pulse")), 0);
+}
+
+// The set a recording leaves, read back as a Recorded; names as the ports.
+Recorded read_set(const std::string &dir, const LiveEngine &e) {
+    Recorded r;
+    for (const std::string &port : e.audio_outputs()) {
+        size_t dot = port.find('.');
+        std::string path = dir + "/" + secli::file_stem(port.substr(0, dot), port.substr(dot + 1)) + ".wav";
+        SF_INFO info{};
+        SNDFILE *f = sf_open(path.c_str(), SFM_READ, &info);
+        if (!f) {
+            ADD_FAILURE() << path << ": not written";
+            continue;
+        }
+        std::vector<float> &v = r.audio[port];
+        v.resize(static_cast<size_t>(info.frames));
+        sf_read_float(f, v.data(), info.frames);
+        sf_close(f);
+    }
+    for (const std::string &port : e.midi_outputs()) {
+        size_t dot = port.find('.');
+        std::string path = dir + "/" + secli::file_stem(port.substr(0, dot), port.substr(dot + 1)) + ".mid";
+        auto &list = r.midi[port];
+        for (const se_cli::SmfEvent &ev : se_cli::read_smf(path)) // one tick per sample at 48000 Hz
+            if (!ev.bytes.empty() && ev.bytes[0] >= 0x80 && ev.bytes[0] < 0xF0)
+                list.emplace_back(ev.tick, ev.bytes[0] | (ev.bytes.size() > 1 ? ev.bytes[1] << 8 : 0) |
+                                               (ev.bytes.size() > 2 ? ev.bytes[2] << 16 : 0));
+    }
+    return r;
+}
+
+std::vector<std::string> files_in(const std::string &dir) {
+    std::vector<std::string> names;
+    for (const auto &entry : std::filesystem::directory_iterator(dir))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// A recorded live run leaves the set an offline run of the same patch on
+// the same inputs gives, sample for sample and message for message, and
+// nothing else; a recording that is not finished leaves nothing.
+TEST(LiveRecord, TheSetEqualsTheOfflineRunOrIsNotThereAtAll) {
+    const uint64_t periods = 500, length = periods * kPeriod;
+    // A setting within the run, and one and a patch change after its end
+    // (left out of the recorded run, which would refuse them).
+    auto setting = [](double seconds, const char *value) {
+        return secli::TimedSetting{secli::TimeSpec{seconds, false, 0}, "End", value, "End"};
+    };
+    std::string wav = write_wav(input_tape(length));
+    secli::Patch offline_patch = test_patch(wav, length);
+    add_midi_tape(offline_patch, length);
+    offline_patch.modules[1].at = {setting(0.8, "5")};
+    Recorded off = run_offline(offline_patch);
+    unlink(wav.c_str());
+    const std::string root = std::filesystem::temp_directory_path() / ("se_live_record_" + std::to_string(getpid()));
+    struct Case {
+        const char *what;
+        bool finish;
+    } cases[] = {{"finished", true}, {"dropped before finish", false}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string dir = root + "/" + (c.finish ? "done" : "dropped");
+        secli::Patch patch = test_patch("jack:in", length);
+        patch.modules[1].at = {setting(0.8, "5"), setting(100.0, "2")};
+        patch.modules[1].patch_changes = {{secli::TimeSpec{100.0, false, 0}, "pc"}};
+        LiveEngine e(patch, kRate, kPeriod);
+        secli::SessionOptions options;
+        options.out = dir;
+        options.progress = false;
+        {
+            secli::LiveRecorder recorder(patch, e, kRate, kPeriod, options);
+            Drive d = drive(e, periods, true, &recorder);
+            EXPECT_EQ(d.allocations, 0u) << "the recorder allocated in the callback";
+            EXPECT_EQ(recorder.frames(), length);
+            if (c.finish) {
+                std::ostringstream log;
+                recorder.finish(log);
+                EXPECT_NE(log.str().find("the recorded audio equals what was played"), std::string::npos) << log.str();
+                EXPECT_EQ(difference(read_set(dir, e), off), "");
+                EXPECT_EQ(difference(d.out, off), "") << "the live outputs themselves";
+            }
+        }
+        std::vector<std::string> names = files_in(dir);
+        if (!c.finish) {
+            EXPECT_EQ(names, std::vector<std::string>{}) << "an unfinished recording left files";
+            continue;
+        }
+        for (const char *want : {"report.html", "events.jsonl", "edge.Pulse_Out.wav"})
+            EXPECT_NE(std::find(names.begin(), names.end(), want), names.end()) << want;
+        for (const std::string &n : names)
+            EXPECT_NE(n[0], '.') << "a temporary file was left: " << n;
+    }
+    std::filesystem::remove_all(root);
+}
+
+// The ring between the callback and the helper threads: a full ring
+// refuses (never overwrites), a bulk push is all or nothing, and items
+// cross between two threads whole and in order.
+TEST(LiveRing, RefusesWhenFullAndKeepsOrderAcrossThreads) {
+    struct Case {
+        size_t asked, capacity;
+    } cases[] = {{1, 1}, {3, 4}, {4096, 4096}, {5000, 8192}};
+    for (const Case &c : cases) {
+        secli::SpscRing<uint32_t> ring(c.asked);
+        EXPECT_EQ(ring.capacity(), c.capacity) << c.asked;
+        for (uint32_t i = 0; i < c.capacity; ++i)
+            ASSERT_TRUE(ring.push(i));
+        EXPECT_FALSE(ring.push(99)) << "a full ring of " << c.capacity << " took one more";
+        uint32_t v = 0;
+        ASSERT_TRUE(ring.pop(v));
+        EXPECT_EQ(v, 0u);
+        const uint32_t two[2] = {7, 8};
+        EXPECT_FALSE(ring.push(two, 2)) << "a bulk push into one free slot";
+        EXPECT_EQ(ring.size(), c.capacity - 1);
+    }
+
+    secli::SpscRing<uint64_t> ring(1000);
+    constexpr uint64_t kItems = 2000000;
+    std::thread producer([&] {
+        uint64_t block[37];
+        for (uint64_t next = 0; next < kItems;) {
+            const size_t n = static_cast<size_t>(std::min<uint64_t>(1 + next % 37, kItems - next));
+            for (size_t i = 0; i < n; ++i)
+                block[i] = next + i;
+            if (ring.push(block, n))
+                next += n;
+        }
+    });
+    uint64_t expected = 0, wrong = 0, got[64];
+    while (expected < kItems)
+        for (size_t i = 0, n = ring.pop(got, 1 + expected % 64); i < n; ++i)
+            wrong += got[i] != expected++;
+    producer.join();
+    EXPECT_EQ(wrong, 0u);
+    EXPECT_EQ(ring.size(), 0u);
 }
 
 TEST(LiveEngine, RefusesWhatThePatchCannotUse) {

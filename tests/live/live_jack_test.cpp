@@ -11,11 +11,18 @@
 #include <chrono>
 #include <cstdlib>
 #include <thread>
+#include <fcntl.h>
+#include <pty.h>
+#include <filesystem>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "errors.h"
 #include "live_engine.h"
 #include "live_jack.h"
 #include "live_support.h"
+#include "plugin_path.h"
 
 using namespace livetest;
 
@@ -202,6 +209,134 @@ TEST(LivePlay, TellsAnUnknownPortByName) {
             EXPECT_NE(std::string(err.what()).find(k.says), std::string::npos) << err.what();
         }
     }
+}
+
+// Runs sehost play demo for a second with stdout and stderr on a pseudo
+// terminal (`tty`) or on a pipe; answers all they wrote.
+std::string play_demo_output(bool tty) {
+    int master = -1, pipe_fds[2] = {-1, -1};
+    pid_t pid;
+    if (tty) {
+        pid = forkpty(&master, nullptr, nullptr, nullptr);
+    } else {
+        if (pipe(pipe_fds) != 0)
+            return "pipe failed";
+        pid = fork();
+        if (pid == 0) {
+            dup2(pipe_fds[1], 1);
+            dup2(pipe_fds[1], 2);
+            close(pipe_fds[0]);
+        }
+        master = pipe_fds[0];
+    }
+    if (pid == 0) {
+        const std::string plugins = se_test::plugin_dir();
+        execl(SEHOST_BIN, SEHOST_BIN, "--plugins", plugins.c_str(), "play", "demo", "-d", "1.5",
+              static_cast<char *>(nullptr));
+        _exit(127);
+    }
+    if (!tty)
+        close(pipe_fds[1]);
+    std::string all;
+    char buf[4096];
+    for (ssize_t n; (n = read(master, buf, sizeof buf)) > 0;)
+        all.append(buf, static_cast<size_t>(n));
+    close(master);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return all;
+}
+
+// The status line (DSP load, xruns, each instance's share) is drawn a few
+// times a second on a terminal, and never into a file or pipe.
+TEST(LivePlay, TheStatusLineIsForTerminalsOnly) {
+    jack_client_t *c = open_client("se_check_" + std::to_string(getpid()));
+    if (!c) {
+        if (server_required())
+            FAIL() << "no JACK server running";
+        GTEST_SKIP() << "no JACK server running";
+    }
+    jack_client_close(c);
+    const std::string on_tty = play_demo_output(true), on_pipe = play_demo_output(false);
+    ASSERT_NE(on_tty.find("played 1."), std::string::npos) << on_tty;
+    ASSERT_NE(on_pipe.find("played 1."), std::string::npos) << on_pipe;
+    size_t lines = 0;
+    for (size_t at = 0; (at = on_tty.find("\r", at)) != std::string::npos; ++at)
+        lines += on_tty.compare(at, 2, "\r\n") != 0 && on_tty.find("xruns", at) != std::string::npos;
+    EXPECT_GE(lines, 3u) << "a status line 4 times a second over 1.5 s:\n" << on_tty;
+    for (const char *part : {" s  DSP ", "xruns ", " edge ", " router ", " pulse "})
+        EXPECT_NE(on_tty.find(part), std::string::npos) << part;
+    EXPECT_EQ(on_pipe.find(" s  DSP "), std::string::npos) << on_pipe;
+    EXPECT_EQ(on_pipe.find('\r'), std::string::npos) << on_pipe;
+}
+
+// sehost play --record, stopped with Ctrl-C (SIGINT) in the middle of the
+// run and, in the later rows, again while the set is being written: the
+// folder then holds the whole set (exit 0) or nothing (exit 130), never a
+// part of it, and no temporary file.
+TEST(LivePlay, CtrlCLeavesAWholeRecordingOrNone) {
+    jack_client_t *c = open_client("se_check_" + std::to_string(getpid()));
+    if (!c) {
+        if (server_required())
+            FAIL() << "no JACK server running";
+        GTEST_SKIP() << "no JACK server running";
+    }
+    jack_client_close(c);
+    namespace fs = std::filesystem;
+    const fs::path root = fs::temp_directory_path() / ("se_live_ctrl_c_" + std::to_string(getpid()));
+    struct Case {
+        int second_after_ms; // -1: one Ctrl-C only
+    } cases[] = {{-1}, {0}, {5}, {20}, {60}, {150}};
+    int whole = 0, none = 0;
+    for (const Case &k : cases) {
+        SCOPED_TRACE("second Ctrl-C after " + std::to_string(k.second_after_ms) + " ms");
+        const fs::path dir = root / std::to_string(k.second_after_ms);
+        pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            int null = open("/dev/null", O_WRONLY);
+            dup2(null, 1);
+            dup2(null, 2);
+            const std::string plugins = se_test::plugin_dir(), out = dir.string();
+            execl(SEHOST_BIN, SEHOST_BIN, "--plugins", plugins.c_str(), "play", "demo", "--no-status", "--record",
+                  out.c_str(), static_cast<char *>(nullptr));
+            _exit(127);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        kill(pid, SIGINT);
+        if (k.second_after_ms >= 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(k.second_after_ms));
+            kill(pid, SIGINT);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        // A Ctrl-C that comes after the set is in place but before the
+        // process has ended ends it by the signal: judged by its files.
+        const bool by_signal = WIFSIGNALED(status) && WTERMSIG(status) == SIGINT;
+        ASSERT_TRUE(WIFEXITED(status) || by_signal) << "status " << status;
+        const int code = by_signal ? 128 + SIGINT : WEXITSTATUS(status);
+        std::vector<std::string> names;
+        if (fs::exists(dir))
+            for (const auto &entry : fs::directory_iterator(dir))
+                names.push_back(entry.path().filename().string());
+        for (const std::string &n : names)
+            EXPECT_NE(n[0], '.') << "a temporary file was left: " << n;
+        if (!names.empty()) {
+            ++whole;
+            // The demo's set: 4 WAVs, 5 MIDI outputs (a file and a log each), events, report.
+            EXPECT_EQ(names.size(), 16u) << "a part of the set";
+            for (const char *want : {"report.html", "events.jsonl", "pulse.Pulse.wav", "router.Add_Midi_Out.mid"})
+                EXPECT_NE(std::find(names.begin(), names.end(), want), names.end()) << want;
+            EXPECT_TRUE(code == 0 || by_signal) << "a whole set, but exit status " << code;
+        } else {
+            ++none;
+            EXPECT_EQ(code, 130) << "no set, but exit status " << code;
+        }
+        if (k.second_after_ms < 0)
+            EXPECT_EQ(code, 0) << "one Ctrl-C ends the run and keeps its recording";
+    }
+    std::printf("Ctrl-C while writing: %d whole sets, %d none\n", whole, none);
+    fs::remove_all(root);
 }
 
 } // namespace

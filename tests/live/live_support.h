@@ -90,12 +90,23 @@ struct Recorded {
     std::map<std::string, std::vector<std::pair<uint64_t, int32_t>>> midi;
 };
 
-// The offline run of the test patch with the tape in the router's list.
-inline Recorded offline(const std::string &wav, uint64_t length) {
-    secli::Patch p = test_patch(wav, length);
+// The tape as the router's timed MIDI input.
+inline void add_midi_tape(secli::Patch &p, uint64_t length) {
     for (auto [clock, message] : midi_tape(length))
         p.modules[2].midi.push_back(secli::MidiIn{secli::TimeSpec{0, true, clock}, message});
     p.modules[2].midi_where = "tape";
+}
+
+inline Recorded run_offline(const secli::Patch &p);
+
+// The offline run of the test patch with the tape in the router's list.
+inline Recorded offline(const std::string &wav, uint64_t length) {
+    secli::Patch p = test_patch(wav, length);
+    add_midi_tape(p, length);
+    return run_offline(p);
+}
+
+inline Recorded run_offline(const secli::Patch &p) {
     secli::Runner runner(p);
     struct Sink : secli::RunSink {
         Recorded r;

@@ -6,8 +6,11 @@
 #include <atomic>
 #include <chrono>
 #include <map>
+#include <thread>
 
+#include "alloc_probe.h"
 #include "errors.h"
+#include "live_ring.h"
 #include "node_order.h"
 #include "output_dir.h"
 #include "plugin_find.h"
@@ -28,6 +31,14 @@ const char kJackPrefix[] = "jack:";
 } // namespace
 
 struct LiveEngine::Impl {
+    enum TimedKind { kSet, kPatchChange, kMidi };
+    struct Timed {
+        uint64_t clock;
+        TimedKind kind;
+        int pin; // DSP pin, or the declaration of a GUI pin
+        double value;
+        int32_t message;
+    };
     struct Node {
         std::string name, where;
         std::vector<Setting> settings;
@@ -40,6 +51,10 @@ struct LiveEngine::Impl {
         int midi_in_port = -1;
         std::atomic<uint64_t> nanoseconds{0};
         int gui_depth = 0;
+        // Timed inputs by clock (for equal clocks: settings, patch
+        // changes, MIDI, each in the patch's order, as the offline runner).
+        std::vector<Timed> timed, gui_timed;
+        size_t fed = 0, gui_fed = 0;
     };
 
     double rate;
@@ -58,9 +73,31 @@ struct LiveEngine::Impl {
         int pin;
     };
     std::vector<AudioOut> audio_outs;
-    std::atomic<bool> faulted{false};
-    std::string fault; // written once, before faulted is set
+    std::atomic<bool> fault_claimed{false}, faulted{false};
+    std::string fault; // written once, by the thread that claimed it, before faulted is set
     LiveMidiList *midi_out = nullptr;
+
+    // The GUI thread and its two rings.
+    struct ToGui {
+        uint32_t node;
+        int32_t value; // a message from the DSP side, when pin < 0
+        int32_t pin;   // else a GUI-side setting of this declaration
+        double number;
+    };
+    struct ToDsp {
+        uint32_t node;
+        int32_t pin; // declaration
+        double value;
+    };
+    static constexpr size_t kRing = 4096;
+    SpscRing<ToGui> to_gui{kRing};
+    SpscRing<ToDsp> to_dsp{kRing};
+    std::thread gui_thread;
+    std::atomic<bool> gui_stop{false};
+    bool gui_threaded = false; // GUI writes travel through to_dsp
+    std::atomic<uint64_t> gui_delivered{0}, gui_dropped{0};
+    std::atomic<uint64_t> patch_changes_asked{0};
+    uint64_t patch_changes_done = 0; // callback only
 
     void build(const Patch &patch);
     void wire(const Patch &patch, const Wire &w);
@@ -68,6 +105,13 @@ struct LiveEngine::Impl {
     void apply_settings(size_t n);
     void harvest(size_t n, uint64_t start, uint32_t frames);
     void on_gui_write(size_t n, int pin, const sehost::GuiValue &v);
+    void schedule(const Patch &patch);
+    void feed(size_t n, uint64_t before);
+    void set_fault(std::string text);
+    void carry(size_t n, int pin, double value);
+    void gui_loop();
+    void start_gui();
+    void stop_gui();
 };
 
 LiveEngine::LiveEngine(const Patch &patch, double rate, uint32_t period) : m(new Impl) {
@@ -78,7 +122,7 @@ LiveEngine::LiveEngine(const Patch &patch, double rate, uint32_t period) : m(new
     m->build(patch);
 }
 
-LiveEngine::~LiveEngine() = default;
+LiveEngine::~LiveEngine() { m->stop_gui(); }
 
 void LiveEngine::Impl::build(const Patch &patch) {
     if (patch.modules.empty())
@@ -114,12 +158,6 @@ void LiveEngine::Impl::build(const Patch &patch) {
         node->wired_in.assign(pins + decls, false);
         by_name[d.name] = nodes.size();
         nodes.push_back(std::move(node));
-        if (!d.at.empty())
-            ignored.push_back(d.where + ".at");
-        if (!d.midi.empty())
-            ignored.push_back(d.midi_where);
-        if (!d.patch_changes.empty())
-            ignored.push_back(d.where + ".patch_changes");
     }
     for (const SourceSpec &s : patch.sources)
         if (s.definition.rfind(kJackPrefix, 0) == 0) {
@@ -162,6 +200,55 @@ void LiveEngine::Impl::build(const Patch &patch) {
     }
     for (size_t n = 0; n < nodes.size(); ++n)
         apply_settings(n);
+    schedule(patch);
+}
+
+void LiveEngine::Impl::schedule(const Patch &patch) {
+    for (size_t n = 0; n < nodes.size(); ++n) {
+        const ModuleSpec &d = patch.modules[n];
+        Node &node = *nodes[n];
+        sehost::DspInstance &dsp = node.mod->dsp();
+        for (const TimedSetting &t : d.at) {
+            PinPick p = pick_pin(dsp, t.pin, Want::Input, t.where);
+            double v = parse_value(dsp.pins()[static_cast<size_t>(p.decl)], t.value, t.where);
+            if (p.gui)
+                node.gui_timed.push_back(Timed{t.time.clock(rate), kSet, p.decl, v, 0});
+            else
+                node.timed.push_back(Timed{t.time.clock(rate), kSet, p.dsp, v, 0});
+        }
+        for (const auto &pc : d.patch_changes)
+            node.timed.push_back(Timed{pc.first.clock(rate), kPatchChange, -1, 0.0, 0});
+        for (const MidiIn &m : d.midi)
+            node.timed.push_back(Timed{m.time.clock(rate), kMidi, -1, 0.0, m.message});
+        for (auto *list : {&node.timed, &node.gui_timed})
+            std::stable_sort(list->begin(), list->end(), [](const Timed &a, const Timed &b) { return a.clock < b.clock; });
+    }
+}
+
+// Instance n's timed inputs before clock `before` (callback, or open()).
+void LiveEngine::Impl::feed(size_t n, uint64_t before) {
+    Node &node = *nodes[n];
+    sehost::DspInstance &dsp = node.mod->dsp();
+    while (node.fed < node.timed.size() && node.timed[node.fed].clock < before) {
+        const Timed &t = node.timed[node.fed++];
+        const uint32_t clock = static_cast<uint32_t>(t.clock);
+        if (t.kind == kSet)
+            dsp.set_value(t.pin, t.value, clock);
+        else if (t.kind == kPatchChange)
+            dsp.queue_patch_change(clock);
+        else
+            dsp.queue_midi(clock, t.message);
+    }
+    while (node.gui_fed < node.gui_timed.size() && node.gui_timed[node.gui_fed].clock < before) {
+        const Timed &t = node.gui_timed[node.gui_fed];
+        if (gui_threaded) {
+            if (!to_gui.push(ToGui{static_cast<uint32_t>(n), 0, t.pin, t.value}))
+                break; // the ring is full: tried again next period
+        } else {
+            node.mod->set_gui_pin(t.pin, t.value); // opening: no GUI thread yet
+        }
+        ++node.gui_fed;
+    }
 }
 
 void LiveEngine::Impl::wire(const Patch &patch, const Wire &w) {
@@ -276,7 +363,12 @@ void LiveEngine::Impl::apply_settings(size_t n) {
     if (sehost::GuiInstance *gui = node.mod->gui()) {
         auto carry = gui->on_write;
         gui->on_write = [this, n, carry](int pin, const sehost::GuiValue &v) {
-            if (carry)
+            if (gui_threaded) {
+                // Only IO_BOTH_SIDES pins reach the DSP side (Module::carry_gui_value).
+                if (nodes[n]->mod->dsp().pins()[static_cast<size_t>(pin)].flags & IO_BOTH_SIDES)
+                    this->carry(n, pin, v.number());
+            }
+            else if (carry)
                 carry(pin, v);
             on_gui_write(n, pin, v);
         };
@@ -289,9 +381,109 @@ void LiveEngine::Impl::on_gui_write(size_t n, int pin, const sehost::GuiValue &v
         --node.gui_depth;
         return; // a GUI loop: the write stops here
     }
-    for (const Target &t : node.gui_targets[static_cast<size_t>(pin)])
-        nodes[t.node]->mod->set_gui_pin(t.pin.decl, v.number());
+    for (const Target &t : node.gui_targets[static_cast<size_t>(pin)]) {
+        sehost::Module &to = *nodes[t.node]->mod;
+        if (!gui_threaded) {
+            to.set_gui_pin(t.pin.decl, v.number());
+            continue;
+        }
+        to.gui()->set_pin(t.pin.decl, v.number());
+        carry(t.node, t.pin.decl, to.gui()->value(t.pin.decl).number());
+    }
     --node.gui_depth;
+}
+
+// On the GUI thread: a value for instance n's DSP side, applied by the
+// callback at its next period. A full ring is waited out (this thread may
+// wait), unless the audio has stopped taking.
+void LiveEngine::Impl::carry(size_t n, int pin, double value) {
+    const ToDsp item{static_cast<uint32_t>(n), pin, value};
+    for (int tries = 0; !to_dsp.push(item); ++tries) {
+        if (tries == 1000 || gui_stop.load(std::memory_order_relaxed)) {
+            gui_dropped.fetch_add(1, std::memory_order_relaxed);
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
+void LiveEngine::Impl::set_fault(std::string text) {
+    if (fault_claimed.exchange(true))
+        return; // the first fault is the one told
+    fault = std::move(text);
+    faulted.store(true, std::memory_order_release);
+}
+
+void LiveEngine::Impl::start_gui() {
+    bool any = false;
+    for (size_t n = 0; n < nodes.size(); ++n) {
+        sehost::Module &mod = *nodes[n]->mod;
+        if (!mod.gui())
+            continue;
+        any = true;
+        mod.divert_gui_messages([this, n](int32_t value) {
+            if (!to_gui.push(ToGui{static_cast<uint32_t>(n), value, -1, 0.0}))
+                gui_dropped.fetch_add(1, std::memory_order_relaxed);
+        });
+    }
+    if (!any)
+        return;
+    gui_threaded = true;
+    gui_stop.store(false);
+    gui_thread = std::thread([this] { gui_loop(); });
+}
+
+void LiveEngine::Impl::stop_gui() {
+    if (gui_thread.joinable()) {
+        gui_stop.store(true);
+        gui_thread.join();
+    }
+    gui_threaded = false;
+    for (auto &node : nodes)
+        if (node->mod->gui())
+            node->mod->divert_gui_messages({});
+}
+
+// Messages from the DSP sides as they come (polled every 2 ms), idle calls
+// 20 times a second while a GUI side asks for them.
+void LiveEngine::Impl::gui_loop() {
+    sevalidate::alloc_probe::exempt_this_thread(); // the callback's count is the callback's
+    constexpr auto kIdleEvery = std::chrono::milliseconds(50);
+    auto next_idle = std::chrono::steady_clock::now();
+    size_t current = 0;
+    try {
+        while (!gui_stop.load(std::memory_order_relaxed)) {
+            ToGui m;
+            while (to_gui.pop(m)) {
+                current = m.node;
+                sehost::GuiInstance &gui = *nodes[m.node]->mod->gui();
+                if (m.pin >= 0) {
+                    // A GUI-side setting of the patch, carried on as a
+                    // change from outside is (Module::set_gui_pin).
+                    gui.set_pin(m.pin, m.number);
+                    if (nodes[m.node]->mod->dsp().pins()[static_cast<size_t>(m.pin)].flags & IO_BOTH_SIDES)
+                        carry(m.node, m.pin, gui.value(m.pin).number());
+                    continue;
+                }
+                gui.dsp_message(m.value);
+                gui_delivered.fetch_add(1, std::memory_order_relaxed);
+            }
+            auto now = std::chrono::steady_clock::now();
+            if (now >= next_idle) {
+                next_idle = now + kIdleEvery;
+                for (size_t n = 0; n < nodes.size(); ++n)
+                    if (sehost::GuiInstance *gui = nodes[n]->mod->gui()) {
+                        current = n;
+                        if (gui->idle_requested())
+                            gui->idle();
+                        gui->clear_writes(); // kept for offline reports only
+                    }
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+    } catch (const std::exception &e) {
+        set_fault(nodes[current]->where + ": plug-in fault on the GUI side: " + e.what());
+    }
 }
 
 // What instance n asked of the host in this period: statuses and MIDI go
@@ -343,10 +535,13 @@ void LiveEngine::open() {
         }
         // Statuses announced at the opening reach the wired inputs.
         m->harvest(n, 0, m->period);
+        m->feed(n, 1); // what is due at clock 0 goes in now, as at the opening
     }
+    m->start_gui();
 }
 
 void LiveEngine::close() {
+    m->stop_gui();
     for (size_t n : m->order) {
         try {
             m->nodes[n]->mod->close();
@@ -372,6 +567,23 @@ void LiveEngine::process(uint32_t frames, const float *const *audio_in, const Li
     im.midi_out = midi_out;
     size_t current = 0;
     try {
+        // What the GUI sides wrote since the last period, then a patch
+        // change asked for, both at this period's first sample.
+        Impl::ToDsp v;
+        while (im.to_dsp.pop(v)) {
+            current = v.node;
+            im.nodes[v.node]->mod->carry_gui_value(v.pin, v.value);
+        }
+        for (size_t n = 0; n < im.nodes.size(); ++n) {
+            current = n;
+            im.feed(n, start + frames);
+        }
+        const uint64_t asked = im.patch_changes_asked.load(std::memory_order_acquire);
+        if (asked != im.patch_changes_done) {
+            im.patch_changes_done = asked;
+            for (auto &node : im.nodes)
+                node->mod->dsp().queue_patch_change(static_cast<uint32_t>(start));
+        }
         for (size_t n = 0; n < im.nodes.size(); ++n) {
             Impl::Node &node = *im.nodes[n];
             if (node.midi_in_port < 0)
@@ -392,8 +604,7 @@ void LiveEngine::process(uint32_t frames, const float *const *audio_in, const Li
     } catch (const std::exception &e) {
         // A fault of a plug-in (the host's own checks throw): the patch
         // stops here. Reached only once; the text is read after the flag.
-        im.fault = im.nodes[current]->where + ": plug-in fault while processing: " + e.what();
-        im.faulted.store(true, std::memory_order_release);
+        im.set_fault(im.nodes[current]->where + ": plug-in fault while processing: " + e.what());
     }
     for (size_t k = 0; k < im.audio_outs.size(); ++k) {
         const Impl::AudioOut &o = im.audio_outs[k];
@@ -404,6 +615,11 @@ void LiveEngine::process(uint32_t frames, const float *const *audio_in, const Li
     }
     im.clock = start + frames;
 }
+
+uint64_t LiveEngine::patch_changes_applied() const { return m->patch_changes_done; }
+void LiveEngine::patch_change() { m->patch_changes_asked.fetch_add(1, std::memory_order_release); }
+uint64_t LiveEngine::gui_messages() const { return m->gui_delivered.load(); }
+uint64_t LiveEngine::gui_messages_dropped() const { return m->gui_dropped.load(); }
 
 uint64_t LiveEngine::clock() const { return m->clock; }
 bool LiveEngine::faulted() const { return m->faulted.load(std::memory_order_acquire); }

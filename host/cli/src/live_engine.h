@@ -9,8 +9,16 @@
 //    named the same way;
 //  - connections between instances carry audio, values and MIDI as the
 //    offline runner carries them (runner.h), with no traces or event log.
-// The patch's timed inputs (at, midi, patch_changes) belong to an offline
-// run and are not played; the engine lists them in ignored().
+// GUI sides run on a thread of their own, started by open(): messages a
+// DSP side sends reach it through a lock-free ring, and it makes the idle
+// calls. Values GUI sides write for their DSP sides come back through
+// another ring and are applied at the start of the next period, so a GUI
+// side that works long never holds up the audio.
+// The patch's timed inputs play at their times on the live clock (0 at the
+// first period): DSP-side settings, MIDI and patch changes as the offline
+// runner hands them over; GUI-side settings go to the GUI thread in the
+// period that holds their time. The patch's duration does not end a live
+// run.
 #ifndef SEHOST_CLI_LIVE_ENGINE_H
 #define SEHOST_CLI_LIVE_ENGINE_H
 
@@ -63,10 +71,21 @@ public:
     const std::vector<std::string> &audio_outputs() const;
     const std::vector<std::string> &midi_inputs() const;
     const std::vector<std::string> &midi_outputs() const;
-    const std::vector<std::string> &ignored() const;
+    const std::vector<std::string> &ignored() const; // what the engine leaves out (nothing today)
 
-    void open();  // opens every instance (not real-time)
-    void close(); // closes them (not real-time)
+    void open();  // opens every instance, starts the GUI thread (not real-time)
+    void close(); // stops the GUI thread, closes the instances (not real-time)
+
+    // From any thread but the callback's: every instance gets a patch
+    // change at the start of the next period.
+    void patch_change();
+    // Patch changes asked for that the callback has applied, each at the
+    // start of a period (read it in the callback, after process()).
+    uint64_t patch_changes_applied() const;
+    // Messages from DSP sides delivered on the GUI thread, and those lost
+    // to a full ring.
+    uint64_t gui_messages() const;
+    uint64_t gui_messages_dropped() const;
 
     // One period of `frames` (== period) samples. midi_in[k] are the
     // messages of MIDI input port k, in frame order; midi_out[k] is cleared
@@ -76,8 +95,8 @@ public:
                  float *const *audio_out, LiveMidiList *midi_out) noexcept;
 
     uint64_t clock() const;
-    // The plug-in fault that stopped the patch; empty while none. Read it
-    // only from outside the callback once faulted() is true.
+    // The plug-in fault that stopped the patch (on either thread); empty
+    // while none.
     bool faulted() const;
     std::string fault() const;
     // Per instance (patch order): name and the share of process time it took.

@@ -17,6 +17,7 @@
 #include "alloc_probe.h"
 #include "errors.h"
 #include "live_engine.h"
+#include "live_record.h"
 
 namespace secli {
 namespace {
@@ -54,6 +55,7 @@ size_t midi_length(int32_t m) {
 struct LiveClient::Impl {
     jack_client_t *client = nullptr;
     std::unique_ptr<LiveEngine> engine;
+    LiveRecorder *recorder = nullptr;
     std::vector<jack_port_t *> audio_in, audio_out, midi_in, midi_out;
     std::vector<const float *> in_ptrs;
     std::vector<float *> out_ptrs;
@@ -63,7 +65,7 @@ struct LiveClient::Impl {
     std::atomic<uint64_t> periods{0}, frames{0}, xruns{0}, allocations{0};
     std::atomic<bool> gone{false};
     std::atomic<uint64_t> start_frame{0}; // the patch waits for this frame time
-    std::atomic<float> max_load{0.0f};
+    std::atomic<float> max_load{0.0f}, last_load{0.0f};
     std::atomic<double> load_sum{0.0}; // written by the callback only
     std::atomic<uint64_t> load_samples{0};
 
@@ -106,6 +108,8 @@ struct LiveClient::Impl {
             }
         }
         engine->process(n, in_ptrs.data(), midi_in_lists.data(), out_ptrs.data(), midi_out_lists.data());
+        if (recorder)
+            recorder->period(n, in_ptrs.data(), midi_in_lists.data(), out_ptrs.data());
         for (size_t k = 0; k < midi_out.size(); ++k) {
             void *buf = jack_port_get_buffer(midi_out[k], n);
             jack_midi_clear_buffer(buf);
@@ -122,6 +126,7 @@ struct LiveClient::Impl {
             allocations.store(probe::state().news + probe::state().mallocs, std::memory_order_relaxed);
         }
         float load = jack_cpu_load(client);
+        last_load.store(load, std::memory_order_relaxed);
         if (load > max_load.load(std::memory_order_relaxed))
             max_load.store(load, std::memory_order_relaxed);
         load_sum.store(load_sum.load(std::memory_order_relaxed) + load, std::memory_order_relaxed);
@@ -193,6 +198,8 @@ std::string LiveClient::port_name(const std::string &short_name) const {
 uint32_t LiveClient::rate() const { return jack_get_sample_rate(m->client); }
 uint32_t LiveClient::period() const { return jack_get_buffer_size(m->client); }
 
+void LiveClient::record(LiveRecorder *recorder) { m->recorder = recorder; }
+
 void LiveClient::start() {
     m->engine->open();
     m->opened = true;
@@ -258,6 +265,7 @@ PlayStats LiveClient::stats() const {
     s.xruns = m->xruns.load();
     s.allocations = m->allocations.load();
     s.max_load = m->max_load.load();
+    s.load = m->last_load.load();
     s.mean_load = samples ? m->load_sum.load() / static_cast<double>(samples) : 0.0;
     return s;
 }
@@ -281,18 +289,38 @@ PlayStats play(const Patch &patch, const PlayOptions &options, std::ostream &log
         log << "  not played live: " << w << "\n";
     log.flush();
 
+    // The folder is taken before the run: a bad or busy one fails now.
+    std::unique_ptr<LiveRecorder> recorder;
+    if (options.record) {
+        SessionOptions so;
+        so.out = *options.record;
+        so.force = options.force;
+        so.progress = false;
+        so.title = "sehost play";
+        recorder.reset(new LiveRecorder(patch, e, client.rate(), client.period(), so));
+        client.record(recorder.get());
+    }
+
     struct sigaction sa = {}, old_int, old_term;
     sa.sa_handler = on_stop_signal;
     sigemptyset(&sa.sa_mask);
     g_stop_signal.store(0);
     sigaction(SIGINT, &sa, &old_int);
     sigaction(SIGTERM, &sa, &old_term);
+    // Ctrl-C ends the run; once it has ended the earlier handlers are back,
+    // so a Ctrl-C while the recording is written stops that too (the
+    // folder's files then all go).
     struct Restore {
         struct sigaction *i, *t;
-        ~Restore() {
-            sigaction(SIGINT, i, nullptr);
-            sigaction(SIGTERM, t, nullptr);
+        bool done = false;
+        void now() {
+            if (!done) {
+                sigaction(SIGINT, i, nullptr);
+                sigaction(SIGTERM, t, nullptr);
+                done = true;
+            }
         }
+        ~Restore() { now(); }
     } restore{&old_int, &old_term};
 
     client.start();
@@ -315,8 +343,8 @@ PlayStats play(const Patch &patch, const PlayOptions &options, std::ostream &log
             last_draw = now;
             PlayStats s = client.stats();
             char line[512];
-            int len = std::snprintf(line, sizeof line, "\r%.1f s  DSP %4.1f%%  xruns %llu ",
-                                    std::chrono::duration<double>(now - started).count(), s.mean_load,
+            int len = std::snprintf(line, sizeof line, "\r%.1f s  DSP %4.1f%% (max %4.1f%%)  xruns %llu ",
+                                    std::chrono::duration<double>(now - started).count(), s.load, s.max_load,
                                     static_cast<unsigned long long>(s.xruns));
             for (size_t n = 0; n < e.instances() && len > 0 && static_cast<size_t>(len) < sizeof line; ++n) {
                 double t = e.instance_seconds(n);
@@ -330,6 +358,7 @@ PlayStats play(const Patch &patch, const PlayOptions &options, std::ostream &log
     client.stop();
     if (draw)
         std::fprintf(stderr, "\n");
+    restore.now();
     if (e.faulted())
         throw InputError(e.fault());
     if (client.server_gone())
@@ -342,6 +371,8 @@ PlayStats play(const Patch &patch, const PlayOptions &options, std::ostream &log
     log << line;
     if (options.count_allocations)
         log << "allocations in the process callback: " << s.allocations << "\n";
+    if (recorder)
+        recorder->finish(log);
     return s;
 }
 

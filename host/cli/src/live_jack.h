@@ -15,6 +15,7 @@
 namespace secli {
 
 class LiveEngine;
+class LiveRecorder;
 
 struct PlayOptions {
     std::string client = "sehost";
@@ -24,6 +25,9 @@ struct PlayOptions {
     std::optional<double> seconds; // stop after this long; else at Ctrl-C
     bool status = true;            // the status line, when stderr is a terminal
     bool count_allocations = false; // arm the allocation counter around the callback
+    // --record DIR: the run's set of files (as render writes them) in DIR.
+    std::optional<std::string> record;
+    bool force = false; // overwrite an earlier set there
 };
 
 // What a live run measured.
@@ -32,6 +36,7 @@ struct PlayStats {
     uint64_t xruns = 0;
     uint64_t allocations = 0; // in the callback, when counted
     double max_load = 0.0, mean_load = 0.0; // the server's DSP load, per cent
+    double load = 0.0;                      // the latest figure
 };
 
 class LiveClient {
@@ -48,6 +53,8 @@ public:
     uint32_t rate() const;
     uint32_t period() const;
 
+    // Hands every period's inputs to `recorder` (set before start()).
+    void record(LiveRecorder *recorder);
     void start();                           // opens the patch, activates
     void connect(const std::string &wiring);  // InputError for an unknown port
     // The patch stays silent, its clock at 0, until the server's frame time

@@ -264,7 +264,8 @@ int main(int argc, char **argv) {
     CLI::App *play = app.add_subcommand("play", "run a patch or plug-in live as a client of the JACK audio server");
     std::string play_target, play_duration;
     std::vector<std::string> play_connect;
-    bool play_no_status = false, play_count = false;
+    bool play_no_status = false, play_count = false, play_force = false;
+    std::string play_record;
     play->add_option("TARGET", play_target, "patch file (.json), plug-in name or file, or \"demo\"")->required();
     play->add_option("--connect,-c", play_connect, "\"OURS=THEIRS\": wire one of our ports to a server port");
     play->add_option("--duration,-d", play_duration, "stop after this long (default: at Ctrl-C)");
@@ -273,6 +274,9 @@ int main(int argc, char **argv) {
     play->add_option("--host-version", r_host_version, "answer to HOST_GET_VERSION")->type_name("N");
     play->add_flag("--no-status", play_no_status, "no status line");
     play->add_flag("--count-allocations", play_count, "count allocations in the process callback");
+    play->add_option("--record", play_record, "write the run's WAV, MIDI, events and report into DIR, as render does")
+        ->type_name("DIR");
+    play->add_flag("--force", play_force, "with --record: overwrite files of an earlier run");
 
     // validate: handled before parsing (run_validate); listed for --help.
     app.add_subcommand("validate", "check plug-ins against the host contract (options: sehost validate --help)");
@@ -376,6 +380,9 @@ int main(int argc, char **argv) {
             }
             o.status = !play_no_status;
             o.count_allocations = play_count;
+            if (!play_record.empty())
+                o.record = play_record;
+            o.force = play_force;
             secli::play(p, o, std::cout);
 #else
             throw InputError("this sehost was built without JACK (install libjack-jackd2-dev and rebuild)");

@@ -32,10 +32,33 @@ struct FolderSink : RunSink {
 
 } // namespace
 
+namespace {
+void write_session(Runner &runner, const Patch &patch, const SessionOptions &options, std::ostream &log,
+                   OutputDir &dir, std::chrono::steady_clock::time_point started);
+} // namespace
+
 void run_session(const Patch &patch, const SessionOptions &options, std::ostream &log) {
     auto started = std::chrono::steady_clock::now();
     Runner runner(patch);
     OutputDir dir(options.out, options.force);
+    write_session(runner, patch, options, log, dir, started);
+}
+
+void run_session(const Patch &patch, const SessionOptions &options, std::ostream &log, OutputDir &dir) {
+    auto started = std::chrono::steady_clock::now();
+    std::unique_ptr<Runner> runner;
+    try {
+        runner.reset(new Runner(patch));
+    } catch (...) {
+        dir.abandon();
+        throw;
+    }
+    write_session(*runner, patch, options, log, dir, started);
+}
+
+namespace {
+void write_session(Runner &runner, const Patch &patch, const SessionOptions &options, std::ostream &log,
+                   OutputDir &dir, std::chrono::steady_clock::time_point started) {
     FolderSink sink;
     std::vector<ReportFile> files;
     try {
@@ -91,5 +114,6 @@ void run_session(const Patch &patch, const SessionOptions &options, std::ostream
                   dir.dir().c_str());
     log << line << "report: " << dir.path("report.html") << "\n";
 }
+} // namespace
 
 } // namespace secli

@@ -2,6 +2,7 @@
 #ifndef SEHOST_MODULE_H
 #define SEHOST_MODULE_H
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -42,11 +43,23 @@ public:
     void set_gui_pin(int pin, double value);
     void close();                // GUI side first, then DSP side
 
+    // For a host whose GUI sides run on a thread of their own: every
+    // HOST_SEND_TO_GUI goes to `sink` the moment the DSP side sends it (on
+    // the DSP side's thread) instead of waiting here for
+    // deliver_gui_messages(). An empty sink restores the waiting.
+    void divert_gui_messages(std::function<void(int32_t value)> sink);
+    // What a GUI write carries to the DSP side (see above), done by a host
+    // that takes GUI writes across threads itself; `value` as
+    // GuiValue::number() gives it.
+    void carry_gui_value(int pin, double value);
+
 private:
     void carry_to_dsp(int pin, const GuiValue &value);
     std::unique_ptr<DspInstance> m_dsp;
     std::unique_ptr<GuiInstance> m_gui;
     std::vector<int32_t> m_pending;
+    std::vector<int32_t> m_delivering; // swapped with m_pending, so both keep their room
+    std::function<void(int32_t)> m_gui_sink;
 };
 
 } // namespace sehost

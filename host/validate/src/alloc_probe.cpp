@@ -7,17 +7,27 @@ State &state() {
     static State s{0, 0, 0, 0, 0};
     return s;
 }
+namespace {
+thread_local bool t_exempt = false;
+}
+void exempt_this_thread() { t_exempt = true; }
+namespace {
+// The thread-local flag is read only while armed (its first touch on a
+// thread must not run inside every allocation of every program).
+bool counted_here() { return state().armed && !t_exempt; }
+} // namespace
 } // namespace alloc_probe
 } // namespace sevalidate
 
+using sevalidate::alloc_probe::counted_here;
 using sevalidate::alloc_probe::state;
 
 extern "C" void sevalidate_count_new() {
-    if (state().armed)
+    if (counted_here())
         state().news = state().news + 1;
 }
 extern "C" void sevalidate_count_malloc() {
-    if (state().armed)
+    if (counted_here())
         state().mallocs = state().mallocs + 1;
 }
 extern "C" void sevalidate_hooks_present(int new_hooked, int malloc_hooked) {

@@ -24,6 +24,9 @@ State &state();
 
 inline void arm() { state().armed = 1; }
 inline void disarm() { state().armed = 0; }
+// Allocations on the calling thread are never counted from now on: for a
+// host's helper threads (GUI, file writing) that run beside the armed one.
+void exempt_this_thread();
 inline void reset() {
     state().news = 0;
     state().mallocs = 0;
