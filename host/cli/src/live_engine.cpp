@@ -231,13 +231,13 @@ void LiveEngine::Impl::feed(size_t n, uint64_t before) {
     sehost::DspInstance &dsp = node.mod->dsp();
     while (node.fed < node.timed.size() && node.timed[node.fed].clock < before) {
         const Timed &t = node.timed[node.fed++];
-        const uint32_t clock = static_cast<uint32_t>(t.clock);
+        const uint32_t at = static_cast<uint32_t>(t.clock);
         if (t.kind == kSet)
-            dsp.set_value(t.pin, t.value, clock);
+            dsp.set_value(t.pin, t.value, at);
         else if (t.kind == kPatchChange)
-            dsp.queue_patch_change(clock);
+            dsp.queue_patch_change(at);
         else
-            dsp.queue_midi(clock, t.message);
+            dsp.queue_midi(at, t.message);
     }
     while (node.gui_fed < node.gui_timed.size() && node.gui_timed[node.gui_fed].clock < before) {
         const Timed &t = node.gui_timed[node.gui_fed];
