@@ -13,8 +13,8 @@ namespace se_bench {
 // into c.varied, or -1) reading the tape of `kind`: the module's buffer
 // variable is pointed into the tape, block by block, as a host that hands
 // over buffers does.  The module's requests go to the host as usual (a
-// send costs what the host's answer costs); their record is cleared
-// between runs, outside the timing.
+// send costs what the host's answer costs); their record is grown by one
+// untimed run first and cleared between runs, outside the timing.
 // The requests whose number per run is reported (counters named as in
 // kCountedNames), so that their cost, measured per request, can be told
 // apart from the module's own.

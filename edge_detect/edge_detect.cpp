@@ -5,8 +5,13 @@
 // and not zero, zero = +0 or -0, negative = sign bit set and not zero.  One
 // process function per detect/pulse mode pair keeps mode tests out of the
 // sample loops; the level is read once per call, at the call's first sample.
+#include <cstdint>
 #include <cstring>
 #include <iterator>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "SEGUI_base.h"
 #include "SEModule_base.h"
@@ -94,6 +99,138 @@ struct SignedLevel {
     uint32_t times(uint32_t sign) const { return base ^ (sign & flip); }
 };
 
+// The outputs that depend on the sample and the one before it only, never
+// on a carried state: each shape's formula on one sample (bits in, bits
+// out), and the same on four samples at once with SSE2.
+enum class Shape {
+    ZeroxPulse,   // L where the sign bit changed and the sample is not zero
+    ZeroxBipolar, // as ZeroxPulse, L with the sample's own sign bit
+    ZeroxSquare,  // L while positive, else -L
+    ZeroxSign,    // L with the sample's sign bit, 0 for a zero sample
+    LeadxPulse,   // L where a positive sample follows a not positive one
+    LeadxSquare,  // L while positive, else 0
+};
+
+template <Shape S> inline uint32_t shape_of(uint32_t x, uint32_t before, uint32_t level)
+{
+    switch (S) {
+    case Shape::ZeroxPulse:
+        return level & mask_if(((x ^ before) & kSignBit) != 0) & ~zero_mask(x);
+    case Shape::ZeroxBipolar:
+        return (level ^ (x & kSignBit)) & mask_if(((x ^ before) & kSignBit) != 0) & ~zero_mask(x);
+    case Shape::ZeroxSquare:
+        return level ^ (~positive_mask(x) & kSignBit);
+    case Shape::ZeroxSign:
+        return (level ^ (x & kSignBit)) & ~zero_mask(x);
+    case Shape::LeadxPulse:
+        return level & positive_mask(x) & ~positive_mask(before);
+    case Shape::LeadxSquare:
+        return level & positive_mask(x);
+    }
+    return 0;
+}
+
+#if defined(__SSE2__)
+// Lane masks: a signed compare with 0 is positive_mask, an arithmetic shift
+// of the sign bit over the word is the sign test, a shift out of the sign
+// bit and a compare with 0 is zero_mask.
+template <Shape S> inline __m128i shape_of(__m128i x, __m128i before, __m128i level)
+{
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i sign = _mm_set1_epi32(static_cast<int32_t>(kSignBit));
+    const __m128i changed = _mm_srai_epi32(_mm_xor_si128(x, before), 31);
+    const __m128i is_zero = _mm_cmpeq_epi32(_mm_slli_epi32(x, 1), zero);
+    switch (S) {
+    case Shape::ZeroxPulse:
+        return _mm_and_si128(level, _mm_andnot_si128(is_zero, changed));
+    case Shape::ZeroxBipolar:
+        return _mm_and_si128(_mm_xor_si128(level, _mm_and_si128(x, sign)), _mm_andnot_si128(is_zero, changed));
+    case Shape::ZeroxSquare:
+        return _mm_xor_si128(level, _mm_andnot_si128(_mm_cmpgt_epi32(x, zero), sign));
+    case Shape::ZeroxSign:
+        return _mm_andnot_si128(is_zero, _mm_xor_si128(level, _mm_and_si128(x, sign)));
+    case Shape::LeadxPulse:
+        return _mm_and_si128(level, _mm_andnot_si128(_mm_cmpgt_epi32(before, zero), _mm_cmpgt_epi32(x, zero)));
+    case Shape::LeadxSquare:
+        return _mm_and_si128(level, _mm_cmpgt_epi32(x, zero));
+    }
+    return zero;
+}
+#endif
+
+// out[i] = shape_of<S>(in[i], in[i - 1], level) for i in [from, count);
+// from is at least 1 for the shapes that read the sample before.  Four at
+// a time with SSE2, unless the buffers overlap: then one by one, each read
+// after the previous write, as always.
+template <Shape S> void shape_samples(const float *in, float *out, int32_t from, int32_t count, uint32_t level)
+{
+    int32_t i = from;
+#if defined(__SSE2__)
+    const uintptr_t in_at = reinterpret_cast<uintptr_t>(in), out_at = reinterpret_cast<uintptr_t>(out);
+    const uintptr_t bytes = static_cast<uintptr_t>(count) * sizeof(float);
+    if (out_at + bytes <= in_at || in_at + bytes <= out_at) {
+        const __m128i lv = _mm_set1_epi32(static_cast<int32_t>(level));
+        for (; i + 4 <= count; i += 4) {
+            const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i *>(in + i));
+            // The shapes that do not read the sample before get x again
+            // (in[-1] is not theirs to read).
+            const __m128i before = S == Shape::ZeroxSquare || S == Shape::ZeroxSign || S == Shape::LeadxSquare
+                                       ? x
+                                       : _mm_loadu_si128(reinterpret_cast<const __m128i *>(in + i - 1));
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(out + i), shape_of<S>(x, before, lv));
+        }
+    }
+#endif
+    for (; i < count; ++i) {
+        const uint32_t x = bits_of(in[i]);
+        store(out + i, shape_of<S>(x, i > 0 ? bits_of(in[i - 1]) : x, level));
+    }
+}
+
+// LeadX with a sign that flips at every rise (a positive sample after a
+// not positive one), from sample `from` (at least 1) to count - 1: with
+// `Pulse`, L x sign at the rises and 0 elsewhere; else L x sign throughout.
+// `sign` (0 or kSignBit) is the sign before sample `from` and after the
+// last.  With SSE2 four samples at a time: the flips of four rises are
+// summed over the lanes by a prefix exclusive-or (two shifted copies).
+template <bool Pulse>
+void flipping_level(const float *in, float *out, int32_t from, int32_t count, const SignedLevel &level,
+                    uint32_t &sign)
+{
+    int32_t i = from;
+#if defined(__SSE2__)
+    const uintptr_t in_at = reinterpret_cast<uintptr_t>(in), out_at = reinterpret_cast<uintptr_t>(out);
+    const uintptr_t bytes = static_cast<uintptr_t>(count) * sizeof(float);
+    if (out_at + bytes <= in_at || in_at + bytes <= out_at) {
+        const __m128i zero = _mm_setzero_si128();
+        const __m128i sign_bit = _mm_set1_epi32(static_cast<int32_t>(kSignBit));
+        const __m128i base = _mm_set1_epi32(static_cast<int32_t>(level.base));
+        const __m128i flip = _mm_set1_epi32(static_cast<int32_t>(level.flip));
+        __m128i carried = _mm_set1_epi32(static_cast<int32_t>(sign));
+        for (; i + 4 <= count; i += 4) {
+            const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i *>(in + i));
+            const __m128i before = _mm_loadu_si128(reinterpret_cast<const __m128i *>(in + i - 1));
+            const __m128i rise = _mm_andnot_si128(_mm_cmpgt_epi32(before, zero), _mm_cmpgt_epi32(x, zero));
+            __m128i flips = _mm_and_si128(rise, sign_bit);
+            flips = _mm_xor_si128(flips, _mm_slli_si128(flips, 4));
+            flips = _mm_xor_si128(flips, _mm_slli_si128(flips, 8));
+            const __m128i signs = _mm_xor_si128(carried, flips);
+            __m128i value = _mm_xor_si128(base, _mm_and_si128(signs, flip));
+            if (Pulse)
+                value = _mm_and_si128(value, rise);
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(out + i), value);
+            carried = _mm_shuffle_epi32(signs, 0xFF);
+        }
+        sign = static_cast<uint32_t>(_mm_cvtsi128_si32(carried));
+    }
+#endif
+    for (; i < count; ++i) {
+        const uint32_t rise = positive_mask(bits_of(in[i])) & ~positive_mask(bits_of(in[i - 1]));
+        sign ^= rise & kSignBit;
+        store(out + i, Pulse ? level.times(sign) & rise : level.times(sign));
+    }
+}
+
 inline uint32_t sign_bit_of(float sign) { return bits_of(sign) & kSignBit; }
 inline float sign_of_bit(uint32_t sign) { return sign != 0 ? -1.0f : 1.0f; }
 
@@ -172,11 +309,7 @@ public:
         float *out = m_out + start;
         const uint32_t first = bits_of(in[0]);
         store(out, level & mask_if((first & kSignBit) != m_edge_state) & ~zero_mask(first));
-        for (int32_t i = 1; i < count; ++i) {
-            const uint32_t x = bits_of(in[i]);
-            const uint32_t changed = (x ^ bits_of(in[i - 1])) & kSignBit;
-            store(out + i, level & mask_if(changed != 0) & ~zero_mask(x));
-        }
+        shape_samples<Shape::ZeroxPulse>(in, out, 1, count, level);
         m_edge_state = bits_of(in[count - 1]) & kSignBit;
         count_down(count);
     }
@@ -191,11 +324,7 @@ public:
         const uint32_t first = bits_of(in[0]);
         const uint32_t s0 = first & kSignBit;
         store(out, (level ^ s0) & mask_if(s0 != m_edge_state) & ~zero_mask(first));
-        for (int32_t i = 1; i < count; ++i) {
-            const uint32_t x = bits_of(in[i]);
-            const uint32_t changed = (x ^ bits_of(in[i - 1])) & kSignBit;
-            store(out + i, (level ^ (x & kSignBit)) & mask_if(changed != 0) & ~zero_mask(x));
-        }
+        shape_samples<Shape::ZeroxBipolar>(in, out, 1, count, level);
         m_edge_state = bits_of(in[count - 1]) & kSignBit;
         count_down(count);
     }
@@ -206,8 +335,7 @@ public:
         const uint32_t level = bits_of(m_level_in[start]);
         const float *in = m_in + start;
         float *out = m_out + start;
-        for (int32_t i = 0; i < count; ++i)
-            store(out + i, level ^ (~positive_mask(bits_of(in[i])) & kSignBit));
+        shape_samples<Shape::ZeroxSquare>(in, out, 0, count, level);
         count_down(count);
     }
 
@@ -217,10 +345,7 @@ public:
         const uint32_t level = bits_of(m_level_in[start]);
         const float *in = m_in + start;
         float *out = m_out + start;
-        for (int32_t i = 0; i < count; ++i) {
-            const uint32_t x = bits_of(in[i]);
-            store(out + i, (level ^ (x & kSignBit)) & ~zero_mask(x));
-        }
+        shape_samples<Shape::ZeroxSign>(in, out, 0, count, level);
         count_down(count);
     }
 
@@ -235,8 +360,7 @@ public:
         float *out = m_out + start;
         const uint32_t first = positive_mask(bits_of(in[0]));
         store(out, level & first & mask_if(m_edge_state != 0));
-        for (int32_t i = 1; i < count; ++i)
-            store(out + i, level & positive_mask(bits_of(in[i])) & ~positive_mask(bits_of(in[i - 1])));
+        shape_samples<Shape::LeadxPulse>(in, out, 1, count, level);
         m_edge_state = positive_mask(bits_of(in[count - 1])) ? 0u : 1u;
         count_down(count);
     }
@@ -247,16 +371,15 @@ public:
         const SignedLevel level(m_level_in[start]);
         const float *in = m_in + start;
         float *out = m_out + start;
-        uint32_t below = mask_if(m_edge_state != 0); // the previous sample was not positive
+        // The first sample's rise is judged by the state, the others' by
+        // the sample before them.
+        const uint32_t below = mask_if(m_edge_state != 0); // the previous sample was not positive
         uint32_t sign = sign_bit_of(m_sign);
-        for (int32_t i = 0; i < count; ++i) {
-            const uint32_t positive = positive_mask(bits_of(in[i]));
-            const uint32_t rise = positive & below;
-            sign ^= rise & kSignBit;
-            store(out + i, level.times(sign) & rise);
-            below = ~positive;
-        }
-        m_edge_state = below ? 1u : 0u;
+        const uint32_t rise = positive_mask(bits_of(in[0])) & below;
+        sign ^= rise & kSignBit;
+        store(out, level.times(sign) & rise);
+        flipping_level<true>(in, out, 1, count, level, sign);
+        m_edge_state = positive_mask(bits_of(in[count - 1])) ? 0u : 1u;
         m_sign = sign_of_bit(sign);
         count_down(count);
     }
@@ -268,8 +391,7 @@ public:
         const uint32_t level = bits_of(m_level_in[start]);
         const float *in = m_in + start;
         float *out = m_out + start;
-        for (int32_t i = 0; i < count; ++i)
-            store(out + i, level & positive_mask(bits_of(in[i])));
+        shape_samples<Shape::LeadxSquare>(in, out, 0, count, level);
         count_down(count);
     }
 
@@ -280,15 +402,12 @@ public:
         const SignedLevel level(m_level_in[start]);
         const float *in = m_in + start;
         float *out = m_out + start;
-        uint32_t below = mask_if(m_edge_state != 0);
+        const uint32_t below = mask_if(m_edge_state != 0);
         uint32_t sign = sign_bit_of(m_sign);
-        for (int32_t i = 0; i < count; ++i) {
-            const uint32_t positive = positive_mask(bits_of(in[i]));
-            sign ^= positive & below & kSignBit;
-            store(out + i, level.times(sign));
-            below = ~positive;
-        }
-        m_edge_state = below ? 1u : 0u;
+        sign ^= positive_mask(bits_of(in[0])) & below & kSignBit;
+        store(out, level.times(sign));
+        flipping_level<false>(in, out, 1, count, level, sign);
+        m_edge_state = positive_mask(bits_of(in[count - 1])) ? 0u : 1u;
         m_sign = sign_of_bit(sign);
         count_down(count);
     }

@@ -2,6 +2,7 @@
 // their stamps, stretches, sleep, requests and the faults it reports.
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <numeric>
 #include <string>
 
@@ -210,6 +211,42 @@ TEST(DspRun, RequestsAreRecordedWithTheirClocks) {
     EXPECT_EQ(dsp.gui_messages(), std::vector<int32_t>{995});
     EXPECT_EQ(gui_value, 995);
     EXPECT_TRUE(dsp.errors().empty());
+}
+
+// Each request reaches the instance whose record made it, whatever the
+// order of the instances' calls, and an instance made after another was
+// destroyed (its record often at the freed address) gets its own requests.
+TEST(DspRun, RequestsReachTheirOwnInstance) {
+    auto announce = [](DspInstance &dsp) {
+        misbehave(dsp, FIX_DO_ANNOUNCE);
+        dsp.run(10);
+    };
+    auto made = [](DspInstance &dsp) { return std::make_pair(dsp.statuses().size(), dsp.midi_out().size()); };
+    sehost::HostConfig config = small_blocks();
+    config.repeat_copies = 1; // the MIDI pins the fixture announces on
+    auto a = std::make_unique<DspInstance>(fixture(), config);
+    DspInstance b(fixture(), config);
+    a->open();
+    b.open();
+    const void *a_record = a->record();
+    announce(*a);
+    announce(b);
+    announce(*a);
+    EXPECT_EQ(made(*a), std::make_pair(size_t{2}, size_t{4}));
+    EXPECT_EQ(made(b), std::make_pair(size_t{1}, size_t{2}));
+    a.reset();
+    for (int k = 0; k < 4; ++k) {
+        DspInstance c(fixture(), config);
+        c.open();
+        announce(c);
+        announce(c);
+        EXPECT_EQ(made(c), std::make_pair(size_t{2}, size_t{4})) << "instance " << k << ", record "
+                                                                  << (c.record() == a_record ? "reused" : "new");
+        EXPECT_TRUE(c.errors().empty());
+    }
+    EXPECT_EQ(made(b), std::make_pair(size_t{1}, size_t{2}));
+    EXPECT_TRUE(b.errors().empty());
+    EXPECT_TRUE(sehost::orphan_errors().empty());
 }
 
 TEST(DspRun, ProcessEntryIsReadBeforeEveryCall) {

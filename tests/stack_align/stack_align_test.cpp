@@ -240,6 +240,16 @@ TEST_P(StackAlignModule, EveryEntryOnAMisalignedStackDoesWhatItDoesAligned) {
     }
 }
 
+// The negative control: a plug-in built to assume an aligned stack, with
+// SSE values in an aligned stack slot, runs its session on an aligned stack
+// and dies on every misaligned one, so the test above would catch it.
+TEST(StackAlignDeathTest, APlugInThatAssumesAlignmentIsCaught) {
+    const std::vector<uint32_t> aligned = run_session("aligned_stack_probe", 0);
+    ASSERT_GT(aligned.size(), 20u);
+    for (uint32_t shift : {4u, 8u, 12u})
+        EXPECT_DEATH(run_session("aligned_stack_probe", shift), "") << "stack off by " << shift;
+}
+
 INSTANTIATE_TEST_SUITE_P(AllModules, StackAlignModule, ::testing::ValuesIn(kModules),
                          [](const ::testing::TestParamInfo<const char *> &i) { return std::string(i.param); });
 
