@@ -332,8 +332,9 @@ TEST(LivePlay, CtrlCLeavesAWholeRecordingOrNone) {
             ++none;
             EXPECT_EQ(code, 130) << "no set, but exit status " << code;
         }
-        if (k.second_after_ms < 0)
+        if (k.second_after_ms < 0) {
             EXPECT_EQ(code, 0) << "one Ctrl-C ends the run and keeps its recording";
+        }
     }
     std::printf("Ctrl-C while writing: %d whole sets, %d none\n", whole, none);
     fs::remove_all(root);
