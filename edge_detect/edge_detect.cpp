@@ -56,19 +56,6 @@ inline uint32_t bits_of(float x)
     return b;
 }
 
-inline float float_of(uint32_t b)
-{
-    float x;
-    std::memcpy(&x, &b, sizeof x);
-    return x;
-}
-
-inline bool is_zero(uint32_t b) { return (b & ~kSignBit) == 0; }
-inline bool is_positive(uint32_t b) { return (b & kSignBit) == 0 && !is_zero(b); }
-
-// -L: the level with its sign bit flipped (not a subtraction: -0 stays
-// distinct from +0 and a NaN level keeps its payload).
-inline float flipped(float level) { return float_of(bits_of(level) ^ kSignBit); }
 
 // The sample loops choose their outputs by masks instead of branches, so an
 // unpredictable input (noise) costs what a predictable one costs.
