@@ -26,20 +26,23 @@ namespace {
 
 using namespace se_bench;
 
-int repetitions() {
+int repetitions()
+{
     const char *env = std::getenv("SE_BENCH_REPETITIONS");
     int n = env ? std::atoi(env) : 0;
     return n > 0 ? n : 15;
 }
 
-double minimum(const std::vector<double> &v) {
+double minimum(const std::vector<double> &v)
+{
     double m = v.empty() ? 0.0 : v[0];
     for (double x : v)
         m = x < m ? x : m;
     return m;
 }
 
-void configure(benchmark::internal::Benchmark *b) {
+void configure(benchmark::internal::Benchmark *b)
+{
     b->Iterations(1)
         ->Repetitions(repetitions())
         ->ComputeStatistics("min", minimum)
@@ -47,7 +50,8 @@ void configure(benchmark::internal::Benchmark *b) {
         ->Unit(benchmark::kMicrosecond);
 }
 
-void copy_bench(benchmark::State &state, int placement, int block) {
+void copy_bench(benchmark::State &state, int placement, int block)
+{
     const std::vector<float> &in = tape(Kind::Noise);
     std::vector<float> out(static_cast<size_t>(block));
     static uint32_t pos = 0;
@@ -61,7 +65,8 @@ void copy_bench(benchmark::State &state, int placement, int block) {
     }
 }
 
-void fill_bench(benchmark::State &state, int placement, int block) {
+void fill_bench(benchmark::State &state, int placement, int block)
+{
     std::vector<float> out(static_cast<size_t>(block));
     for (auto _ : state) {
         for (uint32_t done = 0; done < kRunSamples; done += uint32_t(block))
@@ -73,29 +78,34 @@ void fill_bench(benchmark::State &state, int placement, int block) {
 
 } // namespace
 
-int main(int argc, char **argv) {
+int main(int argc, char **argv)
+{
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 2;
     for (int block : kBlockSizes) {
         for (int p = 0; p < kPlacements; ++p) {
             std::string at = " | placement " + std::to_string(p) + " | " + std::to_string(block);
-            configure(benchmark::RegisterBenchmark(("reference | copy | -" + at).c_str(), copy_bench, p, block));
-            configure(benchmark::RegisterBenchmark(("reference | fill | -" + at).c_str(), fill_bench, p, block));
+            configure(benchmark::RegisterBenchmark(("reference | copy | -" + at).c_str(),
+                                                   copy_bench, p, block));
+            configure(benchmark::RegisterBenchmark(("reference | fill | -" + at).c_str(),
+                                                   fill_bench, p, block));
         }
     }
     for (const ModuleCase &c : module_cases()) {
         for (int block : kBlockSizes) {
             if (c.varied.empty()) {
                 std::string name = "module | " + c.row + " | - | - | " + std::to_string(block);
-                configure(benchmark::RegisterBenchmark(name.c_str(), run_module, c, -1, Kind::Constant, block));
+                configure(benchmark::RegisterBenchmark(name.c_str(), run_module, c, -1,
+                                                       Kind::Constant, block));
                 continue;
             }
             for (size_t v = 0; v < c.varied.size(); ++v)
                 for (Kind kind : kKinds) {
-                    std::string name = "module | " + c.row + " | " + c.varied[v].pin + " | " + kind_name(kind) +
-                                       " | " + std::to_string(block);
-                    configure(benchmark::RegisterBenchmark(name.c_str(), run_module, c, int(v), kind, block));
+                    std::string name = "module | " + c.row + " | " + c.varied[v].pin + " | " +
+                                       kind_name(kind) + " | " + std::to_string(block);
+                    configure(benchmark::RegisterBenchmark(name.c_str(), run_module, c, int(v),
+                                                           kind, block));
                 }
         }
     }

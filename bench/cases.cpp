@@ -5,39 +5,55 @@
 
 namespace se_bench {
 
-std::vector<ModuleCase> module_cases() {
+std::vector<ModuleCase> module_cases()
+{
     std::vector<ModuleCase> cases;
 
     const char *detect[] = {"ZeroX", "LeadX"};
     const char *pulse[] = {"+Ve", "+Ve/-Ve", "Sqr", "Sqr+0", "Sqr2"};
     for (int d = 0; d < 2; ++d)
         for (int p = 0; p < 5; ++p)
-            cases.push_back({std::string("edge_detect ") + detect[d] + " " + pulse[p], "edge_detect",
-                             {{"Detect Mode", double(d)}, {"Pulse Mode", double(p)}, {"Pulse Level", 1.0}},
-                             {{"Audio In", {1.0f, 0.0f}}, {"Pulse Level", {0.5f, 1.0f}}}});
+            cases.push_back(
+                {std::string("edge_detect ") + detect[d] + " " + pulse[p],
+                 "edge_detect",
+                 {{"Detect Mode", double(d)}, {"Pulse Mode", double(p)}, {"Pulse Level", 1.0}},
+                 {{"Audio In", {1.0f, 0.0f}}, {"Pulse Level", {0.5f, 1.0f}}}});
 
-    const char *modes[] = {"Forward", "Back", "Fwd+Back", "Back+Fwd", "Random", "Fwd+Back2", "Back+Fwd2"};
+    const char *modes[] = {"Forward", "Back",      "Fwd+Back", "Back+Fwd",
+                           "Random",  "Fwd+Back2", "Back+Fwd2"};
     for (int m : {0, 2, 4, 5})
-        cases.push_back({std::string("pulse_counter ") + modes[m], "pulse_counter",
-                         {{"Active", 1}, {"Mode", double(m)}, {"Start", 1}, {"End", 8},
-                          {"Random Seed (ratio)", 1.0}, {"Humanise (ms)", 0.0}, {"Shift/Delay (ms) +ve only", 0.0}},
+        cases.push_back({std::string("pulse_counter ") + modes[m],
+                         "pulse_counter",
+                         {{"Active", 1},
+                          {"Mode", double(m)},
+                          {"Start", 1},
+                          {"End", 8},
+                          {"Random Seed (ratio)", 1.0},
+                          {"Humanise (ms)", 0.0},
+                          {"Shift/Delay (ms) +ve only", 0.0}},
                          {{"Pulse/Osc In", {1.0f, 0.0f}},
                           {"Random Seed (ratio)", {0.5f, 1.0f}},
                           {"Humanise (ms)", {0.5f, 0.5f}},
                           {"Shift/Delay (ms) +ve only", {0.5f, 0.5f}}}});
 
     // Gate off: the module follows its inputs and sends nothing.
-    cases.push_back({"cv_to_rpn gate off", "cv_to_rpn",
+    cases.push_back({"cv_to_rpn gate off",
+                     "cv_to_rpn",
                      {{"Gate", 0.0}, {"Value CV", 0.5}, {"Parameter# CV", 0.5}},
                      {{"Value CV", {0.5f, 0.5f}}, {"Parameter# CV", {0.5f, 0.5f}}}});
     // Gate open, list mode at 7 and 14 bits: value updates as the CV moves.
     for (int depth : {0, 7})
-        cases.push_back({std::string("cv_to_rpn list ") + (depth ? "14" : "7") + " bit", "cv_to_rpn",
+        cases.push_back({std::string("cv_to_rpn list ") + (depth ? "14" : "7") + " bit",
+                         "cv_to_rpn",
                          {{"Gate", 1.0}, {"Bit Depth", double(depth)}, {"Value CV", 0.5}},
                          {{"Value CV", {0.5f, 0.5f}}, {"Gate", {1.0f, 0.0f}}}});
     // CV mode: a moving parameter CV sends a complete message per change.
-    cases.push_back({"cv_to_rpn CV mode", "cv_to_rpn",
-                     {{"Gate", 1.0}, {"Parameter# Select Mode", 1}, {"Bit Depth", 7}, {"Value CV", 0.5},
+    cases.push_back({"cv_to_rpn CV mode",
+                     "cv_to_rpn",
+                     {{"Gate", 1.0},
+                      {"Parameter# Select Mode", 1},
+                      {"Bit Depth", 7},
+                      {"Value CV", 0.5},
                       {"Parameter# CV", 0.5}},
                      {{"Parameter# CV", {0.5f, 0.5f}}, {"Value CV", {0.5f, 0.5f}}}});
 

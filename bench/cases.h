@@ -21,11 +21,11 @@ struct Varied {
 };
 
 struct ModuleCase {
-    std::string row;              // e.g. "edge_detect ZeroX +Ve"
-    const char *module;           // plug-in file name
+    std::string row;               // e.g. "edge_detect ZeroX +Ve"
+    const char *module;            // plug-in file name
     std::vector<Setting> settings; // choices, and audio inputs held still
-    std::vector<Varied> varied;   // audio inputs measured with every kind;
-                                  // none: the module fills its output
+    std::vector<Varied> varied;    // audio inputs measured with every kind;
+                                   // none: the module fills its output
 };
 
 std::vector<ModuleCase> module_cases();

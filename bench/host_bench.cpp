@@ -16,7 +16,8 @@ namespace {
 
 constexpr uint32_t kStretches = 1u << 14;
 
-std::unique_ptr<sehost::DspInstance> awake_edge_detect() {
+std::unique_ptr<sehost::DspInstance> awake_edge_detect()
+{
     sehost::HostConfig config;
     config.block_size = 1024;
     auto lib = sehost::Library::load(se_test::plugin_path("edge_detect"));
@@ -31,7 +32,8 @@ std::unique_ptr<sehost::DspInstance> awake_edge_detect() {
     return dsp;
 }
 
-void through_host(benchmark::State &state, int stretch) {
+void through_host(benchmark::State &state, int stretch)
+{
     auto dsp = awake_edge_detect();
     dsp->split_lengths({stretch});
     for (auto _ : state) {
@@ -45,7 +47,8 @@ void through_host(benchmark::State &state, int stretch) {
         state.SkipWithError("edge_detect went to sleep");
 }
 
-void direct(benchmark::State &state, int stretch) {
+void direct(benchmark::State &state, int stretch)
+{
     auto dsp = awake_edge_detect();
     for (auto _ : state) {
         for (uint32_t k = 0, at = 0; k < kStretches; ++k) {
@@ -61,7 +64,8 @@ void direct(benchmark::State &state, int stretch) {
 
 // What one request of each kind the modules make costs the host (a send of
 // pulse_counter's choice output, a MIDI send of cv_to_rpn, the clock, sleep).
-void request(benchmark::State &state, const char *module, const char *pin, int32_t op) {
+void request(benchmark::State &state, const char *module, const char *pin, int32_t op)
+{
     sehost::HostConfig config;
     auto lib = sehost::Library::load(se_test::plugin_path(module));
     sehost::DspInstance dsp(lib, config);
@@ -85,7 +89,8 @@ void request(benchmark::State &state, const char *module, const char *pin, int32
 
 } // namespace
 
-void register_host_benchmarks(void (*configure)(benchmark::internal::Benchmark *)) {
+void register_host_benchmarks(void (*configure)(benchmark::internal::Benchmark *))
+{
     const struct {
         const char *name, *module, *pin;
         int32_t op;
@@ -94,14 +99,15 @@ void register_host_benchmarks(void (*configure)(benchmark::internal::Benchmark *
                     {"get_sample_clock", "cv_to_rpn", nullptr, HOST_GET_SAMPLE_CLOCK},
                     {"sleep", "cv_to_rpn", nullptr, HOST_SLEEP}};
     for (const auto &r : requests)
-        configure(benchmark::RegisterBenchmark((std::string("host | request | ") + r.name + " | - | 1024").c_str(),
-                                               request, r.module, r.pin, r.op));
+        configure(benchmark::RegisterBenchmark(
+            (std::string("host | request | ") + r.name + " | - | 1024").c_str(), request, r.module,
+            r.pin, r.op));
     for (int stretch : {1, 8, 64}) {
         std::string n = std::to_string(stretch);
-        configure(benchmark::RegisterBenchmark(("host | stretch of " + n + " | run | - | 1024").c_str(),
-                                               through_host, stretch));
-        configure(benchmark::RegisterBenchmark(("host | stretch of " + n + " | direct | - | 1024").c_str(),
-                                               direct, stretch));
+        configure(benchmark::RegisterBenchmark(
+            ("host | stretch of " + n + " | run | - | 1024").c_str(), through_host, stretch));
+        configure(benchmark::RegisterBenchmark(
+            ("host | stretch of " + n + " | direct | - | 1024").c_str(), direct, stretch));
     }
 }
 

@@ -9,7 +9,8 @@ namespace {
 #define SE_PAD(n) asm volatile(".rept " #n "\n\tnop\n\t.endr")
 
 template <int Pad>
-__attribute__((noinline, aligned(64))) void copy_loop(const float *in, float *out, int32_t n) {
+__attribute__((noinline, aligned(64))) void copy_loop(const float *in, float *out, int32_t n)
+{
     if constexpr (Pad == 8)
         SE_PAD(8);
     if constexpr (Pad == 16)
@@ -21,7 +22,8 @@ __attribute__((noinline, aligned(64))) void copy_loop(const float *in, float *ou
 }
 
 template <int Pad>
-__attribute__((noinline, aligned(64))) void fill_loop(float *out, float value, int32_t n) {
+__attribute__((noinline, aligned(64))) void fill_loop(float *out, float value, int32_t n)
+{
     if constexpr (Pad == 8)
         SE_PAD(8);
     if constexpr (Pad == 16)

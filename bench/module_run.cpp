@@ -10,10 +10,12 @@
 
 namespace se_bench {
 
-const int32_t kCountedRequests[4] = {HOST_SET_PIN_STATUS, HOST_SEND_MIDI, HOST_GET_SAMPLE_CLOCK, HOST_SLEEP};
+const int32_t kCountedRequests[4] = {HOST_SET_PIN_STATUS, HOST_SEND_MIDI, HOST_GET_SAMPLE_CLOCK,
+                                     HOST_SLEEP};
 const char *const kCountedNames[4] = {"set_pin_status", "send_midi", "get_sample_clock", "sleep"};
 
-void run_module(benchmark::State &state, const ModuleCase &c, int varied, Kind kind, int block) {
+void run_module(benchmark::State &state, const ModuleCase &c, int varied, Kind kind, int block)
+{
     sehost::HostConfig config;
     config.block_size = block;
     config.throw_on_module_error = false;
@@ -40,7 +42,8 @@ void run_module(benchmark::State &state, const ModuleCase &c, int varied, Kind k
         const Varied &v = c.varied[static_cast<size_t>(varied)];
         int pin = dsp.dsp_index(v.pin);
         dsp.set_source(pin, [](uint32_t) { return 0.0f; }); // replaced by the tape below
-        variable = reinterpret_cast<float **>(dsp.dsp_pins()[static_cast<size_t>(pin)].variable_address);
+        variable =
+            reinterpret_cast<float **>(dsp.dsp_pins()[static_cast<size_t>(pin)].variable_address);
         samples = tape(kind, v.shape).data();
     }
     dsp.open();

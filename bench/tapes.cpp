@@ -8,28 +8,41 @@
 
 namespace se_bench {
 
-const Kind kKinds[7] = {Kind::SineSlow, Kind::SineFast,   Kind::Noise,   Kind::Pulses,
+const Kind kKinds[7] = {Kind::SineSlow,  Kind::SineFast,   Kind::Noise,   Kind::Pulses,
                         Kind::Subnormal, Kind::NotANumber, Kind::Infinite};
 
-const char *kind_name(Kind kind) {
+const char *kind_name(Kind kind)
+{
     switch (kind) {
-    case Kind::Constant: return "constant";
-    case Kind::SineSlow: return "sine slow";
-    case Kind::SineFast: return "sine fast";
-    case Kind::Noise: return "noise";
-    case Kind::Pulses: return "pulses";
-    case Kind::Subnormal: return "subnormal";
-    case Kind::NotANumber: return "not-a-number";
-    case Kind::Infinite: return "infinite";
+    case Kind::Constant:
+        return "constant";
+    case Kind::SineSlow:
+        return "sine slow";
+    case Kind::SineFast:
+        return "sine fast";
+    case Kind::Noise:
+        return "noise";
+    case Kind::Pulses:
+        return "pulses";
+    case Kind::Subnormal:
+        return "subnormal";
+    case Kind::NotANumber:
+        return "not-a-number";
+    case Kind::Infinite:
+        return "infinite";
     }
     return "?";
 }
 
 namespace {
 
-float with_sign_of(float magnitude, double s) { return s < 0.0 ? -magnitude : magnitude; }
+float with_sign_of(float magnitude, double s)
+{
+    return s < 0.0 ? -magnitude : magnitude;
+}
 
-std::vector<float> make(Kind kind, TapeShape shape) {
+std::vector<float> make(Kind kind, TapeShape shape)
+{
     std::vector<float> t(kTapeSamples);
     uint64_t x = 0x2545F4914F6CDD1Dull; // xorshift64: long period, no short repeat
     const double slow = 6.283185307179586 / 997.3, fast = 6.283185307179586 / 7.31;
@@ -76,7 +89,8 @@ std::vector<float> make(Kind kind, TapeShape shape) {
 
 } // namespace
 
-const std::vector<float> &tape(Kind kind, TapeShape shape) {
+const std::vector<float> &tape(Kind kind, TapeShape shape)
+{
     static std::map<std::tuple<int, float, float>, std::vector<float>> made;
     auto key = std::make_tuple(static_cast<int>(kind), shape.amplitude, shape.offset);
     auto it = made.find(key);

@@ -52,7 +52,11 @@ const char *const kAbout =
     "\twith MIDI messages.\n"
     "\n";
 
-const se_sdk::ModuleIdentity kIdentity = {"XT_CVto(N)RPN", "tavenor CVto(N)RPN", kAbout, 0, 2230,
+const se_sdk::ModuleIdentity kIdentity = {"XT_CVto(N)RPN",
+                                          "tavenor CVto(N)RPN",
+                                          kAbout,
+                                          0,
+                                          2230,
                                           /*revision_for_every_index=*/true};
 
 constexpr const char *kChannelList = "1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16";
@@ -61,8 +65,7 @@ constexpr int32_t kMaxValue = 16383; // 14 bits: 0 V gives 0, 10 V gives 16383
 constexpr int32_t kMaxChannel = 15;
 
 // Top n bits of a 14-bit number for a depth of n = 7..14 bits.
-const int16_t bit_depth_masks[8] = {0x3F80, 0x3FC0, 0x3FE0, 0x3FF0,
-                                    0x3FF8, 0x3FFC, 0x3FFE, 0x3FFF};
+const int16_t bit_depth_masks[8] = {0x3F80, 0x3FC0, 0x3FE0, 0x3FF0, 0x3FF8, 0x3FFC, 0x3FFE, 0x3FFF};
 
 // Control change numbers.
 constexpr int32_t kRpnMsb = 101, kRpnLsb = 100;
@@ -85,9 +88,9 @@ int32_t scale(float x)
 {
     int32_t b;
     std::memcpy(&b, &x, sizeof b);
-    if (b < 0x37800000)          // negative (and -NaN), zero, or below 2^-16: 0
+    if (b < 0x37800000) // negative (and -NaN), zero, or below 2^-16: 0
         return 0;
-    if (b >= 0x3F800000)         // 1.0 and above; +NaN gives 0
+    if (b >= 0x3F800000) // 1.0 and above; +NaN gives 0
         return b > 0x7F800000 ? 0 : kMaxValue;
     return static_cast<int32_t>(static_cast<double>(x) * kMaxValue + 0.5);
 }

@@ -21,27 +21,25 @@
 
 namespace {
 
-const char *const kAbout =
-    "Wave Edge Detector\n"
-    "Ver:2.90 module pack edition, free to use in any patch\n"
-    "\n"
-    "Detects Zero Crossings in Audio\n"
-    "\n"
-    "Features:\n"
-    "Edge Detect Modes:\n"
-    "    ZeroX: Both -To+ and +To- detected\n"
-    "    LeadX: Leading Edge -To+ only\n"
-    "Pulse Output Modes:\n"
-    "    +Ve:  Pulses are always +ve/High\n"
-    "    +Ve/-Ve:  +ve on -To+ : -ve on +To-\n"
-    "    Sqr:  High if +ve : Low if -ve : Either/Last State if input=0\n"
-    "    Sqr+0:  High if +ve : Low if -ve : 0 if input=0\n"
-    "Variable Pulse Level (*Can be Inverted by setting -ve value)\n"
-    "\n"
-    "Sqr2 (LeadX) divides the input frequency by two.";
+const char *const kAbout = "Wave Edge Detector\n"
+                           "Ver:2.90 module pack edition, free to use in any patch\n"
+                           "\n"
+                           "Detects Zero Crossings in Audio\n"
+                           "\n"
+                           "Features:\n"
+                           "Edge Detect Modes:\n"
+                           "    ZeroX: Both -To+ and +To- detected\n"
+                           "    LeadX: Leading Edge -To+ only\n"
+                           "Pulse Output Modes:\n"
+                           "    +Ve:  Pulses are always +ve/High\n"
+                           "    +Ve/-Ve:  +ve on -To+ : -ve on +To-\n"
+                           "    Sqr:  High if +ve : Low if -ve : Either/Last State if input=0\n"
+                           "    Sqr+0:  High if +ve : Low if -ve : 0 if input=0\n"
+                           "Variable Pulse Level (*Can be Inverted by setting -ve value)\n"
+                           "\n"
+                           "Sqr2 (LeadX) divides the input frequency by two.";
 
-const se_sdk::ModuleIdentity kIdentity = {"QZ_Edge_Detect", "Edge_Detect_QZ2003", kAbout, 0,
-                                          2240};
+const se_sdk::ModuleIdentity kIdentity = {"QZ_Edge_Detect", "Edge_Detect_QZ2003", kAbout, 0, 2240};
 
 constexpr uint32_t kSignBit = 0x80000000u;
 
@@ -56,16 +54,27 @@ inline uint32_t bits_of(float x)
     return b;
 }
 
-
 // The sample loops choose their outputs by masks instead of branches, so an
 // unpredictable input (noise) costs what a predictable one costs.
 // All ones when the sample is positive (sign clear and not zero), else 0.
-inline uint32_t positive_mask(uint32_t b) { return 0u - static_cast<uint32_t>(static_cast<int32_t>(b) > 0); }
+inline uint32_t positive_mask(uint32_t b)
+{
+    return 0u - static_cast<uint32_t>(static_cast<int32_t>(b) > 0);
+}
 // All ones when the sample is +0 or -0, else 0.
-inline uint32_t zero_mask(uint32_t b) { return 0u - static_cast<uint32_t>((b << 1) == 0); }
-inline uint32_t mask_if(bool c) { return 0u - static_cast<uint32_t>(c); }
+inline uint32_t zero_mask(uint32_t b)
+{
+    return 0u - static_cast<uint32_t>((b << 1) == 0);
+}
+inline uint32_t mask_if(bool c)
+{
+    return 0u - static_cast<uint32_t>(c);
+}
 
-inline void store(float *out, uint32_t b) { std::memcpy(out, &b, sizeof b); }
+inline void store(float *out, uint32_t b)
+{
+    std::memcpy(out, &b, sizeof b);
+}
 
 // m_sign x L, for m_sign = +1 or -1, as bits: the product of a number with
 // +-1 is the number with its sign bit set accordingly, except that a
@@ -131,13 +140,15 @@ template <Shape S> inline __m128i shape_of(__m128i x, __m128i before, __m128i le
     case Shape::ZeroxPulse:
         return _mm_and_si128(level, _mm_andnot_si128(is_zero, changed));
     case Shape::ZeroxBipolar:
-        return _mm_and_si128(_mm_xor_si128(level, _mm_and_si128(x, sign)), _mm_andnot_si128(is_zero, changed));
+        return _mm_and_si128(_mm_xor_si128(level, _mm_and_si128(x, sign)),
+                             _mm_andnot_si128(is_zero, changed));
     case Shape::ZeroxSquare:
         return _mm_xor_si128(level, _mm_andnot_si128(_mm_cmpgt_epi32(x, zero), sign));
     case Shape::ZeroxSign:
         return _mm_andnot_si128(is_zero, _mm_xor_si128(level, _mm_and_si128(x, sign)));
     case Shape::LeadxPulse:
-        return _mm_and_si128(level, _mm_andnot_si128(_mm_cmpgt_epi32(before, zero), _mm_cmpgt_epi32(x, zero)));
+        return _mm_and_si128(
+            level, _mm_andnot_si128(_mm_cmpgt_epi32(before, zero), _mm_cmpgt_epi32(x, zero)));
     case Shape::LeadxSquare:
         return _mm_and_si128(level, _mm_cmpgt_epi32(x, zero));
     }
@@ -149,11 +160,13 @@ template <Shape S> inline __m128i shape_of(__m128i x, __m128i before, __m128i le
 // from is at least 1 for the shapes that read the sample before.  Four at
 // a time with SSE2, unless the buffers overlap: then one by one, each read
 // after the previous write, as always.
-template <Shape S> void shape_samples(const float *in, float *out, int32_t from, int32_t count, uint32_t level)
+template <Shape S>
+void shape_samples(const float *in, float *out, int32_t from, int32_t count, uint32_t level)
 {
     int32_t i = from;
 #if defined(__SSE2__)
-    const uintptr_t in_at = reinterpret_cast<uintptr_t>(in), out_at = reinterpret_cast<uintptr_t>(out);
+    const uintptr_t in_at = reinterpret_cast<uintptr_t>(in),
+                    out_at = reinterpret_cast<uintptr_t>(out);
     const uintptr_t bytes = static_cast<uintptr_t>(count) * sizeof(float);
     if (out_at + bytes <= in_at || in_at + bytes <= out_at) {
         const __m128i lv = _mm_set1_epi32(static_cast<int32_t>(level));
@@ -161,9 +174,10 @@ template <Shape S> void shape_samples(const float *in, float *out, int32_t from,
             const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i *>(in + i));
             // The shapes that do not read the sample before get x again
             // (in[-1] is not theirs to read).
-            const __m128i before = S == Shape::ZeroxSquare || S == Shape::ZeroxSign || S == Shape::LeadxSquare
-                                       ? x
-                                       : _mm_loadu_si128(reinterpret_cast<const __m128i *>(in + i - 1));
+            const __m128i before =
+                S == Shape::ZeroxSquare || S == Shape::ZeroxSign || S == Shape::LeadxSquare
+                    ? x
+                    : _mm_loadu_si128(reinterpret_cast<const __m128i *>(in + i - 1));
             _mm_storeu_si128(reinterpret_cast<__m128i *>(out + i), shape_of<S>(x, before, lv));
         }
     }
@@ -181,12 +195,13 @@ template <Shape S> void shape_samples(const float *in, float *out, int32_t from,
 // last.  With SSE2 four samples at a time: the flips of four rises are
 // summed over the lanes by a prefix exclusive-or (two shifted copies).
 template <bool Pulse>
-void flipping_level(const float *in, float *out, int32_t from, int32_t count, const SignedLevel &level,
-                    uint32_t &sign)
+void flipping_level(const float *in, float *out, int32_t from, int32_t count,
+                    const SignedLevel &level, uint32_t &sign)
 {
     int32_t i = from;
 #if defined(__SSE2__)
-    const uintptr_t in_at = reinterpret_cast<uintptr_t>(in), out_at = reinterpret_cast<uintptr_t>(out);
+    const uintptr_t in_at = reinterpret_cast<uintptr_t>(in),
+                    out_at = reinterpret_cast<uintptr_t>(out);
     const uintptr_t bytes = static_cast<uintptr_t>(count) * sizeof(float);
     if (out_at + bytes <= in_at || in_at + bytes <= out_at) {
         const __m128i zero = _mm_setzero_si128();
@@ -197,7 +212,8 @@ void flipping_level(const float *in, float *out, int32_t from, int32_t count, co
         for (; i + 4 <= count; i += 4) {
             const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i *>(in + i));
             const __m128i before = _mm_loadu_si128(reinterpret_cast<const __m128i *>(in + i - 1));
-            const __m128i rise = _mm_andnot_si128(_mm_cmpgt_epi32(before, zero), _mm_cmpgt_epi32(x, zero));
+            const __m128i rise =
+                _mm_andnot_si128(_mm_cmpgt_epi32(before, zero), _mm_cmpgt_epi32(x, zero));
             __m128i flips = _mm_and_si128(rise, sign_bit);
             flips = _mm_xor_si128(flips, _mm_slli_si128(flips, 4));
             flips = _mm_xor_si128(flips, _mm_slli_si128(flips, 8));
@@ -218,8 +234,14 @@ void flipping_level(const float *in, float *out, int32_t from, int32_t count, co
     }
 }
 
-inline uint32_t sign_bit_of(float sign) { return bits_of(sign) & kSignBit; }
-inline float sign_of_bit(uint32_t sign) { return sign != 0 ? -1.0f : 1.0f; }
+inline uint32_t sign_bit_of(float sign)
+{
+    return bits_of(sign) & kSignBit;
+}
+inline float sign_of_bit(uint32_t sign)
+{
+    return sign != 0 ? -1.0f : 1.0f;
+}
 
 } // namespace
 

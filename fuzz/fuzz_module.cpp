@@ -45,7 +45,8 @@ struct Declared {
     bool repeat_last = false;
 };
 
-const Declared &declared_for(int32_t version) {
+const Declared &declared_for(int32_t version)
+{
     static std::vector<std::pair<int32_t, Declared>> cache;
     for (const auto &c : cache)
         if (c.first == version)
@@ -57,7 +58,8 @@ const Declared &declared_for(int32_t version) {
     for (const auto &p : d.decls)
         if (p.has_dsp_pin())
             ++d.dsp_pins;
-    d.repeat_last = !d.decls.empty() && d.decls.back().has_dsp_pin() && (d.decls.back().flags & IO_REPEAT_LAST);
+    d.repeat_last =
+        !d.decls.empty() && d.decls.back().has_dsp_pin() && (d.decls.back().flags & IO_REPEAT_LAST);
     if (cache.size() > 64)
         cache.clear();
     cache.emplace_back(version, std::move(d));
@@ -73,42 +75,73 @@ struct Reader {
     bool more() const { return n > 0; }
 };
 
-float bits_float(uint32_t bits) {
+float bits_float(uint32_t bits)
+{
     float f;
     std::memcpy(&f, &bits, sizeof f);
     return f;
 }
 
-float sample_from(uint8_t kind, uint32_t bits, uint32_t clock) {
-    static const float odd[] = {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(),
-                                -std::numeric_limits<float>::infinity(), FLT_MIN / 4, -FLT_MAX, FLT_MAX,
-                                1e30f, -1e30f, 0.0f, -0.0f, 1.0f, -1.0f};
+float sample_from(uint8_t kind, uint32_t bits, uint32_t clock)
+{
+    static const float odd[] = {std::numeric_limits<float>::quiet_NaN(),
+                                std::numeric_limits<float>::infinity(),
+                                -std::numeric_limits<float>::infinity(),
+                                FLT_MIN / 4,
+                                -FLT_MAX,
+                                FLT_MAX,
+                                1e30f,
+                                -1e30f,
+                                0.0f,
+                                -0.0f,
+                                1.0f,
+                                -1.0f};
     switch (kind % 5) {
-    case 0: return bits_float(bits); // anything a float can hold
-    case 1: return std::sin(clock * ((bits & 0xFFFF) / 65536.0f)) * ((bits >> 16) / 6553.6f);
-    case 2: return (clock % ((bits & 0xFF) + 2)) < ((bits & 0xFF) + 2) / 2 ? 1.0f : -1.0f;
-    case 3: return odd[(bits + clock * 7) % 12];
-    default: return static_cast<float>(static_cast<int32_t>(bits)) / 2147483648.0f;
+    case 0:
+        return bits_float(bits); // anything a float can hold
+    case 1:
+        return std::sin(clock * ((bits & 0xFFFF) / 65536.0f)) * ((bits >> 16) / 6553.6f);
+    case 2:
+        return (clock % ((bits & 0xFF) + 2)) < ((bits & 0xFF) + 2) / 2 ? 1.0f : -1.0f;
+    case 3:
+        return odd[(bits + clock * 7) % 12];
+    default:
+        return static_cast<float>(static_cast<int32_t>(bits)) / 2147483648.0f;
     }
 }
 
 // A value for a GUI-side pin or a DSP value change: ordinary or hostile.
-double value_from(Reader &in) {
-    static const double odd[] = {std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity(),
-                                 -std::numeric_limits<double>::infinity(), 1e30, -1e30, 2147483648.0,
-                                 -2147483649.0, 65536.0, -32769.0, -1.0, -2.0, 0.5};
+double value_from(Reader &in)
+{
+    static const double odd[] = {std::numeric_limits<double>::quiet_NaN(),
+                                 std::numeric_limits<double>::infinity(),
+                                 -std::numeric_limits<double>::infinity(),
+                                 1e30,
+                                 -1e30,
+                                 2147483648.0,
+                                 -2147483649.0,
+                                 65536.0,
+                                 -32769.0,
+                                 -1.0,
+                                 -2.0,
+                                 0.5};
     const uint8_t kind = in.u8();
     switch (kind % 4) {
-    case 0: return static_cast<int16_t>(in.u16());
-    case 1: return static_cast<int32_t>(in.u32());
-    case 2: return bits_float(in.u32());
-    default: return odd[in.u8() % 12];
+    case 0:
+        return static_cast<int16_t>(in.u16());
+    case 1:
+        return static_cast<int32_t>(in.u32());
+    case 2:
+        return bits_float(in.u32());
+    default:
+        return odd[in.u8() % 12];
     }
 }
 
 // Writes raw bits of the variable's own width: bytes other than 0 and 1 in
 // a bool, any 16 bits in a choice, any float.
-void write_raw(const sehost::DspPin &p, uint32_t bits) {
+void write_raw(const sehost::DspPin &p, uint32_t bits)
+{
     if (!p.variable_address)
         return;
     void *var = reinterpret_cast<void *>(p.variable_address);
@@ -132,7 +165,8 @@ void write_raw(const sehost::DspPin &p, uint32_t bits) {
     }
 }
 
-[[noreturn]] void fault(const std::string &what) {
+[[noreturn]] void fault(const std::string &what)
+{
     std::fprintf(stderr, "module fault found by the host: %s\n", what.c_str());
     std::abort();
 }
@@ -147,14 +181,18 @@ struct Plan {
     uint16_t connected = 0xFFFF;
     uint32_t length = 0;
     bool off_stamp_events = false; // events delivered at another clock
-    bool guarded() const {
-        return off_stamp_events || (cfg.pin_count && *cfg.pin_count < declared->dsp_pins + cfg.repeat_copies);
+    bool guarded() const
+    {
+        return off_stamp_events ||
+               (cfg.pin_count && *cfg.pin_count < declared->dsp_pins + cfg.repeat_copies);
     }
 };
 
-Plan read_plan(Reader &in) {
+Plan read_plan(Reader &in)
+{
     static const int32_t blocks[] = {1, 2, 7, 16, 64, 256, 1024, 1025, 2048, 4096, 8192};
-    static const float rates[] = {1.0f, 8000.0f, 22050.0f, 44100.0f, 48000.0f, 96000.0f, 192000.0f, 768000.0f};
+    static const float rates[] = {1.0f,     8000.0f,  22050.0f,  44100.0f,
+                                  48000.0f, 96000.0f, 192000.0f, 768000.0f};
     static const int32_t versions[] = {100238, 100237, 0, 1, 200000, -1, 2147483647};
     Plan plan;
     sehost::HostConfig &cfg = plan.cfg;
@@ -167,7 +205,8 @@ Plan read_plan(Reader &in) {
     const int32_t declared = plan.declared->dsp_pins + cfg.repeat_copies;
     // SE_FUZZ_FEWER_PINS=0 leaves out pin counts below the declared one
     // (to compare runs with and without them).
-    static const bool fewer = !std::getenv("SE_FUZZ_FEWER_PINS") || std::strcmp(std::getenv("SE_FUZZ_FEWER_PINS"), "0");
+    static const bool fewer =
+        !std::getenv("SE_FUZZ_FEWER_PINS") || std::strcmp(std::getenv("SE_FUZZ_FEWER_PINS"), "0");
     switch (in.u8() % 12) { // mostly what the module declared
     case 8:
         if (fewer)
@@ -177,21 +216,30 @@ Plan read_plan(Reader &in) {
         if (fewer)
             cfg.pin_count = 0;
         break;
-    case 10: cfg.pin_count = declared + 1; break;
-    case 11: cfg.pin_count = declared + 3; break;
-    default: break;
+    case 10:
+        cfg.pin_count = declared + 1;
+        break;
+    case 11:
+        cfg.pin_count = declared + 3;
+        break;
+    default:
+        break;
     }
     plan.connected = in.u8() < 192 ? 0xFFFF : in.u16();
     const uint16_t connected = plan.connected;
-    cfg.is_pin_connected = [connected](int pin) { return static_cast<int32_t>((connected >> (pin % 16)) & 1); };
+    cfg.is_pin_connected = [connected](int pin) {
+        return static_cast<int32_t>((connected >> (pin % 16)) & 1);
+    };
     plan.off_stamp_events = in.u8() >= 224;
     plan.messages_to_gui = in.u8() < 8;
-    plan.length = std::min<uint32_t>(16384, static_cast<uint32_t>(cfg.block_size) * (1 + in.u8() % 8));
+    plan.length =
+        std::min<uint32_t>(16384, static_cast<uint32_t>(cfg.block_size) * (1 + in.u8() % 8));
     return plan;
 }
 
 // The host takes 16-bit values for choice pins: anything else wraps there.
-double fit_pin(int32_t datatype, double v) {
+double fit_pin(int32_t datatype, double v)
+{
     if (datatype != DT_CHOICE || (v >= INT16_MIN && v <= INT16_MAX))
         return v;
     if (!std::isfinite(v))
@@ -199,7 +247,8 @@ double fit_pin(int32_t datatype, double v) {
     return static_cast<int16_t>(static_cast<uint16_t>(static_cast<int64_t>(std::fmod(v, 65536.0))));
 }
 
-void run_input(const Plan &plan, Reader in) {
+void run_input(const Plan &plan, Reader in)
+{
     const std::vector<sehost::PinDecl> &decls = plan.declared->decls;
     sehost::Module mod(g_lib, plan.cfg);
     sehost::DspInstance &dsp = mod.dsp();
@@ -253,7 +302,8 @@ void run_input(const Plan &plan, Reader in) {
         case 1:
             if (!settable.empty()) {
                 int pin = settable[in.u8() % settable.size()];
-                dsp.set_value(pin, fit_pin(pins[static_cast<size_t>(pin)].datatype, value_from(in)), clock);
+                dsp.set_value(pin, fit_pin(pins[static_cast<size_t>(pin)].datatype, value_from(in)),
+                              clock);
             }
             break;
         case 2: {
@@ -300,7 +350,8 @@ void run_input(const Plan &plan, Reader in) {
                 const uint32_t off = 1 + in.u8();
                 const uint8_t how = in.u8();
                 TimedEvent e{};
-                e.time_stamp = how & 1 ? dsp.clock() + off : (dsp.clock() > off ? dsp.clock() - off : 0);
+                e.time_stamp =
+                    how & 1 ? dsp.clock() + off : (dsp.clock() > off ? dsp.clock() - off : 0);
                 e.kind = how & 2 ? EV_PATCH_CHANGE : how & 4 ? EV_MIDI : EV_PIN_STATUS;
                 e.value = how & 4 ? 0x403C90 : STATUS_CHANGED;
                 e.data = settable.empty() ? 0 : settable[how % settable.size()];
@@ -316,7 +367,8 @@ void run_input(const Plan &plan, Reader in) {
 // Runs the input in a child process.  A child that stops with the SDK's
 // contract message did what the contract says; anything else it died of is
 // a fault, reported from here so that the fuzzer keeps the input.
-void run_guarded(const Plan &plan, const Reader &in) {
+void run_guarded(const Plan &plan, const Reader &in)
+{
     ++g_guarded_runs;
     char path[] = "/tmp/se_fuzz_child_XXXXXX";
     int fd = mkstemp(path);
@@ -353,25 +405,31 @@ void run_guarded(const Plan &plan, const Reader &in) {
         return;
     const bool contract = WIFSIGNALED(status) && WTERMSIG(status) == SIGABRT &&
                           text.find("check failed: ") != std::string::npos &&
-                          text.find("Sanitizer") == std::string::npos && text.find("runtime error") == std::string::npos;
+                          text.find("Sanitizer") == std::string::npos &&
+                          text.find("runtime error") == std::string::npos;
     if (contract) {
         ++g_contract_stops;
         return;
     }
     std::fprintf(stderr, "%s", text.c_str());
-    fault(WIFSIGNALED(status) ? "the child died of signal " + std::to_string(WTERMSIG(status))
-                              : "the child ended with exit code " + std::to_string(WEXITSTATUS(status)));
+    fault(WIFSIGNALED(status)
+              ? "the child died of signal " + std::to_string(WTERMSIG(status))
+              : "the child ended with exit code " + std::to_string(WEXITSTATUS(status)));
 }
 
-void report_at_exit() {
-    std::fprintf(stderr, "hostile host: %lu inputs broke the contract (run in a child), %lu of them stopped by "
-                         "the SDK's contract check\n",
-                 g_guarded_runs, g_contract_stops);
+void report_at_exit()
+{
+    std::fprintf(
+        stderr,
+        "hostile host: %lu inputs broke the contract (run in a child), %lu of them stopped by "
+        "the SDK's contract check\n",
+        g_guarded_runs, g_contract_stops);
 }
 
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***) {
+extern "C" int LLVMFuzzerInitialize(int *, char ***)
+{
     try {
         g_lib = sehost::Library::load(SE_FUZZ_PLUGIN);
         declared_for(100238);
@@ -382,7 +440,8 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
     return 0;
 }
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
     Reader in{data, size};
     const Plan plan = read_plan(in);
     if (plan.guarded()) {

@@ -16,21 +16,20 @@
 
 namespace {
 
-const char *const kAbout =
-    "Midi input to a Choice of multiple Outputs\n"
-    "Ver:2.90 module pack edition, free to use in any patch\n"
-    "\n"
-    "Choose which Midi Output the incoming Midi data is sent to\n"
-    "Option to transmit All Midi data or just one Midi Channel\n"
-    "\n"
-    "Right-click the module to add more Midi outputs.";
+const char *const kAbout = "Midi input to a Choice of multiple Outputs\n"
+                           "Ver:2.90 module pack edition, free to use in any patch\n"
+                           "\n"
+                           "Choose which Midi Output the incoming Midi data is sent to\n"
+                           "Option to transmit All Midi data or just one Midi Channel\n"
+                           "\n"
+                           "Right-click the module to add more Midi outputs.";
 
 // "All" is -1 and channels 1..16 are 0..15: the low four bits of a channel
 // message's status byte.
 constexpr const char *kChannelList = "All=-1,1=0,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16";
 
-const se_sdk::ModuleIdentity kIdentity = {"QZ_Midi_1_to_Choice", "Midi_1_to_Choice_QZ2005",
-                                          kAbout, 0, 2240};
+const se_sdk::ModuleIdentity kIdentity = {"QZ_Midi_1_to_Choice", "Midi_1_to_Choice_QZ2005", kAbout,
+                                          0, 2240};
 
 // Hosts older than this cannot repeat an output declaration.
 constexpr int32_t kFirstHostWithRepeatedOutputs = 100238;
@@ -53,7 +52,8 @@ class Module : public SEModule_base
 
     static constexpr se_sdk::PinSpec kPins[] = {
         {"Midi In", DR_IN, DT_MIDI, nullptr, nullptr, nullptr, 0},
-        {"Channel (All:1-16)", DR_IN, DT_CHOICE, SE_FIELD(Module, m_channel), "-1", kChannelList, 0},
+        {"Channel (All:1-16)", DR_IN, DT_CHOICE, SE_FIELD(Module, m_channel), "-1", kChannelList,
+         0},
         {"Choice", DR_IN, DT_CHOICE, SE_FIELD(Module, m_choice), "0", "{AUTO}", IO_AUTO_LIST},
         {"All-Notes-Off on Change?", DR_IN, DT_CHOICE, SE_FIELD(Module, m_notes_off), "0", "No,Yes",
          0},

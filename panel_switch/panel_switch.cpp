@@ -17,42 +17,48 @@
 #endif
 
 #define PANEL_SWITCH_TEXT2(x) #x
-#define PANEL_SWITCH_TEXT(x) PANEL_SWITCH_TEXT2(x)
+#define PANEL_SWITCH_TEXT(x)  PANEL_SWITCH_TEXT2(x)
 
 namespace {
 
 constexpr int32_t kWays = PANEL_SWITCH_WAYS;
 static_assert(kWays >= 1 && kWays <= 8, "pin names exist for 1 to 8 ways");
 
-const char *const kAbout =
-    "GUI Panel Switch\n"
-    "Ver:2.90 module pack edition, free to use in any patch\n"
-    "\n"
-    "Allows custom images to switch panels\n"
-    "\n"
-    "Wire each Controls on Parent pair to the panel it shows.";
+const char *const kAbout = "GUI Panel Switch\n"
+                           "Ver:2.90 module pack edition, free to use in any patch\n"
+                           "\n"
+                           "Allows custom images to switch panels\n"
+                           "\n"
+                           "Wire each Controls on Parent pair to the panel it shows.";
 
 const se_sdk::ModuleIdentity kIdentity = {
     "QZ_GUI_Panel_Switch" PANEL_SWITCH_TEXT(PANEL_SWITCH_WAYS),
     "GUI_Panel_Switch_" PANEL_SWITCH_TEXT(PANEL_SWITCH_WAYS) "_QZ2009", kAbout, 0, 2240};
 
 // Pin numbers of way k.
-constexpr int32_t switch_pin(int32_t k) { return k; }
-constexpr int32_t shown_out_pin(int32_t k) { return kWays + k; }
-constexpr int32_t shown_in_pin(int32_t k) { return 2 * kWays + k; }
+constexpr int32_t switch_pin(int32_t k)
+{
+    return k;
+}
+constexpr int32_t shown_out_pin(int32_t k)
+{
+    return kWays + k;
+}
+constexpr int32_t shown_in_pin(int32_t k)
+{
+    return 2 * kWays + k;
+}
 constexpr int32_t kModePin = 3 * kWays;
 constexpr int32_t kPinCount = 3 * kWays + 1;
 
 constexpr float kOnThreshold = 0.5f; // NaN compares false: off
 
 constexpr const char *kSwitchNames[8] = {
-    "1 Switch (Animation)", "2 Switch (Animation)", "3 Switch (Animation)",
-    "4 Switch (Animation)", "5 Switch (Animation)", "6 Switch (Animation)",
-    "7 Switch (Animation)", "8 Switch (Animation)"};
+    "1 Switch (Animation)", "2 Switch (Animation)", "3 Switch (Animation)", "4 Switch (Animation)",
+    "5 Switch (Animation)", "6 Switch (Animation)", "7 Switch (Animation)", "8 Switch (Animation)"};
 constexpr const char *kShownNames[8] = {
-    "Controls on Parent 1", "Controls on Parent 2", "Controls on Parent 3",
-    "Controls on Parent 4", "Controls on Parent 5", "Controls on Parent 6",
-    "Controls on Parent 7", "Controls on Parent 8"};
+    "Controls on Parent 1", "Controls on Parent 2", "Controls on Parent 3", "Controls on Parent 4",
+    "Controls on Parent 5", "Controls on Parent 6", "Controls on Parent 7", "Controls on Parent 8"};
 
 // Every pin is a GUI-side pin: the DSP side creates no SEPin.
 constexpr int32_t kStored = IO_PATCH_STORE | IO_UI_COMMUNICATION;
@@ -66,14 +72,14 @@ constexpr PinTable make_pin_table()
 {
     PinTable t{};
     for (int32_t k = 0; k < kWays; ++k) {
-        t.pins[switch_pin(k)] = {kSwitchNames[k], DR_IN, DT_FLOAT32, nullptr, nullptr, nullptr,
-                                 kStored};
-        t.pins[shown_out_pin(k)] = {kShownNames[k], DR_OUT, DT_BOOLEAN, nullptr, nullptr, nullptr,
-                                    kGuiOnly};
-        t.pins[shown_in_pin(k)] = {kShownNames[k], DR_IN, DT_BOOLEAN, nullptr, nullptr, nullptr,
-                                   kGuiOnly};
+        t.pins[switch_pin(k)] = {kSwitchNames[k], DR_IN,   DT_FLOAT32, nullptr,
+                                 nullptr,         nullptr, kStored};
+        t.pins[shown_out_pin(k)] = {kShownNames[k], DR_OUT,  DT_BOOLEAN, nullptr,
+                                    nullptr,        nullptr, kGuiOnly};
+        t.pins[shown_in_pin(k)] = {kShownNames[k], DR_IN,   DT_BOOLEAN, nullptr,
+                                   nullptr,        nullptr, kGuiOnly};
     }
-    t.pins[kModePin] = {"Mode", DR_SETTING, DT_CHOICE, nullptr, nullptr, "Allow Off,Keep 1 Panel",
+    t.pins[kModePin] = {"Mode",  DR_SETTING, DT_CHOICE, nullptr, nullptr, "Allow Off,Keep 1 Panel",
                         kGuiOnly};
     return t;
 }

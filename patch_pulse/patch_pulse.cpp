@@ -24,8 +24,8 @@ const char *const kAbout = "Patch pulse by JW\n"
 
 // Flags 256 and SDK revision 2230; the revision is written whatever the
 // index, as the host of that revision expects.
-const se_sdk::ModuleIdentity kIdentity = {"JW Patch Pulse v1", "JW Patch Pulse v1", kAbout, 256,
-                                          2230, true};
+const se_sdk::ModuleIdentity kIdentity = {
+    "JW Patch Pulse v1", "JW Patch Pulse v1", kAbout, 256, 2230, true};
 
 // The number the DSP side sends its GUI side to fire the bool pulse.
 constexpr int32_t kFireMessage = 995;
@@ -118,7 +118,7 @@ private:
             out[i] = value;
     }
 
-    bool m_fall_due = false;        // the next end call is the fall
+    bool m_fall_due = false;         // the next end call is the fall
     se_sdk::SleepCountdown m_settle; // samples of 0.0 still due before sleeping
 };
 

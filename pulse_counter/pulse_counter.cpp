@@ -41,14 +41,14 @@ const se_sdk::ModuleIdentity kIdentity = {"QZ_Counter_IndexingV2", "Pulse_Count_
                                           kAbout, 0, 2240};
 
 // Choice lists: each entry shows its own number.
-#define PC_LIST_1_TO_31                                                                           \
+#define PC_LIST_1_TO_31                                                                            \
     "1=1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16,17,18,19,20,21,22,23,24,25,26,27,28,29,30,31"
-#define PC_LIST_1_TO_64                                                                           \
-    PC_LIST_1_TO_31 ",32,33,34,35,36,37,38,39,40,41,42,43,44,45,46,47,48,49,50,51,52,53,54,55,"  \
+#define PC_LIST_1_TO_64                                                                            \
+    PC_LIST_1_TO_31 ",32,33,34,35,36,37,38,39,40,41,42,43,44,45,46,47,48,49,50,51,52,53,54,55,"    \
                     "56,57,58,59,60,61,62,63,64"
-constexpr const char *kPositionList = PC_LIST_1_TO_64;      // Start, End: 1..64
-constexpr const char *kStepList = PC_LIST_1_TO_31;          // Step: 1..31
-constexpr const char *kResetList = "Off," PC_LIST_1_TO_64;  // Reset (to): Off = 0, 1..64
+constexpr const char *kPositionList = PC_LIST_1_TO_64;     // Start, End: 1..64
+constexpr const char *kStepList = PC_LIST_1_TO_31;         // Step: 1..31
+constexpr const char *kResetList = "Off," PC_LIST_1_TO_64; // Reset (to): Off = 0, 1..64
 constexpr const char *kModeList = "Forward,Back,Fwd+Back,Back+Fwd,Random,Fwd+Back2,Back+Fwd2";
 constexpr const char *kActiveList = "OFF,ON";
 #undef PC_LIST_1_TO_64
@@ -319,7 +319,10 @@ public:
     }
 
     // ---- process functions, one per counting rule --------------------------
-    void process_forward(int32_t start, int32_t count) { run<&Module::count_forward>(start, count); }
+    void process_forward(int32_t start, int32_t count)
+    {
+        run<&Module::count_forward>(start, count);
+    }
     void process_back(int32_t start, int32_t count) { run<&Module::count_back>(start, count); }
     void process_bounce(int32_t start, int32_t count) { run<&Module::count_bounce>(start, count); }
     void process_random(int32_t start, int32_t count) { run<&Module::count_random>(start, count); }

@@ -22,12 +22,12 @@ SEGUI_base::SEGUI_base(se_host_callback callback, void *host_data) : seaudioMast
 
 SEGUI_base::~SEGUI_base() = default;
 
-se_result SE_CALL SEGUI_base::dispatch_entry(GuiPlugRecord *plug, int32_t operation,
-                                             int32_t index, int32_t value, void *pointer,
-                                             float opt) noexcept
+se_result SE_CALL SEGUI_base::dispatch_entry(GuiPlugRecord *plug, int32_t operation, int32_t index,
+                                             int32_t value, void *pointer, float opt) noexcept
 {
     auto *self = static_cast<SEGUI_base *>(plug->object);
-    return se_sdk::shield<se_result>(0, [&] { return self->Dispatch(operation, index, value, pointer, opt); });
+    return se_sdk::shield<se_result>(
+        0, [&] { return self->Dispatch(operation, index, value, pointer, opt); });
 }
 
 se_result SEGUI_base::Dispatch(int32_t operation, int32_t index, int32_t value, void *pointer,
@@ -92,9 +92,18 @@ se_result SEGUI_base::HostRequest8(int32_t index, int32_t value, void *pointer)
 {
     return CallHost(GUI_HOST_REQUEST_8, index, value, pointer);
 }
-se_result SEGUI_base::HostRequest18(void *pointer) { return CallHost(GUI_HOST_REQUEST_18, 0, 0, pointer); }
-se_result SEGUI_base::HostRequest19(void *pointer) { return CallHost(GUI_HOST_REQUEST_19, 0, 0, pointer); }
-bool SEGUI_base::HostRequest20(void *pointer) { return CallHost(GUI_HOST_REQUEST_20, 0, 0, pointer) != 0; }
+se_result SEGUI_base::HostRequest18(void *pointer)
+{
+    return CallHost(GUI_HOST_REQUEST_18, 0, 0, pointer);
+}
+se_result SEGUI_base::HostRequest19(void *pointer)
+{
+    return CallHost(GUI_HOST_REQUEST_19, 0, 0, pointer);
+}
+bool SEGUI_base::HostRequest20(void *pointer)
+{
+    return CallHost(GUI_HOST_REQUEST_20, 0, 0, pointer) != 0;
+}
 
 void SEGUI_base::Initialise(bool) {}
 void SEGUI_base::Close() {}
@@ -104,7 +113,10 @@ void SEGUI_base::OnGuiOperation4(void *, float, SEPoint) {}
 void SEGUI_base::OnGuiOperation5(void *, float, SEPoint) {}
 void SEGUI_base::OnGuiOperation8(void *) {}
 void SEGUI_base::OnGuiOperation9(void *) {}
-bool SEGUI_base::OnIdle() { return false; }
+bool SEGUI_base::OnIdle()
+{
+    return false;
+}
 void SEGUI_base::OnGuiOperation11(int32_t) {}
 void SEGUI_base::OnGuiOperation12(int32_t) {}
 void SEGUI_base::OnDspMessage(int32_t, int32_t, void *) {}

@@ -28,10 +28,10 @@ public:
 
     int32_t Index() const { return m_index; }
 
-    int32_t GetValueInt();   // GUI_HOST_GET_PIN_VALUE, slot read as integer
-    float GetValueFloat();   // GUI_HOST_GET_PIN_VALUE, slot read as float
-    void SetValueInt(int32_t v);  // GUI_HOST_SET_PIN_VALUE, value v, opt 0.0 (bools: 1/0)
-    void SetValueFloat(float v);  // GUI_HOST_SET_PIN_VALUE, value 0, opt v
+    int32_t GetValueInt();       // GUI_HOST_GET_PIN_VALUE, slot read as integer
+    float GetValueFloat();       // GUI_HOST_GET_PIN_VALUE, slot read as float
+    void SetValueInt(int32_t v); // GUI_HOST_SET_PIN_VALUE, value v, opt 0.0 (bools: 1/0)
+    void SetValueFloat(float v); // GUI_HOST_SET_PIN_VALUE, value 0, opt v
     void SetValueText(const char *text);
     std::string GetValueText();        // empty when the host has no text
     std::u16string GetValueWideText(); // empty when the host reports no length

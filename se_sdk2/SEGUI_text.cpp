@@ -8,7 +8,8 @@
 
 std::string GuiPinHandle::GetValueText()
 {
-    const auto *text = reinterpret_cast<const char *>(m_owner->CallHost(GUI_HOST_GET_PIN_TEXT, m_index));
+    const auto *text =
+        reinterpret_cast<const char *>(m_owner->CallHost(GUI_HOST_GET_PIN_TEXT, m_index));
     return text != nullptr ? std::string(text) : std::string();
 }
 

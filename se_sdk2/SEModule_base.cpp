@@ -33,12 +33,12 @@ SEModule_base::~SEModule_base()
 
 // ---- C entries ------------------------------------------------------------
 
-se_result SE_CALL SEModule_base::dispatch_entry(PlugRecord *plug, int32_t operation,
-                                                int32_t index, int32_t value, void *pointer,
-                                                float opt) noexcept
+se_result SE_CALL SEModule_base::dispatch_entry(PlugRecord *plug, int32_t operation, int32_t index,
+                                                int32_t value, void *pointer, float opt) noexcept
 {
     auto *self = static_cast<SEModule_base *>(plug->object);
-    return se_sdk::shield<se_result>(0, [&] { return self->Dispatch(operation, index, value, pointer, opt); });
+    return se_sdk::shield<se_result>(
+        0, [&] { return self->Dispatch(operation, index, value, pointer, opt); });
 }
 
 void SE_CALL SEModule_base::event_entry(void *object, TimedEvent *e) noexcept
@@ -50,8 +50,8 @@ void SE_CALL SEModule_base::empty_process(void *, int32_t, int32_t) noexcept {}
 
 // ---- dispatcher -----------------------------------------------------------
 
-se_result SEModule_base::Dispatch(int32_t operation, int32_t index, int32_t value,
-                                  void *pointer, float opt)
+se_result SEModule_base::Dispatch(int32_t operation, int32_t index, int32_t value, void *pointer,
+                                  float opt)
 {
     switch (operation) {
     case MOD_OPEN:
@@ -266,13 +266,34 @@ uint32_t SEModule_base::SampleClock()
 void SEModule_base::OnPinStatusChange(SEPin *) {}
 void SEModule_base::Close() {}
 void SEModule_base::ReservedHook() {}
-void SEModule_base::SetSampleRate(float rate) { m_sample_rate = rate; }
-void SEModule_base::SetBlockSize(int32_t size) { m_block_size = size; }
-float SEModule_base::SampleRate() { return m_sample_rate; }
-int32_t SEModule_base::BlockSize() { return m_block_size; }
-bool SEModule_base::QueryPinProperties(int32_t, SEPinProperties *) { return false; }
-int32_t SEModule_base::ReservedQueryA() { return 0; }
-int32_t SEModule_base::ReservedQueryB() { return 0; }
+void SEModule_base::SetSampleRate(float rate)
+{
+    m_sample_rate = rate;
+}
+void SEModule_base::SetBlockSize(int32_t size)
+{
+    m_block_size = size;
+}
+float SEModule_base::SampleRate()
+{
+    return m_sample_rate;
+}
+int32_t SEModule_base::BlockSize()
+{
+    return m_block_size;
+}
+bool SEModule_base::QueryPinProperties(int32_t, SEPinProperties *)
+{
+    return false;
+}
+int32_t SEModule_base::ReservedQueryA()
+{
+    return 0;
+}
+int32_t SEModule_base::ReservedQueryB()
+{
+    return 0;
+}
 void SEModule_base::OnNotify() {}
 void SEModule_base::OnNotifyValue(int32_t) {}
 void SEModule_base::OnMidi(uint32_t, int32_t, int16_t) {}

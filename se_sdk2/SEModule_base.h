@@ -76,7 +76,10 @@ public:
     void PostEvent(uint32_t time_stamp, int32_t kind, int32_t value, int32_t value16,
                    intptr_t data);
     void RunAt(uint32_t time_stamp, se_run_function function);
-    template <auto F> void RunAt(uint32_t time_stamp) { RunAt(time_stamp, &se_sdk::run_thunk<F>::call); }
+    template <auto F> void RunAt(uint32_t time_stamp)
+    {
+        RunAt(time_stamp, &se_sdk::run_thunk<F>::call);
+    }
 
     PlugRecord *Plug() { return &m_plug; }
     int32_t PinCount() const { return m_pin_count; }

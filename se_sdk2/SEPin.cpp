@@ -66,7 +66,8 @@ void SEPin::ReceiveStatus(int32_t status)
 void SEPin::SendStatus(uint32_t time_stamp, int32_t status)
 {
     if (m_host_pin)
-        m_module->CallHost(HOST_SET_PIN_STATUS, m_pin_index, status, SE_CLOCK_TO_POINTER(time_stamp));
+        m_module->CallHost(HOST_SET_PIN_STATUS, m_pin_index, status,
+                           SE_CLOCK_TO_POINTER(time_stamp));
 }
 
 void SEPin::SendMidi(uint32_t time_stamp, int32_t message)
@@ -87,7 +88,8 @@ float SEPin::CurrentSample()
     SE_CHECK(m_datatype == DT_FSAMPLE, kSource);
     if (!m_host_pin)
         return 0.0f;
-    const uint32_t start = static_cast<uint32_t>(m_module->CallHost(HOST_GET_BUFFER_START, m_pin_index));
+    const uint32_t start =
+        static_cast<uint32_t>(m_module->CallHost(HOST_GET_BUFFER_START, m_pin_index));
     const float *buffer = *static_cast<float *const *>(m_variable);
     return buffer[m_module->SampleClock() - start];
 }

@@ -59,8 +59,8 @@ private:
     int32_t m_pin_index = 0;
     int32_t m_status = STATUS_STILL;
     int32_t m_datatype = 0;
-    bool m_declared = true;  // the module declared it: it hears its statuses
-    bool m_host_pin = true;  // the host made it: requests about it go there
+    bool m_declared = true; // the module declared it: it hears its statuses
+    bool m_host_pin = true; // the host made it: requests about it go there
     // The pin's own storage: 4 bytes in the 32-bit target (a buffer address
     // widens with the pointer on other processors).
     union {

@@ -15,13 +15,12 @@ namespace se_sdk {
 #ifdef SE_NO_CHECKS
 // The expression stays compiled (never evaluated), so what only a check
 // reads is still used.
-#define SE_CHECK(expr, source) ((void)sizeof((expr) ? 1 : 0))
+#define SE_CHECK(expr, source)          ((void)sizeof((expr) ? 1 : 0))
 #define SE_CHECK_AT(expr, source, line) ((void)sizeof((expr) ? 1 : 0))
 #else
-#define SE_CHECK(expr, source) \
-    ((expr) ? (void)0 : ::se_sdk::check_failed(#expr, source, 0))
+#define SE_CHECK(expr, source) ((expr) ? (void)0 : ::se_sdk::check_failed(#expr, source, 0))
 // For checks whose report names a fixed line of the SDK source.
-#define SE_CHECK_AT(expr, source, line) \
+#define SE_CHECK_AT(expr, source, line)                                                            \
     ((expr) ? (void)0 : ::se_sdk::check_failed(#expr, source, line))
 #endif
 

@@ -20,12 +20,13 @@ struct ModuleIdentity {
     const char *name;
     const char *identifier;
     const char *about;
-    int32_t flags;          // written only when non-zero
+    int32_t flags; // written only when non-zero
     int32_t sdk_revision;
     bool revision_for_every_index = false; // write sdk_revision before looking at the index
 };
 
-inline int32_t fill_properties(const ModuleIdentity &id, int32_t index, ModuleProperties *p) noexcept
+inline int32_t fill_properties(const ModuleIdentity &id, int32_t index,
+                               ModuleProperties *p) noexcept
 {
     if (p == nullptr)
         return 0;
@@ -51,26 +52,29 @@ template <class T> void *make_side(se_host_callback callback, void *host_data) n
         return object != nullptr ? static_cast<void *>(object->Plug()) : nullptr;
     });
 }
-template <> inline void *make_side<void>(se_host_callback, void *) noexcept { return nullptr; }
+template <> inline void *make_side<void>(se_host_callback, void *) noexcept
+{
+    return nullptr;
+}
 
 } // namespace se_sdk
 
-#define SE_MODULE_EXPORTS(IDENTITY, DSP_CLASS, GUI_CLASS)                                         \
-    SE_EXPORT int32_t SE_CALL getModuleProperties(int32_t index,                                  \
-                                                  ModuleProperties *properties) noexcept          \
-    {                                                                                             \
-        return ::se_sdk::fill_properties(IDENTITY, index, properties);                            \
-    }                                                                                             \
-    SE_EXPORT void *SE_CALL makeModule(int32_t index, int32_t type, se_host_callback callback,    \
-                                       void *host_data) noexcept                                  \
-    {                                                                                             \
-        if (index != 0)                                                                           \
-            return nullptr;                                                                       \
-        if (type == SE_MAKE_DSP)                                                                  \
-            return ::se_sdk::make_side<DSP_CLASS>(callback, host_data);                           \
-        if (type == SE_MAKE_GUI)                                                                  \
-            return ::se_sdk::make_side<GUI_CLASS>(callback, host_data);                           \
-        return nullptr;                                                                           \
+#define SE_MODULE_EXPORTS(IDENTITY, DSP_CLASS, GUI_CLASS)                                          \
+    SE_EXPORT int32_t SE_CALL getModuleProperties(int32_t index,                                   \
+                                                  ModuleProperties *properties) noexcept           \
+    {                                                                                              \
+        return ::se_sdk::fill_properties(IDENTITY, index, properties);                             \
+    }                                                                                              \
+    SE_EXPORT void *SE_CALL makeModule(int32_t index, int32_t type, se_host_callback callback,     \
+                                       void *host_data) noexcept                                   \
+    {                                                                                              \
+        if (index != 0)                                                                            \
+            return nullptr;                                                                        \
+        if (type == SE_MAKE_DSP)                                                                   \
+            return ::se_sdk::make_side<DSP_CLASS>(callback, host_data);                            \
+        if (type == SE_MAKE_GUI)                                                                   \
+            return ::se_sdk::make_side<GUI_CLASS>(callback, host_data);                            \
+        return nullptr;                                                                            \
     }
 
 #endif

@@ -67,12 +67,12 @@ struct TimedEvent;
  * address of the calling object's own plug record (PlugRecord on the DSP
  * side, GuiPlugRecord on the GUI side). */
 typedef se_result(SE_CALL *se_host_callback)(void *plug, int32_t operation, int32_t index,
-                                           int32_t value, void *pointer, float opt);
+                                             int32_t value, void *pointer, float opt);
 
 /* Dispatch entry of a PlugRecord: called with the record's own address. */
 typedef se_result(SE_CALL *se_dispatch_entry)(struct PlugRecord *plug, int32_t operation,
-                                            int32_t index, int32_t value, void *pointer,
-                                            float opt);
+                                              int32_t index, int32_t value, void *pointer,
+                                              float opt);
 
 /* Process entry: called with the object address (PlugRecord.object), not the
  * record address, for samples start .. start + count - 1. */
@@ -86,11 +86,12 @@ typedef void(SE_CALL *se_run_function)(void *object);
 
 /* Dispatcher entry of a GuiPlugRecord: same arguments as the callback. */
 typedef se_result(SE_CALL *se_gui_dispatch_entry)(struct GuiPlugRecord *plug, int32_t operation,
-                                                int32_t index, int32_t value, void *pointer,
-                                                float opt);
+                                                  int32_t index, int32_t value, void *pointer,
+                                                  float opt);
 
 /* The two exports. */
-typedef int32_t(SE_CALL *se_get_module_properties_fn)(int32_t index, struct ModuleProperties *props);
+typedef int32_t(SE_CALL *se_get_module_properties_fn)(int32_t index,
+                                                      struct ModuleProperties *props);
 typedef void *(SE_CALL *se_make_module_fn)(int32_t index, int32_t type, se_host_callback callback,
                                            void *host_data);
 
@@ -117,16 +118,16 @@ typedef struct ModuleProperties {
 /* PlugRecord: the DSP-side record, embedded in every module object, so its
  * address is fixed for the object's life.  Cleared to zero, then filled. */
 typedef struct PlugRecord {
-    int32_t magic;             /*  0 [ 0] SE_PLUG_MAGIC */
-    int32_t version;           /*  4 [ 4] 1 */
-    void *host_data;           /*  8 [ 8] 4th argument of makeModule; never read */
-    void *object;              /* 12 [16] address of the SEModule_base object */
-    int32_t reserved;          /* 16 [24] 0 */
+    int32_t magic;              /*  0 [ 0] SE_PLUG_MAGIC */
+    int32_t version;            /*  4 [ 4] 1 */
+    void *host_data;            /*  8 [ 8] 4th argument of makeModule; never read */
+    void *object;               /* 12 [16] address of the SEModule_base object */
+    int32_t reserved;           /* 16 [24] 0 */
     se_dispatch_entry dispatch; /* 20 [32] */
-    se_process_entry process;  /* 24 [40] the current process function */
-    se_event_entry event;      /* 28 [48] */
-    uint8_t reserved2[16];     /* 32 [56] zero */
-} PlugRecord;                  /* 48 [72] */
+    se_process_entry process;   /* 24 [40] the current process function */
+    se_event_entry event;       /* 28 [48] */
+    uint8_t reserved2[16];      /* 32 [56] zero */
+} PlugRecord;                   /* 48 [72] */
 
 /* ------------------------------------------------------------------------ */
 /* SEPinProperties: describes one pin.  A module writes only the fields it
@@ -143,12 +144,12 @@ typedef struct SEPinProperties {
 } SEPinProperties;             /* 32 [48] */
 
 /* Data types (datatype) */
-#define DT_CHOICE   0 /* 16-bit signed value of the chosen list entry */
-#define DT_MIDI     2 /* no variable: MIDI travels as events */
-#define DT_BOOLEAN  4 /* 8 bits, 0 or 1 */
-#define DT_FSAMPLE  5 /* variable holds the address of a buffer of floats */
-#define DT_FLOAT32  6 /* 32-bit float */
-#define DT_WORD32   8 /* unused by the modules; 32 bits of storage */
+#define DT_CHOICE  0 /* 16-bit signed value of the chosen list entry */
+#define DT_MIDI    2 /* no variable: MIDI travels as events */
+#define DT_BOOLEAN 4 /* 8 bits, 0 or 1 */
+#define DT_FSAMPLE 5 /* variable holds the address of a buffer of floats */
+#define DT_FLOAT32 6 /* 32-bit float */
+#define DT_WORD32  8 /* unused by the modules; 32 bits of storage */
 
 /* Directions (direction); code 2 is not used */
 #define DR_IN      0
@@ -156,35 +157,35 @@ typedef struct SEPinProperties {
 #define DR_SETTING 3
 
 /* Pin flags (flags) */
-#define IO_AUTO_LIST        0x4     /* passed to the host ("{AUTO}" pins) */
-#define IO_REPEAT_LAST      0x8     /* last declaration only: host may repeat it */
+#define IO_AUTO_LIST        0x4 /* passed to the host ("{AUTO}" pins) */
+#define IO_REPEAT_LAST      0x8 /* last declaration only: host may repeat it */
 #define IO_PRIVATE          0x100
-#define IO_AUDIO_HINT       0x200   /* passed to the host */
-#define IO_UI_COMMUNICATION 0x400   /* GUI-side pin: no DSP pin unless IO_BOTH_SIDES */
+#define IO_AUDIO_HINT       0x200 /* passed to the host */
+#define IO_UI_COMMUNICATION 0x400 /* GUI-side pin: no DSP pin unless IO_BOTH_SIDES */
 #define IO_BOTH_SIDES       0x8000
 #define IO_PATCH_STORE      0x10000 /* host stores the value with the patch */
 
 /* ------------------------------------------------------------------------ */
 /* DSP dispatcher operations (host to module).  Unlisted codes do nothing. */
-#define MOD_OPEN                0
-#define MOD_CLOSE               1  /* answers 1; the object is gone afterwards */
-#define MOD_SET_SAMPLE_RATE     2  /* opt: rate in Hz */
-#define MOD_SET_BLOCK_SIZE      3  /* value: samples per block */
-#define MOD_GET_PIN_PROPERTIES  6  /* index: declaration; pointer: cleared SEPinProperties */
-#define MOD_REFUSED_7           7  /* not valid for a DSP side: contract violation */
-#define MOD_NOTIFY              8
-#define MOD_REFUSED_10          10 /* not valid for a DSP side: contract violation */
-#define MOD_MESSAGE             12
-#define MOD_GET_PROCESS_INFO    13 /* answers the address of the static ProcessInfo */
+#define MOD_OPEN               0
+#define MOD_CLOSE              1 /* answers 1; the object is gone afterwards */
+#define MOD_SET_SAMPLE_RATE    2 /* opt: rate in Hz */
+#define MOD_SET_BLOCK_SIZE     3 /* value: samples per block */
+#define MOD_GET_PIN_PROPERTIES 6 /* index: declaration; pointer: cleared SEPinProperties */
+#define MOD_REFUSED_7          7 /* not valid for a DSP side: contract violation */
+#define MOD_NOTIFY             8
+#define MOD_REFUSED_10         10 /* not valid for a DSP side: contract violation */
+#define MOD_MESSAGE            12
+#define MOD_GET_PROCESS_INFO   13 /* answers the address of the static ProcessInfo */
 
 /* ProcessInfo: the answer to MOD_GET_PROCESS_INFO, one static record per
  * library, rewritten by every such call. */
 typedef struct ProcessInfo {
-    int32_t one;           /*  0 [ 0] 1 */
+    int32_t one;            /*  0 [ 0] 1 */
     int32_t reference_size; /* 4 [ 4] size in bytes of m_process */
-    intptr_t reference;    /*  8 [ 8] address of m_process inside the object */
-    int32_t form;          /* 12 [16] code of the reference's form */
-} ProcessInfo;             /* 16 [24] */
+    intptr_t reference;     /*  8 [ 8] address of m_process inside the object */
+    int32_t form;           /* 12 [16] code of the reference's form */
+} ProcessInfo;              /* 16 [24] */
 
 /* ------------------------------------------------------------------------ */
 /* Host requests of the DSP side (module to host).  "Pin" is the DSP index;
@@ -231,8 +232,9 @@ typedef struct TimedEvent {
 
 /* Packed MIDI message: status in bits 0-7, data 1 in bits 8-15, data 2 in
  * bits 16-23, bits 24-31 zero. */
-#define SE_MIDI_PACK(status, d1, d2) \
-    ((int32_t)(((uint32_t)(status) & 0xFFu) | (((uint32_t)(d1) & 0xFFu) << 8) | (((uint32_t)(d2) & 0xFFu) << 16)))
+#define SE_MIDI_PACK(status, d1, d2)                                                               \
+    ((int32_t)(((uint32_t)(status)&0xFFu) | (((uint32_t)(d1)&0xFFu) << 8) |                        \
+               (((uint32_t)(d2)&0xFFu) << 16)))
 
 /* ------------------------------------------------------------------------ */
 /* GuiPlugRecord: the GUI-side record.  Its field order differs from the
@@ -255,16 +257,16 @@ typedef struct GuiPlugRecord {
 #define GUI_OP_LAST              12
 
 /* GUI-side host requests (module to host); pins by declaration number. */
-#define GUI_HOST_SET_PIN_TEXT       6  /* pointer: text */
-#define GUI_HOST_GET_PIN_TEXT       7  /* answers the address of host-owned text */
-#define GUI_HOST_REQUEST_8          8
-#define GUI_HOST_GET_PIN_VALUE      14 /* pointer: 32-bit slot, float or integer */
-#define GUI_HOST_SET_PIN_VALUE      15 /* value: integer/bool; opt: float */
-#define GUI_HOST_GET_PIN_WIDE_TEXT  17 /* value capacity, pointer 16-bit buffer */
-#define GUI_HOST_REQUEST_18         18
-#define GUI_HOST_REQUEST_19         19
-#define GUI_HOST_REQUEST_20         20
-#define GUI_HOST_SET_IDLE           22 /* index 1 asks for idle calls, 0 ends them */
+#define GUI_HOST_SET_PIN_TEXT      6 /* pointer: text */
+#define GUI_HOST_GET_PIN_TEXT      7 /* answers the address of host-owned text */
+#define GUI_HOST_REQUEST_8         8
+#define GUI_HOST_GET_PIN_VALUE     14 /* pointer: 32-bit slot, float or integer */
+#define GUI_HOST_SET_PIN_VALUE     15 /* value: integer/bool; opt: float */
+#define GUI_HOST_GET_PIN_WIDE_TEXT 17 /* value capacity, pointer 16-bit buffer */
+#define GUI_HOST_REQUEST_18        18
+#define GUI_HOST_REQUEST_19        19
+#define GUI_HOST_REQUEST_20        20
+#define GUI_HOST_SET_IDLE          22 /* index 1 asks for idle calls, 0 ends them */
 
 /* ------------------------------------------------------------------------ */
 /* Layout checks.  In a 32-bit build every offset is the contract's. */
@@ -296,7 +298,8 @@ SE_STATIC_ASSERT(offsetof(PlugRecord, event) == 28, "PlugRecord.event");
 SE_STATIC_ASSERT(offsetof(PlugRecord, reserved2) == 32, "PlugRecord.reserved2");
 
 SE_STATIC_ASSERT(sizeof(SEPinProperties) == 32, "SEPinProperties size");
-SE_STATIC_ASSERT(offsetof(SEPinProperties, variable_address) == 0, "SEPinProperties.variable_address");
+SE_STATIC_ASSERT(offsetof(SEPinProperties, variable_address) == 0,
+                 "SEPinProperties.variable_address");
 SE_STATIC_ASSERT(offsetof(SEPinProperties, direction) == 4, "SEPinProperties.direction");
 SE_STATIC_ASSERT(offsetof(SEPinProperties, datatype) == 8, "SEPinProperties.datatype");
 SE_STATIC_ASSERT(offsetof(SEPinProperties, name) == 12, "SEPinProperties.name");

@@ -14,8 +14,8 @@ namespace {
 
 // name, identifier (unique among all modules a host knows), about text,
 // flags, SDK revision.
-const se_sdk::ModuleIdentity kIdentity = {"Hello Gain", "Hello_Gain_Example", "A gain in 25 % steps.",
-                                          0, 2240};
+const se_sdk::ModuleIdentity kIdentity = {"Hello Gain", "Hello_Gain_Example",
+                                          "A gain in 25 % steps.", 0, 2240};
 
 // The level's list: entry i is a gain of i/4.
 constexpr const char *kLevelList = "0 %,25 %,50 %,75 %,100 %";

@@ -13,7 +13,8 @@ namespace sehost {
 // module has freed it): a fault found in the call, or an answer other than 1,
 // is thrown once the object is forgotten.
 template <class Call, class Forget>
-void close_and_forget(const std::string &path, const char *op, Call call, Forget forget) {
+void close_and_forget(const std::string &path, const char *op, Call call, Forget forget)
+{
     se_result answer = 0;
     std::string failure;
     try {

@@ -21,7 +21,8 @@ constexpr int kMaxDeclarations = 4096;
 constexpr uint32_t kGuardBits = 0x7FE5A5A5u; // a quiet NaN no module computes
 
 se_result SE_CALL dsp_callback(void *plug, int32_t op, int32_t index, int32_t value, void *ptr,
-                             float opt) {
+                               float opt)
+{
     DspInstance *inst = registry::find_dsp(plug);
     if (!inst)
         inst = registry::making_dsp();
@@ -36,12 +37,14 @@ se_result SE_CALL dsp_callback(void *plug, int32_t op, int32_t index, int32_t va
     return inst->host_request(op, index, value, ptr, opt);
 }
 
-bool valid_datatype(int32_t t) {
-    return t == DT_CHOICE || t == DT_MIDI || t == DT_BOOLEAN || t == DT_FSAMPLE || t == DT_FLOAT32 ||
-           t == DT_WORD32;
+bool valid_datatype(int32_t t)
+{
+    return t == DT_CHOICE || t == DT_MIDI || t == DT_BOOLEAN || t == DT_FSAMPLE ||
+           t == DT_FLOAT32 || t == DT_WORD32;
 }
 
-bool parse_double(const std::string &s, double &out) {
+bool parse_double(const std::string &s, double &out)
+{
     if (s.empty())
         return false;
     char *end = nullptr;
@@ -49,7 +52,8 @@ bool parse_double(const std::string &s, double &out) {
     return *end == '\0';
 }
 
-std::string copy_module_text(const char *text) {
+std::string copy_module_text(const char *text)
+{
     size_t n = 0;
     while (n < 4096 && text[n] != '\0')
         ++n;
@@ -61,19 +65,19 @@ std::string copy_module_text(const char *text) {
 struct DspInstance::Queued {
     TimedEvent event;
     uint64_t seq;
-    bool write;    // write `value` into the pin first (set_value)
+    bool write; // write `value` into the pin first (set_value)
     double value;
 };
 
 namespace {
 // What the host keeps for one DSP pin.
 struct PinState {
-    std::vector<float> memory;              // audio pins: the block with its guard zones
-    float *buffer = nullptr;                // sample 0 of the block (audio pins, from open on)
-    std::optional<double> initial;          // value stored before open
-    std::optional<int32_t> initial_status;  // status stored before open
-    std::function<float(uint32_t)> source;  // audio input fed per sample
-    std::optional<float> held;              // audio input holding one value
+    std::vector<float> memory;             // audio pins: the block with its guard zones
+    float *buffer = nullptr;               // sample 0 of the block (audio pins, from open on)
+    std::optional<double> initial;         // value stored before open
+    std::optional<int32_t> initial_status; // status stored before open
+    std::function<float(uint32_t)> source; // audio input fed per sample
+    std::optional<float> held;             // audio input holding one value
     bool capturing = false;
     std::vector<float> captured;
 };
@@ -98,10 +102,12 @@ struct DspInstance::Impl {
 // ---------------------------------------------------------------- creation
 
 DspInstance::DspInstance(std::shared_ptr<const Library> library, HostConfig config)
-    : m_impl(new Impl), m_library(std::move(library)), m_config(std::move(config)) {
+    : m_impl(new Impl), m_library(std::move(library)), m_config(std::move(config))
+{
     const std::string &path = m_library->path();
     if (m_config.block_size <= 0)
-        throw HostError(path + ": block size " + std::to_string(m_config.block_size) + " is not positive");
+        throw HostError(path + ": block size " + std::to_string(m_config.block_size) +
+                        " is not positive");
     if (m_config.repeat_copies < 0)
         throw HostError(path + ": negative number of repeated pins");
     if (m_config.pin_count && *m_config.pin_count < 0)
@@ -133,7 +139,8 @@ DspInstance::DspInstance(std::shared_ptr<const Library> library, HostConfig conf
     }
 }
 
-void DspInstance::learn() {
+void DspInstance::learn()
+{
     const std::string &path = m_library->path();
     // Learn the declarations: 0, 1, 2, ... until the module answers 0.
     m_impl->phase = Phase::Query;
@@ -157,7 +164,8 @@ void DspInstance::learn() {
         if (!valid_datatype(props.datatype)) {
             throw HostError(where + " has unknown data type " + std::to_string(props.datatype));
         }
-        if (props.direction != DR_IN && props.direction != DR_OUT && props.direction != DR_SETTING) {
+        if (props.direction != DR_IN && props.direction != DR_OUT &&
+            props.direction != DR_SETTING) {
             throw HostError(where + " has unknown direction " + std::to_string(props.direction));
         }
         d.direction = props.direction;
@@ -176,9 +184,10 @@ void DspInstance::learn() {
 
     // The DSP pins, as the SDK's Open will number them for this count.
     int32_t declared = dsp;
-    if (m_config.repeat_copies > 0 &&
-        (m_pins.empty() || !m_pins.back().has_dsp_pin() || (m_pins.back().flags & IO_REPEAT_LAST) == 0)) {
-        throw HostError(path + ": repeated pins asked for, but the last declaration has no IO_REPEAT_LAST");
+    if (m_config.repeat_copies > 0 && (m_pins.empty() || !m_pins.back().has_dsp_pin() ||
+                                       (m_pins.back().flags & IO_REPEAT_LAST) == 0)) {
+        throw HostError(
+            path + ": repeated pins asked for, but the last declaration has no IO_REPEAT_LAST");
     }
     int32_t n = m_config.pin_count ? *m_config.pin_count : declared + m_config.repeat_copies;
     m_impl->pin_count = n;
@@ -189,21 +198,24 @@ void DspInstance::learn() {
             d.dsp_index = -1; // the host gave fewer pins than declared
             continue;
         }
-        m_dsp_pins.push_back(DspPin{d.dsp_index, d.number, false, d.direction, d.datatype, d.variable_address});
+        m_dsp_pins.push_back(
+            DspPin{d.dsp_index, d.number, false, d.direction, d.datatype, d.variable_address});
     }
     const PinDecl *last = m_pins.empty() ? nullptr : &m_pins.back();
     bool repeat = last && last->has_dsp_pin() && (last->flags & IO_REPEAT_LAST) != 0;
     while (static_cast<int32_t>(m_dsp_pins.size()) < n) {
         int index = static_cast<int>(m_dsp_pins.size());
         if (repeat)
-            m_dsp_pins.push_back(DspPin{index, last->number, true, last->direction, last->datatype, 0});
+            m_dsp_pins.push_back(
+                DspPin{index, last->number, true, last->direction, last->datatype, 0});
         else
             m_dsp_pins.push_back(DspPin{index, -1, false, -1, -1, 0}); // no declaration behind it
     }
     m_impl->pins.resize(m_dsp_pins.size());
 }
 
-DspInstance::~DspInstance() {
+DspInstance::~DspInstance()
+{
     if (m_record) {
         try {
             close();
@@ -212,7 +224,8 @@ DspInstance::~DspInstance() {
     }
 }
 
-std::vector<PinDecl> learn_pins(std::shared_ptr<const Library> library, HostConfig config) {
+std::vector<PinDecl> learn_pins(std::shared_ptr<const Library> library, HostConfig config)
+{
     config.repeat_copies = 0;
     config.pin_count.reset();
     DspInstance probe(std::move(library), config);
@@ -225,11 +238,13 @@ std::vector<PinDecl> learn_pins(std::shared_ptr<const Library> library, HostConf
 
 namespace {
 struct CallScope {
-    CallScope(bool &flag, Phase &phase, Phase now) : m_flag(flag), m_phase(phase), m_saved(phase) {
+    CallScope(bool &flag, Phase &phase, Phase now) : m_flag(flag), m_phase(phase), m_saved(phase)
+    {
         m_flag = true;
         m_phase = now;
     }
-    ~CallScope() {
+    ~CallScope()
+    {
         m_flag = false;
         m_phase = m_saved;
     }
@@ -239,9 +254,11 @@ struct CallScope {
 };
 } // namespace
 
-se_result DspInstance::dispatch(int32_t op, int32_t index, int32_t value, void *ptr, float opt) {
+se_result DspInstance::dispatch(int32_t op, int32_t index, int32_t value, void *ptr, float opt)
+{
     if (!m_record)
-        throw HostError(m_library->path() + ": dispatch " + std::to_string(op) + " after MOD_CLOSE");
+        throw HostError(m_library->path() + ": dispatch " + std::to_string(op) +
+                        " after MOD_CLOSE");
     se_dispatch_entry entry = m_record->dispatch;
     if (!entry)
         throw HostError(m_library->path() + ": dispatch entry became null");
@@ -260,29 +277,36 @@ se_result DspInstance::dispatch(int32_t op, int32_t index, int32_t value, void *
     return answer;
 }
 
-const PinDecl &DspInstance::decl(const std::string &name) const {
+const PinDecl &DspInstance::decl(const std::string &name) const
+{
     for (const PinDecl &d : m_pins)
         if (d.name == name)
             return d;
     throw HostError(m_library->path() + ": no pin named \"" + name + "\"");
 }
 
-int DspInstance::dsp_index(const std::string &name) const {
+int DspInstance::dsp_index(const std::string &name) const
+{
     const PinDecl &d = decl(name);
     if (d.dsp_index < 0)
         throw HostError(m_library->path() + ": pin \"" + name + "\" has no DSP-side pin");
     return d.dsp_index;
 }
 
-int32_t DspInstance::pin_count() const { return m_impl->pin_count; }
+int32_t DspInstance::pin_count() const
+{
+    return m_impl->pin_count;
+}
 
-uint32_t DspInstance::block_start() const {
+uint32_t DspInstance::block_start() const
+{
     return m_clock - m_clock % static_cast<uint32_t>(m_config.block_size);
 }
 
 namespace {
 
-std::string pin_label(const std::string &path, const std::vector<PinDecl> &pins, const DspPin &p) {
+std::string pin_label(const std::string &path, const std::vector<PinDecl> &pins, const DspPin &p)
+{
     std::string s = path + ": DSP pin " + std::to_string(p.index);
     if (p.decl >= 0)
         s += " \"" + pins[static_cast<size_t>(p.decl)].name + "\"";
@@ -292,7 +316,8 @@ std::string pin_label(const std::string &path, const std::vector<PinDecl> &pins,
 } // namespace
 
 // The value a pin starts with: stored by the test, else its default text.
-static double default_value(const std::string &path, const PinDecl &d) {
+static double default_value(const std::string &path, const PinDecl &d)
+{
     if (!d.default_value || d.default_value->empty())
         return 0.0;
     const std::string &text = *d.default_value;
@@ -305,14 +330,16 @@ static double default_value(const std::string &path, const PinDecl &d) {
         if (auto value = EnumList::parse(*d.list_text).value_of(text))
             return *value;
     }
-    throw HostError(path + ": pin \"" + d.name + "\" has a default \"" + text + "\" that is no value");
+    throw HostError(path + ": pin \"" + d.name + "\" has a default \"" + text +
+                    "\" that is no value");
 }
 
 // ---------------------------------------------------------------- values
 
 namespace {
 
-void write_variable(const DspPin &p, double v) {
+void write_variable(const DspPin &p, double v)
+{
     if (p.variable_address == 0)
         return;
     void *var = reinterpret_cast<void *>(p.variable_address);
@@ -342,7 +369,8 @@ void write_variable(const DspPin &p, double v) {
     }
 }
 
-std::optional<double> read_variable(const DspPin &p) {
+std::optional<double> read_variable(const DspPin &p)
+{
     if (p.variable_address == 0)
         return std::nullopt;
     const void *var = reinterpret_cast<const void *>(p.variable_address);
@@ -374,7 +402,9 @@ std::optional<double> read_variable(const DspPin &p) {
 
 } // namespace
 
-static void write_buffer_addresses(const std::vector<DspPin> &pins, const std::vector<PinState> &states) {
+static void write_buffer_addresses(const std::vector<DspPin> &pins,
+                                   const std::vector<PinState> &states)
+{
     for (const DspPin &p : pins) {
         if (p.datatype != DT_FSAMPLE || p.variable_address == 0)
             continue;
@@ -385,7 +415,8 @@ static void write_buffer_addresses(const std::vector<DspPin> &pins, const std::v
 
 // ---------------------------------------------------------------- open/close
 
-void DspInstance::open() {
+void DspInstance::open()
+{
     const std::string &path = m_library->path();
     if (!m_record)
         throw HostError(path + ": open after MOD_CLOSE");
@@ -400,8 +431,10 @@ void DspInstance::open() {
             continue;
         PinState &st = m_impl->pins[static_cast<size_t>(p.index)];
         st.memory.assign(bs + 2 * guard, 0.0f);
-        std::fill(st.memory.begin(), st.memory.begin() + static_cast<std::ptrdiff_t>(guard), guard_value);
-        std::fill(st.memory.end() - static_cast<std::ptrdiff_t>(guard), st.memory.end(), guard_value);
+        std::fill(st.memory.begin(), st.memory.begin() + static_cast<std::ptrdiff_t>(guard),
+                  guard_value);
+        std::fill(st.memory.end() - static_cast<std::ptrdiff_t>(guard), st.memory.end(),
+                  guard_value);
         st.buffer = st.memory.data() + guard;
         m_impl->audio_pins.push_back(static_cast<size_t>(p.index));
     }
@@ -441,26 +474,30 @@ void DspInstance::open() {
     }
 }
 
-void DspInstance::close() {
+void DspInstance::close()
+{
     if (!m_record)
         return;
-    close_and_forget(m_library->path(), "MOD_CLOSE", [this] { return dispatch(MOD_CLOSE); },
-                     [this] {
-                         registry::remove(m_record);
-                         m_record = nullptr;
-                         m_open = false;
-                     });
+    close_and_forget(
+        m_library->path(), "MOD_CLOSE", [this] { return dispatch(MOD_CLOSE); },
+        [this] {
+            registry::remove(m_record);
+            m_record = nullptr;
+            m_open = false;
+        });
 }
 
 // ---------------------------------------------------------------- inputs
 
 namespace {
-[[noreturn]] void no_pin(const std::string &path, int pin) {
+[[noreturn]] void no_pin(const std::string &path, int pin)
+{
     throw HostError(path + ": no DSP pin " + std::to_string(pin));
 }
 } // namespace
 
-void DspInstance::set_value(int pin, double value, std::optional<uint32_t> clock) {
+void DspInstance::set_value(int pin, double value, std::optional<uint32_t> clock)
+{
     const std::string &path = m_library->path();
     if (pin < 0 || pin >= static_cast<int>(m_dsp_pins.size()))
         no_pin(path, pin);
@@ -474,7 +511,8 @@ void DspInstance::set_value(int pin, double value, std::optional<uint32_t> clock
                         " does not fit 16 bits");
     if (!m_open) {
         if (clock && *clock != 0)
-            throw HostError(pin_label(path, m_pins, p) + ": a value before open can only be for clock 0");
+            throw HostError(pin_label(path, m_pins, p) +
+                            ": a value before open can only be for clock 0");
         PinState &st = m_impl->pins[static_cast<size_t>(pin)];
         st.initial = value;
         if (p.datatype == DT_FSAMPLE)
@@ -483,17 +521,19 @@ void DspInstance::set_value(int pin, double value, std::optional<uint32_t> clock
     }
     uint32_t at = clock.value_or(m_clock);
     if (at < m_clock)
-        throw HostError(pin_label(path, m_pins, p) + ": clock " + std::to_string(at) + " is in the past (now " +
-                        std::to_string(m_clock) + ")");
+        throw HostError(pin_label(path, m_pins, p) + ": clock " + std::to_string(at) +
+                        " is in the past (now " + std::to_string(m_clock) + ")");
     enqueue(TimedEvent{at, EV_PIN_STATUS, STATUS_CHANGED, 0, pin, 0}, true, value);
 }
 
-void DspInstance::set_value(const std::string &pin, double value, std::optional<uint32_t> clock) {
+void DspInstance::set_value(const std::string &pin, double value, std::optional<uint32_t> clock)
+{
     set_value(dsp_index(pin), value, clock);
 }
 
 void DspInstance::set_choice(const std::string &pin, const std::string &label,
-                             std::optional<uint32_t> clock) {
+                             std::optional<uint32_t> clock)
+{
     const PinDecl &d = decl(pin);
     if (d.datatype != DT_CHOICE || !d.list_text)
         throw HostError(m_library->path() + ": pin \"" + pin + "\" has no choice list");
@@ -503,7 +543,8 @@ void DspInstance::set_choice(const std::string &pin, const std::string &label,
     set_value(dsp_index(pin), *value, clock);
 }
 
-void DspInstance::set_status(int pin, int32_t status, std::optional<uint32_t> clock) {
+void DspInstance::set_status(int pin, int32_t status, std::optional<uint32_t> clock)
+{
     const std::string &path = m_library->path();
     if (pin < 0 || pin >= static_cast<int>(m_dsp_pins.size()))
         no_pin(path, pin);
@@ -517,12 +558,14 @@ void DspInstance::set_status(int pin, int32_t status, std::optional<uint32_t> cl
     queue_event(TimedEvent{at, EV_PIN_STATUS, status, 0, pin, 0});
 }
 
-void DspInstance::reserve(size_t events) {
+void DspInstance::reserve(size_t events)
+{
     m_impl->queue.reserve(events);
     m_requests.reserve(events);
 }
 
-void DspInstance::set_source(int pin, std::function<float(uint32_t)> fn) {
+void DspInstance::set_source(int pin, std::function<float(uint32_t)> fn)
+{
     const std::string &path = m_library->path();
     if (pin < 0 || pin >= static_cast<int>(m_dsp_pins.size()))
         no_pin(path, pin);
@@ -541,26 +584,30 @@ void DspInstance::set_source(int pin, std::function<float(uint32_t)> fn) {
     }
 }
 
-void DspInstance::set_source(const std::string &pin, std::function<float(uint32_t)> fn) {
+void DspInstance::set_source(const std::string &pin, std::function<float(uint32_t)> fn)
+{
     set_source(dsp_index(pin), std::move(fn));
 }
 
-void DspInstance::queue_event(const TimedEvent &event) {
+void DspInstance::queue_event(const TimedEvent &event)
+{
     if (event.time_stamp < m_clock)
-        throw HostError(m_library->path() + ": event of kind " + std::to_string(event.kind) + " at clock " +
-                        std::to_string(event.time_stamp) + " is in the past (now " + std::to_string(m_clock) +
-                        ")");
+        throw HostError(m_library->path() + ": event of kind " + std::to_string(event.kind) +
+                        " at clock " + std::to_string(event.time_stamp) + " is in the past (now " +
+                        std::to_string(m_clock) + ")");
     enqueue(event, false, 0.0);
 }
 
-void DspInstance::enqueue(const TimedEvent &event, bool write, double value) {
+void DspInstance::enqueue(const TimedEvent &event, bool write, double value)
+{
     auto &queue = m_impl->queue;
     auto it = std::upper_bound(queue.begin(), queue.end(), event.time_stamp,
                                [](uint32_t t, const Queued &q) { return t < q.event.time_stamp; });
     queue.insert(it, Queued{event, m_impl->seq++, write, value});
 }
 
-void DspInstance::queue_midi(uint32_t clock, int32_t message, int32_t value16) {
+void DspInstance::queue_midi(uint32_t clock, int32_t message, int32_t value16)
+{
     intptr_t midi_pin = 0;
     for (const DspPin &p : m_dsp_pins)
         if (p.datatype == DT_MIDI && p.direction == DR_IN) {
@@ -570,78 +617,109 @@ void DspInstance::queue_midi(uint32_t clock, int32_t message, int32_t value16) {
     queue_event(TimedEvent{clock, EV_MIDI, message, value16, midi_pin, 0});
 }
 
-void DspInstance::queue_patch_change(uint32_t clock) {
+void DspInstance::queue_patch_change(uint32_t clock)
+{
     queue_event(TimedEvent{clock, EV_PATCH_CHANGE, 0, 0, 0, 0});
 }
 
 // ---------------------------------------------------------------- buffers
 
 namespace {
-size_t resolve_audio(const std::string &path, const std::vector<PinDecl> &decls, const std::vector<DspPin> &pins,
-                     const std::vector<PinState> &states, int pin, bool want_input) {
+size_t resolve_audio(const std::string &path, const std::vector<PinDecl> &decls,
+                     const std::vector<DspPin> &pins, const std::vector<PinState> &states, int pin,
+                     bool want_input)
+{
     if (pin < 0 || pin >= static_cast<int>(pins.size()))
         no_pin(path, pin);
     const DspPin &p = pins[static_cast<size_t>(pin)];
     bool is_input = p.direction == DR_IN || p.direction == DR_SETTING;
     if (p.datatype != DT_FSAMPLE || is_input != want_input)
-        throw HostError(pin_label(path, decls, p) + (want_input ? " is not an audio input" : " is not an audio output"));
+        throw HostError(pin_label(path, decls, p) +
+                        (want_input ? " is not an audio input" : " is not an audio output"));
     if (!states[static_cast<size_t>(pin)].buffer)
         throw HostError(pin_label(path, decls, p) + ": buffers exist from open on");
     return static_cast<size_t>(pin);
 }
 } // namespace
 
-float *DspInstance::input(int pin) {
-    PinState &st = m_impl->pins[resolve_audio(m_library->path(), m_pins, m_dsp_pins, m_impl->pins, pin, true)];
+float *DspInstance::input(int pin)
+{
+    PinState &st =
+        m_impl->pins[resolve_audio(m_library->path(), m_pins, m_dsp_pins, m_impl->pins, pin, true)];
     st.source = nullptr; // the caller fills the buffer from now on
     st.held.reset();
     return st.buffer;
 }
-float *DspInstance::input(const std::string &pin) { return input(dsp_index(pin)); }
-float *DspInstance::output(int pin) {
-    return m_impl->pins[resolve_audio(m_library->path(), m_pins, m_dsp_pins, m_impl->pins, pin, false)].buffer;
+float *DspInstance::input(const std::string &pin)
+{
+    return input(dsp_index(pin));
 }
-float *DspInstance::output(const std::string &pin) { return output(dsp_index(pin)); }
+float *DspInstance::output(int pin)
+{
+    return m_impl
+        ->pins[resolve_audio(m_library->path(), m_pins, m_dsp_pins, m_impl->pins, pin, false)]
+        .buffer;
+}
+float *DspInstance::output(const std::string &pin)
+{
+    return output(dsp_index(pin));
+}
 
-void DspInstance::capture(int pin) {
+void DspInstance::capture(int pin)
+{
     if (pin < 0 || pin >= static_cast<int>(m_dsp_pins.size()) ||
         m_dsp_pins[static_cast<size_t>(pin)].datatype != DT_FSAMPLE)
-        throw HostError(m_library->path() + ": DSP pin " + std::to_string(pin) + " is no audio pin to capture");
+        throw HostError(m_library->path() + ": DSP pin " + std::to_string(pin) +
+                        " is no audio pin to capture");
     m_impl->pins[static_cast<size_t>(pin)].capturing = true;
 }
-void DspInstance::capture(const std::string &pin) { capture(dsp_index(pin)); }
+void DspInstance::capture(const std::string &pin)
+{
+    capture(dsp_index(pin));
+}
 
-const std::vector<float> &DspInstance::captured(int pin) const {
-    if (pin < 0 || pin >= static_cast<int>(m_dsp_pins.size()) || !m_impl->pins[static_cast<size_t>(pin)].capturing)
-        throw HostError(m_library->path() + ": DSP pin " + std::to_string(pin) + " is not captured");
+const std::vector<float> &DspInstance::captured(int pin) const
+{
+    if (pin < 0 || pin >= static_cast<int>(m_dsp_pins.size()) ||
+        !m_impl->pins[static_cast<size_t>(pin)].capturing)
+        throw HostError(m_library->path() + ": DSP pin " + std::to_string(pin) +
+                        " is not captured");
     return m_impl->pins[static_cast<size_t>(pin)].captured;
 }
-const std::vector<float> &DspInstance::captured(const std::string &pin) const {
+const std::vector<float> &DspInstance::captured(const std::string &pin) const
+{
     return captured(dsp_index(pin));
 }
 
 // ---------------------------------------------------------------- running
 
-void DspInstance::split_lengths(std::vector<int32_t> lengths) {
+void DspInstance::split_lengths(std::vector<int32_t> lengths)
+{
     for (int32_t n : lengths)
         if (n <= 0)
             throw HostError(m_library->path() + ": stretch lengths must be positive");
     m_impl->split.lengths(std::move(lengths));
 }
 
-void DspInstance::split_random(uint32_t seed, int32_t max_length) {
+void DspInstance::split_random(uint32_t seed, int32_t max_length)
+{
     if (max_length <= 0)
         throw HostError(m_library->path() + ": stretch lengths must be positive");
     m_impl->split.random(seed, max_length);
 }
 
-void DspInstance::split_plain() { m_impl->split.whole(); }
+void DspInstance::split_plain()
+{
+    m_impl->split.whole();
+}
 
-void DspInstance::run_block() {
+void DspInstance::run_block()
+{
     run(block_start() + static_cast<uint32_t>(m_config.block_size) - m_clock);
 }
 
-void DspInstance::run_until(uint32_t clock) {
+void DspInstance::run_until(uint32_t clock)
+{
     if (clock < m_clock)
         throw HostError(m_library->path() + ": run_until a past clock");
     run(clock - m_clock);
@@ -651,7 +729,8 @@ void DspInstance::run_until(uint32_t clock) {
 // stretch up to the next event, block end or split, the process call, then
 // captures, clock and guard zones.  (The steps are inline: this loop is the
 // host's cost per stretch.)
-void DspInstance::run(uint32_t samples) {
+void DspInstance::run(uint32_t samples)
+{
     if (!m_record || !m_open)
         throw HostError(m_library->path() + ": run before open or after close");
     const uint32_t end = m_clock + samples;
@@ -670,7 +749,8 @@ void DspInstance::run(uint32_t samples) {
 }
 
 // A new block: every fed audio input refilled, the split starts over.
-inline void DspInstance::prepare_block(uint32_t start) {
+inline void DspInstance::prepare_block(uint32_t start)
+{
     Impl &im = *m_impl;
     if (im.prepared_block && *im.prepared_block == start)
         return;
@@ -687,7 +767,8 @@ inline void DspInstance::prepare_block(uint32_t start) {
 }
 
 // Events whose stamp has come, in queue order; posted ones included.
-inline void DspInstance::deliver_due() {
+inline void DspInstance::deliver_due()
+{
     auto &queue = m_impl->queue;
     while (!queue.empty() && queue.front().event.time_stamp <= m_clock) {
         const Queued q = queue.front();
@@ -698,7 +779,8 @@ inline void DspInstance::deliver_due() {
 
 // One event into the event entry, after writing a set value into its pin: a
 // value of an audio input holds from the event's clock to the block's end.
-void DspInstance::deliver(const Queued &q) {
+void DspInstance::deliver(const Queued &q)
+{
     if (q.write) {
         const DspPin &p = m_dsp_pins[static_cast<size_t>(q.event.data)];
         PinState &st = m_impl->pins[static_cast<size_t>(p.index)];
@@ -706,7 +788,8 @@ void DspInstance::deliver(const Queued &q) {
             const uint32_t start = block_start();
             st.source = nullptr;
             st.held = static_cast<float>(q.value);
-            std::fill(st.buffer + (m_clock - start), st.buffer + m_config.block_size, static_cast<float>(q.value));
+            std::fill(st.buffer + (m_clock - start), st.buffer + m_config.block_size,
+                      static_cast<float>(q.value));
         } else {
             write_variable(p, q.value);
         }
@@ -727,7 +810,8 @@ void DspInstance::deliver(const Queued &q) {
 
 // The end of the next stretch: the block's end, the run's end or the next
 // event, whichever comes first, cut further by the split in use.
-inline uint32_t DspInstance::plan_stretch(uint32_t start, uint32_t end) {
+inline uint32_t DspInstance::plan_stretch(uint32_t start, uint32_t end)
+{
     const auto &queue = m_impl->queue;
     uint32_t stop = std::min(end, start + static_cast<uint32_t>(m_config.block_size));
     if (!queue.empty() && queue.front().event.time_stamp < stop)
@@ -737,7 +821,8 @@ inline uint32_t DspInstance::plan_stretch(uint32_t start, uint32_t end) {
 
 // The process entry (read from the record before every call) for block
 // samples offset .. offset + count - 1.
-inline void DspInstance::call_process(uint32_t offset, uint32_t count) {
+inline void DspInstance::call_process(uint32_t offset, uint32_t count)
+{
     se_process_entry entry = m_record->process;
     if (!entry)
         throw HostError(m_library->path() + ": process entry is null");
@@ -756,7 +841,8 @@ inline void DspInstance::call_process(uint32_t offset, uint32_t count) {
 
 // Captures, split and clock step past the stretch [m_clock, stop), and the
 // whole guard zones at the end of a block and of the run.
-inline void DspInstance::finish_stretch(uint32_t start, uint32_t stop, uint32_t end) {
+inline void DspInstance::finish_stretch(uint32_t start, uint32_t stop, uint32_t end)
+{
     Impl &im = *m_impl;
     const uint32_t offset = m_clock - start, n = stop - m_clock;
     for (PinState &st : im.pins)
@@ -764,20 +850,23 @@ inline void DspInstance::finish_stretch(uint32_t start, uint32_t stop, uint32_t 
             st.captured.insert(st.captured.end(), st.buffer + offset, st.buffer + offset + n);
     im.split.done(n);
     m_clock = stop; // the stretch is done even if the module misbehaved in it
-    if (im.guards_unchecked && (stop == start + static_cast<uint32_t>(m_config.block_size) || stop == end)) {
+    if (im.guards_unchecked &&
+        (stop == start + static_cast<uint32_t>(m_config.block_size) || stop == end)) {
         check_guards(true);
         im.guards_unchecked = false;
     }
 }
 
-inline void DspInstance::raise_since(size_t before) const {
+inline void DspInstance::raise_since(size_t before) const
+{
     if (m_impl->deferred)
         std::rethrow_exception(std::exchange(m_impl->deferred, nullptr));
     if (m_config.throw_on_module_error && m_errors.size() > before)
         throw HostError(m_errors[before]);
 }
 
-void DspInstance::check_guards(bool whole_zones) {
+void DspInstance::check_guards(bool whole_zones)
+{
     Impl &im = *m_impl;
     const size_t guard = static_cast<size_t>(std::max(0, m_config.guard_samples));
     if (guard == 0)
@@ -804,7 +893,8 @@ void DspInstance::check_guards(bool whole_zones) {
     }
 }
 
-void DspInstance::process_only(int32_t offset, int32_t count) {
+void DspInstance::process_only(int32_t offset, int32_t count)
+{
     if (!m_record || !m_open)
         throw HostError(m_library->path() + ": process before open or after close");
     if (offset < 0 || count <= 0 || offset > m_config.block_size - count)
@@ -818,7 +908,9 @@ void DspInstance::process_only(int32_t offset, int32_t count) {
     entry(m_record->object, offset, count);
 }
 
-se_result DspInstance::request_in_process(int32_t op, int32_t index, int32_t value, void *ptr, float opt) {
+se_result DspInstance::request_in_process(int32_t op, int32_t index, int32_t value, void *ptr,
+                                          float opt)
+{
     if (!m_record || !m_open)
         throw HostError(m_library->path() + ": request before open or after close");
     CallScope scope(m_impl->in_call, m_impl->phase, Phase::Process);
@@ -831,7 +923,8 @@ se_result DspInstance::request_in_process(int32_t op, int32_t index, int32_t val
 // A request of the module, answered inside its call: whatever the host's side
 // throws here (a handler of on_send_to_gui, a full memory) is kept and thrown
 // when the call into the module has returned, never through its frames.
-se_result DspInstance::host_request(int32_t op, int32_t index, int32_t value, void *ptr, float opt) try {
+se_result DspInstance::host_request(int32_t op, int32_t index, int32_t value, void *ptr, float opt)
+try {
     Impl &im = *m_impl;
     const std::string &path = m_library->path();
     const uint32_t now = im.in_call ? im.call_clock : m_clock;
@@ -844,8 +937,8 @@ se_result DspInstance::host_request(int32_t op, int32_t index, int32_t value, vo
     r.stamp = SE_POINTER_TO_CLOCK(ptr);
     r.opt = opt;
     auto fail = [&](const std::string &why) {
-        m_errors.push_back(path + ": " + request_name(op) + " (index " + std::to_string(index) + ") at clock " +
-                           std::to_string(now) + ": " + why);
+        m_errors.push_back(path + ": " + request_name(op) + " (index " + std::to_string(index) +
+                           ") at clock " + std::to_string(now) + ": " + why);
     };
     if (!im.in_call && registry::making_dsp() != this)
         fail("made outside the host's calls into the module");
@@ -874,7 +967,8 @@ se_result DspInstance::host_request(int32_t op, int32_t index, int32_t value, vo
     }
     case HOST_IS_PIN_CONNECTED:
         if (pin())
-            answer = m_config.is_pin_connected ? m_config.is_pin_connected(index) : m_config.connected_default;
+            answer = m_config.is_pin_connected ? m_config.is_pin_connected(index)
+                                               : m_config.connected_default;
         break;
     case HOST_GET_SAMPLE_CLOCK:
         answer = static_cast<int32_t>(now);
@@ -946,8 +1040,8 @@ se_result DspInstance::host_request(int32_t op, int32_t index, int32_t value, vo
 
 namespace {
 // What `make` reads from each request with the code `op`, in call order.
-template <class Make>
-auto collect(const std::vector<Request> &requests, int32_t op, Make make) {
+template <class Make> auto collect(const std::vector<Request> &requests, int32_t op, Make make)
+{
     std::vector<decltype(make(requests.front()))> out;
     for (const Request &r : requests)
         if (r.op == op)
@@ -956,30 +1050,39 @@ auto collect(const std::vector<Request> &requests, int32_t op, Make make) {
 }
 } // namespace
 
-std::vector<StatusOut> DspInstance::statuses() const {
-    return collect(m_requests, HOST_SET_PIN_STATUS,
-                   [](const Request &r) { return StatusOut{r.index, r.value, r.stamp, r.clock, r.output_value}; });
+std::vector<StatusOut> DspInstance::statuses() const
+{
+    return collect(m_requests, HOST_SET_PIN_STATUS, [](const Request &r) {
+        return StatusOut{r.index, r.value, r.stamp, r.clock, r.output_value};
+    });
 }
 
-std::vector<MidiOut> DspInstance::midi_out() const {
-    return collect(m_requests, HOST_SEND_MIDI, [](const Request &r) { return MidiOut{r.index, r.stamp, r.value, r.clock}; });
+std::vector<MidiOut> DspInstance::midi_out() const
+{
+    return collect(m_requests, HOST_SEND_MIDI, [](const Request &r) {
+        return MidiOut{r.index, r.stamp, r.value, r.clock};
+    });
 }
 
-std::vector<uint32_t> DspInstance::sleeps() const {
+std::vector<uint32_t> DspInstance::sleeps() const
+{
     return collect(m_requests, HOST_SLEEP, [](const Request &r) { return r.clock; });
 }
 
-std::vector<uint32_t> DspInstance::process_changes() const {
+std::vector<uint32_t> DspInstance::process_changes() const
+{
     return collect(m_requests, HOST_PROCESS_CHANGED, [](const Request &r) { return r.clock; });
 }
 
-std::vector<int32_t> DspInstance::gui_messages() const {
+std::vector<int32_t> DspInstance::gui_messages() const
+{
     return collect(m_requests, HOST_SEND_TO_GUI, [](const Request &r) { return r.value; });
 }
 
-size_t DspInstance::count(int32_t op) const {
-    return static_cast<size_t>(
-        std::count_if(m_requests.begin(), m_requests.end(), [op](const Request &r) { return r.op == op; }));
+size_t DspInstance::count(int32_t op) const
+{
+    return static_cast<size_t>(std::count_if(m_requests.begin(), m_requests.end(),
+                                             [op](const Request &r) { return r.op == op; }));
 }
 
 } // namespace sehost

@@ -9,19 +9,22 @@
 namespace sehost {
 namespace {
 
-std::vector<std::string> split_commas(const std::string &text) {
+std::vector<std::string> split_commas(const std::string &text)
+{
     std::vector<std::string> parts;
     size_t begin = 0;
     for (;;) {
         size_t comma = text.find(',', begin);
-        parts.push_back(text.substr(begin, comma == std::string::npos ? std::string::npos : comma - begin));
+        parts.push_back(
+            text.substr(begin, comma == std::string::npos ? std::string::npos : comma - begin));
         if (comma == std::string::npos)
             return parts;
         begin = comma + 1;
     }
 }
 
-bool parse_int(const std::string &s, int32_t &out) {
+bool parse_int(const std::string &s, int32_t &out)
+{
     if (s.empty())
         return false;
     char *end = nullptr;
@@ -33,7 +36,8 @@ bool parse_int(const std::string &s, int32_t &out) {
     return true;
 }
 
-bool parse_number(const std::string &s, double &out) {
+bool parse_number(const std::string &s, double &out)
+{
     if (s.empty())
         return false;
     char *end = nullptr;
@@ -41,13 +45,15 @@ bool parse_number(const std::string &s, double &out) {
     return *end == '\0';
 }
 
-[[noreturn]] void bad(const std::string &text, const std::string &why) {
+[[noreturn]] void bad(const std::string &text, const std::string &why)
+{
     throw HostError("list text \"" + text + "\": " + why);
 }
 
 } // namespace
 
-EnumList EnumList::parse(const std::string &text, bool audio) {
+EnumList EnumList::parse(const std::string &text, bool audio)
+{
     EnumList list;
     list.m_text = text;
     if (text.empty())
@@ -98,14 +104,16 @@ EnumList EnumList::parse(const std::string &text, bool audio) {
     return list;
 }
 
-std::optional<int32_t> EnumList::value_of(const std::string &label) const {
+std::optional<int32_t> EnumList::value_of(const std::string &label) const
+{
     for (const Entry &e : m_entries)
         if (e.label == label)
             return e.value;
     return std::nullopt;
 }
 
-std::optional<std::string> EnumList::label_of(int32_t value) const {
+std::optional<std::string> EnumList::label_of(int32_t value) const
+{
     for (const Entry &e : m_entries)
         if (e.value == value)
             return e.label;

@@ -16,13 +16,16 @@
 namespace sehost {
 namespace {
 
-se_result SE_CALL gui_callback(void *plug, int32_t op, int32_t index, int32_t value, void *ptr, float opt) {
+se_result SE_CALL gui_callback(void *plug, int32_t op, int32_t index, int32_t value, void *ptr,
+                               float opt)
+{
     GuiInstance *inst = registry::find_gui(plug);
     if (!inst)
         inst = registry::making_gui();
     if (!inst) {
         try {
-            registry::orphan_error("GUI request " + std::to_string(op) + " from a record of no live instance");
+            registry::orphan_error("GUI request " + std::to_string(op) +
+                                   " from a record of no live instance");
         } catch (...) { // nothing may unwind into the module
         }
         return 0;
@@ -30,10 +33,14 @@ se_result SE_CALL gui_callback(void *plug, int32_t op, int32_t index, int32_t va
     return inst->host_request(op, index, value, ptr, opt);
 }
 
-bool is_float_pin(const PinDecl &d) { return d.datatype == DT_FLOAT32 || d.datatype == DT_FSAMPLE; }
+bool is_float_pin(const PinDecl &d)
+{
+    return d.datatype == DT_FLOAT32 || d.datatype == DT_FSAMPLE;
+}
 
 // A number written as text: "1.5", "-3", "true"/"false", or a list label.
-bool text_number(const PinDecl &d, const std::string &text, double &out) {
+bool text_number(const PinDecl &d, const std::string &text, double &out)
+{
     if (!text.empty()) {
         char *end = nullptr;
         out = std::strtod(text.c_str(), &end);
@@ -56,7 +63,8 @@ bool text_number(const PinDecl &d, const std::string &text, double &out) {
     return false;
 }
 
-void assign_number(const PinDecl &d, GuiValue &v, double x) {
+void assign_number(const PinDecl &d, GuiValue &v, double x)
+{
     v.text.clear();
     if (is_float_pin(d)) {
         v.kind = GuiValue::Kind::Float;
@@ -71,7 +79,8 @@ void assign_number(const PinDecl &d, GuiValue &v, double x) {
 }
 
 // A text written to a pin: kept as text, and read as its number where it is one.
-void assign_text(const PinDecl &d, GuiValue &v, const std::string &text) {
+void assign_text(const PinDecl &d, GuiValue &v, const std::string &text)
+{
     double x = 0.0;
     if (text_number(d, text, x))
         assign_number(d, v, x);
@@ -79,7 +88,8 @@ void assign_text(const PinDecl &d, GuiValue &v, const std::string &text) {
     v.text = text;
 }
 
-std::string value_text(const GuiValue &v) {
+std::string value_text(const GuiValue &v)
+{
     if (v.kind == GuiValue::Kind::Text)
         return v.text;
     char buf[64];
@@ -93,22 +103,27 @@ std::string value_text(const GuiValue &v) {
 } // namespace
 
 struct GuiInstance::Impl {
-    int depth = 0;                // calls into the module under way
-    std::exception_ptr deferred;  // thrown on the host's side inside a request
+    int depth = 0;               // calls into the module under way
+    std::exception_ptr deferred; // thrown on the host's side inside a request
 
     std::map<int, std::string> texts; // host-owned texts answered by GUI_HOST_GET_PIN_TEXT
 };
 
-std::unique_ptr<GuiInstance> GuiInstance::make(std::shared_ptr<const Library> library, std::vector<PinDecl> pins,
-                                               HostConfig config) {
-    std::unique_ptr<GuiInstance> gui(new GuiInstance(std::move(library), std::move(pins), std::move(config)));
+std::unique_ptr<GuiInstance> GuiInstance::make(std::shared_ptr<const Library> library,
+                                               std::vector<PinDecl> pins, HostConfig config)
+{
+    std::unique_ptr<GuiInstance> gui(
+        new GuiInstance(std::move(library), std::move(pins), std::move(config)));
     if (!gui->m_record)
         return nullptr;
     return gui;
 }
 
-GuiInstance::GuiInstance(std::shared_ptr<const Library> library, std::vector<PinDecl> pins, HostConfig config)
-    : m_impl(new Impl), m_library(std::move(library)), m_config(std::move(config)), m_pins(std::move(pins)) {
+GuiInstance::GuiInstance(std::shared_ptr<const Library> library, std::vector<PinDecl> pins,
+                         HostConfig config)
+    : m_impl(new Impl), m_library(std::move(library)), m_config(std::move(config)),
+      m_pins(std::move(pins))
+{
     const std::string &path = m_library->path();
     m_values.resize(m_pins.size());
     for (size_t n = 0; n < m_pins.size(); ++n) {
@@ -133,7 +148,8 @@ GuiInstance::GuiInstance(std::shared_ptr<const Library> library, std::vector<Pin
     registry::add(rec, this);
 }
 
-GuiInstance::~GuiInstance() {
+GuiInstance::~GuiInstance()
+{
     if (m_record) {
         try {
             close();
@@ -142,16 +158,19 @@ GuiInstance::~GuiInstance() {
     }
 }
 
-int GuiInstance::pin_number(const std::string &name) const {
+int GuiInstance::pin_number(const std::string &name) const
+{
     for (const PinDecl &d : m_pins)
         if (d.name == name)
             return d.number;
     throw HostError(m_library->path() + ": no pin named \"" + name + "\"");
 }
 
-se_result GuiInstance::dispatch(int32_t op, int32_t index, int32_t value, void *ptr, float opt) {
+se_result GuiInstance::dispatch(int32_t op, int32_t index, int32_t value, void *ptr, float opt)
+{
     if (!m_record)
-        throw HostError(m_library->path() + ": GUI operation " + std::to_string(op) + " after GUI_OP_CLOSE");
+        throw HostError(m_library->path() + ": GUI operation " + std::to_string(op) +
+                        " after GUI_OP_CLOSE");
     se_gui_dispatch_entry entry = m_record->dispatcher;
     if (!entry)
         throw HostError(m_library->path() + ": GUI dispatcher entry became null");
@@ -174,29 +193,34 @@ se_result GuiInstance::dispatch(int32_t op, int32_t index, int32_t value, void *
     return answer;
 }
 
-void GuiInstance::initialise(int32_t index) {
+void GuiInstance::initialise(int32_t index)
+{
     dispatch(GUI_OP_INITIALISE, index);
     m_initialised = true;
 }
 
-void GuiInstance::close() {
+void GuiInstance::close()
+{
     if (!m_record)
         return;
-    close_and_forget(m_library->path(), "GUI_OP_CLOSE", [this] { return dispatch(GUI_OP_CLOSE); },
-                     [this] {
-                         registry::remove(m_record);
-                         m_record = nullptr;
-                         m_idle = false;
-                     });
+    close_and_forget(
+        m_library->path(), "GUI_OP_CLOSE", [this] { return dispatch(GUI_OP_CLOSE); },
+        [this] {
+            registry::remove(m_record);
+            m_record = nullptr;
+            m_idle = false;
+        });
 }
 
 namespace {
-[[noreturn]] void no_gui_pin(const std::string &path, int pin) {
+[[noreturn]] void no_gui_pin(const std::string &path, int pin)
+{
     throw HostError(path + ": no pin declaration " + std::to_string(pin));
 }
 } // namespace
 
-void GuiInstance::set_pin(int pin, double value) {
+void GuiInstance::set_pin(int pin, double value)
+{
     if (pin < 0 || pin >= static_cast<int>(m_pins.size()))
         no_gui_pin(m_library->path(), pin);
     assign_number(m_pins[static_cast<size_t>(pin)], m_values[static_cast<size_t>(pin)], value);
@@ -204,7 +228,8 @@ void GuiInstance::set_pin(int pin, double value) {
         dispatch(GUI_OP_PIN_VALUE_CHANGED, pin);
 }
 
-void GuiInstance::set_pin_text(int pin, const std::string &text) {
+void GuiInstance::set_pin_text(int pin, const std::string &text)
+{
     if (pin < 0 || pin >= static_cast<int>(m_pins.size()))
         no_gui_pin(m_library->path(), pin);
     assign_text(m_pins[static_cast<size_t>(pin)], m_values[static_cast<size_t>(pin)], text);
@@ -212,24 +237,34 @@ void GuiInstance::set_pin_text(int pin, const std::string &text) {
         dispatch(GUI_OP_PIN_VALUE_CHANGED, pin);
 }
 
-const GuiValue &GuiInstance::value(int pin) const {
+const GuiValue &GuiInstance::value(int pin) const
+{
     if (pin < 0 || pin >= static_cast<int>(m_pins.size()))
         no_gui_pin(m_library->path(), pin);
     return m_values[static_cast<size_t>(pin)];
 }
-int32_t GuiInstance::int_value(int pin) const { return value(pin).i; }
-float GuiInstance::float_value(int pin) const { return value(pin).f; }
+int32_t GuiInstance::int_value(int pin) const
+{
+    return value(pin).i;
+}
+float GuiInstance::float_value(int pin) const
+{
+    return value(pin).f;
+}
 
-bool GuiInstance::idle() {
+bool GuiInstance::idle()
+{
     if (!m_initialised)
         throw HostError(m_library->path() + ": GUI_OP_IDLE before GUI_OP_INITIALISE");
     se_result answer = dispatch(GUI_OP_IDLE);
     if (answer != 0 && answer != 1)
-        throw HostError(m_library->path() + ": GUI_OP_IDLE answered " + std::to_string(answer) + ", expected 0 or 1");
+        throw HostError(m_library->path() + ": GUI_OP_IDLE answered " + std::to_string(answer) +
+                        ", expected 0 or 1");
     return answer == 1;
 }
 
-int GuiInstance::run_idle(int max_calls) {
+int GuiInstance::run_idle(int max_calls)
+{
     int calls = 0;
     while (m_idle && m_record && calls < max_calls) {
         idle();
@@ -238,7 +273,8 @@ int GuiInstance::run_idle(int max_calls) {
     return calls;
 }
 
-void GuiInstance::dsp_message(int32_t value, int32_t index, void *ptr) {
+void GuiInstance::dsp_message(int32_t value, int32_t index, void *ptr)
+{
     if (!m_initialised)
         throw HostError(m_library->path() + ": GUI_OP_DSP_MESSAGE before GUI_OP_INITIALISE");
     dispatch(GUI_OP_DSP_MESSAGE, index, value, ptr);
@@ -248,12 +284,13 @@ void GuiInstance::dsp_message(int32_t value, int32_t index, void *ptr) {
 // throws here (a handler of on_write, a full memory) is kept and thrown when
 // the outermost call into the module has returned, never through the
 // module's frames.
-se_result GuiInstance::host_request(int32_t op, int32_t index, int32_t value, void *ptr, float opt) try {
+se_result GuiInstance::host_request(int32_t op, int32_t index, int32_t value, void *ptr, float opt)
+try {
     const std::string &path = m_library->path();
     m_requests.push_back(GuiRequest{op, index, value, opt});
     auto fail = [&](const std::string &why) {
-        m_errors.push_back(path + ": GUI request " + std::to_string(op) + " (pin " + std::to_string(index) +
-                           "): " + why);
+        m_errors.push_back(path + ": GUI request " + std::to_string(op) + " (pin " +
+                           std::to_string(index) + "): " + why);
     };
     if (m_impl->depth == 0 && registry::making_gui() != this)
         fail("made outside the host's calls into the module");
@@ -280,7 +317,8 @@ se_result GuiInstance::host_request(int32_t op, int32_t index, int32_t value, vo
             fail("null text");
             return 0;
         }
-        std::string text(static_cast<const char *>(ptr), strnlen(static_cast<const char *>(ptr), 1u << 16));
+        std::string text(static_cast<const char *>(ptr),
+                         strnlen(static_cast<const char *>(ptr), 1u << 16));
         GuiValue &v = m_values[static_cast<size_t>(index)];
         assign_text(m_pins[static_cast<size_t>(index)], v, text);
         wrote(GuiWrite{index, GuiValue::Kind::Text, v.i, v.f, text});
@@ -315,7 +353,8 @@ se_result GuiInstance::host_request(int32_t op, int32_t index, int32_t value, vo
         GuiValue &v = m_values[static_cast<size_t>(index)];
         bool f = is_float_pin(d);
         assign_number(d, v, f ? static_cast<double>(opt) : static_cast<double>(value));
-        wrote(GuiWrite{index, f ? GuiValue::Kind::Float : GuiValue::Kind::Int, v.i, v.f, std::string()});
+        wrote(GuiWrite{index, f ? GuiValue::Kind::Float : GuiValue::Kind::Int, v.i, v.f,
+                       std::string()});
         return 0;
     }
     case GUI_HOST_GET_PIN_WIDE_TEXT: {

@@ -15,18 +15,24 @@ namespace sehost {
 namespace {
 
 #if defined(_WIN32)
-void *open_library(const std::string &path, std::string &why) {
+void *open_library(const std::string &path, std::string &why)
+{
     HMODULE h = LoadLibraryA(path.c_str());
     if (!h)
         why = "LoadLibrary error " + std::to_string(GetLastError());
     return reinterpret_cast<void *>(h);
 }
-void *find_symbol(void *handle, const char *name) {
+void *find_symbol(void *handle, const char *name)
+{
     return reinterpret_cast<void *>(GetProcAddress(static_cast<HMODULE>(handle), name));
 }
-void close_library(void *handle) { FreeLibrary(static_cast<HMODULE>(handle)); }
+void close_library(void *handle)
+{
+    FreeLibrary(static_cast<HMODULE>(handle));
+}
 #else
-void *open_library(const std::string &path, std::string &why) {
+void *open_library(const std::string &path, std::string &why)
+{
     // A bare file name would make the loader search its paths.
     std::string name = path.find('/') == std::string::npos ? "./" + path : path;
     void *h = dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
@@ -36,12 +42,19 @@ void *open_library(const std::string &path, std::string &why) {
     }
     return h;
 }
-void *find_symbol(void *handle, const char *name) { return dlsym(handle, name); }
-void close_library(void *handle) { dlclose(handle); }
+void *find_symbol(void *handle, const char *name)
+{
+    return dlsym(handle, name);
+}
+void close_library(void *handle)
+{
+    dlclose(handle);
+}
 #endif
 
 // A module text must be a readable, zero-terminated 8-bit text of sane length.
-std::string copy_text(const std::string &path, const char *what, const char *text) {
+std::string copy_text(const std::string &path, const char *what, const char *text)
+{
     if (!text)
         throw HostError(path + ": getModuleProperties left " + what + " null");
     const size_t limit = 1u << 16;
@@ -59,7 +72,8 @@ std::string copy_text(const std::string &path, const char *what, const char *tex
 
 } // namespace
 
-std::shared_ptr<Library> Library::load(const std::string &path) {
+std::shared_ptr<Library> Library::load(const std::string &path)
+{
     std::string why;
     void *handle = open_library(path, why);
     if (!handle)
@@ -78,12 +92,14 @@ std::shared_ptr<Library> Library::load(const std::string &path) {
     return lib;
 }
 
-Library::~Library() {
+Library::~Library()
+{
     if (m_handle)
         close_library(m_handle);
 }
 
-ModuleInfo Library::properties() const {
+ModuleInfo Library::properties() const
+{
     ModuleProperties record;
     std::memset(&record, 0, sizeof record);
     int32_t answer = m_get_properties(0, &record);

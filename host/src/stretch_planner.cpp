@@ -6,14 +6,16 @@
 
 namespace sehost {
 
-void StretchPlanner::whole() {
+void StretchPlanner::whole()
+{
     m_kind = Kind::Whole;
     m_lengths.clear();
     m_next = nullptr;
     m_left = 0;
 }
 
-void StretchPlanner::lengths(std::vector<int32_t> lengths) {
+void StretchPlanner::lengths(std::vector<int32_t> lengths)
+{
     whole();
     if (lengths.empty())
         return;
@@ -22,14 +24,16 @@ void StretchPlanner::lengths(std::vector<int32_t> lengths) {
     m_pos = 0;
 }
 
-void StretchPlanner::random(uint32_t seed, int32_t max_length) {
+void StretchPlanner::random(uint32_t seed, int32_t max_length)
+{
     whole();
     m_kind = Kind::Random;
     m_rng = seed ? seed : 1; // xorshift stays at 0 once there
     m_max = std::max(1, max_length);
 }
 
-void StretchPlanner::drawn(std::function<int32_t()> next) {
+void StretchPlanner::drawn(std::function<int32_t()> next)
+{
     whole();
     if (!next)
         return;
@@ -37,7 +41,8 @@ void StretchPlanner::drawn(std::function<int32_t()> next) {
     m_next = std::move(next);
 }
 
-void StretchPlanner::start_block() {
+void StretchPlanner::start_block()
+{
     m_left = 0;
     m_pos = 0;
 }

@@ -25,7 +25,10 @@ constexpr int kBool = 1;  // DSP index and declaration number
 
 using se_test::bits;
 
-std::shared_ptr<sehost::Library> library() { return se_test::plugin_library("bool_volts"); }
+std::shared_ptr<sehost::Library> library()
+{
+    return se_test::plugin_library("bool_volts");
+}
 
 // Samples [from, to) of the output buffer all hold `value`, bit for bit.
 ::testing::AssertionResult holds(const float *out, int from, int to, float value)

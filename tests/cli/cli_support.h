@@ -29,7 +29,8 @@ struct Result {
     std::string out, err;
 };
 
-inline std::string quote(const std::string &s) {
+inline std::string quote(const std::string &s)
+{
     std::string q = "'";
     for (char c : s)
         q += c == '\'' ? std::string("'\\''") : std::string(1, c);
@@ -40,13 +41,15 @@ inline std::string quote(const std::string &s) {
 inline Result sehost_bare(const std::vector<std::string> &args);
 
 // Runs sehost on the built plug-ins with the arguments.
-inline Result sehost(const std::vector<std::string> &args) {
+inline Result sehost(const std::vector<std::string> &args)
+{
     std::vector<std::string> all = {"--plugins", se_test::plugin_dir()};
     all.insert(all.end(), args.begin(), args.end());
     return sehost_bare(all);
 }
 
-inline Result sehost_bare(const std::vector<std::string> &args) {
+inline Result sehost_bare(const std::vector<std::string> &args)
+{
     static int serial = 0;
     fs::path dir = fs::temp_directory_path() / ("sehost_test_io_" + std::to_string(getpid()));
     fs::create_directories(dir);
@@ -69,13 +72,15 @@ inline Result sehost_bare(const std::vector<std::string> &args) {
 }
 
 // A fresh, empty output folder for one test.
-inline std::string fresh_dir(const std::string &name) {
+inline std::string fresh_dir(const std::string &name)
+{
     fs::path d = fs::temp_directory_path() / ("sehost_test_" + std::to_string(getpid())) / name;
     fs::remove_all(d);
     return d.string();
 }
 
-inline std::vector<float> read_wav(const std::string &path, int *rate = nullptr) {
+inline std::vector<float> read_wav(const std::string &path, int *rate = nullptr)
+{
     SF_INFO info{};
     SNDFILE *f = sf_open(path.c_str(), SFM_READ, &info);
     EXPECT_NE(f, nullptr) << path;
@@ -92,14 +97,16 @@ inline std::vector<float> read_wav(const std::string &path, int *rate = nullptr)
 }
 
 // A patch file beside the test's output folders, named NAME.json.
-inline std::string patch_file(const std::string &name, const json &patch) {
+inline std::string patch_file(const std::string &name, const json &patch)
+{
     fs::path p = fs::path(fresh_dir(name)).parent_path() / (name + ".json");
     fs::create_directories(p.parent_path());
     std::ofstream(p) << patch.dump();
     return p.string();
 }
 
-inline std::vector<json> read_events(const std::string &dir) {
+inline std::vector<json> read_events(const std::string &dir)
+{
     std::vector<json> out;
     std::ifstream in(dir + "/events.jsonl");
     EXPECT_TRUE(in.good()) << dir;
@@ -109,7 +116,8 @@ inline std::vector<json> read_events(const std::string &dir) {
 }
 
 inline std::vector<json> select(const std::vector<json> &events, const std::string &kind,
-                                const std::string &pin = "") {
+                                const std::string &pin = "")
+{
     std::vector<json> out;
     for (const json &e : events)
         if (e["kind"] == kind && (pin.empty() || e.value("pin", "") == pin))
@@ -117,7 +125,8 @@ inline std::vector<json> select(const std::vector<json> &events, const std::stri
     return out;
 }
 
-inline std::string slurp(const std::string &path) {
+inline std::string slurp(const std::string &path)
+{
     std::ifstream in(path);
     std::stringstream s;
     s << in.rdbuf();
@@ -126,8 +135,10 @@ inline std::string slurp(const std::string &path) {
 
 // A file of the given text in this process's scratch folder (patches, bad
 // inputs), for tests that feed sehost files.
-inline std::string input_file(const std::string &name, const std::string &text) {
-    fs::path p = fs::temp_directory_path() / ("sehost_test_" + std::to_string(getpid())) / "inputs" / name;
+inline std::string input_file(const std::string &name, const std::string &text)
+{
+    fs::path p =
+        fs::temp_directory_path() / ("sehost_test_" + std::to_string(getpid())) / "inputs" / name;
     fs::create_directories(p.parent_path());
     std::ofstream(p, std::ios::binary) << text;
     return p.string();
@@ -140,14 +151,16 @@ struct Refused {
     std::string message;
 };
 
-inline void expect_refused(const std::vector<Refused> &cases) {
+inline void expect_refused(const std::vector<Refused> &cases)
+{
     for (const Refused &c : cases) {
         Result r = sehost(c.args);
         std::string line;
         for (const auto &a : c.args)
             line += a + " ";
         EXPECT_EQ(r.status, 2) << line << "\n  stderr: " << r.err;
-        EXPECT_NE(r.err.find(c.message), std::string::npos) << line << "\n  wanted: " << c.message << "\n  got: " << r.err;
+        EXPECT_NE(r.err.find(c.message), std::string::npos)
+            << line << "\n  wanted: " << c.message << "\n  got: " << r.err;
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << line << "\n  got: " << r.err;
     }
 }

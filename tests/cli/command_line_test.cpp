@@ -11,17 +11,19 @@ namespace {
 
 using namespace se_cli;
 
-TEST(SehostCommandLine, VersionIsThreeNumbers) {
+TEST(SehostCommandLine, VersionIsThreeNumbers)
+{
     Result r = sehost_bare({"--version"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(std::regex_match(r.out, std::regex("sehost [0-9]+\\.[0-9]+\\.[0-9]+\n"))) << r.out;
 }
 
 // One document shape for one plug-in or several, with the version in it.
-TEST(SehostCommandLine, InfoJsonHasOneShape) {
+TEST(SehostCommandLine, InfoJsonHasOneShape)
+{
     Result version = sehost_bare({"--version"});
-    for (const std::vector<std::string> &names :
-         {std::vector<std::string>{"pitch_adjust"}, {"pitch_adjust", "edge_detect", "midi_choice"}}) {
+    for (const std::vector<std::string> &names : {std::vector<std::string>{"pitch_adjust"},
+                                                  {"pitch_adjust", "edge_detect", "midi_choice"}}) {
         std::vector<std::string> args = {"info", "--json"};
         args.insert(args.end(), names.begin(), names.end());
         Result r = sehost(args);
@@ -36,11 +38,18 @@ TEST(SehostCommandLine, InfoJsonHasOneShape) {
     }
 }
 
-TEST(SehostCommandLine, NearestNames) {
+TEST(SehostCommandLine, NearestNames)
+{
     const std::vector<std::string> commands = {"info", "render", "run", "demo", "validate"};
     const std::pair<const char *, const char *> cases[] = {
-        {"rendr", "render"}, {"rnuder", "render"}, {"rneder", "render"}, {"valdiate", "validate"},
-        {"inf", "info"}, {"xyzzy", ""}, {"", ""}, {"renderrrrrrr", ""},
+        {"rendr", "render"},
+        {"rnuder", "render"},
+        {"rneder", "render"},
+        {"valdiate", "validate"},
+        {"inf", "info"},
+        {"xyzzy", ""},
+        {"", ""},
+        {"renderrrrrrr", ""},
     };
     for (const auto &[word, want] : cases)
         EXPECT_EQ(secli::nearest(word, commands), want) << word;
@@ -48,32 +57,42 @@ TEST(SehostCommandLine, NearestNames) {
     EXPECT_EQ(secli::edit_distance("ab", "ba"), 1u);
 }
 
-TEST(SehostCommandLine, MistakesAreNamedWithTheNearestNameAndTheHelpToRead) {
+TEST(SehostCommandLine, MistakesAreNamedWithTheNearestNameAndTheHelpToRead)
+{
     std::string out = fresh_dir("command_line");
     expect_refused({
-        {{"rendr", "pitch_adjust"}, "unknown command \"rendr\"; did you mean \"render\"? (see sehost --help)"},
+        {{"rendr", "pitch_adjust"},
+         "unknown command \"rendr\"; did you mean \"render\"? (see sehost --help)"},
         {{"xyzzy"}, "unknown command \"xyzzy\"; commands are \"info\""},
         {{"render", "pitch_adjust", "--durtion", "1s"},
-         "render: unknown option \"--durtion\"; did you mean \"--duration\"? (see sehost render --help)"},
-        {{"run", "p.json", "--forse"}, "run: unknown option \"--forse\"; did you mean \"--force\"?"},
+         "render: unknown option \"--durtion\"; did you mean \"--duration\"? (see sehost render "
+         "--help)"},
+        {{"run", "p.json", "--forse"},
+         "run: unknown option \"--forse\"; did you mean \"--force\"?"},
         {{"--durtion"}, "unknown option \"--durtion\"; did you mean \"--duration\"?"},
-        {{"render", "pitch_adjust", "surplus", "-o", out}, "render: unexpected argument \"surplus\" (see sehost render --help)"},
+        {{"render", "pitch_adjust", "surplus", "-o", out},
+         "render: unexpected argument \"surplus\" (see sehost render --help)"},
         {{"render"}, "PLUGIN is required (see sehost render --help)"},
-        {{"render", "pitch_adjust", "--rate", "5", "-o", out}, "--rate: sample rate 5 is outside 1000 to 768000 Hz (see sehost render --help)"},
+        {{"render", "pitch_adjust", "--rate", "5", "-o", out},
+         "--rate: sample rate 5 is outside 1000 to 768000 Hz (see sehost render --help)"},
         {{"demo", "--split-max", "0", "-o", out}, "(see sehost demo --help)"},
     });
 }
 
-TEST(SehostCommandLine, GlobalOptionsBeforeOrAfterTheCommand) {
+TEST(SehostCommandLine, GlobalOptionsBeforeOrAfterTheCommand)
+{
     // A plug-in folder holding one plug-in under a name only it has.
     fs::path dir = fs::path(fresh_dir("own_plugins"));
     fs::create_directories(dir);
-    fs::copy_file(se_test::plugin_path("pitch_adjust"), dir / ("only_here" + fs::path(se_test::plugin_path("pitch_adjust")).extension().string()));
+    fs::copy_file(
+        se_test::plugin_path("pitch_adjust"),
+        dir / ("only_here" + fs::path(se_test::plugin_path("pitch_adjust")).extension().string()));
     const std::vector<std::vector<std::string>> lines = {
         {"--plugins", dir.string(), "info", "only_here"},
         {"info", "only_here", "--plugins", dir.string()},
         {"info", "--plugins=" + dir.string(), "only_here"},
-        {"render", "only_here", "-d", "10ms", "--plugins", dir.string(), "-o", (dir / "out").string()},
+        {"render", "only_here", "-d", "10ms", "--plugins", dir.string(), "-o",
+         (dir / "out").string()},
         {"validate", "only_here", "--plugins", dir.string(), "--include", "^static\\.exports$"},
         {"--plugins", dir.string(), "validate", "only_here", "--include", "^static\\.exports$"},
     };

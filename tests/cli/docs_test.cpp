@@ -33,14 +33,18 @@ struct Example {
 };
 
 // How a test names its example in listings: where it stands.
-void PrintTo(const Example &e, std::ostream *os) { *os << e.guide << ":" << e.line; }
+void PrintTo(const Example &e, std::ostream *os)
+{
+    *os << e.guide << ":" << e.line;
+}
 
 struct Guide {
     std::vector<Example> examples;
     std::vector<std::string> stray; // commands outside a fenced block
 };
 
-Guide read_guide(const fs::path &path) {
+Guide read_guide(const fs::path &path)
+{
     Guide g;
     std::ifstream in(path);
     std::string line, info, body, pending;
@@ -63,10 +67,12 @@ Guide read_guide(const fs::path &path) {
             continue;
         }
         if (!in_block) {
-            std::string t = line.substr(line.find_first_not_of(' ') == std::string::npos ? line.size()
-                                                                                       : line.find_first_not_of(' '));
+            std::string t = line.substr(line.find_first_not_of(' ') == std::string::npos
+                                            ? line.size()
+                                            : line.find_first_not_of(' '));
             if (t.rfind("build/native/bin/sehost ", 0) == 0 || t.rfind("sehost ", 0) == 0)
-                g.stray.push_back(path.filename().string() + ":" + std::to_string(number) + ": " + t);
+                g.stray.push_back(path.filename().string() + ":" + std::to_string(number) + ": " +
+                                  t);
             continue;
         }
         body += line + "\n";
@@ -79,7 +85,8 @@ Guide read_guide(const fs::path &path) {
         if (more)
             continue;
         if (pending.find_first_not_of(' ') != std::string::npos)
-            found.push_back(Example{path.filename().string(), pending_line, pending, info == "sh fails", {}});
+            found.push_back(
+                Example{path.filename().string(), pending_line, pending, info == "sh fails", {}});
         pending.clear();
     }
     for (Example &e : found)
@@ -88,7 +95,8 @@ Guide read_guide(const fs::path &path) {
     return g;
 }
 
-std::vector<fs::path> guides() {
+std::vector<fs::path> guides()
+{
     std::vector<fs::path> out;
     for (const auto &entry : fs::directory_iterator(SE_DOCS_DIR))
         if (entry.path().extension() == ".md")
@@ -97,7 +105,8 @@ std::vector<fs::path> guides() {
     return out;
 }
 
-std::vector<Example> all_examples() {
+std::vector<Example> all_examples()
+{
     std::vector<Example> out;
     for (const fs::path &p : guides())
         for (const Example &e : read_guide(p).examples)
@@ -105,27 +114,32 @@ std::vector<Example> all_examples() {
     return out;
 }
 
-std::string slurp(const fs::path &p) {
+std::string slurp(const fs::path &p)
+{
     std::ifstream in(p);
     std::stringstream s;
     s << in.rdbuf();
     return s.str();
 }
 
-class GuideCommand : public testing::TestWithParam<Example> {};
+class GuideCommand : public testing::TestWithParam<Example>
+{};
 
-TEST_P(GuideCommand, RunsAsShown) {
+TEST_P(GuideCommand, RunsAsShown)
+{
     const Example &e = GetParam();
     ASSERT_EQ(e.command.rfind("build/native/bin/sehost ", 0), 0u)
-        << e.guide << ":" << e.line << ": examples call the built binary as the guides say: " << e.command;
-    fs::path dir = fs::temp_directory_path() /
-                   ("sehost_docs_" + std::to_string(getpid()) + "_" + e.guide + "_" + std::to_string(e.line));
+        << e.guide << ":" << e.line
+        << ": examples call the built binary as the guides say: " << e.command;
+    fs::path dir = fs::temp_directory_path() / ("sehost_docs_" + std::to_string(getpid()) + "_" +
+                                                e.guide + "_" + std::to_string(e.line));
     fs::remove_all(dir);
     fs::create_directories(dir / "build");
     fs::create_directory_symlink(SE_BUILD_DIR, dir / "build" / "native");
     for (const auto &[name, text] : e.files)
         std::ofstream(dir / name) << text;
-    std::string cmd = "cd '" + dir.string() + "' && (" + e.command + ") >stdout.txt 2>stderr.txt </dev/null";
+    std::string cmd =
+        "cd '" + dir.string() + "' && (" + e.command + ") >stdout.txt 2>stderr.txt </dev/null";
     int raw = std::system(cmd.c_str());
     int status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
     std::string err = slurp(dir / "stderr.txt");
@@ -140,8 +154,10 @@ TEST_P(GuideCommand, RunsAsShown) {
         fs::remove_all(dir);
 }
 
-std::string example_name(const testing::TestParamInfo<Example> &info) {
-    std::string n = info.param.guide.substr(0, info.param.guide.find('.')) + "_line" + std::to_string(info.param.line);
+std::string example_name(const testing::TestParamInfo<Example> &info)
+{
+    std::string n = info.param.guide.substr(0, info.param.guide.find('.')) + "_line" +
+                    std::to_string(info.param.line);
     for (char &c : n)
         if (!std::isalnum(static_cast<unsigned char>(c)))
             c = '_';
@@ -151,7 +167,8 @@ std::string example_name(const testing::TestParamInfo<Example> &info) {
 INSTANTIATE_TEST_SUITE_P(Guides, GuideCommand, testing::ValuesIn(all_examples()), example_name);
 
 // Every guide shows commands, and none sits outside a block the tests read.
-TEST(Guides, EveryExampleIsInATestedBlock) {
+TEST(Guides, EveryExampleIsInATestedBlock)
+{
     size_t guides_seen = 0;
     for (const fs::path &p : guides()) {
         Guide g = read_guide(p);

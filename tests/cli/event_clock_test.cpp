@@ -10,7 +10,8 @@ namespace {
 using namespace se_cli;
 
 // Clocks of the message lines of a .midi.txt log ("=>" lines repeat them).
-std::vector<uint64_t> log_clocks(const std::string &path) {
+std::vector<uint64_t> log_clocks(const std::string &path)
+{
     std::vector<uint64_t> out;
     std::istringstream in(slurp(path));
     for (std::string line; std::getline(in, line);) {
@@ -25,7 +26,8 @@ std::vector<uint64_t> log_clocks(const std::string &path) {
     return out;
 }
 
-TEST(EventClock, EveryOutputGivesAMidiMessageItsOwnStamp) {
+TEST(EventClock, EveryOutputGivesAMidiMessageItsOwnStamp)
+{
     struct Case {
         int rate, block;
     };
@@ -33,9 +35,9 @@ TEST(EventClock, EveryOutputGivesAMidiMessageItsOwnStamp) {
         SCOPED_TRACE("rate " + std::to_string(c.rate) + " block " + std::to_string(c.block));
         std::string out = fresh_dir("event_clock");
         // A moving CV: cv_to_rpn sends its messages at samples inside blocks.
-        Result r = sehost({"render", "cv_to_rpn", "--set", "Gate=5", "--set", "Value CV=sine:7:5", "--set",
-                           "Bit Depth=14", "--rate", std::to_string(c.rate), "--block", std::to_string(c.block),
-                           "-d", "0.2s", "-o", out});
+        Result r = sehost({"render", "cv_to_rpn", "--set", "Gate=5", "--set", "Value CV=sine:7:5",
+                           "--set", "Bit Depth=14", "--rate", std::to_string(c.rate), "--block",
+                           std::to_string(c.block), "-d", "0.2s", "-o", out});
         ASSERT_EQ(r.status, 0) << r.err;
         std::vector<uint64_t> events, smf;
         bool inside = false; // some stamp lies inside a block, not at its start

@@ -19,11 +19,12 @@ namespace {
 using namespace se_cli;
 
 // Every file anywhere under `root`, as paths relative to it.
-std::vector<std::string> files_under(const fs::path &root) {
+std::vector<std::string> files_under(const fs::path &root)
+{
     std::vector<std::string> out;
     std::error_code ec;
-    for (auto it = fs::recursive_directory_iterator(root, ec); !ec && it != fs::recursive_directory_iterator();
-         it.increment(ec))
+    for (auto it = fs::recursive_directory_iterator(root, ec);
+         !ec && it != fs::recursive_directory_iterator(); it.increment(ec))
         if (!it->is_directory())
             out.push_back(fs::relative(it->path(), root).string());
     std::sort(out.begin(), out.end());
@@ -35,7 +36,8 @@ struct Running {
     pid_t pid = -1;
     std::string err_path;
 
-    explicit Running(const std::vector<std::string> &args) {
+    explicit Running(const std::vector<std::string> &args)
+    {
         err_path = fresh_dir("running_err");
         std::vector<std::string> all = {SEHOST_BIN, "--plugins", se_test::plugin_dir()};
         all.insert(all.end(), args.begin(), args.end());
@@ -54,14 +56,16 @@ struct Running {
             ::_exit(127);
         }
     }
-    ~Running() {
+    ~Running()
+    {
         if (pid > 0) { // a test that gave up on it
             ::kill(pid, SIGKILL);
             ::waitpid(pid, nullptr, 0);
         }
     }
     // Exit status, or -1 if it did not exit by itself.
-    int wait() {
+    int wait()
+    {
         int raw = 0;
         ::waitpid(pid, &raw, 0);
         pid = -1;
@@ -70,29 +74,51 @@ struct Running {
 };
 
 // Waits until a file whose name starts with '.' has data in `dir`.
-bool temporary_file_grows(const std::string &dir) {
+bool temporary_file_grows(const std::string &dir)
+{
     for (int i = 0; i < 2000; ++i) {
         std::error_code ec;
         for (const auto &e : fs::directory_iterator(dir, ec))
-            if (e.path().filename().string()[0] == '.' && e.is_regular_file() && e.file_size() > 4096)
+            if (e.path().filename().string()[0] == '.' && e.is_regular_file() &&
+                e.file_size() > 4096)
                 return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     return false;
 }
 
-TEST(OutputNames, FileNamesAreSingleSafeComponents) {
+TEST(OutputNames, FileNamesAreSingleSafeComponents)
+{
     struct Case {
         std::string name;
         bool safe;
     };
     const std::vector<Case> cases = {
-        {"count.Index_Count.wav", true}, {"events.jsonl", true}, {"a+b-c_d.mid", true},
-        {"", false}, {".", false}, {"..", false}, {".hidden", false}, {"a/b", false}, {"/abs", false},
-        {"a\\b", false}, {"../up", false}, {"a..b", false}, {"a b", false}, {"a:b", false},
-        {"CON", false}, {"con.wav", false}, {"Nul.txt", false}, {"COM1.mid", false}, {"lpt9", false},
-        {"CONSOLE.wav", true}, {"COM10", true}, {std::string(200, 'a'), true}, {std::string(201, 'a'), false},
-        {std::string("a\0b", 3), false}, {"caf\xc3\xa9", false},
+        {"count.Index_Count.wav", true},
+        {"events.jsonl", true},
+        {"a+b-c_d.mid", true},
+        {"", false},
+        {".", false},
+        {"..", false},
+        {".hidden", false},
+        {"a/b", false},
+        {"/abs", false},
+        {"a\\b", false},
+        {"../up", false},
+        {"a..b", false},
+        {"a b", false},
+        {"a:b", false},
+        {"CON", false},
+        {"con.wav", false},
+        {"Nul.txt", false},
+        {"COM1.mid", false},
+        {"lpt9", false},
+        {"CONSOLE.wav", true},
+        {"COM10", true},
+        {std::string(200, 'a'), true},
+        {std::string(201, 'a'), false},
+        {std::string("a\0b", 3), false},
+        {"caf\xc3\xa9", false},
     };
     secli::OutputDir dir(fresh_dir("names"), false);
     for (const Case &c : cases) {
@@ -106,7 +132,8 @@ TEST(OutputNames, FileNamesAreSingleSafeComponents) {
 
 // Random instance and pin names: each is refused or lands directly in the
 // folder.
-TEST(OutputNames, NoInstanceOrPinNameEscapesTheFolder) {
+TEST(OutputNames, NoInstanceOrPinNameEscapesTheFolder)
+{
     std::mt19937 rng(12345);
     static const char kAlphabet[] = "./\\:_-+ aZ9\0\xff";
     const std::string alphabet(kAlphabet, sizeof kAlphabet - 1);
@@ -133,14 +160,25 @@ TEST(OutputNames, NoInstanceOrPinNameEscapesTheFolder) {
     EXPECT_GT(accepted, 1000); // the alphabet holds enough name characters
 }
 
-TEST(OutputNames, HostileInstanceNamesAreRefusedBeforeAnythingIsWritten) {
+TEST(OutputNames, HostileInstanceNamesAreRefusedBeforeAnythingIsWritten)
+{
     fs::path root = fs::path(fresh_dir("hostile"));
     fs::create_directories(root);
     std::string out = (root / "out").string();
-    const std::vector<std::string> names = {(root / "abs").string(), "../up", "sub/dir", "back\\slash", "..", ".",
-                                            "", "nul", "Con", "a b", "x.y"};
+    const std::vector<std::string> names = {(root / "abs").string(),
+                                            "../up",
+                                            "sub/dir",
+                                            "back\\slash",
+                                            "..",
+                                            ".",
+                                            "",
+                                            "nul",
+                                            "Con",
+                                            "a b",
+                                            "x.y"};
     for (const std::string &name : names) {
-        json patch = {{"duration", "10ms"}, {"modules", {{{"name", name}, {"plugin", "pitch_adjust"}}}}};
+        json patch = {{"duration", "10ms"},
+                      {"modules", {{{"name", name}, {"plugin", "pitch_adjust"}}}}};
         Result r = sehost({"run", patch_file("hostile_patch", patch), "-o", out, "--force"});
         EXPECT_EQ(r.status, 2) << name;
         EXPECT_NE(r.err.find("modules[0].name"), std::string::npos) << name << ": " << r.err;
@@ -149,25 +187,28 @@ TEST(OutputNames, HostileInstanceNamesAreRefusedBeforeAnythingIsWritten) {
         EXPECT_EQ(f.rfind("out/", 0), 0u) << "written outside the output folder: " << f;
 }
 
-TEST(OutputFolder, ASecondRunIntoAFolderInUseFailsAndChangesNothing) {
+TEST(OutputFolder, ASecondRunIntoAFolderInUseFailsAndChangesNothing)
+{
     std::string out = fresh_dir("locked");
     ASSERT_EQ(sehost({"render", "pitch_adjust", "-d", "10ms", "-o", out}).status, 0);
     std::string before = slurp(out + "/pitch_adjust.Pitch_Adj.wav");
     int fd = ::open(out.c_str(), O_RDONLY | O_DIRECTORY);
     ASSERT_GE(fd, 0);
     ASSERT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0); // as a running sehost holds it
-    Result r = sehost({"render", "pitch_adjust", "--set", "Octave=+1", "-d", "10ms", "-o", out, "--force"});
+    Result r = sehost(
+        {"render", "pitch_adjust", "--set", "Octave=+1", "-d", "10ms", "-o", out, "--force"});
     ::close(fd);
     EXPECT_EQ(r.status, 2);
     EXPECT_NE(r.err.find("output folder in use by another run"), std::string::npos) << r.err;
     EXPECT_EQ(slurp(out + "/pitch_adjust.Pitch_Adj.wav"), before);
-    EXPECT_EQ(files_under(out), (std::vector<std::string>{"events.jsonl", "pitch_adjust.Pitch_Adj.wav",
-                                                          "report.html"}));
+    EXPECT_EQ(files_under(out), (std::vector<std::string>{
+                                    "events.jsonl", "pitch_adjust.Pitch_Adj.wav", "report.html"}));
 }
 
 // Temporary files are new files of the run's own: whatever waits at a
 // predictable name (here a link to a file outside) is left alone.
-TEST(OutputFolder, TemporaryFilesAreCreatedAfreshUnderNamesOfTheirOwn) {
+TEST(OutputFolder, TemporaryFilesAreCreatedAfreshUnderNamesOfTheirOwn)
+{
     fs::path root = fresh_dir("planted");
     std::string out = (root / "out").string();
     fs::create_directories(out);
@@ -184,7 +225,8 @@ TEST(OutputFolder, TemporaryFilesAreCreatedAfreshUnderNamesOfTheirOwn) {
     EXPECT_TRUE(fs::is_symlink(fs::path(out) / ".events.jsonl.part")); // not ours to remove
 }
 
-TEST(OutputFolder, AnInterruptedRunRemovesItsTemporaryFilesAndKeepsThePreviousSet) {
+TEST(OutputFolder, AnInterruptedRunRemovesItsTemporaryFilesAndKeepsThePreviousSet)
+{
     struct Case {
         int signal, status;
     };
@@ -193,12 +235,14 @@ TEST(OutputFolder, AnInterruptedRunRemovesItsTemporaryFilesAndKeepsThePreviousSe
         ASSERT_EQ(sehost({"render", "pitch_adjust", "-d", "10ms", "-o", out}).status, 0);
         std::string before = slurp(out + "/pitch_adjust.Pitch_Adj.wav");
         // Long enough to be stopped part-way.
-        Running run({"render", "pitch_adjust", "--set", "Octave=+1", "-d", "3000s", "-o", out, "--force"});
+        Running run(
+            {"render", "pitch_adjust", "--set", "Octave=+1", "-d", "3000s", "-o", out, "--force"});
         ASSERT_TRUE(temporary_file_grows(out));
         ::kill(run.pid, c.signal);
         EXPECT_EQ(run.wait(), c.status);
-        EXPECT_EQ(files_under(out), (std::vector<std::string>{"events.jsonl", "pitch_adjust.Pitch_Adj.wav",
-                                                              "report.html"}));
+        EXPECT_EQ(files_under(out),
+                  (std::vector<std::string>{"events.jsonl", "pitch_adjust.Pitch_Adj.wav",
+                                            "report.html"}));
         EXPECT_EQ(slurp(out + "/pitch_adjust.Pitch_Adj.wav"), before);
         std::string err = slurp(run.err_path);
         EXPECT_NE(err.find("temporary files removed"), std::string::npos) << err;
@@ -207,19 +251,23 @@ TEST(OutputFolder, AnInterruptedRunRemovesItsTemporaryFilesAndKeepsThePreviousSe
 
 // The whole set is committed at the end or not at all: a report that cannot
 // take its place (a folder in the way) leaves the previous WAV and events.
-TEST(OutputFolder, AFailedCommitLeavesThePreviousSetIntactAndSaysSo) {
+TEST(OutputFolder, AFailedCommitLeavesThePreviousSetIntactAndSaysSo)
+{
     std::string out = fresh_dir("failed_commit");
     ASSERT_EQ(sehost({"render", "pitch_adjust", "-d", "10ms", "-o", out}).status, 0);
-    std::string wav = slurp(out + "/pitch_adjust.Pitch_Adj.wav"), events = slurp(out + "/events.jsonl");
+    std::string wav = slurp(out + "/pitch_adjust.Pitch_Adj.wav"),
+                events = slurp(out + "/events.jsonl");
     fs::remove(out + "/report.html");
     fs::create_directory(out + "/report.html");
-    Result r = sehost({"render", "pitch_adjust", "--set", "Octave=+2", "-d", "20ms", "-o", out, "--force"});
+    Result r = sehost(
+        {"render", "pitch_adjust", "--set", "Octave=+2", "-d", "20ms", "-o", out, "--force"});
     EXPECT_EQ(r.status, 2);
     EXPECT_NE(r.err.find("report.html"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("left as they were"), std::string::npos) << r.err;
     EXPECT_EQ(slurp(out + "/pitch_adjust.Pitch_Adj.wav"), wav);
     EXPECT_EQ(slurp(out + "/events.jsonl"), events);
-    EXPECT_EQ(files_under(out), (std::vector<std::string>{"events.jsonl", "pitch_adjust.Pitch_Adj.wav"}));
+    EXPECT_EQ(files_under(out),
+              (std::vector<std::string>{"events.jsonl", "pitch_adjust.Pitch_Adj.wav"}));
 }
 
 } // namespace

@@ -17,9 +17,13 @@ using secli::Trace;
 
 constexpr uint64_t kTotal = 10'000'000;
 
-size_t bucket(uint64_t clock) { return static_cast<size_t>(clock * Runner::kBuckets / kTotal); }
+size_t bucket(uint64_t clock)
+{
+    return static_cast<size_t>(clock * Runner::kBuckets / kTotal);
+}
 
-TEST(ReportLanes, ValueLanesKeepTheirEnvelopeWithinTheBound) {
+TEST(ReportLanes, ValueLanesKeepTheirEnvelopeWithinTheBound)
+{
     std::mt19937 rng(7);
     Trace full, lane;
     for (int i = 0; i < 300; ++i) { // a short lane is kept whole
@@ -48,13 +52,15 @@ TEST(ReportLanes, ValueLanesKeepTheirEnvelopeWithinTheBound) {
         EXPECT_TRUE(kept[b].count(r.second)) << "bucket " << b << " lost its highest value";
     }
     // The last value of the run is where the plot ends.
-    EXPECT_EQ(std::max_element(lane.steps.begin(), lane.steps.end())->second, last.rbegin()->second.second);
+    EXPECT_EQ(std::max_element(lane.steps.begin(), lane.steps.end())->second,
+              last.rbegin()->second.second);
 }
 
 // A stream of 14-bit parameter messages, parameters changing at random:
 // every label decoded from the kept marks is one decoded from the whole
 // stream at the same clock.
-TEST(ReportLanes, MidiLanesKeepWholeParameterMessages) {
+TEST(ReportLanes, MidiLanesKeepWholeParameterMessages)
+{
     std::mt19937 rng(11);
     Trace lane;
     secli::RpnDecoder all;

@@ -7,18 +7,31 @@ namespace {
 
 using namespace se_cli;
 
-TEST(MidiOut, EveryMessageIsStoredWithItsBytesAtItsStamp) {
+TEST(MidiOut, EveryMessageIsStoredWithItsBytesAtItsStamp)
+{
     struct Case {
         int32_t message;
         std::vector<int> bytes; // as read back
     };
     const std::vector<Case> cases = {
-        {0x643C90, {0x90, 0x3C, 0x64}}, {0x0005C0, {0xC0, 0x05}}, {0x0042D3, {0xD3, 0x42}},
-        {0x7F00E0, {0xE0, 0x00, 0x7F}}, {0x070BB1, {0xB1, 0x0B, 0x07}},
+        {0x643C90, {0x90, 0x3C, 0x64}},
+        {0x0005C0, {0xC0, 0x05}},
+        {0x0042D3, {0xD3, 0x42}},
+        {0x7F00E0, {0xE0, 0x00, 0x7F}},
+        {0x070BB1, {0xB1, 0x0B, 0x07}},
         // Not channel messages: kept as they are, in an escape.
-        {0xF8, {0xF8}}, {0xFE, {0xFE}}, {0xFF, {0xFF}}, {0xF7, {0xF7}}, {0xF0, {0xF0}}, {0xF6, {0xF6}},
-        {0x2F1, {0xF1, 0x02}}, {0x0403F2, {0xF2, 0x03, 0x04}}, {0x05F3, {0xF3, 0x05}},
-        {0x00FF90, {0x90, 0xFF, 0x00}}, {0x80C0, {0xC0, 0x80}}, {0x123456, {0x56, 0x34, 0x12}},
+        {0xF8, {0xF8}},
+        {0xFE, {0xFE}},
+        {0xFF, {0xFF}},
+        {0xF7, {0xF7}},
+        {0xF0, {0xF0}},
+        {0xF6, {0xF6}},
+        {0x2F1, {0xF1, 0x02}},
+        {0x0403F2, {0xF2, 0x03, 0x04}},
+        {0x05F3, {0xF3, 0x05}},
+        {0x00FF90, {0x90, 0xFF, 0x00}},
+        {0x80C0, {0xC0, 0x80}},
+        {0x123456, {0x56, 0x34, 0x12}},
     };
     std::string dir = fresh_dir("midi_out");
     fs::create_directories(dir);
@@ -41,38 +54,43 @@ TEST(MidiOut, EveryMessageIsStoredWithItsBytesAtItsStamp) {
     for (size_t i = 1; i < cases.size(); ++i) {
         EXPECT_EQ(f.events[i + 1].bytes, cases[i].bytes) << "message " << i;
         EXPECT_EQ(f.events[i + 1].tick, i * gap) << "message " << i;
-        EXPECT_NEAR(f.events[i + 1].seconds, static_cast<double>(i * gap) / 44100, 1e-6 * i * gap / 44100);
+        EXPECT_NEAR(f.events[i + 1].seconds, static_cast<double>(i * gap) / 44100,
+                    1e-6 * i * gap / 44100);
     }
     std::string log = slurp(dir + "/a.midi.txt");
     EXPECT_NE(log.find("# 18 messages"), std::string::npos) << log;
     EXPECT_NE(log.find("F2 03 04"), std::string::npos) << log;
 }
 
-TEST(MidiOut, OnePulseIsOneSampleWhereTheRateAllows) {
+TEST(MidiOut, OnePulseIsOneSampleWhereTheRateAllows)
+{
     struct Case {
         double rate;
         bool exact;
     };
-    for (const Case c : {Case{44100, true}, Case{48000, true}, Case{96000, true}, Case{192000, true},
-                         Case{768000, true}, Case{1000, true}, Case{22050, true}, Case{44101, false},
-                         Case{1000.5, false}}) {
+    for (const Case c : {Case{44100, true}, Case{48000, true}, Case{96000, true},
+                         Case{192000, true}, Case{768000, true}, Case{1000, true},
+                         Case{22050, true}, Case{44101, false}, Case{1000.5, false}}) {
         secli::SmfTimeBase b = secli::smf_time_base(c.rate);
         EXPECT_EQ(b.exact, c.exact) << c.rate;
         EXPECT_GT(b.ppqn, 0);
         EXPECT_LE(b.ppqn, 32767) << c.rate;
         EXPECT_LT(b.tempo_us, 1u << 24) << c.rate;
         if (c.exact) {
-            EXPECT_EQ(static_cast<uint64_t>(b.ppqn) * 1000000, static_cast<uint64_t>(c.rate) * b.tempo_us) << c.rate;
+            EXPECT_EQ(static_cast<uint64_t>(b.ppqn) * 1000000,
+                      static_cast<uint64_t>(c.rate) * b.tempo_us)
+                << c.rate;
         }
     }
 }
 
 // A system message from the inline MIDI reaches the MIDI file instead of
 // stopping the run.
-TEST(MidiOut, SystemMessagesFromTheMidiInputAreWritten) {
+TEST(MidiOut, SystemMessagesFromTheMidiInputAreWritten)
+{
     std::string out = fresh_dir("system_midi");
-    Result r = sehost({"render", "midi_choice", "--midi", "0.01s=F8", "--midi", "0.02s=on 1 60 100", "-d", "50ms",
-                       "-o", out});
+    Result r = sehost({"render", "midi_choice", "--midi", "0.01s=F8", "--midi", "0.02s=on 1 60 100",
+                       "-d", "50ms", "-o", out});
     ASSERT_EQ(r.status, 0) << r.err;
     std::vector<SmfEvent> m = read_smf(out + "/midi_choice.Add_Midi_Out.mid");
     ASSERT_EQ(m.size(), 2u);

@@ -8,17 +8,20 @@ using namespace se_cli;
 
 using Wires = std::vector<std::pair<std::string, std::string>>;
 
-json routers(const std::vector<std::string> &names, const Wires &wires) {
+json routers(const std::vector<std::string> &names, const Wires &wires)
+{
     json modules = json::array(), connections = json::array();
     for (const auto &[from, to] : wires)
         connections.push_back(json::array({from, to}));
     for (const std::string &n : names)
         modules.push_back({{"name", n}, {"plugin", "midi_choice"}});
     modules[0]["midi"] = {"0.01s=on 1 60 100"};
-    return {{"duration", "0.5s"}, {"block", 256}, {"modules", modules}, {"connections", connections}};
+    return {
+        {"duration", "0.5s"}, {"block", 256}, {"modules", modules}, {"connections", connections}};
 }
 
-TEST(MidiWiring, ADoubledWireIsRefused) {
+TEST(MidiWiring, ADoubledWireIsRefused)
+{
     json patch = routers({"r"}, {{"r.Add Midi Out", "r.Midi In"}, {"r.Add Midi Out", "r.Midi In"}});
     Result r = sehost({"run", patch_file("doubled", patch), "-o", fresh_dir("doubled_out")});
     EXPECT_EQ(r.status, 2);
@@ -27,13 +30,15 @@ TEST(MidiWiring, ADoubledWireIsRefused) {
 }
 
 // A loop through one instance: the note comes back once every block.
-TEST(MidiWiring, ALoopPassesAMessageOnOnceABlock) {
+TEST(MidiWiring, ALoopPassesAMessageOnOnceABlock)
+{
     std::string out = fresh_dir("self_loop_out");
     json patch = routers({"r"}, {{"r.Add Midi Out", "r.Midi In"}});
     Result r = sehost({"run", patch_file("self_loop", patch), "-o", out});
     ASSERT_EQ(r.status, 0) << r.err;
     std::vector<SmfEvent> m = read_smf(out + "/r.Add_Midi_Out.mid");
-    const uint64_t first = 441, blocks = (22050 + 255) / 256; // the note at 10 ms; 0.5 s in blocks of 256
+    const uint64_t first = 441,
+                   blocks = (22050 + 255) / 256; // the note at 10 ms; 0.5 s in blocks of 256
     ASSERT_EQ(m.size(), blocks - first / 256);
     EXPECT_EQ(m[0].tick, first);
     for (size_t i = 1; i < m.size(); ++i)
@@ -42,14 +47,18 @@ TEST(MidiWiring, ALoopPassesAMessageOnOnceABlock) {
 
 // Two distinct paths back double every message on each pass: stopped with
 // a clear error instead of growing for ever.
-TEST(MidiWiring, AMultiplyingLoopIsStopped) {
-    json patch = routers({"r", "a", "b"}, {{"r.Add Midi Out", "a.Midi In"}, {"r.Add Midi Out", "b.Midi In"},
-                                           {"a.Add Midi Out", "r.Midi In"}, {"b.Add Midi Out", "r.Midi In"}});
+TEST(MidiWiring, AMultiplyingLoopIsStopped)
+{
+    json patch = routers({"r", "a", "b"}, {{"r.Add Midi Out", "a.Midi In"},
+                                           {"r.Add Midi Out", "b.Midi In"},
+                                           {"a.Add Midi Out", "r.Midi In"},
+                                           {"b.Add Midi Out", "r.Midi In"}});
     patch["duration"] = "60s";
     std::string out = fresh_dir("doubling_out");
     Result r = sehost({"run", patch_file("doubling", patch), "-o", out});
     EXPECT_EQ(r.status, 2);
-    EXPECT_NE(r.err.find("MIDI feedback into \"r.Midi In\" grows without bound"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("MIDI feedback into \"r.Midi In\" grows without bound"), std::string::npos)
+        << r.err;
     EXPECT_FALSE(fs::exists(out + "/events.jsonl"));
 }
 

@@ -8,7 +8,8 @@ namespace {
 
 using namespace se_cli;
 
-std::string error_of(const std::string &text) {
+std::string error_of(const std::string &text)
+{
     try {
         secli::parse_patch_text(text, "p.json");
     } catch (const secli::InputError &e) {
@@ -17,35 +18,49 @@ std::string error_of(const std::string &text) {
     return "(accepted)";
 }
 
-std::string with_module(const std::string &fields) {
+std::string with_module(const std::string &fields)
+{
     return R"({"modules": [{"name": "a", "plugin": "x")" + fields + "}]}";
 }
 
-TEST(SehostPatchFields, EveryFieldIsTypedAndRangeChecked) {
+TEST(SehostPatchFields, EveryFieldIsTypedAndRangeChecked)
+{
     const std::pair<std::string, std::string> bad[] = {
-        {with_module(R"(, "repeat": 4294967297)"), "p.json: modules[0].repeat: repeated copies 4294967297 is outside 0 to 64"},
+        {with_module(R"(, "repeat": 4294967297)"),
+         "p.json: modules[0].repeat: repeated copies 4294967297 is outside 0 to 64"},
         {with_module(R"(, "repeat": -1)"), "modules[0].repeat: repeated copies -1 is outside"},
         {with_module(R"(, "repeat": 2.5)"), "modules[0].repeat: 2.5 is not a whole number"},
         {with_module(R"(, "repeat": "2")"), "modules[0].repeat: expected a whole number"},
-        {R"({"modules": [], "host_version": 99999999999})", "p.json: host_version: host version 99999999999 is outside"},
-        {R"({"modules": [], "split": {"seed": -1}})", "p.json: split.seed: split seed -1 is outside 0 to 4294967295"},
-        {R"({"modules": [], "split": {"seed": "x"}})", "p.json: split.seed: expected a whole number"},
-        {R"({"modules": [], "split": {"max": 1e20}})", "p.json: split.max: longest stretch 1e+20 is outside 1 to 65536"},
+        {R"({"modules": [], "host_version": 99999999999})",
+         "p.json: host_version: host version 99999999999 is outside"},
+        {R"({"modules": [], "split": {"seed": -1}})",
+         "p.json: split.seed: split seed -1 is outside 0 to 4294967295"},
+        {R"({"modules": [], "split": {"seed": "x"}})",
+         "p.json: split.seed: expected a whole number"},
+        {R"({"modules": [], "split": {"max": 1e20}})",
+         "p.json: split.max: longest stretch 1e+20 is outside 1 to 65536"},
         {R"({"modules": [], "split": {"max": 0}})", "split.max: longest stretch 0 is outside"},
         {R"({"modules": [], "rate": 44100.5})", "p.json: rate: 44100.5 is not a whole number"},
-        {R"({"modules": [], "block": 1e300})", "p.json: block: block size 1.0000000000000001e+300 is outside"},
+        {R"({"modules": [], "block": 1e300})",
+         "p.json: block: block size 1.0000000000000001e+300 is outside"},
         {R"({"modules": [], "duration": 1e400})", "p.json: duration: number overflow"},
-        {with_module(R"(, "at": [{"time": 1, "set": {"x": 1e400}}])"), "p.json: modules[0].at[0].set.x: number overflow"},
-        {R"({"modules": [], "rate": 44100, "rate": 48000})", "p.json: the field \"rate\" is given twice"},
-        {R"({"modules": [{"name": "a", "name": "b", "plugin": "x"}]})", "p.json: modules[0]: the field \"name\" is given twice"},
-        {with_module(R"(, "set": {"Mode": 1, "Mode": 2})"), "p.json: modules[0].set: the field \"Mode\" is given twice"},
+        {with_module(R"(, "at": [{"time": 1, "set": {"x": 1e400}}])"),
+         "p.json: modules[0].at[0].set.x: number overflow"},
+        {R"({"modules": [], "rate": 44100, "rate": 48000})",
+         "p.json: the field \"rate\" is given twice"},
+        {R"({"modules": [{"name": "a", "name": "b", "plugin": "x"}]})",
+         "p.json: modules[0]: the field \"name\" is given twice"},
+        {with_module(R"(, "set": {"Mode": 1, "Mode": 2})"),
+         "p.json: modules[0].set: the field \"Mode\" is given twice"},
         {R"({"modules": [], "connections": [{"from": "a.x", "to": "b.y", "to": "c.z"}]})",
          "p.json: connections[0]: the field \"to\" is given twice"},
-        {R"({"modules": [], "connections": [{"from": "a.x", "to": 5}]})", "p.json: connections[0].to: expected a text"},
+        {R"({"modules": [], "connections": [{"from": "a.x", "to": 5}]})",
+         "p.json: connections[0].to: expected a text"},
     };
     for (const auto &[text, message] : bad) {
         std::string got = error_of(text);
-        EXPECT_NE(got.find(message), std::string::npos) << text << "\n  wanted: " << message << "\n  got: " << got;
+        EXPECT_NE(got.find(message), std::string::npos)
+            << text << "\n  wanted: " << message << "\n  got: " << got;
     }
     // The largest legal values, and whole numbers written as floats.
     secli::Patch p = secli::parse_patch_text(
@@ -56,19 +71,24 @@ TEST(SehostPatchFields, EveryFieldIsTypedAndRangeChecked) {
     EXPECT_EQ(*p.split_seed, 4294967295u);
     EXPECT_EQ(p.split_max, 65536);
     // The same key in two different objects is no duplicate.
-    EXPECT_EQ(error_of(R"({"modules": [{"name": "a", "plugin": "x"}, {"name": "b", "plugin": "x"}]})"), "(accepted)");
+    EXPECT_EQ(
+        error_of(R"({"modules": [{"name": "a", "plugin": "x"}, {"name": "b", "plugin": "x"}]})"),
+        "(accepted)");
 }
 
 // An option and its patch field refuse the same values with the same words.
-TEST(SehostPatchFields, OptionsAndFieldsShareTheirLimits) {
+TEST(SehostPatchFields, OptionsAndFieldsShareTheirLimits)
+{
     struct Case {
         std::string option, field, value, message;
     };
     const Case cases[] = {
         {"--rate", "rate", "999", "sample rate 999 is outside 1000 to 768000 Hz"},
         {"--block", "block", "65537", "block size 65537 is outside 1 to 65536 samples"},
-        {"--host-version", "host_version", "99999999999", "host version 99999999999 is outside 0 to 2147483647"},
-        {"--split-seed", "split.seed", "4294967296", "split seed 4294967296 is outside 0 to 4294967295"},
+        {"--host-version", "host_version", "99999999999",
+         "host version 99999999999 is outside 0 to 2147483647"},
+        {"--split-seed", "split.seed", "4294967296",
+         "split seed 4294967296 is outside 0 to 4294967295"},
         {"--split-max", "split.max", "0", "longest stretch 0 is outside 1 to 65536 samples"},
         {"--repeat", "modules[0].repeat", "65", "repeated copies 65 is outside 0 to 64"},
     };
@@ -87,7 +107,8 @@ TEST(SehostPatchFields, OptionsAndFieldsShareTheirLimits) {
             << c.field << ": " << error_of(json);
         Result r = sehost({"render", "pitch_adjust", c.option, c.value, "-o", out});
         EXPECT_EQ(r.status, 2) << c.option;
-        EXPECT_NE(r.err.find(c.option + ": " + c.message), std::string::npos) << c.option << ": " << r.err;
+        EXPECT_NE(r.err.find(c.option + ": " + c.message), std::string::npos)
+            << c.option << ": " << r.err;
     }
 }
 

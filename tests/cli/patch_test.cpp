@@ -10,7 +10,8 @@ namespace {
 
 using namespace se_cli;
 
-std::string write_patch(const std::string &name, const json &patch) {
+std::string write_patch(const std::string &name, const json &patch)
+{
     std::string path = fresh_dir(name) + ".json";
     fs::create_directories(fs::path(path).parent_path());
     std::ofstream(path) << patch.dump(2);
@@ -19,10 +20,12 @@ std::string write_patch(const std::string &name, const json &patch) {
 
 // A square counted by pulse_counter; its index, announced with a delay (a
 // future time stamp), chooses the midi_choice output of each note.
-TEST(SehostRun, CountedIndexChoosesTheMidiOutput) {
+TEST(SehostRun, CountedIndexChoosesTheMidiOutput)
+{
     json notes = json::array();
     for (int i = 0; i < 20; ++i)
-        notes.push_back(std::to_string(0.05 * i + 0.013) + "s=on 1 " + std::to_string(40 + i) + " 100");
+        notes.push_back(std::to_string(0.05 * i + 0.013) + "s=on 1 " + std::to_string(40 + i) +
+                        " 100");
     json patch = {
         {"duration", "1.05s"},
         {"block", 256},
@@ -30,10 +33,16 @@ TEST(SehostRun, CountedIndexChoosesTheMidiOutput) {
         {"modules",
          {{{"name", "count"},
            {"plugin", "pulse_counter"},
-           {"set", {{"Active", "ON"}, {"Mode", "Forward"}, {"Start", "1"}, {"End", "3"},
-                    {"Shift/Delay (ms) +ve only", 20}}}},
+           {"set",
+            {{"Active", "ON"},
+             {"Mode", "Forward"},
+             {"Start", "1"},
+             {"End", "3"},
+             {"Shift/Delay (ms) +ve only", 20}}}},
           {{"name", "router"}, {"plugin", "midi_choice"}, {"repeat", 2}, {"midi", notes}}}},
-        {"connections", {{"clock", "count.Pulse/Osc In"}, {{"from", "count.Index:Count"}, {"to", "router.Choice"}}}}};
+        {"connections",
+         {{"clock", "count.Pulse/Osc In"},
+          {{"from", "count.Index:Count"}, {"to", "router.Choice"}}}}};
     std::string out = fresh_dir("count_router");
     Result r = sehost({"run", write_patch("count_router", patch), "-o", out});
     ASSERT_EQ(r.status, 0) << r.err;
@@ -51,7 +60,8 @@ TEST(SehostRun, CountedIndexChoosesTheMidiOutput) {
     // Every note leaves on the output that the last index at or before it chose.
     int routed = 0;
     for (int k = 0; k < 3; ++k) {
-        std::string file = out + "/router.Add_Midi_Out" + (k ? "_" + std::to_string(k) : "") + ".mid";
+        std::string file =
+            out + "/router.Add_Midi_Out" + (k ? "_" + std::to_string(k) : "") + ".mid";
         for (const SmfEvent &m : read_smf(file)) {
             if (m.bytes[0] != 0x90)
                 continue;
@@ -69,14 +79,16 @@ TEST(SehostRun, CountedIndexChoosesTheMidiOutput) {
 
 // An audio output feeds an input that reads its buffer, in audio order even
 // when the patch lists the reader first; a sleeping module keeps its buffer.
-TEST(SehostRun, AudioConnectionsFollowTheSignal) {
-    json patch = {{"duration", "0.5s"},
-                  {"modules",
-                   {{{"name", "edge"}, {"plugin", "edge_detect"}, {"set", {{"Pulse Mode", "Sqr"}}}},
-                    {{"name", "pitch"},
-                     {"plugin", "pitch_adjust"},
-                     {"at", {{{"time", "0.25s"}, {"set", {{"Octave", "+1"}}}}}}}}},
-                  {"connections", json::array({json::array({"pitch.Pitch_Adj", "edge.Audio In"})})}};
+TEST(SehostRun, AudioConnectionsFollowTheSignal)
+{
+    json patch = {
+        {"duration", "0.5s"},
+        {"modules",
+         {{{"name", "edge"}, {"plugin", "edge_detect"}, {"set", {{"Pulse Mode", "Sqr"}}}},
+          {{"name", "pitch"},
+           {"plugin", "pitch_adjust"},
+           {"at", {{{"time", "0.25s"}, {"set", {{"Octave", "+1"}}}}}}}}},
+        {"connections", json::array({json::array({"pitch.Pitch_Adj", "edge.Audio In"})})}};
     std::string out = fresh_dir("pitch_edge");
     Result r = sehost({"run", write_patch("pitch_edge", patch), "-o", out});
     ASSERT_EQ(r.status, 0) << r.err;
@@ -94,14 +106,17 @@ TEST(SehostRun, AudioConnectionsFollowTheSignal) {
     EXPECT_FALSE(sleeps.empty());
 }
 
-TEST(SehostRun, GuiOutputsDriveWiredGuiInputs) {
-    json patch = {{"duration", "0.3s"},
-                  {"modules",
-                   {{{"name", "panels"},
-                     {"plugin", "panel_switch4"},
-                     {"at", {{{"time", "0.1s"}, {"set", {{"2 Switch (Animation)", 1}}}}}}},
-                    {{"name", "lamp"}, {"plugin", "bool_volts"}}}},
-                  {"connections", json::array({json::array({"panels.Controls on Parent 2", "lamp.Bool (PatchMem)"})})}};
+TEST(SehostRun, GuiOutputsDriveWiredGuiInputs)
+{
+    json patch = {
+        {"duration", "0.3s"},
+        {"modules",
+         {{{"name", "panels"},
+           {"plugin", "panel_switch4"},
+           {"at", {{{"time", "0.1s"}, {"set", {{"2 Switch (Animation)", 1}}}}}}},
+          {{"name", "lamp"}, {"plugin", "bool_volts"}}}},
+        {"connections",
+         json::array({json::array({"panels.Controls on Parent 2", "lamp.Bool (PatchMem)"})})}};
     std::string out = fresh_dir("gui_wire");
     Result r = sehost({"run", write_patch("gui_wire", patch), "-o", out});
     ASSERT_EQ(r.status, 0) << r.err;
@@ -113,7 +128,8 @@ TEST(SehostRun, GuiOutputsDriveWiredGuiInputs) {
 // GUI connections that feed a module's GUI output back into its input, where
 // it answers every change with a write: the run stops with one line, after
 // the module's call has returned, and commits nothing.
-TEST(SehostRun, GuiConnectionsThatNeverSettleStopTheRun) {
+TEST(SehostRun, GuiConnectionsThatNeverSettleStopTheRun)
+{
     const std::string follower = se_test::plugin_path("gui_follower");
     const struct {
         const char *name;
@@ -121,39 +137,51 @@ TEST(SehostRun, GuiConnectionsThatNeverSettleStopTheRun) {
         const char *looping; // the pin named in the error
     } cases[] = {
         {"gui_loop_self",
-         {{{"name", "a"}, {"plugin", follower}, {"at", {{{"time", "0.01s"}, {"set", {{"In", 1}}}}}}}},
-         json::array({json::array({"a.Out", "a.In"})}), "a.Out"},
+         {{{"name", "a"},
+           {"plugin", follower},
+           {"at", {{{"time", "0.01s"}, {"set", {{"In", 1}}}}}}}},
+         json::array({json::array({"a.Out", "a.In"})}),
+         "a.Out"},
         {"gui_loop_pair",
-         {{{"name", "a"}, {"plugin", follower}, {"at", {{{"time", "0.01s"}, {"set", {{"In", 1}}}}}}},
+         {{{"name", "a"},
+           {"plugin", follower},
+           {"at", {{{"time", "0.01s"}, {"set", {{"In", 1}}}}}}},
           {{"name", "b"}, {"plugin", follower}}},
-         json::array({json::array({"a.Out", "b.In"}), json::array({"b.Out", "a.In"})}), "a.Out"},
+         json::array({json::array({"a.Out", "b.In"}), json::array({"b.Out", "a.In"})}),
+         "a.Out"},
     };
     for (const auto &c : cases) {
-        json patch = {{"duration", "0.05s"}, {"modules", c.modules}, {"connections", c.connections}};
+        json patch = {
+            {"duration", "0.05s"}, {"modules", c.modules}, {"connections", c.connections}};
         std::string out = fresh_dir(c.name);
         Result r = sehost({"run", write_patch(c.name, patch), "-o", out});
         EXPECT_EQ(r.status, 2) << c.name << "\n" << r.err;
-        EXPECT_NE(r.err.find(std::string("GUI connections from \"") + c.looping + "\" loop back on themselves"),
+        EXPECT_NE(r.err.find(std::string("GUI connections from \"") + c.looping +
+                             "\" loop back on themselves"),
                   std::string::npos)
-            << c.name << "\n" << r.err;
+            << c.name << "\n"
+            << r.err;
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << c.name << "\n" << r.err;
         EXPECT_FALSE(fs::exists(out + "/events.jsonl")) << c.name;
     }
 }
 
-TEST(SehostDemo, UsesEveryModuleAndWritesTheReport) {
+TEST(SehostDemo, UsesEveryModuleAndWritesTheReport)
+{
     std::string out = fresh_dir("demo");
     Result r = sehost({"demo", "-o", out});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find("report: " + out + "/report.html"), std::string::npos);
     std::string html = slurp(out + "/report.html");
-    for (const char *plugin : {"pulse_counter", "edge_detect", "pitch_adjust", "midi_choice", "cv_to_rpn",
-                               "panel_switch8", "panel_switch4", "bool_volts", "patch_pulse"})
+    for (const char *plugin :
+         {"pulse_counter", "edge_detect", "pitch_adjust", "midi_choice", "cv_to_rpn",
+          "panel_switch8", "panel_switch4", "bool_volts", "patch_pulse"})
         EXPECT_NE(html.find(std::string("(") + plugin + ":"), std::string::npos) << plugin;
     EXPECT_NE(html.find("<svg"), std::string::npos);
     EXPECT_EQ(html.find("http://"), std::string::npos); // self-contained
     EXPECT_EQ(html.find("https://"), std::string::npos);
-    EXPECT_NE(slurp(out + "/rpn.MIDI_Out.midi.txt").find("=> NRPN ch 1 param 74 = "), std::string::npos);
+    EXPECT_NE(slurp(out + "/rpn.MIDI_Out.midi.txt").find("=> NRPN ch 1 param 74 = "),
+              std::string::npos);
     for (const auto &f : fs::directory_iterator(out))
         EXPECT_NE(f.path().extension(), ".part") << f.path();
     // Run again into the same folder: the demo rewrites its own files.

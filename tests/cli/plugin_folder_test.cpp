@@ -10,25 +10,29 @@ namespace {
 
 using namespace se_cli;
 
-TEST(SehostPluginFolder, HoldsThePackAloneAndSuggestsTheNearestName) {
+TEST(SehostPluginFolder, HoldsThePackAloneAndSuggestsTheNearestName)
+{
     std::vector<std::string> names;
     for (const auto &e : fs::directory_iterator(se_test::plugin_dir()))
         if (e.path().extension() == SE_TEST_PLUGIN_SUFFIX) // beside them: their traits files
             names.push_back(e.path().stem().string());
     std::sort(names.begin(), names.end());
-    const std::vector<std::string> pack = {"bool_volts",    "cv_to_rpn",     "edge_detect", "midi_choice",
-                                           "panel_switch4", "panel_switch8", "patch_pulse", "pitch_adjust",
-                                           "pulse_counter"};
+    const std::vector<std::string> pack = {"bool_volts",  "cv_to_rpn",     "edge_detect",
+                                           "midi_choice", "panel_switch4", "panel_switch8",
+                                           "patch_pulse", "pitch_adjust",  "pulse_counter"};
     EXPECT_EQ(names, pack);
     expect_refused({
-        {{"info", "pitch_adjst"}, "no plug-in \"pitch_adjst\" in " + se_test::plugin_dir() + "; did you mean \"pitch_adjust\"?"},
+        {{"info", "pitch_adjst"},
+         "no plug-in \"pitch_adjst\" in " + se_test::plugin_dir() +
+             "; did you mean \"pitch_adjust\"?"},
         {{"render", "panel_swich4", "-o", fresh_dir("near")}, "did you mean \"panel_switch4\"?"},
         {{"info", "nothing_like_it"}, "; there are \"bool_volts\", \"cv_to_rpn\""},
     });
 }
 
 // The smallest file that passes for a PE image.
-std::string fake_dll(const std::string &name) {
+std::string fake_dll(const std::string &name)
+{
     std::string image(0x48, '\0');
     image[0] = 'M';
     image[1] = 'Z';
@@ -37,7 +41,8 @@ std::string fake_dll(const std::string &name) {
     return input_file(name, image);
 }
 
-TEST(SehostPluginFolder, WindowsDllsAreRecognised) {
+TEST(SehostPluginFolder, WindowsDllsAreRecognised)
+{
     EXPECT_TRUE(secli::is_windows_dll(fake_dll("a.dll")));
     EXPECT_FALSE(secli::is_windows_dll(se_test::plugin_path("pitch_adjust")));
     EXPECT_FALSE(secli::is_windows_dll(input_file("mz.dll", "MZ only")));
@@ -50,13 +55,15 @@ TEST(SehostPluginFolder, WindowsDllsAreRecognised) {
 struct ScopedEnv {
     std::string name, old;
     bool had;
-    ScopedEnv(const std::string &n, const std::string &value) : name(n) {
+    ScopedEnv(const std::string &n, const std::string &value) : name(n)
+    {
         const char *v = std::getenv(n.c_str());
         had = v != nullptr;
         old = v ? v : "";
         setenv(n.c_str(), value.c_str(), 1);
     }
-    ~ScopedEnv() {
+    ~ScopedEnv()
+    {
         if (had)
             setenv(name.c_str(), old.c_str(), 1);
         else
@@ -64,7 +71,8 @@ struct ScopedEnv {
     }
 };
 
-TEST(SehostPluginFolder, ValidateHandsWindowsDllsToWine) {
+TEST(SehostPluginFolder, ValidateHandsWindowsDllsToWine)
+{
     std::string dll = fake_dll("plugin.dll");
     fs::path bin = fs::path(fresh_dir("fake_wine"));
     fs::create_directories(bin);
@@ -78,19 +86,25 @@ TEST(SehostPluginFolder, ValidateHandsWindowsDllsToWine) {
         ScopedEnv v("SEHOST_WIN32_VALIDATOR", (bin / "missing.exe").string());
         Result r = sehost({"validate", dll, "--seed", "5"});
         EXPECT_EQ(r.status, 2);
-        EXPECT_NE(r.err.find("cmake --build --preset win32 --target sevalidate"), std::string::npos) << r.err;
-        EXPECT_NE(r.err.find("run: wine " + (bin / "missing.exe").string() + " 'Z:"), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("cmake --build --preset win32 --target sevalidate"), std::string::npos)
+            << r.err;
+        EXPECT_NE(r.err.find("run: wine " + (bin / "missing.exe").string() + " 'Z:"),
+                  std::string::npos)
+            << r.err;
     }
     {
         ScopedEnv v("SEHOST_WIN32_VALIDATOR", validator);
         ScopedEnv path("PATH", bin.string() + ":" + std::getenv("PATH"));
         Result r = sehost({"validate", dll, "--seed", "5", "--json", "/tmp/r.json"});
         EXPECT_EQ(r.status, 3) << r.err; // the validator's own status
-        EXPECT_EQ(slurp(record), validator + "\n" + secli::wine_path(dll) + "\n--seed\n5\n--json\nZ:\\tmp\\r.json\n");
+        EXPECT_EQ(slurp(record), validator + "\n" + secli::wine_path(dll) +
+                                     "\n--seed\n5\n--json\nZ:\\tmp\\r.json\n");
 
         r = sehost({"validate", dll, "pitch_adjust"});
         EXPECT_EQ(r.status, 2);
-        EXPECT_NE(r.err.find("Windows DLLs and Linux plug-ins go to separate runs"), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("Windows DLLs and Linux plug-ins go to separate runs"),
+                  std::string::npos)
+            << r.err;
     }
 }
 

@@ -10,7 +10,8 @@ namespace {
 
 using namespace se_cli;
 
-TEST(SehostProgress, RedrawsAtMostTenTimesASecond) {
+TEST(SehostProgress, RedrawsAtMostTenTimesASecond)
+{
     struct Case {
         double seconds, report_every; // simulated run and time between reports
         int most, least;              // redraws
@@ -38,7 +39,8 @@ TEST(SehostProgress, RedrawsAtMostTenTimesASecond) {
     EXPECT_TRUE(burst.due(1.0, 1.0));
 }
 
-TEST(SehostProgress, LineShowsElapsedAndEstimateLeft) {
+TEST(SehostProgress, LineShowsElapsedAndEstimateLeft)
+{
     const std::pair<std::pair<double, double>, const char *> cases[] = {
         {{0.0, 0.0}, "  0%  0:00 elapsed, --:-- left"},
         {{0.005, 2.0}, "  1%  0:02 elapsed, --:-- left"},
@@ -53,7 +55,8 @@ TEST(SehostProgress, LineShowsElapsedAndEstimateLeft) {
     }
 }
 
-TEST(SehostProgress, DrawsOnlyWhenEnabledAndClearsItsLine) {
+TEST(SehostProgress, DrawsOnlyWhenEnabledAndClearsItsLine)
+{
     for (bool enabled : {false, true}) {
         std::FILE *f = std::tmpfile();
         ASSERT_NE(f, nullptr);
@@ -81,7 +84,8 @@ TEST(SehostProgress, DrawsOnlyWhenEnabledAndClearsItsLine) {
     }
 }
 
-TEST(SehostProgress, SilentWhenStandardErrorIsNoTerminal) {
+TEST(SehostProgress, SilentWhenStandardErrorIsNoTerminal)
+{
     Result r = sehost({"render", "pitch_adjust", "-d", "25s", "-o", fresh_dir("progress")});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err, "");

@@ -9,7 +9,8 @@ namespace {
 
 using namespace se_cli;
 
-TEST(SehostInfo, ListsPropertiesPinsAndDecodedLists) {
+TEST(SehostInfo, ListsPropertiesPinsAndDecodedLists)
+{
     Result r = sehost({"info", "pitch_adjust", "--json"});
     ASSERT_EQ(r.status, 0) << r.err;
     json info = json::parse(r.out).at("plugins").at(0);
@@ -29,10 +30,11 @@ TEST(SehostInfo, ListsPropertiesPinsAndDecodedLists) {
     EXPECT_NE(r.out.find("Allow Off=0, Keep 1 Panel=1"), std::string::npos);
 }
 
-TEST(SehostRender, PitchAdjustHoldsItsOffsetAndFollowsTimedChanges) {
+TEST(SehostRender, PitchAdjustHoldsItsOffsetAndFollowsTimedChanges)
+{
     std::string out = fresh_dir("pitch");
-    Result r = sehost({"render", "pitch_adjust", "--set", "Octave=+1", "--at", "0.5s", "Semitone=+7", "-d", "1s",
-                       "--rate", "48000", "-o", out});
+    Result r = sehost({"render", "pitch_adjust", "--set", "Octave=+1", "--at", "0.5s",
+                       "Semitone=+7", "-d", "1s", "--rate", "48000", "-o", out});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find("report: " + out + "/report.html"), std::string::npos);
     int rate = 0;
@@ -52,13 +54,16 @@ TEST(SehostRender, PitchAdjustHoldsItsOffsetAndFollowsTimedChanges) {
     EXPECT_TRUE(at_change);
     EXPECT_FALSE(select(ev, "sleep").empty());
     for (size_t i = 1; i < ev.size(); ++i)
-        EXPECT_LE(ev[i - 1]["clock"].get<uint64_t>(), ev[i]["clock"].get<uint64_t>()) << "line " << i;
+        EXPECT_LE(ev[i - 1]["clock"].get<uint64_t>(), ev[i]["clock"].get<uint64_t>())
+            << "line " << i;
 }
 
-TEST(SehostRender, EdgeDetectSquaresAtHalfTheInputRate) {
+TEST(SehostRender, EdgeDetectSquaresAtHalfTheInputRate)
+{
     std::string out = fresh_dir("edge");
-    Result r = sehost({"render", "edge_detect", "--set", "Audio In=sine:100:5", "--set", "Detect Mode=LeadX",
-                       "--set", "Pulse Mode=Sqr2", "--set", "Pulse Level=5", "-d", "1s", "-o", out});
+    Result r = sehost({"render", "edge_detect", "--set", "Audio In=sine:100:5", "--set",
+                       "Detect Mode=LeadX", "--set", "Pulse Mode=Sqr2", "--set", "Pulse Level=5",
+                       "-d", "1s", "-o", out});
     ASSERT_EQ(r.status, 0) << r.err;
     std::vector<float> v = read_wav(out + "/edge_detect.Pulse_Out.wav");
     ASSERT_EQ(v.size(), 44100u);
@@ -72,15 +77,21 @@ TEST(SehostRender, EdgeDetectSquaresAtHalfTheInputRate) {
     EXPECT_LE(flips, 100);
 }
 
-TEST(SehostRender, CvToRpnSendsCompleteParameterMessages) {
+TEST(SehostRender, CvToRpnSendsCompleteParameterMessages)
+{
     std::string out = fresh_dir("rpn");
-    Result r = sehost({"render", "cv_to_rpn", "--set", "Gate=0", "--at", "0.05s", "Gate=5", "--set",
-                       "Value CV=const:5", "--set", "Parameter#=1", "--set", "Channel=1", "--set", "RPN/NRPN=RPN",
-                       "--set", "Bit Depth=14", "-d", "0.1s", "-o", out});
+    Result r = sehost({"render",    "cv_to_rpn",    "--set",
+                       "Gate=0",    "--at",         "0.05s",
+                       "Gate=5",    "--set",        "Value CV=const:5",
+                       "--set",     "Parameter#=1", "--set",
+                       "Channel=1", "--set",        "RPN/NRPN=RPN",
+                       "--set",     "Bit Depth=14", "-d",
+                       "0.1s",      "-o",           out});
     ASSERT_EQ(r.status, 0) << r.err;
     std::vector<SmfEvent> m = read_smf(out + "/cv_to_rpn.MIDI_Out.mid");
     ASSERT_GE(m.size(), 4u);
-    const std::vector<std::vector<int>> want = {{0xB0, 0x65, 0}, {0xB0, 0x64, 1}, {0xB0, 0x06, 0x40}, {0xB0, 0x26, 0}};
+    const std::vector<std::vector<int>> want = {
+        {0xB0, 0x65, 0}, {0xB0, 0x64, 1}, {0xB0, 0x06, 0x40}, {0xB0, 0x26, 0}};
     for (size_t i = 0; i < 4; ++i) {
         EXPECT_EQ(m[i].bytes, want[i]) << "message " << i;
         EXPECT_NEAR(m[i].seconds, 0.05, 1e-5); // the sample where the gate rises
@@ -89,10 +100,11 @@ TEST(SehostRender, CvToRpnSendsCompleteParameterMessages) {
     EXPECT_NE(log.find("=> RPN ch 1 param 1 = 8192"), std::string::npos) << log;
 }
 
-TEST(SehostRender, MidiChoiceRoutesToTheChosenCopy) {
+TEST(SehostRender, MidiChoiceRoutesToTheChosenCopy)
+{
     std::string out = fresh_dir("choice");
-    Result r = sehost({"render", "midi_choice", "--repeat", "2", "--set", "Choice=1", "--midi", "0.1s=on 1 60 100",
-                       "--midi", "0.2s=90 40 7F", "-d", "0.5s", "-o", out});
+    Result r = sehost({"render", "midi_choice", "--repeat", "2", "--set", "Choice=1", "--midi",
+                       "0.1s=on 1 60 100", "--midi", "0.2s=90 40 7F", "-d", "0.5s", "-o", out});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(read_smf(out + "/midi_choice.Add_Midi_Out.mid").empty());
     std::vector<SmfEvent> m = read_smf(out + "/midi_choice.Add_Midi_Out_1.mid");
@@ -103,10 +115,12 @@ TEST(SehostRender, MidiChoiceRoutesToTheChosenCopy) {
     EXPECT_TRUE(read_smf(out + "/midi_choice.Add_Midi_Out_2.mid").empty());
 }
 
-TEST(SehostRender, GuiSidesAndPatchChanges) {
+TEST(SehostRender, GuiSidesAndPatchChanges)
+{
     // bool_volts: a GUI write at 0.5 s steps the DSP output to 10 V.
     std::string out = fresh_dir("bool");
-    Result r = sehost({"render", "bool_volts", "--at", "0.5s", "Bool (PatchMem)=ON", "-d", "1s", "-o", out});
+    Result r = sehost(
+        {"render", "bool_volts", "--at", "0.5s", "Bool (PatchMem)=ON", "-d", "1s", "-o", out});
     ASSERT_EQ(r.status, 0) << r.err;
     std::vector<float> v = read_wav(out + "/bool_volts.Volts.wav");
     ASSERT_EQ(v.size(), 44100u);
@@ -148,8 +162,9 @@ TEST(SehostRender, GuiSidesAndPatchChanges) {
     // panel_switch4 with Keep 1 Panel: switching the shown way off asks for
     // idle calls, and the next idle tick puts the switch back on.
     out = fresh_dir("keep");
-    r = sehost({"render", "panel_switch4", "--set", "Mode=Keep 1 Panel", "--set", "2 Switch (Animation)=1",
-                "--at", "0.2s", "2 Switch (Animation)=0", "-d", "0.5s", "-o", out});
+    r = sehost({"render", "panel_switch4", "--set", "Mode=Keep 1 Panel", "--set",
+                "2 Switch (Animation)=1", "--at", "0.2s", "2 Switch (Animation)=0", "-d", "0.5s",
+                "-o", out});
     ASSERT_EQ(r.status, 0) << r.err;
     ev = read_events(out);
     auto turned_off = select(ev, "gui_set");
@@ -167,13 +182,14 @@ TEST(SehostRender, GuiSidesAndPatchChanges) {
 
 // Files that sehost wrote go back in as sources: a MIDI file into the MIDI
 // input, a WAV file into an audio input.
-TEST(SehostRender, MidiAndWavFilesAsInputs) {
+TEST(SehostRender, MidiAndWavFilesAsInputs)
+{
     std::string first = fresh_dir("files_first"), again = fresh_dir("files_again");
-    Result r = sehost({"render", "midi_choice", "--midi", "0.1s=on 1 60 100", "--midi", "0.3s=cc 3 7 99",
-                       "--midi", "0.35s=pc 2 9", "-d", "0.5s", "-o", first});
+    Result r = sehost({"render", "midi_choice", "--midi", "0.1s=on 1 60 100", "--midi",
+                       "0.3s=cc 3 7 99", "--midi", "0.35s=pc 2 9", "-d", "0.5s", "-o", first});
     ASSERT_EQ(r.status, 0) << r.err;
-    r = sehost({"render", "midi_choice", "--midi-file", first + "/midi_choice.Add_Midi_Out.mid", "-d", "0.5s", "-o",
-                again});
+    r = sehost({"render", "midi_choice", "--midi-file", first + "/midi_choice.Add_Midi_Out.mid",
+                "-d", "0.5s", "-o", again});
     ASSERT_EQ(r.status, 0) << r.err;
     std::vector<SmfEvent> a = read_smf(first + "/midi_choice.Add_Midi_Out.mid"),
                           b = read_smf(again + "/midi_choice.Add_Midi_Out.mid");
@@ -186,20 +202,25 @@ TEST(SehostRender, MidiAndWavFilesAsInputs) {
     EXPECT_EQ(b[2].bytes, (std::vector<int>{0xC1, 9}));
 
     std::string pitch = fresh_dir("files_pitch"), edge = fresh_dir("files_edge");
-    ASSERT_EQ(sehost({"render", "pitch_adjust", "--set", "Octave=-1", "-d", "0.2s", "-o", pitch}).status, 0);
-    r = sehost({"render", "edge_detect", "--set", "Audio In=" + pitch + "/pitch_adjust.Pitch_Adj.wav", "--set",
-                "Pulse Mode=Sqr+0", "-d", "0.3s", "-o", edge});
+    ASSERT_EQ(
+        sehost({"render", "pitch_adjust", "--set", "Octave=-1", "-d", "0.2s", "-o", pitch}).status,
+        0);
+    r = sehost({"render", "edge_detect", "--set",
+                "Audio In=" + pitch + "/pitch_adjust.Pitch_Adj.wav", "--set", "Pulse Mode=Sqr+0",
+                "-d", "0.3s", "-o", edge});
     ASSERT_EQ(r.status, 0) << r.err;
     std::vector<float> v = read_wav(edge + "/edge_detect.Pulse_Out.wav");
     ASSERT_EQ(v.size(), 13230u);
-    EXPECT_EQ(v[100], -1.0f);  // -1 V in: low
+    EXPECT_EQ(v[100], -1.0f); // -1 V in: low
     EXPECT_EQ(v[8819], -1.0f);
-    EXPECT_EQ(v[8820], 0.0f);  // the file has ended: silence, and Sqr+0 gives 0
+    EXPECT_EQ(v[8820], 0.0f); // the file has ended: silence, and Sqr+0 gives 0
 }
 
-TEST(SehostRender, HostVersionDecidesMidiChoiceOutputs) {
+TEST(SehostRender, HostVersionDecidesMidiChoiceOutputs)
+{
     std::string old_host = fresh_dir("old_host"), new_host = fresh_dir("new_host");
-    Result r = sehost({"render", "midi_choice", "--host-version", "100237", "-d", "0.1s", "-o", old_host});
+    Result r =
+        sehost({"render", "midi_choice", "--host-version", "100237", "-d", "0.1s", "-o", old_host});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_FALSE(fs::exists(old_host + "/midi_choice.Add_Midi_Out.mid"));
     r = sehost({"render", "midi_choice", "--host-version", "100238", "-d", "0.1s", "-o", new_host});
@@ -209,15 +230,17 @@ TEST(SehostRender, HostVersionDecidesMidiChoiceOutputs) {
 
 // Modules whose output does not depend on how blocks are split give the same
 // samples and messages with a random split as with whole blocks.
-TEST(SehostRender, RandomSplitMatchesWholeBlocks) {
+TEST(SehostRender, RandomSplitMatchesWholeBlocks)
+{
     const std::vector<std::vector<std::string>> cases = {
         {"edge_detect", "--set", "Audio In=sine:333:5", "--set", "Pulse Mode=+Ve/-Ve"},
         {"pitch_adjust", "--at", "0.3s", "Cents=50", "--at", "0.6s", "Octave=-2"},
         // cv_to_rpn skips the stretch at clock 0, however long it is: its
         // gate rises only after the first block here.
-        {"cv_to_rpn", "--set", "Gate=0", "--at", "0.1s", "Gate=5", "--at", "0.6s", "Gate=0", "--set",
-         "Value CV=sine:3:5:5", "--set", "Bit Depth=9"},
-        {"bool_volts", "--at", "0.25s", "Bool (PatchMem)=ON", "--at", "0.75s", "Bool (PatchMem)=OFF"},
+        {"cv_to_rpn", "--set", "Gate=0", "--at", "0.1s", "Gate=5", "--at", "0.6s", "Gate=0",
+         "--set", "Value CV=sine:3:5:5", "--set", "Bit Depth=9"},
+        {"bool_volts", "--at", "0.25s", "Bool (PatchMem)=ON", "--at", "0.75s",
+         "Bool (PatchMem)=OFF"},
     };
     for (const auto &c : cases) {
         std::string plain = fresh_dir("plain_" + c[0]), split = fresh_dir("split_" + c[0]);
@@ -233,17 +256,20 @@ TEST(SehostRender, RandomSplitMatchesWholeBlocks) {
         for (const auto &f : fs::directory_iterator(plain)) {
             std::string name = f.path().filename().string();
             if (f.path().extension() == ".wav") {
-                EXPECT_EQ(read_wav(plain + "/" + name), read_wav(split + "/" + name)) << c[0] << " " << name;
+                EXPECT_EQ(read_wav(plain + "/" + name), read_wav(split + "/" + name))
+                    << c[0] << " " << name;
             }
             if (f.path().extension() == ".mid") {
-                EXPECT_EQ(slurp(plain + "/" + name), slurp(split + "/" + name)) << c[0] << " " << name;
+                EXPECT_EQ(slurp(plain + "/" + name), slurp(split + "/" + name))
+                    << c[0] << " " << name;
             }
         }
         auto messages = [](const std::string &dir) {
             std::vector<std::string> out;
             for (const json &e : read_events(dir))
                 if (e["kind"] == "midi" || (e["kind"] == "status" && e.contains("value")))
-                    out.push_back(e["pin"].dump() + e["stamp"].dump() + e.value("bytes", "") + e.value("label", ""));
+                    out.push_back(e["pin"].dump() + e["stamp"].dump() + e.value("bytes", "") +
+                                  e.value("label", ""));
             return out;
         };
         EXPECT_EQ(messages(plain), messages(split)) << c[0];

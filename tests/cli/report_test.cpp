@@ -17,7 +17,8 @@ using namespace se_cli;
 // ---------------------------------------------------------------- reading the page
 
 // (std::regex recurses per character: long paths are read by hand.)
-std::string attr(const std::string &tag, const std::string &name) {
+std::string attr(const std::string &tag, const std::string &name)
+{
     size_t at = tag.find(" " + name + "=\"");
     if (at == std::string::npos || at > tag.find('>'))
         return {};
@@ -25,29 +26,35 @@ std::string attr(const std::string &tag, const std::string &name) {
     return tag.substr(at, tag.find('"', at) - at);
 }
 
-double num_attr(const std::string &tag, const std::string &name) {
+double num_attr(const std::string &tag, const std::string &name)
+{
     std::string v = attr(tag, name);
     EXPECT_FALSE(v.empty()) << name << " missing in " << tag.substr(0, 120);
     return v.empty() ? NAN : std::stod(v);
 }
 
 // Every element `<name ...>` (with its text up to the closing tag for text elements).
-std::vector<std::string> elements(const std::string &svg, const std::string &name) {
+std::vector<std::string> elements(const std::string &svg, const std::string &name)
+{
     std::vector<std::string> out;
-    for (size_t at = svg.find("<" + name + " "); at != std::string::npos; at = svg.find("<" + name + " ", at + 1)) {
+    for (size_t at = svg.find("<" + name + " "); at != std::string::npos;
+         at = svg.find("<" + name + " ", at + 1)) {
         size_t end = name == "text" ? svg.find("</text>", at) : svg.find('>', at);
         out.push_back(svg.substr(at, end - at));
     }
     return out;
 }
 
-std::string text_of(const std::string &element) {
+std::string text_of(const std::string &element)
+{
     std::string t = element.substr(element.find('>') + 1);
     return t.substr(0, t.find('<'));
 }
 
-std::string unescape(std::string s) {
-    const std::pair<std::string, std::string> entities[] = {{"&amp;", "&"}, {"&lt;", "<"}, {"&gt;", ">"}, {"&quot;", "\""}};
+std::string unescape(std::string s)
+{
+    const std::pair<std::string, std::string> entities[] = {
+        {"&amp;", "&"}, {"&lt;", "<"}, {"&gt;", ">"}, {"&quot;", "\""}};
     for (const auto &[from, to] : entities)
         for (size_t at = s.find(from); at != std::string::npos; at = s.find(from, at + 1))
             s.replace(at, from.size(), to);
@@ -65,7 +72,8 @@ struct Section {
     std::vector<std::vector<std::string>> settings; // rows of the input pin table
 };
 
-Section section(const std::string &page, const std::string &instance) {
+Section section(const std::string &page, const std::string &instance)
+{
     Section s;
     size_t at = page.find("<section class=\"instance\" id=\"" + instance + "\"");
     EXPECT_NE(at, std::string::npos) << "no section for " << instance;
@@ -102,7 +110,8 @@ Section section(const std::string &page, const std::string &instance) {
     return s;
 }
 
-const Plot *find_plot(const Section &s, const std::string &title, const std::string &kind = "") {
+const Plot *find_plot(const Section &s, const std::string &title, const std::string &kind = "")
+{
     for (const Plot &p : s.plots)
         if (p.title == title && (kind.empty() || p.kind == kind))
             return &p;
@@ -111,7 +120,8 @@ const Plot *find_plot(const Section &s, const std::string &title, const std::str
 }
 
 // Points of a path's M/H/V commands, in order.
-std::vector<std::pair<double, double>> path_points(const std::string &d) {
+std::vector<std::pair<double, double>> path_points(const std::string &d)
+{
     std::vector<std::pair<double, double>> out;
     double x = 0, y = 0;
     const char *p = d.c_str();
@@ -139,7 +149,8 @@ std::vector<std::pair<double, double>> path_points(const std::string &d) {
     return out;
 }
 
-std::string render_report(const std::string &name, std::vector<std::string> args) {
+std::string render_report(const std::string &name, std::vector<std::string> args)
+{
     std::string out = fresh_dir(name);
     args.insert(args.end(), {"-o", out});
     Result r = sehost(args);
@@ -147,7 +158,8 @@ std::string render_report(const std::string &name, std::vector<std::string> args
     return slurp(out + "/report.html");
 }
 
-json pins_of(const std::string &plugin) {
+json pins_of(const std::string &plugin)
+{
     Result r = sehost({"info", plugin, "--json"});
     EXPECT_EQ(r.status, 0) << r.err;
     json info = json::parse(r.out);
@@ -174,7 +186,8 @@ const char *kEveryKind = R"json({
   "connections": [["gate", "rpn.Gate"], ["ramp", "rpn.Value CV"]]
 })json";
 
-std::string every_kind_report() {
+std::string every_kind_report()
+{
     static std::string page;
     if (page.empty()) {
         std::string dir = fresh_dir("every_kind_patch");
@@ -187,7 +200,8 @@ std::string every_kind_report() {
 
 // ---------------------------------------------------------------- the plots
 
-TEST(SehostReport, EveryPlotHasYTicksInItsUnit) {
+TEST(SehostReport, EveryPlotHasYTicksInItsUnit)
+{
     std::string page = every_kind_report();
     const std::regex volts("-?[0-9.]+ V"), number("-?[0-9.]+"), note("[A-G]#?-?[0-9]");
     struct Case {
@@ -213,9 +227,11 @@ TEST(SehostReport, EveryPlotHasYTicksInItsUnit) {
         for (const std::string &t : elements(p->svg, "text"))
             if (attr(t, "class") == "tick") {
                 ticks.insert(text_of(t));
-                EXPECT_LT(num_attr(t, "x"), p->left) << c.title << ": tick inside the plot"; // labels left of the axis
+                EXPECT_LT(num_attr(t, "x"), p->left)
+                    << c.title << ": tick inside the plot"; // labels left of the axis
                 if (c.tick) {
-                    EXPECT_TRUE(std::regex_match(text_of(t), *c.tick)) << c.title << ": tick \"" << text_of(t) << "\"";
+                    EXPECT_TRUE(std::regex_match(text_of(t), *c.tick))
+                        << c.title << ": tick \"" << text_of(t) << "\"";
                 }
             }
         EXPECT_GE(ticks.size(), 2u) << c.title;
@@ -232,7 +248,8 @@ TEST(SehostReport, EveryPlotHasYTicksInItsUnit) {
         }
 }
 
-TEST(SehostReport, LabelsStayInsideTheirPlotAndNeverOverlap) {
+TEST(SehostReport, LabelsStayInsideTheirPlotAndNeverOverlap)
+{
     std::string page = every_kind_report();
     for (const char *instance : {"rpn", "router", "toggle", "count"})
         for (const Plot &p : section(page, instance).plots) {
@@ -246,14 +263,16 @@ TEST(SehostReport, LabelsStayInsideTheirPlotAndNeverOverlap) {
                 // 5 px a character is less than any 10 px font draws: a label
                 // that fails this is cut off by the edge for sure.
                 double x = num_attr(t, "x"), y = num_attr(t, "y"), w = 5.0 * text_of(t).size();
-                ASSERT_TRUE(attr(t, "text-anchor").empty() || attr(t, "text-anchor") == "start") << t;
+                ASSERT_TRUE(attr(t, "text-anchor").empty() || attr(t, "text-anchor") == "start")
+                    << t;
                 EXPECT_GE(x, p.left) << instance << "." << p.title << ": " << t;
                 EXPECT_LE(x + w, p.right) << instance << "." << p.title << ": " << t;
                 EXPECT_GE(y - 8, p.top) << instance << "." << p.title << ": " << t;
                 EXPECT_LE(y, p.bottom) << instance << "." << p.title << ": " << t;
                 for (const Box &o : boxes)
                     EXPECT_FALSE(x < o.r && o.l < x + w && y - 8 < o.b && o.t < y)
-                        << instance << "." << p.title << ": \"" << text_of(t) << "\" overlaps another label";
+                        << instance << "." << p.title << ": \"" << text_of(t)
+                        << "\" overlaps another label";
                 boxes.push_back({x, x + w, y - 8, y});
             }
         }
@@ -264,7 +283,8 @@ TEST(SehostReport, LabelsStayInsideTheirPlotAndNeverOverlap) {
     EXPECT_NE(in->svg.find(">control ch 1 cc 7 value 127</text>"), std::string::npos);
 }
 
-TEST(SehostReport, RpnStreamIsDrawnAsTheValueCurveItCarries) {
+TEST(SehostReport, RpnStreamIsDrawnAsTheValueCurveItCarries)
+{
     std::string page = every_kind_report();
     Section rpn = section(page, "rpn");
     const Plot *p = find_plot(rpn, "MIDI Out");
@@ -289,9 +309,11 @@ TEST(SehostReport, RpnStreamIsDrawnAsTheValueCurveItCarries) {
     }
 }
 
-TEST(SehostReport, PatchChangesAreMarkedOnEveryLane) {
-    std::string page = render_report("patch_changes", {"render", "patch_pulse", "--patch-change", "0.25s",
-                                                      "--patch-change", "0.75s", "-d", "1s"});
+TEST(SehostReport, PatchChangesAreMarkedOnEveryLane)
+{
+    std::string page =
+        render_report("patch_changes", {"render", "patch_pulse", "--patch-change", "0.25s",
+                                        "--patch-change", "0.75s", "-d", "1s"});
     Section s = section(page, "patch_pulse");
     ASSERT_GE(s.plots.size(), 2u);
     for (const Plot &p : s.plots) {
@@ -307,7 +329,8 @@ TEST(SehostReport, PatchChangesAreMarkedOnEveryLane) {
 
 // GUI pins and value inputs changed later are drawn from the start of the
 // run, from the value they hold before the first change.
-TEST(SehostReport, TracesStartFromTheirInitialValue) {
+TEST(SehostReport, TracesStartFromTheirInitialValue)
+{
     const std::vector<std::string> cases[] = {
         {"bool_volts", "--at", "0.5s", "Bool (PatchMem)=ON"},
         {"panel_switch8", "--at", "0.5s", "3 Switch (Animation)=1"},
@@ -329,14 +352,16 @@ TEST(SehostReport, TracesStartFromTheirInitialValue) {
             ASSERT_EQ(steps.size(), 1u) << p.title;
             auto pts = path_points(steps[0]);
             ASSERT_FALSE(pts.empty()) << p.title;
-            EXPECT_NEAR(pts.front().first, p.left, 0.5) << c[0] << "." << p.title << ": from " << pts.front().first;
+            EXPECT_NEAR(pts.front().first, p.left, 0.5)
+                << c[0] << "." << p.title << ": from " << pts.front().first;
             EXPECT_NEAR(pts.back().first, p.right, 0.5) << c[0] << "." << p.title;
         }
         EXPECT_GE(steps_drawn, 1u) << c[0];
     }
 }
 
-TEST(SehostReport, SettingsTableListsEveryInputPin) {
+TEST(SehostReport, SettingsTableListsEveryInputPin)
+{
     struct Case {
         const char *plugin;
         std::vector<std::string> args;
@@ -345,15 +370,23 @@ TEST(SehostReport, SettingsTableListsEveryInputPin) {
     const Case cases[] = {
         {"pulse_counter",
          {"--set", "Mode=Random", "--set", "Pulse/Osc In=square:4"},
-         {{"Mode", {"Random", "set"}}, {"Pulse/Osc In", {"square:4", "source"}}, {"Start", {"1", "default"}},
-          {"Active", {"OFF", "default"}}, {"Shift/Delay (ms) +ve only", {"0 V", "default"}}}},
+         {{"Mode", {"Random", "set"}},
+          {"Pulse/Osc In", {"square:4", "source"}},
+          {"Start", {"1", "default"}},
+          {"Active", {"OFF", "default"}},
+          {"Shift/Delay (ms) +ve only", {"0 V", "default"}}}},
         {"edge_detect", {"--set", "Pulse Level=2.5"}, {{"Pulse Level", {"2.5 V", "set"}}}},
-        {"cv_to_rpn", {"--at", "0.5s", "Channel=3"}, {{"Channel", {"1", "default, changes later"}}}},
+        {"cv_to_rpn",
+         {"--at", "0.5s", "Channel=3"},
+         {{"Channel", {"1", "default, changes later"}}}},
         {"midi_choice", {}, {{"Choice", {"0", "default"}}}},
-        {"panel_switch4", {"--set", "Mode=Keep 1 Panel"},
+        {"panel_switch4",
+         {"--set", "Mode=Keep 1 Panel"},
          {{"Mode", {"Keep 1 Panel", "set"}}, {"2 Switch (Animation)", {"0", "default"}}}},
         {"bool_volts", {}, {{"Bool (PatchMem)", {"OFF", "default"}}}},
-        {"pitch_adjust", {"--set", "Octave=+1"}, {{"Octave", {"+1", "set"}}, {"Cents", {"00", "default"}}}}, // its label
+        {"pitch_adjust",
+         {"--set", "Octave=+1"},
+         {{"Octave", {"+1", "set"}}, {"Cents", {"00", "default"}}}}, // its label
     };
     for (const Case &c : cases) {
         std::vector<std::string> args{"render", c.plugin, "-d", "1s"};
@@ -384,7 +417,8 @@ TEST(SehostReport, SettingsTableListsEveryInputPin) {
 }
 
 // Folded titles back to the pins they stand for: "2, 4-6 Switch" -> 2, 4, 5, 6.
-std::set<std::string> unfold(const std::string &title) {
+std::set<std::string> unfold(const std::string &title)
+{
     std::smatch m;
     std::regex list("^(\\D*?)([0-9]+(?:(?:, |-)[0-9]+)*)(\\D*)$");
     std::set<std::string> out;
@@ -402,9 +436,11 @@ std::set<std::string> unfold(const std::string &title) {
     return out;
 }
 
-TEST(SehostReport, EqualPlotsOfAPanelSwitchAreFolded) {
-    std::string page = render_report("fold", {"render", "panel_switch8", "--set", "1 Switch (Animation)=1", "--at",
-                                             "0.5s", "6 Switch (Animation)=1", "-d", "1s"});
+TEST(SehostReport, EqualPlotsOfAPanelSwitchAreFolded)
+{
+    std::string page =
+        render_report("fold", {"render", "panel_switch8", "--set", "1 Switch (Animation)=1", "--at",
+                               "0.5s", "6 Switch (Animation)=1", "-d", "1s"});
     Section s = section(page, "panel_switch8");
     // Every GUI output appears in exactly one plot, and the ways that do
     // the same share one.
@@ -423,11 +459,13 @@ TEST(SehostReport, EqualPlotsOfAPanelSwitchAreFolded) {
     EXPECT_TRUE(folded);
 }
 
-TEST(SehostReport, SizeStaysBoundedForLongMidiHeavyRuns) {
+TEST(SehostReport, SizeStaysBoundedForLongMidiHeavyRuns)
+{
     // 14-bit values from a fast sine: a few messages per sample.
     auto report = [](const std::string &name, const char *duration) {
-        return render_report(name, {"render", "cv_to_rpn", "--set", "Gate=const:5", "--set", "Value CV=sine:40:5:5",
-                                    "--set", "Bit Depth=14", "-d", duration});
+        return render_report(name,
+                             {"render", "cv_to_rpn", "--set", "Gate=const:5", "--set",
+                              "Value CV=sine:40:5:5", "--set", "Bit Depth=14", "-d", duration});
     };
     std::string short_run = report("size_short", "0.1s"), long_run = report("size_long", "0.6s");
     Section s = section(long_run, "cv_to_rpn");
@@ -438,17 +476,21 @@ TEST(SehostReport, SizeStaysBoundedForLongMidiHeavyRuns) {
     EXPECT_GT(std::stol(m[1]), 25000);
     EXPECT_LT(long_run.size(), short_run.size() * 3 / 2) << "grows with the run";
     EXPECT_LT(long_run.size(), 400000u);
-    size_t drawn = elements(p->svg, "line").size() + elements(p->svg, "path").size() + elements(p->svg, "text").size();
+    size_t drawn = elements(p->svg, "line").size() + elements(p->svg, "path").size() +
+                   elements(p->svg, "text").size();
     EXPECT_LT(drawn, 300u);
 }
 
 // ---------------------------------------------------------------- pieces
 
-TEST(SehostReportPieces, FoldNames) {
+TEST(SehostReportPieces, FoldNames)
+{
     const std::pair<std::vector<std::string>, std::string> cases[] = {
-        {{"Controls on Parent 2", "Controls on Parent 4", "Controls on Parent 5", "Controls on Parent 6"},
+        {{"Controls on Parent 2", "Controls on Parent 4", "Controls on Parent 5",
+          "Controls on Parent 6"},
          "Controls on Parent 2, 4-6"},
-        {{"1 Switch (Animation) (in)", "3 Switch (Animation) (in)"}, "1, 3 Switch (Animation) (in)"},
+        {{"1 Switch (Animation) (in)", "3 Switch (Animation) (in)"},
+         "1, 3 Switch (Animation) (in)"},
         {{"Parent 12", "Parent 13"}, "Parent 12, 13"},
         {{"Add Midi Out[1]", "Add Midi Out[2]", "Add Midi Out[3]"}, "Add Midi Out[1-3]"},
         {{"Gate", "Value CV"}, "Gate, Value CV"},
@@ -458,7 +500,8 @@ TEST(SehostReportPieces, FoldNames) {
         EXPECT_EQ(secli::fold_names(names), folded);
 }
 
-TEST(SehostReportPieces, NiceTicks) {
+TEST(SehostReportPieces, NiceTicks)
+{
     struct Case {
         double lo, hi;
         int most;
@@ -477,8 +520,11 @@ TEST(SehostReportPieces, NiceTicks) {
         EXPECT_EQ(got, c.ticks) << c.lo << ".." << c.hi;
     }
     // Ranges a plug-in can produce that leave no room for round steps.
-    for (auto [lo, hi] : {std::pair<double, double>{1e20, std::nextafter(1e20, 1e21)}, {-3.4e38, 3.4e38},
-                          {5, 5}, {NAN, 1}, {0, INFINITY}}) {
+    for (auto [lo, hi] : {std::pair<double, double>{1e20, std::nextafter(1e20, 1e21)},
+                          {-3.4e38, 3.4e38},
+                          {5, 5},
+                          {NAN, 1},
+                          {0, INFINITY}}) {
         std::vector<double> got = secli::nice_ticks(lo, hi, 5);
         EXPECT_GE(got.size(), 1u) << lo << ".." << hi;
         EXPECT_LE(got.size(), 6u) << lo << ".." << hi;

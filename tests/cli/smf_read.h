@@ -28,10 +28,12 @@ struct SmfFile {
     bool ok = false;
 };
 
-inline SmfFile parse_smf(const std::string &path) {
+inline SmfFile parse_smf(const std::string &path)
+{
     SmfFile f;
     std::ifstream in(path, std::ios::binary);
-    std::vector<unsigned char> d((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::vector<unsigned char> d((std::istreambuf_iterator<char>(in)),
+                                 std::istreambuf_iterator<char>());
     size_t at = 0;
     auto need = [&](size_t n) { return at + n <= d.size(); };
     auto be = [&](int n) {
@@ -125,7 +127,8 @@ inline SmfFile parse_smf(const std::string &path) {
         if (!ended || at != end)
             return f;
     }
-    std::stable_sort(raw.begin(), raw.end(), [](const Raw &a, const Raw &b) { return a.tick < b.tick; });
+    std::stable_sort(raw.begin(), raw.end(),
+                     [](const Raw &a, const Raw &b) { return a.tick < b.tick; });
     double seconds = 0, per_tick = 0.5 / f.division;
     uint64_t last = 0;
     for (const Raw &r : raw) {
@@ -140,7 +143,8 @@ inline SmfFile parse_smf(const std::string &path) {
     return f;
 }
 
-inline std::vector<SmfEvent> read_smf(const std::string &path) {
+inline std::vector<SmfEvent> read_smf(const std::string &path)
+{
     SmfFile f = parse_smf(path);
     EXPECT_TRUE(f.ok) << path << ": not a well-formed Standard MIDI File";
     return f.events;

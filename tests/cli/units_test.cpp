@@ -18,13 +18,18 @@ namespace {
 
 using namespace secli;
 
-TEST(SehostUnits, Times) {
+TEST(SehostUnits, Times)
+{
     struct Case {
         const char *text;
         double seconds;
         long samples; // -1: given in seconds
     };
-    const Case good[] = {{"1.5s", 1.5, -1}, {"250ms", 0.25, -1}, {"4410smp", 0, 4410}, {"2", 2.0, -1}, {"0s", 0, -1}};
+    const Case good[] = {{"1.5s", 1.5, -1},
+                         {"250ms", 0.25, -1},
+                         {"4410smp", 0, 4410},
+                         {"2", 2.0, -1},
+                         {"0s", 0, -1}};
     for (const Case &c : good) {
         TimeSpec t = parse_time(c.text, "test");
         if (c.samples >= 0) {
@@ -32,7 +37,8 @@ TEST(SehostUnits, Times) {
             EXPECT_EQ(t.clock(48000), static_cast<uint64_t>(c.samples)) << c.text;
         } else {
             EXPECT_DOUBLE_EQ(t.seconds, c.seconds) << c.text;
-            EXPECT_EQ(t.clock(44100), static_cast<uint64_t>(std::llround(c.seconds * 44100))) << c.text;
+            EXPECT_EQ(t.clock(44100), static_cast<uint64_t>(std::llround(c.seconds * 44100)))
+                << c.text;
         }
     }
     for (const char *bad : {"", "s", "abc", "1.5x", "-1s", "1.5smp", "nan", "inf"})
@@ -45,7 +51,8 @@ TEST(SehostUnits, Times) {
     EXPECT_THROW(check_block(65537, "t"), InputError);
 }
 
-TEST(SehostUnits, MidiMessages) {
+TEST(SehostUnits, MidiMessages)
+{
     const std::pair<const char *, int32_t> good[] = {
         {"on 1 60 100", 0x90 | 60 << 8 | 100 << 16}, {"off 16 60", 0x8F | 60 << 8},
         {"cc 2 7 127", 0xB1 | 7 << 8 | 127 << 16},   {"pc 1 5", 0xC0 | 5 << 8},
@@ -53,8 +60,8 @@ TEST(SehostUnits, MidiMessages) {
     };
     for (const auto &[text, packed] : good)
         EXPECT_EQ(parse_midi_message(text, "t"), packed) << text;
-    for (const char *bad : {"on 17 60 100", "on 0 60 100", "on 1 128 0", "90 80 00", "3C", "note 1 2", "", "90 3C 64 00",
-                            "on 1 60"})
+    for (const char *bad : {"on 17 60 100", "on 0 60 100", "on 1 128 0", "90 80 00", "3C",
+                            "note 1 2", "", "90 3C 64 00", "on 1 60"})
         EXPECT_THROW(parse_midi_message(bad, "t"), InputError) << bad;
     MidiIn m = parse_midi_entry("250ms=off 1 60", "t");
     EXPECT_EQ(m.time.clock(44100), 11025u);
@@ -62,20 +69,26 @@ TEST(SehostUnits, MidiMessages) {
 }
 
 // Control changes in, decoded parameter changes out.
-TEST(SehostUnits, RpnDecoding) {
+TEST(SehostUnits, RpnDecoding)
+{
     auto cc = [](int ch, int num, int v) { return (0xB0 | (ch - 1)) | num << 8 | v << 16; };
     struct Step {
         int32_t message;
         const char *decoded; // "" when the message completes nothing
     };
     const std::vector<Step> steps = {
-        {cc(1, 101, 0), ""},  {cc(1, 100, 1), ""},  {cc(1, 6, 64), ""},
+        {cc(1, 101, 0), ""},
+        {cc(1, 100, 1), ""},
+        {cc(1, 6, 64), ""},
         {cc(1, 38, 0), "RPN ch 1 param 1 = 8192"},
-        {cc(1, 38, 5), "RPN ch 1 param 1 = 8197"},  // value update: LSB alone keeps the MSB
-        {cc(2, 99, 0), ""},   {cc(2, 98, 74), ""},  {cc(2, 6, 127), ""},
+        {cc(1, 38, 5), "RPN ch 1 param 1 = 8197"}, // value update: LSB alone keeps the MSB
+        {cc(2, 99, 0), ""},
+        {cc(2, 98, 74), ""},
+        {cc(2, 6, 127), ""},
         {cc(2, 38, 127), "NRPN ch 2 param 74 = 16383"},
-        {cc(1, 6, 1), ""},    {cc(1, 38, 0), "RPN ch 1 param 1 = 128"}, // channel 1 untouched by channel 2
-        {cc(3, 38, 0), ""},   // no parameter chosen on channel 3
+        {cc(1, 6, 1), ""},
+        {cc(1, 38, 0), "RPN ch 1 param 1 = 128"}, // channel 1 untouched by channel 2
+        {cc(3, 38, 0), ""},                       // no parameter chosen on channel 3
         {0x90 | 60 << 8 | 100 << 16, ""},
     };
     RpnDecoder d;
@@ -84,7 +97,8 @@ TEST(SehostUnits, RpnDecoding) {
     EXPECT_EQ(describe_midi(0xE0 | 0 << 8 | 64 << 16), "pitchbend ch 1 value 0");
 }
 
-std::string smf_file(const std::string &name, const std::string &bytes) {
+std::string smf_file(const std::string &name, const std::string &bytes)
+{
     std::string path = ::testing::TempDir() + name;
     FILE *f = std::fopen(path.c_str(), "wb");
     std::fwrite(bytes.data(), 1, bytes.size(), f);
@@ -92,7 +106,8 @@ std::string smf_file(const std::string &name, const std::string &bytes) {
     return path;
 }
 
-std::string chunk(const char *id, const std::string &body) {
+std::string chunk(const char *id, const std::string &body)
+{
     std::string s(id, 4);
     for (int shift : {24, 16, 8, 0})
         s += static_cast<char>((body.size() >> shift) & 0xFF);
@@ -101,18 +116,21 @@ std::string chunk(const char *id, const std::string &body) {
 
 // Format 1, 480 ticks a quarter: a tempo track at 60 bpm from tick 480 on,
 // and a note track with running status.
-TEST(SehostUnits, StandardMidiFiles) {
+TEST(SehostUnits, StandardMidiFiles)
+{
     const std::string header = chunk("MThd", std::string("\0\1\0\2\x01\xE0", 6));
-    const std::string tempo = chunk("MTrk", std::string("\x83\x60\xFF\x51\x03\x0F\x42\x40\0\xFF\x2F\0", 12));
-    const std::string notes = chunk("MTrk", std::string("\0\x90\x3C\x64\x83\x60\x3E\x64\x83\x60\xC2\x05\0\xFF\x2F\0", 16));
+    const std::string tempo =
+        chunk("MTrk", std::string("\x83\x60\xFF\x51\x03\x0F\x42\x40\0\xFF\x2F\0", 12));
+    const std::string notes = chunk(
+        "MTrk", std::string("\0\x90\x3C\x64\x83\x60\x3E\x64\x83\x60\xC2\x05\0\xFF\x2F\0", 16));
     std::vector<MidiIn> m = read_midi_file(smf_file("good.mid", header + tempo + notes), "t");
     ASSERT_EQ(m.size(), 3u);
     EXPECT_EQ(m[0].message, 0x90 | 0x3C << 8 | 0x64 << 16);
     EXPECT_DOUBLE_EQ(m[0].time.seconds, 0.0);
     EXPECT_EQ(m[1].message, 0x90 | 0x3E << 8 | 0x64 << 16); // running status
-    EXPECT_DOUBLE_EQ(m[1].time.seconds, 0.5);                // a quarter at 120 bpm
+    EXPECT_DOUBLE_EQ(m[1].time.seconds, 0.5);               // a quarter at 120 bpm
     EXPECT_EQ(m[2].message, 0xC2 | 5 << 8);
-    EXPECT_DOUBLE_EQ(m[2].time.seconds, 1.5);                // then a quarter at 60 bpm
+    EXPECT_DOUBLE_EQ(m[2].time.seconds, 1.5); // then a quarter at 60 bpm
 
     const std::pair<std::string, const char *> bad[] = {
         {"MThx", "no MThd header"},
@@ -134,7 +152,8 @@ TEST(SehostUnits, StandardMidiFiles) {
     EXPECT_THROW(read_midi_file("/no/such/file.mid", "t"), InputError);
 }
 
-sehost::PinDecl choice(const char *name, const char *list) {
+sehost::PinDecl choice(const char *name, const char *list)
+{
     sehost::PinDecl d;
     d.name = name;
     d.datatype = DT_CHOICE;
@@ -142,7 +161,8 @@ sehost::PinDecl choice(const char *name, const char *list) {
     return d;
 }
 
-TEST(SehostUnits, PinValues) {
+TEST(SehostUnits, PinValues)
+{
     sehost::PinDecl octave = choice("Octave", "-6=-6,-5,-4,-3,-2,-1,0,+1,+2");
     sehost::PinDecl position = choice("End", "1=1,2,3,4,5");
     sehost::PinDecl range = choice("Parameter#", "range:0,16383");
@@ -156,7 +176,8 @@ TEST(SehostUnits, PinValues) {
         parse_value(octave, "up", "--set");
         ADD_FAILURE() << "no error";
     } catch (const InputError &e) {
-        EXPECT_NE(std::string(e.what()).find("--set: pin \"Octave\" has no entry \"up\"; valid: \"-6\", \"-5\""),
+        EXPECT_NE(std::string(e.what()).find(
+                      "--set: pin \"Octave\" has no entry \"up\"; valid: \"-6\", \"-5\""),
                   std::string::npos)
             << e.what();
     }
@@ -177,7 +198,8 @@ TEST(SehostUnits, PinValues) {
     EXPECT_EQ(value_text(flag, 1), "ON");
 }
 
-TEST(SehostUnits, Sources) {
+TEST(SehostUnits, Sources)
+{
     const double rate = 1000;
     Source sine = make_source("sine:10:5", rate, 1000, "t"); // 100 samples a period
     EXPECT_NEAR(sine.sample(0), 0.0, 1e-6);
@@ -196,21 +218,23 @@ TEST(SehostUnits, Sources) {
     EXPECT_FLOAT_EQ(ramp.sample(50), 0.5f);
     EXPECT_FLOAT_EQ(ramp.sample(100), 1.0f);
     EXPECT_FLOAT_EQ(make_source("const:-2.5", rate, 10, "t").sample(3), -0.25f);
-    for (const char *bad : {"sine", "sine:", "sine:0", "sine:600", "sine:1:2:3:4", "const:", "ramp:1", "noise:1", "x.wav"})
+    for (const char *bad : {"sine", "sine:", "sine:0", "sine:600", "sine:1:2:3:4",
+                            "const:", "ramp:1", "noise:1", "x.wav"})
         EXPECT_THROW(make_source(bad, rate, 10, "t"), InputError) << bad;
     EXPECT_TRUE(looks_like_source("sine:1"));
     EXPECT_TRUE(looks_like_source("take.WAV"));
     EXPECT_FALSE(looks_like_source("5"));
 }
 
-TEST(SehostUnits, PatchFiles) {
+TEST(SehostUnits, PatchFiles)
+{
     Patch p = parse_patch_text(R"({"rate": 48000, "block": 64, "duration": "250ms",
         "sources": {"osc": "sine:4"},
         "modules": [{"name": "a", "plugin": "edge_detect", "set": {"Pulse Level": 5, "Detect Mode": "LeadX"},
                      "at": [{"time": "0.1s", "set": {"Pulse Mode": "Sqr", "Detect Mode": 0}}],
                      "patch_changes": ["100ms"], "midi": ["0.2s=on 1 60 1"], "repeat": 2}],
         "connections": [["osc", "a.Audio In"], {"from": "osc", "to": "a.Pulse Level"}]})",
-                                "p.json");
+                               "p.json");
     EXPECT_EQ(p.rate, 48000);
     EXPECT_EQ(p.block, 64);
     EXPECT_EQ(p.duration.clock(p.rate), 12000u);
@@ -229,7 +253,8 @@ TEST(SehostUnits, PatchFiles) {
         {R"({"modules": [], "sped": 1})", "p.json: unknown field \"sped\""},
         {R"({"modules": [{"name": "a"}]})", "modules[0]: needs a \"plugin\""},
         {R"({"modules": [{"name": "a.b", "plugin": "x"}]})", "modules[0].name"},
-        {R"({"modules": [{"name": "a", "plugin": "x", "at": [{"time": "1s"}]}]})", "modules[0].at[0]: needs"},
+        {R"({"modules": [{"name": "a", "plugin": "x", "at": [{"time": "1s"}]}]})",
+         "modules[0].at[0]: needs"},
         {R"({"modules": [], "connections": [["a"]]})", "connections[0]: expected"},
         {R"({"modules": [], "rate": "fast"})", "rate: expected a whole number"},
         {R"({"modules": [], "duration": "0s"})", "duration: duration is zero"},
@@ -245,7 +270,8 @@ TEST(SehostUnits, PatchFiles) {
     }
 }
 
-TEST(SehostUnits, FileNames) {
+TEST(SehostUnits, FileNames)
+{
     EXPECT_EQ(file_stem("count", "Index:Count"), "count.Index_Count");
     EXPECT_EQ(file_stem("router", "Add Midi Out[1]"), "router.Add_Midi_Out_1");
     EXPECT_EQ(file_stem("rpn", "Parameter# CV"), "rpn.Parameter_CV");

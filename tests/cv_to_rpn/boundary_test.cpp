@@ -116,8 +116,8 @@ TEST(CvToRpnExports, DspSideOnly)
     struct Case {
         int32_t index, type;
     };
-    for (const Case &c : {Case{0, 2}, Case{0, 0}, Case{0, 3}, Case{0, -1}, Case{1, 1},
-                          Case{-1, 1}, Case{1, 2}}) {
+    for (const Case &c :
+         {Case{0, 2}, Case{0, 0}, Case{0, 3}, Case{0, -1}, Case{1, 1}, Case{-1, 1}, Case{1, 2}}) {
         SCOPED_TRACE(testing::Message() << c.index << "," << c.type);
         EXPECT_EQ(make_module(c.index, c.type, nullptr, nullptr), nullptr);
     }
@@ -149,8 +149,8 @@ TEST(CvToRpnSleep, OnlyWhenTheValueCvIsStillAtTheLastSample)
         uint32_t last_change;
         uint32_t sleep_at; // clock of the stretch that asks
     };
-    for (const Case &c : {Case{2036, 1024}, Case{2037, 2048}, Case{2047, 2048},
-                          Case{3060, 2048}, Case{3061, 3072}}) {
+    for (const Case &c : {Case{2036, 1024}, Case{2037, 2048}, Case{2047, 2048}, Case{3060, 2048},
+                          Case{3061, 3072}}) {
         SCOPED_TRACE(c.last_change);
         Settings s;
         s.gate = 1.0;
@@ -193,8 +193,8 @@ TEST(CvToRpnSleep, MovingValueCvNeverSleepsAndAnEventWakes)
     dsp->set_value("Gate", 0.0, 9000);
     dsp->set_value("Gate", 1.0, 9001);
     dsp->run_until(9100);
-    EXPECT_EQ(midi_text(*dsp), (Lines{"9001: B0 65 00", "9001: B0 64 01", "9001: B0 06 20",
-                                      "9001: B0 26 00"}));
+    EXPECT_EQ(midi_text(*dsp),
+              (Lines{"9001: B0 65 00", "9001: B0 64 01", "9001: B0 06 20", "9001: B0 26 00"}));
     EXPECT_EQ(dsp->sleeps(), (std::vector<uint32_t>{9000, 9001}));
 }
 
@@ -206,9 +206,13 @@ struct MendCase {
     Lines expected; // at the rise, clock 100
 };
 
-void PrintTo(const MendCase &c, std::ostream *os) { *os << c.name; }
+void PrintTo(const MendCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
 
-class OutOfRange : public ::testing::TestWithParam<MendCase> {};
+class OutOfRange : public ::testing::TestWithParam<MendCase>
+{};
 
 TEST_P(OutOfRange, IsClampedIntoRange)
 {
@@ -226,45 +230,77 @@ constexpr double kInf = std::numeric_limits<double>::infinity();
 
 // Defaults: List, RPN, channel "1", Parameter# 1, 14 bits, V = 8193.
 const MendCase kMendCases[] = {
-    {"ValueAbove10V", [](Settings &s) { s.value = 1.5; },
+    {"ValueAbove10V",
+     [](Settings &s) { s.value = 1.5; },
      {"100: B0 65 00", "100: B0 64 01", "100: B0 06 7F", "100: B0 26 7F"}},
-    {"ValueHuge", [](Settings &s) { s.value = 3e38; },
+    {"ValueHuge",
+     [](Settings &s) { s.value = 3e38; },
      {"100: B0 65 00", "100: B0 64 01", "100: B0 06 7F", "100: B0 26 7F"}},
-    {"ValueInfinite", [](Settings &s) { s.value = kInf; },
+    {"ValueInfinite",
+     [](Settings &s) { s.value = kInf; },
      {"100: B0 65 00", "100: B0 64 01", "100: B0 06 7F", "100: B0 26 7F"}},
-    {"ValueNegative", [](Settings &s) { s.value = -0.5; },
+    {"ValueNegative",
+     [](Settings &s) { s.value = -0.5; },
      {"100: B0 65 00", "100: B0 64 01", "100: B0 06 00", "100: B0 26 00"}},
-    {"ValueJustBelowZero", [](Settings &s) { s.value = -1e-4; },
+    {"ValueJustBelowZero",
+     [](Settings &s) { s.value = -1e-4; },
      {"100: B0 65 00", "100: B0 64 01", "100: B0 06 00", "100: B0 26 00"}},
-    {"ValueMinusInfinite", [](Settings &s) { s.value = -kInf; },
+    {"ValueMinusInfinite",
+     [](Settings &s) { s.value = -kInf; },
      {"100: B0 65 00", "100: B0 64 01", "100: B0 06 00", "100: B0 26 00"}},
-    {"ValueNan", [](Settings &s) { s.value = kNan; },
+    {"ValueNan",
+     [](Settings &s) { s.value = kNan; },
      {"100: B0 65 00", "100: B0 64 01", "100: B0 06 00", "100: B0 26 00"}},
-    {"ParameterCvAbove10V", [](Settings &s) { s.select = 1; s.parameter_cv = 2.0; },
+    {"ParameterCvAbove10V",
+     [](Settings &s) {
+         s.select = 1;
+         s.parameter_cv = 2.0;
+     },
      {"100: B0 65 7F", "100: B0 64 7F", "100: B0 06 40", "100: B0 26 01"}},
-    {"ParameterCvInfinite", [](Settings &s) { s.select = 1; s.parameter_cv = kInf; },
+    {"ParameterCvInfinite",
+     [](Settings &s) {
+         s.select = 1;
+         s.parameter_cv = kInf;
+     },
      {"100: B0 65 7F", "100: B0 64 7F", "100: B0 06 40", "100: B0 26 01"}},
-    {"ParameterCvNegative", [](Settings &s) { s.select = 1; s.parameter_cv = -3.0; },
+    {"ParameterCvNegative",
+     [](Settings &s) {
+         s.select = 1;
+         s.parameter_cv = -3.0;
+     },
      {"100: B0 65 00", "100: B0 64 00", "100: B0 06 40", "100: B0 26 01"}},
-    {"ParameterCvNan", [](Settings &s) { s.select = 1; s.parameter_cv = kNan; },
+    {"ParameterCvNan",
+     [](Settings &s) {
+         s.select = 1;
+         s.parameter_cv = kNan;
+     },
      {"100: B0 65 00", "100: B0 64 00", "100: B0 06 40", "100: B0 26 01"}},
-    {"ListParameterNegative", [](Settings &s) { s.parameter = -5; },
+    {"ListParameterNegative",
+     [](Settings &s) { s.parameter = -5; },
      {"100: B0 65 00", "100: B0 64 00", "100: B0 06 40", "100: B0 26 01"}},
-    {"ListParameterAbove", [](Settings &s) { s.parameter = 32767; },
+    {"ListParameterAbove",
+     [](Settings &s) { s.parameter = 32767; },
      {"100: B0 65 7F", "100: B0 64 7F", "100: B0 06 40", "100: B0 26 01"}},
-    {"BitDepth8IsFourteenBits", [](Settings &s) { s.depth = 8; },
+    {"BitDepth8IsFourteenBits",
+     [](Settings &s) { s.depth = 8; },
      {"100: B0 65 00", "100: B0 64 01", "100: B0 06 40", "100: B0 26 01"}},
-    {"BitDepthHugeIsFourteenBits", [](Settings &s) { s.depth = 32767; },
+    {"BitDepthHugeIsFourteenBits",
+     [](Settings &s) { s.depth = 32767; },
      {"100: B0 65 00", "100: B0 64 01", "100: B0 06 40", "100: B0 26 01"}},
-    {"BitDepthNegativeIsSevenBits", [](Settings &s) { s.depth = -1; },
+    {"BitDepthNegativeIsSevenBits",
+     [](Settings &s) { s.depth = -1; },
      {"100: B0 65 00", "100: B0 64 01", "100: B0 06 40", "100: B0 26 00"}},
-    {"BitDepthMostNegative", [](Settings &s) { s.depth = -32768; },
+    {"BitDepthMostNegative",
+     [](Settings &s) { s.depth = -32768; },
      {"100: B0 65 00", "100: B0 64 01", "100: B0 06 40", "100: B0 26 00"}},
-    {"Channel17IsChannel16", [](Settings &s) { s.channel = 16; },
+    {"Channel17IsChannel16",
+     [](Settings &s) { s.channel = 16; },
      {"100: BF 65 00", "100: BF 64 01", "100: BF 06 40", "100: BF 26 01"}},
-    {"ChannelHuge", [](Settings &s) { s.channel = 300; },
+    {"ChannelHuge",
+     [](Settings &s) { s.channel = 300; },
      {"100: BF 65 00", "100: BF 64 01", "100: BF 06 40", "100: BF 26 01"}},
-    {"ChannelNegative", [](Settings &s) { s.channel = -1; },
+    {"ChannelNegative",
+     [](Settings &s) { s.channel = -1; },
      {"100: B0 65 00", "100: B0 64 01", "100: B0 06 40", "100: B0 26 01"}},
 };
 
@@ -290,8 +326,9 @@ TEST(CvToRpnOutOfRange, StreamOfBadSamplesKeepsEveryMessageValid)
 {
     const float f_nan = std::numeric_limits<float>::quiet_NaN();
     const float f_inf = std::numeric_limits<float>::infinity();
-    const float bad[] = {f_nan, f_inf, -f_inf, 2.0f, -2.0f, 3e38f, -3e38f, 1e-45f, -0.0f, 0.99999994f,
-                         1.0f, 0.5f, -1e-6f, 1.0000001f, 4.0f, 0.0f, -f_nan};
+    const float bad[] = {f_nan,  f_inf,      -f_inf, 2.0f,        -2.0f, 3e38f,
+                         -3e38f, 1e-45f,     -0.0f,  0.99999994f, 1.0f,  0.5f,
+                         -1e-6f, 1.0000001f, 4.0f,   0.0f,        -f_nan};
     constexpr uint32_t n = std::size(bad);
     for (int select : {0, 1}) {
         SCOPED_TRACE(select);
@@ -376,8 +413,8 @@ TEST(CvToRpnScale, FourteenBitValueIsExactOnEveryBuild)
         if (current != exact_scale(xs[i]) && ++mismatches <= 5) {
             uint32_t bits;
             std::memcpy(&bits, &xs[i], sizeof bits);
-            ADD_FAILURE() << "sample " << i << " bits " << std::hex << bits << std::dec
-                          << ": sent " << current << ", exact " << exact_scale(xs[i]);
+            ADD_FAILURE() << "sample " << i << " bits " << std::hex << bits << std::dec << ": sent "
+                          << current << ", exact " << exact_scale(xs[i]);
         }
     }
     EXPECT_EQ(mismatches, 0u) << "of " << xs.size();

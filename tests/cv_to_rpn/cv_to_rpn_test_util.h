@@ -19,10 +19,16 @@ namespace cv_rpn_test {
 
 constexpr int kMidiOut = 6; // DSP index of "MIDI Out"
 
-inline std::shared_ptr<sehost::Library> library() { return se_test::plugin_library("cv_to_rpn"); }
+inline std::shared_ptr<sehost::Library> library()
+{
+    return se_test::plugin_library("cv_to_rpn");
+}
 
 // A Value CV sample whose 14-bit value is k (k / 16383 of 10 V).
-inline float cv(int k) { return static_cast<float>(k) / 16383.0f; }
+inline float cv(int k)
+{
+    return static_cast<float>(k) / 16383.0f;
+}
 
 // Pin values before open, as list indices and samples (1.0 = 10 V).
 struct Settings {

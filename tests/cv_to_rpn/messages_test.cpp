@@ -23,9 +23,13 @@ struct RiseCase {
     Lines expected; // all at the rise, clock 100
 };
 
-void PrintTo(const RiseCase &c, std::ostream *os) { *os << c.name; }
+void PrintTo(const RiseCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
 
-class GateRise : public ::testing::TestWithParam<RiseCase> {};
+class GateRise : public ::testing::TestWithParam<RiseCase>
+{};
 
 TEST_P(GateRise, SendsOneCompleteMessage)
 {
@@ -45,34 +49,60 @@ Settings with(void (*edit)(Settings &))
 
 // Defaults of the table: List, RPN, channel "1", Parameter# 1, 14 bits, 5 V.
 const RiseCase kRiseCases[] = {
-    {"Rpn", Settings{},
-     {"100: B0 65 00", "100: B0 64 01", "100: B0 06 40", "100: B0 26 00"}},
-    {"Nrpn", with([](Settings &s) { s.rpn = 1; }),
+    {"Rpn", Settings{}, {"100: B0 65 00", "100: B0 64 01", "100: B0 06 40", "100: B0 26 00"}},
+    {"Nrpn",
+     with([](Settings &s) { s.rpn = 1; }),
      {"100: B0 63 00", "100: B0 62 01", "100: B0 06 40", "100: B0 26 00"}},
-    {"Channel16", with([](Settings &s) { s.channel = 15; }),
+    {"Channel16",
+     with([](Settings &s) { s.channel = 15; }),
      {"100: BF 65 00", "100: BF 64 01", "100: BF 06 40", "100: BF 26 00"}},
-    {"TenVolts", with([](Settings &s) { s.value = 1.0; }),
+    {"TenVolts",
+     with([](Settings &s) { s.value = 1.0; }),
      {"100: B0 65 00", "100: B0 64 01", "100: B0 06 7F", "100: B0 26 7F"}},
-    {"ZeroVolts", with([](Settings &s) { s.value = 0.0; }),
+    {"ZeroVolts",
+     with([](Settings &s) { s.value = 0.0; }),
      {"100: B0 65 00", "100: B0 64 01", "100: B0 06 00", "100: B0 26 00"}},
     // 0.3 scales to 4915, 7 bits keep 4864: data entry 38 and 0.
-    {"SevenBits", with([](Settings &s) { s.depth = 0; s.value = 0.3; }),
+    {"SevenBits",
+     with([](Settings &s) {
+         s.depth = 0;
+         s.value = 0.3;
+     }),
      {"100: B0 65 00", "100: B0 64 01", "100: B0 06 26", "100: B0 26 00"}},
     // 10 bits (the default) keep 4912 of 4915.
-    {"TenBits", with([](Settings &s) { s.depth = 3; s.value = 0.3; }),
+    {"TenBits",
+     with([](Settings &s) {
+         s.depth = 3;
+         s.value = 0.3;
+     }),
      {"100: B0 65 00", "100: B0 64 01", "100: B0 06 26", "100: B0 26 30"}},
-    {"Parameter16383", with([](Settings &s) { s.parameter = 16383; }),
+    {"Parameter16383",
+     with([](Settings &s) { s.parameter = 16383; }),
      {"100: B0 65 7F", "100: B0 64 7F", "100: B0 06 40", "100: B0 26 00"}},
-    {"ListParameter300", with([](Settings &s) { s.parameter = 300; s.rpn = 1; }),
+    {"ListParameter300",
+     with([](Settings &s) {
+         s.parameter = 300;
+         s.rpn = 1;
+     }),
      {"100: B0 63 02", "100: B0 62 2C", "100: B0 06 40", "100: B0 26 00"}},
     // CV mode: Parameter# CV 0.5 gives 8192; the list entry is ignored.
-    {"CvModeHalf", with([](Settings &s) { s.select = 1; s.parameter_cv = 0.5; s.parameter = 77; }),
+    {"CvModeHalf",
+     with([](Settings &s) {
+         s.select = 1;
+         s.parameter_cv = 0.5;
+         s.parameter = 77;
+     }),
      {"100: B0 65 40", "100: B0 64 00", "100: B0 06 40", "100: B0 26 00"}},
-    {"CvModeTenVolts", with([](Settings &s) { s.select = 1; s.parameter_cv = 1.0; }),
+    {"CvModeTenVolts",
+     with([](Settings &s) {
+         s.select = 1;
+         s.parameter_cv = 1.0;
+     }),
      {"100: B0 65 7F", "100: B0 64 7F", "100: B0 06 40", "100: B0 26 00"}},
     // x * 16383 = 4096.49995..., whose nearest float is 4096.5: rounded
     // toward zero the product stays below the half, so V is 4096, not 4097.
-    {"ProductRoundsTowardZero", with([](Settings &s) { s.value = float_bits(0x3E800600); }),
+    {"ProductRoundsTowardZero",
+     with([](Settings &s) { s.value = float_bits(0x3E800600); }),
      {"100: B0 65 00", "100: B0 64 01", "100: B0 06 20", "100: B0 26 00"}},
 };
 
@@ -95,8 +125,8 @@ TEST(CvToRpnGate, LowGateSendsNothingAndTheRiseTakesCurrentSettings)
 
     dsp->set_value("Gate", 1.0, 400);
     dsp->run(2000);
-    EXPECT_EQ(midi_text(*dsp), (Lines{"400: B2 63 02", "400: B2 62 2C", "400: B2 06 26",
-                                      "400: B2 26 33"}));
+    EXPECT_EQ(midi_text(*dsp),
+              (Lines{"400: B2 63 02", "400: B2 62 2C", "400: B2 06 26", "400: B2 26 33"}));
 }
 
 // Gate sequences: only a step from 0 or below to above 0 is a rise; a
@@ -114,7 +144,8 @@ TEST(CvToRpnGate, OnlyARiseFromZeroOrBelowSendsACompleteMessage)
         {"RiseFallRise", {{100, 1.0}, {200, 0.0}, {300, 0.5}}, {100, 300}},
         {"StaysHigh", {{100, 1.0}, {200, 0.7}, {300, 1e-30}}, {100}},
         {"FromNegative", {{100, -0.5}, {200, 0.1}}, {200}},
-        {"NanThenPositive", {{100, 1.0}, {200, nan}, {300, 1.0}, {400, 0.0}, {500, 1.0}},
+        {"NanThenPositive",
+         {{100, 1.0}, {200, nan}, {300, 1.0}, {400, 0.0}, {500, 1.0}},
          {100, 500}},
         {"NanIsNotPositive", {{100, nan}, {200, 0.0}}, {}},
     };
@@ -196,13 +227,25 @@ TEST(CvToRpnSettings, ChangeWithGateHighSendsACompleteMessageAtOnce)
         Lines expected; // after the complete message at the rise
     };
     const Case cases[] = {
-        {"Channel", 0, "Channel", 5,
+        {"Channel",
+         0,
+         "Channel",
+         5,
          {"300: B5 65 00", "300: B5 64 01", "300: B5 06 40", "300: B5 26 01"}},
-        {"RpnToNrpn", 0, "RPN/NRPN", 1,
+        {"RpnToNrpn",
+         0,
+         "RPN/NRPN",
+         1,
          {"300: B0 63 00", "300: B0 62 01", "300: B0 06 40", "300: B0 26 01"}},
-        {"ListParameter", 0, "Parameter#", 300,
+        {"ListParameter",
+         0,
+         "Parameter#",
+         300,
          {"300: B0 65 02", "300: B0 64 2C", "300: B0 06 40", "300: B0 26 01"}},
-        {"ParameterCv", 1, "Parameter# CV", 0.5,
+        {"ParameterCv",
+         1,
+         "Parameter# CV",
+         0.5,
          {"300: B0 65 40", "300: B0 64 00", "300: B0 06 40", "300: B0 26 01"}},
         // In CV mode the list entry is not the parameter number.
         {"ListParameterInCvMode", 1, "Parameter#", 300, {}},

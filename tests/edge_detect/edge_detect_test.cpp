@@ -37,7 +37,10 @@ const float kPlusNaN = from_bits(0x7FC00000u);
 const float kMinusNaN = from_bits(0xFFC00000u);
 const float kTinyPositive = from_bits(0x00000001u); // smallest denormal
 
-std::shared_ptr<sehost::Library> library() { return se_test::plugin_library("edge_detect"); }
+std::shared_ptr<sehost::Library> library()
+{
+    return se_test::plugin_library("edge_detect");
+}
 
 // Output expected in units of the level: +1 = L, -1 = -L (L with its sign
 // bit flipped), 0 = +0.0.
@@ -74,26 +77,54 @@ const std::vector<SequenceCase> kSequences = {
     {"zerox +ve first sample negative", ZeroX, PosVe, {-1, -1, 1}, {1, 0, 1}},
     {"zerox +ve: a crossing at +0 is silent", ZeroX, PosVe, {-1, +0.0f, 1}, {1, 0, 0}},
     {"zerox +ve: -0 keeps the sign, +1 pulses", ZeroX, PosVe, {-1, kMinusZero, 1}, {1, 0, 1}},
-    {"zerox +ve: sign bit of NaNs and denormals", ZeroX, PosVe,
-     {kTinyPositive, kMinusNaN, kPlusNaN, -kTinyPositive}, {1, 1, 1, 1}},
-    {"zerox +ve/-ve after a positive sample", ZeroX, Bipolar, {1, 1, 1, -1, -1, 1},
+    {"zerox +ve: sign bit of NaNs and denormals",
+     ZeroX,
+     PosVe,
+     {kTinyPositive, kMinusNaN, kPlusNaN, -kTinyPositive},
+     {1, 1, 1, 1}},
+    {"zerox +ve/-ve after a positive sample",
+     ZeroX,
+     Bipolar,
+     {1, 1, 1, -1, -1, 1},
      {1, 0, 0, -1, 0, 1}},
     {"zerox +ve/-ve first sample negative", ZeroX, Bipolar, {-1, 1, -1}, {-1, 1, -1}},
-    {"zerox +ve/-ve: -0 then +1", ZeroX, Bipolar, {-1, kMinusZero, 1, +0.0f, -1}, {-1, 0, 1, 0, -1}},
-    {"zerox sqr", ZeroX, Sqr, {0.5f, +0.0f, -0.5f, kMinusZero, kPlusNaN, kMinusNaN},
+    {"zerox +ve/-ve: -0 then +1",
+     ZeroX,
+     Bipolar,
+     {-1, kMinusZero, 1, +0.0f, -1},
+     {-1, 0, 1, 0, -1}},
+    {"zerox sqr",
+     ZeroX,
+     Sqr,
+     {0.5f, +0.0f, -0.5f, kMinusZero, kPlusNaN, kMinusNaN},
      {1, -1, -1, -1, 1, -1}},
-    {"zerox sqr2 equals sqr", ZeroX, Sqr2, {0.5f, +0.0f, -0.5f, kMinusZero, kPlusNaN, kMinusNaN},
+    {"zerox sqr2 equals sqr",
+     ZeroX,
+     Sqr2,
+     {0.5f, +0.0f, -0.5f, kMinusZero, kPlusNaN, kMinusNaN},
      {1, -1, -1, -1, 1, -1}},
-    {"zerox sqr+0", ZeroX, SqrPlus0, {0.5f, +0.0f, -0.5f, kMinusZero, kTinyPositive, kMinusNaN},
+    {"zerox sqr+0",
+     ZeroX,
+     SqrPlus0,
+     {0.5f, +0.0f, -0.5f, kMinusZero, kTinyPositive, kMinusNaN},
      {1, 0, -1, 0, 1, -1}},
     {"leadx +ve", LeadX, PosVe, {-1, 1, 1, -1, 1}, {0, 1, 0, 0, 1}},
     {"leadx +ve: first positive sample pulses", LeadX, PosVe, {1, 1, 0.0f, 1}, {1, 0, 0, 1}},
-    {"leadx +ve: -0 and NaN", LeadX, PosVe, {kMinusZero, kPlusNaN, kMinusNaN, kTinyPositive},
+    {"leadx +ve: -0 and NaN",
+     LeadX,
+     PosVe,
+     {kMinusZero, kPlusNaN, kMinusNaN, kTinyPositive},
      {0, 1, 0, 1}},
-    {"leadx +ve/-ve alternates, +L first", LeadX, Bipolar, {1, -1, 1, 1, 0.0f, 1, -1, 1},
+    {"leadx +ve/-ve alternates, +L first",
+     LeadX,
+     Bipolar,
+     {1, -1, 1, 1, 0.0f, 1, -1, 1},
      {1, 0, -1, 0, 0, 1, 0, -1}},
     {"leadx sqr", LeadX, Sqr, {0.5f, +0.0f, -0.5f, kMinusZero, 1}, {1, 0, 0, 0, 1}},
-    {"leadx sqr+0 equals sqr", LeadX, SqrPlus0, {0.5f, +0.0f, -0.5f, kMinusZero, 1},
+    {"leadx sqr+0 equals sqr",
+     LeadX,
+     SqrPlus0,
+     {0.5f, +0.0f, -0.5f, kMinusZero, 1},
      {1, 0, 0, 0, 1}},
     {"leadx sqr2 divides by two", LeadX, Sqr2, {-1, 1, -1, 1, -1}, {-1, 1, 1, -1, -1}},
     {"leadx sqr2 first sample positive", LeadX, Sqr2, {1, 1, 0.0f, 1, 1}, {1, 1, 1, -1, -1}},
@@ -108,9 +139,8 @@ std::unique_ptr<DspInstance> make(int detect, int pulse, float level, std::vecto
     dsp->set_value("Detect Mode", detect);
     dsp->set_value("Pulse Mode", pulse);
     dsp->set_value("Pulse Level", level);
-    dsp->set_source("Audio In", [input](uint32_t clock) {
-        return clock < input.size() ? input[clock] : 0.0f;
-    });
+    dsp->set_source("Audio In",
+                    [input](uint32_t clock) { return clock < input.size() ? input[clock] : 0.0f; });
     dsp->open();
     return dsp;
 }
@@ -168,8 +198,8 @@ TEST(EdgeDetect, LevelIsReadOnceAtTheFirstSampleOfEachCall)
     dsp->split_lengths({6, 4});
     dsp->run(10);
     const float *out = dsp->output("Pulse Out");
-    const std::vector<float> want = {0.5f, -0.5f, 0.5f, -0.5f, 0.5f, -0.5f,
-                                     0.75f, -0.75f, 0.75f, -0.75f};
+    const std::vector<float> want = {0.5f,  -0.5f, 0.5f,   -0.5f, 0.5f,
+                                     -0.5f, 0.75f, -0.75f, 0.75f, -0.75f};
     for (size_t i = 0; i < want.size(); ++i)
         EXPECT_EQ(bits(out[i]), bits(want[i])) << "sample " << i;
 }
@@ -196,10 +226,10 @@ TEST(EdgeDetect, AbnormalLevelsAreBitExact)
             const bool product = c.detect == LeadX && (c.pulse == Bipolar || c.pulse == Sqr2);
             std::vector<uint32_t> want;
             for (int unit : c.expected)
-                want.push_back(unit == 0                 ? 0u
-                               : product && nan          ? level_bits | 0x00400000u
-                               : unit > 0                ? level_bits
-                                                         : level_bits ^ kSignBit);
+                want.push_back(unit == 0        ? 0u
+                               : product && nan ? level_bits | 0x00400000u
+                               : unit > 0       ? level_bits
+                                                : level_bits ^ kSignBit);
             const std::vector<uint32_t> got = output_bits(*dsp, 0, c.input.size());
             EXPECT_EQ(got, want) << "got " << show(got) << "\nwant " << show(want);
         }
@@ -218,16 +248,46 @@ struct ModeChangeCase {
 };
 
 const std::vector<ModeChangeCase> kModeChanges = {
-    {"negative last ZeroX sample reads as not positive in LeadX", ZeroX, PosVe, {1, -1}, LeadX,
-     PosVe, {1}, {1}},
-    {"positive last ZeroX sample reads as positive in LeadX", ZeroX, PosVe, {-1, 1}, LeadX, PosVe,
-     {1}, {0}},
+    {"negative last ZeroX sample reads as not positive in LeadX",
+     ZeroX,
+     PosVe,
+     {1, -1},
+     LeadX,
+     PosVe,
+     {1},
+     {1}},
+    {"positive last ZeroX sample reads as positive in LeadX",
+     ZeroX,
+     PosVe,
+     {-1, 1},
+     LeadX,
+     PosVe,
+     {1},
+     {0}},
     {"LeadX flag 1 differs from both signs in ZeroX", LeadX, PosVe, {-1}, ZeroX, PosVe, {-1}, {1}},
-    {"LeadX flag 0 reads as a positive sign in ZeroX", LeadX, PosVe, {1}, ZeroX, PosVe, {1, -1},
+    {"LeadX flag 0 reads as a positive sign in ZeroX",
+     LeadX,
+     PosVe,
+     {1},
+     ZeroX,
+     PosVe,
+     {1, -1},
      {0, 1}},
-    {"sign shared from +ve/-ve into sqr2", LeadX, Bipolar, {-1, 1}, LeadX, Sqr2, {-1, 1, -1},
+    {"sign shared from +ve/-ve into sqr2",
+     LeadX,
+     Bipolar,
+     {-1, 1},
+     LeadX,
+     Sqr2,
+     {-1, 1, -1},
      {1, -1, -1}},
-    {"sign shared from sqr2 into +ve/-ve", LeadX, Sqr2, {-1, 1, -1}, LeadX, Bipolar, {1, -1, 1},
+    {"sign shared from sqr2 into +ve/-ve",
+     LeadX,
+     Sqr2,
+     {-1, 1, -1},
+     LeadX,
+     Bipolar,
+     {1, -1, 1},
      {-1, 0, 1}},
 };
 
@@ -262,7 +322,8 @@ TEST(EdgeDetect, ProcessFunctionsFollowTheModePins)
     // Nothing at open and nothing for the pair outside the table.
     EXPECT_EQ(dsp->count(HOST_PROCESS_CHANGED), 0u);
     dsp->run(4);
-    EXPECT_EQ(output_bits(*dsp, 0, 4), std::vector<uint32_t>(4, 0u)) << "empty function writes nothing";
+    EXPECT_EQ(output_bits(*dsp, 0, 4), std::vector<uint32_t>(4, 0u))
+        << "empty function writes nothing";
 
     dsp->set_value("Pulse Mode", Sqr, 4);
     dsp->run(4);

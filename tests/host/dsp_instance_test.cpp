@@ -14,7 +14,8 @@ using sehost::HostError;
 
 namespace {
 
-TEST(DspPins, DeclarationsAndDspNumbers) {
+TEST(DspPins, DeclarationsAndDspNumbers)
+{
     sehost::HostConfig config = small_blocks();
     config.repeat_copies = 2;
     DspInstance dsp(fixture(), config);
@@ -39,7 +40,8 @@ TEST(DspPins, DeclarationsAndDspNumbers) {
     EXPECT_EQ(log_of(dsp).pin_count, 9);
 }
 
-TEST(DspPins, RepeatsNeedARepeatableLastPin) {
+TEST(DspPins, RepeatsNeedARepeatableLastPin)
+{
     // The fixture's last pin repeats; a count below the declarations cuts them.
     sehost::HostConfig config = small_blocks();
     config.pin_count = 3;
@@ -48,7 +50,8 @@ TEST(DspPins, RepeatsNeedARepeatableLastPin) {
     EXPECT_EQ(dsp.pins()[5].dsp_index, -1);
 }
 
-TEST(DspOpen, SetUpThenValuesThenStatusesAtClockZero) {
+TEST(DspOpen, SetUpThenValuesThenStatusesAtClockZero)
+{
     DspInstance dsp(fixture(), small_blocks());
     dsp.set_value("Level", 0.25);
     dsp.set_source("In", [](uint32_t) { return 0.5f; });
@@ -58,7 +61,8 @@ TEST(DspOpen, SetUpThenValuesThenStatusesAtClockZero) {
     EXPECT_EQ(log.block_size, 256);
     auto events = entries(dsp, FIX_EVENT);
     ASSERT_EQ(events.size(), 5u); // In, Level, Mode, Flag, Both
-    const int32_t expected_status[] = {STATUS_STREAMING, STATUS_STILL, STATUS_STILL, STATUS_STILL, STATUS_STILL};
+    const int32_t expected_status[] = {STATUS_STREAMING, STATUS_STILL, STATUS_STILL, STATUS_STILL,
+                                       STATUS_STILL};
     for (size_t i = 0; i < events.size(); ++i) {
         EXPECT_EQ(events[i].clock, 0u);
         EXPECT_EQ(events[i].a, EV_PIN_STATUS);
@@ -73,7 +77,8 @@ TEST(DspOpen, SetUpThenValuesThenStatusesAtClockZero) {
     EXPECT_THROW(dsp.open(), HostError);
 }
 
-TEST(DspRun, ValueChangeSplitsTheBlockAtItsStamp) {
+TEST(DspRun, ValueChangeSplitsTheBlockAtItsStamp)
+{
     DspInstance dsp(fixture(), small_blocks());
     dsp.set_source("In", [](uint32_t clock) { return clock < 256 ? 0.1f : 0.3f; });
     dsp.capture("Out");
@@ -106,7 +111,8 @@ TEST(DspRun, ValueChangeSplitsTheBlockAtItsStamp) {
     EXPECT_EQ(dsp.process_calls(), 3u);
 }
 
-TEST(DspRun, AudioValueHoldsFromItsClock) {
+TEST(DspRun, AudioValueHoldsFromItsClock)
+{
     DspInstance dsp(fixture(), small_blocks());
     dsp.set_value("Level", 1.0);
     dsp.capture("Out");
@@ -128,7 +134,8 @@ TEST(DspRun, AudioValueHoldsFromItsClock) {
     EXPECT_THROW(dsp.input("Out"), HostError);
 }
 
-TEST(DspRun, EqualStampsKeepQueueOrderAndLaterBlocksWait) {
+TEST(DspRun, EqualStampsKeepQueueOrderAndLaterBlocksWait)
+{
     DspInstance dsp(fixture(), small_blocks());
     dsp.open();
     dsp.queue_midi(300, SE_MIDI_PACK(0x90, 1, 2), static_cast<int32_t>(0xFFFF8001u));
@@ -148,7 +155,8 @@ TEST(DspRun, EqualStampsKeepQueueOrderAndLaterBlocksWait) {
     EXPECT_THROW(dsp.queue_patch_change(100), HostError); // in the past
 }
 
-TEST(DspRun, SleepStopsProcessCallsUntilTheNextEvent) {
+TEST(DspRun, SleepStopsProcessCallsUntilTheNextEvent)
+{
     DspInstance dsp(fixture(), small_blocks());
     dsp.set_value("Level", 1.0);
     dsp.set_value("In", 0.4);
@@ -167,7 +175,8 @@ TEST(DspRun, SleepStopsProcessCallsUntilTheNextEvent) {
     EXPECT_EQ(process[1].a, 1100 - 1024);
 }
 
-TEST(DspRun, PostedEventsArriveAtTheirStamp) {
+TEST(DspRun, PostedEventsArriveAtTheirStamp)
+{
     DspInstance dsp(fixture(), small_blocks());
     dsp.open();
     dsp.split_lengths({4});
@@ -185,7 +194,8 @@ TEST(DspRun, PostedEventsArriveAtTheirStamp) {
     EXPECT_EQ(process[3].b, 2);
 }
 
-TEST(DspRun, RequestsAreRecordedWithTheirClocks) {
+TEST(DspRun, RequestsAreRecordedWithTheirClocks)
+{
     sehost::HostConfig config = small_blocks();
     config.repeat_copies = 1;
     DspInstance dsp(fixture(), config);
@@ -216,12 +226,15 @@ TEST(DspRun, RequestsAreRecordedWithTheirClocks) {
 // Each request reaches the instance whose record made it, whatever the
 // order of the instances' calls, and an instance made after another was
 // destroyed (its record often at the freed address) gets its own requests.
-TEST(DspRun, RequestsReachTheirOwnInstance) {
+TEST(DspRun, RequestsReachTheirOwnInstance)
+{
     auto announce = [](DspInstance &dsp) {
         misbehave(dsp, FIX_DO_ANNOUNCE);
         dsp.run(10);
     };
-    auto made = [](DspInstance &dsp) { return std::make_pair(dsp.statuses().size(), dsp.midi_out().size()); };
+    auto made = [](DspInstance &dsp) {
+        return std::make_pair(dsp.statuses().size(), dsp.midi_out().size());
+    };
     sehost::HostConfig config = small_blocks();
     config.repeat_copies = 1; // the MIDI pins the fixture announces on
     auto a = std::make_unique<DspInstance>(fixture(), config);
@@ -240,8 +253,8 @@ TEST(DspRun, RequestsReachTheirOwnInstance) {
         c.open();
         announce(c);
         announce(c);
-        EXPECT_EQ(made(c), std::make_pair(size_t{2}, size_t{4})) << "instance " << k << ", record "
-                                                                  << (c.record() == a_record ? "reused" : "new");
+        EXPECT_EQ(made(c), std::make_pair(size_t{2}, size_t{4}))
+            << "instance " << k << ", record " << (c.record() == a_record ? "reused" : "new");
         EXPECT_TRUE(c.errors().empty());
     }
     EXPECT_EQ(made(b), std::make_pair(size_t{1}, size_t{2}));
@@ -249,7 +262,8 @@ TEST(DspRun, RequestsReachTheirOwnInstance) {
     EXPECT_TRUE(sehost::orphan_errors().empty());
 }
 
-TEST(DspRun, ProcessEntryIsReadBeforeEveryCall) {
+TEST(DspRun, ProcessEntryIsReadBeforeEveryCall)
+{
     DspInstance dsp(fixture(), small_blocks());
     dsp.open();
     misbehave(dsp, FIX_DO_SWITCH_PROCESS);
@@ -264,7 +278,8 @@ TEST(DspRun, ProcessEntryIsReadBeforeEveryCall) {
     EXPECT_EQ(second[1].clock, 20u);
 }
 
-TEST(DspRun, CustomSplitsCoverTheBlockExactly) {
+TEST(DspRun, CustomSplitsCoverTheBlockExactly)
+{
     DspInstance dsp(fixture(), small_blocks());
     dsp.open();
     dsp.split_lengths({3, 5});
@@ -298,7 +313,8 @@ struct FaultCase {
     const char *text;
 };
 
-TEST(DspFaults, BadRequestsAreReportedNotObeyed) {
+TEST(DspFaults, BadRequestsAreReportedNotObeyed)
+{
     const FaultCase cases[] = {
         {FIX_DO_BAD_PIN, "no such DSP pin"},
         {FIX_DO_POST_PAST, "lies in the past"},
@@ -338,7 +354,8 @@ TEST(DspFaults, BadRequestsAreReportedNotObeyed) {
 // returns), which catches a write further out by the end of its block.
 // A throw of the host's own handler inside a request is raised once the
 // module's call has returned: the stretch is done and counted.
-TEST(DspFaults, AHandlersThrowIsRaisedAfterTheStretch) {
+TEST(DspFaults, AHandlersThrowIsRaisedAfterTheStretch)
+{
     DspInstance dsp(fixture(), small_blocks());
     dsp.open();
     dsp.on_send_to_gui = [](int32_t, int32_t) { throw HostError("handler failed"); };
@@ -357,7 +374,8 @@ TEST(DspFaults, AHandlersThrowIsRaisedAfterTheStretch) {
     EXPECT_EQ(dsp.count(HOST_SEND_TO_GUI), 1u);
 }
 
-TEST(DspFaults, GuardNextToTheBufferPerStretchWholeZonePerBlock) {
+TEST(DspFaults, GuardNextToTheBufferPerStretchWholeZonePerBlock)
+{
     const struct {
         int32_t action;
         uint32_t clock_after;
@@ -377,7 +395,8 @@ TEST(DspFaults, GuardNextToTheBufferPerStretchWholeZonePerBlock) {
     }
 }
 
-TEST(DspClose, CloseOnceThenNothingReachesTheObject) {
+TEST(DspClose, CloseOnceThenNothingReachesTheObject)
+{
     DspInstance dsp(fixture(), small_blocks());
     dsp.open();
     dsp.close();

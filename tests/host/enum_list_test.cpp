@@ -21,12 +21,14 @@ const ListCase kLists[] = {
     {"Off,1=1,2,3", {{"Off", 0}, {"1", 1}, {"2", 2}, {"3", 3}}},
     {"All=-1,1=0,2,3", {{"All", -1}, {"1", 0}, {"2", 1}, {"3", 2}}},
     {"-6=-6,-5,-4", {{"-6", -6}, {"-5", -5}, {"-4", -4}}},
-    {"-48 (-4 Oct)=-48,-47,Zero (0)=0,Up 1", {{"-48 (-4 Oct)", -48}, {"-47", -47}, {"Zero (0)", 0}, {"Up 1", 1}}},
+    {"-48 (-4 Oct)=-48,-47,Zero (0)=0,Up 1",
+     {{"-48 (-4 Oct)", -48}, {"-47", -47}, {"Zero (0)", 0}, {"Up 1", 1}}},
     {"A,B=5,C", {{"A", 0}, {"B", 5}, {"C", 6}}},
     {"Single", {{"Single", 0}}},
 };
 
-TEST(EnumList, EntriesDecodeBothWays) {
+TEST(EnumList, EntriesDecodeBothWays)
+{
     for (const ListCase &c : kLists) {
         SCOPED_TRACE(c.text);
         EnumList list = EnumList::parse(c.text);
@@ -41,7 +43,8 @@ TEST(EnumList, EntriesDecodeBothWays) {
     }
 }
 
-TEST(EnumList, MissesAnswerNothing) {
+TEST(EnumList, MissesAnswerNothing)
+{
     EnumList list = EnumList::parse("All=-1,1=0,2,3");
     EXPECT_FALSE(list.value_of("4"));
     EXPECT_FALSE(list.value_of("all")); // labels match exactly
@@ -49,7 +52,8 @@ TEST(EnumList, MissesAnswerNothing) {
     EXPECT_FALSE(list.label_of(-2));
 }
 
-TEST(EnumList, PassedThroughKinds) {
+TEST(EnumList, PassedThroughKinds)
+{
     EnumList autolist = EnumList::parse("{AUTO}");
     EXPECT_EQ(autolist.kind(), EnumList::Kind::Auto);
     EXPECT_EQ(autolist.text(), "{AUTO}");
@@ -71,7 +75,8 @@ TEST(EnumList, PassedThroughKinds) {
     EXPECT_EQ(EnumList::parse("").kind(), EnumList::Kind::Empty);
 }
 
-TEST(EnumList, MalformedTextsAreHostErrors) {
+TEST(EnumList, MalformedTextsAreHostErrors)
+{
     const char *bad[] = {"A,,B", "A,", ",A", "A=x", "A=", "range:1", "range:a,b", "A=99999999999"};
     for (const char *text : bad) {
         SCOPED_TRACE(text);

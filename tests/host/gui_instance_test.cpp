@@ -10,11 +10,13 @@ using sehost::HostError;
 
 namespace {
 
-std::unique_ptr<sehost::GuiInstance> make_gui(sehost::HostConfig config = {}) {
+std::unique_ptr<sehost::GuiInstance> make_gui(sehost::HostConfig config = {})
+{
     return sehost::GuiInstance::make(fixture(), sehost::learn_pins(fixture()), config);
 }
 
-TEST(GuiStore, StoredValueIsFoundAtInitialise) {
+TEST(GuiStore, StoredValueIsFoundAtInitialise)
+{
     const struct {
         bool preset;
         float read;
@@ -37,7 +39,8 @@ TEST(GuiStore, StoredValueIsFoundAtInitialise) {
     }
 }
 
-TEST(GuiStore, ChangesFromOutsideNotifyAndReadAsText) {
+TEST(GuiStore, ChangesFromOutsideNotifyAndReadAsText)
+{
     auto gui = make_gui();
     gui->initialise();
     EXPECT_EQ(gui->int_value(2), 5); // default "B"
@@ -54,7 +57,8 @@ TEST(GuiStore, ChangesFromOutsideNotifyAndReadAsText) {
     EXPECT_THROW(gui->set_pin(8, 1), HostError);
 }
 
-TEST(GuiStore, OwnWritesEchoBackWhenAsked) {
+TEST(GuiStore, OwnWritesEchoBackWhenAsked)
+{
     sehost::HostConfig config;
     config.gui_echo = true;
     auto gui = make_gui(config);
@@ -68,7 +72,8 @@ TEST(GuiStore, OwnWritesEchoBackWhenAsked) {
 // A throw of the host's own handler inside the module's request waits until
 // the module's call has returned: the module runs to its end and the host's
 // call depth is back at zero.
-TEST(GuiStore, AHandlersThrowIsRaisedWhenTheModulesCallHasReturned) {
+TEST(GuiStore, AHandlersThrowIsRaisedWhenTheModulesCallHasReturned)
+{
     auto gui = make_gui();
     gui->initialise();
     gui->on_write = [](int, const GuiValue &) { throw HostError("handler failed"); };
@@ -87,10 +92,12 @@ TEST(GuiStore, AHandlersThrowIsRaisedWhenTheModulesCallHasReturned) {
     EXPECT_TRUE(gui->errors().empty());
     gui->host_request(GUI_HOST_SET_IDLE, 0, 0, nullptr, 0.0f); // from no call of the host's
     ASSERT_EQ(gui->errors().size(), 1u);
-    EXPECT_NE(gui->errors()[0].find("made outside the host's calls"), std::string::npos) << gui->errors()[0];
+    EXPECT_NE(gui->errors()[0].find("made outside the host's calls"), std::string::npos)
+        << gui->errors()[0];
 }
 
-TEST(GuiStore, IdleWhileRequested) {
+TEST(GuiStore, IdleWhileRequested)
+{
     auto gui = make_gui();
     EXPECT_THROW(gui->idle(), HostError); // before initialise
     gui->initialise();
@@ -104,7 +111,8 @@ TEST(GuiStore, IdleWhileRequested) {
     EXPECT_THROW(gui->dispatch(GUI_OP_IDLE), HostError);
 }
 
-TEST(BothSides, MessagesAndBothSidesPinsCross) {
+TEST(BothSides, MessagesAndBothSidesPinsCross)
+{
     sehost::HostConfig config = small_blocks();
     config.repeat_copies = 1;
     sehost::Module m(fixture(), config);

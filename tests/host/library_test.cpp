@@ -8,7 +8,8 @@
 
 namespace {
 
-TEST(Library, BadPathNamesThePath) {
+TEST(Library, BadPathNamesThePath)
+{
     const std::string path = se_test::plugin_path("no_such_plugin_here");
     try {
         sehost::Library::load(path);
@@ -18,7 +19,8 @@ TEST(Library, BadPathNamesThePath) {
     }
 }
 
-TEST(Library, PropertiesAreCopied) {
+TEST(Library, PropertiesAreCopied)
+{
     auto lib = sehost::Library::load(se_test::plugin_path("host_fixture"));
     sehost::ModuleInfo info = lib->properties();
     EXPECT_EQ(info.name, "Host Fixture");
@@ -30,7 +32,8 @@ TEST(Library, PropertiesAreCopied) {
     EXPECT_EQ(lib->make_module_fn()(0, 3, nullptr, nullptr), nullptr);
 }
 
-TEST(Library, UnknownDataTypeNamesThePin) {
+TEST(Library, UnknownDataTypeNamesThePin)
+{
     auto lib = sehost::Library::load(se_test::plugin_path("host_fixture_bad_type"));
     try {
         sehost::DspInstance dsp(lib);
@@ -42,7 +45,8 @@ TEST(Library, UnknownDataTypeNamesThePin) {
     }
 }
 
-TEST(Library, NegativeCountsAreRefused) {
+TEST(Library, NegativeCountsAreRefused)
+{
     auto lib = sehost::Library::load(se_test::plugin_path("host_fixture"));
     sehost::HostConfig config;
     config.pin_count = -1;

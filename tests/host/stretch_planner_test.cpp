@@ -14,7 +14,9 @@ namespace {
 
 // Runs `blocks` blocks through the planner as a host does, with events at
 // `cuts`, and answers the clock at which every stretch ends.
-std::vector<uint32_t> stops(StretchPlanner &plan, uint32_t block, uint32_t blocks, const std::set<uint32_t> &cuts) {
+std::vector<uint32_t> stops(StretchPlanner &plan, uint32_t block, uint32_t blocks,
+                            const std::set<uint32_t> &cuts)
+{
     std::vector<uint32_t> out;
     for (uint32_t clock = 0; clock < block * blocks;) {
         const uint32_t start = clock - clock % block;
@@ -26,7 +28,8 @@ std::vector<uint32_t> stops(StretchPlanner &plan, uint32_t block, uint32_t block
             limit = *next;
         const uint32_t stop = plan.stop(clock, limit);
         if (stop <= clock || stop > limit) {
-            ADD_FAILURE() << "stretch from " << clock << " ends at " << stop << " (limit " << limit << ")";
+            ADD_FAILURE() << "stretch from " << clock << " ends at " << stop << " (limit " << limit
+                          << ")";
             break;
         }
         plan.done(stop - clock);
@@ -36,7 +39,8 @@ std::vector<uint32_t> stops(StretchPlanner &plan, uint32_t block, uint32_t block
     return out;
 }
 
-TEST(StretchPlanner, EndsAtBlocksEventsAndSplits) {
+TEST(StretchPlanner, EndsAtBlocksEventsAndSplits)
+{
     struct Case {
         const char *name;
         void (*setup)(StretchPlanner &);
@@ -46,17 +50,55 @@ TEST(StretchPlanner, EndsAtBlocksEventsAndSplits) {
     };
     const Case cases[] = {
         {"whole blocks, an event", [](StretchPlanner &p) { p.whole(); }, 4, 2, {2}, {2, 4, 8}},
-        {"lengths in turn", [](StretchPlanner &p) { p.lengths({3, 5}); }, 16, 1, {}, {3, 8, 11, 16}},
+        {"lengths in turn",
+         [](StretchPlanner &p) {
+             p.lengths({3, 5});
+         },
+         16,
+         1,
+         {},
+         {3, 8, 11, 16}},
         // a length cut short by an event goes on after it
-        {"length cut by an event", [](StretchPlanner &p) { p.lengths({3, 5}); }, 16, 1, {5}, {3, 5, 8, 11, 16}},
+        {"length cut by an event",
+         [](StretchPlanner &p) {
+             p.lengths({3, 5});
+         },
+         16,
+         1,
+         {5},
+         {3, 5, 8, 11, 16}},
         // every block starts the cycle again, dropping what was left
-        {"cycle per block", [](StretchPlanner &p) { p.lengths({3, 4, 5}); }, 8, 2, {}, {3, 7, 8, 11, 15, 16}},
+        {"cycle per block",
+         [](StretchPlanner &p) {
+             p.lengths({3, 4, 5});
+         },
+         8,
+         2,
+         {},
+         {3, 7, 8, 11, 15, 16}},
         {"no lengths is whole blocks", [](StretchPlanner &p) { p.lengths({}); }, 4, 2, {}, {4, 8}},
         // drawn lengths go on across blocks: 1, 2, 3 (cut), then 4
-        {"drawn", [](StretchPlanner &p) { p.drawn([k = 0]() mutable { return ++k; }); }, 4, 2, {}, {1, 3, 4, 8}},
-        {"drawn below one", [](StretchPlanner &p) { p.drawn([k = 0]() mutable { return k++ % 2 ? -5 : 0; }); }, 3, 1,
-         {}, {1, 2, 3}},
-        {"whole again", [](StretchPlanner &p) { p.lengths({1}); p.whole(); }, 4, 1, {}, {4}},
+        {"drawn",
+         [](StretchPlanner &p) { p.drawn([k = 0]() mutable { return ++k; }); },
+         4,
+         2,
+         {},
+         {1, 3, 4, 8}},
+        {"drawn below one",
+         [](StretchPlanner &p) { p.drawn([k = 0]() mutable { return k++ % 2 ? -5 : 0; }); },
+         3,
+         1,
+         {},
+         {1, 2, 3}},
+        {"whole again",
+         [](StretchPlanner &p) {
+             p.lengths({1});
+             p.whole();
+         },
+         4,
+         1,
+         {},
+         {4}},
     };
     for (const Case &c : cases) {
         StretchPlanner plan;
@@ -65,7 +107,8 @@ TEST(StretchPlanner, EndsAtBlocksEventsAndSplits) {
     }
 }
 
-TEST(StretchPlanner, RandomLengthsAreSeededAndBounded) {
+TEST(StretchPlanner, RandomLengthsAreSeededAndBounded)
+{
     auto lengths = [](uint32_t seed, int32_t max) {
         StretchPlanner plan;
         plan.random(seed, max);

@@ -37,7 +37,8 @@ struct Drive {
 // tape on every MIDI input; the allocation counter is armed around each
 // process call only.
 Drive drive(LiveEngine &e, uint64_t periods, bool keep, secli::LiveRecorder *recorder = nullptr,
-            bool midi_ports = true) {
+            bool midi_ports = true)
+{
     const uint64_t length = periods * kPeriod;
     std::vector<float> tape = input_tape(length);
     auto notes = midi_tape(length);
@@ -61,9 +62,11 @@ Drive drive(LiveEngine &e, uint64_t periods, bool keep, secli::LiveRecorder *rec
         std::fill(in_ptrs.begin(), in_ptrs.end(), tape.data() + start);
         for (LiveMidiList &l : midi_in)
             l.clear();
-        for (; midi_ports && next_note < notes.size() && notes[next_note].first < start + kPeriod; ++next_note)
+        for (; midi_ports && next_note < notes.size() && notes[next_note].first < start + kPeriod;
+             ++next_note)
             for (LiveMidiList &l : midi_in)
-                l.add(static_cast<uint32_t>(notes[next_note].first - start), notes[next_note].second);
+                l.add(static_cast<uint32_t>(notes[next_note].first - start),
+                      notes[next_note].second);
         probe::arm();
         e.process(kPeriod, in_ptrs.data(), midi_in.data(), out_ptrs.data(), midi_out.data());
         if (recorder)
@@ -86,7 +89,8 @@ Drive drive(LiveEngine &e, uint64_t periods, bool keep, secli::LiveRecorder *rec
     return d;
 }
 
-TEST(LiveEngine, EqualsTheOfflineRunOfTheSamePatchAndInputs) {
+TEST(LiveEngine, EqualsTheOfflineRunOfTheSamePatchAndInputs)
+{
     const uint64_t periods = 750, length = periods * kPeriod; // 4 s
     std::string wav = write_wav(input_tape(length));
     Recorded off = offline(wav, length);
@@ -108,7 +112,8 @@ TEST(LiveEngine, EqualsTheOfflineRunOfTheSamePatchAndInputs) {
 // The patch's own timed inputs play at their times: MIDI, settings of DSP
 // pins (also one wired-in value that a setting may not touch is left
 // alone) and patch changes give what the offline run gives.
-TEST(LiveEngine, PlaysThePatchsTimedInputsAtTheirTimes) {
+TEST(LiveEngine, PlaysThePatchsTimedInputsAtTheirTimes)
+{
     const uint64_t periods = 500, length = periods * kPeriod; // 2.7 s
     auto at = [](double seconds, const char *pin, const char *value) {
         return secli::TimedSetting{secli::TimeSpec{seconds, false, 0}, pin, value, pin};
@@ -116,11 +121,13 @@ TEST(LiveEngine, PlaysThePatchsTimedInputsAtTheirTimes) {
     auto with_timed_inputs = [&](const std::string &source) {
         secli::Patch p = test_patch(source, length);
         add_midi_tape(p, length);
-        p.modules[1].at = {at(0.0, "End", "2"), at(0.8, "End", "5"), at(1.6, "Mode", "Forward"), at(2.0, "Active", "OFF")};
+        p.modules[1].at = {at(0.0, "End", "2"), at(0.8, "End", "5"), at(1.6, "Mode", "Forward"),
+                           at(2.0, "Active", "OFF")};
         secli::ModuleSpec pulse;
         pulse.name = pulse.where = "pulse";
         pulse.plugin = se_test::plugin_path("patch_pulse");
-        pulse.patch_changes = {{secli::TimeSpec{0.5, false, 0}, "pc"}, {secli::TimeSpec{0, true, 70001}, "pc"}};
+        pulse.patch_changes = {{secli::TimeSpec{0.5, false, 0}, "pc"},
+                               {secli::TimeSpec{0, true, 70001}, "pc"}};
         p.modules.push_back(pulse);
         return p;
     };
@@ -138,7 +145,8 @@ TEST(LiveEngine, PlaysThePatchsTimedInputsAtTheirTimes) {
         EXPECT_EQ(pulse[clock], 1.0f) << clock;
 }
 
-TEST(LiveEngine, NoAllocationInTheCallbackOverAMinuteOfTheDemoPatch) {
+TEST(LiveEngine, NoAllocationInTheCallbackOverAMinuteOfTheDemoPatch)
+{
     ASSERT_TRUE(probe::state().new_hooked) << "the counting allocator is not linked in";
     LiveEngine e(secli::demo_patch(), kRate, kPeriod);
     Drive d = drive(e, 60 * static_cast<uint64_t>(kRate) / kPeriod, false);
@@ -146,7 +154,8 @@ TEST(LiveEngine, NoAllocationInTheCallbackOverAMinuteOfTheDemoPatch) {
     EXPECT_EQ(e.clock(), 60 * static_cast<uint64_t>(kRate));
 }
 
-double thread_seconds() {
+double thread_seconds()
+{
     timespec t;
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
     return static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec);
@@ -159,7 +168,8 @@ double thread_seconds() {
 // never spends a period's time (of its own thread's CPU, so the figure does
 // not depend on what else the machine runs), and the GUI write reaches the
 // DSP side and is undone after the loop.
-TEST(LiveEngine, AGuiSideThatWorksLongNeverHoldsUpTheCallback) {
+TEST(LiveEngine, AGuiSideThatWorksLongNeverHoldsUpTheCallback)
+{
     secli::Patch p = test_patch("sine:5:1", kPeriod);
     p.sources.clear();
     auto module = [](const char *name, const char *plugin) {
@@ -173,7 +183,8 @@ TEST(LiveEngine, AGuiSideThatWorksLongNeverHoldsUpTheCallback) {
     p.wires = {{"pulse.Bool pulse", "toggle.Bool (PatchMem)", "w0"}};
     LiveEngine e(p, kRate, kPeriod);
     const auto outs = e.audio_outputs();
-    const size_t volts = static_cast<size_t>(std::find(outs.begin(), outs.end(), "toggle.Volts") - outs.begin());
+    const size_t volts =
+        static_cast<size_t>(std::find(outs.begin(), outs.end(), "toggle.Volts") - outs.begin());
     ASSERT_LT(volts, outs.size());
 
     std::vector<std::vector<float>> buffers(outs.size(), std::vector<float>(kPeriod));
@@ -211,23 +222,27 @@ TEST(LiveEngine, AGuiSideThatWorksLongNeverHoldsUpTheCallback) {
     }
     e.close();
     ASSERT_FALSE(e.faulted()) << e.fault();
-    EXPECT_EQ(e.gui_messages() - delivered_at_open, 1u) << "the patch change's firing reached the GUI thread";
+    EXPECT_EQ(e.gui_messages() - delivered_at_open, 1u)
+        << "the patch change's firing reached the GUI thread";
     EXPECT_EQ(e.gui_messages_dropped(), 0u);
-    EXPECT_LT(longest, 1e-9 * static_cast<double>(period.count())) << "the busy loop ran in the callback";
+    EXPECT_LT(longest, 1e-9 * static_cast<double>(period.count()))
+        << "the busy loop ran in the callback";
     const auto rise = std::find(level.begin() + 20, level.end(), 1.0f);
     ASSERT_NE(rise, level.end()) << "the GUI write never reached the DSP side";
     EXPECT_EQ(level.back(), 0.0f) << "the write after the busy loop never arrived";
     EXPECT_TRUE(std::all_of(level.begin(), level.begin() + 20, [](float v) { return v == 0.0f; }));
     std::ostringstream log;
     recorder.finish(log);
-    EXPECT_NE(log.str().find("note: the recording of \"toggle.Volts\" differs"), std::string::npos) << log.str();
+    EXPECT_NE(log.str().find("note: the recording of \"toggle.Volts\" differs"), std::string::npos)
+        << log.str();
     std::filesystem::remove_all(dir);
 }
 
 // The host's own path: a Module that keeps messages for its GUI side until
 // deliver_gui_messages() must not allocate for the first message after a
 // delivery (its lists keep their room).
-TEST(LiveEngine, AModuleQueuesGuiMessagesWithoutAllocating) {
+TEST(LiveEngine, AModuleQueuesGuiMessagesWithoutAllocating)
+{
     ASSERT_TRUE(probe::state().new_hooked) << "the counting allocator is not linked in";
     sehost::HostConfig cfg;
     cfg.block_size = static_cast<int32_t>(kPeriod);
@@ -247,11 +262,13 @@ TEST(LiveEngine, AModuleQueuesGuiMessagesWithoutAllocating) {
 }
 
 // The set a recording leaves, read back as a Recorded; names as the ports.
-Recorded read_set(const std::string &dir, const LiveEngine &e) {
+Recorded read_set(const std::string &dir, const LiveEngine &e)
+{
     Recorded r;
     for (const std::string &port : e.audio_outputs()) {
         size_t dot = port.find('.');
-        std::string path = dir + "/" + secli::file_stem(port.substr(0, dot), port.substr(dot + 1)) + ".wav";
+        std::string path =
+            dir + "/" + secli::file_stem(port.substr(0, dot), port.substr(dot + 1)) + ".wav";
         SF_INFO info{};
         SNDFILE *f = sf_open(path.c_str(), SFM_READ, &info);
         if (!f) {
@@ -265,17 +282,20 @@ Recorded read_set(const std::string &dir, const LiveEngine &e) {
     }
     for (const std::string &port : e.midi_outputs()) {
         size_t dot = port.find('.');
-        std::string path = dir + "/" + secli::file_stem(port.substr(0, dot), port.substr(dot + 1)) + ".mid";
+        std::string path =
+            dir + "/" + secli::file_stem(port.substr(0, dot), port.substr(dot + 1)) + ".mid";
         auto &list = r.midi[port];
         for (const se_cli::SmfEvent &ev : se_cli::read_smf(path)) // one tick per sample at 48000 Hz
             if (!ev.bytes.empty() && ev.bytes[0] >= 0x80 && ev.bytes[0] < 0xF0)
-                list.emplace_back(ev.tick, ev.bytes[0] | (ev.bytes.size() > 1 ? ev.bytes[1] << 8 : 0) |
+                list.emplace_back(ev.tick, ev.bytes[0] |
+                                               (ev.bytes.size() > 1 ? ev.bytes[1] << 8 : 0) |
                                                (ev.bytes.size() > 2 ? ev.bytes[2] << 16 : 0));
     }
     return r;
 }
 
-std::vector<std::string> files_in(const std::string &dir) {
+std::vector<std::string> files_in(const std::string &dir)
+{
     std::vector<std::string> names;
     for (const auto &entry : std::filesystem::directory_iterator(dir))
         names.push_back(entry.path().filename().string());
@@ -286,7 +306,8 @@ std::vector<std::string> files_in(const std::string &dir) {
 // A recorded live run leaves the set an offline run of the same patch on
 // the same inputs gives, sample for sample and message for message, and
 // nothing else; a recording that is not finished leaves nothing.
-TEST(LiveRecord, TheSetEqualsTheOfflineRunOrIsNotThereAtAll) {
+TEST(LiveRecord, TheSetEqualsTheOfflineRunOrIsNotThereAtAll)
+{
     const uint64_t periods = 500, length = periods * kPeriod;
     // A setting within the run, and one and a patch change after its end
     // (left out of the recorded run, which would refuse them).
@@ -299,7 +320,8 @@ TEST(LiveRecord, TheSetEqualsTheOfflineRunOrIsNotThereAtAll) {
     offline_patch.modules[1].at = {setting(0.8, "5")};
     Recorded off = run_offline(offline_patch);
     unlink(wav.c_str());
-    const std::string root = std::filesystem::temp_directory_path() / ("se_live_record_" + std::to_string(getpid()));
+    const std::string root =
+        std::filesystem::temp_directory_path() / ("se_live_record_" + std::to_string(getpid()));
     struct Case {
         const char *what;
         bool finish;
@@ -322,7 +344,9 @@ TEST(LiveRecord, TheSetEqualsTheOfflineRunOrIsNotThereAtAll) {
             if (c.finish) {
                 std::ostringstream log;
                 recorder.finish(log);
-                EXPECT_NE(log.str().find("the recorded audio equals what was played"), std::string::npos) << log.str();
+                EXPECT_NE(log.str().find("the recorded audio equals what was played"),
+                          std::string::npos)
+                    << log.str();
                 EXPECT_EQ(difference(read_set(dir, e), off), "");
                 EXPECT_EQ(difference(d.out, off), "") << "the live outputs themselves";
             }
@@ -343,7 +367,8 @@ TEST(LiveRecord, TheSetEqualsTheOfflineRunOrIsNotThereAtAll) {
 // The ring between the callback and the helper threads: a full ring
 // refuses (never overwrites), a bulk push is all or nothing, and items
 // cross between two threads whole and in order.
-TEST(LiveRing, RefusesWhenFullAndKeepsOrderAcrossThreads) {
+TEST(LiveRing, RefusesWhenFullAndKeepsOrderAcrossThreads)
+{
     struct Case {
         size_t asked, capacity;
     } cases[] = {{1, 1}, {3, 4}, {4096, 4096}, {5000, 8192}};
@@ -382,7 +407,8 @@ TEST(LiveRing, RefusesWhenFullAndKeepsOrderAcrossThreads) {
     EXPECT_EQ(ring.size(), 0u);
 }
 
-TEST(LiveEngine, RefusesWhatThePatchCannotUse) {
+TEST(LiveEngine, RefusesWhatThePatchCannotUse)
+{
     struct Case {
         const char *what;
         double rate;
@@ -402,7 +428,8 @@ TEST(LiveEngine, RefusesWhatThePatchCannotUse) {
             LiveEngine e(test_patch(c.source, kPeriod), c.rate, c.period);
             ADD_FAILURE() << c.what << ": accepted";
         } catch (const secli::InputError &err) {
-            EXPECT_NE(std::string(err.what()).find(c.says), std::string::npos) << c.what << ": " << err.what();
+            EXPECT_NE(std::string(err.what()).find(c.says), std::string::npos)
+                << c.what << ": " << err.what();
         }
     }
 }

@@ -30,13 +30,17 @@ namespace {
 
 void quiet(const char *) {}
 
-jack_client_t *open_client(const std::string &name) {
+jack_client_t *open_client(const std::string &name)
+{
     jack_set_error_function(quiet);
     jack_set_info_function(quiet);
     return jack_client_open(name.c_str(), JackNoStartServer, nullptr);
 }
 
-bool server_required() { return std::getenv("SE_LIVE_REQUIRED") != nullptr; }
+bool server_required()
+{
+    return std::getenv("SE_LIVE_REQUIRED") != nullptr;
+}
 
 // One client that plays the tapes on its outputs and records its inputs,
 // period by period from the period the patch starts in.
@@ -47,14 +51,15 @@ struct Probe {
     std::vector<float> tape;
     std::vector<std::pair<uint64_t, int32_t>> notes;
     size_t next_note = 0;
-    std::vector<std::vector<float>> audio;                        // per audio input
+    std::vector<std::vector<float>> audio;                       // per audio input
     std::vector<std::vector<std::pair<uint64_t, int32_t>>> midi; // per MIDI input
     std::atomic<uint64_t> start{UINT64_MAX}, periods{0};
     uint64_t limit = 0;
     uint32_t period = 0;
 
     static int process(jack_nframes_t n, void *arg) { return static_cast<Probe *>(arg)->run(n); }
-    int run(jack_nframes_t n) {
+    int run(jack_nframes_t n)
+    {
         float *out = audio_out ? static_cast<float *>(jack_port_get_buffer(audio_out, n)) : nullptr;
         void *mout = midi_out ? jack_port_get_buffer(midi_out, n) : nullptr;
         if (mout)
@@ -73,7 +78,8 @@ struct Probe {
             jack_midi_data_t b[3] = {static_cast<jack_midi_data_t>(m & 0xFF),
                                      static_cast<jack_midi_data_t>((m >> 8) & 0x7F),
                                      static_cast<jack_midi_data_t>((m >> 16) & 0x7F)};
-            jack_midi_event_write(mout, static_cast<jack_nframes_t>(notes[next_note].first - at), b, 3);
+            jack_midi_event_write(mout, static_cast<jack_nframes_t>(notes[next_note].first - at), b,
+                                  3);
         }
         for (size_t i = 0; i < audio_in.size(); ++i) {
             auto *in = static_cast<const float *>(jack_port_get_buffer(audio_in[i], n));
@@ -83,8 +89,10 @@ struct Probe {
             void *buf = jack_port_get_buffer(midi_in[i], n);
             for (jack_nframes_t e = 0, c = jack_midi_get_event_count(buf); e < c; ++e) {
                 jack_midi_event_t ev;
-                if (jack_midi_event_get(&ev, buf, e) == 0 && ev.size >= 1 && midi[i].size() < midi[i].capacity()) {
-                    int32_t m = ev.buffer[0] | (ev.size > 1 ? ev.buffer[1] << 8 : 0) | (ev.size > 2 ? ev.buffer[2] << 16 : 0);
+                if (jack_midi_event_get(&ev, buf, e) == 0 && ev.size >= 1 &&
+                    midi[i].size() < midi[i].capacity()) {
+                    int32_t m = ev.buffer[0] | (ev.size > 1 ? ev.buffer[1] << 8 : 0) |
+                                (ev.size > 2 ? ev.buffer[2] << 16 : 0);
                     midi[i].emplace_back(at + ev.time, m);
                 }
             }
@@ -94,7 +102,8 @@ struct Probe {
     }
 };
 
-TEST(LivePlay, ThroughTheServerEqualsTheOfflineRunWithoutAllocating) {
+TEST(LivePlay, ThroughTheServerEqualsTheOfflineRunWithoutAllocating)
+{
     const std::string suffix = std::to_string(getpid());
     jack_client_t *player_client = open_client("se_player_" + suffix);
     if (!player_client) {
@@ -124,16 +133,18 @@ TEST(LivePlay, ThroughTheServerEqualsTheOfflineRunWithoutAllocating) {
     }
     player.tape = input_tape(length);
     player.notes = midi_tape(length);
-    player.audio_out = jack_port_register(player_client, "out", JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput, 0);
-    player.midi_out = jack_port_register(player_client, "midi", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
+    player.audio_out =
+        jack_port_register(player_client, "out", JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput, 0);
+    player.midi_out =
+        jack_port_register(player_client, "midi", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
     for (const std::string &n : e.audio_outputs()) {
-        recorder.audio_in.push_back(
-            jack_port_register(recorder_client, n.c_str(), JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0));
+        recorder.audio_in.push_back(jack_port_register(
+            recorder_client, n.c_str(), JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0));
         recorder.audio.emplace_back().reserve(length);
     }
     for (const std::string &n : e.midi_outputs()) {
-        recorder.midi_in.push_back(
-            jack_port_register(recorder_client, n.c_str(), JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0));
+        recorder.midi_in.push_back(jack_port_register(recorder_client, n.c_str(),
+                                                      JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0));
         recorder.midi.emplace_back().reserve(100000);
     }
     jack_set_process_callback(player_client, &Probe::process, &player);
@@ -177,12 +188,15 @@ TEST(LivePlay, ThroughTheServerEqualsTheOfflineRunWithoutAllocating) {
     EXPECT_EQ(stats.allocations, 0u);
     RecordProperty("xruns", std::to_string(stats.xruns));
     RecordProperty("dsp_load_mean", std::to_string(stats.mean_load));
-    std::printf("live run: %llu periods, %llu xruns, DSP load %.1f%% mean, %.1f%% max, %llu allocations\n",
-                static_cast<unsigned long long>(stats.periods), static_cast<unsigned long long>(stats.xruns),
-                stats.mean_load, stats.max_load, static_cast<unsigned long long>(stats.allocations));
+    std::printf(
+        "live run: %llu periods, %llu xruns, DSP load %.1f%% mean, %.1f%% max, %llu allocations\n",
+        static_cast<unsigned long long>(stats.periods),
+        static_cast<unsigned long long>(stats.xruns), stats.mean_load, stats.max_load,
+        static_cast<unsigned long long>(stats.allocations));
 }
 
-TEST(LivePlay, TellsAnUnknownPortByName) {
+TEST(LivePlay, TellsAnUnknownPortByName)
+{
     jack_client_t *c = open_client("se_check_" + std::to_string(getpid()));
     if (!c) {
         if (server_required())
@@ -213,7 +227,8 @@ TEST(LivePlay, TellsAnUnknownPortByName) {
 
 // Runs sehost play demo for a second with stdout and stderr on a pseudo
 // terminal (`tty`) or on a pipe; answers all they wrote.
-std::string play_demo_output(bool tty) {
+std::string play_demo_output(bool tty)
+{
     int master = -1, pipe_fds[2] = {-1, -1};
     pid_t pid;
     if (tty) {
@@ -249,7 +264,8 @@ std::string play_demo_output(bool tty) {
 
 // The status line (DSP load, xruns, each instance's share) is drawn a few
 // times a second on a terminal, and never into a file or pipe.
-TEST(LivePlay, TheStatusLineIsForTerminalsOnly) {
+TEST(LivePlay, TheStatusLineIsForTerminalsOnly)
+{
     jack_client_t *c = open_client("se_check_" + std::to_string(getpid()));
     if (!c) {
         if (server_required())
@@ -262,7 +278,8 @@ TEST(LivePlay, TheStatusLineIsForTerminalsOnly) {
     ASSERT_NE(on_pipe.find("played 1."), std::string::npos) << on_pipe;
     size_t lines = 0;
     for (size_t at = 0; (at = on_tty.find("\r", at)) != std::string::npos; ++at)
-        lines += on_tty.compare(at, 2, "\r\n") != 0 && on_tty.find("xruns", at) != std::string::npos;
+        lines +=
+            on_tty.compare(at, 2, "\r\n") != 0 && on_tty.find("xruns", at) != std::string::npos;
     EXPECT_GE(lines, 3u) << "a status line 4 times a second over 1.5 s:\n" << on_tty;
     for (const char *part : {" s  DSP ", "xruns ", " edge ", " router ", " pulse "})
         EXPECT_NE(on_tty.find(part), std::string::npos) << part;
@@ -274,7 +291,8 @@ TEST(LivePlay, TheStatusLineIsForTerminalsOnly) {
 // run and, in the later rows, again while the set is being written: the
 // folder then holds the whole set (exit 0) or nothing (exit 130), never a
 // part of it, and no temporary file.
-TEST(LivePlay, CtrlCLeavesAWholeRecordingOrNone) {
+TEST(LivePlay, CtrlCLeavesAWholeRecordingOrNone)
+{
     jack_client_t *c = open_client("se_check_" + std::to_string(getpid()));
     if (!c) {
         if (server_required())
@@ -283,7 +301,8 @@ TEST(LivePlay, CtrlCLeavesAWholeRecordingOrNone) {
     }
     jack_client_close(c);
     namespace fs = std::filesystem;
-    const fs::path root = fs::temp_directory_path() / ("se_live_ctrl_c_" + std::to_string(getpid()));
+    const fs::path root =
+        fs::temp_directory_path() / ("se_live_ctrl_c_" + std::to_string(getpid()));
     struct Case {
         int second_after_ms; // -1: one Ctrl-C only
     } cases[] = {{-1}, {0}, {5}, {20}, {60}, {150}};
@@ -298,8 +317,8 @@ TEST(LivePlay, CtrlCLeavesAWholeRecordingOrNone) {
             dup2(null, 1);
             dup2(null, 2);
             const std::string plugins = se_test::plugin_dir(), out = dir.string();
-            execl(SEHOST_BIN, SEHOST_BIN, "--plugins", plugins.c_str(), "play", "demo", "--no-status", "--record",
-                  out.c_str(), static_cast<char *>(nullptr));
+            execl(SEHOST_BIN, SEHOST_BIN, "--plugins", plugins.c_str(), "play", "demo",
+                  "--no-status", "--record", out.c_str(), static_cast<char *>(nullptr));
             _exit(127);
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(1500));
@@ -325,7 +344,8 @@ TEST(LivePlay, CtrlCLeavesAWholeRecordingOrNone) {
             ++whole;
             // The demo's set: 4 WAVs, 5 MIDI outputs (a file and a log each), events, report.
             EXPECT_EQ(names.size(), 16u) << "a part of the set";
-            for (const char *want : {"report.html", "events.jsonl", "pulse.Pulse.wav", "router.Add_Midi_Out.mid"})
+            for (const char *want :
+                 {"report.html", "events.jsonl", "pulse.Pulse.wav", "router.Add_Midi_Out.mid"})
                 EXPECT_NE(std::find(names.begin(), names.end(), want), names.end()) << want;
             EXPECT_TRUE(code == 0 || by_signal) << "a whole set, but exit status " << code;
         } else {

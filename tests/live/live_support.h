@@ -24,15 +24,18 @@ constexpr uint32_t kPeriod = 256;
 
 // A slow sine with a faster one on top, so the edge detector sees uneven
 // crossings (never a short repeating block); samples, 1.0 = 10 V.
-inline std::vector<float> input_tape(size_t n) {
+inline std::vector<float> input_tape(size_t n)
+{
     std::vector<float> v(n);
     for (size_t i = 0; i < n; ++i)
-        v[i] = static_cast<float>(0.5 * std::sin(2 * M_PI * 7.3 * i / kRate) + 0.2 * std::sin(2 * M_PI * 61.0 * i / kRate));
+        v[i] = static_cast<float>(0.5 * std::sin(2 * M_PI * 7.3 * i / kRate) +
+                                  0.2 * std::sin(2 * M_PI * 61.0 * i / kRate));
     return v;
 }
 
 // Note on and off pairs at uneven sample clocks, packed.
-inline std::vector<std::pair<uint64_t, int32_t>> midi_tape(uint64_t length) {
+inline std::vector<std::pair<uint64_t, int32_t>> midi_tape(uint64_t length)
+{
     std::vector<std::pair<uint64_t, int32_t>> v;
     for (uint64_t t = 37, k = 0; t + 2000 < length; t += 4111 + 97 * (k % 5), ++k) {
         int note = 60 + static_cast<int>(k % 12);
@@ -42,7 +45,8 @@ inline std::vector<std::pair<uint64_t, int32_t>> midi_tape(uint64_t length) {
     return v;
 }
 
-inline std::string write_wav(const std::vector<float> &samples) {
+inline std::string write_wav(const std::vector<float> &samples)
+{
     char path[] = "/tmp/se_live_XXXXXX.wav";
     int fd = mkstemps(path, 4);
     close(fd);
@@ -58,7 +62,8 @@ inline std::string write_wav(const std::vector<float> &samples) {
 
 // Audio in -> edge detector -> counter -> MIDI router whose MIDI input
 // plays the tape; `source` is "jack:in" live and a WAV file offline.
-inline secli::Patch test_patch(const std::string &source, uint64_t length) {
+inline secli::Patch test_patch(const std::string &source, uint64_t length)
+{
     secli::Patch p;
     p.origin = "live test";
     p.rate = kRate;
@@ -72,7 +77,8 @@ inline secli::Patch test_patch(const std::string &source, uint64_t length) {
         m.where = name;
         return m;
     };
-    secli::ModuleSpec edge = module("edge", "edge_detect"), count = module("count", "pulse_counter"),
+    secli::ModuleSpec edge = module("edge", "edge_detect"),
+                      count = module("count", "pulse_counter"),
                       router = module("router", "midi_choice");
     edge.set = {{"Detect Mode", "LeadX", "set"}, {"Pulse Mode", "Sqr2", "set"}};
     count.set = {{"Active", "ON", "set"}, {"Mode", "Fwd+Back", "set"}, {"End", "3", "set"}};
@@ -91,7 +97,8 @@ struct Recorded {
 };
 
 // The tape as the router's timed MIDI input.
-inline void add_midi_tape(secli::Patch &p, uint64_t length) {
+inline void add_midi_tape(secli::Patch &p, uint64_t length)
+{
     for (auto [clock, message] : midi_tape(length))
         p.modules[2].midi.push_back(secli::MidiIn{secli::TimeSpec{0, true, clock}, message});
     p.modules[2].midi_where = "tape";
@@ -100,23 +107,27 @@ inline void add_midi_tape(secli::Patch &p, uint64_t length) {
 inline Recorded run_offline(const secli::Patch &p);
 
 // The offline run of the test patch with the tape in the router's list.
-inline Recorded offline(const std::string &wav, uint64_t length) {
+inline Recorded offline(const std::string &wav, uint64_t length)
+{
     secli::Patch p = test_patch(wav, length);
     add_midi_tape(p, length);
     return run_offline(p);
 }
 
-inline Recorded run_offline(const secli::Patch &p) {
+inline Recorded run_offline(const secli::Patch &p)
+{
     secli::Runner runner(p);
     struct Sink : secli::RunSink {
         Recorded r;
         const secli::Runner *runner;
         std::string name(const secli::OutputPin &o) { return o.instance + "." + o.pin; }
-        void audio(size_t k, const float *s, size_t n) override {
+        void audio(size_t k, const float *s, size_t n) override
+        {
             auto &v = r.audio[name(runner->audio_outputs()[k])];
             v.insert(v.end(), s, s + n);
         }
-        void midi(size_t k, uint64_t stamp, int32_t message) override {
+        void midi(size_t k, uint64_t stamp, int32_t message) override
+        {
             r.midi[name(runner->midi_outputs()[k])].emplace_back(stamp, message);
         }
         void event(const nlohmann::json &) override {}
@@ -129,7 +140,8 @@ inline Recorded run_offline(const secli::Patch &p) {
 }
 
 // The first difference of two recordings, "" when equal.
-inline std::string difference(const Recorded &live, const Recorded &off) {
+inline std::string difference(const Recorded &live, const Recorded &off)
+{
     if (live.audio.size() != off.audio.size() || live.midi.size() != off.midi.size())
         return "different outputs";
     for (const auto &[name, samples] : off.audio) {

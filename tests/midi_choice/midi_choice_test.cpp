@@ -21,7 +21,10 @@ const char *const kChoice = "Choice";
 const char *const kNotesOff = "All-Notes-Off on Change?";
 constexpr int kFirstOut = 4; // DSP index of the first MIDI output
 
-std::shared_ptr<sehost::Library> load() { return se_test::plugin_library("midi_choice"); }
+std::shared_ptr<sehost::Library> load()
+{
+    return se_test::plugin_library("midi_choice");
+}
 
 sehost::HostConfig with_outputs(int outputs)
 {
@@ -165,9 +168,13 @@ TEST(MidiChoice, RoutesByChannelAndPassesSystemMessages)
         std::vector<int32_t> out;
     };
     const Case cases[] = {
-        {"All", 1, {0x403C90, 0x403C93, 0x7FB0, 0xF8, 0xF0, 0x0AC5, 0xFF},
+        {"All",
+         1,
+         {0x403C90, 0x403C93, 0x7FB0, 0xF8, 0xF0, 0x0AC5, 0xFF},
          {0x403C90, 0x403C93, 0x7FB0, 0xF8, 0xF0, 0x0AC5, 0xFF}},
-        {"3", 2, {0x403C92, 0x403C93, 0xF8, 0xF0, 0x3C82, 0x7FB3, 0x2000E2, 0xFE},
+        {"3",
+         2,
+         {0x403C92, 0x403C93, 0xF8, 0xF0, 0x3C82, 0x7FB3, 0x2000E2, 0xFE},
          {0x403C92, 0xF8, 0xF0, 0x3C82, 0x2000E2, 0xFE}},
         {"16", 0, {0x403C9F, 0x403C90, 0xF2, 0x0102F3}, {0x403C9F, 0xF2, 0x0102F3}},
     };
@@ -235,38 +242,112 @@ struct UpdateCase {
 std::vector<UpdateCase> update_cases()
 {
     return {
-        {"choice 0 to 1, All, Yes: sixteen on output 0", -1, 0, 1, {{kChoice, 1}},
-         notes_off_all(0, 100) + std::vector<Sent>{{1, 200, 0x403C90}}, 0x403C90},
-        {"channel 1 to 2, Yes: one B0 7B 00", 0, 0, 1, {{kChannel, 1}},
-         {{0, 100, 0x7BB0}, {0, 200, 0x403C91}}, 0x403C91},
-        {"channel 5 to All, Yes: one B4 7B 00", 4, 1, 1, {{kChannel, -1}},
-         {{1, 100, 0x7BB4}, {1, 200, 0x403C97}}, 0x403C97},
-        {"channel All to 5, Yes: sixteen", -1, 2, 1, {{kChannel, 4}},
-         notes_off_all(2, 100) + std::vector<Sent>{{2, 200, 0x403C94}}, 0x403C94},
-        {"choice 2 to 0 on channel 3, Yes: on the output left", 2, 2, 1, {{kChoice, 0}},
-         {{2, 100, 0x7BB2}, {0, 200, 0x403C92}}, 0x403C92},
-        {"choice and channel together: old channel on old output", 2, 0, 1,
+        {"choice 0 to 1, All, Yes: sixteen on output 0",
+         -1,
+         0,
+         1,
+         {{kChoice, 1}},
+         notes_off_all(0, 100) + std::vector<Sent>{{1, 200, 0x403C90}},
+         0x403C90},
+        {"channel 1 to 2, Yes: one B0 7B 00",
+         0,
+         0,
+         1,
+         {{kChannel, 1}},
+         {{0, 100, 0x7BB0}, {0, 200, 0x403C91}},
+         0x403C91},
+        {"channel 5 to All, Yes: one B4 7B 00",
+         4,
+         1,
+         1,
+         {{kChannel, -1}},
+         {{1, 100, 0x7BB4}, {1, 200, 0x403C97}},
+         0x403C97},
+        {"channel All to 5, Yes: sixteen",
+         -1,
+         2,
+         1,
+         {{kChannel, 4}},
+         notes_off_all(2, 100) + std::vector<Sent>{{2, 200, 0x403C94}},
+         0x403C94},
+        {"choice 2 to 0 on channel 3, Yes: on the output left",
+         2,
+         2,
+         1,
+         {{kChoice, 0}},
+         {{2, 100, 0x7BB2}, {0, 200, 0x403C92}},
+         0x403C92},
+        {"choice and channel together: old channel on old output",
+         2,
+         0,
+         1,
          {{kChannel, 9}, {kChoice, 1}},
-         {{0, 100, 0x7BB2}, {0, 100, 0x7BB9}, {1, 200, 0x403C99}}, 0x403C99},
-        {"No: changes send nothing", -1, 0, 0, {{kChoice, 1}, {kChannel, 3}},
-         {{1, 200, 0x403C93}}, 0x403C93},
-        {"switching to Yes sends nothing", -1, 0, 0, {{kNotesOff, 1}},
-         {{0, 200, 0x403C90}}, 0x403C90},
-        {"same choice and channel again sends nothing", 3, 1, 1, {{kChoice, 1}, {kChannel, 3}},
-         {{1, 200, 0x403C93}}, 0x403C93},
-        {"choice 7 of three becomes 2", -1, 0, 1, {{kChoice, 7}},
-         notes_off_all(0, 100) + std::vector<Sent>{{2, 200, 0x403C90}}, 0x403C90},
-        {"choice -1 becomes 0", 5, 2, 1, {{kChoice, -1}},
-         {{2, 100, 0x7BB5}, {0, 200, 0x403C95}}, 0x403C95},
-        {"choice above the last one again: clamped value unchanged", 5, 2, 1, {{kChoice, 9}},
-         {{2, 200, 0x403C95}}, 0x403C95},
+         {{0, 100, 0x7BB2}, {0, 100, 0x7BB9}, {1, 200, 0x403C99}},
+         0x403C99},
+        {"No: changes send nothing",
+         -1,
+         0,
+         0,
+         {{kChoice, 1}, {kChannel, 3}},
+         {{1, 200, 0x403C93}},
+         0x403C93},
+        {"switching to Yes sends nothing",
+         -1,
+         0,
+         0,
+         {{kNotesOff, 1}},
+         {{0, 200, 0x403C90}},
+         0x403C90},
+        {"same choice and channel again sends nothing",
+         3,
+         1,
+         1,
+         {{kChoice, 1}, {kChannel, 3}},
+         {{1, 200, 0x403C93}},
+         0x403C93},
+        {"choice 7 of three becomes 2",
+         -1,
+         0,
+         1,
+         {{kChoice, 7}},
+         notes_off_all(0, 100) + std::vector<Sent>{{2, 200, 0x403C90}},
+         0x403C90},
+        {"choice -1 becomes 0",
+         5,
+         2,
+         1,
+         {{kChoice, -1}},
+         {{2, 100, 0x7BB5}, {0, 200, 0x403C95}},
+         0x403C95},
+        {"choice above the last one again: clamped value unchanged",
+         5,
+         2,
+         1,
+         {{kChoice, 9}},
+         {{2, 200, 0x403C95}},
+         0x403C95},
         // Wired channel values outside the list read as its nearest entry.
-        {"channel 100 reads as 16: leaving it sends BF 7B 00", 100, 0, 1, {{kChoice, 1}},
-         {{0, 100, 0x7BBF}, {1, 200, 0x403C9F}}, 0x403C9F},
-        {"channel -1000 reads as All: sixteen", -1000, 0, 1, {{kChoice, 1}},
-         notes_off_all(0, 100) + std::vector<Sent>{{1, 200, 0x403C93}}, 0x403C93},
-        {"channel 20 to 21 is no change", 20, 1, 1, {{kChannel, 21}},
-         {{1, 200, 0x403C9F}}, 0x403C9F},
+        {"channel 100 reads as 16: leaving it sends BF 7B 00",
+         100,
+         0,
+         1,
+         {{kChoice, 1}},
+         {{0, 100, 0x7BBF}, {1, 200, 0x403C9F}},
+         0x403C9F},
+        {"channel -1000 reads as All: sixteen",
+         -1000,
+         0,
+         1,
+         {{kChoice, 1}},
+         notes_off_all(0, 100) + std::vector<Sent>{{1, 200, 0x403C93}},
+         0x403C93},
+        {"channel 20 to 21 is no change",
+         20,
+         1,
+         1,
+         {{kChannel, 21}},
+         {{1, 200, 0x403C9F}},
+         0x403C9F},
     };
 }
 
@@ -288,8 +369,7 @@ TEST(MidiChoice, RoutingUpdatesAndAllNotesOff)
         dsp.run(1024);
         EXPECT_EQ(sent_text(dsp), text(c.expect));
         // The clamped choice is written back into the pin variable.
-        const auto *choice =
-            reinterpret_cast<const int16_t *>(dsp.decl(kChoice).variable_address);
+        const auto *choice = reinterpret_cast<const int16_t *>(dsp.decl(kChoice).variable_address);
         const int routed = c.expect.back().output;
         EXPECT_EQ(*choice, routed);
         EXPECT_TRUE(dsp.errors().empty());
@@ -354,9 +434,8 @@ TEST(MidiChoice, MoreThan256Outputs)
     dsp.set_value(kChoice, 256, 30);
     dsp.queue_midi(40, 0x403C91);
     dsp.run(1024);
-    EXPECT_EQ(sent_text(dsp),
-              text(std::vector<Sent>{{299, 10, 0x403C90}} + notes_off_all(299, 30) +
-                   std::vector<Sent>{{256, 40, 0x403C91}}));
+    EXPECT_EQ(sent_text(dsp), text(std::vector<Sent>{{299, 10, 0x403C90}} + notes_off_all(299, 30) +
+                                   std::vector<Sent>{{256, 40, 0x403C91}}));
     EXPECT_TRUE(dsp.errors().empty());
 }
 

@@ -31,7 +31,10 @@ const Build kBuilds[] = {
     {"panel_switch4", 4, "QZ_GUI_Panel_Switch4", "GUI_Panel_Switch_4_QZ2009"},
 };
 
-void PrintTo(const Build &b, std::ostream *os) { *os << b.plugin; }
+void PrintTo(const Build &b, std::ostream *os)
+{
+    *os << b.plugin;
+}
 
 using se_test::bits;
 
@@ -42,16 +45,29 @@ struct Ref {
     int pin(int n) const
     {
         switch (kind) {
-        case Switch: return k;
-        case Out: return n + k;
-        case In: return 2 * n + k;
-        default: return 3 * n;
+        case Switch:
+            return k;
+        case Out:
+            return n + k;
+        case In:
+            return 2 * n + k;
+        default:
+            return 3 * n;
         }
     }
 };
-Ref Sw(int k) { return {Ref::Switch, k}; }
-Ref Out(int k) { return {Ref::Out, k}; }
-Ref In(int k) { return {Ref::In, k}; }
+Ref Sw(int k)
+{
+    return {Ref::Switch, k};
+}
+Ref Out(int k)
+{
+    return {Ref::Out, k};
+}
+Ref In(int k)
+{
+    return {Ref::In, k};
+}
 const Ref kMode{Ref::Mode, 0};
 
 // Writes as text, so that a mismatch prints both sequences: switches are
@@ -74,7 +90,10 @@ struct W {
     double value;
 };
 // A way's show signal, output pin first, as the module writes it.
-std::vector<W> pair(int k, int v) { return {{Out(k), double(v)}, {In(k), double(v)}}; }
+std::vector<W> pair(int k, int v)
+{
+    return {{Out(k), double(v)}, {In(k), double(v)}};
+}
 std::vector<W> operator+(std::vector<W> a, const std::vector<W> &b)
 {
     a.insert(a.end(), b.begin(), b.end());
@@ -155,10 +174,12 @@ TEST_P(PanelSwitch, DeclaresThreeNPlusOneGuiPins)
     };
     std::vector<Expect> expect;
     for (int k = 0; k < ways; ++k)
-        expect.push_back({std::to_string(k + 1) + " Switch (Animation)", DR_IN, DT_FLOAT32, 0x10400});
+        expect.push_back(
+            {std::to_string(k + 1) + " Switch (Animation)", DR_IN, DT_FLOAT32, 0x10400});
     for (int32_t dir : {DR_OUT, DR_IN})
         for (int k = 0; k < ways; ++k)
-            expect.push_back({"Controls on Parent " + std::to_string(k + 1), dir, DT_BOOLEAN, 0x400});
+            expect.push_back(
+                {"Controls on Parent " + std::to_string(k + 1), dir, DT_BOOLEAN, 0x400});
     expect.push_back({"Mode", DR_SETTING, DT_CHOICE, 0x400});
 
     for (size_t i = 0; i < pins.size(); ++i) {
@@ -249,11 +270,17 @@ struct Action {
     Ref ref;
     double value;
 };
-Action set(Ref r, double v) { return {Action::Set, r, v}; }
+Action set(Ref r, double v)
+{
+    return {Action::Set, r, v};
+}
 const Action kIdle{Action::Idle, kMode, 0};
 // A notification for a raw declaration number; ref.k holds it, relative to
 // 3N when value is 1 (so "3N + 1" stays right for both builds).
-Action notify_raw(int number, bool relative_to_mode) { return {Action::Raw, {Ref::Mode, number}, relative_to_mode ? 1.0 : 0.0}; }
+Action notify_raw(int number, bool relative_to_mode)
+{
+    return {Action::Raw, {Ref::Mode, number}, relative_to_mode ? 1.0 : 0.0};
+}
 
 struct ChangeCase {
     const char *name;
@@ -261,7 +288,7 @@ struct ChangeCase {
     int shown;                 // way shown by Initialise, -1 none
     std::vector<Action> setup; // after Initialise; writes cleared afterwards
     std::vector<Action> actions;
-    std::vector<W> expect;     // writes made by the actions
+    std::vector<W> expect; // writes made by the actions
     bool idle_requested;
 };
 
@@ -269,48 +296,102 @@ std::vector<ChangeCase> change_cases()
 {
     const double nan = std::numeric_limits<double>::quiet_NaN();
     return {
-        {"another way on moves the panel", 0, 1, {},
+        {"another way on moves the panel",
+         0,
+         1,
+         {},
          {set(Sw(3), 0.75)},
-         std::vector<W>{{Sw(1), 0.0}} + pair(1, 0) + pair(3, 1), false},
-        {"exactly 0.5 switches on", 0, 1, {},
+         std::vector<W>{{Sw(1), 0.0}} + pair(1, 0) + pair(3, 1),
+         false},
+        {"exactly 0.5 switches on",
+         0,
+         1,
+         {},
          {set(Sw(2), 0.5)},
-         std::vector<W>{{Sw(1), 0.0}} + pair(1, 0) + pair(2, 1), false},
-        {"0.4999 of an inactive way is off", 0, 1, {},
-         {set(Sw(2), 0.4999)}, pair(2, 0), false},
-        {"NaN on the shown way is off", 0, 1, {},
-         {set(Sw(1), nan)}, pair(1, 0), false},
-        {"allow off: shown way off, then another on clears nothing", 0, 1, {},
-         {set(Sw(1), 0.0), set(Sw(2), 1.0)}, pair(1, 0) + pair(2, 1), false},
-        {"with nothing shown a switch on writes only its pair", 0, -1, {},
-         {set(Sw(0), 1.0)}, pair(0, 1), false},
-        {"the shown switch on again rewrites its pair only", 0, 1, {},
-         {set(Sw(1), 0.9)}, pair(1, 1), false},
-        {"keep one: shown way off writes nothing and asks for idle", 1, 1, {},
-         {set(Sw(1), 0.0)}, {}, true},
-        {"keep one: the idle call puts the switch back", 1, 1, {},
+         std::vector<W>{{Sw(1), 0.0}} + pair(1, 0) + pair(2, 1),
+         false},
+        {"0.4999 of an inactive way is off", 0, 1, {}, {set(Sw(2), 0.4999)}, pair(2, 0), false},
+        {"NaN on the shown way is off", 0, 1, {}, {set(Sw(1), nan)}, pair(1, 0), false},
+        {"allow off: shown way off, then another on clears nothing",
+         0,
+         1,
+         {},
+         {set(Sw(1), 0.0), set(Sw(2), 1.0)},
+         pair(1, 0) + pair(2, 1),
+         false},
+        {"with nothing shown a switch on writes only its pair",
+         0,
+         -1,
+         {},
+         {set(Sw(0), 1.0)},
+         pair(0, 1),
+         false},
+        {"the shown switch on again rewrites its pair only",
+         0,
+         1,
+         {},
+         {set(Sw(1), 0.9)},
+         pair(1, 1),
+         false},
+        {"keep one: shown way off writes nothing and asks for idle",
+         1,
+         1,
+         {},
+         {set(Sw(1), 0.0)},
+         {},
+         true},
+        {"keep one: the idle call puts the switch back",
+         1,
+         1,
+         {},
          {set(Sw(1), 0.0), kIdle, kIdle},
-         {{Sw(1), 1.0}, {Sw(1), 1.0}}, true},
-        {"keep one: the way stays shown", 1, 1, {},
+         {{Sw(1), 1.0}, {Sw(1), 1.0}},
+         true},
+        {"keep one: the way stays shown",
+         1,
+         1,
+         {},
          {set(Sw(1), 0.0), kIdle, set(Sw(0), 1.0)},
-         std::vector<W>{{Sw(1), 1.0}, {Sw(1), 0.0}} + pair(1, 0) + pair(0, 1), true},
-        {"keep one: an inactive way off writes only its pair", 1, 1, {},
-         {set(Sw(2), 0.0)}, pair(2, 0), false},
-        {"keep one with nothing shown: a way off writes its pair", 1, -1, {},
-         {set(Sw(2), 0.0)}, pair(2, 0), false},
-        {"idle with nothing shown writes nothing", 0, -1, {},
-         {kIdle}, {}, false},
-        {"mode changed later to keep one", 0, 1, {set(kMode, 1)},
-         {set(Sw(1), 0.0)}, {}, true},
-        {"mode changed later to allow off", 1, 1, {set(kMode, 0)},
-         {set(Sw(1), 0.0)}, pair(1, 0), false},
-        {"a mode change writes nothing", 0, 1, {},
-         {set(kMode, 1), set(kMode, 0)}, {}, false},
-        {"values on the show pins change nothing", 0, 1, {},
+         std::vector<W>{{Sw(1), 1.0}, {Sw(1), 0.0}} + pair(1, 0) + pair(0, 1),
+         true},
+        {"keep one: an inactive way off writes only its pair",
+         1,
+         1,
+         {},
+         {set(Sw(2), 0.0)},
+         pair(2, 0),
+         false},
+        {"keep one with nothing shown: a way off writes its pair",
+         1,
+         -1,
+         {},
+         {set(Sw(2), 0.0)},
+         pair(2, 0),
+         false},
+        {"idle with nothing shown writes nothing", 0, -1, {}, {kIdle}, {}, false},
+        {"mode changed later to keep one", 0, 1, {set(kMode, 1)}, {set(Sw(1), 0.0)}, {}, true},
+        {"mode changed later to allow off",
+         1,
+         1,
+         {set(kMode, 0)},
+         {set(Sw(1), 0.0)},
+         pair(1, 0),
+         false},
+        {"a mode change writes nothing", 0, 1, {}, {set(kMode, 1), set(kMode, 0)}, {}, false},
+        {"values on the show pins change nothing",
+         0,
+         1,
+         {},
          {set(Out(1), 0), set(In(1), 0), set(Out(2), 1), set(In(3), 1), set(Sw(1), 0.0)},
-         pair(1, 0), false},
-        {"undeclared numbers change nothing", 1, 1, {},
+         pair(1, 0),
+         false},
+        {"undeclared numbers change nothing",
+         1,
+         1,
+         {},
          {notify_raw(-1, false), notify_raw(1, true), notify_raw(1000, false), set(Sw(1), 0.0)},
-         {}, true},
+         {},
+         true},
     };
 }
 

@@ -22,7 +22,10 @@ using sehost::Library;
 
 constexpr int kBoolPulse = 1; // declaration number, GUI side only
 
-std::shared_ptr<sehost::Library> library() { return se_test::plugin_library("patch_pulse"); }
+std::shared_ptr<sehost::Library> library()
+{
+    return se_test::plugin_library("patch_pulse");
+}
 
 using se_test::bits;
 
@@ -126,7 +129,8 @@ TEST(PatchPulse, PulseOnEveryPatchChange)
         EXPECT_TRUE(dsp.sleeps().empty()) << "40 samples of 0.0 are not a block size";
         dsp.run(2048);
         EXPECT_EQ(changes(dsp).size(), 1u);
-        EXPECT_EQ(dsp.sleeps(), std::vector<uint32_t>{3072 + 1020}) << "the call that completes 1024 samples";
+        EXPECT_EQ(dsp.sleeps(), std::vector<uint32_t>{3072 + 1020})
+            << "the call that completes 1024 samples";
         EXPECT_TRUE(holds(out, 0, 1024, 0.0f)) << "no stale 1.0 left asleep";
     }
 }

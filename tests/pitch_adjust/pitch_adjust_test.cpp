@@ -21,7 +21,10 @@ using sehost::Library;
 
 using se_test::bits;
 
-std::shared_ptr<sehost::Library> library() { return se_test::plugin_library("pitch_adjust"); }
+std::shared_ptr<sehost::Library> library()
+{
+    return se_test::plugin_library("pitch_adjust");
+}
 
 struct ValueCase {
     int octave, semitone, cents;
@@ -31,15 +34,9 @@ struct ValueCase {
 // Sums formed in double and rounded once; rounding each step to a float
 // changes the last bit of several of these.
 const ValueCase kValues[] = {
-    {0, 0, 0, 0x00000000u},
-    {1, 0, 0, 0x3DCCCCCDu},
-    {0, 12, 0, 0x3DCCCCCDu},
-    {0, 1, 0, 0x3C088889u},
-    {0, 0, 1, 0x38AEC33Fu},
-    {0, 0, -1, 0xB8AEC33Fu},
-    {0, 0, 99, 0x3C072B02u},
-    {6, 48, 99, 0x3F810E56u},
-    {-6, -48, -99, 0xBF810E56u},
+    {0, 0, 0, 0x00000000u},   {1, 0, 0, 0x3DCCCCCDu},   {0, 12, 0, 0x3DCCCCCDu},
+    {0, 1, 0, 0x3C088889u},   {0, 0, 1, 0x38AEC33Fu},   {0, 0, -1, 0xB8AEC33Fu},
+    {0, 0, 99, 0x3C072B02u},  {6, 48, 99, 0x3F810E56u}, {-6, -48, -99, 0xBF810E56u},
     {2, -7, 50, 0x3E155555u},
 };
 
@@ -192,14 +189,28 @@ TEST(PitchAdjust, PinTableAndLists)
     };
     const ListCase lists[] = {
         {0, 40, -6, 6, {{-6, "-6"}, {0, "0"}, {1, "+1"}, {6, "+6"}}},
-        {1, 443, -48, 48,
-         {{-48, "-48 (-4 Oct)"}, {-36, "-36 (-3 Oct)"}, {-24, "-24 (-2 Oct)"},
-          {-12, "-12 (-1 Oct)"}, {-11, "-11"}, {-2, "-2"}, {0, "0"}, {2, "+2"},
-          {12, "+12 (+1 Oct)"}, {24, "+24 (+2 Oct)"}, {36, "+36 (+3 Oct)"}, {47, "+47"},
+        {1,
+         443,
+         -48,
+         48,
+         {{-48, "-48 (-4 Oct)"},
+          {-36, "-36 (-3 Oct)"},
+          {-24, "-24 (-2 Oct)"},
+          {-12, "-12 (-1 Oct)"},
+          {-11, "-11"},
+          {-2, "-2"},
+          {0, "0"},
+          {2, "+2"},
+          {12, "+12 (+1 Oct)"},
+          {24, "+24 (+2 Oct)"},
+          {36, "+36 (+3 Oct)"},
+          {47, "+47"},
           {48, "+48 (+4 Oct)"}}},
-        {2, 699, -99, 99,
-         {{-99, "-99"}, {-10, "-10"}, {-9, "-09"}, {-1, "-01"}, {0, "00"}, {1, "01"},
-          {99, "99"}}},
+        {2,
+         699,
+         -99,
+         99,
+         {{-99, "-99"}, {-10, "-10"}, {-9, "-09"}, {-1, "-01"}, {0, "00"}, {1, "01"}, {99, "99"}}},
     };
     for (const ListCase &c : lists) {
         SCOPED_TRACE(names[c.pin]);

@@ -24,8 +24,8 @@ std::vector<int> positions(const sehost::DspInstance &dsp)
 std::string trace(const Settings &s)
 {
     return std::to_string(s.start) + "," + std::to_string(s.end) + "," + std::to_string(s.step) +
-           " " + (s.mode >= 0 && s.mode <= 6 ? kModeNames[s.mode] : "mode?") +
-           " reset " + std::to_string(s.reset);
+           " " + (s.mode >= 0 && s.mode <= 6 ? kModeNames[s.mode] : "mode?") + " reset " +
+           std::to_string(s.reset);
 }
 
 const int kAllButRandom[] = {kForward, kBack, kFwdBack, kBackFwd, kFwdBack2, kBackFwd2};
@@ -162,10 +162,10 @@ TEST(PulseCounterActive, OffOnRestartsTheMode)
         std::vector<int> expected; // indices: four before OFF, four after ON
     };
     const Row rows[] = {
-        {kForward, {0, 1, 2, 0, 0, 1, 2, 0}},      // range 1..3
+        {kForward, {0, 1, 2, 0, 0, 1, 2, 0}}, // range 1..3
         {kBackFwd, {2, 1, 0, 1, 2, 1, 0, 1}},
         {kFwdBack2, {0, 1, 2, 2, 0, 1, 2, 2}},
-        {kRandom, {0, 1, 1, 1, 1, 2, 0, 2}},       // seed 1.0: runs on from where it stood
+        {kRandom, {0, 1, 1, 1, 1, 2, 0, 2}}, // seed 1.0: runs on from where it stood
     };
     for (const Row &row : rows) {
         Settings s;
@@ -244,9 +244,8 @@ TEST(PulseCounterCounting, CycleDetectionOnBitPatterns)
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);
         const std::vector<float> input = row.input;
-        auto dsp = open_counter(Settings{}, [input](uint32_t c) {
-            return c < input.size() ? input[c] : 0.0f;
-        });
+        auto dsp = open_counter(Settings{},
+                                [input](uint32_t c) { return c < input.size() ? input[c] : 0.0f; });
         dsp->run(128);
         std::vector<uint32_t> stamps;
         for (const Send &x : sends(*dsp))
@@ -296,24 +295,16 @@ TEST(PulseCounterMends, RangeChangeClampsThePosition)
 TEST(PulseCounterMends, OutOfListValuesAreClamped)
 {
     struct Row {
-        int start, end, step, reset;       // as wired
+        int start, end, step, reset;         // as wired
         int c_start, c_end, c_step, c_reset; // as the lists allow
     };
     const int16_t lo = std::numeric_limits<int16_t>::min();
     const int16_t hi = std::numeric_limits<int16_t>::max();
     const Row rows[] = {
-        {1, 8, 0, 0, 1, 8, 1, 0},
-        {1, 8, -3, 0, 1, 8, 1, 0},
-        {1, 64, 1000, 0, 1, 64, 31, 0},
-        {1, 64, hi, 0, 1, 64, 31, 0},
-        {1, 64, lo, 0, 1, 64, 1, 0},
-        {0, 8, 1, 0, 1, 8, 1, 0},
-        {-5, 8, 2, 0, 1, 8, 2, 0},
-        {hi, 1, 5, 0, 64, 1, 5, 0},
-        {60, 100, 3, 0, 60, 64, 3, 0},
-        {lo, hi, 7, 0, 1, 64, 7, 0},
-        {1, 8, 1, 100, 1, 8, 1, 64},
-        {1, 8, 1, hi, 1, 8, 1, 64},
+        {1, 8, 0, 0, 1, 8, 1, 0},     {1, 8, -3, 0, 1, 8, 1, 0},   {1, 64, 1000, 0, 1, 64, 31, 0},
+        {1, 64, hi, 0, 1, 64, 31, 0}, {1, 64, lo, 0, 1, 64, 1, 0}, {0, 8, 1, 0, 1, 8, 1, 0},
+        {-5, 8, 2, 0, 1, 8, 2, 0},    {hi, 1, 5, 0, 64, 1, 5, 0},  {60, 100, 3, 0, 60, 64, 3, 0},
+        {lo, hi, 7, 0, 1, 64, 7, 0},  {1, 8, 1, 100, 1, 8, 1, 64}, {1, 8, 1, hi, 1, 8, 1, 64},
         {1, 8, 1, -7, 1, 8, 1, 0},
     };
     for (int mode = 0; mode <= 6; ++mode)

@@ -18,10 +18,13 @@ namespace pc {
 // DSP pin indices.
 enum Pin { kIn, kStart, kEnd, kStep, kMode, kReset, kOut, kActive, kSeed, kHumanise, kShift };
 enum Mode { kForward, kBack, kFwdBack, kBackFwd, kRandom, kFwdBack2, kBackFwd2 };
-const char *const kModeNames[] = {"Forward", "Back", "Fwd+Back", "Back+Fwd",
+const char *const kModeNames[] = {"Forward", "Back",      "Fwd+Back", "Back+Fwd",
                                   "Random",  "Fwd+Back2", "Back+Fwd2"};
 
-inline std::shared_ptr<sehost::Library> library() { return se_test::plugin_library("pulse_counter"); }
+inline std::shared_ptr<sehost::Library> library()
+{
+    return se_test::plugin_library("pulse_counter");
+}
 
 inline float float_of(uint32_t bits)
 {
@@ -33,8 +36,14 @@ inline float float_of(uint32_t bits)
 // One cycle every kPeriod samples, completed at clock kFirst + k * kPeriod.
 constexpr uint32_t kPeriod = 16;
 constexpr uint32_t kFirst = 8;
-inline float pulses(uint32_t clock) { return clock % kPeriod == kFirst ? 0.5f : 0.0f; }
-inline uint32_t cycle_clock(uint32_t k) { return kFirst + k * kPeriod; }
+inline float pulses(uint32_t clock)
+{
+    return clock % kPeriod == kFirst ? 0.5f : 0.0f;
+}
+inline uint32_t cycle_clock(uint32_t k)
+{
+    return kFirst + k * kPeriod;
+}
 
 // Pin values before open; the seed stays at its default unless given.
 struct Settings {
@@ -100,13 +109,18 @@ inline std::vector<int> indices(const sehost::DspInstance &dsp)
 }
 
 // Runs n periods of the pulse train (n cycles) from the current clock.
-inline void run_cycles(sehost::DspInstance &dsp, uint32_t n) { dsp.run(n * kPeriod); }
+inline void run_cycles(sehost::DspInstance &dsp, uint32_t n)
+{
+    dsp.run(n * kPeriod);
+}
 
 inline int16_t pin_variable(const sehost::DspInstance &dsp, int pin)
 {
     int16_t v;
-    std::memcpy(&v, reinterpret_cast<const void *>(dsp.dsp_pins()[static_cast<size_t>(pin)].variable_address),
-                sizeof v);
+    std::memcpy(
+        &v,
+        reinterpret_cast<const void *>(dsp.dsp_pins()[static_cast<size_t>(pin)].variable_address),
+        sizeof v);
     return v;
 }
 

@@ -47,7 +47,10 @@ TEST(PulseCounterShell, Properties)
     const std::vector<std::string> fixed = {"",
                                             "Counts Pulses/Osc Cycles, Output directly controls "
                                             "Switch/Choice modules",
-                                            "", "Features:", "Start and End counter range", ""};
+                                            "",
+                                            "Features:",
+                                            "Start and End counter range",
+                                            ""};
     EXPECT_EQ(std::vector<std::string>(about.begin() + 2, about.begin() + 8), fixed);
     EXPECT_EQ(info.about.find('\r'), std::string::npos);
 

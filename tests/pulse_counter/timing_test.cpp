@@ -268,8 +268,8 @@ TEST(PulseCounterTiming, ShiftAndBoundedDelays)
 // Not-a-number counts as 0.
 TEST(PulseCounterMends, UnusualSeeds)
 {
-    const float seeds[] = {kNaN, kInf, -kInf, 1.0e30f, -1.0e30f, 3.0e9f, -3.0e9f,
-                           float_of(1u), float_of(0x80000001u)};
+    const float seeds[] = {
+        kNaN, kInf, -kInf, 1.0e30f, -1.0e30f, 3.0e9f, -3.0e9f, float_of(1u), float_of(0x80000001u)};
     Settings zero;
     zero.mode = kRandom;
     zero.seed = 0.0f;

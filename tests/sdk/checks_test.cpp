@@ -108,7 +108,8 @@ TEST(ChecksDeathTest, StopWithExpressionAndSource)
         {"event off its time", event_off_its_time,
          "SEModule_base.*e->time_stamp == SampleClock\\(\\)"},
         {"stored input pin", stored_input_pin,
-         "SEModule_base.*IO_PATCH_STORE\\) == 0 \\|\\| .*IO_PRIVATE\\) != 0 \\|\\| .*direction == DR_OUT"},
+         "SEModule_base.*IO_PATCH_STORE\\) == 0 \\|\\| .*IO_PRIVATE\\) != 0 \\|\\| .*direction == "
+         "DR_OUT"},
         {"GUI side without callback", gui_without_callback, "SEGUI_base\\(134\\).*seaudioMaster"},
     };
     for (const Case &c : cases) {

@@ -65,7 +65,7 @@ TEST(Events, PostedEventAtTheCurrentClockRunsThere)
     sehost::DspInstance dsp(probe_library());
     dsp.open();
     dsp.run(100);
-    dsp.dispatch(MOD_MESSAGE, 0, PROBE_POST_EVENT); // RunAt(now)
+    dsp.dispatch(MOD_MESSAGE, 0, PROBE_POST_EVENT);  // RunAt(now)
     dsp.dispatch(MOD_MESSAGE, 30, PROBE_POST_EVENT); // RunAt(now + 30)
     dsp.run(100);
     auto runs = hooks(dsp, HOOK_RUN);

@@ -77,7 +77,8 @@ TEST(Exceptions, NoneReachesTheHost)
 #endif
     const Case cases[] = {
         {"open", [](PlugRecord *r) { return r->dispatch(r, MOD_OPEN, 0, 0, nullptr, 0.0f); }, 0},
-        {"message", [](PlugRecord *r) { return r->dispatch(r, MOD_MESSAGE, 0, 0, nullptr, 0.0f); }, 0},
+        {"message", [](PlugRecord *r) { return r->dispatch(r, MOD_MESSAGE, 0, 0, nullptr, 0.0f); },
+         0},
         {"process",
          [](PlugRecord *r) {
              r->process(r->object, 0, 16);
@@ -130,7 +131,8 @@ TEST(Exceptions, AConstructorThatThrowsMakesNoModule)
 #endif
     g_log = HostLog{};
     void *made = reinterpret_cast<void *>(1);
-    EXPECT_NO_THROW(made = library().make_module_fn()(0, SE_MAKE_DSP, &callback, THROWING_IN_CONSTRUCTOR));
+    EXPECT_NO_THROW(
+        made = library().make_module_fn()(0, SE_MAKE_DSP, &callback, THROWING_IN_CONSTRUCTOR));
     EXPECT_EQ(made, nullptr);
     EXPECT_EQ(g_log.throws, 1);
 }
@@ -141,7 +143,8 @@ TEST(Exceptions, TheGuiSideAnswersZeroAndStillCloses)
     GTEST_SKIP() << "Windows plug-ins are built without exceptions";
 #endif
     g_log = HostLog{};
-    auto *gui = static_cast<GuiPlugRecord *>(library().make_module_fn()(0, SE_MAKE_GUI, &callback, &g_log));
+    auto *gui =
+        static_cast<GuiPlugRecord *>(library().make_module_fn()(0, SE_MAKE_GUI, &callback, &g_log));
     ASSERT_NE(gui, nullptr);
     se_result answer = -1;
     EXPECT_NO_THROW(answer = gui->dispatcher(gui, GUI_OP_DSP_MESSAGE, 0, 1, nullptr, 0.0f));

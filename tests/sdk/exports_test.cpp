@@ -6,7 +6,10 @@
 using namespace sdk_test;
 
 namespace {
-se_result SE_CALL silent_host(void *, int32_t, int32_t, int32_t, void *, float) { return 0; }
+se_result SE_CALL silent_host(void *, int32_t, int32_t, int32_t, void *, float)
+{
+    return 0;
+}
 } // namespace
 
 TEST(Exports, PropertiesOnlyForIndexZero)

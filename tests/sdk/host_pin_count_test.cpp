@@ -51,7 +51,8 @@ TEST(HostPinCount, NoMissingOrUndeclaredPinFaults)
         {"MIDI output missing", "cv_to_rpn", 6,
          [](sehost::DspInstance &dsp) {
              dsp.set_source("Gate", [](uint32_t) { return 1.0f; });
-             dsp.set_source("Value CV", [](uint32_t t) { return 0.5f + 0.4f * std::sin(0.01f * float(t)); });
+             dsp.set_source("Value CV",
+                            [](uint32_t t) { return 0.5f + 0.4f * std::sin(0.01f * float(t)); });
          },
          [](sehost::DspInstance &dsp) {
              EXPECT_TRUE(dsp.midi_out().empty());

@@ -9,15 +9,15 @@
 #include <stdint.h>
 
 enum ProbeCommand : int32_t {
-    PROBE_PIN_INFO = 1,        // pointer: ProbePins
-    PROBE_LOG = 2,             // pointer: ProbeLog
-    PROBE_INSTALL_TWICE = 3,   // InstallProcess(process_b) twice
-    PROBE_POST_EVENT = 4,      // RunAt(SampleClock() + index) of the probe's run function
-    PROBE_PIN_AT = 5,          // PinAt(index)
-    PROBE_CURRENT_SAMPLE = 6,  // pointer: float; CurrentSample of pin index
-    PROBE_SEND_MIDI = 7,       // SendMidi on DSP pin 3 at SampleClock() + index
-    PROBE_IS_CONNECTED = 8,    // pointer: int32_t; IsConnected of pin index
-    PROBE_RATES = 9,           // pointer: int32_t[2]; SampleRate bits, BlockSize
+    PROBE_PIN_INFO = 1,       // pointer: ProbePins
+    PROBE_LOG = 2,            // pointer: ProbeLog
+    PROBE_INSTALL_TWICE = 3,  // InstallProcess(process_b) twice
+    PROBE_POST_EVENT = 4,     // RunAt(SampleClock() + index) of the probe's run function
+    PROBE_PIN_AT = 5,         // PinAt(index)
+    PROBE_CURRENT_SAMPLE = 6, // pointer: float; CurrentSample of pin index
+    PROBE_SEND_MIDI = 7,      // SendMidi on DSP pin 3 at SampleClock() + index
+    PROBE_IS_CONNECTED = 8,   // pointer: int32_t; IsConnected of pin index
+    PROBE_RATES = 9,          // pointer: int32_t[2]; SampleRate bits, BlockSize
 };
 
 // GUI side: GUI_OP_DSP_MESSAGE with these values makes the probe's GUI side

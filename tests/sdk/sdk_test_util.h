@@ -12,7 +12,10 @@
 
 namespace sdk_test {
 
-inline std::shared_ptr<sehost::Library> probe_library() { return se_test::plugin_library("sdk_test_module"); }
+inline std::shared_ptr<sehost::Library> probe_library()
+{
+    return se_test::plugin_library("sdk_test_module");
+}
 
 inline ProbePins pin_info(sehost::DspInstance &dsp)
 {

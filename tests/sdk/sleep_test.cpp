@@ -22,8 +22,14 @@ struct Case {
     std::vector<Step> steps;
 };
 
-Step restart(int32_t samples) { return {Step::kRestart, samples}; }
-Step call(int32_t count, bool expired) { return {Step::kCall, count, expired}; }
+Step restart(int32_t samples)
+{
+    return {Step::kRestart, samples};
+}
+Step call(int32_t count, bool expired)
+{
+    return {Step::kCall, count, expired};
+}
 
 } // namespace
 
@@ -36,8 +42,10 @@ TEST(SleepCountdown, RunsOutAfterTheRestartsSamples)
         {"overshot by a long call", {restart(5), call(64, true)}},
         {"zero samples: out at once", {restart(0), call(1, true)}},
         {"stays out", {restart(3), call(3, true), call(1, true), call(1000, true)}},
-        {"a restart starts over", {restart(3), call(3, true), restart(3), call(2, false), call(1, true)}},
-        {"a restart before it ran out", {restart(3), call(2, false), restart(3), call(2, false), call(1, true)}},
+        {"a restart starts over",
+         {restart(3), call(3, true), restart(3), call(2, false), call(1, true)}},
+        {"a restart before it ran out",
+         {restart(3), call(2, false), restart(3), call(2, false), call(1, true)}},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);

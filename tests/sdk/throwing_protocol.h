@@ -10,6 +10,7 @@ constexpr int32_t THROWING_ABOUT_TO_THROW = 9001;
 constexpr int32_t THROWING_DESTROYED = 9002;
 
 // makeModule's host data that makes the DSP constructor throw.
-inline void *const THROWING_IN_CONSTRUCTOR = reinterpret_cast<void *>(static_cast<uintptr_t>(0x7E57));
+inline void *const THROWING_IN_CONSTRUCTOR =
+    reinterpret_cast<void *>(static_cast<uintptr_t>(0x7E57));
 
 #endif

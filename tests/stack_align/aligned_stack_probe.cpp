@@ -20,7 +20,10 @@ const se_sdk::ModuleIdentity kIdentity = {"Aligned Stack Probe", "SE_Aligned_Sta
 
 // Makes the slot's contents visible to the compiler as memory, so the
 // values really go through the stack.
-inline void through_memory(float *slot) { asm volatile("" : : "r"(slot) : "memory"); }
+inline void through_memory(float *slot)
+{
+    asm volatile("" : : "r"(slot) : "memory");
+}
 
 } // namespace
 

@@ -20,9 +20,16 @@
 
 namespace {
 
-uint32_t word(const void *p) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p)); }
-uint32_t word(int32_t v) { return static_cast<uint32_t>(v); }
-uint32_t word(float f) {
+uint32_t word(const void *p)
+{
+    return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p));
+}
+uint32_t word(int32_t v)
+{
+    return static_cast<uint32_t>(v);
+}
+uint32_t word(float f)
+{
     uint32_t b;
     std::memcpy(&b, &f, sizeof b);
     return b;
@@ -38,14 +45,17 @@ struct Session {
     std::vector<uint32_t> log;
     char text[4] = "";
 
-    uint32_t call(const void *fn, std::vector<uint32_t> args) {
+    uint32_t call(const void *fn, std::vector<uint32_t> args)
+    {
         return se_call_shifted(fn, args.data(), static_cast<uint32_t>(args.size()), shift);
     }
 };
 
 Session *g_session = nullptr;
 
-se_result SE_CALL dsp_callback(void *, int32_t op, int32_t index, int32_t value, void *ptr, float opt) {
+se_result SE_CALL dsp_callback(void *, int32_t op, int32_t index, int32_t value, void *ptr,
+                               float opt)
+{
     Session &s = *g_session;
     // The pointer argument is a time stamp for these two, an address else.
     uint32_t stamp = op == HOST_SET_PIN_STATUS || op == HOST_SEND_MIDI ? word(ptr) : 0u;
@@ -73,7 +83,9 @@ se_result SE_CALL dsp_callback(void *, int32_t op, int32_t index, int32_t value,
     }
 }
 
-se_result SE_CALL gui_callback(void *, int32_t op, int32_t index, int32_t value, void *ptr, float opt) {
+se_result SE_CALL gui_callback(void *, int32_t op, int32_t index, int32_t value, void *ptr,
+                               float opt)
+{
     Session &s = *g_session;
     s.log.insert(s.log.end(), {0x6E1u, word(op), word(index), word(value), word(opt)});
     switch (op) {
@@ -95,7 +107,8 @@ se_result SE_CALL gui_callback(void *, int32_t op, int32_t index, int32_t value,
 // One session: properties, both sides created, pins learnt, opened, a status
 // for every input, MIDI and a patch change, stretches processed, GUI
 // operations, both sides closed.  Answers the log and the output samples.
-std::vector<uint32_t> run_session(const char *name, uint32_t shift) {
+std::vector<uint32_t> run_session(const char *name, uint32_t shift)
+{
     auto lib = sehost::Library::load(se_test::plugin_path(name));
     Session s;
     s.shift = shift;
@@ -103,7 +116,8 @@ std::vector<uint32_t> run_session(const char *name, uint32_t shift) {
 
     ModuleProperties props;
     std::memset(&props, 0, sizeof props);
-    s.log.push_back(s.call(reinterpret_cast<const void *>(lib->get_properties_fn()), {0, word(&props)}));
+    s.log.push_back(
+        s.call(reinterpret_cast<const void *>(lib->get_properties_fn()), {0, word(&props)}));
     s.log.push_back(word(props.sdk_revision));
 
     auto *rec = reinterpret_cast<PlugRecord *>(static_cast<uintptr_t>(
@@ -139,8 +153,10 @@ std::vector<uint32_t> run_session(const char *name, uint32_t shift) {
             continue;
         s.buffers[i].assign(block, 0.0f);
         for (int32_t k = 0; k < block; ++k) // a sine that crosses zero, and a positive gate
-            s.buffers[i][size_t(k)] = dsp[i].direction == DR_OUT ? 0.0f
-                                      : static_cast<float>(0.4 + 0.5 * std::sin(0.3 * k + double(i)));
+            s.buffers[i][size_t(k)] =
+                dsp[i].direction == DR_OUT
+                    ? 0.0f
+                    : static_cast<float>(0.4 + 0.5 * std::sin(0.3 * k + double(i)));
         float *address = s.buffers[i].data();
         std::memcpy(dsp[i].variable_address, &address, sizeof address);
     }
@@ -169,7 +185,8 @@ std::vector<uint32_t> run_session(const char *name, uint32_t shift) {
     };
     auto process = [&](int32_t start, int32_t count) {
         s.clock = static_cast<uint32_t>(start);
-        s.call(reinterpret_cast<const void *>(rec->process), {word(rec->object), word(start), word(count)});
+        s.call(reinterpret_cast<const void *>(rec->process),
+               {word(rec->object), word(start), word(count)});
     };
     for (size_t i = 0; i < dsp.size(); ++i) {
         if (dsp[i].direction == DR_OUT)
@@ -210,12 +227,15 @@ std::vector<uint32_t> run_session(const char *name, uint32_t shift) {
     return s.log;
 }
 
-const char *const kModules[] = {"pulse_counter", "edge_detect", "pitch_adjust", "midi_choice", "cv_to_rpn",
-                                "panel_switch8", "panel_switch4", "bool_volts", "patch_pulse"};
+const char *const kModules[] = {"pulse_counter", "edge_detect", "pitch_adjust",
+                                "midi_choice",   "cv_to_rpn",   "panel_switch8",
+                                "panel_switch4", "bool_volts",  "patch_pulse"};
 
-TEST(StackAlign, TheShiftIsTheOneAskedFor) {
+TEST(StackAlign, TheShiftIsTheOneAskedFor)
+{
     for (uint32_t shift : {0u, 4u, 8u, 12u}) {
-        uint32_t sp = se_call_shifted(reinterpret_cast<const void *>(&se_stack_at_call), nullptr, 0, shift);
+        uint32_t sp =
+            se_call_shifted(reinterpret_cast<const void *>(&se_stack_at_call), nullptr, 0, shift);
         EXPECT_EQ((sp + shift) % 16, 0u) << "shift " << shift;
     }
     uint32_t args[3] = {1, 2, 3};
@@ -223,9 +243,11 @@ TEST(StackAlign, TheShiftIsTheOneAskedFor) {
     EXPECT_EQ(se_call_shifted(reinterpret_cast<const void *>(sum), args, 3, 4), 321u);
 }
 
-class StackAlignModule : public ::testing::TestWithParam<const char *> {};
+class StackAlignModule : public ::testing::TestWithParam<const char *>
+{};
 
-TEST_P(StackAlignModule, EveryEntryOnAMisalignedStackDoesWhatItDoesAligned) {
+TEST_P(StackAlignModule, EveryEntryOnAMisalignedStackDoesWhatItDoesAligned)
+{
     const std::vector<uint32_t> aligned = run_session(GetParam(), 0);
     ASSERT_GT(aligned.size(), 20u);
     for (uint32_t shift : {4u, 8u, 12u}) {
@@ -234,16 +256,17 @@ TEST_P(StackAlignModule, EveryEntryOnAMisalignedStackDoesWhatItDoesAligned) {
         while (at < shifted.size() && at < aligned.size() && shifted[at] == aligned[at])
             ++at;
         EXPECT_TRUE(at == shifted.size() && at == aligned.size())
-            << GetParam() << ", stack off by " << shift << ": first difference at word " << at << " of "
-            << aligned.size() << " (" << (at < shifted.size() ? shifted[at] : 0u) << " against "
-            << (at < aligned.size() ? aligned[at] : 0u) << ")";
+            << GetParam() << ", stack off by " << shift << ": first difference at word " << at
+            << " of " << aligned.size() << " (" << (at < shifted.size() ? shifted[at] : 0u)
+            << " against " << (at < aligned.size() ? aligned[at] : 0u) << ")";
     }
 }
 
 // The negative control: a plug-in built to assume an aligned stack, with
 // SSE values in an aligned stack slot, runs its session on an aligned stack
 // and dies on every misaligned one, so the test above would catch it.
-TEST(StackAlignDeathTest, APlugInThatAssumesAlignmentIsCaught) {
+TEST(StackAlignDeathTest, APlugInThatAssumesAlignmentIsCaught)
+{
     const std::vector<uint32_t> aligned = run_session("aligned_stack_probe", 0);
     ASSERT_GT(aligned.size(), 20u);
     for (uint32_t shift : {4u, 8u, 12u})
@@ -251,6 +274,8 @@ TEST(StackAlignDeathTest, APlugInThatAssumesAlignmentIsCaught) {
 }
 
 INSTANTIATE_TEST_SUITE_P(AllModules, StackAlignModule, ::testing::ValuesIn(kModules),
-                         [](const ::testing::TestParamInfo<const char *> &i) { return std::string(i.param); });
+                         [](const ::testing::TestParamInfo<const char *> &i) {
+                             return std::string(i.param);
+                         });
 
 } // namespace

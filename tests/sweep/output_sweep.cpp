@@ -11,7 +11,8 @@
 
 #include "sweep.h"
 
-int main(int argc, char **argv) {
+int main(int argc, char **argv)
+{
     if (argc < 2 || argc > 3) {
         std::fprintf(stderr, "usage: se_output_sweep <seed> [<dump file>]\n");
         return 2;

@@ -34,7 +34,8 @@ using sehost::Library;
 // splitmix64: the same numbers on every platform and standard library.
 struct Rng {
     uint64_t s;
-    uint64_t next() {
+    uint64_t next()
+    {
         uint64_t z = (s += 0x9E3779B97F4A7C15ull);
         z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
         z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
@@ -42,12 +43,14 @@ struct Rng {
     }
     uint32_t below(uint32_t n) { return static_cast<uint32_t>(next() % n); }
     // Uniform in [lo, hi), from 24 random bits: exact in float.
-    float uniform(float lo, float hi) {
+    float uniform(float lo, float hi)
+    {
         return lo + (hi - lo) * static_cast<float>(next() >> 40) * (1.0f / 16777216.0f);
     }
 };
 
-float from_bits(uint32_t b) {
+float from_bits(uint32_t b)
+{
     float x;
     std::memcpy(&x, &b, sizeof x);
     return x;
@@ -56,23 +59,25 @@ float from_bits(uint32_t b) {
 using se_test::bits;
 
 const uint32_t kSpecials[] = {
-    0x00000000u, 0x80000000u,                            // +0, -0
-    0x00000001u, 0x80000001u, 0x007FFFFFu, 0x807FFFFFu,  // subnormals
-    0x7F800000u, 0xFF800000u,                            // infinities
-    0x7FC00000u, 0xFFC00000u, 0x7F800001u, 0x7FA5A5A5u,  // not-a-number
-    0x00800000u, 0x80800000u, 0x7F7FFFFFu, 0xFF7FFFFFu,  // smallest normal, largest
+    0x00000000u, 0x80000000u,                           // +0, -0
+    0x00000001u, 0x80000001u, 0x007FFFFFu, 0x807FFFFFu, // subnormals
+    0x7F800000u, 0xFF800000u,                           // infinities
+    0x7FC00000u, 0xFFC00000u, 0x7F800001u, 0x7FA5A5A5u, // not-a-number
+    0x00800000u, 0x80800000u, 0x7F7FFFFFu, 0xFF7FFFFFu, // smallest normal, largest
 };
 
 // A sine-like wave of phase p (in periods) from exactly rounded operations
 // alone, so it is the same on every platform (libm's sine may differ in the
 // last bit): the parabola 4q(1 - |q|) over q = 2 * frac(p) - 1.
-double wave(double p) {
+double wave(double p)
+{
     double q = 2.0 * (p - std::floor(p)) - 1.0;
     return 4.0 * q * (1.0 - std::fabs(q));
 }
 
 // A tape of `length` samples made of segments of random kinds.
-std::vector<float> make_tape(Rng &rng, size_t length) {
+std::vector<float> make_tape(Rng &rng, size_t length)
+{
     std::vector<float> tape;
     tape.reserve(length);
     while (tape.size() < length) {
@@ -99,7 +104,8 @@ std::vector<float> make_tape(Rng &rng, size_t length) {
         }
         case 3: // special values, one after another
             for (size_t i = 0; i < n; ++i)
-                tape.push_back(from_bits(kSpecials[rng.below(sizeof kSpecials / sizeof kSpecials[0])]));
+                tape.push_back(
+                    from_bits(kSpecials[rng.below(sizeof kSpecials / sizeof kSpecials[0])]));
             break;
         case 4: { // held value with rare steps: the modules' sleep and hold paths
             float v = rng.uniform(-0.1f, 1.1f);
@@ -130,7 +136,8 @@ std::vector<float> make_tape(Rng &rng, size_t length) {
 
 // A value for a choice, bool or float pin: a list entry mostly, sometimes
 // one just outside the list.
-double pin_value(Rng &rng, const sehost::PinDecl &d) {
+double pin_value(Rng &rng, const sehost::PinDecl &d)
+{
     if (d.datatype == DT_BOOLEAN)
         return rng.below(2);
     if (d.datatype == DT_FLOAT32)
@@ -144,14 +151,16 @@ double pin_value(Rng &rng, const sehost::PinDecl &d) {
             return e[rng.below(static_cast<uint32_t>(e.size()))].value;
         }
         if (list.kind() == sehost::EnumList::Kind::Range)
-            return list.range_min() + rng.below(static_cast<uint32_t>(list.range_max() - list.range_min() + 1));
+            return list.range_min() +
+                   rng.below(static_cast<uint32_t>(list.range_max() - list.range_min() + 1));
     }
     return rng.below(4);
 }
 
 } // namespace
 
-void sweep(const char *name, uint64_t seed, SweepWriter &out) {
+void sweep(const char *name, uint64_t seed, SweepWriter &out)
+{
     Rng rng{seed * 0x100000001B3ull ^ 0x5EEDull};
     for (const char *c = name; *c; ++c) // a stream per plug-in, the same everywhere
         rng.s = rng.s * 131 + static_cast<unsigned char>(*c);
@@ -186,7 +195,8 @@ void sweep(const char *name, uint64_t seed, SweepWriter &out) {
     bool midi_in = false;
     for (const sehost::PinDecl &d : dsp.pins())
         midi_in = midi_in || (d.datatype == DT_MIDI && d.direction == DR_IN && d.dsp_index >= 0);
-    dsp.split_random(static_cast<uint32_t>(rng.next()) | 1u, 1 + static_cast<int32_t>(rng.below(400)));
+    dsp.split_random(static_cast<uint32_t>(rng.next()) | 1u,
+                     1 + static_cast<int32_t>(rng.below(400)));
     dsp.open();
 
     // Changes at random clocks: settings, held or streamed audio, MIDI,
@@ -196,16 +206,19 @@ void sweep(const char *name, uint64_t seed, SweepWriter &out) {
         uint32_t what = rng.below(8);
         if (what < 4 && !settable.empty()) {
             int pin = settable[rng.below(static_cast<uint32_t>(settable.size()))];
-            const sehost::PinDecl &d = dsp.pins()[static_cast<size_t>(dsp.dsp_pins()[size_t(pin)].decl)];
+            const sehost::PinDecl &d =
+                dsp.pins()[static_cast<size_t>(dsp.dsp_pins()[size_t(pin)].decl)];
             dsp.set_value(pin, pin_value(rng, d));
         } else if (what == 4 && !audio_in.empty()) {
             size_t k = rng.below(static_cast<uint32_t>(audio_in.size()));
             if (rng.below(2)) {
-                float v = rng.below(3) ? rng.uniform(-1.1f, 1.1f) : from_bits(kSpecials[rng.below(16)]);
+                float v =
+                    rng.below(3) ? rng.uniform(-1.1f, 1.1f) : from_bits(kSpecials[rng.below(16)]);
                 dsp.set_value(audio_in[k], v);
             } else {
                 auto tape = tapes[k];
-                dsp.set_source(audio_in[k], [tape](uint32_t c) { return (*tape)[c % tape->size()]; });
+                dsp.set_source(audio_in[k],
+                               [tape](uint32_t c) { return (*tape)[c % tape->size()]; });
             }
         } else if (what == 5 && midi_in) {
             uint32_t status = 0x80u + rng.below(0x80);

@@ -9,8 +9,8 @@
 namespace se_test {
 
 inline const char *const kSweepModules[] = {
-    "pulse_counter", "edge_detect", "pitch_adjust", "midi_choice", "cv_to_rpn",
-    "panel_switch8", "panel_switch4", "bool_volts", "patch_pulse",
+    "pulse_counter", "edge_detect",   "pitch_adjust", "midi_choice", "cv_to_rpn",
+    "panel_switch8", "panel_switch4", "bool_volts",   "patch_pulse",
 };
 
 // 64-bit FNV-1a over the bytes of the words, and an optional dump file.
@@ -18,7 +18,8 @@ struct SweepWriter {
     std::FILE *file = nullptr;
     uint64_t hash = 0xCBF29CE484222325ull;
     uint64_t words = 0;
-    void word(uint32_t w) {
+    void word(uint32_t w)
+    {
         for (int i = 0; i < 4; ++i) {
             hash ^= (w >> (8 * i)) & 0xFFu;
             hash *= 0x100000001B3ull;

@@ -37,9 +37,11 @@ const Recorded kSeed1[] = {
     {"patch_pulse", 0xfa68980c9317ca09ull, 67122},
 };
 
-class Sweep : public ::testing::TestWithParam<Recorded> {};
+class Sweep : public ::testing::TestWithParam<Recorded>
+{};
 
-TEST_P(Sweep, OutputsMatchTheRecordedBits) {
+TEST_P(Sweep, OutputsMatchTheRecordedBits)
+{
     const Recorded &r = GetParam();
     se_test::SweepWriter w;
     se_test::sweep(r.module, 1, w);
@@ -48,11 +50,14 @@ TEST_P(Sweep, OutputsMatchTheRecordedBits) {
 }
 
 INSTANTIATE_TEST_SUITE_P(AllModules, Sweep, ::testing::ValuesIn(kSeed1),
-                         [](const ::testing::TestParamInfo<Recorded> &i) { return std::string(i.param.module); });
+                         [](const ::testing::TestParamInfo<Recorded> &i) {
+                             return std::string(i.param.module);
+                         });
 
 // The sweep itself sees a change: another seed gives other inputs, so other
 // digests for every module that reads its inputs.
-TEST(SweepSelf, SeedChangesTheDigest) {
+TEST(SweepSelf, SeedChangesTheDigest)
+{
     se_test::SweepWriter a, b;
     se_test::sweep("edge_detect", 1, a);
     se_test::sweep("edge_detect", 2, b);

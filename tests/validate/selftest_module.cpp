@@ -16,33 +16,33 @@
 #ifndef SELFTEST_FAULT
 #define SELFTEST_FAULT 0
 #endif
-#define FAULT_NONE 0
-#define FAULT_WRITE_OUTSIDE 1
-#define FAULT_ALLOCATES 2
-#define FAULT_BAD_MIDI 3
-#define FAULT_CRASH_ON_CHOICE 4
-#define FAULT_NOT_DETERMINISTIC 5
-#define FAULT_SPLIT_DEPENDENT 6
-#define FAULT_HANGS 7
-#define FAULT_WRITES_INPUT 8
+#define FAULT_NONE               0
+#define FAULT_WRITE_OUTSIDE      1
+#define FAULT_ALLOCATES          2
+#define FAULT_BAD_MIDI           3
+#define FAULT_CRASH_ON_CHOICE    4
+#define FAULT_NOT_DETERMINISTIC  5
+#define FAULT_SPLIT_DEPENDENT    6
+#define FAULT_HANGS              7
+#define FAULT_WRITES_INPUT       8
 #define FAULT_ANNOUNCES_AT_CLOSE 9
-#define FAULT_STATUS_ON_INPUT 10
-#define FAULT_BIG_BLOCKS 11
-#define FAULT_ANSWERS_UNKNOWN 12
-#define FAULT_IGNORES_PIN_COUNT 13
-#define FAULT_ANY_INDEX 14
-#define FAULT_BAD_DEFAULT 15
-#define FAULT_PROCESS_INFO 16
-#define FAULT_EXTRA_EXPORT 17
-#define FAULT_OVERFLOWS 18
-#define FAULT_GUI_ANSWERS 19
-#define FAULT_IDLE_LEFT_ON 20
-#define FAULT_WRITES_UNDECLARED 21
-#define FAULT_ECHO_LOOP 22
-#define FAULT_BAD_BOOL 23
+#define FAULT_STATUS_ON_INPUT    10
+#define FAULT_BIG_BLOCKS         11
+#define FAULT_ANSWERS_UNKNOWN    12
+#define FAULT_IGNORES_PIN_COUNT  13
+#define FAULT_ANY_INDEX          14
+#define FAULT_BAD_DEFAULT        15
+#define FAULT_PROCESS_INFO       16
+#define FAULT_EXTRA_EXPORT       17
+#define FAULT_OVERFLOWS          18
+#define FAULT_GUI_ANSWERS        19
+#define FAULT_IDLE_LEFT_ON       20
+#define FAULT_WRITES_UNDECLARED  21
+#define FAULT_ECHO_LOOP          22
+#define FAULT_BAD_BOOL           23
 
 #define STR2(x) #x
-#define STR(x) STR2(x)
+#define STR(x)  STR2(x)
 
 // Another author's module: the same code under an identifier of its own.
 #if defined(SELFTEST_RENAMED)
@@ -68,12 +68,14 @@ struct Selftest {
     int32_t block = 1024;
     int32_t calls = 0;
 
-    se_result call(int32_t op, int32_t index = 0, int32_t value = 0, void *ptr = nullptr) {
+    se_result call(int32_t op, int32_t index = 0, int32_t value = 0, void *ptr = nullptr)
+    {
         return host ? host(&plug, op, index, value, ptr, 0.0f) : 0;
     }
     uint32_t clock() { return static_cast<uint32_t>(call(HOST_GET_SAMPLE_CLOCK)); }
 
-    void process(int32_t start, int32_t count) {
+    void process(int32_t start, int32_t count)
+    {
         ++calls;
         ++g_calls;
         float extra = 0.0f;
@@ -96,7 +98,8 @@ struct Selftest {
             in[start] = 0.25f;
     }
 
-    void event(TimedEvent *e) {
+    void event(TimedEvent *e)
+    {
         if (e->kind != EV_PIN_STATUS || e->data != 1)
             return;
         if (SELFTEST_FAULT == FAULT_CRASH_ON_CHOICE && (mode < 0 || mode > 2))
@@ -108,7 +111,8 @@ struct Selftest {
         call(HOST_SEND_MIDI, 3, note, SE_CLOCK_TO_POINTER(clock()));
     }
 
-    void open() {
+    void open()
+    {
         const se_result pins = call(HOST_GET_PIN_COUNT);
         // Announces the output's first value; a pin the host did not give
         // must not be named.
@@ -119,12 +123,17 @@ struct Selftest {
     }
 };
 
-void SE_CALL process_entry(void *object, int32_t start, int32_t count) {
+void SE_CALL process_entry(void *object, int32_t start, int32_t count)
+{
     static_cast<Selftest *>(object)->process(start, count);
 }
-void SE_CALL event_entry(void *object, TimedEvent *e) { static_cast<Selftest *>(object)->event(e); }
+void SE_CALL event_entry(void *object, TimedEvent *e)
+{
+    static_cast<Selftest *>(object)->event(e);
+}
 
-bool describe(int32_t index, Selftest *m, SEPinProperties *p) {
+bool describe(int32_t index, Selftest *m, SEPinProperties *p)
+{
     switch (index) {
     case 0:
         p->variable_address = m ? &m->in : nullptr;
@@ -169,7 +178,9 @@ bool describe(int32_t index, Selftest *m, SEPinProperties *p) {
     }
 }
 
-se_result SE_CALL dispatch_entry(PlugRecord *plug, int32_t op, int32_t index, int32_t value, void *ptr, float) {
+se_result SE_CALL dispatch_entry(PlugRecord *plug, int32_t op, int32_t index, int32_t value,
+                                 void *ptr, float)
+{
     Selftest *m = static_cast<Selftest *>(plug->object);
     switch (op) {
     case MOD_CLOSE:
@@ -205,25 +216,30 @@ struct SelftestGui {
     se_host_callback host;
     bool writing = false; // our own writes come back as notifications
 
-    se_result call(int32_t op, int32_t index = 0, int32_t value = 0, void *ptr = nullptr) {
+    se_result call(int32_t op, int32_t index = 0, int32_t value = 0, void *ptr = nullptr)
+    {
         return host ? host(&plug, op, index, value, ptr, 0.0f) : 0;
     }
-    int32_t get(int32_t pin) {
+    int32_t get(int32_t pin)
+    {
         int32_t v = 0;
         call(GUI_HOST_GET_PIN_VALUE, pin, 0, &v);
         return v;
     }
-    void set(int32_t pin, int32_t v) {
+    void set(int32_t pin, int32_t v)
+    {
         writing = true;
         call(GUI_HOST_SET_PIN_VALUE, pin, v);
         writing = false;
     }
-    void follow_flag() {
+    void follow_flag()
+    {
         const int32_t flag = get(kFlag) ? 1 : 0;
         set(kFlagOut, flag);
         call(GUI_HOST_SET_IDLE, flag);
     }
-    void changed(int32_t pin) {
+    void changed(int32_t pin)
+    {
         if (SELFTEST_FAULT == FAULT_WRITES_UNDECLARED && (pin < 0 || pin >= kDeclarations)) {
             set(pin, 0);
             return;
@@ -235,17 +251,21 @@ struct SelftestGui {
         if (pin == kFlag && !writing)
             follow_flag();
     }
-    void message(int32_t value) {
+    void message(int32_t value)
+    {
         if (value == kSetFlagMessage)
             set(kFlagOut, SELFTEST_FAULT == FAULT_BAD_BOOL ? 7 : 1);
     }
-    void close() {
+    void close()
+    {
         if (SELFTEST_FAULT != FAULT_IDLE_LEFT_ON)
             call(GUI_HOST_SET_IDLE, 0);
     }
 };
 
-se_result SE_CALL gui_dispatch_entry(GuiPlugRecord *plug, int32_t op, int32_t index, int32_t value, void *, float) {
+se_result SE_CALL gui_dispatch_entry(GuiPlugRecord *plug, int32_t op, int32_t index, int32_t value,
+                                     void *, float)
+{
     SelftestGui *g = static_cast<SelftestGui *>(plug->object);
     switch (op) {
     case GUI_OP_INITIALISE:
@@ -272,7 +292,8 @@ se_result SE_CALL gui_dispatch_entry(GuiPlugRecord *plug, int32_t op, int32_t in
 
 } // namespace
 
-extern "C" SE_EXPORT_API int32_t SE_CALL getModuleProperties(int32_t index, ModuleProperties *props) {
+extern "C" SE_EXPORT_API int32_t SE_CALL getModuleProperties(int32_t index, ModuleProperties *props)
+{
     if (index != 0 && SELFTEST_FAULT != FAULT_ANY_INDEX)
         return 0;
     props->name = "Validator self-test";
@@ -282,7 +303,9 @@ extern "C" SE_EXPORT_API int32_t SE_CALL getModuleProperties(int32_t index, Modu
     return 1;
 }
 
-extern "C" SE_EXPORT_API void *SE_CALL makeModule(int32_t index, int32_t type, se_host_callback host, void *data) {
+extern "C" SE_EXPORT_API void *SE_CALL makeModule(int32_t index, int32_t type,
+                                                  se_host_callback host, void *data)
+{
     if (index != 0)
         return nullptr;
     if (type == SE_MAKE_GUI) {
@@ -317,5 +340,8 @@ extern "C" SE_EXPORT_API void *SE_CALL makeModule(int32_t index, int32_t type, s
 
 #if SELFTEST_FAULT == FAULT_EXTRA_EXPORT
 // A helper left exported by mistake.
-extern "C" SE_EXPORT_API int32_t SE_CALL selftestDebugHook(void) { return 0; }
+extern "C" SE_EXPORT_API int32_t SE_CALL selftestDebugHook(void)
+{
+    return 0;
+}
 #endif

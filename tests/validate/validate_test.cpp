@@ -21,17 +21,20 @@ namespace {
 
 using sevalidate::Outcome;
 
-std::string selftest(const char *name) {
+std::string selftest(const char *name)
+{
     return se_test::plugin_path((std::string("sevalidate_selftest_") + name).c_str());
 }
 
-TEST(Validate, GoodPluginPassesEveryCheck) {
+TEST(Validate, GoodPluginPassesEveryCheck)
+{
     for (const std::string &check : sevalidate::check_names()) {
         if (check == "realtime.alloc")
             continue; // needs the counting hooks of the sevalidate executable
         sevalidate::CheckResult r = sevalidate::run_check_here(selftest("good"), check, 12345);
-        EXPECT_EQ(r.outcome, Outcome::Pass) << check << ": " << sevalidate::outcome_name(r.outcome) << "\n"
-                                            << r.details;
+        EXPECT_EQ(r.outcome, Outcome::Pass)
+            << check << ": " << sevalidate::outcome_name(r.outcome) << "\n"
+            << r.details;
     }
 }
 
@@ -43,7 +46,8 @@ struct Finding {
     const char *text; // part of the details
 };
 
-TEST(Validate, FindsEachFaultInItsCheck) {
+TEST(Validate, FindsEachFaultInItsCheck)
+{
     static const Finding table[] = {
         {"extra_export", "static.exports", "selftestDebugHook"},
         {"any_index", "static.properties", "getModuleProperties(1) answered 1"},
@@ -71,7 +75,8 @@ TEST(Validate, FindsEachFaultInItsCheck) {
     for (const Finding &f : table) {
         sevalidate::CheckResult r = sevalidate::run_check_here(selftest(f.plugin), f.check, 7);
         EXPECT_EQ(r.outcome, Outcome::Fail) << f.plugin << " " << f.check << "\n" << r.details;
-        EXPECT_NE(r.details.find(f.text), std::string::npos) << f.plugin << " " << f.check << "\n" << r.details;
+        EXPECT_NE(r.details.find(f.text), std::string::npos) << f.plugin << " " << f.check << "\n"
+                                                             << r.details;
         covered.insert(f.check);
     }
     // Every check has a self-test that makes it fail: the ones above, the
@@ -83,14 +88,18 @@ TEST(Validate, FindsEachFaultInItsCheck) {
         EXPECT_TRUE(covered.count(check)) << check << " has no self-test that makes it fail";
 }
 
-TEST(Validate, FaultsStayInTheirOwnChecks) {
+TEST(Validate, FaultsStayInTheirOwnChecks)
+{
     // The split-dependent module is deterministic, the non-deterministic one
     // writes only inside its stretches.
-    EXPECT_EQ(sevalidate::run_check_here(selftest("split"), "determinism.repeat", 7).outcome, Outcome::Pass);
-    EXPECT_EQ(sevalidate::run_check_here(selftest("nondet"), "buffers.stretch", 7).outcome, Outcome::Pass);
+    EXPECT_EQ(sevalidate::run_check_here(selftest("split"), "determinism.repeat", 7).outcome,
+              Outcome::Pass);
+    EXPECT_EQ(sevalidate::run_check_here(selftest("nondet"), "buffers.stretch", 7).outcome,
+              Outcome::Pass);
 }
 
-TEST(Validate, AllocationCheckWarnsWhereItCannotCount) {
+TEST(Validate, AllocationCheckWarnsWhereItCannotCount)
+{
     // Counting needs the hooks of the sevalidate executable; this test
     // executable has none, so the check cannot decide and says why.
     sevalidate::CheckResult r = sevalidate::run_check_here(selftest("alloc"), "realtime.alloc", 7);
@@ -104,22 +113,26 @@ struct Cli {
     std::string out, err;
 };
 
-Cli cli(const std::vector<std::string> &args) {
+Cli cli(const std::vector<std::string> &args)
+{
     std::ostringstream out, err;
     int status = sevalidate::run_validation(args, out, err);
     return {status, out.str(), err.str()};
 }
 
 // A traits file in the temporary folder.
-std::string traits_file(const std::string &name, const std::string &text) {
-    const std::string path = (std::filesystem::temp_directory_path() / ("sevalidate_test_" + name + ".json")).string();
+std::string traits_file(const std::string &name, const std::string &text)
+{
+    const std::string path =
+        (std::filesystem::temp_directory_path() / ("sevalidate_test_" + name + ".json")).string();
     std::ofstream(path, std::ios::binary) << text;
     return path;
 }
 
 // What a module's author declares decides how its split-dependent output is
 // judged; a traits file for another identifier changes nothing.
-TEST(Validate, TraitsFileDecidesTheSplitComparison) {
+TEST(Validate, TraitsFileDecidesTheSplitComparison)
+{
     static const struct {
         const char *what, *text;
         Outcome outcome;
@@ -129,9 +142,10 @@ TEST(Validate, TraitsFileDecidesTheSplitComparison) {
         {"dependent", R"({"identifier": "Another Author Split v1", "split": "dependent",
                           "split_reason": "carries the call length"})",
          Outcome::Warning, "carries the call length"},
-        {"levels", R"({"identifier": "Another Author Split v1", "split": "levels"})", Outcome::Fail, "levels"},
-        {"other_module", R"({"identifier": "Someone Else v2", "split": "dependent"})", Outcome::Fail,
-         "no traits file"},
+        {"levels", R"({"identifier": "Another Author Split v1", "split": "levels"})", Outcome::Fail,
+         "levels"},
+        {"other_module", R"({"identifier": "Someone Else v2", "split": "dependent"})",
+         Outcome::Fail, "no traits file"},
     };
     for (const auto &c : table) {
         std::vector<std::string> files;
@@ -146,9 +160,11 @@ TEST(Validate, TraitsFileDecidesTheSplitComparison) {
 
 // Without --traits, the traits file beside the plug-in applies, as the
 // build lays out each module with its own.
-TEST(Validate, TraitsFileBesideThePluginApplies) {
+TEST(Validate, TraitsFileBesideThePluginApplies)
+{
 #if defined(_WIN32)
-    GTEST_SKIP() << "the copied self-test's checks hang under wine here; the lookup is the same code on Linux";
+    GTEST_SKIP() << "the copied self-test's checks hang under wine here; the lookup is the same "
+                    "code on Linux";
 #endif
     namespace fs = std::filesystem;
     const fs::path dir = fs::temp_directory_path() / "sevalidate_test_beside";
@@ -156,7 +172,8 @@ TEST(Validate, TraitsFileBesideThePluginApplies) {
     fs::create_directories(dir);
     const fs::path plugin = dir / fs::path(selftest("split_renamed")).filename();
     fs::copy_file(selftest("split_renamed"), plugin);
-    const std::vector<std::string> args = {plugin.string(), "--include", "determinism.splits", "--seed", "7"};
+    const std::vector<std::string> args = {plugin.string(), "--include", "determinism.splits",
+                                           "--seed", "7"};
     Cli without = cli(args);
     EXPECT_EQ(without.status, 1) << without.out << without.err;
     std::ofstream(fs::path(plugin).replace_extension(".traits.json"), std::ios::binary)
@@ -167,8 +184,10 @@ TEST(Validate, TraitsFileBesideThePluginApplies) {
     fs::remove_all(dir);
 }
 
-TEST(Validate, TraitsFileNamesOnlyPinsOfTheModule) {
-    std::string f = traits_file("pins", R"({"identifier": "sevalidate.selftest.0", "finite_needs": ["Out"],
+TEST(Validate, TraitsFileNamesOnlyPinsOfTheModule)
+{
+    std::string f =
+        traits_file("pins", R"({"identifier": "sevalidate.selftest.0", "finite_needs": ["Out"],
                                             "partial_outputs": ["Missing"]})");
     sevalidate::CheckResult r = sevalidate::run_check_here(selftest("good"), "static.pins", 7, {f});
     EXPECT_EQ(r.outcome, Outcome::Fail) << r.details;
@@ -178,7 +197,8 @@ TEST(Validate, TraitsFileNamesOnlyPinsOfTheModule) {
 
 // A traits file that cannot be used stops the run before any check, with
 // one line naming the file and the fault.
-TEST(Validate, BadTraitsFilesCannotRun) {
+TEST(Validate, BadTraitsFilesCannotRun)
+{
     static const struct {
         const char *what, *text, *error;
     } table[] = {
@@ -186,8 +206,10 @@ TEST(Validate, BadTraitsFilesCannotRun) {
         {"list", "[1, 2]", "one JSON object"},
         {"no_identifier", R"({"split": "levels"})", "\"identifier\" is missing"},
         {"unknown_key", R"({"identifier": "x", "splits": "levels"})", "unknown key \"splits\""},
-        {"bad_split", R"({"identifier": "x", "split": "sometimes"})", "\"sometimes\" is not one of"},
-        {"bad_drive", R"({"identifier": "x", "split_inputs": {"In": "wobbly"}})", "\"wobbly\" is not one of"},
+        {"bad_split", R"({"identifier": "x", "split": "sometimes"})",
+         "\"sometimes\" is not one of"},
+        {"bad_drive", R"({"identifier": "x", "split_inputs": {"In": "wobbly"}})",
+         "\"wobbly\" is not one of"},
         {"names_not_list", R"({"identifier": "x", "finite_needs": "In"})", "list of pin names"},
     };
     for (const auto &c : table) {
@@ -202,7 +224,8 @@ TEST(Validate, BadTraitsFilesCannotRun) {
     // One file per --traits: a plug-in after it stays a plug-in (the child
     // command line on Windows has that order).  No check is run: on Windows
     // a child would be this test executable.
-    r = cli({"--traits", traits_file("fine", R"({"identifier": "x"})"), selftest("good"), "--include", "^none$"});
+    r = cli({"--traits", traits_file("fine", R"({"identifier": "x"})"), selftest("good"),
+             "--include", "^none$"});
     EXPECT_EQ(r.status, 2) << r.err;
     EXPECT_NE(r.err.find("no check matches"), std::string::npos) << r.err;
 }
@@ -210,19 +233,23 @@ TEST(Validate, BadTraitsFilesCannotRun) {
 #if !defined(_WIN32)
 // Crashes and hangs need the child process (fork on Linux; on Windows the
 // child is the validator's own executable, exercised by the sweep tests).
-TEST(Validate, CrashAndHangAreCaughtInTheChild) {
+TEST(Validate, CrashAndHangAreCaughtInTheChild)
+{
     sevalidate::CheckResult crash =
         sevalidate::run_check_isolated(selftest("crash"), "hostile.choices", 7, 60.0);
     EXPECT_EQ(crash.outcome, Outcome::Crash) << crash.details;
 
-    sevalidate::CheckResult hang = sevalidate::run_check_isolated(selftest("hang"), "hostile.choices", 7, 3.0);
+    sevalidate::CheckResult hang =
+        sevalidate::run_check_isolated(selftest("hang"), "hostile.choices", 7, 3.0);
     EXPECT_EQ(hang.outcome, Outcome::Timeout) << hang.details;
 
-    sevalidate::CheckResult fine = sevalidate::run_check_isolated(selftest("good"), "hostile.choices", 7, 60.0);
+    sevalidate::CheckResult fine =
+        sevalidate::run_check_isolated(selftest("good"), "hostile.choices", 7, 60.0);
     EXPECT_EQ(fine.outcome, Outcome::Pass) << fine.details;
 }
 
-TEST(Validate, CommandLineReportsSeedRepeatLineAndExitCode) {
+TEST(Validate, CommandLineReportsSeedRepeatLineAndExitCode)
+{
     Cli r = cli({selftest("outside"), "--seed", "99", "--include", "^buffers\\.stretch$"});
     EXPECT_EQ(r.status, 1) << r.out << r.err;
     EXPECT_NE(r.out.find("seed 99"), std::string::npos) << r.out;
@@ -237,8 +264,10 @@ TEST(Validate, CommandLineReportsSeedRepeatLineAndExitCode) {
 // What a CI job reads: JSON alone on standard output (the report on
 // standard error), failed checks only when asked, and the same outcomes
 // whether the checks run one at a time or several at once.
-TEST(Validate, OutputForMachines) {
-    Cli r = cli({selftest("outside"), "--seed", "5", "--level", "2", "--json", "-", "--only-failed", "-j", "3"});
+TEST(Validate, OutputForMachines)
+{
+    Cli r = cli({selftest("outside"), "--seed", "5", "--level", "2", "--json", "-", "--only-failed",
+                 "-j", "3"});
     EXPECT_EQ(r.status, 1) << r.err;
     nlohmann::json j = nlohmann::json::parse(r.out); // nothing but the JSON
     EXPECT_EQ(j["seed"], 5);
@@ -255,7 +284,8 @@ TEST(Validate, OutputForMachines) {
         std::vector<std::string> lines;
         std::istringstream in(report);
         for (std::string line; std::getline(in, line);)
-            if (line.rfind("  ", 0) == 0 && line.size() > 40 && line.compare(line.size() - 2, 2, " s") == 0)
+            if (line.rfind("  ", 0) == 0 && line.size() > 40 &&
+                line.compare(line.size() - 2, 2, " s") == 0)
                 lines.push_back(line.substr(0, 38)); // outcome and check, not the time
         return lines;
     };
@@ -275,19 +305,23 @@ struct ToolRun {
     std::string out, err;
 };
 
-std::string slurp(const std::string &path) {
+std::string slurp(const std::string &path)
+{
     std::ifstream f(path, std::ios::binary);
     std::stringstream s;
     s << f.rdbuf();
     return s.str();
 }
 
-ToolRun sevalidate_run(const std::string &args, const std::string &env = "") {
+ToolRun sevalidate_run(const std::string &args, const std::string &env = "")
+{
     static int serial = 0;
-    const std::string base = (std::filesystem::temp_directory_path() /
-                              ("sevalidate_run_" + std::to_string(getpid()) + "_" + std::to_string(serial++)))
-                                 .string();
-    std::string cmd = env + " '" SEVALIDATE_BIN "' " + args + " >'" + base + ".out' 2>'" + base + ".err' </dev/null";
+    const std::string base =
+        (std::filesystem::temp_directory_path() /
+         ("sevalidate_run_" + std::to_string(getpid()) + "_" + std::to_string(serial++)))
+            .string();
+    std::string cmd = env + " '" SEVALIDATE_BIN "' " + args + " >'" + base + ".out' 2>'" + base +
+                      ".err' </dev/null";
     int raw = std::system(cmd.c_str());
     ToolRun r{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, slurp(base + ".out"), slurp(base + ".err")};
     std::filesystem::remove(base + ".out");
@@ -297,7 +331,8 @@ ToolRun sevalidate_run(const std::string &args, const std::string &env = "") {
 
 // Children's results go through a private folder that is gone when the
 // validator exits, and a result file is never written through a link.
-TEST(Validate, TemporaryFilesArePrivate) {
+TEST(Validate, TemporaryFilesArePrivate)
+{
     namespace fs = std::filesystem;
     const fs::path tmp = fs::temp_directory_path() / ("sevalidate_tmp_" + std::to_string(getpid()));
     fs::remove_all(tmp);
@@ -306,17 +341,19 @@ TEST(Validate, TemporaryFilesArePrivate) {
     std::ofstream(victim) << "keep";
     fs::create_symlink(victim, tmp / "planted.result");
 
-    ToolRun r = sevalidate_run("'" + selftest("good") + "' --seed 3 --include '^(static|lifecycle)'", "TMPDIR='" +
-                                                                                                  tmp.string() + "'");
+    ToolRun r =
+        sevalidate_run("'" + selftest("good") + "' --seed 3 --include '^(static|lifecycle)'",
+                       "TMPDIR='" + tmp.string() + "'");
     EXPECT_EQ(r.status, 0) << r.out << r.err;
     std::vector<std::string> left;
     for (const auto &e : fs::directory_iterator(tmp))
         left.push_back(e.path().filename().string());
     std::sort(left.begin(), left.end());
-    EXPECT_EQ(left, (std::vector<std::string>{"planted.result", "victim"})) << "the private folder stays behind";
+    EXPECT_EQ(left, (std::vector<std::string>{"planted.result", "victim"}))
+        << "the private folder stays behind";
 
-    r = sevalidate_run("--single-check static.exports --result-file '" + (tmp / "planted.result").string() + "' '" +
-                       selftest("good") + "'");
+    r = sevalidate_run("--single-check static.exports --result-file '" +
+                       (tmp / "planted.result").string() + "' '" + selftest("good") + "'");
     EXPECT_EQ(r.status, 2) << r.out << r.err;
     EXPECT_NE(r.err.find("cannot create"), std::string::npos) << r.err;
     EXPECT_EQ(slurp(victim.string()), "keep");
@@ -326,7 +363,8 @@ TEST(Validate, TemporaryFilesArePrivate) {
 
 // Every way the validation cannot run: exit code 2, one line on standard
 // error naming the fault, nothing on standard output.
-TEST(Validate, CannotRun) {
+TEST(Validate, CannotRun)
+{
     const std::string good = selftest("good");
     static const struct {
         std::vector<std::string> args;
@@ -363,11 +401,12 @@ TEST(Validate, CannotRun) {
     }
 }
 
-TEST(Validate, HelpAndLevels) {
+TEST(Validate, HelpAndLevels)
+{
     Cli r = cli({"--help"});
     EXPECT_EQ(r.status, 0);
-    for (const char *option : {"--seed", "--level", "--traits", "--json", "--only-failed", "--jobs", "--timeout",
-                               "Exit code"})
+    for (const char *option : {"--seed", "--level", "--traits", "--json", "--only-failed", "--jobs",
+                               "--timeout", "Exit code"})
         EXPECT_NE(r.out.find(option), std::string::npos) << option << "\n" << r.out;
     EXPECT_EQ(r.out.find("--single-check"), std::string::npos) << "the child's options stay hidden";
 
@@ -382,7 +421,8 @@ TEST(Validate, HelpAndLevels) {
     EXPECT_EQ(sevalidate::check_names(3), sevalidate::check_names());
     r = cli({"--list", "--level", "1"});
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(static_cast<size_t>(std::count(r.out.begin(), r.out.end(), '\n')), sevalidate::check_names(1).size());
+    EXPECT_EQ(static_cast<size_t>(std::count(r.out.begin(), r.out.end(), '\n')),
+              sevalidate::check_names(1).size());
 }
 
 } // namespace

@@ -17,13 +17,18 @@
 namespace secli {
 namespace {
 
-Setting set(const std::string &pin, const std::string &value) { return Setting{pin, value, "demo: " + pin}; }
+Setting set(const std::string &pin, const std::string &value)
+{
+    return Setting{pin, value, "demo: " + pin};
+}
 
-TimedSetting at(double seconds, const std::string &pin, const std::string &value) {
+TimedSetting at(double seconds, const std::string &pin, const std::string &value)
+{
     return TimedSetting{TimeSpec{seconds, false, 0}, pin, value, "demo: " + pin};
 }
 
-ModuleSpec module(const std::string &name, const std::string &plugin) {
+ModuleSpec module(const std::string &name, const std::string &plugin)
+{
     ModuleSpec m;
     m.name = name;
     m.plugin = plugin;
@@ -33,7 +38,8 @@ ModuleSpec module(const std::string &name, const std::string &plugin) {
 
 } // namespace
 
-Patch demo_patch() {
+Patch demo_patch()
+{
     Patch p;
     p.origin = "built-in demo";
     p.rate = 44100;
@@ -64,7 +70,8 @@ Patch demo_patch() {
     router.midi_where = "demo: phrase";
 
     ModuleSpec rpn = module("rpn", "cv_to_rpn");
-    rpn.set = {set("RPN/NRPN", "NRPN"), set("Parameter#", "74"), set("Channel", "1"), set("Bit Depth", "7")};
+    rpn.set = {set("RPN/NRPN", "NRPN"), set("Parameter#", "74"), set("Channel", "1"),
+               set("Bit Depth", "7")};
 
     ModuleSpec pitch = module("pitch", "pitch_adjust");
     pitch.at = {at(1.0, "Octave", "+1"), at(2.5, "Semitone", "+7"), at(4.0, "Cents", "50"),
@@ -85,7 +92,8 @@ Patch demo_patch() {
                at(6.0, "1 Switch (Animation)", "1")};
 
     ModuleSpec pulse = module("pulse", "patch_pulse");
-    pulse.patch_changes = {{TimeSpec{3.0, false, 0}, "demo: pulse"}, {TimeSpec{6.0, false, 0}, "demo: pulse"}};
+    pulse.patch_changes = {{TimeSpec{3.0, false, 0}, "demo: pulse"},
+                           {TimeSpec{6.0, false, 0}, "demo: pulse"}};
 
     p.modules = {edge, count, router, rpn, pitch, toggle, panels, tabs, pulse};
     p.wires = {{"osc", "edge.Audio In", "demo: osc -> edge"},

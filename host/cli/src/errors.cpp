@@ -3,7 +3,8 @@
 
 namespace secli {
 
-std::string quoted_list(const std::vector<std::string> &items) {
+std::string quoted_list(const std::vector<std::string> &items)
+{
     std::string s;
     for (const std::string &item : items) {
         if (!s.empty())

@@ -10,7 +10,8 @@
 
 namespace secli {
 
-class InputError : public std::runtime_error {
+class InputError : public std::runtime_error
+{
 public:
     explicit InputError(const std::string &message) : std::runtime_error(message) {}
 };

@@ -12,38 +12,57 @@ namespace {
 
 using json = nlohmann::json;
 
-std::string direction_name(int32_t d) {
+std::string direction_name(int32_t d)
+{
     return d == DR_IN ? "in" : d == DR_OUT ? "out" : d == DR_SETTING ? "setting" : "?";
 }
 
-std::string type_word(int32_t t) {
+std::string type_word(int32_t t)
+{
     switch (t) {
-    case DT_CHOICE: return "choice";
-    case DT_MIDI: return "MIDI";
-    case DT_BOOLEAN: return "bool";
-    case DT_FSAMPLE: return "audio";
-    case DT_FLOAT32: return "float";
-    default: return "type " + std::to_string(t);
+    case DT_CHOICE:
+        return "choice";
+    case DT_MIDI:
+        return "MIDI";
+    case DT_BOOLEAN:
+        return "bool";
+    case DT_FSAMPLE:
+        return "audio";
+    case DT_FLOAT32:
+        return "float";
+    default:
+        return "type " + std::to_string(t);
     }
 }
 
-json flag_words(int32_t f) {
+json flag_words(int32_t f)
+{
     json words = json::array();
-    if (f & IO_REPEAT_LAST) words.push_back("repeated (IO_REPEAT_LAST)");
-    if (f & IO_PRIVATE) words.push_back("private");
-    if (f & IO_UI_COMMUNICATION) words.push_back("GUI side");
-    if (f & IO_BOTH_SIDES) words.push_back("both sides");
-    if (f & IO_PATCH_STORE) words.push_back("stored with the patch");
-    if (f & 0x4) words.push_back("auto list (0x4)");
-    if (f & 0x200) words.push_back("audio hint (0x200)");
-    int32_t known = IO_REPEAT_LAST | IO_PRIVATE | IO_UI_COMMUNICATION | IO_BOTH_SIDES | IO_PATCH_STORE | 0x4 | 0x200;
-    if (f & ~known) words.push_back("other bits " + std::to_string(f & ~known));
+    if (f & IO_REPEAT_LAST)
+        words.push_back("repeated (IO_REPEAT_LAST)");
+    if (f & IO_PRIVATE)
+        words.push_back("private");
+    if (f & IO_UI_COMMUNICATION)
+        words.push_back("GUI side");
+    if (f & IO_BOTH_SIDES)
+        words.push_back("both sides");
+    if (f & IO_PATCH_STORE)
+        words.push_back("stored with the patch");
+    if (f & 0x4)
+        words.push_back("auto list (0x4)");
+    if (f & 0x200)
+        words.push_back("audio hint (0x200)");
+    int32_t known = IO_REPEAT_LAST | IO_PRIVATE | IO_UI_COMMUNICATION | IO_BOTH_SIDES |
+                    IO_PATCH_STORE | 0x4 | 0x200;
+    if (f & ~known)
+        words.push_back("other bits " + std::to_string(f & ~known));
     return words;
 }
 
 } // namespace
 
-json plugin_info(const std::string &path) {
+json plugin_info(const std::string &path)
+{
     json info;
     try {
         auto lib = sehost::Library::load(path);
@@ -57,9 +76,12 @@ json plugin_info(const std::string &path) {
         std::vector<sehost::PinDecl> pins = sehost::learn_pins(lib);
         info["pins"] = json::array();
         for (const sehost::PinDecl &d : pins) {
-            json pin{{"number", d.number},         {"name", d.name},
-                     {"direction", direction_name(d.direction)}, {"type", type_word(d.datatype)},
-                     {"dsp_index", d.dsp_index},   {"flags", d.flags},
+            json pin{{"number", d.number},
+                     {"name", d.name},
+                     {"direction", direction_name(d.direction)},
+                     {"type", type_word(d.datatype)},
+                     {"dsp_index", d.dsp_index},
+                     {"flags", d.flags},
                      {"flag_words", flag_words(d.flags)}};
             if (d.default_value)
                 pin["default"] = *d.default_value;
@@ -87,12 +109,14 @@ json plugin_info(const std::string &path) {
     return info;
 }
 
-std::string info_document(const json &plugins) {
+std::string info_document(const json &plugins)
+{
     json doc{{"sehost_version", sehost_version()}, {"plugins", plugins}};
     return doc.dump(2, ' ', false, json::error_handler_t::replace);
 }
 
-std::string info_text(const json &info) {
+std::string info_text(const json &info)
+{
     std::ostringstream o;
     o << info["file"].get<std::string>() << "\n"
       << "  name        " << info["name"].get<std::string>() << "\n"
@@ -125,7 +149,8 @@ std::string info_text(const json &info) {
                     o << "..., ";
                 }
                 if (n <= 24 || i < 12 || i >= n - 4)
-                    o << e["label"].get<std::string>() << "=" << e["value"].get<int>() << (i + 1 < n ? ", " : "");
+                    o << e["label"].get<std::string>() << "=" << e["value"].get<int>()
+                      << (i + 1 < n ? ", " : "");
                 ++i;
             }
             o << "\n";

@@ -17,7 +17,8 @@ std::vector<std::string> g_files;
 struct sigaction g_old_int, g_old_term;
 int g_installed = 0;
 
-extern "C" void on_interrupt(int sig) {
+extern "C" void on_interrupt(int sig)
+{
     for (const std::string &f : g_files)
         ::unlink(f.c_str());
     const char *msg = sig == SIGINT ? "sehost: interrupted; temporary files removed\n"
@@ -27,7 +28,8 @@ extern "C" void on_interrupt(int sig) {
     ::_exit(128 + sig);
 }
 
-sigset_t held_signals() {
+sigset_t held_signals()
+{
     sigset_t s;
     sigemptyset(&s);
     sigaddset(&s, SIGINT);
@@ -37,14 +39,19 @@ sigset_t held_signals() {
 
 } // namespace
 
-InterruptHold::InterruptHold() {
+InterruptHold::InterruptHold()
+{
     sigset_t s = held_signals();
     sigprocmask(SIG_BLOCK, &s, &m_before);
 }
 
-InterruptHold::~InterruptHold() { sigprocmask(SIG_SETMASK, &m_before, nullptr); }
+InterruptHold::~InterruptHold()
+{
+    sigprocmask(SIG_SETMASK, &m_before, nullptr);
+}
 
-InterruptCleanup::InterruptCleanup() {
+InterruptCleanup::InterruptCleanup()
+{
     InterruptHold hold;
     if (g_installed++ > 0)
         return;
@@ -58,7 +65,8 @@ InterruptCleanup::InterruptCleanup() {
     sigaction(SIGTERM, &sa, &g_old_term);
 }
 
-InterruptCleanup::~InterruptCleanup() {
+InterruptCleanup::~InterruptCleanup()
+{
     InterruptHold hold;
     if (--g_installed > 0)
         return;
@@ -66,12 +74,14 @@ InterruptCleanup::~InterruptCleanup() {
     sigaction(SIGTERM, &g_old_term, nullptr);
 }
 
-void remove_on_interrupt(const std::string &path) {
+void remove_on_interrupt(const std::string &path)
+{
     InterruptHold hold;
     g_files.push_back(path);
 }
 
-void keep_on_interrupt(const std::string &path) {
+void keep_on_interrupt(const std::string &path)
+{
     InterruptHold hold;
     auto it = std::find(g_files.begin(), g_files.end(), path);
     if (it != g_files.end())

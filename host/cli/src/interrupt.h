@@ -11,7 +11,8 @@ namespace secli {
 
 // While one is alive, SIGINT and SIGTERM remove the files on the list and
 // end the process. The previous handlers are restored when it goes.
-class InterruptCleanup {
+class InterruptCleanup
+{
 public:
     InterruptCleanup();
     ~InterruptCleanup();
@@ -25,7 +26,8 @@ void keep_on_interrupt(const std::string &path);
 
 // Holds SIGINT and SIGTERM back while alive (a signal that arrives waits
 // until it goes), so that a group of renames is never cut in half.
-class InterruptHold {
+class InterruptHold
+{
 public:
     InterruptHold();
     ~InterruptHold();

@@ -6,14 +6,17 @@
 namespace secli {
 namespace {
 
-size_t bucket_of(uint64_t clock, uint64_t total) {
+size_t bucket_of(uint64_t clock, uint64_t total)
+{
     uint64_t b = clock * Runner::kBuckets / std::max<uint64_t>(total, 1);
     return static_cast<size_t>(std::min<uint64_t>(b, Runner::kBuckets - 1));
 }
 
-void compact_steps(Trace &t, uint64_t total) {
+void compact_steps(Trace &t, uint64_t total)
+{
     auto &s = t.steps;
-    std::stable_sort(s.begin(), s.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
+    std::stable_sort(s.begin(), s.end(),
+                     [](const auto &a, const auto &b) { return a.first < b.first; });
     std::vector<std::pair<uint64_t, double>> out;
     for (size_t i = 0; i < s.size();) {
         size_t b = bucket_of(s[i].first, total), j = i, lo = i, hi = i;
@@ -33,16 +36,19 @@ void compact_steps(Trace &t, uint64_t total) {
     s = std::move(out);
 }
 
-bool is_parameter_part(int32_t m) {
+bool is_parameter_part(int32_t m)
+{
     if ((m & 0xF0) != 0xB0)
         return false;
     int cc = (m >> 8) & 0x7F;
     return cc == 99 || cc == 98 || cc == 101 || cc == 100 || cc == 6 || cc == 38;
 }
 
-void compact_marks(Trace &t, uint64_t total) {
+void compact_marks(Trace &t, uint64_t total)
+{
     auto &s = t.marks;
-    std::stable_sort(s.begin(), s.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
+    std::stable_sort(s.begin(), s.end(),
+                     [](const auto &a, const auto &b) { return a.first < b.first; });
     std::vector<std::pair<uint64_t, int32_t>> out;
     std::vector<size_t> kept(Runner::kBuckets, 0);
     struct Channel {
@@ -80,13 +86,15 @@ void compact_marks(Trace &t, uint64_t total) {
 
 } // namespace
 
-void add_step(Trace &t, uint64_t clock, double value, uint64_t total) {
+void add_step(Trace &t, uint64_t clock, double value, uint64_t total)
+{
     t.steps.emplace_back(clock, value);
     if (t.steps.size() > 2 * kStepsPerBucket * Runner::kBuckets)
         compact_steps(t, total);
 }
 
-void add_mark(Trace &t, uint64_t clock, int32_t message, uint64_t total) {
+void add_mark(Trace &t, uint64_t clock, int32_t message, uint64_t total)
+{
     ++t.mark_count;
     t.marks.emplace_back(clock, message);
     if (t.marks.size() > 2 * kMarksPerBucket * Runner::kBuckets)

@@ -64,7 +64,8 @@ struct LiveEngine::Impl {
     std::vector<size_t> order;
     std::map<std::string, size_t> by_name;
     std::vector<Source> sources;
-    std::vector<std::string> audio_in_names, audio_out_names, midi_in_names, midi_out_names, ignored;
+    std::vector<std::string> audio_in_names, audio_out_names, midi_in_names, midi_out_names,
+        ignored;
     // Per audio input port: the period the server gave, read by the
     // instances' sources sample by sample.
     std::vector<std::vector<float>> in_buffers;
@@ -114,7 +115,8 @@ struct LiveEngine::Impl {
     void stop_gui();
 };
 
-LiveEngine::LiveEngine(const Patch &patch, double rate, uint32_t period) : m(new Impl) {
+LiveEngine::LiveEngine(const Patch &patch, double rate, uint32_t period) : m(new Impl)
+{
     check_rate(rate, "the server's sample rate");
     check_block(period, "the server's period");
     m->rate = rate;
@@ -122,15 +124,19 @@ LiveEngine::LiveEngine(const Patch &patch, double rate, uint32_t period) : m(new
     m->build(patch);
 }
 
-LiveEngine::~LiveEngine() { m->stop_gui(); }
+LiveEngine::~LiveEngine()
+{
+    m->stop_gui();
+}
 
-void LiveEngine::Impl::build(const Patch &patch) {
+void LiveEngine::Impl::build(const Patch &patch)
+{
     if (patch.modules.empty())
         throw InputError(patch.origin + ": the patch has no modules");
     std::map<std::string, std::shared_ptr<sehost::Library>> libs;
     for (const ModuleSpec &d : patch.modules) {
-        if (by_name.count(d.name) ||
-            std::any_of(patch.sources.begin(), patch.sources.end(), [&](auto &s) { return s.name == d.name; }))
+        if (by_name.count(d.name) || std::any_of(patch.sources.begin(), patch.sources.end(),
+                                                 [&](auto &s) { return s.name == d.name; }))
             throw InputError(d.where + ": the name \"" + d.name + "\" is used twice");
         check_instance_name(d.name, d.where + ".name");
         std::unique_ptr<Node> node(new Node);
@@ -163,8 +169,10 @@ void LiveEngine::Impl::build(const Patch &patch) {
         if (s.definition.rfind(kJackPrefix, 0) == 0) {
             std::string port = s.definition.substr(sizeof kJackPrefix - 1);
             if (port.empty() || port.find(':') != std::string::npos)
-                throw InputError(s.where + ": \"" + s.definition + "\" must name a port: jack:NAME");
-            if (std::find(audio_in_names.begin(), audio_in_names.end(), port) != audio_in_names.end())
+                throw InputError(s.where + ": \"" + s.definition +
+                                 "\" must name a port: jack:NAME");
+            if (std::find(audio_in_names.begin(), audio_in_names.end(), port) !=
+                audio_in_names.end())
                 throw InputError(s.where + ": port \"" + port + "\" is named twice");
             audio_in_names.push_back(port);
         }
@@ -182,8 +190,9 @@ void LiveEngine::Impl::build(const Patch &patch) {
             if (p.decl < 0)
                 continue;
             const sehost::PinDecl &d = dsp.pins()[static_cast<size_t>(p.decl)];
-            std::string label = node.name + "." +
-                                (p.copy ? d.name + "[" + std::to_string(p.index - d.dsp_index) + "]" : d.name);
+            std::string label =
+                node.name + "." +
+                (p.copy ? d.name + "[" + std::to_string(p.index - d.dsp_index) + "]" : d.name);
             if (p.direction == DR_OUT && p.datatype == DT_FSAMPLE) {
                 node.audio_out_port[p.index] = static_cast<int>(audio_out_names.size());
                 audio_out_names.push_back(label);
@@ -203,7 +212,8 @@ void LiveEngine::Impl::build(const Patch &patch) {
     schedule(patch);
 }
 
-void LiveEngine::Impl::schedule(const Patch &patch) {
+void LiveEngine::Impl::schedule(const Patch &patch)
+{
     for (size_t n = 0; n < nodes.size(); ++n) {
         const ModuleSpec &d = patch.modules[n];
         Node &node = *nodes[n];
@@ -221,12 +231,14 @@ void LiveEngine::Impl::schedule(const Patch &patch) {
         for (const MidiIn &m : d.midi)
             node.timed.push_back(Timed{m.time.clock(rate), kMidi, -1, 0.0, m.message});
         for (auto *list : {&node.timed, &node.gui_timed})
-            std::stable_sort(list->begin(), list->end(), [](const Timed &a, const Timed &b) { return a.clock < b.clock; });
+            std::stable_sort(list->begin(), list->end(),
+                             [](const Timed &a, const Timed &b) { return a.clock < b.clock; });
     }
 }
 
 // Instance n's timed inputs before clock `before` (callback, or open()).
-void LiveEngine::Impl::feed(size_t n, uint64_t before) {
+void LiveEngine::Impl::feed(size_t n, uint64_t before)
+{
     Node &node = *nodes[n];
     sehost::DspInstance &dsp = node.mod->dsp();
     while (node.fed < node.timed.size() && node.timed[node.fed].clock < before) {
@@ -251,7 +263,8 @@ void LiveEngine::Impl::feed(size_t n, uint64_t before) {
     }
 }
 
-void LiveEngine::Impl::wire(const Patch &patch, const Wire &w) {
+void LiveEngine::Impl::wire(const Patch &patch, const Wire &w)
+{
     size_t dot = w.to.find('.');
     if (dot == std::string::npos || !by_name.count(w.to.substr(0, dot)))
         throw InputError(w.where + ": \"" + w.to + "\" names no instance pin (write instance.Pin)");
@@ -269,19 +282,21 @@ void LiveEngine::Impl::wire(const Patch &patch, const Wire &w) {
         if (s.name != w.from)
             continue;
         if (to.datatype != DT_FSAMPLE || to.dsp < 0)
-            throw InputError(w.where + ": source \"" + s.name + "\" is audio, but \"" + w.to + "\" is a " +
-                             wire_kind(to.datatype) + " pin");
+            throw InputError(w.where + ": source \"" + s.name + "\" is audio, but \"" + w.to +
+                             "\" is a " + wire_kind(to.datatype) + " pin");
         if (s.definition.rfind(kJackPrefix, 0) == 0) {
-            size_t port = static_cast<size_t>(
-                std::find(audio_in_names.begin(), audio_in_names.end(), s.definition.substr(sizeof kJackPrefix - 1)) -
-                audio_in_names.begin());
+            size_t port =
+                static_cast<size_t>(std::find(audio_in_names.begin(), audio_in_names.end(),
+                                              s.definition.substr(sizeof kJackPrefix - 1)) -
+                                    audio_in_names.begin());
             const float *buf = in_buffers[port].data();
             const uint32_t block = period;
             dst.set_source(to.dsp, [buf, block](uint32_t at) { return buf[at % block]; });
         } else {
             // A generated source runs on as the live clock does (a WAV file
             // plays once, then silence); ramps span an hour.
-            sources.push_back(make_source(s.definition, rate, static_cast<uint64_t>(rate * 3600), s.where));
+            sources.push_back(
+                make_source(s.definition, rate, static_cast<uint64_t>(rate * 3600), s.where));
             dst.set_source(to.dsp, sources.back().sample);
         }
         return;
@@ -293,17 +308,20 @@ void LiveEngine::Impl::wire(const Patch &patch, const Wire &w) {
             names.push_back(s.name);
         for (auto &n : nodes)
             names.push_back(n->name + ".PIN");
-        throw InputError(w.where + ": \"" + w.from + "\" names no source or instance pin; known: " + quoted_list(names));
+        throw InputError(w.where + ": \"" + w.from +
+                         "\" names no source or instance pin; known: " + quoted_list(names));
     }
     size_t fn = by_name[w.from.substr(0, dot)];
     Node &from_node = *nodes[fn];
-    PinPick from = pick_pin(from_node.mod->dsp(), w.from.substr(dot + 1), Want::Output, w.where + ": from");
+    PinPick from =
+        pick_pin(from_node.mod->dsp(), w.from.substr(dot + 1), Want::Output, w.where + ": from");
     if (std::string(wire_kind(from.datatype)) != wire_kind(to.datatype))
-        throw InputError(w.where + ": cannot wire " + wire_kind(from.datatype) + " output \"" + w.from + "\" to " +
-                         wire_kind(to.datatype) + " input \"" + w.to + "\"");
+        throw InputError(w.where + ": cannot wire " + wire_kind(from.datatype) + " output \"" +
+                         w.from + "\" to " + wire_kind(to.datatype) + " input \"" + w.to + "\"");
     if (from.gui != to.gui)
-        throw InputError(w.where + ": \"" + (from.gui ? w.from : w.to) + "\" is a GUI-side pin and \"" +
-                         (from.gui ? w.to : w.from) + "\" is not; GUI pins wire only to GUI pins");
+        throw InputError(w.where + ": \"" + (from.gui ? w.from : w.to) +
+                         "\" is a GUI-side pin and \"" + (from.gui ? w.to : w.from) +
+                         "\" is not; GUI pins wire only to GUI pins");
     if (from.gui) {
         from_node.gui_targets[static_cast<size_t>(from.decl)].push_back(Target{tn, to});
         return;
@@ -318,14 +336,16 @@ void LiveEngine::Impl::wire(const Patch &patch, const Wire &w) {
         sehost::DspInstance *src = &from_node.mod->dsp();
         int out = from.dsp;
         const uint32_t block = period;
-        dst.set_source(to.dsp, [src, out, block](uint32_t at) { return src->output(out)[at % block]; });
+        dst.set_source(to.dsp,
+                       [src, out, block](uint32_t at) { return src->output(out)[at % block]; });
         dst.set_status(to.dsp, STATUS_STILL); // until the output announces itself
     }
 }
 
 // Audio connections fix the order; value and MIDI connections are followed
 // too when they leave no loop (as the offline runner orders them).
-void LiveEngine::Impl::settle_order(const Patch &patch) {
+void LiveEngine::Impl::settle_order(const Patch &patch)
+{
     auto sort = [&](bool audio_only) {
         std::vector<std::vector<size_t>> next(nodes.size());
         for (size_t a = 0; a < nodes.size(); ++a)
@@ -339,16 +359,19 @@ void LiveEngine::Impl::settle_order(const Patch &patch) {
         throw InputError(patch.origin + ": audio connections form a loop");
 }
 
-void LiveEngine::Impl::apply_settings(size_t n) {
+void LiveEngine::Impl::apply_settings(size_t n)
+{
     Node &node = *nodes[n];
     sehost::DspInstance &dsp = node.mod->dsp();
     for (const Setting &s : node.settings) {
         PinPick p = pick_pin(dsp, s.pin, Want::Input, s.where);
         const sehost::PinDecl &d = dsp.pins()[static_cast<size_t>(p.decl)];
-        if (p.dsp >= 0 && !p.gui && node.wired_in[static_cast<size_t>(p.dsp)] && p.datatype != DT_MIDI)
+        if (p.dsp >= 0 && !p.gui && node.wired_in[static_cast<size_t>(p.dsp)] &&
+            p.datatype != DT_MIDI)
             throw InputError(s.where + ": \"" + p.label + "\" is wired; it cannot be set as well");
         if (p.datatype == DT_FSAMPLE && looks_like_source(s.value)) {
-            sources.push_back(make_source(s.value, rate, static_cast<uint64_t>(rate * 3600), s.where));
+            sources.push_back(
+                make_source(s.value, rate, static_cast<uint64_t>(rate * 3600), s.where));
             dsp.set_source(p.dsp, sources.back().sample);
             continue;
         }
@@ -367,15 +390,15 @@ void LiveEngine::Impl::apply_settings(size_t n) {
                 // Only IO_BOTH_SIDES pins reach the DSP side (Module::carry_gui_value).
                 if (nodes[n]->mod->dsp().pins()[static_cast<size_t>(pin)].flags & IO_BOTH_SIDES)
                     this->carry(n, pin, v.number());
-            }
-            else if (carry)
+            } else if (carry)
                 carry(pin, v);
             on_gui_write(n, pin, v);
         };
     }
 }
 
-void LiveEngine::Impl::on_gui_write(size_t n, int pin, const sehost::GuiValue &v) {
+void LiveEngine::Impl::on_gui_write(size_t n, int pin, const sehost::GuiValue &v)
+{
     Node &node = *nodes[n];
     if (++node.gui_depth > 16) {
         --node.gui_depth;
@@ -396,7 +419,8 @@ void LiveEngine::Impl::on_gui_write(size_t n, int pin, const sehost::GuiValue &v
 // On the GUI thread: a value for instance n's DSP side, applied by the
 // callback at its next period. A full ring is waited out (this thread may
 // wait), unless the audio has stopped taking.
-void LiveEngine::Impl::carry(size_t n, int pin, double value) {
+void LiveEngine::Impl::carry(size_t n, int pin, double value)
+{
     const ToDsp item{static_cast<uint32_t>(n), pin, value};
     for (int tries = 0; !to_dsp.push(item); ++tries) {
         if (tries == 1000 || gui_stop.load(std::memory_order_relaxed)) {
@@ -407,14 +431,16 @@ void LiveEngine::Impl::carry(size_t n, int pin, double value) {
     }
 }
 
-void LiveEngine::Impl::set_fault(std::string text) {
+void LiveEngine::Impl::set_fault(std::string text)
+{
     if (fault_claimed.exchange(true))
         return; // the first fault is the one told
     fault = std::move(text);
     faulted.store(true, std::memory_order_release);
 }
 
-void LiveEngine::Impl::start_gui() {
+void LiveEngine::Impl::start_gui()
+{
     bool any = false;
     for (size_t n = 0; n < nodes.size(); ++n) {
         sehost::Module &mod = *nodes[n]->mod;
@@ -433,7 +459,8 @@ void LiveEngine::Impl::start_gui() {
     gui_thread = std::thread([this] { gui_loop(); });
 }
 
-void LiveEngine::Impl::stop_gui() {
+void LiveEngine::Impl::stop_gui()
+{
     if (gui_thread.joinable()) {
         gui_stop.store(true);
         gui_thread.join();
@@ -446,7 +473,8 @@ void LiveEngine::Impl::stop_gui() {
 
 // Messages from the DSP sides as they come (polled every 2 ms), idle calls
 // 20 times a second while a GUI side asks for them.
-void LiveEngine::Impl::gui_loop() {
+void LiveEngine::Impl::gui_loop()
+{
     sevalidate::alloc_probe::exempt_this_thread(); // the callback's count is the callback's
     constexpr auto kIdleEvery = std::chrono::milliseconds(50);
     auto next_idle = std::chrono::steady_clock::now();
@@ -461,7 +489,8 @@ void LiveEngine::Impl::gui_loop() {
                     // A GUI-side setting of the patch, carried on as a
                     // change from outside is (Module::set_gui_pin).
                     gui.set_pin(m.pin, m.number);
-                    if (nodes[m.node]->mod->dsp().pins()[static_cast<size_t>(m.pin)].flags & IO_BOTH_SIDES)
+                    if (nodes[m.node]->mod->dsp().pins()[static_cast<size_t>(m.pin)].flags &
+                        IO_BOTH_SIDES)
                         carry(m.node, m.pin, gui.value(m.pin).number());
                     continue;
                 }
@@ -488,7 +517,8 @@ void LiveEngine::Impl::gui_loop() {
 
 // What instance n asked of the host in this period: statuses and MIDI go
 // along their connections, MIDI of an output pin also to its port.
-void LiveEngine::Impl::harvest(size_t n, uint64_t start, uint32_t frames) {
+void LiveEngine::Impl::harvest(size_t n, uint64_t start, uint32_t frames)
+{
     Node &node = *nodes[n];
     sehost::DspInstance &dsp = node.mod->dsp();
     for (const sehost::Request &r : dsp.requests()) {
@@ -506,7 +536,8 @@ void LiveEngine::Impl::harvest(size_t n, uint64_t start, uint32_t frames) {
             if (port >= 0) {
                 // A stamp outside this period goes out at its nearer edge.
                 uint64_t stamp = std::max<uint64_t>(r.stamp, start);
-                uint32_t frame = static_cast<uint32_t>(std::min<uint64_t>(stamp - start, frames - 1));
+                uint32_t frame =
+                    static_cast<uint32_t>(std::min<uint64_t>(stamp - start, frames - 1));
                 midi_out[port].add(frame, r.value);
             }
             for (const Target &t : node.status_targets[static_cast<size_t>(r.index)]) {
@@ -518,13 +549,29 @@ void LiveEngine::Impl::harvest(size_t n, uint64_t start, uint32_t frames) {
     dsp.clear_requests();
 }
 
-const std::vector<std::string> &LiveEngine::audio_inputs() const { return m->audio_in_names; }
-const std::vector<std::string> &LiveEngine::audio_outputs() const { return m->audio_out_names; }
-const std::vector<std::string> &LiveEngine::midi_inputs() const { return m->midi_in_names; }
-const std::vector<std::string> &LiveEngine::midi_outputs() const { return m->midi_out_names; }
-const std::vector<std::string> &LiveEngine::ignored() const { return m->ignored; }
+const std::vector<std::string> &LiveEngine::audio_inputs() const
+{
+    return m->audio_in_names;
+}
+const std::vector<std::string> &LiveEngine::audio_outputs() const
+{
+    return m->audio_out_names;
+}
+const std::vector<std::string> &LiveEngine::midi_inputs() const
+{
+    return m->midi_in_names;
+}
+const std::vector<std::string> &LiveEngine::midi_outputs() const
+{
+    return m->midi_out_names;
+}
+const std::vector<std::string> &LiveEngine::ignored() const
+{
+    return m->ignored;
+}
 
-void LiveEngine::open() {
+void LiveEngine::open()
+{
     for (size_t n : m->order) {
         Impl::Node &node = *m->nodes[n];
         node.mod->reserve(kEventRoom);
@@ -540,7 +587,8 @@ void LiveEngine::open() {
     m->start_gui();
 }
 
-void LiveEngine::close() {
+void LiveEngine::close()
+{
     m->stop_gui();
     for (size_t n : m->order) {
         try {
@@ -552,7 +600,8 @@ void LiveEngine::close() {
 }
 
 void LiveEngine::process(uint32_t frames, const float *const *audio_in, const LiveMidiList *midi_in,
-                         float *const *audio_out, LiveMidiList *midi_out) noexcept {
+                         float *const *audio_out, LiveMidiList *midi_out) noexcept
+{
     Impl &im = *m;
     for (size_t k = 0; k < im.midi_out_names.size(); ++k)
         midi_out[k].clear();
@@ -590,7 +639,8 @@ void LiveEngine::process(uint32_t frames, const float *const *audio_in, const Li
                 continue;
             const LiveMidiList &l = midi_in[node.midi_in_port];
             for (size_t i = 0; i < l.count; ++i)
-                node.mod->dsp().queue_midi(static_cast<uint32_t>(start + l.items[i].frame), l.items[i].message);
+                node.mod->dsp().queue_midi(static_cast<uint32_t>(start + l.items[i].frame),
+                                           l.items[i].message);
         }
         for (size_t n : im.order) {
             current = n;
@@ -598,8 +648,10 @@ void LiveEngine::process(uint32_t frames, const float *const *audio_in, const Li
             auto t0 = std::chrono::steady_clock::now();
             node.mod->run(frames);
             im.harvest(n, start, frames);
-            auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - t0);
-            node.nanoseconds.fetch_add(static_cast<uint64_t>(ns.count()), std::memory_order_relaxed);
+            auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                std::chrono::steady_clock::now() - t0);
+            node.nanoseconds.fetch_add(static_cast<uint64_t>(ns.count()),
+                                       std::memory_order_relaxed);
         }
     } catch (const std::exception &e) {
         // A fault of a plug-in (the host's own checks throw): the patch
@@ -616,17 +668,45 @@ void LiveEngine::process(uint32_t frames, const float *const *audio_in, const Li
     im.clock = start + frames;
 }
 
-uint64_t LiveEngine::patch_changes_applied() const { return m->patch_changes_done; }
-void LiveEngine::patch_change() { m->patch_changes_asked.fetch_add(1, std::memory_order_release); }
-uint64_t LiveEngine::gui_messages() const { return m->gui_delivered.load(); }
-uint64_t LiveEngine::gui_messages_dropped() const { return m->gui_dropped.load(); }
+uint64_t LiveEngine::patch_changes_applied() const
+{
+    return m->patch_changes_done;
+}
+void LiveEngine::patch_change()
+{
+    m->patch_changes_asked.fetch_add(1, std::memory_order_release);
+}
+uint64_t LiveEngine::gui_messages() const
+{
+    return m->gui_delivered.load();
+}
+uint64_t LiveEngine::gui_messages_dropped() const
+{
+    return m->gui_dropped.load();
+}
 
-uint64_t LiveEngine::clock() const { return m->clock; }
-bool LiveEngine::faulted() const { return m->faulted.load(std::memory_order_acquire); }
-std::string LiveEngine::fault() const { return faulted() ? m->fault : std::string(); }
-size_t LiveEngine::instances() const { return m->nodes.size(); }
-const std::string &LiveEngine::instance_name(size_t n) const { return m->nodes[n]->name; }
-double LiveEngine::instance_seconds(size_t n) const {
+uint64_t LiveEngine::clock() const
+{
+    return m->clock;
+}
+bool LiveEngine::faulted() const
+{
+    return m->faulted.load(std::memory_order_acquire);
+}
+std::string LiveEngine::fault() const
+{
+    return faulted() ? m->fault : std::string();
+}
+size_t LiveEngine::instances() const
+{
+    return m->nodes.size();
+}
+const std::string &LiveEngine::instance_name(size_t n) const
+{
+    return m->nodes[n]->name;
+}
+double LiveEngine::instance_seconds(size_t n) const
+{
     return static_cast<double>(m->nodes[n]->nanoseconds.load(std::memory_order_relaxed)) * 1e-9;
 }
 

@@ -43,9 +43,10 @@ struct LiveMidi {
 struct LiveMidiList {
     std::vector<LiveMidi> items; // capacity fixed at construction
     size_t count = 0;
-    uint64_t dropped = 0;        // messages past capacity (never blocks)
+    uint64_t dropped = 0; // messages past capacity (never blocks)
     void clear() { count = 0; }
-    void add(uint32_t frame, int32_t message) {
+    void add(uint32_t frame, int32_t message)
+    {
         if (count < items.size())
             items[count++] = LiveMidi{frame, message};
         else
@@ -53,7 +54,8 @@ struct LiveMidiList {
     }
 };
 
-class LiveEngine {
+class LiveEngine
+{
 public:
     static constexpr size_t kMidiPerPeriod = 1024;
     // Events and requests one instance may hold in a period without the

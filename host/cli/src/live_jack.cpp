@@ -24,7 +24,10 @@ namespace {
 
 std::atomic<int> g_stop_signal{0};
 
-extern "C" void on_stop_signal(int sig) { g_stop_signal.store(sig); }
+extern "C" void on_stop_signal(int sig)
+{
+    g_stop_signal.store(sig);
+}
 
 // Packs a channel message as the modules send it; 0 for anything else
 // (system exclusive, real-time bytes), which is not delivered.
@@ -32,7 +35,8 @@ extern "C" void on_stop_signal(int sig) { g_stop_signal.store(sig); }
 // would stand beside ours; every failure is told in one line of ours.
 void quiet(const char *) {}
 
-int32_t pack_midi(const jack_midi_data_t *b, size_t size) {
+int32_t pack_midi(const jack_midi_data_t *b, size_t size)
+{
     if (size == 0 || b[0] < 0x80 || b[0] >= 0xF0)
         return 0;
     int32_t m = b[0];
@@ -45,7 +49,8 @@ int32_t pack_midi(const jack_midi_data_t *b, size_t size) {
 
 // Bytes of a packed channel message: program change and channel pressure
 // have one data byte, the others two.
-size_t midi_length(int32_t m) {
+size_t midi_length(int32_t m)
+{
     int status = m & 0xF0;
     return status == 0xC0 || status == 0xD0 ? 2 : 3;
 }
@@ -72,7 +77,8 @@ struct LiveClient::Impl {
     static int process(jack_nframes_t n, void *arg) { return static_cast<Impl *>(arg)->run(n); }
     // Xruns count from the patch's first period on (activation and the
     // first connections may cost the server one).
-    static int xrun(void *arg) {
+    static int xrun(void *arg)
+    {
         Impl *im = static_cast<Impl *>(arg);
         if (im->periods.load(std::memory_order_relaxed) > 0)
             im->xruns.fetch_add(1, std::memory_order_relaxed);
@@ -80,7 +86,8 @@ struct LiveClient::Impl {
     }
     static void shutdown(void *arg) { static_cast<Impl *>(arg)->gone.store(true); }
 
-    int run(jack_nframes_t n) noexcept {
+    int run(jack_nframes_t n) noexcept
+    {
         namespace probe = sevalidate::alloc_probe;
         if (jack_last_frame_time(client) < start_frame.load(std::memory_order_acquire)) {
             for (jack_port_t *p : audio_out)
@@ -107,7 +114,8 @@ struct LiveClient::Impl {
                         l.add(ev.time, m);
             }
         }
-        engine->process(n, in_ptrs.data(), midi_in_lists.data(), out_ptrs.data(), midi_out_lists.data());
+        engine->process(n, in_ptrs.data(), midi_in_lists.data(), out_ptrs.data(),
+                        midi_out_lists.data());
         if (recorder)
             recorder->period(n, in_ptrs.data(), midi_in_lists.data(), out_ptrs.data());
         for (size_t k = 0; k < midi_out.size(); ++k) {
@@ -115,15 +123,18 @@ struct LiveClient::Impl {
             jack_midi_clear_buffer(buf);
             const LiveMidiList &l = midi_out_lists[k];
             for (size_t i = 0; i < l.count; ++i) {
-                jack_midi_data_t bytes[3] = {static_cast<jack_midi_data_t>(l.items[i].message & 0xFF),
-                                             static_cast<jack_midi_data_t>((l.items[i].message >> 8) & 0x7F),
-                                             static_cast<jack_midi_data_t>((l.items[i].message >> 16) & 0x7F)};
-                jack_midi_event_write(buf, l.items[i].frame, bytes, midi_length(l.items[i].message));
+                jack_midi_data_t bytes[3] = {
+                    static_cast<jack_midi_data_t>(l.items[i].message & 0xFF),
+                    static_cast<jack_midi_data_t>((l.items[i].message >> 8) & 0x7F),
+                    static_cast<jack_midi_data_t>((l.items[i].message >> 16) & 0x7F)};
+                jack_midi_event_write(buf, l.items[i].frame, bytes,
+                                      midi_length(l.items[i].message));
             }
         }
         if (count_allocations) {
             probe::disarm();
-            allocations.store(probe::state().news + probe::state().mallocs, std::memory_order_relaxed);
+            allocations.store(probe::state().news + probe::state().mallocs,
+                              std::memory_order_relaxed);
         }
         float load = jack_cpu_load(client);
         last_load.store(load, std::memory_order_relaxed);
@@ -136,21 +147,26 @@ struct LiveClient::Impl {
         return 0;
     }
 
-    jack_port_t *find_ours(const std::string &name) const {
-        return jack_port_by_name(client, (std::string(jack_get_client_name(client)) + ":" + name).c_str());
+    jack_port_t *find_ours(const std::string &name) const
+    {
+        return jack_port_by_name(client,
+                                 (std::string(jack_get_client_name(client)) + ":" + name).c_str());
     }
 };
 
-LiveClient::LiveClient(const Patch &patch, const PlayOptions &options) : m(new Impl) {
+LiveClient::LiveClient(const Patch &patch, const PlayOptions &options) : m(new Impl)
+{
     jack_set_error_function(quiet);
     jack_set_info_function(quiet);
     jack_status_t status;
     m->client = jack_client_open(options.client.c_str(), JackNoStartServer, &status);
     if (!m->client)
-        throw InputError("no JACK server is running (start one, e.g. \"jackd -d alsa\", or without a sound card "
-                         "\"jackd -d dummy -r 48000 -p 256\")");
+        throw InputError(
+            "no JACK server is running (start one, e.g. \"jackd -d alsa\", or without a sound card "
+            "\"jackd -d dummy -r 48000 -p 256\")");
     try {
-        m->engine.reset(new LiveEngine(patch, jack_get_sample_rate(m->client), jack_get_buffer_size(m->client)));
+        m->engine.reset(new LiveEngine(patch, jack_get_sample_rate(m->client),
+                                       jack_get_buffer_size(m->client)));
     } catch (...) {
         jack_client_close(m->client);
         throw;
@@ -185,22 +201,37 @@ LiveClient::LiveClient(const Patch &patch, const PlayOptions &options) : m(new I
     jack_on_shutdown(m->client, &Impl::shutdown, m.get());
 }
 
-LiveClient::~LiveClient() {
+LiveClient::~LiveClient()
+{
     stop();
     if (m->client)
         jack_client_close(m->client);
 }
 
-LiveEngine &LiveClient::engine() { return *m->engine; }
-std::string LiveClient::port_name(const std::string &short_name) const {
+LiveEngine &LiveClient::engine()
+{
+    return *m->engine;
+}
+std::string LiveClient::port_name(const std::string &short_name) const
+{
     return std::string(jack_get_client_name(m->client)) + ":" + short_name;
 }
-uint32_t LiveClient::rate() const { return jack_get_sample_rate(m->client); }
-uint32_t LiveClient::period() const { return jack_get_buffer_size(m->client); }
+uint32_t LiveClient::rate() const
+{
+    return jack_get_sample_rate(m->client);
+}
+uint32_t LiveClient::period() const
+{
+    return jack_get_buffer_size(m->client);
+}
 
-void LiveClient::record(LiveRecorder *recorder) { m->recorder = recorder; }
+void LiveClient::record(LiveRecorder *recorder)
+{
+    m->recorder = recorder;
+}
 
-void LiveClient::start() {
+void LiveClient::start()
+{
     m->engine->open();
     m->opened = true;
     if (m->count_allocations)
@@ -210,21 +241,30 @@ void LiveClient::start() {
     m->active = true;
 }
 
-void LiveClient::start_at(uint64_t frame) { m->start_frame.store(frame, std::memory_order_release); }
-uint64_t LiveClient::frame_time() const { return jack_frame_time(m->client); }
+void LiveClient::start_at(uint64_t frame)
+{
+    m->start_frame.store(frame, std::memory_order_release);
+}
+uint64_t LiveClient::frame_time() const
+{
+    return jack_frame_time(m->client);
+}
 
-void LiveClient::connect(const std::string &wiring) {
+void LiveClient::connect(const std::string &wiring)
+{
     size_t eq = wiring.find('=');
     if (eq == std::string::npos || eq == 0 || eq + 1 == wiring.size())
-        throw InputError("--connect \"" + wiring + "\": write OURS=THEIRS, e.g. \"x.Out=system:playback_1\"");
+        throw InputError("--connect \"" + wiring +
+                         "\": write OURS=THEIRS, e.g. \"x.Out=system:playback_1\"");
     std::string ours = wiring.substr(0, eq), theirs = wiring.substr(eq + 1);
     jack_port_t *mine = m->find_ours(ours);
     if (!mine) {
         std::vector<std::string> names;
-        for (auto *list : {&m->engine->audio_inputs(), &m->engine->audio_outputs(), &m->engine->midi_inputs(),
-                           &m->engine->midi_outputs()})
+        for (auto *list : {&m->engine->audio_inputs(), &m->engine->audio_outputs(),
+                           &m->engine->midi_inputs(), &m->engine->midi_outputs()})
             names.insert(names.end(), list->begin(), list->end());
-        throw InputError("--connect \"" + wiring + "\": no port \"" + ours + "\" of ours; ours are " +
+        throw InputError("--connect \"" + wiring + "\": no port \"" + ours +
+                         "\" of ours; ours are " +
                          (names.empty() ? std::string("none") : quoted_list(names)));
     }
     jack_port_t *other = jack_port_by_name(m->client, theirs.c_str());
@@ -239,14 +279,16 @@ void LiveClient::connect(const std::string &wiring) {
                          (known.empty() ? "" : "; ports of that type: " + known));
     }
     const bool we_send = jack_port_flags(mine) & JackPortIsOutput;
-    const char *from = jack_port_name(we_send ? mine : other), *to = jack_port_name(we_send ? other : mine);
+    const char *from = jack_port_name(we_send ? mine : other),
+               *to = jack_port_name(we_send ? other : mine);
     int rc = jack_connect(m->client, from, to);
     if (rc != 0 && rc != EEXIST)
-        throw InputError("--connect \"" + wiring + "\": the server refused to connect \"" + from + "\" to \"" + to +
-                         "\" (a port of the same direction or type?)");
+        throw InputError("--connect \"" + wiring + "\": the server refused to connect \"" + from +
+                         "\" to \"" + to + "\" (a port of the same direction or type?)");
 }
 
-void LiveClient::stop() {
+void LiveClient::stop()
+{
     if (m->active) {
         jack_deactivate(m->client);
         m->active = false;
@@ -257,7 +299,8 @@ void LiveClient::stop() {
     }
 }
 
-PlayStats LiveClient::stats() const {
+PlayStats LiveClient::stats() const
+{
     PlayStats s;
     uint64_t samples = m->load_samples.load(std::memory_order_acquire);
     s.periods = m->periods.load();
@@ -270,13 +313,18 @@ PlayStats LiveClient::stats() const {
     return s;
 }
 
-bool LiveClient::server_gone() const { return m->gone.load(); }
+bool LiveClient::server_gone() const
+{
+    return m->gone.load();
+}
 
-PlayStats play(const Patch &patch, const PlayOptions &options, std::ostream &log) {
+PlayStats play(const Patch &patch, const PlayOptions &options, std::ostream &log)
+{
     LiveClient client(patch, options);
     LiveEngine &e = client.engine();
-    log << "sehost play: " << client.rate() << " Hz, period " << client.period() << " samples, client \""
-        << client.port_name("").substr(0, client.port_name("").size() - 1) << "\"\n";
+    log << "sehost play: " << client.rate() << " Hz, period " << client.period()
+        << " samples, client \"" << client.port_name("").substr(0, client.port_name("").size() - 1)
+        << "\"\n";
     auto list = [&](const char *what, const std::vector<std::string> &ports) {
         if (!ports.empty())
             log << "  " << what << ": " << quoted_list(ports) << "\n";
@@ -313,7 +361,8 @@ PlayStats play(const Patch &patch, const PlayOptions &options, std::ostream &log
     struct Restore {
         struct sigaction *i, *t;
         bool done = false;
-        void now() {
+        void now()
+        {
             if (!done) {
                 sigaction(SIGINT, i, nullptr);
                 sigaction(SIGTERM, t, nullptr);
@@ -334,7 +383,8 @@ PlayStats play(const Patch &patch, const PlayOptions &options, std::ostream &log
     while (g_stop_signal.load() == 0 && !client.server_gone() && !e.faulted()) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
         auto now = std::chrono::steady_clock::now();
-        if (options.seconds && std::chrono::duration<double>(now - started).count() >= *options.seconds)
+        if (options.seconds &&
+            std::chrono::duration<double>(now - started).count() >= *options.seconds)
             break;
         if (draw && now - last_draw >= std::chrono::milliseconds(250)) {
             // The DSP load of the server, xruns, and each instance's share
@@ -343,13 +393,16 @@ PlayStats play(const Patch &patch, const PlayOptions &options, std::ostream &log
             last_draw = now;
             PlayStats s = client.stats();
             char line[512];
-            int len = std::snprintf(line, sizeof line, "\r%.1f s  DSP %4.1f%% (max %4.1f%%)  xruns %llu ",
-                                    std::chrono::duration<double>(now - started).count(), s.load, s.max_load,
-                                    static_cast<unsigned long long>(s.xruns));
-            for (size_t n = 0; n < e.instances() && len > 0 && static_cast<size_t>(len) < sizeof line; ++n) {
+            int len =
+                std::snprintf(line, sizeof line, "\r%.1f s  DSP %4.1f%% (max %4.1f%%)  xruns %llu ",
+                              std::chrono::duration<double>(now - started).count(), s.load,
+                              s.max_load, static_cast<unsigned long long>(s.xruns));
+            for (size_t n = 0;
+                 n < e.instances() && len > 0 && static_cast<size_t>(len) < sizeof line; ++n) {
                 double t = e.instance_seconds(n);
-                len += std::snprintf(line + len, sizeof line - static_cast<size_t>(len), " %s %.1f%%",
-                                     e.instance_name(n).c_str(), 100.0 * (t - last[n]) / span);
+                len +=
+                    std::snprintf(line + len, sizeof line - static_cast<size_t>(len), " %s %.1f%%",
+                                  e.instance_name(n).c_str(), 100.0 * (t - last[n]) / span);
                 last[n] = t;
             }
             std::fprintf(stderr, "%s\033[K", line);
@@ -365,8 +418,10 @@ PlayStats play(const Patch &patch, const PlayOptions &options, std::ostream &log
         throw InputError("the JACK server stopped during the run");
     PlayStats s = client.stats();
     char line[256];
-    std::snprintf(line, sizeof line, "played %.2f s (%llu periods): %llu xruns, DSP load %.1f%% mean, %.1f%% max\n",
-                  static_cast<double>(s.frames) / client.rate(), static_cast<unsigned long long>(s.periods),
+    std::snprintf(line, sizeof line,
+                  "played %.2f s (%llu periods): %llu xruns, DSP load %.1f%% mean, %.1f%% max\n",
+                  static_cast<double>(s.frames) / client.rate(),
+                  static_cast<unsigned long long>(s.periods),
                   static_cast<unsigned long long>(s.xruns), s.mean_load, s.max_load);
     log << line;
     if (options.count_allocations)

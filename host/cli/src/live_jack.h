@@ -22,8 +22,8 @@ struct PlayOptions {
     // "OURS=THEIRS": one of our ports (as listed at the start) and any port
     // of the server, in either direction, as jack_connect takes them.
     std::vector<std::string> connect;
-    std::optional<double> seconds; // stop after this long; else at Ctrl-C
-    bool status = true;            // the status line, when stderr is a terminal
+    std::optional<double> seconds;  // stop after this long; else at Ctrl-C
+    bool status = true;             // the status line, when stderr is a terminal
     bool count_allocations = false; // arm the allocation counter around the callback
     // --record DIR: the run's set of files (as render writes them) in DIR.
     std::optional<std::string> record;
@@ -34,12 +34,13 @@ struct PlayOptions {
 struct PlayStats {
     uint64_t periods = 0, frames = 0;
     uint64_t xruns = 0;
-    uint64_t allocations = 0; // in the callback, when counted
+    uint64_t allocations = 0;               // in the callback, when counted
     double max_load = 0.0, mean_load = 0.0; // the server's DSP load, per cent
     double load = 0.0;                      // the latest figure
 };
 
-class LiveClient {
+class LiveClient
+{
 public:
     // Opens a client of the running server (never starts one) and builds
     // the patch at its rate and period. InputError when no server runs or
@@ -55,14 +56,14 @@ public:
 
     // Hands every period's inputs to `recorder` (set before start()).
     void record(LiveRecorder *recorder);
-    void start();                           // opens the patch, activates
-    void connect(const std::string &wiring);  // InputError for an unknown port
+    void start();                            // opens the patch, activates
+    void connect(const std::string &wiring); // InputError for an unknown port
     // The patch stays silent, its clock at 0, until the server's frame time
     // reaches `frame` (set it after start(); others in the graph can then
     // begin at the very same period). frame_time() is the server's now.
     void start_at(uint64_t frame);
     uint64_t frame_time() const;
-    void stop();                            // deactivates; the patch closes
+    void stop(); // deactivates; the patch closes
     PlayStats stats() const;
     bool server_gone() const;
 

@@ -35,7 +35,8 @@ constexpr uint32_t kPatchChangePort = UINT32_MAX;
 
 // FNV-1a over the samples' bits.
 constexpr uint64_t kDigestStart = 1469598103934665603ull;
-uint64_t digest(uint64_t h, const float *samples, size_t n) {
+uint64_t digest(uint64_t h, const float *samples, size_t n)
+{
     for (size_t i = 0; i < n; ++i) {
         uint32_t bits;
         std::memcpy(&bits, &samples[i], sizeof bits);
@@ -45,7 +46,8 @@ uint64_t digest(uint64_t h, const float *samples, size_t n) {
 }
 
 // The digest of a WAV file's samples; 0 if it cannot be read.
-uint64_t file_digest(const std::string &path) {
+uint64_t file_digest(const std::string &path)
+{
     SF_INFO info{};
     SNDFILE *f = sf_open(path.c_str(), SFM_READ, &info);
     if (!f || info.channels != 1) {
@@ -55,7 +57,8 @@ uint64_t file_digest(const std::string &path) {
     }
     uint64_t h = kDigestStart;
     std::vector<float> block(65536);
-    for (sf_count_t n; (n = sf_read_float(f, block.data(), static_cast<sf_count_t>(block.size()))) > 0;)
+    for (sf_count_t n;
+         (n = sf_read_float(f, block.data(), static_cast<sf_count_t>(block.size()))) > 0;)
         h = digest(h, block.data(), static_cast<size_t>(n));
     sf_close(f);
     return h;
@@ -79,7 +82,7 @@ struct LiveRecorder::Impl {
     const LiveEngine *engine = nullptr;
     uint64_t patch_changes_seen = 0; // callback only
 
-    SpscRing<float> audio;  // per period: every input's samples, one after the other
+    SpscRing<float> audio; // per period: every input's samples, one after the other
     SpscRing<MidiRecord> midi_ring;
     std::atomic<uint64_t> recorded{0}; // frames handed over whole
     // Per audio output, a digest of what was played (callback only, read
@@ -87,7 +90,7 @@ struct LiveRecorder::Impl {
     std::vector<uint64_t> played;
     bool check_played = true;
     std::vector<std::string> out_names;
-    std::atomic<bool> lost{false};     // a ring was full: the recording is spoiled
+    std::atomic<bool> lost{false}; // a ring was full: the recording is spoiled
     std::atomic<bool> stop{false};
     std::thread writer;
     size_t next_tape = 0;    // writer only
@@ -100,10 +103,11 @@ struct LiveRecorder::Impl {
     void remove_tapes();
 };
 
-LiveRecorder::LiveRecorder(const Patch &patch, const LiveEngine &engine, double rate, uint32_t period,
-                           const SessionOptions &options)
+LiveRecorder::LiveRecorder(const Patch &patch, const LiveEngine &engine, double rate,
+                           uint32_t period, const SessionOptions &options)
     : m(new Impl(std::max<size_t>(1, engine.audio_inputs().size()) *
-                 static_cast<size_t>(std::ceil(rate * kRingSeconds)))) {
+                 static_cast<size_t>(std::ceil(rate * kRingSeconds))))
+{
     m->patch = patch;
     m->options = options;
     m->rate = rate;
@@ -125,7 +129,8 @@ LiveRecorder::LiveRecorder(const Patch &patch, const LiveEngine &engine, double 
         std::string path = m->dir->dir() + "/.sehost-" + file_stem("jack", name) + ".XXXXXX.wav";
         int fd = mkstemps(&path[0], 4);
         if (fd < 0)
-            throw InputError(m->dir->dir() + ": cannot create a temporary file for the input " + name);
+            throw InputError(m->dir->dir() + ": cannot create a temporary file for the input " +
+                             name);
         close(fd);
         remove_on_interrupt(path);
         m->tape_paths.push_back(path);
@@ -134,7 +139,8 @@ LiveRecorder::LiveRecorder(const Patch &patch, const LiveEngine &engine, double 
     m->writer = std::thread([this] { m->write_loop(); });
 }
 
-LiveRecorder::~LiveRecorder() {
+LiveRecorder::~LiveRecorder()
+{
     if (m->writer.joinable()) {
         m->stop.store(true);
         m->writer.join();
@@ -145,7 +151,8 @@ LiveRecorder::~LiveRecorder() {
         m->dir->abandon();
 }
 
-void LiveRecorder::Impl::remove_tapes() {
+void LiveRecorder::Impl::remove_tapes()
+{
     for (const std::string &p : tape_paths) {
         unlink(p.c_str());
         keep_on_interrupt(p);
@@ -153,8 +160,9 @@ void LiveRecorder::Impl::remove_tapes() {
     tape_paths.clear();
 }
 
-void LiveRecorder::period(uint32_t frames, const float *const *audio_in, const LiveMidiList *midi_in,
-                          const float *const *audio_out) noexcept {
+void LiveRecorder::period(uint32_t frames, const float *const *audio_in,
+                          const LiveMidiList *midi_in, const float *const *audio_out) noexcept
+{
     Impl &im = *m;
     // A period of another length is not processed by the engine either.
     if (im.lost.load(std::memory_order_relaxed) || frames != im.period)
@@ -179,8 +187,8 @@ void LiveRecorder::period(uint32_t frames, const float *const *audio_in, const L
     }
     for (size_t k = 0; k < im.midi_names.size(); ++k)
         for (size_t i = 0; i < midi_in[k].count; ++i)
-            im.midi_ring.push(MidiRecord{start + midi_in[k].items[i].frame, static_cast<uint32_t>(k),
-                                         midi_in[k].items[i].message});
+            im.midi_ring.push(MidiRecord{start + midi_in[k].items[i].frame,
+                                         static_cast<uint32_t>(k), midi_in[k].items[i].message});
     if (!audio_out)
         im.check_played = false;
     else
@@ -191,7 +199,8 @@ void LiveRecorder::period(uint32_t frames, const float *const *audio_in, const L
 
 // The callback pushes each input's period in turn, so the ring holds
 // period-long chunks of input 0, 1, ... n-1, 0, 1, ...
-void LiveRecorder::Impl::drain(std::vector<float> &block) {
+void LiveRecorder::Impl::drain(std::vector<float> &block)
+{
     const size_t chunk = period;
     while (!audio_names.empty() && audio.size() >= chunk) {
         audio.pop(block.data(), chunk);
@@ -206,7 +215,8 @@ void LiveRecorder::Impl::drain(std::vector<float> &block) {
             midi[r.port].emplace_back(r.clock, r.message);
 }
 
-void LiveRecorder::Impl::write_loop() {
+void LiveRecorder::Impl::write_loop()
+{
     sevalidate::alloc_probe::exempt_this_thread();
     std::vector<float> block(period);
     try {
@@ -221,15 +231,20 @@ void LiveRecorder::Impl::write_loop() {
     }
 }
 
-uint64_t LiveRecorder::frames() const { return m->recorded.load(std::memory_order_acquire); }
+uint64_t LiveRecorder::frames() const
+{
+    return m->recorded.load(std::memory_order_acquire);
+}
 
-void LiveRecorder::finish(std::ostream &log) {
+void LiveRecorder::finish(std::ostream &log)
+{
     m->stop.store(true);
     m->writer.join();
     if (!m->write_error.empty())
         throw InputError("--record: " + m->write_error);
     if (m->lost.load())
-        throw InputError("--record: the writer fell behind the audio; nothing was written to " + m->dir->dir());
+        throw InputError("--record: the writer fell behind the audio; nothing was written to " +
+                         m->dir->dir());
     for (auto &t : m->tapes)
         t->close();
     const uint64_t frames = m->recorded.load();
@@ -253,10 +268,13 @@ void LiveRecorder::finish(std::ostream &log) {
         }
     for (ModuleSpec &d : replay.modules) {
         auto &pcs = d.patch_changes;
-        pcs.erase(std::remove_if(pcs.begin(), pcs.end(), [&](const auto &pc) { return pc.first.clock(m->rate) >= frames; }),
+        pcs.erase(std::remove_if(pcs.begin(), pcs.end(),
+                                 [&](const auto &pc) { return pc.first.clock(m->rate) >= frames; }),
                   pcs.end());
-        d.at.erase(std::remove_if(d.at.begin(), d.at.end(), [&](const TimedSetting &t) { return t.time.clock(m->rate) >= frames; }),
-                   d.at.end());
+        d.at.erase(
+            std::remove_if(d.at.begin(), d.at.end(),
+                           [&](const TimedSetting &t) { return t.time.clock(m->rate) >= frames; }),
+            d.at.end());
         for (uint64_t clock : m->patch_changes)
             pcs.emplace_back(TimeSpec{0, true, clock}, "a patch change asked for live");
         for (size_t k = 0; k < m->midi_names.size(); ++k)
@@ -278,7 +296,8 @@ void LiveRecorder::finish(std::ostream &log) {
     for (size_t k = 0; k < m->out_names.size(); ++k) {
         const std::string &port = m->out_names[k];
         size_t dot = port.find('.');
-        std::string path = m->dir->path(file_stem(port.substr(0, dot), port.substr(dot + 1)) + ".wav");
+        std::string path =
+            m->dir->path(file_stem(port.substr(0, dot), port.substr(dot + 1)) + ".wav");
         if (file_digest(path) != m->played[k])
             differing.push_back(port);
     }

@@ -22,7 +22,8 @@
 
 namespace secli {
 
-class LiveRecorder {
+class LiveRecorder
+{
 public:
     // Seconds of audio the rings hold while the writer catches up.
     static constexpr double kRingSeconds = 4.0;

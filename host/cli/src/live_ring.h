@@ -11,10 +11,12 @@
 
 namespace secli {
 
-template <class T> class SpscRing {
+template <class T> class SpscRing
+{
 public:
     // Room for at least `capacity` items (rounded up to a power of two).
-    explicit SpscRing(size_t capacity) {
+    explicit SpscRing(size_t capacity)
+    {
         size_t n = 1;
         while (n < capacity)
             n <<= 1;
@@ -23,7 +25,8 @@ public:
     }
 
     // Producer side.
-    bool push(const T &item) {
+    bool push(const T &item)
+    {
         const size_t head = m_head.load(std::memory_order_relaxed);
         if (head - m_tail.load(std::memory_order_acquire) > m_mask)
             return false;
@@ -32,7 +35,8 @@ public:
         return true;
     }
     // Producer side: all `n` items or none.
-    bool push(const T *items, size_t n) {
+    bool push(const T *items, size_t n)
+    {
         const size_t head = m_head.load(std::memory_order_relaxed);
         if (m_items.size() - (head - m_tail.load(std::memory_order_acquire)) < n)
             return false;
@@ -43,7 +47,8 @@ public:
     }
 
     // Consumer side.
-    bool pop(T &item) {
+    bool pop(T &item)
+    {
         const size_t tail = m_tail.load(std::memory_order_relaxed);
         if (tail == m_head.load(std::memory_order_acquire))
             return false;
@@ -52,7 +57,8 @@ public:
         return true;
     }
     // Consumer side: up to `n` items; answers how many were taken.
-    size_t pop(T *items, size_t n) {
+    size_t pop(T *items, size_t n)
+    {
         const size_t tail = m_tail.load(std::memory_order_relaxed);
         size_t have = m_head.load(std::memory_order_acquire) - tail;
         if (have > n)
@@ -65,7 +71,10 @@ public:
 
     size_t capacity() const { return m_items.size(); }
     // Items waiting; exact on the consumer side, a lower bound elsewhere.
-    size_t size() const { return m_head.load(std::memory_order_acquire) - m_tail.load(std::memory_order_acquire); }
+    size_t size() const
+    {
+        return m_head.load(std::memory_order_acquire) - m_tail.load(std::memory_order_acquire);
+    }
 
 private:
     std::vector<T> m_items;

@@ -32,12 +32,14 @@ struct RunFlags {
     std::string split_max = "64";
 };
 
-void add_run_flags(CLI::App *cmd, RunFlags &f, const std::string &default_out) {
+void add_run_flags(CLI::App *cmd, RunFlags &f, const std::string &default_out)
+{
     f.out = default_out;
     cmd->add_option("--out,-o", f.out, "output folder (created)")->capture_default_str();
     cmd->add_flag("--force,-f", f.force, "overwrite existing files");
-    cmd->add_option("--split-seed", f.split_seed,
-                    "split every block into random stretches with this seed (default: whole blocks)")
+    cmd->add_option(
+           "--split-seed", f.split_seed,
+           "split every block into random stretches with this seed (default: whole blocks)")
         ->type_name("SEED");
     cmd->add_option("--split-max", f.split_max, "longest random stretch in samples")
         ->type_name("N")
@@ -45,7 +47,8 @@ void add_run_flags(CLI::App *cmd, RunFlags &f, const std::string &default_out) {
     cmd->add_flag("--no-progress", f.no_progress, "no progress bar");
 }
 
-void apply_run_flags(Patch &p, const RunFlags &f, SessionOptions &s) {
+void apply_run_flags(Patch &p, const RunFlags &f, SessionOptions &s)
+{
     if (!f.split_seed.empty())
         p.split_seed = static_cast<uint32_t>(read_whole(f.split_seed, kSplitSeed, "--split-seed"));
     p.split_max = static_cast<int>(read_whole(f.split_max, kSplitMax, "--split-max"));
@@ -54,7 +57,9 @@ void apply_run_flags(Patch &p, const RunFlags &f, SessionOptions &s) {
     s.progress = !f.no_progress;
 }
 
-std::pair<std::string, std::string> pin_assignment(const std::string &text, const std::string &where) {
+std::pair<std::string, std::string> pin_assignment(const std::string &text,
+                                                   const std::string &where)
+{
     size_t eq = text.find('=');
     if (eq == std::string::npos || eq == 0)
         throw InputError(where + ": \"" + text + "\" must read Pin=Value");
@@ -65,10 +70,11 @@ std::pair<std::string, std::string> pin_assignment(const std::string &text, cons
 // line, with bare plug-in names looked up like every other command's.  The
 // validator re-runs this executable as `sehost validate --single-check ...`
 // for each check.
-int run_validate(const std::vector<std::string> &given) {
-    static const char *const kTakesValue[] = {"--seed",         "--include",     "--exclude", "--json",  "--timeout",
-                                              "--single-check", "--result-file", "--traits",  "--level", "-j",
-                                              "--jobs"};
+int run_validate(const std::vector<std::string> &given)
+{
+    static const char *const kTakesValue[] = {
+        "--seed",        "--include", "--exclude", "--json", "--timeout", "--single-check",
+        "--result-file", "--traits",  "--level",   "-j",     "--jobs"};
     std::vector<std::string> args, for_wine;
     size_t plugins = 0, dlls = 0;
     std::string value_of;
@@ -108,7 +114,8 @@ struct CommandWord {
     int index = -1;
 };
 
-CommandWord find_command(int argc, char **argv) {
+CommandWord find_command(int argc, char **argv)
+{
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         if (a == "--plugins") {
@@ -124,13 +131,15 @@ CommandWord find_command(int argc, char **argv) {
 }
 
 // "(see sehost render --help)": where a user of this command reads on.
-std::string help_hint(const std::string &command) {
+std::string help_hint(const std::string &command)
+{
     return " (see sehost " + (command.empty() ? std::string() : command + " ") + "--help)";
 }
 
 // Every long and short option name of a command and of the top level;
 // without a command, those of every command.
-std::vector<std::string> option_names(const CLI::App &app, const CLI::App *command) {
+std::vector<std::string> option_names(const CLI::App &app, const CLI::App *command)
+{
     std::vector<std::string> names;
     std::vector<const CLI::App *> apps = {&app};
     if (command)
@@ -151,7 +160,8 @@ std::vector<std::string> option_names(const CLI::App &app, const CLI::App *comma
 
 // Words nobody took: an unknown option with the nearest known one, or an
 // argument too many. False when there are none.
-bool report_extra(const CLI::App &app, const CLI::App *chosen, const std::string &command) {
+bool report_extra(const CLI::App &app, const CLI::App *chosen, const std::string &command)
+{
     std::vector<std::string> extra = app.remaining(true);
     if (extra.empty())
         return false;
@@ -162,20 +172,23 @@ bool report_extra(const CLI::App &app, const CLI::App *chosen, const std::string
         std::cerr << "sehost: " << where << "unknown option \"" << name << "\""
                   << did_you_mean(name, option_names(app, chosen)) << help_hint(command) << "\n";
     } else {
-        std::cerr << "sehost: " << where << "unexpected argument \"" << word << "\"" << help_hint(command) << "\n";
+        std::cerr << "sehost: " << where << "unexpected argument \"" << word << "\""
+                  << help_hint(command) << "\n";
     }
     return true;
 }
 
 } // namespace
 
-int main(int argc, char **argv) {
+int main(int argc, char **argv)
+{
     const CommandWord command = find_command(argc, argv);
     if (!command.word.empty() &&
         std::find(kCommands.begin(), kCommands.end(), command.word) == kCommands.end()) {
         std::string guess = did_you_mean(command.word, kCommands);
         std::cerr << "sehost: unknown command \"" << command.word << "\""
-                  << (guess.empty() ? "; commands are " + quoted_list(kCommands) : guess) << help_hint("") << "\n";
+                  << (guess.empty() ? "; commands are " + quoted_list(kCommands) : guess)
+                  << help_hint("") << "\n";
         return 2;
     }
 
@@ -196,7 +209,8 @@ int main(int argc, char **argv) {
                     continue;
                 }
                 if (i < command.index)
-                    throw InputError(std::string("\"") + a + "\" before \"validate\" is no global option");
+                    throw InputError(std::string("\"") + a +
+                                     "\" before \"validate\" is no global option");
                 args.push_back(a);
             }
             return run_validate(args);
@@ -214,7 +228,8 @@ int main(int argc, char **argv) {
     app.fallthrough();
     app.allow_extras();
     std::string plugin_dir;
-    app.add_option("--plugins", plugin_dir, "plug-in folder for bare names (default: the build's plugins/)");
+    app.add_option("--plugins", plugin_dir,
+                   "plug-in folder for bare names (default: the build's plugins/)");
 
     // info
     CLI::App *info = app.add_subcommand("info", "properties and pin table of plug-ins");
@@ -231,21 +246,31 @@ int main(int argc, char **argv) {
     std::string r_repeat = "0", r_block = "1024", r_host_version = "100238", r_rate = "44100";
     RunFlags r_flags;
     render->add_option("PLUGIN", r_plugin, "plug-in name or file")->required();
-    render->add_option("--set,-s", r_set, "\"Pin=Value\" before the start: list label or number, ON/OFF, "
-                                          "volts or a source for audio inputs; GUI pins: the stored value");
-    render->add_option("--at", r_at, "TIME \"Pin=Value\": a change at a time (GUI pins: a GUI write)")
+    render->add_option("--set,-s", r_set,
+                       "\"Pin=Value\" before the start: list label or number, ON/OFF, "
+                       "volts or a source for audio inputs; GUI pins: the stored value");
+    render
+        ->add_option("--at", r_at, "TIME \"Pin=Value\": a change at a time (GUI pins: a GUI write)")
         ->type_size(2)
         ->allow_extra_args(false);
-    render->add_option("--midi", r_midi, "\"TIME=MESSAGE\" into the MIDI input: hex bytes or on/off/cc/pc words");
+    render->add_option("--midi", r_midi,
+                       "\"TIME=MESSAGE\" into the MIDI input: hex bytes or on/off/cc/pc words");
     render->add_option("--midi-file", r_midi_file, "a Standard MIDI File into the MIDI input");
     render->add_option("--patch-change", r_patch_changes, "TIME of a patch change event");
-    render->add_option("--repeat", r_repeat, "copies of the repeated last pin")->type_name("N")->capture_default_str();
+    render->add_option("--repeat", r_repeat, "copies of the repeated last pin")
+        ->type_name("N")
+        ->capture_default_str();
     render->add_option("--host-version", r_host_version, "answer to HOST_GET_VERSION")
         ->type_name("N")
         ->capture_default_str();
-    render->add_option("--rate", r_rate, "sample rate in Hz")->type_name("HZ")->capture_default_str();
-    render->add_option("--block", r_block, "block size in samples")->type_name("N")->capture_default_str();
-    render->add_option("--duration,-d", r_duration, "length: 1.5s, 250ms, 4410smp")->capture_default_str();
+    render->add_option("--rate", r_rate, "sample rate in Hz")
+        ->type_name("HZ")
+        ->capture_default_str();
+    render->add_option("--block", r_block, "block size in samples")
+        ->type_name("N")
+        ->capture_default_str();
+    render->add_option("--duration,-d", r_duration, "length: 1.5s, 250ms, 4410smp")
+        ->capture_default_str();
     add_run_flags(render, r_flags, "sehost-out");
 
     // run
@@ -256,30 +281,38 @@ int main(int argc, char **argv) {
     add_run_flags(run, p_flags, "sehost-out");
 
     // demo
-    CLI::App *demo = app.add_subcommand("demo", "the built-in patch of all nine modules, with its report");
+    CLI::App *demo =
+        app.add_subcommand("demo", "the built-in patch of all nine modules, with its report");
     RunFlags d_flags;
     add_run_flags(demo, d_flags, "sehost-demo");
 
     // play: a patch file or one plug-in (with render's settings) live
-    CLI::App *play = app.add_subcommand("play", "run a patch or plug-in live as a client of the JACK audio server");
+    CLI::App *play = app.add_subcommand(
+        "play", "run a patch or plug-in live as a client of the JACK audio server");
     std::string play_target, play_duration;
     std::vector<std::string> play_connect;
     bool play_no_status = false, play_count = false, play_force = false;
     std::string play_record;
-    play->add_option("TARGET", play_target, "patch file (.json), plug-in name or file, or \"demo\"")->required();
-    play->add_option("--connect,-c", play_connect, "\"OURS=THEIRS\": wire one of our ports to a server port");
+    play->add_option("TARGET", play_target, "patch file (.json), plug-in name or file, or \"demo\"")
+        ->required();
+    play->add_option("--connect,-c", play_connect,
+                     "\"OURS=THEIRS\": wire one of our ports to a server port");
     play->add_option("--duration,-d", play_duration, "stop after this long (default: at Ctrl-C)");
-    play->add_option("--set,-s", r_set, "\"Pin=Value\" of a plug-in played alone, as render takes it");
+    play->add_option("--set,-s", r_set,
+                     "\"Pin=Value\" of a plug-in played alone, as render takes it");
     play->add_option("--repeat", r_repeat, "copies of the repeated last pin")->type_name("N");
-    play->add_option("--host-version", r_host_version, "answer to HOST_GET_VERSION")->type_name("N");
+    play->add_option("--host-version", r_host_version, "answer to HOST_GET_VERSION")
+        ->type_name("N");
     play->add_flag("--no-status", play_no_status, "no status line");
     play->add_flag("--count-allocations", play_count, "count allocations in the process callback");
-    play->add_option("--record", play_record, "write the run's WAV, MIDI, events and report into DIR, as render does")
+    play->add_option("--record", play_record,
+                     "write the run's WAV, MIDI, events and report into DIR, as render does")
         ->type_name("DIR");
     play->add_flag("--force", play_force, "with --record: overwrite files of an earlier run");
 
     // validate: handled before parsing (run_validate); listed for --help.
-    app.add_subcommand("validate", "check plug-ins against the host contract (options: sehost validate --help)");
+    app.add_subcommand(
+        "validate", "check plug-ins against the host contract (options: sehost validate --help)");
 
     const CLI::App *chosen = command.word.empty() ? nullptr : app.get_subcommand(command.word);
     try {
@@ -317,39 +350,41 @@ int main(int argc, char **argv) {
         }
         SessionOptions session;
         auto plugin_patch = [&]() {
-                Patch p;
-                p.origin = "render " + r_plugin;
-                p.rate = static_cast<double>(read_whole(r_rate, kRateHz, "--rate"));
-                p.block = static_cast<int>(read_whole(r_block, kBlockSize, "--block"));
-                p.duration = parse_time(r_duration, "--duration");
-                check_duration(p.duration, p.rate, "--duration");
-                p.host_version = static_cast<int32_t>(read_whole(r_host_version, kHostVersion, "--host-version"));
-                int repeat = static_cast<int>(read_whole(r_repeat, kRepeatCopies, "--repeat"));
-                ModuleSpec m;
-                m.plugin = r_plugin;
-                m.name = plugin_stem(r_plugin);
-                m.where = "PLUGIN " + r_plugin;
-                m.repeat = repeat;
-                for (const std::string &s : r_set) {
-                    auto [pin, value] = pin_assignment(s, "--set");
-                    m.set.push_back(Setting{pin, value, "--set \"" + s + "\""});
-                }
-                for (size_t i = 0; i + 1 < r_at.size(); i += 2) {
-                    std::string where = "--at " + r_at[i] + " \"" + r_at[i + 1] + "\"";
-                    auto [pin, value] = pin_assignment(r_at[i + 1], where);
-                    m.at.push_back(TimedSetting{parse_time(r_at[i], where), pin, value, where});
-                }
-                for (const std::string &t : r_patch_changes)
-                    m.patch_changes.emplace_back(parse_time(t, "--patch-change"), "--patch-change " + t);
-                for (const std::string &t : r_midi)
-                    m.midi.push_back(parse_midi_entry(t, "--midi \"" + t + "\""));
-                m.midi_where = "--midi";
-                if (!r_midi_file.empty()) {
-                    auto list = read_midi_file(r_midi_file, "--midi-file");
-                    m.midi.insert(m.midi.end(), list.begin(), list.end());
-                    m.midi_where = "--midi-file " + r_midi_file;
-                }
-                p.modules.push_back(m);
+            Patch p;
+            p.origin = "render " + r_plugin;
+            p.rate = static_cast<double>(read_whole(r_rate, kRateHz, "--rate"));
+            p.block = static_cast<int>(read_whole(r_block, kBlockSize, "--block"));
+            p.duration = parse_time(r_duration, "--duration");
+            check_duration(p.duration, p.rate, "--duration");
+            p.host_version =
+                static_cast<int32_t>(read_whole(r_host_version, kHostVersion, "--host-version"));
+            int repeat = static_cast<int>(read_whole(r_repeat, kRepeatCopies, "--repeat"));
+            ModuleSpec m;
+            m.plugin = r_plugin;
+            m.name = plugin_stem(r_plugin);
+            m.where = "PLUGIN " + r_plugin;
+            m.repeat = repeat;
+            for (const std::string &s : r_set) {
+                auto [pin, value] = pin_assignment(s, "--set");
+                m.set.push_back(Setting{pin, value, "--set \"" + s + "\""});
+            }
+            for (size_t i = 0; i + 1 < r_at.size(); i += 2) {
+                std::string where = "--at " + r_at[i] + " \"" + r_at[i + 1] + "\"";
+                auto [pin, value] = pin_assignment(r_at[i + 1], where);
+                m.at.push_back(TimedSetting{parse_time(r_at[i], where), pin, value, where});
+            }
+            for (const std::string &t : r_patch_changes)
+                m.patch_changes.emplace_back(parse_time(t, "--patch-change"),
+                                             "--patch-change " + t);
+            for (const std::string &t : r_midi)
+                m.midi.push_back(parse_midi_entry(t, "--midi \"" + t + "\""));
+            m.midi_where = "--midi";
+            if (!r_midi_file.empty()) {
+                auto list = read_midi_file(r_midi_file, "--midi-file");
+                m.midi.insert(m.midi.end(), list.begin(), list.end());
+                m.midi_where = "--midi-file " + r_midi_file;
+            }
+            p.modules.push_back(m);
             return p;
         };
         if (*render) {
@@ -364,10 +399,12 @@ int main(int argc, char **argv) {
             run_session(p, session, std::cout);
         } else if (*play) {
 #ifdef SEHOST_HAVE_JACK
-            bool file = play_target.size() > 5 && play_target.compare(play_target.size() - 5, 5, ".json") == 0;
+            bool file = play_target.size() > 5 &&
+                        play_target.compare(play_target.size() - 5, 5, ".json") == 0;
             if (file && !r_set.empty())
-                throw InputError("--set is for a plug-in played alone; a patch file holds its own settings");
-            Patch p = file                     ? read_patch_file(play_target)
+                throw InputError(
+                    "--set is for a plug-in played alone; a patch file holds its own settings");
+            Patch p = file                    ? read_patch_file(play_target)
                       : play_target == "demo" ? demo_patch()
                                               : (r_plugin = play_target, plugin_patch());
             PlayOptions o;
@@ -375,7 +412,8 @@ int main(int argc, char **argv) {
             if (!play_duration.empty()) {
                 TimeSpec t = parse_time(play_duration, "--duration");
                 if (t.in_samples)
-                    throw InputError("--duration: give seconds; the server's rate is not known yet");
+                    throw InputError(
+                        "--duration: give seconds; the server's rate is not known yet");
                 o.seconds = t.seconds;
             }
             o.status = !play_no_status;
@@ -385,7 +423,8 @@ int main(int argc, char **argv) {
             o.force = play_force;
             secli::play(p, o, std::cout);
 #else
-            throw InputError("this sehost was built without JACK (install libjack-jackd2-dev and rebuild)");
+            throw InputError(
+                "this sehost was built without JACK (install libjack-jackd2-dev and rebuild)");
 #endif
         } else if (*demo) {
             Patch p = demo_patch();
@@ -398,7 +437,8 @@ int main(int argc, char **argv) {
     } catch (const InputError &e) {
         // A mistake in an option points to the command's help.
         std::string what = e.what();
-        std::cerr << "sehost: " << what << (what.rfind("--", 0) == 0 ? help_hint(command.word) : "") << "\n";
+        std::cerr << "sehost: " << what << (what.rfind("--", 0) == 0 ? help_hint(command.word) : "")
+                  << "\n";
     } catch (const sehost::HostError &e) {
         std::cerr << "sehost: " << e.what() << "\n";
     } catch (const std::exception &e) {

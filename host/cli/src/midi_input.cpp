@@ -12,8 +12,11 @@ namespace secli {
 namespace {
 
 // A decimal number of the word forms: one to three digits, nothing else.
-int data_byte(const std::string &tok, int lo, int hi, const std::string &where, const std::string &text) {
-    bool digits = !tok.empty() && tok.size() <= 3 && tok.find_first_not_of("0123456789") == std::string::npos;
+int data_byte(const std::string &tok, int lo, int hi, const std::string &where,
+              const std::string &text)
+{
+    bool digits =
+        !tok.empty() && tok.size() <= 3 && tok.find_first_not_of("0123456789") == std::string::npos;
     long v = digits ? std::stol(tok) : -1;
     if (!digits || v < lo || v > hi)
         throw InputError(where + ": MIDI \"" + text + "\": \"" + tok + "\" is not a number from " +
@@ -27,23 +30,26 @@ int data_byte(const std::string &tok, int lo, int hi, const std::string &where, 
 // stores system messages as escapes. Refused: system exclusive (F0 and its
 // end F7, which do not fit a packed message) and the undefined status bytes
 // F4, F5, F9 and FD.
-void check_status(int status, size_t data, const std::string &where, const std::string &text) {
-    static const char *const kNames[] = {"note-off", "note-on", "poly pressure", "control change",
-                                         "program change", "channel pressure", "pitch bend"};
+void check_status(int status, size_t data, const std::string &where, const std::string &text)
+{
+    static const char *const kNames[] = {"note-off",       "note-on",        "poly pressure",
+                                         "control change", "program change", "channel pressure",
+                                         "pitch bend"};
     char hex[4];
     std::snprintf(hex, sizeof hex, "%02X", status);
     const bool undefined = status == 0xF4 || status == 0xF5 || status == 0xF9 || status == 0xFD;
     if (status == 0xF0 || status == 0xF7 || undefined)
-        throw InputError(where + ": MIDI \"" + text + "\": " + hex + " is " +
-                         (undefined ? "an undefined status byte" : "a system exclusive byte") +
-                         "; a module's MIDI input takes channel, system common and real-time messages");
+        throw InputError(
+            where + ": MIDI \"" + text + "\": " + hex + " is " +
+            (undefined ? "an undefined status byte" : "a system exclusive byte") +
+            "; a module's MIDI input takes channel, system common and real-time messages");
     std::string name;
     size_t need;
     if (status < 0xF0) {
         name = kNames[(status >> 4) - 8];
         need = status >= 0xC0 && status < 0xE0 ? 1 : 2;
     } else if (status < 0xF8) {
-        name = status == 0xF1 ? "time code quarter frame"
+        name = status == 0xF1   ? "time code quarter frame"
                : status == 0xF2 ? "song position"
                : status == 0xF3 ? "song select"
                                 : "tune request";
@@ -60,7 +66,8 @@ void check_status(int status, size_t data, const std::string &where, const std::
 
 } // namespace
 
-int32_t parse_midi_message(const std::string &text, const std::string &where) {
+int32_t parse_midi_message(const std::string &text, const std::string &where)
+{
     std::istringstream in(text);
     std::vector<std::string> tok;
     for (std::string t; in >> t;)
@@ -70,13 +77,14 @@ int32_t parse_midi_message(const std::string &text, const std::string &where) {
     const std::string &w = tok[0];
     auto need = [&](size_t n) {
         if (tok.size() != n)
-            throw InputError(where + ": MIDI \"" + text + "\": \"" + w + "\" takes " + std::to_string(n - 1) +
-                             " numbers");
+            throw InputError(where + ": MIDI \"" + text + "\": \"" + w + "\" takes " +
+                             std::to_string(n - 1) + " numbers");
     };
     auto ch = [&]() { return data_byte(tok[1], 1, 16, where, text) - 1; };
     if (w == "on") {
         need(4);
-        return (0x90 | ch()) | data_byte(tok[2], 0, 127, where, text) << 8 | data_byte(tok[3], 0, 127, where, text) << 16;
+        return (0x90 | ch()) | data_byte(tok[2], 0, 127, where, text) << 8 |
+               data_byte(tok[3], 0, 127, where, text) << 16;
     }
     if (w == "off") {
         need(3);
@@ -84,7 +92,8 @@ int32_t parse_midi_message(const std::string &text, const std::string &where) {
     }
     if (w == "cc") {
         need(4);
-        return (0xB0 | ch()) | data_byte(tok[2], 0, 127, where, text) << 8 | data_byte(tok[3], 0, 127, where, text) << 16;
+        return (0xB0 | ch()) | data_byte(tok[2], 0, 127, where, text) << 8 |
+               data_byte(tok[3], 0, 127, where, text) << 16;
     }
     if (w == "pc") {
         need(3);
@@ -108,10 +117,12 @@ int32_t parse_midi_message(const std::string &text, const std::string &where) {
     return packed;
 }
 
-MidiIn parse_midi_entry(const std::string &text, const std::string &where) {
+MidiIn parse_midi_entry(const std::string &text, const std::string &where)
+{
     size_t eq = text.find('=');
     if (eq == std::string::npos)
-        throw InputError(where + ": MIDI entry \"" + text + "\" must read TIME=MESSAGE, e.g. 0.5s=on 1 60 100");
+        throw InputError(where + ": MIDI entry \"" + text +
+                         "\" must read TIME=MESSAGE, e.g. 0.5s=on 1 60 100");
     MidiIn m;
     m.time = parse_time(text.substr(0, eq), where);
     m.message = parse_midi_message(text.substr(eq + 1), where);
@@ -129,10 +140,12 @@ struct SmfReader {
     const std::string &what; // for messages
     size_t at = 0;
 
-    [[noreturn]] void fail(const std::string &why) const {
+    [[noreturn]] void fail(const std::string &why) const
+    {
         throw InputError(what + ": " + why + " (byte " + std::to_string(at) + ")");
     }
-    uint32_t be(size_t n) {
+    uint32_t be(size_t n)
+    {
         if (at + n > data.size())
             fail("the file ends early");
         uint32_t v = 0;
@@ -140,7 +153,8 @@ struct SmfReader {
             v = v << 8 | static_cast<unsigned char>(data[at++]);
         return v;
     }
-    uint32_t vlq(size_t end) {
+    uint32_t vlq(size_t end)
+    {
         uint32_t v = 0;
         for (int i = 0; i < 4; ++i) {
             if (at >= end)
@@ -163,7 +177,8 @@ struct TickEvent {
 
 } // namespace
 
-std::vector<MidiIn> read_midi_file(const std::string &path, const std::string &where) {
+std::vector<MidiIn> read_midi_file(const std::string &path, const std::string &where)
+{
     std::FILE *f = std::fopen(path.c_str(), "rb");
     if (!f)
         throw InputError(where + ": cannot read MIDI file \"" + path + "\": missing or unreadable");
@@ -193,7 +208,8 @@ std::vector<MidiIn> read_midi_file(const std::string &path, const std::string &w
     int order = 0;
     for (uint32_t t = 0; t < tracks; ++t) {
         if (r.at + 8 > data.size())
-            r.fail("track " + std::to_string(t + 1) + " of " + std::to_string(tracks) + " is missing");
+            r.fail("track " + std::to_string(t + 1) + " of " + std::to_string(tracks) +
+                   " is missing");
         bool is_track = data.compare(r.at, 4, "MTrk") == 0;
         r.at += 4;
         uint32_t length = r.be(4);

@@ -12,7 +12,8 @@
 
 namespace secli {
 
-int midi_size(int32_t m) {
+int midi_size(int32_t m)
+{
     int status = m & 0xFF;
     if (status < 0x80)
         return 3;
@@ -24,12 +25,13 @@ int midi_size(int32_t m) {
         return 2;
     case 0xF2: // song position
         return 3;
-    default:   // F0 and F7 alone, F4 to F6, real-time F8 to FF
+    default: // F0 and F7 alone, F4 to F6, real-time F8 to FF
         return 1;
     }
 }
 
-std::string midi_hex(int32_t m) {
+std::string midi_hex(int32_t m)
+{
     static const char *digits = "0123456789ABCDEF";
     std::string s;
     for (int i = 0, n = midi_size(m); i < n; ++i) {
@@ -42,7 +44,8 @@ std::string midi_hex(int32_t m) {
     return s;
 }
 
-SmfTimeBase smf_time_base(double rate) {
+SmfTimeBase smf_time_base(double rate)
+{
     // Pulses a second = ppqn * 1e6 / tempo; a pulse per sample needs
     // ppqn / tempo = rate / 1e6 in lowest terms, scaled towards 120 quarters
     // a minute (tempo 500000) as far as ppqn (15 bits) allows.
@@ -50,49 +53,86 @@ SmfTimeBase smf_time_base(double rate) {
         uint64_t r = static_cast<uint64_t>(rate), g = std::gcd(r, uint64_t{1000000});
         uint64_t ppqn = r / g, tempo = 1000000 / g;
         if (ppqn <= 32767) {
-            uint64_t k = std::max<uint64_t>(1, std::min<uint64_t>(32767 / ppqn, (500000 + tempo / 2) / tempo));
+            uint64_t k = std::max<uint64_t>(
+                1, std::min<uint64_t>(32767 / ppqn, (500000 + tempo / 2) / tempo));
             return SmfTimeBase{static_cast<int>(ppqn * k), static_cast<uint32_t>(tempo * k), true};
         }
     }
     return SmfTimeBase{25000, 500000, false};
 }
 
-std::string describe_midi(int32_t m) {
+std::string describe_midi(int32_t m)
+{
     int status = m & 0xFF, d1 = (m >> 8) & 0x7F, d2 = (m >> 16) & 0x7F, ch = (status & 15) + 1;
     char buf[96];
     switch (status & 0xF0) {
-    case 0x80: std::snprintf(buf, sizeof buf, "note off  ch %d note %d vel %d", ch, d1, d2); break;
-    case 0x90: std::snprintf(buf, sizeof buf, "note on   ch %d note %d vel %d", ch, d1, d2); break;
-    case 0xA0: std::snprintf(buf, sizeof buf, "poly AT   ch %d note %d value %d", ch, d1, d2); break;
-    case 0xB0: std::snprintf(buf, sizeof buf, "control   ch %d cc %d value %d", ch, d1, d2); break;
-    case 0xC0: std::snprintf(buf, sizeof buf, "program   ch %d program %d", ch, d1); break;
-    case 0xD0: std::snprintf(buf, sizeof buf, "chan AT   ch %d value %d", ch, d1); break;
-    case 0xE0: std::snprintf(buf, sizeof buf, "pitchbend ch %d value %d", ch, (d2 << 7 | d1) - 8192); break;
-    default: std::snprintf(buf, sizeof buf, "system    %02X", status); break;
+    case 0x80:
+        std::snprintf(buf, sizeof buf, "note off  ch %d note %d vel %d", ch, d1, d2);
+        break;
+    case 0x90:
+        std::snprintf(buf, sizeof buf, "note on   ch %d note %d vel %d", ch, d1, d2);
+        break;
+    case 0xA0:
+        std::snprintf(buf, sizeof buf, "poly AT   ch %d note %d value %d", ch, d1, d2);
+        break;
+    case 0xB0:
+        std::snprintf(buf, sizeof buf, "control   ch %d cc %d value %d", ch, d1, d2);
+        break;
+    case 0xC0:
+        std::snprintf(buf, sizeof buf, "program   ch %d program %d", ch, d1);
+        break;
+    case 0xD0:
+        std::snprintf(buf, sizeof buf, "chan AT   ch %d value %d", ch, d1);
+        break;
+    case 0xE0:
+        std::snprintf(buf, sizeof buf, "pitchbend ch %d value %d", ch, (d2 << 7 | d1) - 8192);
+        break;
+    default:
+        std::snprintf(buf, sizeof buf, "system    %02X", status);
+        break;
     }
     return buf;
 }
 
-std::string RpnDecoder::feed(int32_t m) {
+std::string RpnDecoder::feed(int32_t m)
+{
     int status = m & 0xFF;
     if ((status & 0xF0) != 0xB0)
         return {};
     Channel &c = m_ch[status & 15];
     int cc = (m >> 8) & 0x7F, v = (m >> 16) & 0x7F;
     switch (cc) {
-    case 101: c.rpn_msb = v; c.nrpn = false; c.data_msb = -1; return {};
-    case 100: c.rpn_lsb = v; c.nrpn = false; c.data_msb = -1; return {};
-    case 99: c.nrpn_msb = v; c.nrpn = true; c.data_msb = -1; return {};
-    case 98: c.nrpn_lsb = v; c.nrpn = true; c.data_msb = -1; return {};
-    case 6: c.data_msb = v; return {};
+    case 101:
+        c.rpn_msb = v;
+        c.nrpn = false;
+        c.data_msb = -1;
+        return {};
+    case 100:
+        c.rpn_lsb = v;
+        c.nrpn = false;
+        c.data_msb = -1;
+        return {};
+    case 99:
+        c.nrpn_msb = v;
+        c.nrpn = true;
+        c.data_msb = -1;
+        return {};
+    case 98:
+        c.nrpn_lsb = v;
+        c.nrpn = true;
+        c.data_msb = -1;
+        return {};
+    case 6:
+        c.data_msb = v;
+        return {};
     case 38: {
         int msb = c.nrpn ? c.nrpn_msb : c.rpn_msb, lsb = c.nrpn ? c.nrpn_lsb : c.rpn_lsb;
         if (msb < 0 || lsb < 0)
             return {};
         int value = (c.data_msb < 0 ? 0 : c.data_msb) << 7 | v;
         char buf[96];
-        std::snprintf(buf, sizeof buf, "%s ch %d param %d = %d", c.nrpn ? "NRPN" : "RPN", (status & 15) + 1,
-                      msb << 7 | lsb, value);
+        std::snprintf(buf, sizeof buf, "%s ch %d param %d = %d", c.nrpn ? "NRPN" : "RPN",
+                      (status & 15) + 1, msb << 7 | lsb, value);
         return buf;
     }
     default:
@@ -102,13 +142,15 @@ std::string RpnDecoder::feed(int32_t m) {
 
 namespace {
 
-void put_be(std::FILE *f, uint64_t v, int bytes) {
+void put_be(std::FILE *f, uint64_t v, int bytes)
+{
     for (int i = bytes - 1; i >= 0; --i)
         std::fputc(static_cast<int>((v >> (8 * i)) & 0xFF), f);
 }
 
 // A variable-length number (up to 0x0FFFFFFF); answers the bytes written.
-int put_vlq(std::FILE *f, uint32_t v) {
+int put_vlq(std::FILE *f, uint32_t v)
+{
     unsigned char b[4];
     int n = 0;
     do {
@@ -125,7 +167,9 @@ constexpr uint32_t kMaxDelta = 0x0FFFFFFF;
 } // namespace
 
 MidiOut::MidiOut(std::string smf_path, std::string log_path, double rate, std::string title)
-    : m_smf_path(std::move(smf_path)), m_log_path(std::move(log_path)), m_title(std::move(title)), m_rate(rate) {
+    : m_smf_path(std::move(smf_path)), m_log_path(std::move(log_path)), m_title(std::move(title)),
+      m_rate(rate)
+{
     SmfTimeBase base = smf_time_base(rate);
     m_ppqn = base.ppqn;
     m_exact = base.exact;
@@ -163,24 +207,28 @@ MidiOut::MidiOut(std::string smf_path, std::string log_path, double rate, std::s
     check(!std::ferror(m_smf), m_smf_path);
 }
 
-MidiOut::~MidiOut() {
+MidiOut::~MidiOut()
+{
     if (m_smf)
         std::fclose(m_smf);
     if (m_log)
         std::fclose(m_log);
 }
 
-void MidiOut::check(bool ok, const std::string &path) {
+void MidiOut::check(bool ok, const std::string &path)
+{
     if (!ok)
         throw InputError(path + ": cannot write");
 }
 
-void MidiOut::add(uint64_t stamp, int32_t message) {
+void MidiOut::add(uint64_t stamp, int32_t message)
+{
     m_pending.push_back(Pending{stamp, m_order++, message});
     std::push_heap(m_pending.begin(), m_pending.end(), std::greater<>());
 }
 
-void MidiOut::advance(uint64_t clock) {
+void MidiOut::advance(uint64_t clock)
+{
     while (!m_pending.empty() && m_pending.front().stamp < clock) {
         std::pop_heap(m_pending.begin(), m_pending.end(), std::greater<>());
         Pending p = m_pending.back();
@@ -189,16 +237,17 @@ void MidiOut::advance(uint64_t clock) {
     }
 }
 
-void MidiOut::write(uint64_t stamp, int32_t msg) {
+void MidiOut::write(uint64_t stamp, int32_t msg)
+{
     ++m_count;
     std::string bytes = midi_hex(msg);
     double seconds = static_cast<double>(stamp) / m_rate;
-    std::fprintf(m_log, "%9llu %10.5f  %-8s  %s\n", static_cast<unsigned long long>(stamp), seconds, bytes.c_str(),
-                 describe_midi(msg).c_str());
+    std::fprintf(m_log, "%9llu %10.5f  %-8s  %s\n", static_cast<unsigned long long>(stamp), seconds,
+                 bytes.c_str(), describe_midi(msg).c_str());
     std::string decoded = m_rpn.feed(msg);
     if (!decoded.empty())
-        std::fprintf(m_log, "%9llu %10.5f  %-8s  => %s\n", static_cast<unsigned long long>(stamp), seconds, "",
-                     decoded.c_str());
+        std::fprintf(m_log, "%9llu %10.5f  %-8s  => %s\n", static_cast<unsigned long long>(stamp),
+                     seconds, "", decoded.c_str());
 
     uint64_t tick = m_exact ? stamp : static_cast<uint64_t>(std::llround(seconds * m_ppqn * 2.0));
     uint64_t delta = tick - m_last_tick; // stamps come in order
@@ -229,7 +278,8 @@ void MidiOut::write(uint64_t stamp, int32_t msg) {
         throw InputError((std::ferror(m_smf) ? m_smf_path : m_log_path) + ": cannot write");
 }
 
-void MidiOut::close() {
+void MidiOut::close()
+{
     if (!m_smf)
         return;
     advance(UINT64_MAX);

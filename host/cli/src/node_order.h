@@ -10,7 +10,8 @@ namespace secli {
 // next[a] lists the instances that a feeds (a repeated entry is a repeated
 // edge). Fills `out` and returns true when there is no loop; on a loop,
 // `out` holds the instances that could be placed.
-inline bool order_nodes(const std::vector<std::vector<size_t>> &next, std::vector<size_t> &out) {
+inline bool order_nodes(const std::vector<std::vector<size_t>> &next, std::vector<size_t> &out)
+{
     const size_t n = next.size();
     std::vector<int> indegree(n, 0);
     for (const auto &targets : next)

@@ -10,10 +10,14 @@
 namespace secli {
 namespace {
 
-bool digit(char c) { return c >= '0' && c <= '9'; }
+bool digit(char c)
+{
+    return c >= '0' && c <= '9';
+}
 
 // Digits from `i` on; returns the index after them.
-size_t digits(const std::string &s, size_t i) {
+size_t digits(const std::string &s, size_t i)
+{
     while (i < s.size() && digit(s[i]))
         ++i;
     return i;
@@ -21,26 +25,31 @@ size_t digits(const std::string &s, size_t i) {
 
 } // namespace
 
-std::string number_text(double value) {
+std::string number_text(double value)
+{
     std::ostringstream os;
     os.precision(17);
     os << value;
     return os.str();
 }
 
-std::string outside(const std::string &text, const Whole &w) {
+std::string outside(const std::string &text, const Whole &w)
+{
     return std::string(w.what) + " " + text + " is outside " + std::to_string(w.lo) + " to " +
            std::to_string(w.hi) + w.unit;
 }
 
-bool is_whole_text(const std::string &text) {
+bool is_whole_text(const std::string &text)
+{
     size_t start = !text.empty() && text[0] == '-' ? 1 : 0;
     return text.size() > start && digits(text, start) == text.size();
 }
 
-long long read_whole(const std::string &text, const Whole &w, const std::string &where) {
+long long read_whole(const std::string &text, const Whole &w, const std::string &where)
+{
     if (!is_whole_text(text))
-        throw InputError(where + ": \"" + text + "\" is not a whole number (" + w.what + ", digits only)");
+        throw InputError(where + ": \"" + text + "\" is not a whole number (" + w.what +
+                         ", digits only)");
     bool negative = text[0] == '-';
     // Every limit fits in 12 digits; more digits are out of range whatever
     // they say, so the value below never overflows.
@@ -56,7 +65,8 @@ long long read_whole(const std::string &text, const Whole &w, const std::string 
     return v;
 }
 
-long long whole_from(double value, const Whole &w, const std::string &where) {
+long long whole_from(double value, const Whole &w, const std::string &where)
+{
     std::string text = number_text(value);
     if (!std::isfinite(value) || value != std::floor(value))
         throw InputError(where + ": " + text + " is not a whole number (" + w.what + ")");
@@ -65,7 +75,8 @@ long long whole_from(double value, const Whole &w, const std::string &where) {
     return static_cast<long long>(value);
 }
 
-std::optional<double> read_decimal(const std::string &s) {
+std::optional<double> read_decimal(const std::string &s)
+{
     size_t i = !s.empty() && s[0] == '-' ? 1 : 0;
     size_t int_end = digits(s, i);
     if (int_end == i)

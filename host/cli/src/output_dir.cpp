@@ -17,26 +17,30 @@ namespace fs = std::filesystem;
 
 namespace {
 
-bool name_char(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '-' ||
-           c == '+';
+bool name_char(char c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
+           c == '-' || c == '+';
 }
 
 // CON, PRN, AUX, NUL, COM0-9, LPT0-9 in any case, with or without an
 // extension, name devices on Windows rather than files.
-bool is_device_name(const std::string &name) {
+bool is_device_name(const std::string &name)
+{
     std::string first = name.substr(0, name.find('.'));
     for (char &c : first)
         c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
     if (first == "CON" || first == "PRN" || first == "AUX" || first == "NUL")
         return true;
-    return first.size() == 4 && (first.compare(0, 3, "COM") == 0 || first.compare(0, 3, "LPT") == 0) &&
+    return first.size() == 4 &&
+           (first.compare(0, 3, "COM") == 0 || first.compare(0, 3, "LPT") == 0) &&
            first[3] >= '0' && first[3] <= '9';
 }
 
 } // namespace
 
-bool is_safe_file_name(const std::string &name) {
+bool is_safe_file_name(const std::string &name)
+{
     if (name.empty() || name.size() > 200 || name[0] == '.' || name.find("..") != std::string::npos)
         return false;
     for (char c : name)
@@ -45,37 +49,44 @@ bool is_safe_file_name(const std::string &name) {
     return !is_device_name(name);
 }
 
-void check_instance_name(const std::string &name, const std::string &where) {
+void check_instance_name(const std::string &name, const std::string &where)
+{
     bool ok = !name.empty() && name.size() <= 64 && !is_device_name(name);
     for (char c : name)
         ok = ok && name_char(c);
     if (!ok)
-        throw InputError(where + ": instance name \"" + name +
-                         "\" must be 1 to 64 letters, digits, '_', '-' or '+' (it names output files), and no "
-                         "device name such as CON or NUL");
+        throw InputError(
+            where + ": instance name \"" + name +
+            "\" must be 1 to 64 letters, digits, '_', '-' or '+' (it names output files), and no "
+            "device name such as CON or NUL");
 }
 
-OutputDir::OutputDir(std::string dir, bool force) : m_dir(std::move(dir)), m_force(force) {
+OutputDir::OutputDir(std::string dir, bool force) : m_dir(std::move(dir)), m_force(force)
+{
     std::error_code ec;
     fs::create_directories(m_dir, ec);
     if (ec || !fs::is_directory(m_dir))
-        throw InputError("--out " + m_dir + ": cannot create the output folder" + (ec ? ": " + ec.message() : ""));
+        throw InputError("--out " + m_dir + ": cannot create the output folder" +
+                         (ec ? ": " + ec.message() : ""));
     // The lock is on the folder itself: nothing to clean up, and the system
     // releases it when the process ends, however it ends.
     m_lock = ::open(m_dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (m_lock < 0)
-        throw InputError("--out " + m_dir + ": cannot open the output folder: " + std::strerror(errno));
+        throw InputError("--out " + m_dir +
+                         ": cannot open the output folder: " + std::strerror(errno));
     if (::flock(m_lock, LOCK_EX | LOCK_NB) != 0) {
         int e = errno;
         ::close(m_lock);
         m_lock = -1;
         throw InputError("--out " + m_dir + ": " +
-                         (e == EWOULDBLOCK ? std::string("output folder in use by another run")
-                                           : "cannot lock the output folder: " + std::string(std::strerror(e))));
+                         (e == EWOULDBLOCK
+                              ? std::string("output folder in use by another run")
+                              : "cannot lock the output folder: " + std::string(std::strerror(e))));
     }
 }
 
-OutputDir::~OutputDir() {
+OutputDir::~OutputDir()
+{
     abandon();
     if (m_lock >= 0)
         ::close(m_lock);
@@ -83,18 +94,22 @@ OutputDir::~OutputDir() {
 
 // The only place where a path inside the folder is made: one checked file
 // name joined to the folder, so it cannot climb out or reach a subfolder.
-std::string OutputDir::path(const std::string &name) const {
+std::string OutputDir::path(const std::string &name) const
+{
     if (!is_safe_file_name(name))
-        throw InputError("--out " + m_dir + ": \"" + name + "\" is not a safe file name for an output");
+        throw InputError("--out " + m_dir + ": \"" + name +
+                         "\" is not a safe file name for an output");
     return (fs::path(m_dir) / name).string();
 }
 
-std::string OutputDir::reserve(const std::string &name) {
+std::string OutputDir::reserve(const std::string &name)
+{
     std::error_code ec;
     std::string final_path = path(name);
     for (const File &f : m_files)
         if (f.name == name)
-            throw InputError("--out " + m_dir + ": two outputs would both be written to \"" + name + "\"");
+            throw InputError("--out " + m_dir + ": two outputs would both be written to \"" + name +
+                             "\"");
     if (!m_force && fs::exists(fs::symlink_status(final_path, ec)))
         throw InputError(final_path + " exists; use --force to overwrite");
     // A name of our own, created here and now: never a file or link that was
@@ -116,13 +131,15 @@ std::string OutputDir::reserve(const std::string &name) {
     return m_files.back().temp;
 }
 
-void OutputDir::commit() {
+void OutputDir::commit()
+{
     InterruptHold hold;
     std::error_code ec;
     for (const File &f : m_files) {
         fs::file_status st = fs::symlink_status(path(f.name), ec);
         if (fs::exists(st) && !fs::is_regular_file(st) && !fs::is_symlink(st))
-            throw InputError(path(f.name) + ": cannot write: something other than a file is in the way");
+            throw InputError(path(f.name) +
+                             ": cannot write: something other than a file is in the way");
     }
     // Old files aside, new ones in their place; on a failure every step
     // taken is undone in reverse.
@@ -171,7 +188,8 @@ void OutputDir::commit() {
     m_files.clear();
 }
 
-void OutputDir::abandon() {
+void OutputDir::abandon()
+{
     for (const File &f : m_files) {
         ::unlink(f.temp.c_str());
         keep_on_interrupt(f.temp);
@@ -179,7 +197,8 @@ void OutputDir::abandon() {
     m_files.clear();
 }
 
-std::string file_stem(const std::string &instance, const std::string &pin) {
+std::string file_stem(const std::string &instance, const std::string &pin)
+{
     std::string p;
     for (char c : pin) {
         if (p.size() >= 64)

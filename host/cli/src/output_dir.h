@@ -17,7 +17,8 @@
 
 namespace secli {
 
-class OutputDir {
+class OutputDir
+{
 public:
     // Creates and locks the folder; InputError if another run holds it.
     OutputDir(std::string dir, bool force);

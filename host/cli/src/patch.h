@@ -28,11 +28,11 @@ struct TimedSetting {
 
 struct ModuleSpec {
     std::string name, plugin, where;
-    int repeat = 0;                          // copies of an IO_REPEAT_LAST pin
-    std::vector<Setting> set;                // before open (GUI pins: stored patch values)
-    std::vector<TimedSetting> at;            // DSP pins: value + status; GUI pins: GUI script
+    int repeat = 0;               // copies of an IO_REPEAT_LAST pin
+    std::vector<Setting> set;     // before open (GUI pins: stored patch values)
+    std::vector<TimedSetting> at; // DSP pins: value + status; GUI pins: GUI script
     std::vector<std::pair<TimeSpec, std::string>> patch_changes; // time, where
-    std::vector<MidiIn> midi;                // into the first MIDI input
+    std::vector<MidiIn> midi;                                    // into the first MIDI input
     std::string midi_where;
 };
 
@@ -50,7 +50,7 @@ struct Patch {
     int block = 1024;
     TimeSpec duration{2.0, false, 0};
     int32_t host_version = 100238;
-    std::optional<uint32_t> split_seed;      // random stretch split inside blocks
+    std::optional<uint32_t> split_seed; // random stretch split inside blocks
     int split_max = 64;
     std::vector<SourceSpec> sources;
     std::vector<ModuleSpec> modules;

@@ -36,7 +36,8 @@ using json = nlohmann::ordered_json; // keeps the order of the file
 
 // Scalars that stand for a text a user would type: a string as it is, a
 // number as JSON writes it, a bool as ON/OFF.
-std::string text_of(const json &v, const std::string &where) {
+std::string text_of(const json &v, const std::string &where)
+{
     if (v.is_string())
         return v.get<std::string>();
     if (v.is_boolean())
@@ -47,36 +48,51 @@ std::string text_of(const json &v, const std::string &where) {
 }
 
 // The fields of one JSON object, each read as its type and checked.
-class Fields {
+class Fields
+{
 public:
-    Fields(const json &obj, std::string file, std::string path, const std::set<std::string> &allowed)
-        : m_obj(obj), m_file(std::move(file)), m_path(std::move(path)) {
+    Fields(const json &obj, std::string file, std::string path,
+           const std::set<std::string> &allowed)
+        : m_obj(obj), m_file(std::move(file)), m_path(std::move(path))
+    {
         if (!obj.is_object())
             throw InputError(here() + ": expected an object");
         for (auto it = obj.begin(); it != obj.end(); ++it)
             if (!allowed.count(it.key())) {
                 std::vector<std::string> names(allowed.begin(), allowed.end());
-                throw InputError(here() + ": unknown field \"" + it.key() + "\"; fields are " + quoted_list(names));
+                throw InputError(here() + ": unknown field \"" + it.key() + "\"; fields are " +
+                                 quoted_list(names));
             }
     }
 
     bool has(const std::string &key) const { return m_obj.contains(key); }
     const json &raw(const std::string &key) const { return m_obj[key]; }
     // "modules[0].repeat": the path of a field, for messages and nested readers.
-    std::string path(const std::string &key) const { return m_path.empty() ? key : m_path + "." + key; }
+    std::string path(const std::string &key) const
+    {
+        return m_path.empty() ? key : m_path + "." + key;
+    }
     std::string where(const std::string &key) const { return m_file + ": " + path(key); }
 
-    std::string text(const std::string &key) const {
+    std::string text(const std::string &key) const
+    {
         if (!raw(key).is_string())
             throw InputError(where(key) + ": expected a text");
         return raw(key).get<std::string>();
     }
-    std::string text_or_number(const std::string &key) const { return text_of(raw(key), where(key)); }
-    TimeSpec time(const std::string &key) const { return parse_time(text_or_number(key), where(key)); }
+    std::string text_or_number(const std::string &key) const
+    {
+        return text_of(raw(key), where(key));
+    }
+    TimeSpec time(const std::string &key) const
+    {
+        return parse_time(text_or_number(key), where(key));
+    }
 
     // A JSON number that is whole and within `w`, checked before conversion
     // (a large unsigned number must not wrap, a huge float is no integer).
-    long long whole(const std::string &key, const Whole &w) const {
+    long long whole(const std::string &key, const Whole &w) const
+    {
         const json &v = raw(key);
         if (v.is_number_unsigned()) {
             uint64_t u = v.get<uint64_t>();
@@ -95,7 +111,8 @@ public:
         throw InputError(where(key) + ": expected a whole number (" + w.what + ")");
     }
 
-    const json &list(const std::string &key) const {
+    const json &list(const std::string &key) const
+    {
         if (!raw(key).is_array())
             throw InputError(where(key) + ": expected a list");
         return raw(key);
@@ -108,18 +125,23 @@ private:
     std::string m_file, m_path;
 };
 
-std::string item(const std::string &path, size_t i) { return path + "[" + std::to_string(i) + "]"; }
+std::string item(const std::string &path, size_t i)
+{
+    return path + "[" + std::to_string(i) + "]";
+}
 
 // A WAV file named in a patch is found beside the patch, as its MIDI files
 // are; other texts are left as they are.
-std::string beside_patch(const std::string &text, const std::string &dir) {
+std::string beside_patch(const std::string &text, const std::string &dir)
+{
     bool wav = looks_like_source(text) && text.find(':') == std::string::npos;
     return wav && !dir.empty() && text[0] != '/' ? dir + text : text;
 }
 
 // {"Pin": value, ...}: pin names are free, so no field list applies.
-void read_settings(const json &v, const std::string &file, const std::string &path, const std::string &dir,
-                   std::vector<Setting> &out) {
+void read_settings(const json &v, const std::string &file, const std::string &path,
+                   const std::string &dir, std::vector<Setting> &out)
+{
     if (!v.is_object())
         throw InputError(file + ": " + path + ": expected an object of \"Pin\": value");
     for (auto it = v.begin(); it != v.end(); ++it) {
@@ -128,8 +150,11 @@ void read_settings(const json &v, const std::string &file, const std::string &pa
     }
 }
 
-ModuleSpec read_module(const json &m, const std::string &file, const std::string &path, const std::string &origin_dir) {
-    Fields f(m, file, path, {"name", "plugin", "set", "at", "patch_changes", "midi", "midi_file", "repeat"});
+ModuleSpec read_module(const json &m, const std::string &file, const std::string &path,
+                       const std::string &origin_dir)
+{
+    Fields f(m, file, path,
+             {"name", "plugin", "set", "at", "patch_changes", "midi", "midi_file", "repeat"});
     ModuleSpec definition;
     definition.where = file + ": " + path;
     if (!f.has("name") || !f.raw("name").is_string())
@@ -139,7 +164,8 @@ ModuleSpec read_module(const json &m, const std::string &file, const std::string
     definition.name = f.text("name");
     definition.plugin = f.text("plugin");
     if (definition.name.empty() || definition.name.find('.') != std::string::npos)
-        throw InputError(f.where("name") + ": \"" + definition.name + "\" must be non-empty and without '.'");
+        throw InputError(f.where("name") + ": \"" + definition.name +
+                         "\" must be non-empty and without '.'");
     if (f.has("repeat"))
         definition.repeat = static_cast<int>(f.whole("repeat", kRepeatCopies));
     if (f.has("set"))
@@ -149,7 +175,8 @@ ModuleSpec read_module(const json &m, const std::string &file, const std::string
         for (size_t i = 0; i < at.size(); ++i) {
             Fields change(at[i], file, item(f.path("at"), i), {"time", "set"});
             if (!change.has("time") || !change.has("set"))
-                throw InputError(file + ": " + item(f.path("at"), i) + ": needs \"time\" and \"set\"");
+                throw InputError(file + ": " + item(f.path("at"), i) +
+                                 ": needs \"time\" and \"set\"");
             TimeSpec t = change.time("time");
             std::vector<Setting> s;
             read_settings(change.raw("set"), file, change.path("set"), "", s);
@@ -184,7 +211,8 @@ ModuleSpec read_module(const json &m, const std::string &file, const std::string
 }
 
 // Line and column of a byte offset, for parse errors.
-std::string position(const std::string &text, size_t byte) {
+std::string position(const std::string &text, size_t byte)
+{
     size_t line = 1, col = 1;
     for (size_t i = 0; i < byte && i < text.size(); ++i) {
         if (text[i] == '\n') {
@@ -199,9 +227,11 @@ std::string position(const std::string &text, size_t byte) {
 
 // Follows the parser through the document, so that a key given twice and a
 // number that does not fit (1e400) are reported with the field they are in.
-class KeyWatch {
+class KeyWatch
+{
 public:
-    bool operator()(json::parse_event_t event, const json &parsed) {
+    bool operator()(json::parse_event_t event, const json &parsed)
+    {
         switch (event) {
         case json::parse_event_t::object_start:
             m_frames.push_back(Frame{false, 0, {}, {}});
@@ -214,7 +244,8 @@ public:
             top.key = parsed.get<std::string>();
             if (!top.keys.insert(top.key).second && m_duplicate.empty()) {
                 std::string in = path(false);
-                m_duplicate = (in.empty() ? "" : in + ": ") + "the field \"" + top.key + "\" is given twice";
+                m_duplicate =
+                    (in.empty() ? "" : in + ": ") + "the field \"" + top.key + "\" is given twice";
             }
             break;
         }
@@ -231,7 +262,8 @@ public:
     }
 
     // "modules[1].set.Mode"; without the innermost key when `last` is false.
-    std::string path(bool last = true) const {
+    std::string path(bool last = true) const
+    {
         std::string p;
         for (size_t i = 0; i < m_frames.size(); ++i) {
             const Frame &f = m_frames[i];
@@ -251,7 +283,8 @@ private:
         std::string key;
         std::set<std::string> keys;
     };
-    void next() {
+    void next()
+    {
         if (!m_frames.empty() && m_frames.back().array)
             ++m_frames.back().index;
     }
@@ -259,7 +292,8 @@ private:
     std::string m_duplicate;
 };
 
-json parse_document(const std::string &text, const std::string &origin) {
+json parse_document(const std::string &text, const std::string &origin)
+{
     auto watch = std::make_shared<KeyWatch>();
     json doc;
     try {
@@ -269,7 +303,8 @@ json parse_document(const std::string &text, const std::string &origin) {
     } catch (const json::parse_error &e) {
         std::string what = e.what();
         size_t cut = what.find("syntax error");
-        throw InputError(origin + ": " + position(text, e.byte > 0 ? e.byte - 1 : 0) + ": malformed JSON (" +
+        throw InputError(origin + ": " + position(text, e.byte > 0 ? e.byte - 1 : 0) +
+                         ": malformed JSON (" +
                          (cut != std::string::npos ? what.substr(cut) : what) + ")");
     } catch (const json::exception &e) {
         // A number beyond a double's range ("number overflow parsing '1e400'").
@@ -286,7 +321,8 @@ json parse_document(const std::string &text, const std::string &origin) {
 
 } // namespace
 
-Patch parse_patch_text(const std::string &text, const std::string &origin) {
+Patch parse_patch_text(const std::string &text, const std::string &origin)
+{
     json doc = parse_document(text, origin);
     std::string dir;
     size_t slash = origin.rfind('/');
@@ -295,7 +331,9 @@ Patch parse_patch_text(const std::string &text, const std::string &origin) {
 
     Patch p;
     p.origin = origin;
-    Fields f(doc, origin, "", {"rate", "block", "duration", "host_version", "split", "sources", "modules", "connections"});
+    Fields f(doc, origin, "",
+             {"rate", "block", "duration", "host_version", "split", "sources", "modules",
+              "connections"});
     if (f.has("rate"))
         p.rate = static_cast<double>(f.whole("rate", kRateHz));
     if (f.has("block"))
@@ -334,17 +372,20 @@ Patch parse_patch_text(const std::string &text, const std::string &origin) {
             } else if (c[i].is_object()) {
                 Fields wire(c[i], origin, item("connections", i), {"from", "to"});
                 if (!wire.has("from") || !wire.has("to"))
-                    throw InputError(w + ": expected [\"from\", \"to\"] or {\"from\": ..., \"to\": ...}");
+                    throw InputError(
+                        w + ": expected [\"from\", \"to\"] or {\"from\": ..., \"to\": ...}");
                 p.wires.push_back(Wire{wire.text("from"), wire.text("to"), w});
             } else {
-                throw InputError(w + ": expected [\"from\", \"to\"] or {\"from\": ..., \"to\": ...}");
+                throw InputError(w +
+                                 ": expected [\"from\", \"to\"] or {\"from\": ..., \"to\": ...}");
             }
         }
     }
     return p;
 }
 
-Patch read_patch_file(const std::string &path) {
+Patch read_patch_file(const std::string &path)
+{
     std::ifstream in(path, std::ios::binary);
     if (!in)
         throw InputError(path + ": cannot read the patch file");

@@ -14,9 +14,13 @@ namespace fs = std::filesystem;
 
 static std::string g_dir;
 
-void set_plugin_dir(const std::string &dir) { g_dir = dir; }
+void set_plugin_dir(const std::string &dir)
+{
+    g_dir = dir;
+}
 
-std::string plugin_dir() {
+std::string plugin_dir()
+{
     if (!g_dir.empty())
         return g_dir;
     if (const char *env = std::getenv("SE_PLUGIN_DIR"); env && *env)
@@ -24,9 +28,13 @@ std::string plugin_dir() {
     return SEHOST_PLUGIN_DIR;
 }
 
-std::string plugin_stem(const std::string &path) { return fs::path(path).stem().string(); }
+std::string plugin_stem(const std::string &path)
+{
+    return fs::path(path).stem().string();
+}
 
-std::string find_plugin(const std::string &name, const std::string &where) {
+std::string find_plugin(const std::string &name, const std::string &where)
+{
     std::error_code ec;
     bool pathlike = name.find('/') != std::string::npos || fs::path(name).has_extension();
     if (pathlike) {
@@ -44,7 +52,7 @@ std::string find_plugin(const std::string &name, const std::string &where) {
         std::string guess = did_you_mean(name, names);
         std::string known = quoted_list(names);
         throw InputError(where + ": no plug-in \"" + name + "\" in " + plugin_dir() +
-                         (known.empty() ? std::string(" (folder empty or missing)")
+                         (known.empty()   ? std::string(" (folder empty or missing)")
                           : guess.empty() ? "; there are " + known
                                           : guess));
     }

@@ -13,7 +13,8 @@ namespace secli {
 
 // Decides when a report is worth a redraw: the first, then one per
 // `interval` seconds, and the last (share 1) always.
-class RedrawLimiter {
+class RedrawLimiter
+{
 public:
     explicit RedrawLimiter(double interval) : m_interval(interval) {}
     bool due(double now, double share);
@@ -33,7 +34,8 @@ std::string clock_text(double seconds);
 
 // The bar itself; draws nothing when disabled (standard error is no
 // terminal, or --no-progress), and clears its line when destroyed.
-class ProgressBar {
+class ProgressBar
+{
 public:
     explicit ProgressBar(bool enabled, std::FILE *out = stderr);
     ~ProgressBar();

@@ -15,7 +15,8 @@ struct ReportFile {
     std::string name, what;
 };
 
-std::string render_report(const Runner &runner, const std::string &title, const std::vector<ReportFile> &files);
+std::string render_report(const Runner &runner, const std::string &title,
+                          const std::vector<ReportFile> &files);
 
 } // namespace secli
 

@@ -21,37 +21,45 @@ namespace {
 constexpr double kW = 960, kLeft = 96, kRight = kW - 14, kTop = 24, kH = 80;
 constexpr double kBottom = kTop + kH;
 constexpr int kCols = static_cast<int>(kRight - kLeft);
-constexpr double kCharW = 6.2;  // width of a 10px label character, generously
+constexpr double kCharW = 6.2;     // width of a 10px label character, generously
 constexpr size_t kMaxLabels = 240; // per plot
 constexpr size_t kMaxBars = 3000;  // note bars before notes fold to an envelope
 constexpr int kCurves = 6;         // parameter curves per lane; more share the last
 
-std::string num(double v) {
+std::string num(double v)
+{
     char b[32];
     std::snprintf(b, sizeof b, "%.1f", v);
     return b;
 }
 
-std::string fmt(double v) {
+std::string fmt(double v)
+{
     char b[32];
     std::snprintf(b, sizeof b, "%.4g", v);
     return b;
 }
 
-int column(const PlotFrame &f, uint64_t clock) {
+int column(const PlotFrame &f, uint64_t clock)
+{
     double c = std::floor(static_cast<double>(clock) / f.total * kCols);
     return static_cast<int>(std::clamp(c, 0.0, kCols - 1.0));
 }
 
-double colx(int c) { return kLeft + c + 0.5; }
+double colx(int c)
+{
+    return kLeft + c + 0.5;
+}
 
 // Labels that never overlap each other and stay inside the plot: a label
 // takes the first of its candidate heights where its box is free, lies left
 // of its mark when it would pass the right edge, and is cut short when wider
 // than the plot; with no room it is left out (the mark's tooltip has it).
-class Labels {
+class Labels
+{
 public:
-    std::string place(double x, const std::vector<double> &ys, std::string text) {
+    std::string place(double x, const std::vector<double> &ys, std::string text)
+    {
         if (m_boxes.size() >= kMaxLabels)
             return {};
         size_t most = static_cast<size_t>((kRight - kLeft - 4) / kCharW);
@@ -62,10 +70,12 @@ public:
         for (double y : ys) {
             y = std::clamp(y, kTop + 10, kBottom - 2);
             Box b{left, left + w, y - 9, y + 2};
-            if (std::any_of(m_boxes.begin(), m_boxes.end(), [&](const Box &o) { return o.overlaps(b); }))
+            if (std::any_of(m_boxes.begin(), m_boxes.end(),
+                            [&](const Box &o) { return o.overlaps(b); }))
                 continue;
             m_boxes.push_back(b);
-            return "<text x=\"" + num(left) + "\" y=\"" + num(y) + "\" class=\"lbl\">" + esc(text) + "</text>";
+            return "<text x=\"" + num(left) + "\" y=\"" + num(y) + "\" class=\"lbl\">" + esc(text) +
+                   "</text>";
         }
         return {};
     }
@@ -73,7 +83,10 @@ public:
 private:
     struct Box {
         double l, r, t, b;
-        bool overlaps(const Box &o) const { return l < o.r + 3 && o.l < r + 3 && t < o.b && o.t < b; }
+        bool overlaps(const Box &o) const
+        {
+            return l < o.r + 3 && o.l < r + 3 && t < o.b && o.t < b;
+        }
     };
     std::vector<Box> m_boxes;
 };
@@ -83,16 +96,19 @@ struct Axis {
     double y(double v) const { return kBottom - 3 - (v - lo) / (hi - lo) * (kH - 6); }
 };
 
-std::string open_plot(const std::string &title, const std::string &sub, const std::string &kind) {
-    return "<svg class=\"plot\" data-kind=\"" + kind + "\" width=\"" + num(kW) + "\" height=\"" + num(kBottom + 6) +
-           "\" viewBox=\"0 0 " + num(kW) + " " + num(kBottom + 6) + "\"><text x=\"4\" y=\"16\"><tspan class=\"pin\">" +
-           esc(title) + "</tspan><tspan class=\"sub\" dx=\"10\">" + esc(sub) + "</tspan></text><rect x=\"" +
-           num(kLeft) + "\" y=\"" + num(kTop) + "\" width=\"" + num(kRight - kLeft) + "\" height=\"" + num(kH) +
-           "\" class=\"bg\"/>";
+std::string open_plot(const std::string &title, const std::string &sub, const std::string &kind)
+{
+    return "<svg class=\"plot\" data-kind=\"" + kind + "\" width=\"" + num(kW) + "\" height=\"" +
+           num(kBottom + 6) + "\" viewBox=\"0 0 " + num(kW) + " " + num(kBottom + 6) +
+           "\"><text x=\"4\" y=\"16\"><tspan class=\"pin\">" + esc(title) +
+           "</tspan><tspan class=\"sub\" dx=\"10\">" + esc(sub) + "</tspan></text><rect x=\"" +
+           num(kLeft) + "\" y=\"" + num(kTop) + "\" width=\"" + num(kRight - kLeft) +
+           "\" height=\"" + num(kH) + "\" class=\"bg\"/>";
 }
 
 // Ticks on the left edge with their labels (unit included), and light grid lines.
-std::string y_ticks(const Axis &a, const std::vector<std::pair<double, std::string>> &ticks) {
+std::string y_ticks(const Axis &a, const std::vector<std::pair<double, std::string>> &ticks)
+{
     std::string s;
     for (const auto &[v, label] : ticks) {
         if (v < a.lo - 1e-9 || v > a.hi + 1e-9)
@@ -102,14 +118,16 @@ std::string y_ticks(const Axis &a, const std::vector<std::pair<double, std::stri
         size_t most = static_cast<size_t>((kLeft - 12) / kCharW);
         if (text.size() > most)
             text = text.substr(0, most - 1) + "~";
-        s += "<line x1=\"" + num(kLeft - 4) + "\" x2=\"" + num(kRight) + "\" y1=\"" + num(y) + "\" y2=\"" + num(y) +
-             "\" class=\"grid\"/><text x=\"" + num(kLeft - 6) + "\" y=\"" + num(y + 3.5) +
-             "\" class=\"tick\" text-anchor=\"end\">" + esc(text) + "<title>" + esc(label) + "</title></text>";
+        s += "<line x1=\"" + num(kLeft - 4) + "\" x2=\"" + num(kRight) + "\" y1=\"" + num(y) +
+             "\" y2=\"" + num(y) + "\" class=\"grid\"/><text x=\"" + num(kLeft - 6) + "\" y=\"" +
+             num(y + 3.5) + "\" class=\"tick\" text-anchor=\"end\">" + esc(text) + "<title>" +
+             esc(label) + "</title></text>";
     }
     return s;
 }
 
-std::string patch_change_marks(const PlotFrame &f) {
+std::string patch_change_marks(const PlotFrame &f)
+{
     std::string s;
     int last = -1;
     for (uint64_t pc : f.patch_changes) {
@@ -117,8 +135,9 @@ std::string patch_change_marks(const PlotFrame &f) {
         if (c == last)
             continue;
         last = c;
-        s += "<line x1=\"" + num(colx(c)) + "\" x2=\"" + num(colx(c)) + "\" y1=\"" + num(kTop) + "\" y2=\"" +
-             num(kBottom) + "\" class=\"pc\"><title>patch change at " + fmt(pc / f.rate) + " s</title></line>";
+        s += "<line x1=\"" + num(colx(c)) + "\" x2=\"" + num(colx(c)) + "\" y1=\"" + num(kTop) +
+             "\" y2=\"" + num(kBottom) + "\" class=\"pc\"><title>patch change at " +
+             fmt(pc / f.rate) + " s</title></line>";
     }
     return s;
 }
@@ -129,7 +148,9 @@ struct StepCol {
     double first = 0, last = 0, lo = 0, hi = 0;
 };
 
-std::vector<StepCol> step_columns(const std::vector<std::pair<uint64_t, double>> &steps, const PlotFrame &f) {
+std::vector<StepCol> step_columns(const std::vector<std::pair<uint64_t, double>> &steps,
+                                  const PlotFrame &f)
+{
     std::vector<StepCol> cols(kCols);
     for (const auto &[clock, v] : steps) {
         if (!std::isfinite(v)) // a GUI float may hold anything; not drawable
@@ -144,16 +165,19 @@ std::vector<StepCol> step_columns(const std::vector<std::pair<uint64_t, double>>
     return cols;
 }
 
-std::string step_path(const std::vector<StepCol> &cols, const Axis &a, const std::string &cls) {
+std::string step_path(const std::vector<StepCol> &cols, const Axis &a, const std::string &cls)
+{
     std::string path;
     for (int c = 0; c < kCols; ++c) {
         const StepCol &k = cols[static_cast<size_t>(c)];
         if (!k.any)
             continue;
         double x = c == 0 ? kLeft : colx(c);
-        path += path.empty() ? "M" + num(x) + " " + num(a.y(k.first)) : "H" + num(x) + "V" + num(a.y(k.first));
+        path += path.empty() ? "M" + num(x) + " " + num(a.y(k.first))
+                             : "H" + num(x) + "V" + num(a.y(k.first));
         if (k.lo < k.hi)
-            path += "M" + num(x) + " " + num(a.y(k.lo)) + "V" + num(a.y(k.hi)) + "M" + num(x) + " " + num(a.y(k.last));
+            path += "M" + num(x) + " " + num(a.y(k.lo)) + "V" + num(a.y(k.hi)) + "M" + num(x) +
+                    " " + num(a.y(k.last));
         else if (k.last != k.first)
             path += "V" + num(a.y(k.last));
     }
@@ -162,16 +186,19 @@ std::string step_path(const std::vector<StepCol> &cols, const Axis &a, const std
     return "<path d=\"" + path + "H" + num(kRight) + "\" class=\"" + cls + "\"/>";
 }
 
-std::string choice_label(const Trace &t, double v) {
+std::string choice_label(const Trace &t, double v)
+{
     long i = std::lround(v);
     if (t.datatype == DT_BOOLEAN)
         return v != 0 ? "ON" : "OFF";
-    if (i >= 0 && static_cast<size_t>(i) < t.labels.size() && !t.labels[static_cast<size_t>(i)].empty() && i == v)
+    if (i >= 0 && static_cast<size_t>(i) < t.labels.size() &&
+        !t.labels[static_cast<size_t>(i)].empty() && i == v)
         return t.labels[static_cast<size_t>(i)];
     return fmt(v);
 }
 
-std::string audio_plot(const Trace &t, const std::string &title, const PlotFrame &f) {
+std::string audio_plot(const Trace &t, const std::string &title, const PlotFrame &f)
+{
     double lo = 0, hi = 0;
     for (size_t i = 0; i < t.lo.size(); ++i)
         if (std::isfinite(t.lo[i])) {
@@ -184,7 +211,8 @@ std::string audio_plot(const Trace &t, const std::string &title, const PlotFrame
     }
     std::vector<double> ticks = nice_ticks(lo, hi, 5);
     Axis a{std::min(lo, ticks.front()), std::max(hi, ticks.back())};
-    std::string s = open_plot(title, std::string(t.input ? "audio in" : "audio out") + ", volts", "audio");
+    std::string s =
+        open_plot(title, std::string(t.input ? "audio in" : "audio out") + ", volts", "audio");
     std::vector<std::pair<double, std::string>> labelled;
     for (double v : ticks)
         labelled.emplace_back(v, fmt(v) + " V");
@@ -210,9 +238,11 @@ std::string audio_plot(const Trace &t, const std::string &title, const PlotFrame
     return s + patch_change_marks(f) + "</svg>";
 }
 
-std::string step_plot(const Trace &t, const std::string &title, const PlotFrame &f) {
+std::string step_plot(const Trace &t, const std::string &title, const PlotFrame &f)
+{
     std::vector<std::pair<uint64_t, double>> steps = t.steps;
-    std::stable_sort(steps.begin(), steps.end(), [](auto &a, auto &b) { return a.first < b.first; });
+    std::stable_sort(steps.begin(), steps.end(),
+                     [](auto &a, auto &b) { return a.first < b.first; });
     double lo = INFINITY, hi = -INFINITY;
     for (auto &st : steps)
         if (std::isfinite(st.second)) {
@@ -230,7 +260,8 @@ std::string step_plot(const Trace &t, const std::string &title, const PlotFrame 
         if (hi - lo < 1e-9)
             hi = lo + 1;
     }
-    std::string kind = t.kind == "gui" ? "GUI pin" : std::string("value ") + (t.input ? "in" : "out");
+    std::string kind =
+        t.kind == "gui" ? "GUI pin" : std::string("value ") + (t.input ? "in" : "out");
     std::string what = boolean ? "bool" : choice ? "choice (list entries)" : "number";
     std::string s = open_plot(title, kind + ", " + what, t.kind);
     std::vector<std::pair<double, std::string>> ticks;
@@ -258,7 +289,8 @@ std::string step_plot(const Trace &t, const std::string &title, const PlotFrame 
                 continue;
             prev = st.second;
             double x = kLeft + (kRight - kLeft) * std::min(1.0, st.first / f.total);
-            s += labels.place(x, {a.y(st.second) - 3, a.y(st.second) + 11}, choice_label(t, st.second));
+            s += labels.place(x, {a.y(st.second) - 3, a.y(st.second) + 11},
+                              choice_label(t, st.second));
         }
     }
     return s + patch_change_marks(f) + "</svg>";
@@ -284,16 +316,19 @@ struct MidiLane {
     size_t notes_on = 0;
 };
 
-bool parameter_part(int32_t m) {
+bool parameter_part(int32_t m)
+{
     if ((m & 0xF0) != 0xB0)
         return false;
     int cc = (m >> 8) & 0x7F;
     return cc == 101 || cc == 100 || cc == 99 || cc == 98 || cc == 6 || cc == 38;
 }
 
-MidiLane split_lane(const Trace &t, const PlotFrame &f) {
+MidiLane split_lane(const Trace &t, const PlotFrame &f)
+{
     std::vector<std::pair<uint64_t, int32_t>> marks = t.marks;
-    std::stable_sort(marks.begin(), marks.end(), [](auto &a, auto &b) { return a.first < b.first; });
+    std::stable_sort(marks.begin(), marks.end(),
+                     [](auto &a, auto &b) { return a.first < b.first; });
     MidiLane lane;
     RpnDecoder rpn;
     std::map<std::string, int> curves;
@@ -311,12 +346,15 @@ MidiLane split_lane(const Trace &t, const PlotFrame &f) {
         if (!decoded.empty()) {
             char kind[8] = {};
             int chan = 0, param = 0, value = 0;
-            if (std::sscanf(decoded.c_str(), "%7s ch %d param %d = %d", kind, &chan, &param, &value) == 4) {
-                std::string name = std::string(kind) + " ch " + std::to_string(chan) + " #" + std::to_string(param);
+            if (std::sscanf(decoded.c_str(), "%7s ch %d param %d = %d", kind, &chan, &param,
+                            &value) == 4) {
+                std::string name = std::string(kind) + " ch " + std::to_string(chan) + " #" +
+                                   std::to_string(param);
                 auto it = curves.find(name);
                 if (it == curves.end()) {
                     int index = std::min<int>(static_cast<int>(curves.size()), kCurves - 1);
-                    if (index == kCurves - 1 && static_cast<int>(lane.curve_names.size()) == kCurves)
+                    if (index == kCurves - 1 &&
+                        static_cast<int>(lane.curve_names.size()) == kCurves)
                         lane.curve_names.back() = "other parameters";
                     else
                         lane.curve_names.push_back(name);
@@ -347,9 +385,11 @@ MidiLane split_lane(const Trace &t, const PlotFrame &f) {
     return lane;
 }
 
-std::string short_midi(int32_t m) {
+std::string short_midi(int32_t m)
+{
     std::string d = describe_midi(m);
-    d.erase(std::unique(d.begin(), d.end(), [](char a, char b) { return a == ' ' && b == ' '; }), d.end());
+    d.erase(std::unique(d.begin(), d.end(), [](char a, char b) { return a == ' ' && b == ' '; }),
+            d.end());
     int status = m & 0xF0, d1 = (m >> 8) & 0x7F;
     if (status == 0xB0 && d1 == 123)
         return "all notes off ch " + std::to_string((m & 15) + 1);
@@ -357,7 +397,9 @@ std::string short_midi(int32_t m) {
 }
 
 // Other messages: a mark per column that holds any, labelled in rows.
-std::string other_marks(const MidiLane &lane, const PlotFrame &f, Labels &labels, const std::vector<double> &rows) {
+std::string other_marks(const MidiLane &lane, const PlotFrame &f, Labels &labels,
+                        const std::vector<double> &rows)
+{
     std::string s;
     size_t i = 0;
     while (i < lane.other.size()) {
@@ -367,17 +409,18 @@ std::string other_marks(const MidiLane &lane, const PlotFrame &f, Labels &labels
             ++j;
         std::string label = short_midi(lane.other[i].second);
         std::string more = j - i > 1 ? " (+" + std::to_string(j - i - 1) + " more)" : "";
-        s += "<line x1=\"" + num(colx(c)) + "\" x2=\"" + num(colx(c)) + "\" y1=\"" + num(kTop) + "\" y2=\"" +
-             num(kBottom) + "\" class=\"mark\"><title>" +
-             esc(fmt(lane.other[i].first / f.rate) + " s: " + label + more) +
-             "</title></line>";
+        s += "<line x1=\"" + num(colx(c)) + "\" x2=\"" + num(colx(c)) + "\" y1=\"" + num(kTop) +
+             "\" y2=\"" + num(kBottom) + "\" class=\"mark\"><title>" +
+             esc(fmt(lane.other[i].first / f.rate) + " s: " + label + more) + "</title></line>";
         s += labels.place(colx(c), rows, label);
         i = j;
     }
     return s;
 }
 
-std::string notes_plot(const Trace &t, const std::string &title, const MidiLane &lane, const PlotFrame &f) {
+std::string notes_plot(const Trace &t, const std::string &title, const MidiLane &lane,
+                       const PlotFrame &f)
+{
     int lo = 127, hi = 0;
     for (const auto &b : lane.bars) {
         lo = std::min(lo, b.note);
@@ -387,8 +430,9 @@ std::string notes_plot(const Trace &t, const std::string &title, const MidiLane 
     hi = std::min(127, hi + 2);
     Axis a{lo - 0.5, hi + 0.5};
     std::string s = open_plot(title,
-                              std::string("MIDI ") + (t.input ? "in" : "out") + ", " + std::to_string(t.mark_count) +
-                                  " messages: notes (" + std::to_string(lane.notes_on) + " note-ons) by pitch",
+                              std::string("MIDI ") + (t.input ? "in" : "out") + ", " +
+                                  std::to_string(t.mark_count) + " messages: notes (" +
+                                  std::to_string(lane.notes_on) + " note-ons) by pitch",
                               "midi");
     std::vector<std::pair<double, std::string>> ticks;
     int step = hi - lo <= 12 ? 2 : hi - lo <= 24 ? 4 : hi - lo <= 48 ? 12 : 24; // C falls on a tick
@@ -413,8 +457,9 @@ std::string notes_plot(const Trace &t, const std::string &title, const MidiLane 
             while (e + 1 < kCols && on[static_cast<size_t>(n)].test(static_cast<size_t>(e + 1)))
                 ++e;
             if (++count <= kMaxBars)
-                bars += "<rect x=\"" + num(kLeft + c) + "\" y=\"" + num(a.y(n) - bar_h / 2) + "\" width=\"" +
-                        num(e - c + 1) + "\" height=\"" + num(bar_h) + "\" class=\"note\"/>";
+                bars += "<rect x=\"" + num(kLeft + c) + "\" y=\"" + num(a.y(n) - bar_h / 2) +
+                        "\" width=\"" + num(e - c + 1) + "\" height=\"" + num(bar_h) +
+                        "\" class=\"note\"/>";
             c = e;
         }
     if (count > kMaxBars) { // too many to draw one by one: the range sounding per column
@@ -427,7 +472,8 @@ std::string notes_plot(const Trace &t, const std::string &title, const MidiLane 
                     nhi = n;
                 }
             if (nlo >= 0)
-                path += "M" + num(colx(c)) + " " + num(a.y(nhi) - bar_h / 2) + "V" + num(a.y(nlo) + bar_h / 2);
+                path += "M" + num(colx(c)) + " " + num(a.y(nhi) - bar_h / 2) + "V" +
+                        num(a.y(nlo) + bar_h / 2);
         }
         bars = "<path d=\"" + path + "\" class=\"notes\"/>";
     }
@@ -437,22 +483,27 @@ std::string notes_plot(const Trace &t, const std::string &title, const MidiLane 
     std::string marks = other_marks(lane, f, labels, {kTop + 10, kTop + 21, kTop + 32});
     for (const auto &b : lane.bars) {
         double x = kLeft + (kRight - kLeft) * std::min(1.0, b.from / f.total);
-        s += labels.place(x, {a.y(b.note) - bar_h / 2 - 1.5, a.y(b.note) + bar_h / 2 + 10}, note_name(b.note));
+        s += labels.place(x, {a.y(b.note) - bar_h / 2 - 1.5, a.y(b.note) + bar_h / 2 + 10},
+                          note_name(b.note));
     }
     s += marks;
     return s + patch_change_marks(f) + "</svg>";
 }
 
-const char *kCurveClass[kCurves] = {"curve c0", "curve c1", "curve c2", "curve c3", "curve c4", "curve c5"};
+const char *kCurveClass[kCurves] = {"curve c0", "curve c1", "curve c2",
+                                    "curve c3", "curve c4", "curve c5"};
 
-std::string values_plot(const Trace &t, const std::string &title, const MidiLane &lane, const PlotFrame &f) {
+std::string values_plot(const Trace &t, const std::string &title, const MidiLane &lane,
+                        const PlotFrame &f)
+{
     std::string names;
     for (size_t i = 0; i < lane.curve_names.size(); ++i)
         names += (i ? ", " : "") + lane.curve_names[i];
-    std::string s = open_plot(title,
-                              std::string("MIDI ") + (t.input ? "in" : "out") + ", " + std::to_string(t.mark_count) +
-                                  " messages: " + std::to_string(lane.values.size()) + " parameter values of " + names,
-                              "midi");
+    std::string s = open_plot(
+        title,
+        std::string("MIDI ") + (t.input ? "in" : "out") + ", " + std::to_string(t.mark_count) +
+            " messages: " + std::to_string(lane.values.size()) + " parameter values of " + names,
+        "midi");
     Axis a{0, 16383};
     s += y_ticks(a, {{0, "0"}, {4096, "4096"}, {8192, "8192"}, {12288, "12288"}, {16383, "16383"}});
     for (int k = 0; k < static_cast<int>(lane.curve_names.size()); ++k) {
@@ -467,10 +518,12 @@ std::string values_plot(const Trace &t, const std::string &title, const MidiLane
     return s + patch_change_marks(f) + "</svg>";
 }
 
-std::string messages_plot(const Trace &t, const std::string &title, const MidiLane &lane, const PlotFrame &f) {
+std::string messages_plot(const Trace &t, const std::string &title, const MidiLane &lane,
+                          const PlotFrame &f)
+{
     std::string s = open_plot(title,
-                              std::string("MIDI ") + (t.input ? "in" : "out") + ", " + std::to_string(t.mark_count) +
-                                  " messages by data value",
+                              std::string("MIDI ") + (t.input ? "in" : "out") + ", " +
+                                  std::to_string(t.mark_count) + " messages by data value",
                               "midi");
     Axis a{0, 127};
     s += y_ticks(a, {{0, "0"}, {32, "32"}, {64, "64"}, {96, "96"}, {127, "127"}});
@@ -488,15 +541,16 @@ std::string messages_plot(const Trace &t, const std::string &title, const MidiLa
     std::vector<StepCol> cols = step_columns(data, f);
     for (int c = 0; c < kCols; ++c)
         if (cols[static_cast<size_t>(c)].any)
-            path += "M" + num(colx(c)) + " " + num(a.y(cols[static_cast<size_t>(c)].hi) - 1.5) + "V" +
-                    num(a.y(cols[static_cast<size_t>(c)].lo) + 1.5);
+            path += "M" + num(colx(c)) + " " + num(a.y(cols[static_cast<size_t>(c)].hi) - 1.5) +
+                    "V" + num(a.y(cols[static_cast<size_t>(c)].lo) + 1.5);
     s += "<path d=\"" + path + "\" class=\"dots\"/>";
     Labels labels;
     s += other_marks(lane, f, labels, {kTop + 10, kTop + 21, kTop + 32});
     return s + patch_change_marks(f) + "</svg>";
 }
 
-std::string midi_plots(const Trace &t, const std::string &title, const PlotFrame &f) {
+std::string midi_plots(const Trace &t, const std::string &title, const PlotFrame &f)
+{
     MidiLane lane = split_lane(t, f);
     std::string s;
     if (!lane.bars.empty())
@@ -514,30 +568,44 @@ std::string midi_plots(const Trace &t, const std::string &title, const PlotFrame
 
 } // namespace
 
-std::string esc(const std::string &s) {
+std::string esc(const std::string &s)
+{
     std::string o;
     for (char c : s) {
         switch (c) {
-        case '&': o += "&amp;"; break;
-        case '<': o += "&lt;"; break;
-        case '>': o += "&gt;"; break;
-        case '"': o += "&quot;"; break;
-        default: o += c;
+        case '&':
+            o += "&amp;";
+            break;
+        case '<':
+            o += "&lt;";
+            break;
+        case '>':
+            o += "&gt;";
+            break;
+        case '"':
+            o += "&quot;";
+            break;
+        default:
+            o += c;
         }
     }
     return o;
 }
 
-std::string note_name(int note) {
-    static const char *names[12] = {"C", "C#", "D", "D#", "E", "F", "F#", "G", "G#", "A", "A#", "B"};
+std::string note_name(int note)
+{
+    static const char *names[12] = {"C",  "C#", "D",  "D#", "E",  "F",
+                                    "F#", "G",  "G#", "A",  "A#", "B"};
     return names[note % 12] + std::to_string(note / 12 - 1);
 }
 
-std::vector<double> nice_ticks(double lo, double hi, int most) {
+std::vector<double> nice_ticks(double lo, double hi, int most)
+{
     most = std::max(most, 2);
     if (!(hi > lo) || !std::isfinite(lo) || !std::isfinite(hi))
         return {std::isfinite(lo) ? lo : 0.0};
-    double raw = (hi - lo) / (most - 1), mag = std::pow(10, std::floor(std::log10(raw))), step = mag * 10;
+    double raw = (hi - lo) / (most - 1), mag = std::pow(10, std::floor(std::log10(raw))),
+           step = mag * 10;
     for (double m : {1.0, 2.0, 2.5, 5.0, 10.0})
         if (mag * m >= raw) {
             step = mag * m;
@@ -546,14 +614,16 @@ std::vector<double> nice_ticks(double lo, double hi, int most) {
     std::vector<double> out;
     // Bounded by count too: a step below the values' resolution would not move v.
     for (double v = std::floor(lo / step + 1e-9) * step;
-         (v <= hi + step * 1e-9 || out.size() < 2) && static_cast<int>(out.size()) <= most; v += step)
+         (v <= hi + step * 1e-9 || out.size() < 2) && static_cast<int>(out.size()) <= most;
+         v += step)
         out.push_back(std::fabs(v) < step * 1e-9 ? 0.0 : v);
     while (static_cast<int>(out.size()) > most + 1)
         out.pop_back();
     return out;
 }
 
-std::string fold_names(const std::vector<std::string> &names) {
+std::string fold_names(const std::vector<std::string> &names)
+{
     if (names.size() < 2)
         return names.empty() ? std::string() : names[0];
     size_t pre = names[0].size(), suf = names[0].size();
@@ -599,7 +669,8 @@ std::string fold_names(const std::vector<std::string> &names) {
     return names[0].substr(0, pre) + list + names[0].substr(names[0].size() - suf);
 }
 
-std::string plot_trace(const Trace &t, const std::string &title, const PlotFrame &f) {
+std::string plot_trace(const Trace &t, const std::string &title, const PlotFrame &f)
+{
     if (t.kind == "audio")
         return audio_plot(t, title, f);
     if (t.kind == "midi")
@@ -607,7 +678,8 @@ std::string plot_trace(const Trace &t, const std::string &title, const PlotFrame
     return step_plot(t, title, f);
 }
 
-std::string time_axis(const PlotFrame &f) {
+std::string time_axis(const PlotFrame &f)
+{
     double seconds = f.total / f.rate;
     std::vector<double> ticks = nice_ticks(0, seconds, 9);
     std::string s = "<svg class=\"time\" width=\"" + num(kW) + "\" height=\"22\">";
@@ -615,9 +687,10 @@ std::string time_axis(const PlotFrame &f) {
         if (t > seconds * (1 + 1e-9))
             break;
         double x = kLeft + (kRight - kLeft) * std::min(1.0, t / seconds);
-        s += "<line x1=\"" + num(x) + "\" x2=\"" + num(x) + "\" y1=\"0\" y2=\"6\" class=\"axis\"/><text x=\"" + num(x) +
-             "\" y=\"17\" class=\"tick\" text-anchor=\"" + (x > kRight - 20 ? "end" : "middle") + "\">" + fmt(t) +
-             " s</text>";
+        s += "<line x1=\"" + num(x) + "\" x2=\"" + num(x) +
+             "\" y1=\"0\" y2=\"6\" class=\"axis\"/><text x=\"" + num(x) +
+             "\" y=\"17\" class=\"tick\" text-anchor=\"" + (x > kRight - 20 ? "end" : "middle") +
+             "\">" + fmt(t) + " s</text>";
     }
     return s + "</svg>";
 }

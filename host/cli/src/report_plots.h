@@ -16,8 +16,8 @@ namespace secli {
 
 // Where a plot's time axis lies: total samples over the drawing width.
 struct PlotFrame {
-    double total = 1;                   // samples in the run
-    double rate = 44100;                // samples per second
+    double total = 1;                    // samples in the run
+    double rate = 44100;                 // samples per second
     std::vector<uint64_t> patch_changes; // clocks, marked on every plot
 };
 

@@ -22,8 +22,12 @@ namespace {
 
 using json = nlohmann::json;
 
-const char *status_name(int32_t s) {
-    return s == STATUS_STILL ? "STILL" : s == STATUS_CHANGED ? "CHANGED" : s == STATUS_STREAMING ? "STREAMING" : "?";
+const char *status_name(int32_t s)
+{
+    return s == STATUS_STILL       ? "STILL"
+           : s == STATUS_CHANGED   ? "CHANGED"
+           : s == STATUS_STREAMING ? "STREAMING"
+                                   : "?";
 }
 
 struct Target {
@@ -55,10 +59,10 @@ struct Runner::Impl {
         std::vector<size_t> schedule; // indices into Impl::scheduled
         size_t fed = 0;
         bool active = false;
-        std::vector<bool> wired_in;                      // per DSP pin or declaration (GUI)
-        std::map<int, std::string> wired_from;           // per declaration: what feeds a wired input
-        std::vector<TimedSetting> gui_script;            // sorted by time
-        uint64_t looped_midi = 0;                        // this block: MIDI that came back late
+        std::vector<bool> wired_in;            // per DSP pin or declaration (GUI)
+        std::map<int, std::string> wired_from; // per declaration: what feeds a wired input
+        std::vector<TimedSetting> gui_script;  // sorted by time
+        uint64_t looped_midi = 0;              // this block: MIDI that came back late
         size_t gui_next = 0;
         uint64_t calls_before = 0;
     };
@@ -79,7 +83,10 @@ struct Runner::Impl {
     struct Waiting {
         uint64_t clock, seq;
         json event;
-        bool operator>(const Waiting &o) const { return clock != o.clock ? clock > o.clock : seq > o.seq; }
+        bool operator>(const Waiting &o) const
+        {
+            return clock != o.clock ? clock > o.clock : seq > o.seq;
+        }
     };
     std::vector<Waiting> waiting; // a min-heap
     struct Scheduled {
@@ -97,7 +104,8 @@ struct Runner::Impl {
     // there, since nothing may be thrown through the module's frames, and
     // raised when the host's call into the module has returned.
     std::string gui_error;
-    void raise_gui_error() {
+    void raise_gui_error()
+    {
         if (!gui_error.empty())
             throw InputError(std::exchange(gui_error, std::string()));
     }
@@ -111,7 +119,8 @@ struct Runner::Impl {
     void route_status(size_t from, const sehost::Request &r);
     void on_gui_write(size_t n, int pin, const sehost::GuiValue &v);
     void envelope(Trace &t, uint64_t clock, const float *samples, size_t count);
-    void note(json e) {
+    void note(json e)
+    {
         uint64_t clock = e["clock"].get<uint64_t>();
         waiting.push_back(Waiting{clock, seq++, std::move(e)});
         std::push_heap(waiting.begin(), waiting.end(), std::greater<>());
@@ -128,19 +137,21 @@ struct Runner::Impl {
     void close_all();
     // Runs f; a plug-in fault found on the way is the user's error, with the
     // instance's place in the patch and what the host was doing.
-    template <class F>
-    void guarded(size_t n, const char *what, F &&f) {
+    template <class F> void guarded(size_t n, const char *what, F &&f)
+    {
         try {
             f();
         } catch (const sehost::HostError &e) {
             raise_gui_error(); // it came first
-            throw InputError(nodes[n].definition.where + ": plug-in fault while " + what + ": " + e.what());
+            throw InputError(nodes[n].definition.where + ": plug-in fault while " + what + ": " +
+                             e.what());
         }
         raise_gui_error();
     }
     json scheduled_event(const Scheduled &x) const;
     void flush(uint64_t limit);
-    std::function<float(uint32_t)> recorded(size_t n, int pin, std::function<float(uint32_t)> fn) {
+    std::function<float(uint32_t)> recorded(size_t n, int pin, std::function<float(uint32_t)> fn)
+    {
         auto buf = std::make_shared<std::vector<float>>(static_cast<size_t>(patch.block));
         nodes[n].seen[static_cast<size_t>(pin)] = buf;
         const uint32_t block = static_cast<uint32_t>(patch.block);
@@ -154,16 +165,23 @@ struct Runner::Impl {
     // waits for the next block, so a message passes a loop once a block; a
     // loop that multiplies messages is stopped at this many in one block.
     uint64_t max_looped_midi() const { return 64 * static_cast<uint64_t>(patch.block) + 4096; }
-    std::string label_of(size_t n, int index) const {
+    std::string label_of(size_t n, int index) const
+    {
         const sehost::DspInstance &dsp = nodes[n].mod->dsp();
         const sehost::DspPin &p = dsp.dsp_pins()[static_cast<size_t>(index)];
         const sehost::PinDecl &d = dsp.pins()[static_cast<size_t>(p.decl)];
         return p.copy ? d.name + "[" + std::to_string(p.index - d.dsp_index) + "]" : d.name;
     }
-    json base_event(size_t n, uint64_t clock, const char *kind) const {
-        return json{{"clock", clock}, {"time", clock / patch.rate}, {"instance", nodes[n].definition.name}, {"kind", kind}};
+    json base_event(size_t n, uint64_t clock, const char *kind) const
+    {
+        return json{{"clock", clock},
+                    {"time", clock / patch.rate},
+                    {"instance", nodes[n].definition.name},
+                    {"kind", kind}};
     }
-    int add_trace(size_t n, const std::string &pin, const char *kind, bool input, const sehost::PinDecl *decl) {
+    int add_trace(size_t n, const std::string &pin, const char *kind, bool input,
+                  const sehost::PinDecl *decl)
+    {
         Trace t;
         t.pin = pin;
         t.kind = kind;
@@ -193,7 +211,8 @@ struct Runner::Impl {
 
 // ---------------------------------------------------------------- building
 
-Runner::Runner(const Patch &patch) : m(new Impl) {
+Runner::Runner(const Patch &patch) : m(new Impl)
+{
     m->patch = patch;
     check_rate(patch.rate, patch.origin + ": rate");
     check_block(patch.block, patch.origin + ": block");
@@ -204,15 +223,17 @@ Runner::Runner(const Patch &patch) : m(new Impl) {
 
 Runner::~Runner() = default;
 
-void Runner::Impl::build() {
+void Runner::Impl::build()
+{
     if (patch.modules.empty())
         throw InputError(patch.origin + ": the patch has no modules");
     std::map<std::string, std::shared_ptr<sehost::Library>> libs;
     for (const ModuleSpec &definition : patch.modules) {
-        if (node_by_name.count(definition.name) || std::any_of(patch.sources.begin(), patch.sources.end(), [&](auto &s) {
-                return s.name == definition.name;
-            }))
-            throw InputError(definition.where + ": the name \"" + definition.name + "\" is used twice");
+        if (node_by_name.count(definition.name) ||
+            std::any_of(patch.sources.begin(), patch.sources.end(),
+                        [&](auto &s) { return s.name == definition.name; }))
+            throw InputError(definition.where + ": the name \"" + definition.name +
+                             "\" is used twice");
         check_instance_name(definition.name, definition.where + ".name");
         Node node;
         node.definition = definition;
@@ -257,7 +278,8 @@ void Runner::Impl::build() {
             if (p.direction != DR_OUT || p.decl < 0)
                 continue;
             const sehost::PinDecl &d = dsp.pins()[static_cast<size_t>(p.decl)];
-            std::string label = p.copy ? d.name + "[" + std::to_string(p.index - d.dsp_index) + "]" : d.name;
+            std::string label =
+                p.copy ? d.name + "[" + std::to_string(p.index - d.dsp_index) + "]" : d.name;
             if (p.datatype == DT_FSAMPLE) {
                 nodes[n].audio_out_file[p.index] = static_cast<int>(audio_outputs.size());
                 audio_outputs.push_back(OutputPin{nodes[n].definition.name, label});
@@ -272,8 +294,8 @@ void Runner::Impl::build() {
         }
         for (const sehost::PinDecl &d : dsp.pins())
             if (d.is_gui_pin())
-                nodes[n].gui_trace[d.number] = add_trace(n, d.name + (d.is_input() ? " (in)" : ""), "gui",
-                                                         d.is_input(), &d);
+                nodes[n].gui_trace[d.number] =
+                    add_trace(n, d.name + (d.is_input() ? " (in)" : ""), "gui", d.is_input(), &d);
     }
 
     for (const Wire &w : patch.wires)
@@ -283,15 +305,18 @@ void Runner::Impl::build() {
         apply_settings(n);
 }
 
-void Runner::Impl::wire(const Wire &w) {
+void Runner::Impl::wire(const Wire &w)
+{
     // The receiving end.
     size_t dot = w.to.find('.');
     if (dot == std::string::npos || !node_by_name.count(w.to.substr(0, dot)))
         throw InputError(w.where + ": \"" + w.to + "\" names no instance pin (write instance.Pin)");
     size_t tn = node_by_name[w.to.substr(0, dot)];
-    PinPick to = pick_pin(nodes[tn].mod->dsp(), w.to.substr(dot + 1), Want::Input, w.where + ": to");
-    size_t in_slot = to.dsp >= 0 && !to.gui ? static_cast<size_t>(to.dsp)
-                                            : nodes[tn].mod->dsp().dsp_pins().size() + static_cast<size_t>(to.decl);
+    PinPick to =
+        pick_pin(nodes[tn].mod->dsp(), w.to.substr(dot + 1), Want::Input, w.where + ": to");
+    size_t in_slot = to.dsp >= 0 && !to.gui
+                         ? static_cast<size_t>(to.dsp)
+                         : nodes[tn].mod->dsp().dsp_pins().size() + static_cast<size_t>(to.decl);
     if (nodes[tn].wired_in[in_slot] && to.datatype != DT_MIDI)
         throw InputError(w.where + ": input \"" + w.to + "\" is already wired");
     nodes[tn].wired_in[in_slot] = true;
@@ -301,8 +326,8 @@ void Runner::Impl::wire(const Wire &w) {
         if (s.name != w.from)
             continue;
         if (to.datatype != DT_FSAMPLE || to.dsp < 0)
-            throw InputError(w.where + ": source \"" + s.name + "\" is audio, but \"" + w.to + "\" is a " +
-                             wire_kind(to.datatype) + " pin");
+            throw InputError(w.where + ": source \"" + s.name + "\" is audio, but \"" + w.to +
+                             "\" is a " + wire_kind(to.datatype) + " pin");
         sources.push_back(make_source(s.definition, patch.rate, total, s.where));
         nodes[tn].mod->dsp().set_source(to.dsp, recorded(tn, to.dsp, sources.back().sample));
         nodes[tn].wired_audio_in[to.dsp] = true;
@@ -318,13 +343,15 @@ void Runner::Impl::wire(const Wire &w) {
             names.push_back(s.name);
         for (auto &n : nodes)
             names.push_back(n.definition.name + ".PIN");
-        throw InputError(w.where + ": \"" + w.from + "\" names no source or instance pin; known: " + quoted_list(names));
+        throw InputError(w.where + ": \"" + w.from +
+                         "\" names no source or instance pin; known: " + quoted_list(names));
     }
     size_t fn = node_by_name[w.from.substr(0, dot)];
-    PinPick from = pick_pin(nodes[fn].mod->dsp(), w.from.substr(dot + 1), Want::Output, w.where + ": from");
+    PinPick from =
+        pick_pin(nodes[fn].mod->dsp(), w.from.substr(dot + 1), Want::Output, w.where + ": from");
     if (std::string(wire_kind(from.datatype)) != wire_kind(to.datatype))
-        throw InputError(w.where + ": cannot wire " + wire_kind(from.datatype) + " output \"" + w.from + "\" to " +
-                         wire_kind(to.datatype) + " input \"" + w.to + "\"");
+        throw InputError(w.where + ": cannot wire " + wire_kind(from.datatype) + " output \"" +
+                         w.from + "\" to " + wire_kind(to.datatype) + " input \"" + w.to + "\"");
     if (from.gui) {
         if (!to.gui)
             throw InputError(w.where + ": \"" + w.from + "\" is a GUI-side pin and \"" + w.to +
@@ -359,14 +386,16 @@ void Runner::Impl::wire(const Wire &w) {
         nodes[tn].wired_audio_in[to.dsp] = true;
     }
     if (nodes[tn].dsp_trace[to.dsp] < 0)
-        nodes[tn].dsp_trace[to.dsp] = add_trace(tn, to.label, wire_kind(to.datatype) == std::string("MIDI") ? "midi"
-                                                                : wire_kind(to.datatype),
-                                                true, &nodes[tn].mod->dsp().pins()[static_cast<size_t>(to.decl)]);
+        nodes[tn].dsp_trace[to.dsp] = add_trace(
+            tn, to.label,
+            wire_kind(to.datatype) == std::string("MIDI") ? "midi" : wire_kind(to.datatype), true,
+            &nodes[tn].mod->dsp().pins()[static_cast<size_t>(to.decl)]);
 }
 
 // Audio connections fix the order; value and MIDI connections are followed
 // too when they leave no loop.
-void Runner::Impl::check_order() {
+void Runner::Impl::check_order()
+{
     auto sort = [&](bool audio_only, std::vector<size_t> &out) {
         std::vector<std::vector<size_t>> next(nodes.size());
         for (size_t a = 0; a < nodes.size(); ++a)
@@ -393,12 +422,13 @@ void Runner::Impl::check_order() {
                     for (const std::string &m2 : names)
                         if (w.to.rfind(m2 + ".", 0) == 0 && wire.empty())
                             wire = w.where;
-        throw InputError((wire.empty() ? patch.origin : wire) + ": audio connections form a loop through " +
-                         quoted_list(names));
+        throw InputError((wire.empty() ? patch.origin : wire) +
+                         ": audio connections form a loop through " + quoted_list(names));
     }
 }
 
-void Runner::Impl::apply_settings(size_t n) {
+void Runner::Impl::apply_settings(size_t n)
+{
     Node &node = nodes[n];
     sehost::DspInstance &dsp = node.mod->dsp();
     std::map<int, PinSetting> set_by_decl;
@@ -450,9 +480,10 @@ void Runner::Impl::apply_settings(size_t n) {
         else if (node.dsp_trace[p.dsp] < 0 && p.datatype != DT_FSAMPLE)
             node.dsp_trace[p.dsp] = add_trace(n, p.label, "value", true, &d);
     }
-    std::stable_sort(node.gui_script.begin(), node.gui_script.end(), [&](const auto &a, const auto &b) {
-        return a.time.clock(patch.rate) < b.time.clock(patch.rate);
-    });
+    std::stable_sort(node.gui_script.begin(), node.gui_script.end(),
+                     [&](const auto &a, const auto &b) {
+                         return a.time.clock(patch.rate) < b.time.clock(patch.rate);
+                     });
     list_settings(n, set_by_decl);
     for (const auto &pc : node.definition.patch_changes)
         if (pc.first.clock(patch.rate) >= total)
@@ -462,7 +493,8 @@ void Runner::Impl::apply_settings(size_t n) {
         for (const sehost::DspPin &p : dsp.dsp_pins())
             has_midi_in = has_midi_in || (p.datatype == DT_MIDI && p.direction == DR_IN);
         if (!has_midi_in)
-            throw InputError(node.definition.midi_where + ": module \"" + node.definition.name + "\" has no MIDI input");
+            throw InputError(node.definition.midi_where + ": module \"" + node.definition.name +
+                             "\" has no MIDI input");
     }
     if (patch.split_seed)
         dsp.split_random(*patch.split_seed + static_cast<uint32_t>(n), patch.split_max);
@@ -481,7 +513,8 @@ void Runner::Impl::apply_settings(size_t n) {
 // Every input pin but MIDI with the value it starts from: as set, as wired,
 // else its default (a GUI pin's as its GUI side holds it). Value traces of
 // pins changed later start from that default.
-void Runner::Impl::list_settings(size_t n, std::map<int, PinSetting> &set_by_decl) {
+void Runner::Impl::list_settings(size_t n, std::map<int, PinSetting> &set_by_decl)
+{
     Node &node = nodes[n];
     sehost::DspInstance &dsp = node.mod->dsp();
     std::vector<bool> timed(dsp.pins().size(), false);
@@ -519,18 +552,20 @@ void Runner::Impl::list_settings(size_t n, std::map<int, PinSetting> &set_by_dec
                 value = value_text(d, v);
             // A value pin changed later is drawn from its default, not blank until then.
             int tr = d.dsp_index >= 0 ? node.dsp_trace[static_cast<size_t>(d.dsp_index)] : -1;
-            if (tr >= 0 && d.datatype != DT_FSAMPLE && !std::isnan(v) && records[n].traces[tr].steps.empty())
+            if (tr >= 0 && d.datatype != DT_FSAMPLE && !std::isnan(v) &&
+                records[n].traces[tr].steps.empty())
                 records[n].traces[tr].steps.emplace_back(0, v);
         }
-        records[n].settings.push_back(PinSetting{d.name, value, timed[static_cast<size_t>(d.number)]
-                                                                     ? "default, changes later"
-                                                                     : "default"});
+        records[n].settings.push_back(PinSetting{
+            d.name, value,
+            timed[static_cast<size_t>(d.number)] ? "default, changes later" : "default"});
     }
 }
 
 // ---------------------------------------------------------------- running
 
-void Runner::Impl::envelope(Trace &t, uint64_t clock, const float *samples, size_t count) {
+void Runner::Impl::envelope(Trace &t, uint64_t clock, const float *samples, size_t count)
+{
     for (size_t i = 0; i < count; ++i) {
         size_t b = static_cast<size_t>((clock + i) * kBuckets / std::max<uint64_t>(total, 1));
         if (b >= static_cast<size_t>(kBuckets))
@@ -543,7 +578,8 @@ void Runner::Impl::envelope(Trace &t, uint64_t clock, const float *samples, size
     }
 }
 
-void Runner::Impl::on_gui_write(size_t n, int pin, const sehost::GuiValue &v) {
+void Runner::Impl::on_gui_write(size_t n, int pin, const sehost::GuiValue &v)
+{
     if (!gui_error.empty())
         return; // the run ends when the host's call returns
     Node &node = nodes[n];
@@ -558,8 +594,8 @@ void Runner::Impl::on_gui_write(size_t n, int pin, const sehost::GuiValue &v) {
     if (node.gui_trace[pin] >= 0)
         add_step(records[n].traces[node.gui_trace[pin]], clock, v.number(), total);
     if (gui_depth >= 16) {
-        gui_error = patch.origin + ": GUI connections from \"" + node.definition.name + "." + d.name +
-                    "\" loop back on themselves";
+        gui_error = patch.origin + ": GUI connections from \"" + node.definition.name + "." +
+                    d.name + "\" loop back on themselves";
         return;
     }
     struct Leave {
@@ -572,11 +608,13 @@ void Runner::Impl::on_gui_write(size_t n, int pin, const sehost::GuiValue &v) {
         nodes[t.node].mod->set_gui_pin(t.pin.decl, v.number());
         int tr = nodes[t.node].gui_trace[t.pin.decl];
         if (tr >= 0)
-            add_step(records[t.node].traces[tr], nodes[t.node].mod->dsp().clock(), v.number(), total);
+            add_step(records[t.node].traces[tr], nodes[t.node].mod->dsp().clock(), v.number(),
+                     total);
     }
 }
 
-void Runner::Impl::route_status(size_t from, const sehost::Request &r) {
+void Runner::Impl::route_status(size_t from, const sehost::Request &r)
+{
     for (const Target &t : nodes[from].status_targets[static_cast<size_t>(r.index)]) {
         sehost::DspInstance &dst = nodes[t.node].mod->dsp();
         std::optional<uint32_t> at;
@@ -600,7 +638,8 @@ void Runner::Impl::route_status(size_t from, const sehost::Request &r) {
 }
 
 // Everything the instance asked of the host since the last harvest.
-void Runner::Impl::harvest(size_t n) {
+void Runner::Impl::harvest(size_t n)
+{
     Node &node = nodes[n];
     sehost::DspInstance &dsp = node.mod->dsp();
     InstanceRecord &rec = records[n];
@@ -645,11 +684,12 @@ void Runner::Impl::harvest(size_t n) {
             for (const Target &t : node.status_targets[static_cast<size_t>(r.index)]) {
                 sehost::DspInstance &dst = nodes[t.node].mod->dsp();
                 if (dst.clock() > r.stamp && ++nodes[t.node].looped_midi > max_looped_midi())
-                    throw InputError(patch.origin + ": MIDI feedback into \"" + nodes[t.node].definition.name + "." +
-                                     label_of(t.node, t.pin.dsp) + "\" grows without bound (over " +
-                                     std::to_string(max_looped_midi()) +
-                                     " messages in one block come back through a loop); a loop must pass each "
-                                     "message on at most once");
+                    throw InputError(
+                        patch.origin + ": MIDI feedback into \"" + nodes[t.node].definition.name +
+                        "." + label_of(t.node, t.pin.dsp) + "\" grows without bound (over " +
+                        std::to_string(max_looped_midi()) +
+                        " messages in one block come back through a loop); a loop must pass each "
+                        "message on at most once");
                 uint32_t at = std::max(r.stamp, dst.clock());
                 feed(t.node, uint64_t{at} + 1);
                 dst.queue_midi(at, r.value);
@@ -679,7 +719,8 @@ void Runner::Impl::harvest(size_t n) {
 
 // The timed inputs of instance n, noted where a run that queued them all at
 // its opening would have: their order among events of equal clock is kept.
-void Runner::Impl::schedule(size_t n) {
+void Runner::Impl::schedule(size_t n)
+{
     Node &node = nodes[n];
     sehost::DspInstance &dsp = node.mod->dsp();
     std::vector<Scheduled> mine;
@@ -690,36 +731,43 @@ void Runner::Impl::schedule(size_t n) {
             continue;
         uint64_t clock = d.at[i].time.clock(patch.rate);
         if (node.dsp_trace[p.dsp] >= 0 && p.datatype != DT_FSAMPLE)
-            add_step(records[n].traces[node.dsp_trace[p.dsp]], clock,
-                     parse_value(dsp.pins()[static_cast<size_t>(p.decl)], d.at[i].value, d.at[i].where), total);
-        mine.push_back(Scheduled{clock, seq++, static_cast<uint32_t>(n), kSet, static_cast<uint32_t>(i)});
+            add_step(
+                records[n].traces[node.dsp_trace[p.dsp]], clock,
+                parse_value(dsp.pins()[static_cast<size_t>(p.decl)], d.at[i].value, d.at[i].where),
+                total);
+        mine.push_back(
+            Scheduled{clock, seq++, static_cast<uint32_t>(n), kSet, static_cast<uint32_t>(i)});
     }
     for (size_t i = 0; i < d.patch_changes.size(); ++i)
-        mine.push_back(Scheduled{d.patch_changes[i].first.clock(patch.rate), seq++, static_cast<uint32_t>(n),
-                                 kPatchChange, static_cast<uint32_t>(i)});
+        mine.push_back(Scheduled{d.patch_changes[i].first.clock(patch.rate), seq++,
+                                 static_cast<uint32_t>(n), kPatchChange, static_cast<uint32_t>(i)});
     int midi_trace = -1;
     for (size_t i = 0; i < d.midi.size(); ++i) {
         uint64_t clock = d.midi[i].time.clock(patch.rate);
         if (clock >= total)
             continue;
-        mine.push_back(Scheduled{clock, seq++, static_cast<uint32_t>(n), kMidi, static_cast<uint32_t>(i)});
+        mine.push_back(
+            Scheduled{clock, seq++, static_cast<uint32_t>(n), kMidi, static_cast<uint32_t>(i)});
         if (midi_trace < 0)
             for (size_t k = 0; k < dsp.dsp_pins().size() && midi_trace < 0; ++k)
                 if (dsp.dsp_pins()[k].datatype == DT_MIDI && dsp.dsp_pins()[k].direction == DR_IN) {
                     if (node.dsp_trace[k] < 0)
-                        node.dsp_trace[k] = add_trace(n, dsp.pins()[dsp.dsp_pins()[k].decl].name, "midi", true, nullptr);
+                        node.dsp_trace[k] = add_trace(n, dsp.pins()[dsp.dsp_pins()[k].decl].name,
+                                                      "midi", true, nullptr);
                     midi_trace = node.dsp_trace[k];
                 }
         if (midi_trace >= 0)
-            add_mark(records[n].traces[static_cast<size_t>(midi_trace)], clock, d.midi[i].message, total);
+            add_mark(records[n].traces[static_cast<size_t>(midi_trace)], clock, d.midi[i].message,
+                     total);
     }
-    std::stable_sort(mine.begin(), mine.end(), [](const Scheduled &a, const Scheduled &b) { return a.clock < b.clock; });
+    std::stable_sort(mine.begin(), mine.end(),
+                     [](const Scheduled &a, const Scheduled &b) { return a.clock < b.clock; });
     // Merged into the patch-wide list, still ordered by (clock, seq): the
     // new entries all have higher seq than those before.
     size_t before = scheduled.size();
     scheduled.insert(scheduled.end(), mine.begin(), mine.end());
-    std::inplace_merge(scheduled.begin(), scheduled.begin() + static_cast<std::ptrdiff_t>(before), scheduled.end(),
-                       [](const Scheduled &a, const Scheduled &b) {
+    std::inplace_merge(scheduled.begin(), scheduled.begin() + static_cast<std::ptrdiff_t>(before),
+                       scheduled.end(), [](const Scheduled &a, const Scheduled &b) {
                            return a.clock != b.clock ? a.clock < b.clock : a.seq < b.seq;
                        });
     // Each instance's own list holds positions in the patch-wide one; they
@@ -738,7 +786,8 @@ void Runner::Impl::schedule(size_t n) {
 }
 
 // Hands instance n the timed inputs before clock `before`.
-void Runner::Impl::feed(size_t n, uint64_t before) {
+void Runner::Impl::feed(size_t n, uint64_t before)
+{
     Node &node = nodes[n];
     if (!node.active)
         return;
@@ -749,7 +798,9 @@ void Runner::Impl::feed(size_t n, uint64_t before) {
         if (x.kind == kSet) {
             const TimedSetting &t = node.definition.at[x.index];
             PinPick p = pick_pin(dsp, t.pin, Want::Input, t.where);
-            dsp.set_value(p.dsp, parse_value(dsp.pins()[static_cast<size_t>(p.decl)], t.value, t.where), clock);
+            dsp.set_value(p.dsp,
+                          parse_value(dsp.pins()[static_cast<size_t>(p.decl)], t.value, t.where),
+                          clock);
         } else if (x.kind == kPatchChange) {
             dsp.queue_patch_change(clock);
         } else {
@@ -758,7 +809,8 @@ void Runner::Impl::feed(size_t n, uint64_t before) {
     }
 }
 
-json Runner::Impl::scheduled_event(const Scheduled &x) const {
+json Runner::Impl::scheduled_event(const Scheduled &x) const
+{
     const Node &node = nodes[x.node];
     if (x.kind == kSet) {
         const TimedSetting &t = node.definition.at[x.index];
@@ -775,7 +827,8 @@ json Runner::Impl::scheduled_event(const Scheduled &x) const {
 }
 
 // Writes every event before `limit`, in (clock, seq) order.
-void Runner::Impl::flush(uint64_t limit) {
+void Runner::Impl::flush(uint64_t limit)
+{
     for (;;) {
         bool have_s = scheduled_out < scheduled.size() && scheduled[scheduled_out].clock < limit;
         bool have_w = !waiting.empty() && waiting.front().clock < limit;
@@ -796,13 +849,15 @@ void Runner::Impl::flush(uint64_t limit) {
 // GUI traces start from the value each pin holds before the GUI side opens
 // (the stored patch value or the default); every instance opens in audio
 // order, and what it asked on the way and its inputs due at clock 0 are in.
-void Runner::Impl::open_all() {
+void Runner::Impl::open_all()
+{
     for (size_t n = 0; n < nodes.size(); ++n)
         if (sehost::GuiInstance *gui = nodes[n].mod->gui())
             for (size_t decl = 0; decl < nodes[n].gui_trace.size(); ++decl) {
                 int tr = nodes[n].gui_trace[decl];
                 if (tr >= 0 && records[n].traces[tr].steps.empty())
-                    records[n].traces[tr].steps.emplace_back(0, gui->value(static_cast<int>(decl)).number());
+                    records[n].traces[tr].steps.emplace_back(
+                        0, gui->value(static_cast<int>(decl)).number());
             }
     for (size_t n : order) {
         guarded(n, "opening", [&] { nodes[n].mod->open(); });
@@ -812,21 +867,24 @@ void Runner::Impl::open_all() {
     flush(0);
 }
 
-void Runner::Impl::queue_timed_inputs(uint64_t before) {
+void Runner::Impl::queue_timed_inputs(uint64_t before)
+{
     for (size_t n = 0; n < nodes.size(); ++n)
         feed(n, before);
 }
 
 // GUI script entries due in the block [clock, clock + count): the GUI side
 // has no clock, so they take effect at the block's start.
-void Runner::Impl::run_gui_script(uint64_t clock, uint64_t count) {
+void Runner::Impl::run_gui_script(uint64_t clock, uint64_t count)
+{
     for (size_t n = 0; n < nodes.size(); ++n) {
         Node &node = nodes[n];
         while (node.gui_next < node.gui_script.size() &&
                node.gui_script[node.gui_next].time.clock(patch.rate) < clock + count) {
             const TimedSetting &t = node.gui_script[node.gui_next++];
             PinPick p = pick_pin(node.mod->dsp(), t.pin, Want::Input, t.where);
-            double v = parse_value(node.mod->dsp().pins()[static_cast<size_t>(p.decl)], t.value, t.where);
+            double v =
+                parse_value(node.mod->dsp().pins()[static_cast<size_t>(p.decl)], t.value, t.where);
             json e = base_event(n, clock, "gui_set");
             e["pin"] = p.label;
             e["value"] = v;
@@ -841,7 +899,8 @@ void Runner::Impl::run_gui_script(uint64_t clock, uint64_t count) {
 
 // Every instance in audio order runs the block; its audio goes to the sink
 // and the traces, what it asked of the host along its connections.
-void Runner::Impl::process_block(uint64_t clock, uint64_t count) {
+void Runner::Impl::process_block(uint64_t clock, uint64_t count)
+{
     for (size_t n : order) {
         Node &node = nodes[n];
         sehost::DspInstance &dsp = node.mod->dsp();
@@ -859,7 +918,8 @@ void Runner::Impl::process_block(uint64_t clock, uint64_t count) {
 
 // The block's audio of instance n: outputs to the sink and their traces,
 // fed inputs to theirs (as the host filled them).
-void Runner::Impl::record_traces(size_t n, uint64_t clock, uint64_t count) {
+void Runner::Impl::record_traces(size_t n, uint64_t clock, uint64_t count)
+{
     Node &node = nodes[n];
     sehost::DspInstance &dsp = node.mod->dsp();
     InstanceRecord &rec = records[n];
@@ -878,7 +938,8 @@ void Runner::Impl::record_traces(size_t n, uint64_t clock, uint64_t count) {
 
 // The host's idle tick: once a block for every GUI side that asked for idle
 // calls (the panel switch restores a kept switch here).
-void Runner::Impl::idle_guis() {
+void Runner::Impl::idle_guis()
+{
     for (size_t n = 0; n < nodes.size(); ++n) {
         sehost::GuiInstance *gui = nodes[n].mod->gui();
         if (gui != nullptr && gui->initialised() && gui->idle_requested())
@@ -886,14 +947,16 @@ void Runner::Impl::idle_guis() {
     }
 }
 
-void Runner::Impl::close_all() {
+void Runner::Impl::close_all()
+{
     for (size_t n = 0; n < nodes.size(); ++n)
         records[n].process_calls = nodes[n].mod->dsp().process_calls();
     for (size_t n : order)
         guarded(n, "closing", [&] { nodes[n].mod->close(); });
 }
 
-void Runner::run(RunSink &sink, const std::function<void(double)> &progress) {
+void Runner::run(RunSink &sink, const std::function<void(double)> &progress)
+{
     Impl &im = *m;
     im.sink = &sink;
     im.open_all();
@@ -913,10 +976,25 @@ void Runner::run(RunSink &sink, const std::function<void(double)> &progress) {
     im.close_all();
 }
 
-const std::vector<OutputPin> &Runner::audio_outputs() const { return m->audio_outputs; }
-const std::vector<OutputPin> &Runner::midi_outputs() const { return m->midi_outputs; }
-uint64_t Runner::total_samples() const { return m->total; }
-const Patch &Runner::patch() const { return m->patch; }
-const std::vector<InstanceRecord> &Runner::records() const { return m->records; }
+const std::vector<OutputPin> &Runner::audio_outputs() const
+{
+    return m->audio_outputs;
+}
+const std::vector<OutputPin> &Runner::midi_outputs() const
+{
+    return m->midi_outputs;
+}
+uint64_t Runner::total_samples() const
+{
+    return m->total;
+}
+const Patch &Runner::patch() const
+{
+    return m->patch;
+}
+const std::vector<InstanceRecord> &Runner::records() const
+{
+    return m->records;
+}
 
 } // namespace secli

@@ -32,16 +32,16 @@ namespace secli {
 // One pin's history for the report.
 struct Trace {
     std::string pin;
-    std::string kind;   // "audio", "value", "midi", "gui"
+    std::string kind; // "audio", "value", "midi", "gui"
     bool input = false;
-    int32_t datatype = -1;                              // the pin's (DT_CHOICE ...), -1 if unknown
-    std::vector<float> lo, hi;                          // audio: volts per bucket
-    std::vector<std::pair<uint64_t, double>> steps;     // value, gui
-    std::vector<std::pair<uint64_t, int32_t>> marks;   // midi: packed messages
-    uint64_t mark_count = 0;                            // midi: every message, drawn or not
+    int32_t datatype = -1;                           // the pin's (DT_CHOICE ...), -1 if unknown
+    std::vector<float> lo, hi;                       // audio: volts per bucket
+    std::vector<std::pair<uint64_t, double>> steps;  // value, gui
+    std::vector<std::pair<uint64_t, int32_t>> marks; // midi: packed messages
+    uint64_t mark_count = 0;                         // midi: every message, drawn or not
     // steps and marks are bounded as the run goes (lanes.h): a long or busy
     // lane keeps an envelope per time bucket, not every change.
-    std::vector<std::string> labels;                    // choice labels by value (for steps)
+    std::vector<std::string> labels; // choice labels by value (for steps)
 };
 
 // The value an input pin starts the run with, and where it comes from.
@@ -62,8 +62,10 @@ struct InstanceRecord {
 // Where outputs go while the patch runs.
 struct RunSink {
     virtual ~RunSink() = default;
-    virtual void audio(size_t output, const float *samples, size_t n) = 0; // index into audio_outputs()
-    virtual void midi(size_t output, uint64_t stamp, int32_t message) = 0; // index into midi_outputs()
+    virtual void audio(size_t output, const float *samples,
+                       size_t n) = 0; // index into audio_outputs()
+    virtual void midi(size_t output, uint64_t stamp,
+                      int32_t message) = 0; // index into midi_outputs()
     // In clock order. "clock" is the event's own sample clock, "time" the
     // same in seconds: for a status or MIDI message its stamp (the clock of
     // the call that sent it is "sent"), the same clock the MIDI files hold.
@@ -76,7 +78,8 @@ struct OutputPin {
     std::string instance, pin; // pin label as the user names it
 };
 
-class Runner {
+class Runner
+{
 public:
     // Loads the plug-ins, creates the instances and checks the wiring and
     // settings. InputError for anything the user wrote wrong.

@@ -21,10 +21,17 @@ struct FolderSink : RunSink {
     std::vector<std::unique_ptr<WavOut>> wavs;
     std::vector<std::unique_ptr<MidiOut>> midis;
     std::unique_ptr<EventsOut> events;
-    void audio(size_t output, const float *samples, size_t n) override { wavs[output]->write(samples, n); }
-    void midi(size_t output, uint64_t stamp, int32_t message) override { midis[output]->add(stamp, message); }
+    void audio(size_t output, const float *samples, size_t n) override
+    {
+        wavs[output]->write(samples, n);
+    }
+    void midi(size_t output, uint64_t stamp, int32_t message) override
+    {
+        midis[output]->add(stamp, message);
+    }
     void event(const nlohmann::json &e) override { events->write(e); }
-    void advance(uint64_t clock) override {
+    void advance(uint64_t clock) override
+    {
         for (auto &m : midis)
             m->advance(clock);
     }
@@ -33,18 +40,22 @@ struct FolderSink : RunSink {
 } // namespace
 
 namespace {
-void write_session(Runner &runner, const Patch &patch, const SessionOptions &options, std::ostream &log,
-                   OutputDir &dir, std::chrono::steady_clock::time_point started);
+void write_session(Runner &runner, const Patch &patch, const SessionOptions &options,
+                   std::ostream &log, OutputDir &dir,
+                   std::chrono::steady_clock::time_point started);
 } // namespace
 
-void run_session(const Patch &patch, const SessionOptions &options, std::ostream &log) {
+void run_session(const Patch &patch, const SessionOptions &options, std::ostream &log)
+{
     auto started = std::chrono::steady_clock::now();
     Runner runner(patch);
     OutputDir dir(options.out, options.force);
     write_session(runner, patch, options, log, dir, started);
 }
 
-void run_session(const Patch &patch, const SessionOptions &options, std::ostream &log, OutputDir &dir) {
+void run_session(const Patch &patch, const SessionOptions &options, std::ostream &log,
+                 OutputDir &dir)
+{
     auto started = std::chrono::steady_clock::now();
     std::unique_ptr<Runner> runner;
     try {
@@ -57,15 +68,17 @@ void run_session(const Patch &patch, const SessionOptions &options, std::ostream
 }
 
 namespace {
-void write_session(Runner &runner, const Patch &patch, const SessionOptions &options, std::ostream &log,
-                   OutputDir &dir, std::chrono::steady_clock::time_point started) {
+void write_session(Runner &runner, const Patch &patch, const SessionOptions &options,
+                   std::ostream &log, OutputDir &dir, std::chrono::steady_clock::time_point started)
+{
     FolderSink sink;
     std::vector<ReportFile> files;
     try {
         for (const OutputPin &o : runner.audio_outputs()) {
             std::string name = file_stem(o.instance, o.pin) + ".wav";
             sink.wavs.emplace_back(new WavOut(dir.reserve(name), patch.rate));
-            files.push_back(ReportFile{name, "audio output " + o.instance + "." + o.pin + " (32-bit float, 1.0 = 10 V)"});
+            files.push_back(ReportFile{name, "audio output " + o.instance + "." + o.pin +
+                                                 " (32-bit float, 1.0 = 10 V)"});
         }
         for (const OutputPin &o : runner.midi_outputs()) {
             std::string stem = file_stem(o.instance, o.pin);
@@ -75,11 +88,13 @@ void write_session(Runner &runner, const Patch &patch, const SessionOptions &opt
             files.push_back(ReportFile{stem + ".midi.txt", "the same, readable, RPN/NRPN decoded"});
         }
         sink.events.reset(new EventsOut(dir.reserve("events.jsonl")));
-        files.push_back(ReportFile{"events.jsonl", "every status, value, MIDI message, GUI write and sleep"});
+        files.push_back(
+            ReportFile{"events.jsonl", "every status, value, MIDI message, GUI write and sleep"});
         std::string report = dir.reserve("report.html");
 
         {
-            ProgressBar bar(options.progress && isatty(STDERR_FILENO) && runner.total_samples() > 20 * 44100);
+            ProgressBar bar(options.progress && isatty(STDERR_FILENO) &&
+                            runner.total_samples() > 20 * 44100);
             runner.run(sink, bar.callback());
         }
 
@@ -99,7 +114,8 @@ void write_session(Runner &runner, const Patch &patch, const SessionOptions &opt
         sink.midis.clear();
         sink.events.reset();
         dir.abandon();
-        throw InputError(std::string(e.what()) + "; the files in " + dir.dir() + " are left as they were");
+        throw InputError(std::string(e.what()) + "; the files in " + dir.dir() +
+                         " are left as they were");
     } catch (...) {
         sink.wavs.clear();
         sink.midis.clear();
@@ -107,11 +123,13 @@ void write_session(Runner &runner, const Patch &patch, const SessionOptions &opt
         dir.abandon();
         throw;
     }
-    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     char line[160];
-    std::snprintf(line, sizeof line, "rendered %.2f s of %zu instance(s) in %.2f s; %zu files in %s\n",
-                  runner.total_samples() / patch.rate, runner.records().size(), seconds, files.size() + 1,
-                  dir.dir().c_str());
+    std::snprintf(line, sizeof line,
+                  "rendered %.2f s of %zu instance(s) in %.2f s; %zu files in %s\n",
+                  runner.total_samples() / patch.rate, runner.records().size(), seconds,
+                  files.size() + 1, dir.dir().c_str());
     log << line << "report: " << dir.path("report.html") << "\n";
 }
 } // namespace

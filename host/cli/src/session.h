@@ -24,7 +24,8 @@ void run_session(const Patch &patch, const SessionOptions &options, std::ostream
 class OutputDir;
 // The same into a folder the caller took already (a live recording holds
 // it from its start); the folder's files are committed or abandoned here.
-void run_session(const Patch &patch, const SessionOptions &options, std::ostream &log, OutputDir &dir);
+void run_session(const Patch &patch, const SessionOptions &options, std::ostream &log,
+                 OutputDir &dir);
 
 } // namespace secli
 

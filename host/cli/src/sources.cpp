@@ -15,7 +15,8 @@
 namespace secli {
 namespace {
 
-std::vector<std::string> split(const std::string &s, char sep) {
+std::vector<std::string> split(const std::string &s, char sep)
+{
     std::vector<std::string> out;
     size_t start = 0;
     for (;;) {
@@ -29,16 +30,19 @@ std::vector<std::string> split(const std::string &s, char sep) {
 
 // Every number of a source is a frequency or volts; bounded so that the
 // float samples made from it (volts / 10, sums of two) stay finite.
-double number(const std::string &s, const std::string &where, const std::string &text) {
+double number(const std::string &s, const std::string &where, const std::string &text)
+{
     std::optional<double> v = read_decimal(s);
     if (!v)
         throw InputError(where + ": source \"" + text + "\": \"" + s + "\" is no number");
     if (std::fabs(*v) > FLT_MAX)
-        throw InputError(where + ": source \"" + text + "\": " + s + " is outside the range of a 32-bit float");
+        throw InputError(where + ": source \"" + text + "\": " + s +
+                         " is outside the range of a 32-bit float");
     return *v;
 }
 
-bool has_wav_suffix(const std::string &s) {
+bool has_wav_suffix(const std::string &s)
+{
     if (s.size() < 4)
         return false;
     std::string tail = s.substr(s.size() - 4);
@@ -52,14 +56,17 @@ bool has_wav_suffix(const std::string &s) {
 // only the samples the run needs are read. Reads run forward; a clock
 // outside the window (another reader of the same source behind or ahead)
 // moves it with a seek.
-class WavStream {
+class WavStream
+{
 public:
     WavStream(const std::string &path, uint64_t total, const std::string &where)
-        : m_path(path), m_where(where) {
+        : m_path(path), m_where(where)
+    {
         SF_INFO info{};
         m_file = sf_open(path.c_str(), SFM_READ, &info);
         if (!m_file)
-            throw InputError(where + ": cannot read WAV file \"" + path + "\": " + sf_strerror(nullptr));
+            throw InputError(where + ": cannot read WAV file \"" + path +
+                             "\": " + sf_strerror(nullptr));
         if (info.frames <= 0 || info.channels <= 0) {
             sf_close(m_file);
             throw InputError(where + ": WAV file \"" + path + "\" holds no samples");
@@ -75,7 +82,8 @@ public:
     WavStream(const WavStream &) = delete;
     WavStream &operator=(const WavStream &) = delete;
 
-    float at(uint32_t clock) {
+    float at(uint32_t clock)
+    {
         if (clock >= m_frames)
             return 0.0f; // silence after the file
         if (clock < m_start || clock >= m_start + m_count)
@@ -86,17 +94,23 @@ public:
 private:
     static constexpr size_t kWindowSamples = 1 << 16;
 
-    [[noreturn]] void fail(const std::string &why) const {
+    [[noreturn]] void fail(const std::string &why) const
+    {
         throw InputError(m_where + ": cannot read WAV file \"" + m_path + "\": " + why);
     }
 
-    void fill(uint64_t clock) {
-        if (clock != m_start + m_count && sf_seek(m_file, static_cast<sf_count_t>(clock), SEEK_SET) < 0)
-            fail(std::string("cannot seek to sample ") + std::to_string(clock) + ": " + sf_strerror(m_file));
+    void fill(uint64_t clock)
+    {
+        if (clock != m_start + m_count &&
+            sf_seek(m_file, static_cast<sf_count_t>(clock), SEEK_SET) < 0)
+            fail(std::string("cannot seek to sample ") + std::to_string(clock) + ": " +
+                 sf_strerror(m_file));
         uint64_t want = std::min<uint64_t>(m_window, m_frames - clock);
-        sf_count_t got = sf_readf_float(m_file, m_interleaved.data(), static_cast<sf_count_t>(want));
+        sf_count_t got =
+            sf_readf_float(m_file, m_interleaved.data(), static_cast<sf_count_t>(want));
         if (got != static_cast<sf_count_t>(want))
-            fail("the file ends early or is damaged at sample " + std::to_string(clock + (got > 0 ? got : 0)));
+            fail("the file ends early or is damaged at sample " +
+                 std::to_string(clock + (got > 0 ? got : 0)));
         for (size_t i = 0; i < want; ++i)
             m_first[i] = m_interleaved[i * m_channels];
         m_start = clock;
@@ -110,30 +124,34 @@ private:
     std::vector<float> m_interleaved, m_first;
 };
 
-Source wav_source(const std::string &path, uint64_t total, const std::string &where) {
+Source wav_source(const std::string &path, uint64_t total, const std::string &where)
+{
     auto stream = std::make_shared<WavStream>(path, total, where);
     return Source{path, [stream](uint32_t clock) { return stream->at(clock); }};
 }
 
 } // namespace
 
-bool looks_like_source(const std::string &text) {
+bool looks_like_source(const std::string &text)
+{
     for (const char *p : {"sine:", "square:", "saw:", "const:", "ramp:"})
         if (text.rfind(p, 0) == 0)
             return true;
     return has_wav_suffix(text);
 }
 
-Source make_source(const std::string &text, double rate, uint64_t total, const std::string &where) {
+Source make_source(const std::string &text, double rate, uint64_t total, const std::string &where)
+{
     if (has_wav_suffix(text) && text.find(':') == std::string::npos)
         return wav_source(text, total, where);
     std::vector<std::string> part = split(text, ':');
     const std::string &kind = part[0];
     auto args = [&](size_t lo, size_t hi) {
         if (part.size() - 1 < lo || part.size() - 1 > hi)
-            throw InputError(where + ": source \"" + text + "\" takes " +
-                             (lo == hi ? std::to_string(lo) : std::to_string(lo) + " to " + std::to_string(hi)) +
-                             " numbers after \"" + kind + ":\"");
+            throw InputError(
+                where + ": source \"" + text + "\" takes " +
+                (lo == hi ? std::to_string(lo) : std::to_string(lo) + " to " + std::to_string(hi)) +
+                " numbers after \"" + kind + ":\"");
     };
     if (kind == "sine" || kind == "square" || kind == "saw") {
         args(1, 3);
@@ -141,19 +159,23 @@ Source make_source(const std::string &text, double rate, uint64_t total, const s
         double volts = part.size() > 2 ? number(part[2], where, text) : 5.0;
         double offset = part.size() > 3 ? number(part[3], where, text) / 10.0 : 0.0;
         if (freq <= 0 || freq >= rate / 2)
-            throw InputError(where + ": source \"" + text + "\": frequency must lie between 0 and half the rate");
+            throw InputError(where + ": source \"" + text +
+                             "\": frequency must lie between 0 and half the rate");
         double amp = volts / 10.0;
         double step = freq / rate;
         if (kind == "sine")
             return Source{text, [amp, step, offset](uint32_t c) {
-                              return static_cast<float>(offset + amp * std::sin(2 * M_PI * std::fmod(c * step, 1.0)));
+                              return static_cast<float>(
+                                  offset + amp * std::sin(2 * M_PI * std::fmod(c * step, 1.0)));
                           }};
         if (kind == "square")
             return Source{text, [amp, step, offset](uint32_t c) {
-                              return static_cast<float>(offset + (std::fmod(c * step, 1.0) < 0.5 ? amp : -amp));
+                              return static_cast<float>(
+                                  offset + (std::fmod(c * step, 1.0) < 0.5 ? amp : -amp));
                           }};
         return Source{text, [amp, step, offset](uint32_t c) {
-                          return static_cast<float>(offset + amp * (2 * std::fmod(c * step, 1.0) - 1));
+                          return static_cast<float>(offset +
+                                                    amp * (2 * std::fmod(c * step, 1.0) - 1));
                       }};
     }
     if (kind == "const") {
@@ -171,7 +193,8 @@ Source make_source(const std::string &text, double rate, uint64_t total, const s
                       }};
     }
     throw InputError(where + ": unknown source \"" + text +
-                     "\" (sine:FREQ[:VOLTS], square:FREQ[:VOLTS], saw:FREQ[:VOLTS], const:VOLTS, ramp:FROM:TO, FILE.wav)");
+                     "\" (sine:FREQ[:VOLTS], square:FREQ[:VOLTS], saw:FREQ[:VOLTS], const:VOLTS, "
+                     "ramp:FROM:TO, FILE.wav)");
 }
 
 } // namespace secli

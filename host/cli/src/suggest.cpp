@@ -5,7 +5,8 @@
 
 namespace secli {
 
-size_t edit_distance(const std::string &a, const std::string &b) {
+size_t edit_distance(const std::string &a, const std::string &b)
+{
     // Optimal string alignment: Levenshtein plus a swap of two neighbours,
     // the commonest slip ("rnuder").
     std::vector<std::vector<size_t>> d(a.size() + 1, std::vector<size_t>(b.size() + 1));
@@ -23,7 +24,8 @@ size_t edit_distance(const std::string &a, const std::string &b) {
     return d[a.size()][b.size()];
 }
 
-std::string nearest(const std::string &word, const std::vector<std::string> &candidates) {
+std::string nearest(const std::string &word, const std::vector<std::string> &candidates)
+{
     size_t allowed = std::max<size_t>(2, word.size() / 3);
     std::string best;
     size_t best_distance = allowed + 1;
@@ -37,7 +39,8 @@ std::string nearest(const std::string &word, const std::vector<std::string> &can
     return best;
 }
 
-std::string did_you_mean(const std::string &word, const std::vector<std::string> &candidates) {
+std::string did_you_mean(const std::string &word, const std::vector<std::string> &candidates)
+{
     std::string n = nearest(word, candidates);
     return n.empty() ? std::string() : "; did you mean \"" + n + "\"?";
 }

@@ -9,7 +9,8 @@
 
 namespace secli {
 
-uint64_t TimeSpec::clock(double rate) const {
+uint64_t TimeSpec::clock(double rate) const
+{
     if (in_samples)
         return samples;
     // Times read from text are at most an hour; a Standard MIDI File may
@@ -21,11 +22,13 @@ uint64_t TimeSpec::clock(double rate) const {
     return static_cast<uint64_t>(std::llround(c));
 }
 
-static bool ends_with(const std::string &s, const std::string &tail) {
+static bool ends_with(const std::string &s, const std::string &tail)
+{
     return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
 }
 
-TimeSpec parse_time(const std::string &text, const std::string &where) {
+TimeSpec parse_time(const std::string &text, const std::string &where)
+{
     std::string number = text;
     double scale = 1.0;
     bool samples = false;
@@ -38,16 +41,19 @@ TimeSpec parse_time(const std::string &text, const std::string &where) {
     } else if (ends_with(text, "s")) {
         number = text.substr(0, text.size() - 1);
     }
-    const std::string absurd = where + ": time \"" + text + "\" is absurd (a run lasts at most 3600 s)";
+    const std::string absurd =
+        where + ": time \"" + text + "\" is absurd (a run lasts at most 3600 s)";
     TimeSpec t;
     if (samples) {
         // Whole samples, checked against the longest run at the highest
         // rate before any conversion.
-        static constexpr Whole kSamples{"sample time", 0, static_cast<long long>(kMaxSeconds * kMaxRate), ""};
+        static constexpr Whole kSamples{"sample time", 0,
+                                        static_cast<long long>(kMaxSeconds * kMaxRate), ""};
         if (!is_whole_text(number)) {
             if (read_decimal(number))
                 throw InputError(where + ": \"" + text + "\" is not a whole number of samples");
-            throw InputError(where + ": \"" + text + "\" is no time (write e.g. 1.5s, 250ms or 4410smp)");
+            throw InputError(where + ": \"" + text +
+                             "\" is no time (write e.g. 1.5s, 250ms or 4410smp)");
         }
         if (number[0] == '-')
             throw InputError(where + ": time \"" + text + "\" is negative");
@@ -64,7 +70,8 @@ TimeSpec parse_time(const std::string &text, const std::string &where) {
     }
     std::optional<double> v = read_decimal(number);
     if (!v)
-        throw InputError(where + ": \"" + text + "\" is no time (write e.g. 1.5s, 250ms or 4410smp)");
+        throw InputError(where + ": \"" + text +
+                         "\" is no time (write e.g. 1.5s, 250ms or 4410smp)");
     if (*v < 0)
         throw InputError(where + ": time \"" + text + "\" is negative");
     if (*v * scale > kMaxSeconds)
@@ -73,7 +80,8 @@ TimeSpec parse_time(const std::string &text, const std::string &where) {
     return t;
 }
 
-void check_rate(double rate, const std::string &where) {
+void check_rate(double rate, const std::string &where)
+{
     if (!std::isfinite(rate) || rate <= 0)
         throw InputError(where + ": sample rate " + std::to_string(rate) + " must be positive");
     if (rate < kMinRate || rate > kMaxRate)
@@ -81,12 +89,15 @@ void check_rate(double rate, const std::string &where) {
                          " Hz is outside 1000 to 768000 Hz");
 }
 
-void check_block(long long block, const std::string &where) {
+void check_block(long long block, const std::string &where)
+{
     if (block <= 0 || block > kMaxBlock)
-        throw InputError(where + ": block size " + std::to_string(block) + " is outside 1 to 65536 samples");
+        throw InputError(where + ": block size " + std::to_string(block) +
+                         " is outside 1 to 65536 samples");
 }
 
-void check_duration(const TimeSpec &t, double rate, const std::string &where) {
+void check_duration(const TimeSpec &t, double rate, const std::string &where)
+{
     uint64_t n = t.clock(rate);
     if (n == 0)
         throw InputError(where + ": duration is zero");

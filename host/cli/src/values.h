@@ -14,16 +14,17 @@ namespace secli {
 enum class Want { Input, Output };
 
 struct PinPick {
-    int decl = -1;          // declaration number
-    int dsp = -1;           // DSP index, -1 for a GUI-only pin
+    int decl = -1; // declaration number
+    int dsp = -1;  // DSP index, -1 for a GUI-only pin
     int32_t datatype = 0;
     int32_t direction = 0;
-    bool gui = false;       // a GUI-side pin (IO_UI_COMMUNICATION)
-    std::string label;      // as the user names it in outputs
+    bool gui = false;  // a GUI-side pin (IO_UI_COMMUNICATION)
+    std::string label; // as the user names it in outputs
 };
 
 // Throws InputError naming `where` and listing the valid pins.
-PinPick pick_pin(const sehost::DspInstance &dsp, const std::string &ref, Want want, const std::string &where);
+PinPick pick_pin(const sehost::DspInstance &dsp, const std::string &ref, Want want,
+                 const std::string &where);
 
 // A value text for a pin: choice label or number, bool word, float. Audio
 // pins take volts and answer samples (volts / 10). InputError names `where`

@@ -7,7 +7,8 @@
 
 namespace secli {
 
-const char *sehost_version() {
+const char *sehost_version()
+{
     static const char *const kVersion = SEHOST_VERSION[0] ? SEHOST_VERSION : "0.0.0";
     return kVersion;
 }

@@ -16,17 +16,20 @@ extern char **environ;
 namespace secli {
 namespace {
 
-bool executable(const std::string &path) {
-    struct stat st{};
+bool executable(const std::string &path)
+{
+    struct stat st {};
     return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(path.c_str(), X_OK) == 0;
 }
 
-bool regular_file(const std::string &path) {
-    struct stat st{};
+bool regular_file(const std::string &path)
+{
+    struct stat st {};
     return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-std::string find_in_path(const std::string &program) {
+std::string find_in_path(const std::string &program)
+{
     const char *path = std::getenv("PATH");
     std::string dirs = path ? path : "";
     for (size_t start = 0; start <= dirs.size();) {
@@ -42,9 +45,12 @@ std::string find_in_path(const std::string &program) {
     return "";
 }
 
-std::string shell_word(const std::string &s) {
-    if (!s.empty() && s.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_-+=/.,:") ==
-                          std::string::npos)
+std::string shell_word(const std::string &s)
+{
+    if (!s.empty() &&
+        s.find_first_not_of(
+            "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_-+=/.,:") ==
+            std::string::npos)
         return s;
     std::string q = "'";
     for (char c : s)
@@ -54,7 +60,8 @@ std::string shell_word(const std::string &s) {
 
 } // namespace
 
-bool is_windows_dll(const std::string &path) {
+bool is_windows_dll(const std::string &path)
+{
     std::ifstream in(path, std::ios::binary);
     unsigned char dos[64] = {};
     if (!in.read(reinterpret_cast<char *>(dos), sizeof dos) || dos[0] != 'M' || dos[1] != 'Z')
@@ -65,7 +72,8 @@ bool is_windows_dll(const std::string &path) {
     return in.read(sig, 4) && sig[0] == 'P' && sig[1] == 'E' && sig[2] == 0 && sig[3] == 0;
 }
 
-std::string wine_path(const std::string &path) {
+std::string wine_path(const std::string &path)
+{
     std::string p = !path.empty() && path[0] == '/' ? "Z:" + path : path;
     for (char &c : p)
         if (c == '/')
@@ -73,7 +81,8 @@ std::string wine_path(const std::string &path) {
     return p;
 }
 
-int validate_under_wine(const std::vector<std::string> &args) {
+int validate_under_wine(const std::vector<std::string> &args)
+{
     const char *env = std::getenv("SEHOST_WIN32_VALIDATOR");
     std::string validator = env && *env ? env : SEHOST_WIN32_VALIDATOR;
     std::string wine = find_in_path("wine");
@@ -81,12 +90,18 @@ int validate_under_wine(const std::vector<std::string> &args) {
     for (const std::string &a : args)
         command += " " + shell_word(a);
     if (!regular_file(validator))
-        throw InputError("validate: a Windows DLL runs in the Windows validator, which is not built (no " + validator +
-                         "); build it with `cmake --preset win32 && cmake --build --preset win32 --target sevalidate`"
-                         ", then run: " + command);
+        throw InputError(
+            "validate: a Windows DLL runs in the Windows validator, which is not built (no " +
+            validator +
+            "); build it with `cmake --preset win32 && cmake --build --preset win32 --target "
+            "sevalidate`"
+            ", then run: " +
+            command);
     if (wine.empty())
-        throw InputError("validate: a Windows DLL runs in the Windows validator under wine, and wine is not on the "
-                         "PATH; install it (scripts/bootstrap) and run: " + command);
+        throw InputError("validate: a Windows DLL runs in the Windows validator under wine, and "
+                         "wine is not on the "
+                         "PATH; install it (scripts/bootstrap) and run: " +
+                         command);
     std::vector<std::string> words = {wine, validator};
     words.insert(words.end(), args.begin(), args.end());
     std::vector<char *> argv;
@@ -103,7 +118,8 @@ int validate_under_wine(const std::vector<std::string> &args) {
         ;
     if (WIFEXITED(status))
         return WEXITSTATUS(status);
-    throw InputError("validate: wine ended by signal " + std::to_string(WTERMSIG(status)) + "; run: " + command);
+    throw InputError("validate: wine ended by signal " + std::to_string(WTERMSIG(status)) +
+                     "; run: " + command);
 }
 
 } // namespace secli

@@ -13,7 +13,8 @@
 
 namespace secli {
 
-class WavOut {
+class WavOut
+{
 public:
     WavOut(const std::string &path, double rate);
     ~WavOut();
@@ -45,7 +46,8 @@ SmfTimeBase smf_time_base(double rate);
 
 // Readable lines for a MIDI stream: one per message, and one per completed
 // RPN/NRPN data entry: "RPN ch 1 param 1 = 8192".
-class RpnDecoder {
+class RpnDecoder
+{
 public:
     // Answers the decoded line this message completes, or empty.
     std::string feed(int32_t message);
@@ -68,7 +70,8 @@ std::string describe_midi(int32_t message);
 // message as itself, anything else (system messages, data bytes above 127)
 // as a system-exclusive escape ("F7 length bytes") that holds its bytes
 // as they were.
-class MidiOut {
+class MidiOut
+{
 public:
     MidiOut(std::string smf_path, std::string log_path, double rate, std::string title);
     ~MidiOut();
@@ -83,7 +86,10 @@ private:
     struct Pending {
         uint64_t stamp, order;
         int32_t message;
-        bool operator>(const Pending &o) const { return stamp != o.stamp ? stamp > o.stamp : order > o.order; }
+        bool operator>(const Pending &o) const
+        {
+            return stamp != o.stamp ? stamp > o.stamp : order > o.order;
+        }
     };
     void write(uint64_t stamp, int32_t message);
     void check(bool ok, const std::string &path);
@@ -92,14 +98,14 @@ private:
     std::FILE *m_smf = nullptr, *m_log = nullptr;
     std::vector<Pending> m_pending; // a min-heap
     uint64_t m_order = 0, m_count = 0, m_last_tick = 0, m_track_bytes = 0;
-    long m_length_at = 0;           // where the track length goes
+    long m_length_at = 0; // where the track length goes
     int m_ppqn = 0;
-    bool m_exact = false;           // one tick per sample
+    bool m_exact = false; // one tick per sample
     RpnDecoder m_rpn;
 };
 
-
-class EventsOut {
+class EventsOut
+{
 public:
     explicit EventsOut(const std::string &path);
     ~EventsOut();

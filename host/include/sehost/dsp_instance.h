@@ -21,12 +21,12 @@ enum class Phase : int32_t { Create, Query, Dispatch, Open, Event, Process, Clos
 
 // One request of the module, in call order.
 struct Request {
-    uint32_t clock = 0;   // host clock at the call (stretch start / event stamp)
+    uint32_t clock = 0; // host clock at the call (stretch start / event stamp)
     Phase phase = Phase::Dispatch;
-    int32_t op = 0;       // HOST_ code
+    int32_t op = 0; // HOST_ code
     int32_t index = 0;
     int32_t value = 0;
-    uint32_t stamp = 0;   // pointer argument read as a sample clock
+    uint32_t stamp = 0; // pointer argument read as a sample clock
     float opt = 0.0f;
     // HOST_SET_PIN_STATUS of a pin that is not DT_FSAMPLE: the value its
     // variable held at the call (choice/bool as integer, float as float).
@@ -38,14 +38,14 @@ struct StatusOut {
     int pin;
     int32_t status;
     uint32_t stamp;
-    uint32_t clock;                     // host clock at the call
-    std::optional<double> value;        // as Request::output_value
+    uint32_t clock;              // host clock at the call
+    std::optional<double> value; // as Request::output_value
 };
 
 struct MidiOut {
     int pin;
     uint32_t stamp;
-    int32_t message;                    // packed: status | d1 << 8 | d2 << 16
+    int32_t message; // packed: status | d1 << 8 | d2 << 16
     uint32_t clock;
 };
 
@@ -68,7 +68,8 @@ struct MidiOut {
 // Clock: starts at 0; block n covers clocks [n*block_size, (n+1)*block_size).
 // The process entry gets (object, offset in block, count); buffers hold one
 // block; HOST_GET_BUFFER_START answers the clock of the block's start.
-class DspInstance {
+class DspInstance
+{
 public:
     // makeModule(0, SE_MAKE_DSP, callback, this); validates the record
     // (non-null, magic, object, entries) and learns the pins.
@@ -82,11 +83,11 @@ public:
     PlugRecord *record() const { return m_record; } // null after close
 
     // --- pins ---
-    const std::vector<PinDecl> &pins() const { return m_pins; }     // declarations
-    const PinDecl &decl(const std::string &name) const;              // HostError if unknown
+    const std::vector<PinDecl> &pins() const { return m_pins; } // declarations
+    const PinDecl &decl(const std::string &name) const;         // HostError if unknown
     const std::vector<DspPin> &dsp_pins() const { return m_dsp_pins; }
-    int dsp_index(const std::string &name) const;                    // HostError if no DSP pin
-    int32_t pin_count() const;                                       // HOST_GET_PIN_COUNT answer
+    int dsp_index(const std::string &name) const; // HostError if no DSP pin
+    int32_t pin_count() const;                    // HOST_GET_PIN_COUNT answer
 
     // --- life cycle ---
     // Pin count is fixed here; MOD_SET_SAMPLE_RATE, MOD_SET_BLOCK_SIZE,
@@ -95,7 +96,7 @@ public:
     // 0 in pin order (STREAMING for audio inputs with a source, else STILL).
     void open();
     bool is_open() const { return m_open; }
-    void close();                     // MOD_CLOSE, must answer 1
+    void close(); // MOD_CLOSE, must answer 1
     // Raw dispatch call (object must be alive).
     se_result dispatch(int32_t op, int32_t index = 0, int32_t value = 0, void *ptr = nullptr,
                        float opt = 0.0f);
@@ -148,7 +149,7 @@ public:
     // own stamp as the clock.  After a HostError the clock stands after the
     // stretch in which the fault happened.
     void run(uint32_t samples);
-    void run_block();                 // to the end of the current block
+    void run_block(); // to the end of the current block
     void run_until(uint32_t clock);
     // Split every block further: stretch lengths used in turn (cyclic), or a
     // seeded random split; clear with split_plain().
@@ -164,7 +165,8 @@ public:
     // One request through the host callback, answered as if the module made
     // it from inside a process call at the current clock: what a request
     // costs the host by itself.
-    se_result request_in_process(int32_t op, int32_t index, int32_t value, void *ptr, float opt = 0.0f);
+    se_result request_in_process(int32_t op, int32_t index, int32_t value, void *ptr,
+                                 float opt = 0.0f);
 
     uint32_t clock() const { return m_clock; }
     uint32_t block_start() const;
@@ -176,10 +178,10 @@ public:
     void clear_requests() { m_requests.clear(); }
     std::vector<StatusOut> statuses() const;
     std::vector<MidiOut> midi_out() const;
-    std::vector<uint32_t> sleeps() const;            // clocks of HOST_SLEEP
-    std::vector<uint32_t> process_changes() const;   // clocks of HOST_PROCESS_CHANGED
-    std::vector<int32_t> gui_messages() const;       // values of HOST_SEND_TO_GUI
-    size_t count(int32_t op) const;                  // requests with that code
+    std::vector<uint32_t> sleeps() const;          // clocks of HOST_SLEEP
+    std::vector<uint32_t> process_changes() const; // clocks of HOST_PROCESS_CHANGED
+    std::vector<int32_t> gui_messages() const;     // values of HOST_SEND_TO_GUI
+    size_t count(int32_t op) const;                // requests with that code
     // Faults found in the module's requests (also thrown, see HostConfig).
     const std::vector<std::string> &errors() const { return m_errors; }
 

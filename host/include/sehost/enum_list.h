@@ -22,7 +22,8 @@ namespace sehost {
 //   AudioRange  four comma-separated numbers of an audio pin, e.g.
 //               "100,0,100,0" (parse with audio = true).
 //   Empty       no text / empty text.
-class EnumList {
+class EnumList
+{
 public:
     enum class Kind { Empty, Entries, Auto, Range, AudioRange };
     struct Entry {

@@ -30,7 +30,7 @@ struct GuiValue {
 // One write of the module (GUI_HOST_SET_PIN_VALUE or _SET_PIN_TEXT).
 struct GuiWrite {
     int pin;
-    GuiValue::Kind kind;   // Int: SET_PIN_VALUE of an integer pin, Float: of a float pin, Text
+    GuiValue::Kind kind; // Int: SET_PIN_VALUE of an integer pin, Float: of a float pin, Text
     int32_t i;
     float f;
     std::string text;
@@ -48,7 +48,8 @@ struct GuiRequest {
 //   gui->initialise();         // GUI_OP_INITIALISE, index 1
 //   gui->set_pin(2, 1.0);      // store + GUI_OP_PIN_VALUE_CHANGED
 //   EXPECT_EQ(gui->writes().size(), 2u);
-class GuiInstance {
+class GuiInstance
+{
 public:
     // makeModule(0, SE_MAKE_GUI, callback, this).  A null answer gives a
     // null pointer (the module has no GUI side); a bad record throws.
@@ -62,9 +63,9 @@ public:
     const std::vector<PinDecl> &pins() const { return m_pins; }
     int pin_number(const std::string &name) const; // HostError if unknown
 
-    void initialise(int32_t index = 1);            // GUI_OP_INITIALISE
+    void initialise(int32_t index = 1); // GUI_OP_INITIALISE
     bool initialised() const { return m_initialised; }
-    void close();                                  // GUI_OP_CLOSE, must answer 1
+    void close(); // GUI_OP_CLOSE, must answer 1
     se_result dispatch(int32_t op, int32_t index = 0, int32_t value = 0, void *ptr = nullptr,
                        float opt = 0.0f);
 
@@ -82,7 +83,7 @@ public:
     const std::vector<GuiRequest> &requests() const { return m_requests; }
 
     bool idle_requested() const { return m_idle; }
-    bool idle();                                   // GUI_OP_IDLE, must answer 0 or 1
+    bool idle(); // GUI_OP_IDLE, must answer 0 or 1
     // Calls idle while requested, at most max_calls times; answers the calls made.
     int run_idle(int max_calls = 100);
     void dsp_message(int32_t value, int32_t index = 0, void *ptr = nullptr);
@@ -95,7 +96,8 @@ public:
     se_result host_request(int32_t op, int32_t index, int32_t value, void *ptr, float opt);
 
 private:
-    GuiInstance(std::shared_ptr<const Library> library, std::vector<PinDecl> pins, HostConfig config);
+    GuiInstance(std::shared_ptr<const Library> library, std::vector<PinDecl> pins,
+                HostConfig config);
     struct Impl;
     std::unique_ptr<Impl> m_impl;
     std::shared_ptr<const Library> m_library;

@@ -9,10 +9,10 @@
 namespace sehost {
 
 struct HostConfig {
-    float sample_rate = 44100.0f;   // MOD_SET_SAMPLE_RATE (opt)
-    int32_t block_size = 1024;      // MOD_SET_BLOCK_SIZE (value); samples per block
-    int32_t host_version = 100238;  // answer to HOST_GET_VERSION
-    int repeat_copies = 0;          // extra copies of an IO_REPEAT_LAST declaration
+    float sample_rate = 44100.0f;  // MOD_SET_SAMPLE_RATE (opt)
+    int32_t block_size = 1024;     // MOD_SET_BLOCK_SIZE (value); samples per block
+    int32_t host_version = 100238; // answer to HOST_GET_VERSION
+    int repeat_copies = 0;         // extra copies of an IO_REPEAT_LAST declaration
     // Answer to HOST_GET_PIN_COUNT instead of declared DSP pins + copies
     // (for tests of hosts that give fewer or more pins).  Must not be negative.
     std::optional<int32_t> pin_count;

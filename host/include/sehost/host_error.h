@@ -15,7 +15,8 @@ namespace sehost {
 // Exceptions never cross the plug-in boundary: a fault found inside a host
 // callback is recorded on the instance and raised by the host call that
 // made the module run (see HostConfig::throw_on_module_error).
-class HostError : public std::runtime_error {
+class HostError : public std::runtime_error
+{
 public:
     explicit HostError(const std::string &message) : std::runtime_error(message) {}
 };

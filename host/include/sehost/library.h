@@ -24,7 +24,8 @@ struct ModuleInfo {
 //
 //   auto lib = sehost::Library::load(se_test::plugin_path("pitch_adjust"));
 //   sehost::ModuleInfo info = lib->properties();
-class Library {
+class Library
+{
 public:
     // Loads the library and resolves both exports.  HostError (naming the
     // path and the export) if it does not load or an export is missing.

@@ -23,7 +23,8 @@ namespace sehost {
 //   sehost::Module m(lib);
 //   m.open();        // DSP open, then GUI initialise
 //   m.run(1024);     // DSP run, then pending GUI messages
-class Module {
+class Module
+{
 public:
     explicit Module(std::shared_ptr<const Library> library, HostConfig config = {});
     ~Module();
@@ -32,8 +33,8 @@ public:
     GuiInstance *gui() { return m_gui.get(); } // null: no GUI side
     bool has_gui() const { return m_gui != nullptr; }
 
-    void open();                 // dsp().open(), gui()->initialise(1)
-    void run(uint32_t samples);  // dsp().run(), then deliver_gui_messages()
+    void open();                // dsp().open(), gui()->initialise(1)
+    void run(uint32_t samples); // dsp().run(), then deliver_gui_messages()
     void run_block();
     void deliver_gui_messages();
     // Room for this many events, requests and GUI messages (DspInstance::reserve).
@@ -41,7 +42,7 @@ public:
     // A change from outside of a GUI-side pin, carried to the DSP side too
     // for IO_BOTH_SIDES pins.
     void set_gui_pin(int pin, double value);
-    void close();                // GUI side first, then DSP side
+    void close(); // GUI side first, then DSP side
 
     // For a host whose GUI sides run on a thread of their own: every
     // HOST_SEND_TO_GUI goes to `sink` the moment the DSP side sends it (on

@@ -25,7 +25,8 @@ struct PinDecl {
     uintptr_t variable_address = 0;
     int dsp_index = -1; // DSP-side pin index, -1 for a GUI-only pin
 
-    bool has_dsp_pin() const {
+    bool has_dsp_pin() const
+    {
         return (flags & IO_UI_COMMUNICATION) == 0 || (flags & IO_BOTH_SIDES) != 0;
     }
     bool is_gui_pin() const { return (flags & IO_UI_COMMUNICATION) != 0; }
@@ -37,8 +38,8 @@ struct PinDecl {
 // One DSP-side pin of an instance: a declared DSP pin, or a copy of the
 // last declaration (IO_REPEAT_LAST), which has no variable of its own.
 struct DspPin {
-    int index = 0;       // DSP index
-    int decl = 0;        // declaration number (the repeated one for copies)
+    int index = 0; // DSP index
+    int decl = 0;  // declaration number (the repeated one for copies)
     bool copy = false;
     int32_t direction = 0;
     int32_t datatype = 0;

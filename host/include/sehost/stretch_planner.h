@@ -22,7 +22,8 @@
 
 namespace sehost {
 
-class StretchPlanner {
+class StretchPlanner
+{
 public:
     void whole();                                   // no split but blocks and events
     void lengths(std::vector<int32_t> lengths);     // positive lengths in turn
@@ -36,21 +37,24 @@ public:
     // The end of the stretch that starts at `clock`, at `limit` (> clock) at
     // the latest.  Draws the next length when the last one is used up.
     // (Inline: a host asks once a stretch.)
-    uint32_t stop(uint32_t clock, uint32_t limit) {
+    uint32_t stop(uint32_t clock, uint32_t limit)
+    {
         if (m_kind == Kind::Whole)
             return limit;
         if (m_left <= 0)
             m_left = next_length();
         return int64_t(limit - clock) > m_left ? clock + static_cast<uint32_t>(m_left) : limit;
     }
-    void done(uint32_t count) { // a stretch of `count` samples has run
+    void done(uint32_t count)
+    { // a stretch of `count` samples has run
         if (m_left > 0)
             m_left -= count;
     }
 
 private:
     enum class Kind { Whole, Lengths, Random, Drawn };
-    int64_t next_length() {
+    int64_t next_length()
+    {
         switch (m_kind) {
         case Kind::Lengths: {
             int64_t n = m_lengths[m_pos];

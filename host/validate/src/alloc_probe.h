@@ -15,19 +15,26 @@ namespace alloc_probe {
 
 struct State {
     volatile int armed;
-    volatile uint64_t news;     // operator new / new[] while armed
-    volatile uint64_t mallocs;  // malloc / calloc / realloc while armed
-    volatile int new_hooked;    // set by the hooks at start-up
+    volatile uint64_t news;    // operator new / new[] while armed
+    volatile uint64_t mallocs; // malloc / calloc / realloc while armed
+    volatile int new_hooked;   // set by the hooks at start-up
     volatile int malloc_hooked;
 };
 State &state();
 
-inline void arm() { state().armed = 1; }
-inline void disarm() { state().armed = 0; }
+inline void arm()
+{
+    state().armed = 1;
+}
+inline void disarm()
+{
+    state().armed = 0;
+}
 // Allocations on the calling thread are never counted from now on: for a
 // host's helper threads (GUI, file writing) that run beside the armed one.
 void exempt_this_thread();
-inline void reset() {
+inline void reset()
+{
     state().news = 0;
     state().mallocs = 0;
 }

@@ -9,19 +9,27 @@
 
 namespace sevalidate {
 
-const char *outcome_name(Outcome o) {
+const char *outcome_name(Outcome o)
+{
     switch (o) {
-    case Outcome::Pass: return "pass";
-    case Outcome::Warning: return "warning";
-    case Outcome::Skip: return "skip";
-    case Outcome::Fail: return "fail";
-    case Outcome::Crash: return "crash";
-    case Outcome::Timeout: return "timeout";
+    case Outcome::Pass:
+        return "pass";
+    case Outcome::Warning:
+        return "warning";
+    case Outcome::Skip:
+        return "skip";
+    case Outcome::Fail:
+        return "fail";
+    case Outcome::Crash:
+        return "crash";
+    case Outcome::Timeout:
+        return "timeout";
     }
     return "?";
 }
 
-void Report::add(Outcome o, const std::string &what) {
+void Report::add(Outcome o, const std::string &what)
+{
     ++m_count;
     // Many findings of one kind would drown the report: keep the first ones.
     if (m_lines.size() < 40)
@@ -35,7 +43,8 @@ void Report::add(Outcome o, const std::string &what) {
         m_worst = o;
 }
 
-std::string Report::details() const {
+std::string Report::details() const
+{
     std::string s;
     for (const std::string &l : m_lines) {
         if (!s.empty())
@@ -45,13 +54,15 @@ std::string Report::details() const {
     return s;
 }
 
-std::shared_ptr<const sehost::Library> Context::library() const {
+std::shared_ptr<const sehost::Library> Context::library() const
+{
     if (!m_library)
         m_library = sehost::Library::load(plugin);
     return m_library;
 }
 
-const Traits &Context::traits() const {
+const Traits &Context::traits() const
+{
     if (!m_traits) {
         const std::string id = library()->properties().identifier;
         m_traits = Traits{};
@@ -62,7 +73,8 @@ const Traits &Context::traits() const {
     return *m_traits;
 }
 
-const std::vector<CheckInfo> &registry() {
+const std::vector<CheckInfo> &registry()
+{
     static const std::vector<CheckInfo> all = [] {
         std::vector<CheckInfo> v;
         add_static_checks(v);
@@ -75,27 +87,31 @@ const std::vector<CheckInfo> &registry() {
     return all;
 }
 
-std::vector<std::string> check_names() {
+std::vector<std::string> check_names()
+{
     std::vector<std::string> names;
     for (const CheckInfo &c : registry())
         names.push_back(c.name);
     return names;
 }
 
-std::string hex32(uint32_t v) {
+std::string hex32(uint32_t v)
+{
     char buf[16];
     std::snprintf(buf, sizeof buf, "0x%08X", static_cast<unsigned>(v));
     return buf;
 }
 
-bool printable_text(const std::string &s) {
+bool printable_text(const std::string &s)
+{
     for (unsigned char c : s)
         if (c < 0x20 && c != '\n' && c != '\t')
             return false;
     return true;
 }
 
-uint64_t name_hash(const std::string &s) {
+uint64_t name_hash(const std::string &s)
+{
     uint64_t h = 1469598103934665603ull; // FNV-1a
     for (unsigned char c : s) {
         h ^= c;
@@ -104,10 +120,17 @@ uint64_t name_hash(const std::string &s) {
     return h;
 }
 
-int rounds_at(int level) { return level >= 5 ? 16 : level == 4 ? 4 : 1; }
-uint32_t length_factor_at(int level) { return level >= 5 ? 4 : 1; }
+int rounds_at(int level)
+{
+    return level >= 5 ? 16 : level == 4 ? 4 : 1;
+}
+uint32_t length_factor_at(int level)
+{
+    return level >= 5 ? 4 : 1;
+}
 
-std::vector<std::string> check_names(int level) {
+std::vector<std::string> check_names(int level)
+{
     std::vector<std::string> names;
     for (const CheckInfo &c : registry())
         if (c.level <= level)
@@ -116,7 +139,8 @@ std::vector<std::string> check_names(int level) {
 }
 
 CheckResult run_check_here(const std::string &plugin, const std::string &check, uint64_t seed,
-                           const std::vector<std::string> &traits_files, int level) {
+                           const std::vector<std::string> &traits_files, int level)
+{
     CheckResult r;
     r.plugin = plugin;
     r.check = check;
@@ -156,8 +180,8 @@ CheckResult run_check_here(const std::string &plugin, const std::string &check, 
         if (round == 0 || one.outcome() != Outcome::Pass) {
             rep = one;
             if (rounds > 1 && round > 0)
-                rep.note("in round " + std::to_string(round + 1) + " of " + std::to_string(rounds) + " (seed " +
-                         std::to_string(s) + ")");
+                rep.note("in round " + std::to_string(round + 1) + " of " + std::to_string(rounds) +
+                         " (seed " + std::to_string(s) + ")");
         }
         if (one.failed())
             break;

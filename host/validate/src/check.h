@@ -16,17 +16,22 @@ namespace sevalidate {
 
 // Small deterministic generator (xorshift64*): every random choice of a
 // check comes from here, seeded from the run's seed and the check's name.
-class Rng {
+class Rng
+{
 public:
     explicit Rng(uint64_t seed) : m_state(seed ? seed : 0x9E3779B97F4A7C15ull) {}
-    uint64_t next() {
+    uint64_t next()
+    {
         m_state ^= m_state >> 12;
         m_state ^= m_state << 25;
         m_state ^= m_state >> 27;
         return m_state * 0x2545F4914F6CDD1Dull;
     }
     uint32_t below(uint32_t n) { return n ? static_cast<uint32_t>(next() % n) : 0; }
-    int32_t range(int32_t lo, int32_t hi) { return lo + static_cast<int32_t>(below(static_cast<uint32_t>(hi - lo + 1))); }
+    int32_t range(int32_t lo, int32_t hi)
+    {
+        return lo + static_cast<int32_t>(below(static_cast<uint32_t>(hi - lo + 1)));
+    }
     double unit() { return static_cast<double>(next() >> 11) * (1.0 / 9007199254740992.0); }
 
 private:
@@ -36,7 +41,8 @@ private:
 // Findings of one check.  The worst finding decides the outcome: fail, then
 // warning, then skip (the check could not run here), else pass.  Notes
 // are details that change nothing.
-class Report {
+class Report
+{
 public:
     void fail(const std::string &what) { add(Outcome::Fail, what); }
     void warn(const std::string &what) { add(Outcome::Warning, what); }
@@ -55,13 +61,16 @@ private:
 };
 
 struct Context {
-    Context(std::string plugin_, uint64_t seed_, uint64_t rng_seed, std::vector<Traits> declared_, int level_)
-        : plugin(std::move(plugin_)), seed(seed_), level(level_), rng(rng_seed), declared(std::move(declared_)) {}
+    Context(std::string plugin_, uint64_t seed_, uint64_t rng_seed, std::vector<Traits> declared_,
+            int level_)
+        : plugin(std::move(plugin_)), seed(seed_), level(level_), rng(rng_seed),
+          declared(std::move(declared_))
+    {}
     std::string plugin;
     uint64_t seed;
     int level;
     Rng rng;
-    std::vector<Traits> declared; // every traits file of the run
+    std::vector<Traits> declared;                           // every traits file of the run
     std::shared_ptr<const sehost::Library> library() const; // loaded on first use
     // The traits file that names this module's identifier, else the defaults.
     const Traits &traits() const;

@@ -11,7 +11,9 @@
 namespace sevalidate {
 namespace {
 
-std::unique_ptr<sehost::GuiInstance> make_gui(Context &ctx, Report &rep, sehost::HostConfig cfg = {}) {
+std::unique_ptr<sehost::GuiInstance> make_gui(Context &ctx, Report &rep,
+                                              sehost::HostConfig cfg = {})
+{
     auto gui = sehost::GuiInstance::make(ctx.library(), sehost::learn_pins(ctx.library()), cfg);
     if (!gui)
         rep.note("no GUI side (makeModule type 2 answers null): nothing to check");
@@ -20,13 +22,15 @@ std::unique_ptr<sehost::GuiInstance> make_gui(Context &ctx, Report &rep, sehost:
 
 // Values the module wrote must be values of the pin: 0 or 1 for a bool, an
 // entry of the list for a choice with entries.
-void check_writes(const sehost::GuiInstance &gui, size_t from, Report &rep, const std::string &when) {
+void check_writes(const sehost::GuiInstance &gui, size_t from, Report &rep, const std::string &when)
+{
     const auto &pins = gui.pins();
     const auto &writes = gui.writes();
     int shown = 0;
     for (size_t k = from; k < writes.size() && shown < 5; ++k) {
         const sehost::GuiWrite &w = writes[k];
-        if (w.pin < 0 || static_cast<size_t>(w.pin) >= pins.size() || w.kind == sehost::GuiValue::Kind::Text)
+        if (w.pin < 0 || static_cast<size_t>(w.pin) >= pins.size() ||
+            w.kind == sehost::GuiValue::Kind::Text)
             continue;
         const sehost::PinDecl &d = pins[static_cast<size_t>(w.pin)];
         std::string bad;
@@ -35,7 +39,8 @@ void check_writes(const sehost::GuiInstance &gui, size_t from, Report &rep, cons
         if (d.datatype == DT_CHOICE && d.list_text) {
             sehost::EnumList list = sehost::EnumList::parse(*d.list_text);
             if (list.kind() == sehost::EnumList::Kind::Entries && !list.label_of(w.i))
-                bad = "choice pin written " + std::to_string(w.i) + ", not a value of \"" + *d.list_text + "\"";
+                bad = "choice pin written " + std::to_string(w.i) + ", not a value of \"" +
+                      *d.list_text + "\"";
         }
         if (!bad.empty()) {
             ++shown;
@@ -44,7 +49,8 @@ void check_writes(const sehost::GuiInstance &gui, size_t from, Report &rep, cons
     }
 }
 
-void gui_operations(Context &ctx, Report &rep) {
+void gui_operations(Context &ctx, Report &rep)
+{
     auto gui = make_gui(ctx, rep);
     if (!gui)
         return;
@@ -52,12 +58,14 @@ void gui_operations(Context &ctx, Report &rep) {
     for (int32_t op : {13, 14, 100, -1, INT_MIN, INT_MAX}) {
         se_result a = gui->dispatch(op, 1, 1, nullptr, 1.0f);
         if (a != 0)
-            rep.fail("GUI operation " + std::to_string(op) + " answered " + std::to_string(a) + ", not 0");
+            rep.fail("GUI operation " + std::to_string(op) + " answered " + std::to_string(a) +
+                     ", not 0");
     }
     for (int32_t op : {2, 3, 4, 5, 8, 9, 11, 12}) {
         se_result a = gui->dispatch(op, 3, -2, nullptr, 0.5f);
         if (a != 0)
-            rep.fail("forwarded GUI operation " + std::to_string(op) + " answered " + std::to_string(a));
+            rep.fail("forwarded GUI operation " + std::to_string(op) + " answered " +
+                     std::to_string(a));
     }
     for (int32_t index : {0, 2, -1}) // initialise again with other flags
         gui->dispatch(GUI_OP_INITIALISE, index);
@@ -67,7 +75,8 @@ void gui_operations(Context &ctx, Report &rep) {
 // Idle calls answer 0 or 1 (the host checks), and idle calls asked for are
 // ended by the time the object closes: the host would call a destroyed
 // object otherwise.
-void gui_idle(Context &ctx, Report &rep) {
+void gui_idle(Context &ctx, Report &rep)
+{
     auto gui = make_gui(ctx, rep);
     if (!gui)
         return;
@@ -93,10 +102,12 @@ void gui_idle(Context &ctx, Report &rep) {
         if (gui->requests()[k].op == GUI_HOST_SET_IDLE)
             ended = gui->requests()[k].index == 0;
     if (!ended)
-        rep.fail("idle calls still asked for after GUI_OP_CLOSE: the host would call a destroyed object");
+        rep.fail("idle calls still asked for after GUI_OP_CLOSE: the host would call a destroyed "
+                 "object");
 }
 
-void gui_undeclared(Context &ctx, Report &rep) {
+void gui_undeclared(Context &ctx, Report &rep)
+{
     sehost::HostConfig cfg;
     cfg.throw_on_module_error = false;
     auto gui = make_gui(ctx, rep, cfg);
@@ -107,13 +118,16 @@ void gui_undeclared(Context &ctx, Report &rep) {
     for (int32_t index : {n, n + 1, n + 1000, -1, INT_MAX, INT_MIN}) {
         se_result a = gui->dispatch(GUI_OP_PIN_VALUE_CHANGED, index);
         if (a != 0)
-            rep.fail("GUI_OP_PIN_VALUE_CHANGED(" + std::to_string(index) + ") answered " + std::to_string(a));
+            rep.fail("GUI_OP_PIN_VALUE_CHANGED(" + std::to_string(index) + ") answered " +
+                     std::to_string(a));
     }
     // Reading an undeclared pin is the host's to refuse (the SDK passes the
     // index through); writing one is the module's fault.
     for (const sehost::GuiRequest &r : gui->requests())
-        if ((r.op == GUI_HOST_SET_PIN_VALUE || r.op == GUI_HOST_SET_PIN_TEXT) && (r.index < 0 || r.index >= n))
-            rep.fail("a notification for an undeclared pin made the module write pin " + std::to_string(r.index));
+        if ((r.op == GUI_HOST_SET_PIN_VALUE || r.op == GUI_HOST_SET_PIN_TEXT) &&
+            (r.index < 0 || r.index >= n))
+            rep.fail("a notification for an undeclared pin made the module write pin " +
+                     std::to_string(r.index));
     std::set<std::string> seen;
     if (!rep.failed())
         for (const std::string &e : gui->errors())
@@ -126,7 +140,8 @@ void gui_undeclared(Context &ctx, Report &rep) {
 // values both ordinary and odd, and stored values found at initialise.  A
 // module that writes its own pins from a notification must guard against
 // the echo: writes that keep coming back never settle.
-void gui_echo(Context &ctx, Report &rep) {
+void gui_echo(Context &ctx, Report &rep)
+{
     constexpr int kDeepest = 16;
     auto lib = ctx.library();
     sehost::Module mod(lib);
@@ -155,7 +170,15 @@ void gui_echo(Context &ctx, Report &rep) {
         if (d.is_gui_pin() && (d.flags & IO_PATCH_STORE))
             gui->set_pin(d.number, ctx.rng.below(2)); // stored with the patch
     mod.open();
-    const double odd[] = {0.5, 0.4999, 1.0, 0.0, -1.0, 2.0, 1e30, -0.0, std::numeric_limits<double>::quiet_NaN(),
+    const double odd[] = {0.5,
+                          0.4999,
+                          1.0,
+                          0.0,
+                          -1.0,
+                          2.0,
+                          1e30,
+                          -0.0,
+                          std::numeric_limits<double>::quiet_NaN(),
                           std::numeric_limits<double>::infinity()};
     size_t writes = 0;
     for (int round = 0; round < 40 && !endless; ++round) {
@@ -189,7 +212,8 @@ void gui_echo(Context &ctx, Report &rep) {
 // Messages from the DSP side: those the module's own DSP side sends while it
 // runs with patch changes, then arbitrary numbers.  What the GUI side writes
 // in answer must be values of its pins.
-void gui_dsp_messages(Context &ctx, Report &rep) {
+void gui_dsp_messages(Context &ctx, Report &rep)
+{
     auto lib = ctx.library();
     sehost::Module mod(lib);
     sehost::GuiInstance *gui = mod.gui();
@@ -212,7 +236,8 @@ void gui_dsp_messages(Context &ctx, Report &rep) {
 
 } // namespace
 
-void add_gui_checks(std::vector<CheckInfo> &out) {
+void add_gui_checks(std::vector<CheckInfo> &out)
+{
     out.push_back({"gui.operations", gui_operations, nullptr, 1});
     out.push_back({"gui.idle", gui_idle, nullptr, 2});
     out.push_back({"gui.undeclared_pins", gui_undeclared, nullptr, 1});

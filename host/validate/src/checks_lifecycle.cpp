@@ -10,12 +10,14 @@ namespace {
 
 // Requests that announce or change something: none may come from an object
 // that has not been opened.
-bool announces(int32_t op) {
-    return op == HOST_SET_PIN_STATUS || op == HOST_SEND_MIDI || op == HOST_SEND_TO_GUI || op == HOST_POST_EVENT ||
-           op == HOST_SLEEP;
+bool announces(int32_t op)
+{
+    return op == HOST_SET_PIN_STATUS || op == HOST_SEND_MIDI || op == HOST_SEND_TO_GUI ||
+           op == HOST_POST_EVENT || op == HOST_SLEEP;
 }
 
-void create_close(Context &ctx, Report &rep) {
+void create_close(Context &ctx, Report &rep)
+{
     auto lib = ctx.library();
     for (int k = 0; k < 3; ++k) {
         sehost::DspInstance dsp(lib); // makeModule, declarations
@@ -41,7 +43,8 @@ void create_close(Context &ctx, Report &rep) {
 // A host that gives no pins: Open creates none.  The module must then name
 // no pin in its requests; one that reaches for a pin of its own is stopped
 // by the SDK's own check, which the contract allows.
-void zero_pins(Context &ctx, Report &rep) {
+void zero_pins(Context &ctx, Report &rep)
+{
     sehost::HostConfig cfg;
     cfg.pin_count = 0;
     cfg.throw_on_module_error = false;
@@ -54,7 +57,8 @@ void zero_pins(Context &ctx, Report &rep) {
 }
 
 // Statuses at open and in the first stretch: for output pins only.
-void check_status_pins(const sehost::DspInstance &dsp, Report &rep, const std::string &when) {
+void check_status_pins(const sehost::DspInstance &dsp, Report &rep, const std::string &when)
+{
     for (const sehost::StatusOut &st : dsp.statuses()) {
         const auto &pins = dsp.dsp_pins();
         if (st.pin < 0 || static_cast<size_t>(st.pin) >= pins.size())
@@ -65,7 +69,8 @@ void check_status_pins(const sehost::DspInstance &dsp, Report &rep, const std::s
     }
 }
 
-void open_close(Context &ctx, Report &rep) {
+void open_close(Context &ctx, Report &rep)
+{
     auto lib = ctx.library();
     {
         sehost::Module m(lib);
@@ -85,7 +90,8 @@ void open_close(Context &ctx, Report &rep) {
 
 // Several instances at once, driven in turns: identical instances must
 // give identical output (nothing shared but ProcessInfo).
-void instances(Context &ctx, Report &rep) {
+void instances(Context &ctx, Report &rep)
+{
     const Traits &t = ctx.traits();
     ScenarioPlan plan;
     plan.block_size = 128;
@@ -114,7 +120,8 @@ void instances(Context &ctx, Report &rep) {
         const auto &dk = mods[static_cast<size_t>(k)]->dsp();
         const std::string who = "instances 0 and " + std::to_string(k) + " with equal settings";
         for (const auto &p : d0.dsp_pins())
-            if (p.datatype == DT_FSAMPLE && p.direction == DR_OUT && d0.captured(p.index) != dk.captured(p.index))
+            if (p.datatype == DT_FSAMPLE && p.direction == DR_OUT &&
+                d0.captured(p.index) != dk.captured(p.index))
                 rep.fail(who + " differ on output pin " + std::to_string(p.index));
         const auto a = d0.statuses(), b = dk.statuses();
         bool same = a.size() == b.size();
@@ -136,10 +143,14 @@ void instances(Context &ctx, Report &rep) {
 }
 
 // Sample rates and block sizes set before open, unusual ones included.
-void rates_blocks(Context &ctx, Report &rep) {
+void rates_blocks(Context &ctx, Report &rep)
+{
     const Traits &t = ctx.traits();
-    static const struct { float rate; int32_t block; } combos[] = {
-        {44100.0f, 1}, {8000.0f, 7}, {96000.0f, 4096}, {192000.0f, 33}, {22050.0f, 1000}, {48000.0f, 2}};
+    static const struct {
+        float rate;
+        int32_t block;
+    } combos[] = {{44100.0f, 1},   {8000.0f, 7},     {96000.0f, 4096},
+                  {192000.0f, 33}, {22050.0f, 1000}, {48000.0f, 2}};
     for (const auto &c : combos) {
         ScenarioPlan plan;
         plan.block_size = c.block;
@@ -147,20 +158,23 @@ void rates_blocks(Context &ctx, Report &rep) {
         plan.blocks = c.block < 64 ? 200 / static_cast<uint32_t>(c.block) + 2 : 3;
         Scenario s = make_scenario(ctx, plan, t, ctx.rng);
         RunResult r = run_scenario(ctx, s, Split::Random, ctx.rng.next(), t, rep);
-        check_outputs_finite(r, rep, " at " + std::to_string(static_cast<int>(c.rate)) + " Hz, block " +
-                                         std::to_string(c.block));
+        check_outputs_finite(r, rep,
+                             " at " + std::to_string(static_cast<int>(c.rate)) + " Hz, block " +
+                                 std::to_string(c.block));
     }
     rep.note("6 pairs of sample rate and block size, block sizes 1 to 4096");
 }
 
 // Operation codes the module has no use for answer 0 and do nothing.
-void dispatch_codes(Context &ctx, Report &rep) {
+void dispatch_codes(Context &ctx, Report &rep)
+{
     sehost::DspInstance dsp(ctx.library());
     dsp.open();
     for (int32_t op : {4, 5, 9, 11, 14, 15, 100, -1, INT_MIN, INT_MAX}) {
         se_result a = dsp.dispatch(op, 1, 1, nullptr, 1.0f);
         if (a != 0)
-            rep.fail("dispatcher operation " + std::to_string(op) + " answered " + std::to_string(a));
+            rep.fail("dispatcher operation " + std::to_string(op) + " answered " +
+                     std::to_string(a));
     }
     for (int32_t index : {0, -3, 2}) {
         se_result a = dsp.dispatch(MOD_NOTIFY, index);
@@ -175,7 +189,8 @@ void dispatch_codes(Context &ctx, Report &rep) {
 
 } // namespace
 
-void add_lifecycle_checks(std::vector<CheckInfo> &out) {
+void add_lifecycle_checks(std::vector<CheckInfo> &out)
+{
     out.push_back({"lifecycle.create_close", create_close, nullptr, 1});
     out.push_back({"lifecycle.zero_pins", zero_pins, "m_pins != 0", 1});
     out.push_back({"lifecycle.open_close", open_close, nullptr, 1});

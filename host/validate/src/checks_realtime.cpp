@@ -16,9 +16,12 @@ namespace {
 class RtHost;
 RtHost *g_host = nullptr; // one instance per child process
 
-class RtHost {
+class RtHost
+{
 public:
-    RtHost(std::shared_ptr<const sehost::Library> lib, int32_t block) : m_lib(std::move(lib)), m_block(block) {
+    RtHost(std::shared_ptr<const sehost::Library> lib, int32_t block)
+        : m_lib(std::move(lib)), m_block(block)
+    {
         m_decls = sehost::learn_pins(m_lib);
         for (const auto &d : m_decls)
             if (d.has_dsp_pin())
@@ -27,7 +30,8 @@ public:
         m_events.reserve(4096);
         g_host = this;
         m_making = true;
-        m_record = static_cast<PlugRecord *>(m_lib->make_module_fn()(0, SE_MAKE_DSP, callback, this));
+        m_record =
+            static_cast<PlugRecord *>(m_lib->make_module_fn()(0, SE_MAKE_DSP, callback, this));
         m_making = false;
         if (!m_record)
             throw sehost::HostError("makeModule(0, 1) answered null");
@@ -39,13 +43,15 @@ public:
             d.variable_address = reinterpret_cast<uintptr_t>(props.variable_address);
         }
     }
-    ~RtHost() {
+    ~RtHost()
+    {
         if (m_record)
             dispatch(MOD_CLOSE, 0, nullptr, 0.0f);
         g_host = nullptr;
     }
 
-    void open() {
+    void open()
+    {
         for (size_t i = 0; i < m_pins.size(); ++i) {
             const auto &d = m_pins[i];
             void *var = reinterpret_cast<void *>(d.variable_address);
@@ -59,12 +65,14 @@ public:
         dispatch(MOD_OPEN, 0, nullptr, 0.0f);
         for (size_t i = 0; i < m_pins.size(); ++i)
             if (m_pins[i].is_input() && m_pins[i].datatype != DT_MIDI)
-                m_events.push_back(TimedEvent{0, EV_PIN_STATUS, m_pins[i].datatype == DT_FSAMPLE ? 2 : 0, 0,
+                m_events.push_back(TimedEvent{0, EV_PIN_STATUS,
+                                              m_pins[i].datatype == DT_FSAMPLE ? 2 : 0, 0,
                                               static_cast<intptr_t>(i), 0});
     }
 
     // Writes a value into a non-audio input's variable and queues its status.
-    void change(size_t pin, int32_t value, uint32_t at) {
+    void change(size_t pin, int32_t value, uint32_t at)
+    {
         void *var = reinterpret_cast<void *>(m_pins[pin].variable_address);
         if (var) {
             if (m_pins[pin].datatype == DT_CHOICE) {
@@ -78,17 +86,20 @@ public:
                 std::memcpy(var, &v, sizeof v);
             }
         }
-        m_events.push_back(TimedEvent{at, EV_PIN_STATUS, STATUS_CHANGED, 0, static_cast<intptr_t>(pin), 0});
+        m_events.push_back(
+            TimedEvent{at, EV_PIN_STATUS, STATUS_CHANGED, 0, static_cast<intptr_t>(pin), 0});
     }
     void event(const TimedEvent &e) { m_events.push_back(e); }
 
     // One block: inputs filled, events delivered at their stamps, the
     // stretches between them processed in pieces of random length.
-    void run_block(Rng &rng) {
+    void run_block(Rng &rng)
+    {
         for (size_t i = 0; i < m_pins.size(); ++i)
             if (m_pins[i].datatype == DT_FSAMPLE && m_pins[i].is_input())
                 for (int32_t k = 0; k < m_block; ++k)
-                    m_buffers[i][static_cast<size_t>(k)] = static_cast<float>(((m_clock + k) * 37u % 101u)) / 50.0f - 1.0f;
+                    m_buffers[i][static_cast<size_t>(k)] =
+                        static_cast<float>(((m_clock + k) * 37u % 101u)) / 50.0f - 1.0f;
         const uint32_t start = m_clock, end = m_clock + static_cast<uint32_t>(m_block);
         while (m_clock < end) {
             deliver_due();
@@ -100,7 +111,8 @@ public:
             if (!m_asleep) {
                 m_in_entry = true;
                 alloc_probe::arm();
-                m_record->process(m_record->object, static_cast<int32_t>(m_clock - start), static_cast<int32_t>(n));
+                m_record->process(m_record->object, static_cast<int32_t>(m_clock - start),
+                                  static_cast<int32_t>(n));
                 alloc_probe::disarm();
                 m_in_entry = false;
                 ++m_calls;
@@ -115,14 +127,16 @@ public:
     uint32_t clock() const { return m_clock; }
 
 private:
-    se_result dispatch(int32_t op, int32_t value, void *ptr, float opt, int32_t index = 0) {
+    se_result dispatch(int32_t op, int32_t value, void *ptr, float opt, int32_t index = 0)
+    {
         m_in_call = true;
         se_result a = m_record->dispatch(m_record, op, index, value, ptr, opt);
         m_in_call = false;
         return a;
     }
 
-    void deliver_due() {
+    void deliver_due()
+    {
         for (size_t k = 0; k < m_events.size();) {
             if (m_events[k].time_stamp != m_clock) {
                 ++k;
@@ -140,7 +154,8 @@ private:
         }
     }
 
-    static se_result SE_CALL callback(void *, int32_t op, int32_t index, int32_t, void *ptr, float) {
+    static se_result SE_CALL callback(void *, int32_t op, int32_t index, int32_t, void *ptr, float)
+    {
         RtHost *h = g_host;
         const int was_armed = alloc_probe::state().armed;
         alloc_probe::disarm();
@@ -149,18 +164,30 @@ private:
             if (!h->m_in_entry && !h->m_in_call && !h->m_making)
                 ++h->m_outside; // the host is not calling the module at all
             switch (op) {
-            case HOST_GET_PIN_COUNT: answer = static_cast<se_result>(h->m_pins.size()); break;
-            case HOST_GET_VERSION: answer = 100238; break;
-            case HOST_GET_SAMPLE_CLOCK: answer = static_cast<se_result>(h->m_clock); break;
+            case HOST_GET_PIN_COUNT:
+                answer = static_cast<se_result>(h->m_pins.size());
+                break;
+            case HOST_GET_VERSION:
+                answer = 100238;
+                break;
+            case HOST_GET_SAMPLE_CLOCK:
+                answer = static_cast<se_result>(h->m_clock);
+                break;
             case HOST_GET_BUFFER_START:
-                answer = static_cast<se_result>(h->m_clock - h->m_clock % static_cast<uint32_t>(h->m_block));
+                answer = static_cast<se_result>(h->m_clock -
+                                                h->m_clock % static_cast<uint32_t>(h->m_block));
                 break;
             case HOST_GET_PIN_BUFFER:
                 if (index >= 0 && static_cast<size_t>(index) < h->m_buffers.size())
-                    answer = reinterpret_cast<se_result>(h->m_buffers[static_cast<size_t>(index)].data());
+                    answer = reinterpret_cast<se_result>(
+                        h->m_buffers[static_cast<size_t>(index)].data());
                 break;
-            case HOST_IS_PIN_CONNECTED: answer = 1; break;
-            case HOST_SLEEP: h->m_asleep = true; break;
+            case HOST_IS_PIN_CONNECTED:
+                answer = 1;
+                break;
+            case HOST_SLEEP:
+                h->m_asleep = true;
+                break;
             case HOST_POST_EVENT:
                 if (ptr && h->m_events.size() < h->m_events.capacity()) {
                     TimedEvent e;
@@ -169,7 +196,8 @@ private:
                         h->m_events.push_back(e);
                 }
                 break;
-            default: break;
+            default:
+                break;
             }
         }
         if (was_armed)
@@ -188,10 +216,12 @@ private:
     uint64_t m_outside = 0, m_calls = 0;
 };
 
-void realtime_alloc(Context &ctx, Report &rep) {
+void realtime_alloc(Context &ctx, Report &rep)
+{
     auto &st = alloc_probe::state();
     if (!st.new_hooked && !st.malloc_hooked) {
-        rep.warn("allocation counting is not available in this executable (it needs the sevalidate executable's "
+        rep.warn("allocation counting is not available in this executable (it needs the sevalidate "
+                 "executable's "
                  "hooks): allocations cannot be counted here");
         return;
     }
@@ -216,10 +246,12 @@ void realtime_alloc(Context &ctx, Report &rep) {
                 }
                 host.change(pin, ctx.rng.range(lo, hi), at);
             } else if (d.is_input() && d.datatype == DT_MIDI) {
-                int32_t msg = static_cast<int32_t>(0x90u | ctx.rng.below(16) | ctx.rng.below(128) << 8 | ctx.rng.below(128) << 16);
+                int32_t msg = static_cast<int32_t>(
+                    0x90u | ctx.rng.below(16) | ctx.rng.below(128) << 8 | ctx.rng.below(128) << 16);
                 host.event(TimedEvent{at, EV_MIDI, msg, 0, static_cast<intptr_t>(pin), 0});
             } else if (d.is_input() && d.datatype == DT_FSAMPLE) {
-                host.event(TimedEvent{at, EV_PIN_STATUS, STATUS_STREAMING, 0, static_cast<intptr_t>(pin), 0});
+                host.event(TimedEvent{at, EV_PIN_STATUS, STATUS_STREAMING, 0,
+                                      static_cast<intptr_t>(pin), 0});
             }
         }
         if (block == 10)
@@ -230,15 +262,21 @@ void realtime_alloc(Context &ctx, Report &rep) {
              (st.new_hooked ? "counted" : "not counted") + ", malloc " +
              (st.malloc_hooked ? "counted" : "not counted (not available in this build)"));
     if (st.news)
-        rep.fail(std::to_string(st.news) + " calls of operator new inside process or event entries");
+        rep.fail(std::to_string(st.news) +
+                 " calls of operator new inside process or event entries");
     if (st.mallocs)
-        rep.fail(std::to_string(st.mallocs) + " calls of malloc/calloc/realloc inside process or event entries");
+        rep.fail(std::to_string(st.mallocs) +
+                 " calls of malloc/calloc/realloc inside process or event entries");
     if (host.outside_calls())
-        rep.fail(std::to_string(host.outside_calls()) + " host requests made outside the host's calls");
+        rep.fail(std::to_string(host.outside_calls()) +
+                 " host requests made outside the host's calls");
 }
 
 } // namespace
 
-void add_realtime_checks(std::vector<CheckInfo> &out) { out.push_back({"realtime.alloc", realtime_alloc, nullptr, 2}); }
+void add_realtime_checks(std::vector<CheckInfo> &out)
+{
+    out.push_back({"realtime.alloc", realtime_alloc, nullptr, 2});
+}
 
 } // namespace sevalidate

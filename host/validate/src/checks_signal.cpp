@@ -8,7 +8,8 @@ namespace sevalidate {
 namespace {
 
 // Block size drawn; the top strictness level runs longer.
-ScenarioPlan plan_for(Context &ctx) {
+ScenarioPlan plan_for(Context &ctx)
+{
     static const int32_t sizes[] = {64, 96, 256, 1024};
     ScenarioPlan p;
     p.block_size = sizes[ctx.rng.below(4)];
@@ -16,22 +17,28 @@ ScenarioPlan plan_for(Context &ctx) {
     return p;
 }
 
-void note_scenario(Report &rep, const Scenario &s) { rep.note("scenario: " + s.summary); }
+void note_scenario(Report &rep, const Scenario &s)
+{
+    rep.note("scenario: " + s.summary);
+}
 
 // Output buffers pre-filled with a sentinel inside each stretch, compared
 // outside it, guard zones around each block (the host), inputs unchanged.
-void buffers_stretch(Context &ctx, Report &rep) {
+void buffers_stretch(Context &ctx, Report &rep)
+{
     const Traits &t = ctx.traits();
     Scenario s = make_scenario(ctx, plan_for(ctx), t, ctx.rng);
     note_scenario(rep, s);
     RunResult r = run_scenario(ctx, s, Split::Random, ctx.rng.next(), t, rep);
     check_outputs_finite(r, rep, " with finite inputs");
     if (!t.partial_outputs.empty())
-        rep.note("outputs that may keep earlier samples (" + t.origin() + "): not held to whole stretches");
+        rep.note("outputs that may keep earlier samples (" + t.origin() +
+                 "): not held to whole stretches");
 }
 
 // Every split the host may use: one sample, primes, whole blocks, random.
-void timing_splits(Context &ctx, Report &rep) {
+void timing_splits(Context &ctx, Report &rep)
+{
     const Traits &t = ctx.traits();
     ScenarioPlan plan = plan_for(ctx);
     plan.block_size = 128; // 1-sample stretches stay quick
@@ -45,7 +52,8 @@ void timing_splits(Context &ctx, Report &rep) {
 }
 
 // Choice inputs outside their lists, changing every few samples.
-void hostile_choices(Context &ctx, Report &rep) {
+void hostile_choices(Context &ctx, Report &rep)
+{
     const Traits &t = ctx.traits();
     ScenarioPlan plan = plan_for(ctx);
     plan.values = ValueKind::HostileChoices;
@@ -57,7 +65,8 @@ void hostile_choices(Context &ctx, Report &rep) {
 }
 
 // Not-a-number, infinities, subnormals and huge values on audio inputs.
-void hostile_audio(Context &ctx, Report &rep) {
+void hostile_audio(Context &ctx, Report &rep)
+{
     const Traits &t = ctx.traits();
     ScenarioPlan plan = plan_for(ctx);
     plan.audio = AudioKind::Hostile;
@@ -78,7 +87,8 @@ void hostile_audio(Context &ctx, Report &rep) {
     check_outputs_finite(q, rep, " with hostile audio on inputs the outputs do not need finite");
 }
 
-void determinism(Context &ctx, Report &rep) {
+void determinism(Context &ctx, Report &rep)
+{
     const Traits &t = ctx.traits();
     Scenario s = make_scenario(ctx, plan_for(ctx), t, ctx.rng);
     note_scenario(rep, s);
@@ -88,10 +98,12 @@ void determinism(Context &ctx, Report &rep) {
     compare_runs(a, b, rep, "the same scenario twice", true);
 }
 
-void split_invariance(Context &ctx, Report &rep) {
+void split_invariance(Context &ctx, Report &rep)
+{
     const Traits &t = ctx.traits();
     if (t.split == SplitKind::Dependent) {
-        rep.warn("declared split-dependent by " + t.origin() + (t.split_reason.empty() ? "" : ": " + t.split_reason) +
+        rep.warn("declared split-dependent by " + t.origin() +
+                 (t.split_reason.empty() ? "" : ": " + t.split_reason) +
                  "; runs under different splits cannot be compared");
         return;
     }
@@ -104,9 +116,12 @@ void split_invariance(Context &ctx, Report &rep) {
         RunResult other = run_scenario(ctx, s, sp, ctx.rng.next(), t, rep);
         if (!compare_runs(base, other, rep, std::string("whole blocks vs ") + split_name(sp), true,
                           t.split == SplitKind::Levels)) {
-            rep.note(std::string("held to ") + (t.split == SplitKind::Levels ? "split-independent levels" :
-                                                "split-independent output") + " by " + t.origin() +
-                     "; a module whose contract allows otherwise declares \"split\" in its traits file");
+            rep.note(
+                std::string("held to ") +
+                (t.split == SplitKind::Levels ? "split-independent levels"
+                                              : "split-independent output") +
+                " by " + t.origin() +
+                "; a module whose contract allows otherwise declares \"split\" in its traits file");
             break;
         }
     }
@@ -114,7 +129,8 @@ void split_invariance(Context &ctx, Report &rep) {
 
 } // namespace
 
-void add_signal_checks(std::vector<CheckInfo> &out) {
+void add_signal_checks(std::vector<CheckInfo> &out)
+{
     out.push_back({"buffers.stretch", buffers_stretch, nullptr, 2});
     out.push_back({"timing.splits", timing_splits, nullptr, 3});
     out.push_back({"hostile.choices", hostile_choices, nullptr, 3});

@@ -25,13 +25,15 @@ namespace sevalidate {
 
 // The result travels as text: outcome name on the first line, details
 // after.  The file must be new: an existing file or link is never written.
-bool write_result_file(const std::string &path, const CheckResult &r, std::string &error) {
+bool write_result_file(const std::string &path, const CheckResult &r, std::string &error)
+{
     return write_new_file(path, std::string(outcome_name(r.outcome)) + '\n' + r.details, error);
 }
 
 namespace {
 
-std::string read_file(const std::string &path, size_t limit = 1u << 20) {
+std::string read_file(const std::string &path, size_t limit = 1u << 20)
+{
     std::ifstream f(path, std::ios::binary);
     std::ostringstream s;
     s << f.rdbuf();
@@ -39,7 +41,8 @@ std::string read_file(const std::string &path, size_t limit = 1u << 20) {
     return t.size() > limit ? t.substr(t.size() - limit) : t;
 }
 
-bool parse_result(const std::string &text, CheckResult &r) {
+bool parse_result(const std::string &text, CheckResult &r)
+{
     size_t nl = text.find('\n');
     if (nl == std::string::npos)
         return false;
@@ -54,7 +57,8 @@ bool parse_result(const std::string &text, CheckResult &r) {
 }
 
 // The last lines of what the child wrote to standard error.
-std::string tail(const std::string &text, size_t lines = 12) {
+std::string tail(const std::string &text, size_t lines = 12)
+{
     size_t pos = text.size();
     while (pos > 0 && (text[pos - 1] == '\n' || text[pos - 1] == '\r'))
         --pos;
@@ -74,15 +78,18 @@ std::string tail(const std::string &text, size_t lines = 12) {
 
 // The telling lines of a sanitizer or SDK report: the error, the first
 // frames, the summary.
-std::string sanitizer_lines(const std::string &text) {
+std::string sanitizer_lines(const std::string &text)
+{
     std::istringstream in(text);
     std::string line, out;
     int kept = 0;
     while (std::getline(in, line) && kept < 14) {
-        bool frame = line.find("    #0 ") == 0 || line.find("    #1 ") == 0 || line.find("    #2 ") == 0 ||
-                     line.find("    #3 ") == 0;
-        if (line.find("ERROR: ") != std::string::npos || line.find("runtime error") != std::string::npos ||
-            line.find("check failed") != std::string::npos || line.find("SUMMARY: ") != std::string::npos || frame) {
+        bool frame = line.find("    #0 ") == 0 || line.find("    #1 ") == 0 ||
+                     line.find("    #2 ") == 0 || line.find("    #3 ") == 0;
+        if (line.find("ERROR: ") != std::string::npos ||
+            line.find("runtime error") != std::string::npos ||
+            line.find("check failed") != std::string::npos ||
+            line.find("SUMMARY: ") != std::string::npos || frame) {
             if (line.size() > 240)
                 line = line.substr(0, 240) + "...";
             out += (out.empty() ? "" : "\n") + line;
@@ -95,12 +102,15 @@ std::string sanitizer_lines(const std::string &text) {
 // Decides the outcome of a child that ended; `ended_ok` when it returned
 // normally with exit code 0.
 void finish(CheckResult &r, bool ended_ok, const std::string &how, const std::string &result_text,
-            const std::string &err_text, const char *tolerated) {
+            const std::string &err_text, const char *tolerated)
+{
     if (ended_ok && parse_result(result_text, r))
         return;
-    if (tolerated && err_text.find(std::string("check failed: ") + tolerated) != std::string::npos) {
+    if (tolerated &&
+        err_text.find(std::string("check failed: ") + tolerated) != std::string::npos) {
         r.outcome = Outcome::Pass;
-        r.details = std::string("stopped by the SDK's check \"") + tolerated + "\", as the contract allows";
+        r.details =
+            std::string("stopped by the SDK's check \"") + tolerated + "\", as the contract allows";
         return;
     }
     r.outcome = Outcome::Crash;
@@ -115,8 +125,10 @@ void finish(CheckResult &r, bool ended_ok, const std::string &how, const std::st
 } // namespace
 
 CheckResult run_check_isolated(const std::string &plugin, const std::string &check, uint64_t seed,
-                               double timeout_seconds, const std::vector<std::string> &reexec_prefix,
-                               const std::vector<std::string> &traits_files, int level) {
+                               double timeout_seconds,
+                               const std::vector<std::string> &reexec_prefix,
+                               const std::vector<std::string> &traits_files, int level)
+{
 #if !defined(_WIN32)
     std::unique_lock<std::mutex> guard(fork_guard());
 #endif
@@ -138,7 +150,9 @@ CheckResult run_check_isolated(const std::string &plugin, const std::string &che
         return r;
     }
     auto t0 = std::chrono::steady_clock::now();
-    auto elapsed = [&] { return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count(); };
+    auto elapsed = [&] {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    };
     std::string how;
     bool ended_ok = false, timed_out = false;
 
@@ -155,8 +169,7 @@ CheckResult run_check_isolated(const std::string &plugin, const std::string &che
     for (const std::string &a : reexec_prefix)
         cmd += " " + quote(a);
     cmd += " --single-check " + quote(check) + " --seed " + std::to_string(seed) + " --level " +
-           std::to_string(level) + " --result-file " +
-           quote(result_path);
+           std::to_string(level) + " --result-file " + quote(result_path);
     for (const std::string &t : traits_files)
         cmd += " --traits " + quote(t);
     cmd += " " + quote(plugin);
@@ -174,12 +187,14 @@ CheckResult run_check_isolated(const std::string &plugin, const std::string &che
     line.push_back('\0');
     // No error dialogs in the child: a crash ends it at once.
     UINT old_mode = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
-    BOOL started = CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
+    BOOL started =
+        CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
     SetErrorMode(old_mode);
     CloseHandle(err);
     if (!started) {
         r.outcome = Outcome::Crash;
-        r.details = "could not run: no child process (error " + std::to_string(GetLastError()) + ")";
+        r.details =
+            "could not run: no child process (error " + std::to_string(GetLastError()) + ")";
         r.could_not_run = true;
         return r;
     }
@@ -236,7 +251,9 @@ CheckResult run_check_isolated(const std::string &plugin, const std::string &che
             timed_out = true;
             break;
         }
-        struct timespec ts{0, 2000000};
+        struct timespec ts {
+            0, 2000000
+        };
         nanosleep(&ts, nullptr);
     }
     guard.lock();

@@ -13,13 +13,15 @@ namespace {
 struct Bytes {
     std::vector<unsigned char> d;
     bool ok(uint64_t off, uint64_t n) const { return off <= d.size() && n <= d.size() - off; }
-    uint64_t u(uint64_t off, int n) const { // little-endian
+    uint64_t u(uint64_t off, int n) const
+    { // little-endian
         uint64_t v = 0;
         for (int i = n - 1; i >= 0; --i)
             v = v << 8 | d[off + static_cast<uint64_t>(i)];
         return v;
     }
-    std::string str(uint64_t off) const {
+    std::string str(uint64_t off) const
+    {
         std::string s;
         while (off < d.size() && d[off] && s.size() < 4096)
             s += static_cast<char>(d[off++]);
@@ -27,7 +29,8 @@ struct Bytes {
     }
 };
 
-bool read_elf(const Bytes &b, std::vector<std::string> &names, std::string &error) {
+bool read_elf(const Bytes &b, std::vector<std::string> &names, std::string &error)
+{
     const bool is64 = b.d[4] == 2;
     if (b.d[5] != 1) {
         error = "not a little-endian ELF file";
@@ -45,11 +48,16 @@ bool read_elf(const Bytes &b, std::vector<std::string> &names, std::string &erro
         // fields: 0 type, 1 offset, 2 size, 3 link, 4 entsize
         uint64_t base = shoff + i * shentsize;
         switch (field) {
-        case 0: return b.u(base + 4, 4);
-        case 1: return b.u(base + (is64 ? 0x18 : 0x10), w);
-        case 2: return b.u(base + (is64 ? 0x20 : 0x14), w);
-        case 3: return b.u(base + (is64 ? 0x28 : 0x18), 4);
-        default: return b.u(base + (is64 ? 0x38 : 0x24), w);
+        case 0:
+            return b.u(base + 4, 4);
+        case 1:
+            return b.u(base + (is64 ? 0x18 : 0x10), w);
+        case 2:
+            return b.u(base + (is64 ? 0x20 : 0x14), w);
+        case 3:
+            return b.u(base + (is64 ? 0x28 : 0x18), 4);
+        default:
+            return b.u(base + (is64 ? 0x38 : 0x24), w);
         }
     };
     for (uint64_t i = 0; i < shnum; ++i) {
@@ -77,7 +85,8 @@ bool read_elf(const Bytes &b, std::vector<std::string> &names, std::string &erro
     return false;
 }
 
-bool read_pe(const Bytes &b, std::vector<std::string> &names, std::string &error) {
+bool read_pe(const Bytes &b, std::vector<std::string> &names, std::string &error)
+{
     uint64_t pe = b.u(0x3C, 4);
     if (!b.ok(pe, 24) || b.u(pe, 4) != 0x4550) {
         error = "no PE signature";
@@ -99,7 +108,8 @@ bool read_pe(const Bytes &b, std::vector<std::string> &names, std::string &error
             uint64_t s = sections + i * 40;
             if (!b.ok(s, 40))
                 break;
-            uint64_t va = b.u(s + 12, 4), vsize = b.u(s + 8, 4), raw = b.u(s + 20, 4), rawsize = b.u(s + 16, 4);
+            uint64_t va = b.u(s + 12, 4), vsize = b.u(s + 8, 4), raw = b.u(s + 20, 4),
+                     rawsize = b.u(s + 16, 4);
             uint64_t span = vsize > rawsize ? vsize : rawsize;
             if (r >= va && r < va + span)
                 return r - va + raw;
@@ -127,10 +137,10 @@ bool read_pe(const Bytes &b, std::vector<std::string> &names, std::string &error
     return true;
 }
 
-
 } // namespace
 
-bool read_exports(const std::string &path, std::vector<std::string> &names, std::string &error) {
+bool read_exports(const std::string &path, std::vector<std::string> &names, std::string &error)
+{
     std::ifstream f(path, std::ios::binary);
     if (!f) {
         error = "cannot read " + path;
@@ -138,7 +148,10 @@ bool read_exports(const std::string &path, std::vector<std::string> &names, std:
     }
     Bytes b;
     b.d.assign(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
-    if (b.d.size() >= 64 && std::memcmp(b.d.data(), "\x7F" "ELF", 4) == 0)
+    if (b.d.size() >= 64 && std::memcmp(b.d.data(),
+                                        "\x7F"
+                                        "ELF",
+                                        4) == 0)
         return read_elf(b, names, error);
     if (b.d.size() >= 64 && b.d[0] == 'M' && b.d[1] == 'Z')
         return read_pe(b, names, error);

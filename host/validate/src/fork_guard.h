@@ -10,7 +10,8 @@
 
 namespace sevalidate {
 
-inline std::mutex &fork_guard() {
+inline std::mutex &fork_guard()
+{
     static std::mutex m;
     return m;
 }

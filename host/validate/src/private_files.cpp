@@ -29,12 +29,14 @@ struct Folder {
     long owner = 0; // the process that made it (children do not clean up)
 };
 
-Folder &folder() {
+Folder &folder()
+{
     static Folder *f = new Folder; // outlives every static destructor
     return *f;
 }
 
-long this_process() {
+long this_process()
+{
 #if defined(_WIN32)
     return static_cast<long>(GetCurrentProcessId());
 #else
@@ -42,7 +44,8 @@ long this_process() {
 #endif
 }
 
-void remove_folder() {
+void remove_folder()
+{
     Folder &f = folder();
     if (!f.made || f.owner != this_process())
         return;
@@ -55,7 +58,8 @@ void remove_folder() {
 #endif
 }
 
-std::string make_folder() {
+std::string make_folder()
+{
 #if defined(_WIN32)
     char dir[MAX_PATH + 1];
     DWORD n = GetTempPathA(MAX_PATH, dir);
@@ -65,7 +69,8 @@ std::string make_folder() {
     // someone else is never used; the random part makes a clash unlikely.
     LARGE_INTEGER t;
     QueryPerformanceCounter(&t);
-    unsigned long long r = static_cast<unsigned long long>(t.QuadPart) ^ (GetCurrentProcessId() * 0x9E3779B97F4A7C15ull);
+    unsigned long long r = static_cast<unsigned long long>(t.QuadPart) ^
+                           (GetCurrentProcessId() * 0x9E3779B97F4A7C15ull);
     for (int attempt = 0; attempt < 100; ++attempt) {
         r = r * 6364136223846793005ull + 1442695040888963407ull;
         char name[64];
@@ -82,14 +87,16 @@ std::string make_folder() {
     std::string templ = std::string(tmp && *tmp ? tmp : "/tmp") + "/sevalidate-XXXXXX";
     std::string buf = templ;
     if (!mkdtemp(&buf[0])) // mode 0700, a name nobody else has
-        throw std::runtime_error("cannot make a private folder " + templ + ": " + std::strerror(errno));
+        throw std::runtime_error("cannot make a private folder " + templ + ": " +
+                                 std::strerror(errno));
     return buf;
 #endif
 }
 
 } // namespace
 
-std::string private_file_name(const std::string &suffix) {
+std::string private_file_name(const std::string &suffix)
+{
     Folder &f = folder();
     std::lock_guard<std::mutex> hold(f.lock);
     if (!f.made || f.owner != this_process()) {
@@ -113,22 +120,26 @@ std::string private_file_name(const std::string &suffix) {
     return path;
 }
 
-void remove_private_file(const std::string &path) {
+void remove_private_file(const std::string &path)
+{
     std::remove(path.c_str());
     Folder &f = folder();
     std::lock_guard<std::mutex> hold(f.lock);
     f.files.erase(path);
 }
 
-bool write_new_file(const std::string &path, const std::string &data, std::string &error) {
+bool write_new_file(const std::string &path, const std::string &data, std::string &error)
+{
 #if defined(_WIN32)
-    HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         error = "cannot create " + path + " (error " + std::to_string(GetLastError()) + ")";
         return false;
     }
     DWORD written = 0;
-    BOOL ok = data.empty() || WriteFile(h, data.data(), static_cast<DWORD>(data.size()), &written, nullptr);
+    BOOL ok = data.empty() ||
+              WriteFile(h, data.data(), static_cast<DWORD>(data.size()), &written, nullptr);
     CloseHandle(h);
     if (!ok || written != data.size()) {
         error = "cannot write " + path;

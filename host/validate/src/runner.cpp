@@ -39,9 +39,12 @@ struct Options {
 };
 
 // A shell word that repeats the argument unchanged.
-std::string shell_word(const std::string &s) {
-    if (!s.empty() && s.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_./:-=\\") ==
-                          std::string::npos)
+std::string shell_word(const std::string &s)
+{
+    if (!s.empty() &&
+        s.find_first_not_of(
+            "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_./:-=\\") ==
+            std::string::npos)
         return s;
     std::string o = "'";
     for (char c : s)
@@ -49,7 +52,8 @@ std::string shell_word(const std::string &s) {
     return o + "'";
 }
 
-std::string regex_quote(const std::string &s) {
+std::string regex_quote(const std::string &s)
+{
     std::string o;
     for (char c : s) {
         if (std::string("\\^$.|?*+()[]{}").find(c) != std::string::npos)
@@ -59,20 +63,24 @@ std::string regex_quote(const std::string &s) {
     return o;
 }
 
-uint64_t fresh_seed() {
+uint64_t fresh_seed()
+{
     uint64_t t = static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
     t ^= static_cast<uint64_t>(std::chrono::system_clock::now().time_since_epoch().count()) << 7;
     return (name_hash(std::to_string(t)) % 4000000000ull) + 1;
 }
 
 // A seed is a plain decimal number: no sign, no spaces, no suffix.
-std::string check_seed(const std::string &text) {
-    if (text.empty() || text.size() > 19 || text.find_first_not_of("0123456789") != std::string::npos)
+std::string check_seed(const std::string &text)
+{
+    if (text.empty() || text.size() > 19 ||
+        text.find_first_not_of("0123456789") != std::string::npos)
         return "must be a whole number from 0 to 9999999999999999999, not \"" + text + "\"";
     return "";
 }
 
-std::string check_timeout(const std::string &text) {
+std::string check_timeout(const std::string &text)
+{
     char *end = nullptr;
     const double v = std::strtod(text.c_str(), &end);
     if (text.empty() || *end != '\0' || !std::isfinite(v) || v <= 0.0 || v > 86400.0)
@@ -81,26 +89,32 @@ std::string check_timeout(const std::string &text) {
 }
 
 // The parser; `program` names the command in help and errors.
-void describe(CLI::App &app, Options &o) {
+void describe(CLI::App &app, Options &o)
+{
     app.add_option("PLUGIN", o.plugins, "plug-in files to check")->type_name("FILE");
-    app.add_option("--seed", o.seed_text, "seed of every random choice (default: a fresh one, printed)")
+    app.add_option("--seed", o.seed_text,
+                   "seed of every random choice (default: a fresh one, printed)")
         ->type_name("N")
         ->check([](const std::string &t) { return check_seed(t); });
-    app.add_option("--level", o.level,
-                   "strictness: 1 quick static and lifecycle checks, 2 adds single runs of both sides, "
-                   "3 every check, 4 every check with 4 seeds, 5 with 16 seeds and longer runs")
+    app.add_option(
+           "--level", o.level,
+           "strictness: 1 quick static and lifecycle checks, 2 adds single runs of both sides, "
+           "3 every check, 4 every check with 4 seeds, 5 with 16 seeds and longer runs")
         ->check(CLI::Range(1, kTopLevel))
         ->capture_default_str();
-    app.add_option("--include", o.include, "run only checks whose name matches this regular expression")
+    app.add_option("--include", o.include,
+                   "run only checks whose name matches this regular expression")
         ->type_name("RE");
     app.add_option("--exclude", o.exclude, "skip checks whose name matches this regular expression")
         ->type_name("RE");
-    app.add_option("--traits", o.traits_files,
-                   "a module author's traits file (JSON); the one naming a plug-in's identifier applies "
-                   "(default: NAME.traits.json beside each plug-in, where there is one)")
+    app.add_option(
+           "--traits", o.traits_files,
+           "a module author's traits file (JSON); the one naming a plug-in's identifier applies "
+           "(default: NAME.traits.json beside each plug-in, where there is one)")
         ->type_name("FILE")
         ->allow_extra_args(false); // one file per --traits: what follows is a plug-in
-    app.add_option("--json", o.json, "write the results as JSON to FILE, or to standard output with -")
+    app.add_option("--json", o.json,
+                   "write the results as JSON to FILE, or to standard output with -")
         ->type_name("FILE");
     app.add_flag("--only-failed", o.only_failed, "report only checks that did not pass");
     app.add_option("-j,--jobs", o.jobs, "checks run at once, each in its own process")
@@ -116,9 +130,10 @@ void describe(CLI::App &app, Options &o) {
     app.add_option("--result-file", o.result_file)->group("");
 }
 
-void print_result(std::ostream &out, const CheckResult &r, const std::string &repeat) {
-    out << "  " << std::left << std::setw(8) << outcome_name(r.outcome) << " " << std::setw(26) << r.check << " "
-        << std::fixed << std::setprecision(2) << r.seconds << " s\n";
+void print_result(std::ostream &out, const CheckResult &r, const std::string &repeat)
+{
+    out << "  " << std::left << std::setw(8) << outcome_name(r.outcome) << " " << std::setw(26)
+        << r.check << " " << std::fixed << std::setprecision(2) << r.seconds << " s\n";
     if (r.outcome != Outcome::Pass) {
         std::istringstream lines(r.details);
         std::string line;
@@ -129,9 +144,13 @@ void print_result(std::ostream &out, const CheckResult &r, const std::string &re
         out << "           repeat: " << repeat << "\n";
 }
 
-bool is_failure(Outcome o) { return o == Outcome::Fail || o == Outcome::Crash || o == Outcome::Timeout; }
+bool is_failure(Outcome o)
+{
+    return o == Outcome::Fail || o == Outcome::Crash || o == Outcome::Timeout;
+}
 
-std::string to_json(const Options &o, const std::vector<CheckResult> &results, const int counts[6]) {
+std::string to_json(const Options &o, const std::vector<CheckResult> &results, const int counts[6])
+{
     nlohmann::json j;
     j["seed"] = o.seed;
     j["level"] = o.level;
@@ -145,7 +164,7 @@ std::string to_json(const Options &o, const std::vector<CheckResult> &results, c
                                 {"seconds", r.seconds},
                                 {"details", r.details}});
     }
-    j["summary"] = {{"checks", results.size()}, {"passed", counts[0]},  {"failed", counts[3]},
+    j["summary"] = {{"checks", results.size()}, {"passed", counts[0]},    {"failed", counts[3]},
                     {"crashed", counts[4]},     {"timed_out", counts[5]}, {"warnings", counts[1]}};
     // Invalid UTF-8 from a plug-in's texts is replaced, not thrown.
     return j.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
@@ -153,14 +172,17 @@ std::string to_json(const Options &o, const std::vector<CheckResult> &results, c
 
 // The JSON file goes to a new file beside the target, renamed over it at
 // the end: a run that stops half-way leaves the old file or none.
-class JsonFile {
+class JsonFile
+{
 public:
-    bool open(const std::string &path, std::string &error) {
+    bool open(const std::string &path, std::string &error)
+    {
         m_path = path;
         m_temp = path + ".partial-" + std::to_string(fresh_seed());
         return write_new_file(m_temp, "", error);
     }
-    bool commit(const std::string &text, std::string &error) {
+    bool commit(const std::string &text, std::string &error)
+    {
         std::filesystem::remove(m_temp);
         if (!write_new_file(m_temp, text, error))
             return false;
@@ -174,7 +196,8 @@ public:
         m_temp.clear();
         return true;
     }
-    ~JsonFile() {
+    ~JsonFile()
+    {
         if (!m_temp.empty()) {
             std::error_code ec;
             std::filesystem::remove(m_temp, ec);
@@ -187,8 +210,8 @@ private:
 
 // Runs the jobs `jobs` at a time; `done` is called in job order, from the
 // calling thread, as soon as a job and all before it have finished.
-template <typename Job, typename Done>
-void run_jobs(size_t count, int jobs, Job job, Done done) {
+template <typename Job, typename Done> void run_jobs(size_t count, int jobs, Job job, Done done)
+{
     if (jobs <= 1 || count <= 1) {
         for (size_t i = 0; i < count; ++i)
             done(i, job(i));
@@ -233,13 +256,17 @@ void run_jobs(size_t count, int jobs, Job job, Done done) {
 } // namespace
 
 int run_validation(const std::vector<std::string> &args, std::ostream &out, std::ostream &err,
-                   const std::vector<std::string> &reexec_prefix) {
+                   const std::vector<std::string> &reexec_prefix)
+{
     const std::string program = reexec_prefix.empty() ? "sevalidate" : "sehost validate";
     Options o;
-    CLI::App app{"checks plug-in libraries against the host contract, each check in a child process", program};
+    CLI::App app{
+        "checks plug-in libraries against the host contract, each check in a child process",
+        program};
     describe(app, o);
     app.allow_windows_style_options(false); // a plug-in path may start with '/'
-    app.footer("Exit code: 0 when no check failed (warnings allowed), 1 when a check failed, crashed or timed out, "
+    app.footer("Exit code: 0 when no check failed (warnings allowed), 1 when a check failed, "
+               "crashed or timed out, "
                "2 when the validation could not run.");
     try {
         std::vector<std::string> reversed(args.rbegin(), args.rend());
@@ -289,7 +316,8 @@ int run_validation(const std::vector<std::string> &args, std::ostream &out, std:
     if (o.traits_files.empty()) {
         for (const std::string &p : o.plugins) {
             std::error_code ec;
-            std::filesystem::path beside = std::filesystem::path(p).replace_extension(".traits.json");
+            std::filesystem::path beside =
+                std::filesystem::path(p).replace_extension(".traits.json");
             if (std::filesystem::is_regular_file(beside, ec))
                 o.traits_files.push_back(beside.string());
         }
@@ -314,7 +342,8 @@ int run_validation(const std::vector<std::string> &args, std::ostream &out, std:
     }
     std::vector<std::string> checks;
     for (const std::string &check : check_names(o.level))
-        if ((o.include.empty() || std::regex_search(check, inc)) && (o.exclude.empty() || !std::regex_search(check, exc)))
+        if ((o.include.empty() || std::regex_search(check, inc)) &&
+            (o.exclude.empty() || !std::regex_search(check, exc)))
             checks.push_back(check);
     if (checks.empty()) {
         err << program << ": no check matches (level " << o.level << ", see --list)\n";
@@ -352,8 +381,8 @@ int run_validation(const std::vector<std::string> &args, std::ostream &out, std:
     run_jobs(
         jobs.size(), o.jobs,
         [&](size_t i) {
-            return run_check_isolated(jobs[i].first, jobs[i].second, o.seed, o.timeout, reexec_prefix, o.traits_files,
-                                      o.level);
+            return run_check_isolated(jobs[i].first, jobs[i].second, o.seed, o.timeout,
+                                      reexec_prefix, o.traits_files, o.level);
         },
         [&](size_t i, const CheckResult &r) {
             if (i % checks.size() == 0)
@@ -362,8 +391,10 @@ int run_validation(const std::vector<std::string> &args, std::ostream &out, std:
             could_not_run = could_not_run || r.could_not_run;
             std::string repeat;
             if (is_failure(r.outcome))
-                repeat = command + " " + shell_word(r.plugin) + " --seed " + std::to_string(o.seed) +
-                         (o.level != kDefaultLevel ? " --level " + std::to_string(o.level) : std::string()) +
+                repeat = command + " " + shell_word(r.plugin) + " --seed " +
+                         std::to_string(o.seed) +
+                         (o.level != kDefaultLevel ? " --level " + std::to_string(o.level)
+                                                   : std::string()) +
                          " --include " + shell_word("^" + regex_quote(r.check) + "$");
             if (!o.only_failed || r.outcome != Outcome::Pass)
                 print_result(report, r, repeat);
@@ -371,9 +402,10 @@ int run_validation(const std::vector<std::string> &args, std::ostream &out, std:
                 report << "   " << checks.size() << " checks\n";
             results.push_back(r);
         });
-    report << program << ": " << o.plugins.size() << " plug-ins, " << results.size() << " checks: " << counts[0]
-           << " passed, " << counts[3] << " failed, " << counts[4] << " crashed, " << counts[5] << " timed out, "
-           << counts[1] << " warnings (seed " << o.seed << ") at level " << o.level << "\n";
+    report << program << ": " << o.plugins.size() << " plug-ins, " << results.size()
+           << " checks: " << counts[0] << " passed, " << counts[3] << " failed, " << counts[4]
+           << " crashed, " << counts[5] << " timed out, " << counts[1] << " warnings (seed "
+           << o.seed << ") at level " << o.level << "\n";
 
     if (!o.json.empty()) {
         const std::string text = to_json(o, results, counts);

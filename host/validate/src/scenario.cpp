@@ -17,31 +17,47 @@ namespace {
 // before the process call, to see which samples the module wrote.
 constexpr uint32_t kSentinel = 0x7FC5E17Eu;
 
-uint32_t bits(float f) {
+uint32_t bits(float f)
+{
     uint32_t u;
     std::memcpy(&u, &f, sizeof u);
     return u;
 }
-float from_bits(uint32_t u) {
+float from_bits(uint32_t u)
+{
     float f;
     std::memcpy(&f, &u, sizeof f);
     return f;
 }
 
-uint64_t mix(uint64_t x) { // splitmix64 finaliser: a pure hash of the clock
+uint64_t mix(uint64_t x)
+{ // splitmix64 finaliser: a pure hash of the clock
     x += 0x9E3779B97F4A7C15ull;
     x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
     x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
     return x ^ (x >> 31);
 }
 
-const float kHostile[] = {
-    std::numeric_limits<float>::quiet_NaN(), -std::numeric_limits<float>::quiet_NaN(),
-    std::numeric_limits<float>::infinity(), -std::numeric_limits<float>::infinity(),
-    FLT_MIN / 4.0f, -FLT_MIN / 8.0f, std::numeric_limits<float>::denorm_min(),
-    1e30f, -1e30f, FLT_MAX, -FLT_MAX, 65536.0f, -65536.0f, 0.0f, -0.0f, 1.0f, -1.0f};
+const float kHostile[] = {std::numeric_limits<float>::quiet_NaN(),
+                          -std::numeric_limits<float>::quiet_NaN(),
+                          std::numeric_limits<float>::infinity(),
+                          -std::numeric_limits<float>::infinity(),
+                          FLT_MIN / 4.0f,
+                          -FLT_MIN / 8.0f,
+                          std::numeric_limits<float>::denorm_min(),
+                          1e30f,
+                          -1e30f,
+                          FLT_MAX,
+                          -FLT_MAX,
+                          65536.0f,
+                          -65536.0f,
+                          0.0f,
+                          -0.0f,
+                          1.0f,
+                          -1.0f};
 
-SourceFn normal_source(Rng &rng, std::string &what) {
+SourceFn normal_source(Rng &rng, std::string &what)
+{
     uint64_t key = rng.next();
     switch (rng.below(5)) {
     case 0: {
@@ -76,17 +92,29 @@ SourceFn normal_source(Rng &rng, std::string &what) {
     default: {
         uint32_t period = 3 + rng.below(500);
         what = "ramp";
-        return [=](uint32_t c) { return static_cast<float>(c % period) / static_cast<float>(period) - 0.5f; };
+        return [=](uint32_t c) {
+            return static_cast<float>(c % period) / static_cast<float>(period) - 0.5f;
+        };
     }
     }
 }
 
 // Finite values at the edges of the float range: what an input that the
 // outputs need finite may still carry.
-const float kHostileFinite[] = {FLT_MIN / 4.0f, -FLT_MIN / 8.0f, std::numeric_limits<float>::denorm_min(),
-                                1e30f, -1e30f, FLT_MAX, -FLT_MAX, 65536.0f, -65536.0f, 0.0f, -0.0f};
+const float kHostileFinite[] = {FLT_MIN / 4.0f,
+                                -FLT_MIN / 8.0f,
+                                std::numeric_limits<float>::denorm_min(),
+                                1e30f,
+                                -1e30f,
+                                FLT_MAX,
+                                -FLT_MAX,
+                                65536.0f,
+                                -65536.0f,
+                                0.0f,
+                                -0.0f};
 
-SourceFn hostile_finite_source(Rng &rng) {
+SourceFn hostile_finite_source(Rng &rng)
+{
     uint64_t key = rng.next();
     return [=](uint32_t c) {
         uint64_t h = mix(key ^ c);
@@ -96,7 +124,8 @@ SourceFn hostile_finite_source(Rng &rng) {
     };
 }
 
-SourceFn hostile_source(Rng &rng) {
+SourceFn hostile_source(Rng &rng)
+{
     uint64_t key = rng.next();
     SourceFn base = [](uint32_t c) { return static_cast<float>(std::sin(0.05 * c)); };
     return [=](uint32_t c) {
@@ -108,7 +137,8 @@ SourceFn hostile_source(Rng &rng) {
 }
 
 // The values a choice pin's list offers (a few for open-ended lists).
-void choice_span(const sehost::PinDecl &d, int32_t &lo, int32_t &hi, std::vector<int32_t> &values) {
+void choice_span(const sehost::PinDecl &d, int32_t &lo, int32_t &hi, std::vector<int32_t> &values)
+{
     lo = 0;
     hi = 3;
     values.clear();
@@ -131,7 +161,8 @@ void choice_span(const sehost::PinDecl &d, int32_t &lo, int32_t &hi, std::vector
     }
 }
 
-double valid_value(const sehost::PinDecl &d, Rng &rng) {
+double valid_value(const sehost::PinDecl &d, Rng &rng)
+{
     switch (d.datatype) {
     case DT_CHOICE: {
         int32_t lo, hi;
@@ -152,7 +183,8 @@ double valid_value(const sehost::PinDecl &d, Rng &rng) {
     }
 }
 
-double hostile_value(const sehost::PinDecl &d, Rng &rng) {
+double hostile_value(const sehost::PinDecl &d, Rng &rng)
+{
     if (d.datatype != DT_CHOICE)
         return valid_value(d, rng);
     int32_t lo, hi;
@@ -165,24 +197,31 @@ double hostile_value(const sehost::PinDecl &d, Rng &rng) {
 
 } // namespace
 
-const char *split_name(Split s) {
+const char *split_name(Split s)
+{
     switch (s) {
-    case Split::Plain: return "whole blocks";
-    case Split::Single: return "1-sample stretches";
-    case Split::Primes: return "prime stretches";
-    case Split::Random: return "random stretches";
+    case Split::Plain:
+        return "whole blocks";
+    case Split::Single:
+        return "1-sample stretches";
+    case Split::Primes:
+        return "prime stretches";
+    case Split::Random:
+        return "random stretches";
     }
     return "?";
 }
 
-Scenario make_scenario(const Context &ctx, const ScenarioPlan &plan, const Traits &traits, Rng &rng) {
+Scenario make_scenario(const Context &ctx, const ScenarioPlan &plan, const Traits &traits, Rng &rng)
+{
     Scenario s;
     s.config.block_size = plan.block_size;
     s.config.sample_rate = plan.sample_rate;
     const auto lib = ctx.library();
     {
         auto decls = sehost::learn_pins(lib);
-        bool repeat = !decls.empty() && decls.back().has_dsp_pin() && (decls.back().flags & IO_REPEAT_LAST);
+        bool repeat =
+            !decls.empty() && decls.back().has_dsp_pin() && (decls.back().flags & IO_REPEAT_LAST);
         s.config.repeat_copies = repeat ? plan.repeat_copies : 0;
     }
     sehost::DspInstance probe(lib, s.config);
@@ -248,8 +287,9 @@ Scenario make_scenario(const Context &ctx, const ScenarioPlan &plan, const Trait
                 midi_in = p.index;
         } else {
             settable.push_back(p.index);
-            s.initial[static_cast<size_t>(p.index)] =
-                plan.values == ValueKind::HostileChoices ? hostile_value(d, rng) : valid_value(d, rng);
+            s.initial[static_cast<size_t>(p.index)] = plan.values == ValueKind::HostileChoices
+                                                          ? hostile_value(d, rng)
+                                                          : valid_value(d, rng);
         }
     }
 
@@ -259,15 +299,18 @@ Scenario make_scenario(const Context &ctx, const ScenarioPlan &plan, const Trait
         uint32_t n = 8 + rng.below(24);
         for (uint32_t k = 0; k < n; ++k) {
             int pin = settable[rng.below(static_cast<uint32_t>(settable.size()))];
-            const sehost::PinDecl &d = decls[static_cast<size_t>(pins[static_cast<size_t>(pin)].decl)];
-            double v = plan.values == ValueKind::HostileChoices ? hostile_value(d, rng) : valid_value(d, rng);
+            const sehost::PinDecl &d =
+                decls[static_cast<size_t>(pins[static_cast<size_t>(pin)].decl)];
+            double v = plan.values == ValueKind::HostileChoices ? hostile_value(d, rng)
+                                                                : valid_value(d, rng);
             s.changes.push_back(Change{rng.below(s.length), pin, v});
         }
         if (plan.values == ValueKind::HostileChoices) {
             uint32_t c = rng.below(s.length / 2 + 1);
             for (uint32_t k = 0; k < 200 && c < s.length; ++k, c += 1 + rng.below(8)) {
                 int pin = settable[rng.below(static_cast<uint32_t>(settable.size()))];
-                const sehost::PinDecl &d = decls[static_cast<size_t>(pins[static_cast<size_t>(pin)].decl)];
+                const sehost::PinDecl &d =
+                    decls[static_cast<size_t>(pins[static_cast<size_t>(pin)].decl)];
                 s.changes.push_back(Change{c, pin, hostile_value(d, rng)});
             }
         }
@@ -280,15 +323,34 @@ Scenario make_scenario(const Context &ctx, const ScenarioPlan &plan, const Trait
             uint32_t ch = rng.below(16), d1 = rng.below(128), d2 = rng.below(128);
             uint32_t status;
             switch (rng.below(8)) {
-            case 0: status = 0x80 | ch; break;
-            case 1: case 2: status = 0x90 | ch; break;
-            case 3: status = 0xB0 | ch; break;
-            case 4: status = 0xC0 | ch; d2 = 0; break;
-            case 5: status = 0xE0 | ch; break;
-            case 6: status = 0xF8 + rng.below(5); d1 = d2 = 0; break;
-            default: status = 0xF0; d1 = d2 = 0; break;
+            case 0:
+                status = 0x80 | ch;
+                break;
+            case 1:
+            case 2:
+                status = 0x90 | ch;
+                break;
+            case 3:
+                status = 0xB0 | ch;
+                break;
+            case 4:
+                status = 0xC0 | ch;
+                d2 = 0;
+                break;
+            case 5:
+                status = 0xE0 | ch;
+                break;
+            case 6:
+                status = 0xF8 + rng.below(5);
+                d1 = d2 = 0;
+                break;
+            default:
+                status = 0xF0;
+                d1 = d2 = 0;
+                break;
             }
-            s.midi.emplace_back(rng.below(s.length), static_cast<int32_t>(status | d1 << 8 | d2 << 16));
+            s.midi.emplace_back(rng.below(s.length),
+                                static_cast<int32_t>(status | d1 << 8 | d2 << 16));
         }
         std::stable_sort(s.midi.begin(), s.midi.end(),
                          [](const auto &a, const auto &b) { return a.first < b.first; });
@@ -301,19 +363,22 @@ Scenario make_scenario(const Context &ctx, const ScenarioPlan &plan, const Trait
     const uint32_t blocks = s.length / bs;
     for (uint32_t k = blocks >= 3 ? rng.below(3) : 0; k > 0; --k) {
         uint32_t at = (1 + rng.below(blocks - 2)) * bs + 1 + rng.below(bs - 1 ? bs - 1 : 1);
-        if (bs > 1 && std::find_if(s.patch_changes.begin(), s.patch_changes.end(),
-                                   [&](uint32_t c) { return c / bs == at / bs; }) == s.patch_changes.end())
+        if (bs > 1 && std::find_if(s.patch_changes.begin(), s.patch_changes.end(), [&](uint32_t c) {
+                          return c / bs == at / bs;
+                      }) == s.patch_changes.end())
             s.patch_changes.push_back(at);
     }
     std::sort(s.patch_changes.begin(), s.patch_changes.end());
     s.summary += "block " + std::to_string(bs) + ", " + std::to_string(s.length) + " samples, " +
-                 std::to_string(s.changes.size()) + " value changes, " + std::to_string(s.midi.size()) +
-                 " MIDI, " + std::to_string(s.patch_changes.size()) + " patch changes";
+                 std::to_string(s.changes.size()) + " value changes, " +
+                 std::to_string(s.midi.size()) + " MIDI, " +
+                 std::to_string(s.patch_changes.size()) + " patch changes";
     return s;
 }
 
 RunResult run_scenario(const Context &ctx, const Scenario &s, Split split, uint64_t split_seed,
-                       const Traits &traits, Report &rep) {
+                       const Traits &traits, Report &rep)
+{
     sehost::Module mod(ctx.library(), s.config);
     sehost::DspInstance &dsp = mod.dsp();
     const auto pins = dsp.dsp_pins();
@@ -327,7 +392,8 @@ RunResult run_scenario(const Context &ctx, const Scenario &s, Split split, uint6
             r.outputs.push_back(p.index);
         if (p.datatype == DT_FSAMPLE && in)
             inputs.push_back(p.index);
-        if (p.datatype != DT_FSAMPLE && p.datatype != DT_MIDI && in && s.initial[static_cast<size_t>(p.index)])
+        if (p.datatype != DT_FSAMPLE && p.datatype != DT_MIDI && in &&
+            s.initial[static_cast<size_t>(p.index)])
             dsp.set_value(p.index, *s.initial[static_cast<size_t>(p.index)]);
         if (s.sources[static_cast<size_t>(p.index)])
             dsp.set_source(p.index, s.sources[static_cast<size_t>(p.index)]);
@@ -336,7 +402,8 @@ RunResult run_scenario(const Context &ctx, const Scenario &s, Split split, uint6
     std::vector<bool> whole; // per entry of outputs: every sample of a stretch is written
     for (int i : r.outputs) {
         const sehost::DspPin &p = pins[static_cast<size_t>(i)];
-        whole.push_back(p.decl < 0 || traits.writes_whole_stretch(decls[static_cast<size_t>(p.decl)].name));
+        whole.push_back(p.decl < 0 ||
+                        traits.writes_whole_stretch(decls[static_cast<size_t>(p.decl)].name));
     }
     mod.open();
     for (const Change &c : s.changes)
@@ -363,7 +430,9 @@ RunResult run_scenario(const Context &ctx, const Scenario &s, Split split, uint6
         std::memcpy(&b, reinterpret_cast<const void *>(p.variable_address), sizeof b);
         return b;
     };
-    inputs.erase(std::remove_if(inputs.begin(), inputs.end(), [&](int i) { return !input_buffer(i); }), inputs.end());
+    inputs.erase(
+        std::remove_if(inputs.begin(), inputs.end(), [&](int i) { return !input_buffer(i); }),
+        inputs.end());
     // Inputs without a source keep what open wrote into them.
     std::vector<std::vector<uint32_t>> expected(pins.size());
     for (int i : inputs) {
@@ -374,18 +443,26 @@ RunResult run_scenario(const Context &ctx, const Scenario &s, Split split, uint6
     uint32_t expected_block = UINT32_MAX;
 
     // The host's own planner cuts the stretches, with lengths drawn here.
-    static const int32_t primes[] = {2, 3, 5, 7, 11, 13, 17, 19, 23, 29, 31, 37, 41, 43, 47, 53, 59, 61, 67, 71};
+    static const int32_t primes[] = {2,  3,  5,  7,  11, 13, 17, 19, 23, 29,
+                                     31, 37, 41, 43, 47, 53, 59, 61, 67, 71};
     Rng srng(split_seed);
     sehost::StretchPlanner planner;
     switch (split) {
-    case Split::Plain: break;
-    case Split::Single: planner.lengths({1}); break;
-    case Split::Primes: planner.drawn([pos = size_t{0}]() mutable { return primes[pos++ % 20]; }); break;
+    case Split::Plain:
+        break;
+    case Split::Single:
+        planner.lengths({1});
+        break;
+    case Split::Primes:
+        planner.drawn([pos = size_t{0}]() mutable { return primes[pos++ % 20]; });
+        break;
     case Split::Random:
         planner.drawn([&srng, bs] {
             // whole blocks, a few samples, up to 64, anything up to a block
             uint32_t k = srng.below(4);
-            return static_cast<int32_t>(k == 0 ? bs : k == 1 ? 1 + srng.below(4) : 1 + srng.below(k == 2 ? 64 : bs));
+            return static_cast<int32_t>(k == 0   ? bs
+                                        : k == 1 ? 1 + srng.below(4)
+                                                 : 1 + srng.below(k == 2 ? 64 : bs));
         });
         break;
     }
@@ -422,15 +499,16 @@ RunResult run_scenario(const Context &ctx, const Scenario &s, Split split, uint6
         for (size_t j = 0; j < r.outputs.size(); ++j) {
             float *buf = dsp.output(r.outputs[j]);
             const sehost::DspPin &p = pins[static_cast<size_t>(r.outputs[j])];
-            std::string label = "output pin " + std::to_string(p.index) +
-                                (p.decl >= 0 ? " \"" + decls[static_cast<size_t>(p.decl)].name + "\"" : "");
+            std::string label =
+                "output pin " + std::to_string(p.index) +
+                (p.decl >= 0 ? " \"" + decls[static_cast<size_t>(p.decl)].name + "\"" : "");
             for (uint32_t k = 0; k < bs; ++k) {
                 if (k >= o && k < o + n)
                     continue;
                 if (bits(buf[k]) != snap[j][k] && outside_reports++ < 5)
-                    rep.fail(label + ": sample " + std::to_string(k) + " of the block changed by the call for [" +
-                             std::to_string(o) + ", " + std::to_string(o + n) + ") at clock " +
-                             std::to_string(clock) + where);
+                    rep.fail(label + ": sample " + std::to_string(k) +
+                             " of the block changed by the call for [" + std::to_string(o) + ", " +
+                             std::to_string(o + n) + ") at clock " + std::to_string(clock) + where);
             }
             uint32_t unwritten = 0;
             for (uint32_t k = o; k < o + n; ++k)
@@ -440,7 +518,8 @@ RunResult run_scenario(const Context &ctx, const Scenario &s, Split split, uint6
                 }
             if (processed && unwritten && whole[j] && s.strict_writes && unwritten_reports++ < 5)
                 rep.fail(label + ": " + std::to_string(unwritten) + " of " + std::to_string(n) +
-                         " samples of the stretch at clock " + std::to_string(clock) + " left unwritten" + where);
+                         " samples of the stretch at clock " + std::to_string(clock) +
+                         " left unwritten" + where);
             r.samples[j].insert(r.samples[j].end(), buf + o, buf + o + n);
         }
         if (expected_block != start) {
@@ -448,7 +527,8 @@ RunResult run_scenario(const Context &ctx, const Scenario &s, Split split, uint6
             for (int i : inputs)
                 if (s.sources[static_cast<size_t>(i)])
                     for (uint32_t k = 0; k < bs; ++k)
-                        expected[static_cast<size_t>(i)][k] = bits(s.sources[static_cast<size_t>(i)](start + k));
+                        expected[static_cast<size_t>(i)][k] =
+                            bits(s.sources[static_cast<size_t>(i)](start + k));
         }
         if (processed) {
             for (int i : inputs) {
@@ -456,8 +536,9 @@ RunResult run_scenario(const Context &ctx, const Scenario &s, Split split, uint6
                 for (uint32_t k = 0; k < bs; ++k)
                     if (bits(buf[k]) != expected[static_cast<size_t>(i)][k]) {
                         if (input_reports++ < 5)
-                            rep.fail("input pin " + std::to_string(i) + ": sample " + std::to_string(k) +
-                                     " changed by the call at clock " + std::to_string(clock) + where);
+                            rep.fail("input pin " + std::to_string(i) + ": sample " +
+                                     std::to_string(k) + " changed by the call at clock " +
+                                     std::to_string(clock) + where);
                         break;
                     }
             }
@@ -473,30 +554,33 @@ RunResult run_scenario(const Context &ctx, const Scenario &s, Split split, uint6
     return r;
 }
 
-void check_midi_valid(const RunResult &r, Report &rep, const std::string &where) {
+void check_midi_valid(const RunResult &r, Report &rep, const std::string &where)
+{
     int shown = 0;
     for (const sehost::MidiOut &m : r.midi) {
         uint32_t v = static_cast<uint32_t>(m.message);
-        bool ok = (v & 0x80u) != 0 && ((v >> 8) & 0x80u) == 0 && ((v >> 16) & 0x80u) == 0 && (v >> 24) == 0;
+        bool ok = (v & 0x80u) != 0 && ((v >> 8) & 0x80u) == 0 && ((v >> 16) & 0x80u) == 0 &&
+                  (v >> 24) == 0;
         if (!ok && shown++ < 5)
-            rep.fail("MIDI pin " + std::to_string(m.pin) + " sent the invalid message " + hex32(v) + " at clock " +
-                     std::to_string(m.stamp) + where);
+            rep.fail("MIDI pin " + std::to_string(m.pin) + " sent the invalid message " + hex32(v) +
+                     " at clock " + std::to_string(m.stamp) + where);
         if (m.stamp < m.clock && shown++ < 5)
-            rep.fail("MIDI pin " + std::to_string(m.pin) + " sent a message stamped " + std::to_string(m.stamp) +
-                     " at clock " + std::to_string(m.clock) + where);
+            rep.fail("MIDI pin " + std::to_string(m.pin) + " sent a message stamped " +
+                     std::to_string(m.stamp) + " at clock " + std::to_string(m.clock) + where);
     }
     for (const sehost::StatusOut &st : r.statuses)
         if (st.stamp < st.clock && shown++ < 5)
-            rep.fail("pin " + std::to_string(st.pin) + " status stamped " + std::to_string(st.stamp) + " at clock " +
-                     std::to_string(st.clock) + where);
+            rep.fail("pin " + std::to_string(st.pin) + " status stamped " +
+                     std::to_string(st.stamp) + " at clock " + std::to_string(st.clock) + where);
 }
 
-void check_outputs_finite(const RunResult &r, Report &rep, const std::string &where) {
+void check_outputs_finite(const RunResult &r, Report &rep, const std::string &where)
+{
     for (size_t j = 0; j < r.outputs.size(); ++j)
         for (size_t k = 0; k < r.samples[j].size(); ++k)
             if (!std::isfinite(r.samples[j][k])) {
-                rep.fail("output pin " + std::to_string(r.outputs[j]) + " holds " + hex32(bits(r.samples[j][k])) +
-                         " at clock " + std::to_string(k) + where);
+                rep.fail("output pin " + std::to_string(r.outputs[j]) + " holds " +
+                         hex32(bits(r.samples[j][k])) + " at clock " + std::to_string(k) + where);
                 break;
             }
 }
@@ -504,7 +588,8 @@ void check_outputs_finite(const RunResult &r, Report &rep, const std::string &wh
 namespace {
 
 // An output as its sequence of levels: each run of equal samples once.
-std::vector<uint32_t> levels(const std::vector<float> &v) {
+std::vector<uint32_t> levels(const std::vector<float> &v)
+{
     std::vector<uint32_t> out;
     for (float x : v)
         if (out.empty() || out.back() != bits(x))
@@ -514,8 +599,9 @@ std::vector<uint32_t> levels(const std::vector<float> &v) {
 
 } // namespace
 
-bool compare_runs(const RunResult &a, const RunResult &b, Report &rep, const std::string &what, bool statuses,
-                  bool levels_only) {
+bool compare_runs(const RunResult &a, const RunResult &b, Report &rep, const std::string &what,
+                  bool statuses, bool levels_only)
+{
     bool same = true;
     for (size_t j = 0; levels_only && j < a.outputs.size() && j < b.outputs.size(); ++j) {
         const auto x = levels(a.samples[j]), y = levels(b.samples[j]);
@@ -524,14 +610,14 @@ bool compare_runs(const RunResult &a, const RunResult &b, Report &rep, const std
             while (k < x.size() && k < y.size() && x[k] == y[k])
                 ++k;
             rep.fail(what + ": output pin " + std::to_string(a.outputs[j]) + " goes through " +
-                     std::to_string(x.size()) + " vs " + std::to_string(y.size()) + " levels, first different at level " +
-                     std::to_string(k));
+                     std::to_string(x.size()) + " vs " + std::to_string(y.size()) +
+                     " levels, first different at level " + std::to_string(k));
             same = false;
         }
     }
     if (levels_only && statuses && a.statuses.size() != b.statuses.size()) {
-        rep.fail(what + ": " + std::to_string(a.statuses.size()) + " vs " + std::to_string(b.statuses.size()) +
-                 " pin status announcements");
+        rep.fail(what + ": " + std::to_string(a.statuses.size()) + " vs " +
+                 std::to_string(b.statuses.size()) + " pin status announcements");
         same = false;
     }
     if (levels_only)
@@ -541,8 +627,9 @@ bool compare_runs(const RunResult &a, const RunResult &b, Report &rep, const std
         size_t n = std::min(x.size(), y.size());
         for (size_t k = 0; k < n; ++k)
             if (bits(x[k]) != bits(y[k])) {
-                rep.fail(what + ": output pin " + std::to_string(a.outputs[j]) + " differs first at clock " +
-                         std::to_string(k) + " (" + hex32(bits(x[k])) + " vs " + hex32(bits(y[k])) + ")");
+                rep.fail(what + ": output pin " + std::to_string(a.outputs[j]) +
+                         " differs first at clock " + std::to_string(k) + " (" + hex32(bits(x[k])) +
+                         " vs " + hex32(bits(y[k])) + ")");
                 same = false;
                 break;
             }
@@ -562,8 +649,10 @@ bool compare_runs(const RunResult &a, const RunResult &b, Report &rep, const std
         std::string d = what + ": MIDI differs at message " + std::to_string(k) + " of " +
                         std::to_string(a.midi.size()) + "/" + std::to_string(b.midi.size());
         if (k < a.midi.size() && k < b.midi.size())
-            d += " (" + hex32(static_cast<uint32_t>(a.midi[k].message)) + "@" + std::to_string(a.midi[k].stamp) +
-                 " vs " + hex32(static_cast<uint32_t>(b.midi[k].message)) + "@" + std::to_string(b.midi[k].stamp) + ")";
+            d += " (" + hex32(static_cast<uint32_t>(a.midi[k].message)) + "@" +
+                 std::to_string(a.midi[k].stamp) + " vs " +
+                 hex32(static_cast<uint32_t>(b.midi[k].message)) + "@" +
+                 std::to_string(b.midi[k].stamp) + ")";
         rep.fail(d);
         same = false;
     }
@@ -571,16 +660,21 @@ bool compare_runs(const RunResult &a, const RunResult &b, Report &rep, const std
         k = first_diff(a.statuses.size(), b.statuses.size(), [&](size_t i) {
             const auto &p = a.statuses[i], &q = b.statuses[i];
             bool vs = p.value.has_value() == q.value.has_value() &&
-                      (!p.value || *p.value == *q.value || (std::isnan(*p.value) && std::isnan(*q.value)));
+                      (!p.value || *p.value == *q.value ||
+                       (std::isnan(*p.value) && std::isnan(*q.value)));
             return p.pin == q.pin && p.status == q.status && p.stamp == q.stamp && vs;
         });
         if (k != static_cast<size_t>(-1)) {
-            std::string d = what + ": pin statuses differ at announcement " + std::to_string(k) + " of " +
-                            std::to_string(a.statuses.size()) + "/" + std::to_string(b.statuses.size());
+            std::string d = what + ": pin statuses differ at announcement " + std::to_string(k) +
+                            " of " + std::to_string(a.statuses.size()) + "/" +
+                            std::to_string(b.statuses.size());
             if (k < a.statuses.size() && k < b.statuses.size())
-                d += " (pin " + std::to_string(a.statuses[k].pin) + " status " + std::to_string(a.statuses[k].status) +
-                     "@" + std::to_string(a.statuses[k].stamp) + " vs pin " + std::to_string(b.statuses[k].pin) +
-                     " status " + std::to_string(b.statuses[k].status) + "@" + std::to_string(b.statuses[k].stamp) + ")";
+                d += " (pin " + std::to_string(a.statuses[k].pin) + " status " +
+                     std::to_string(a.statuses[k].status) + "@" +
+                     std::to_string(a.statuses[k].stamp) + " vs pin " +
+                     std::to_string(b.statuses[k].pin) + " status " +
+                     std::to_string(b.statuses[k].status) + "@" +
+                     std::to_string(b.statuses[k].stamp) + ")";
             rep.fail(d);
             same = false;
         }

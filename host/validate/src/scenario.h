@@ -27,7 +27,7 @@ struct Change {
 struct Scenario {
     sehost::HostConfig config;
     std::vector<std::optional<double>> initial; // per DSP pin, non-audio inputs
-    std::vector<SourceFn> sources;              // per DSP pin, audio inputs (empty: default constant)
+    std::vector<SourceFn> sources; // per DSP pin, audio inputs (empty: default constant)
     std::vector<Change> changes;
     std::vector<std::pair<uint32_t, int32_t>> midi; // clock, packed message
     std::vector<uint32_t> patch_changes;
@@ -51,14 +51,15 @@ struct ScenarioPlan {
 };
 
 // Builds a scenario for the module from the plan and the generator.
-Scenario make_scenario(const Context &ctx, const ScenarioPlan &plan, const Traits &traits, Rng &rng);
+Scenario make_scenario(const Context &ctx, const ScenarioPlan &plan, const Traits &traits,
+                       Rng &rng);
 
 enum class Split { Plain, Single, Primes, Random };
 const char *split_name(Split s);
 
 struct RunResult {
-    std::vector<int> outputs;                 // DSP indices of audio outputs
-    std::vector<std::vector<float>> samples;  // per entry of outputs
+    std::vector<int> outputs;                // DSP indices of audio outputs
+    std::vector<std::vector<float>> samples; // per entry of outputs
     std::vector<sehost::StatusOut> statuses;
     std::vector<sehost::MidiOut> midi;
     std::vector<int32_t> gui_messages;

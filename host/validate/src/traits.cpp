@@ -13,17 +13,20 @@ namespace {
 
 using json = nlohmann::json;
 
-[[noreturn]] void bad(const std::string &path, const std::string &why) {
+[[noreturn]] void bad(const std::string &path, const std::string &why)
+{
     throw std::runtime_error("traits file " + path + ": " + why);
 }
 
-std::string text_of(const json &j, const std::string &path, const char *key) {
+std::string text_of(const json &j, const std::string &path, const char *key)
+{
     if (!j.is_string())
         bad(path, std::string("\"") + key + "\" must be a text");
     return j.get<std::string>();
 }
 
-std::vector<std::string> names_of(const json &j, const std::string &path, const char *key) {
+std::vector<std::string> names_of(const json &j, const std::string &path, const char *key)
+{
     if (!j.is_array())
         bad(path, std::string("\"") + key + "\" must be a list of pin names");
     std::vector<std::string> out;
@@ -32,9 +35,13 @@ std::vector<std::string> names_of(const json &j, const std::string &path, const 
     return out;
 }
 
-Drive drive_of(const std::string &word, const std::string &path, const std::string &pin) {
-    static const struct { const char *word; Drive drive; } kWords[] = {
-        {"any", Drive::Any},       {"constant", Drive::Constant},        {"zero", Drive::Zero},
+Drive drive_of(const std::string &word, const std::string &path, const std::string &pin)
+{
+    static const struct {
+        const char *word;
+        Drive drive;
+    } kWords[] = {
+        {"any", Drive::Any},       {"constant", Drive::Constant},       {"zero", Drive::Zero},
         {"moving", Drive::Moving}, {"low_at_start", Drive::LowAtStart},
     };
     for (const auto &w : kWords)
@@ -46,24 +53,32 @@ Drive drive_of(const std::string &word, const std::string &path, const std::stri
 
 } // namespace
 
-const InputRule *Traits::rule_for(const std::string &pin) const {
+const InputRule *Traits::rule_for(const std::string &pin) const
+{
     for (const InputRule &r : split_inputs)
         if (r.pin == pin)
             return &r;
     return nullptr;
 }
 
-bool Traits::needs_finite(const std::string &pin) const {
-    return !finite_needs || std::find(finite_needs->begin(), finite_needs->end(), pin) != finite_needs->end();
+bool Traits::needs_finite(const std::string &pin) const
+{
+    return !finite_needs ||
+           std::find(finite_needs->begin(), finite_needs->end(), pin) != finite_needs->end();
 }
 
-bool Traits::writes_whole_stretch(const std::string &pin) const {
+bool Traits::writes_whole_stretch(const std::string &pin) const
+{
     return std::find(partial_outputs.begin(), partial_outputs.end(), pin) == partial_outputs.end();
 }
 
-std::string Traits::origin() const { return source.empty() ? "no traits file" : "traits file " + source; }
+std::string Traits::origin() const
+{
+    return source.empty() ? "no traits file" : "traits file " + source;
+}
 
-Traits load_traits(const std::string &path) {
+Traits load_traits(const std::string &path)
+{
     std::ifstream f(path, std::ios::binary);
     if (!f)
         bad(path, "cannot be read");
@@ -100,7 +115,8 @@ Traits load_traits(const std::string &path) {
             if (!v.is_object())
                 bad(path, "\"split_inputs\" must map pin names to drives");
             for (auto r = v.begin(); r != v.end(); ++r)
-                t.split_inputs.push_back({r.key(), drive_of(text_of(r.value(), path, "split_inputs"), path, r.key())});
+                t.split_inputs.push_back(
+                    {r.key(), drive_of(text_of(r.value(), path, "split_inputs"), path, r.key())});
         } else if (key == "finite_needs") {
             t.finite_needs = names_of(v, path, "finite_needs");
         } else if (key == "partial_outputs") {

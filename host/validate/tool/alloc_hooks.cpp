@@ -28,19 +28,25 @@ void *__libc_calloc(size_t, size_t);
 void *__libc_realloc(void *, size_t);
 void __libc_free(void *);
 
-void *malloc(size_t n) {
+void *malloc(size_t n)
+{
     sevalidate_count_malloc();
     return __libc_malloc(n);
 }
-void *calloc(size_t n, size_t m) {
+void *calloc(size_t n, size_t m)
+{
     sevalidate_count_malloc();
     return __libc_calloc(n, m);
 }
-void *realloc(void *p, size_t n) {
+void *realloc(void *p, size_t n)
+{
     sevalidate_count_malloc();
     return __libc_realloc(p, n);
 }
-void free(void *p) { __libc_free(p); }
+void free(void *p)
+{
+    __libc_free(p);
+}
 }
 #define SEVALIDATE_MALLOC_HOOKED 1
 #else
@@ -48,7 +54,8 @@ void free(void *p) { __libc_free(p); }
 #endif
 
 namespace {
-void *counted_new(std::size_t n) {
+void *counted_new(std::size_t n)
+{
     sevalidate_count_new();
     if (n == 0)
         n = 1;
@@ -66,27 +73,53 @@ struct Announce {
 } announce;
 } // namespace
 
-void *operator new(std::size_t n) { return counted_new(n); }
-void *operator new[](std::size_t n) { return counted_new(n); }
-void *operator new(std::size_t n, const std::nothrow_t &) noexcept {
+void *operator new(std::size_t n)
+{
+    return counted_new(n);
+}
+void *operator new[](std::size_t n)
+{
+    return counted_new(n);
+}
+void *operator new(std::size_t n, const std::nothrow_t &) noexcept
+{
     try {
         return counted_new(n);
     } catch (...) {
         return nullptr;
     }
 }
-void *operator new[](std::size_t n, const std::nothrow_t &) noexcept {
+void *operator new[](std::size_t n, const std::nothrow_t &) noexcept
+{
     try {
         return counted_new(n);
     } catch (...) {
         return nullptr;
     }
 }
-void operator delete(void *p) noexcept { std::free(p); }
-void operator delete[](void *p) noexcept { std::free(p); }
-void operator delete(void *p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void *p, std::size_t) noexcept { std::free(p); }
-void operator delete(void *p, const std::nothrow_t &) noexcept { std::free(p); }
-void operator delete[](void *p, const std::nothrow_t &) noexcept { std::free(p); }
+void operator delete(void *p) noexcept
+{
+    std::free(p);
+}
+void operator delete[](void *p) noexcept
+{
+    std::free(p);
+}
+void operator delete(void *p, std::size_t) noexcept
+{
+    std::free(p);
+}
+void operator delete[](void *p, std::size_t) noexcept
+{
+    std::free(p);
+}
+void operator delete(void *p, const std::nothrow_t &) noexcept
+{
+    std::free(p);
+}
+void operator delete[](void *p, const std::nothrow_t &) noexcept
+{
+    std::free(p);
+}
 
 #endif

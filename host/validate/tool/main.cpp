@@ -6,7 +6,8 @@
 
 #include "sevalidate/validate.h"
 
-int main(int argc, char **argv) {
+int main(int argc, char **argv)
+{
     std::vector<std::string> args(argv + 1, argv + argc);
     return sevalidate::run_validation(args, std::cout, std::cerr);
 }

@@ -167,9 +167,18 @@ public:
     {
         report({102, index, pointer != nullptr ? 1 : 0});
     }
-    void OnGuiOperation3(void *, float opt, SEPoint point) override { point_report(103, opt, point); }
-    void OnGuiOperation4(void *, float opt, SEPoint point) override { point_report(104, opt, point); }
-    void OnGuiOperation5(void *, float opt, SEPoint point) override { point_report(105, opt, point); }
+    void OnGuiOperation3(void *, float opt, SEPoint point) override
+    {
+        point_report(103, opt, point);
+    }
+    void OnGuiOperation4(void *, float opt, SEPoint point) override
+    {
+        point_report(104, opt, point);
+    }
+    void OnGuiOperation5(void *, float opt, SEPoint point) override
+    {
+        point_report(105, opt, point);
+    }
     void OnGuiOperation8(void *) override { report({108}); }
     void OnGuiOperation9(void *) override { report({109}); }
     void OnGuiOperation11(int32_t index) override { report({111, index}); }

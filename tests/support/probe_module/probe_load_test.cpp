@@ -41,7 +41,10 @@ public:
     Library(const Library &) = delete;
     Library &operator=(const Library &) = delete;
 
-    bool loaded() const { return m_handle != nullptr; }
+    bool loaded() const
+    {
+        return m_handle != nullptr;
+    }
 
     void *symbol(const char *name) const
     {
@@ -60,7 +63,10 @@ private:
 #endif
 };
 
-se_result SE_CALL quiet_host(void *, int32_t, int32_t, int32_t, void *, float) { return 0; }
+se_result SE_CALL quiet_host(void *, int32_t, int32_t, int32_t, void *, float)
+{
+    return 0;
+}
 
 TEST(ProbePlugin, LoadsByPathAndResolvesBothExports)
 {

@@ -75,7 +75,10 @@ public:
 #ifdef PROBE_LATIN1_TEXTS
 // Texts in Latin-1, not UTF-8, as an older module may carry them: tools that
 // write JSON must still describe it.
-const se_sdk::ModuleIdentity kIdentity = {"Caf\xe9 Probe", "SE SDK Probe \xff", "Gr\xfc\xdf" "e aus dem Build", 0, 2};
+const se_sdk::ModuleIdentity kIdentity = {"Caf\xe9 Probe", "SE SDK Probe \xff",
+                                          "Gr\xfc\xdf"
+                                          "e aus dem Build",
+                                          0, 2};
 #else
 const se_sdk::ModuleIdentity kIdentity = {"SDK Probe", "SE SDK Probe", "Build check module", 0, 2};
 #endif

@@ -58,13 +58,15 @@ std::vector<std::string> check_names(int level);
 // `traits_files`: the module authors' declarations (--traits); the one
 // naming the plug-in's identifier applies.
 CheckResult run_check_here(const std::string &plugin, const std::string &check, uint64_t seed,
-                           const std::vector<std::string> &traits_files = {}, int level = kDefaultLevel);
+                           const std::vector<std::string> &traits_files = {},
+                           int level = kDefaultLevel);
 
 // Runs one check in a child process with a time limit.
 CheckResult run_check_isolated(const std::string &plugin, const std::string &check, uint64_t seed,
                                double timeout_seconds,
                                const std::vector<std::string> &reexec_prefix = {},
-                               const std::vector<std::string> &traits_files = {}, int level = kDefaultLevel);
+                               const std::vector<std::string> &traits_files = {},
+                               int level = kDefaultLevel);
 
 // The command line: report to `out`, errors to `err`.  Exit code 0 when no
 // check failed, 1 when a check failed, crashed or timed out, 2 when the
