@@ -15,8 +15,8 @@ namespace se_sdk {
 #ifdef SE_NO_CHECKS
 // The expression stays compiled (never evaluated), so what only a check
 // reads is still used.
-#define SE_CHECK(expr, source)          ((void)sizeof((expr) ? 1 : 0))
-#define SE_CHECK_AT(expr, source, line) ((void)sizeof((expr) ? 1 : 0))
+#define SE_CHECK(expr, source)          ((void)sizeof((expr) ? 1 : 0), (void)(source))
+#define SE_CHECK_AT(expr, source, line) ((void)sizeof((expr) ? 1 : 0), (void)(source), (void)(line))
 #else
 #define SE_CHECK(expr, source) ((expr) ? (void)0 : ::se_sdk::check_failed(#expr, source, 0))
 // For checks whose report names a fixed line of the SDK source.
