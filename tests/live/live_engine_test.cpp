@@ -261,6 +261,50 @@ TEST(LiveEngine, AModuleQueuesGuiMessagesWithoutAllocating)
     EXPECT_EQ(m.gui()->int_value(m.gui()->pin_number("Bool pulse")), 0);
 }
 
+// A GUI side makes host requests (its writes among them) on every change;
+// live, nobody reads them, so the GUI thread lets go of them once handled:
+// however long the run, the sides hold only a handful.
+TEST(LiveEngine, GuiSidesHoldNoGrowingRecordOverALongRun)
+{
+    struct Row {
+        uint64_t periods;
+    };
+    for (const Row &row : {Row{200}, Row{800}}) {
+        SCOPED_TRACE(row.periods);
+        secli::Patch p = test_patch("sine:5:1", kPeriod);
+        p.sources.clear();
+        p.wires.clear();
+        secli::ModuleSpec tabs;
+        tabs.name = tabs.where = "tabs";
+        tabs.plugin = se_test::plugin_path("panel_switch4");
+        // Ways 1 and 2 turned on in turn, every other period: each turn
+        // writes the switch and show signals of both ways.
+        const uint64_t settings = row.periods / 2;
+        for (uint64_t k = 0; k < settings; ++k)
+            tabs.at.push_back(secli::TimedSetting{
+                secli::TimeSpec{0, true, 2 * k * kPeriod},
+                k % 2 ? "2 Switch (Animation)" : "1 Switch (Animation)", "1", "test"});
+        p.modules = {tabs};
+        LiveEngine e(p, kRate, kPeriod);
+        std::vector<std::vector<float>> buffers(e.audio_outputs().size(),
+                                                std::vector<float>(kPeriod));
+        std::vector<float *> out_ptrs;
+        for (auto &b : buffers)
+            out_ptrs.push_back(b.data());
+        std::vector<LiveMidiList> midi_out(e.midi_outputs().size());
+        e.open();
+        for (uint64_t k = 0; k < row.periods; ++k) {
+            e.process(kPeriod, nullptr, nullptr, out_ptrs.data(), midi_out.data());
+            // Gives the GUI thread (it polls every 2 ms) time to keep up.
+            std::this_thread::sleep_for(std::chrono::microseconds(300));
+        }
+        e.close();
+        ASSERT_FALSE(e.faulted()) << e.fault();
+        EXPECT_GE(e.gui_requests_forgotten(), 4 * settings) << "the GUI side did not work";
+        EXPECT_LE(e.gui_requests_held(), 8u);
+    }
+}
+
 // The set a recording leaves, read back as a Recorded; names as the ports.
 Recorded read_set(const std::string &dir, const LiveEngine &e)
 {

@@ -97,6 +97,10 @@ struct LiveEngine::Impl {
     std::atomic<bool> gui_stop{false};
     bool gui_threaded = false; // GUI writes travel through to_dsp
     std::atomic<uint64_t> gui_delivered{0}, gui_dropped{0};
+    // Requests and writes of GUI sides the GUI thread has let go of (nobody
+    // reads them live; kept, they would grow for as long as the run lasts).
+    std::atomic<uint64_t> gui_records_dropped{0};
+    void forget_gui_records(sehost::GuiInstance &gui);
     std::atomic<uint64_t> patch_changes_asked{0};
     uint64_t patch_changes_done = 0; // callback only
 
@@ -492,10 +496,12 @@ void LiveEngine::Impl::gui_loop()
                     if (nodes[m.node]->mod->dsp().pins()[static_cast<size_t>(m.pin)].flags &
                         IO_BOTH_SIDES)
                         carry(m.node, m.pin, gui.value(m.pin).number());
+                    forget_gui_records(gui);
                     continue;
                 }
                 gui.dsp_message(m.value);
                 gui_delivered.fetch_add(1, std::memory_order_relaxed);
+                forget_gui_records(gui);
             }
             auto now = std::chrono::steady_clock::now();
             if (now >= next_idle) {
@@ -505,7 +511,7 @@ void LiveEngine::Impl::gui_loop()
                         current = n;
                         if (gui->idle_requested())
                             gui->idle();
-                        gui->clear_writes(); // kept for offline reports only
+                        forget_gui_records(*gui);
                     }
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
@@ -513,6 +519,13 @@ void LiveEngine::Impl::gui_loop()
     } catch (const std::exception &e) {
         set_fault(nodes[current]->where + ": plug-in fault on the GUI side: " + e.what());
     }
+}
+
+void LiveEngine::Impl::forget_gui_records(sehost::GuiInstance &gui)
+{
+    gui_records_dropped.fetch_add(gui.requests().size(), std::memory_order_relaxed);
+    gui.clear_requests();
+    gui.clear_writes();
 }
 
 // What instance n asked of the host in this period: statuses and MIDI go
@@ -679,6 +692,18 @@ void LiveEngine::patch_change()
 uint64_t LiveEngine::gui_messages() const
 {
     return m->gui_delivered.load();
+}
+uint64_t LiveEngine::gui_requests_forgotten() const
+{
+    return m->gui_records_dropped.load();
+}
+size_t LiveEngine::gui_requests_held() const
+{
+    size_t held = 0;
+    for (const auto &node : m->nodes)
+        if (const sehost::GuiInstance *gui = node->mod->gui())
+            held += gui->requests().size() + gui->writes().size();
+    return held;
 }
 uint64_t LiveEngine::gui_messages_dropped() const
 {

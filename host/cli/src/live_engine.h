@@ -88,6 +88,12 @@ public:
     // to a full ring.
     uint64_t gui_messages() const;
     uint64_t gui_messages_dropped() const;
+    // The GUI thread lets go of its sides' requests and writes once they are
+    // handled (offline runs keep them for the report; nobody reads them
+    // live): those it let go of so far, and those still held (requests plus
+    // writes; read it when the GUI thread is not running).
+    uint64_t gui_requests_forgotten() const;
+    size_t gui_requests_held() const;
 
     // One period of `frames` (== period) samples. midi_in[k] are the
     // messages of MIDI input port k, in frame order; midi_out[k] is cleared
