@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <optional>
 #include <sstream>
 #include <chrono>
 #include <ctime>
@@ -406,6 +407,57 @@ TEST(LiveRecord, TheSetEqualsTheOfflineRunOrIsNotThereAtAll)
             EXPECT_NE(n[0], '.') << "a temporary file was left: " << n;
     }
     std::filesystem::remove_all(root);
+}
+
+// Ramp sources (one wired, one set on an input) take the engine's span
+// from start to end, an hour unless the patch gives one (play gives its
+// --duration); the recorded set takes the same span, so it equals what was
+// played whether or not the ramp ended within the run.
+TEST(LiveRecord, RampsTakeTheSameSpanLiveAndInTheRecording)
+{
+    const uint64_t periods = 200, length = periods * kPeriod;
+    struct Case {
+        const char *what;
+        std::optional<secli::TimeSpec> span;
+        bool crosses; // the ramps cross 0 V within the run (the detector's output changes)
+    } cases[] = {{"no span: an hour", std::nullopt, false},
+                 {"the run's length", secli::TimeSpec{0, true, length}, true},
+                 {"in seconds, longer than the run",
+                  secli::TimeSpec{1.5 * static_cast<double>(length) / kRate, false, 0}, true}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        secli::Patch patch = test_patch("ramp:-5:5", length);
+        patch.sources = {{"r", "ramp:-5:5", "r"}};
+        patch.source_span = c.span;
+        secli::ModuleSpec set = patch.modules[0];
+        set.name = set.where = "set";
+        set.set.push_back({"Audio In", "ramp:-3:7", "set"});
+        patch.modules = {patch.modules[0], set};
+        patch.wires = {{"r", "edge.Audio In", "w0"}};
+        LiveEngine e(patch, kRate, kPeriod);
+        const std::string dir =
+            std::filesystem::temp_directory_path() / ("se_live_ramp_" + std::to_string(getpid()));
+        secli::SessionOptions options;
+        options.out = dir;
+        options.progress = false;
+        options.force = true;
+        secli::LiveRecorder recorder(patch, e, kRate, kPeriod, options);
+        Drive d = drive(e, periods, true, &recorder);
+        std::ostringstream log;
+        recorder.finish(log);
+        EXPECT_NE(log.str().find("the recorded audio equals what was played"), std::string::npos)
+            << log.str();
+        EXPECT_EQ(difference(read_set(dir, e), d.out), "");
+        for (const char *port : {"edge.Pulse Out", "set.Pulse Out"}) {
+            const std::vector<float> &out = d.out.audio[port];
+            ASSERT_EQ(out.size(), length) << port;
+            size_t changes = 0;
+            for (size_t i = 1; i < out.size(); ++i)
+                changes += out[i] != out[i - 1];
+            EXPECT_EQ(changes > 0, c.crosses) << port << ": " << changes << " changes";
+        }
+        std::filesystem::remove_all(dir);
+    }
 }
 
 // The ring between the callback and the helper threads: a full ring

@@ -59,6 +59,7 @@ struct LiveEngine::Impl {
 
     double rate;
     uint32_t period;
+    uint64_t source_span = 0; // samples a ramp source takes
     uint64_t clock = 0;
     std::vector<std::unique_ptr<Node>> nodes;
     std::vector<size_t> order;
@@ -125,7 +126,14 @@ LiveEngine::LiveEngine(const Patch &patch, double rate, uint32_t period) : m(new
     check_block(period, "the server's period");
     m->rate = rate;
     m->period = period;
+    m->source_span = patch.source_span ? patch.source_span->clock(rate)
+                                       : static_cast<uint64_t>(rate * kSourceSeconds);
     m->build(patch);
+}
+
+uint64_t LiveEngine::source_span() const
+{
+    return m->source_span;
 }
 
 LiveEngine::~LiveEngine()
@@ -298,9 +306,8 @@ void LiveEngine::Impl::wire(const Patch &patch, const Wire &w)
             dst.set_source(to.dsp, [buf, block](uint32_t at) { return buf[at % block]; });
         } else {
             // A generated source runs on as the live clock does (a WAV file
-            // plays once, then silence); ramps span an hour.
-            sources.push_back(
-                make_source(s.definition, rate, static_cast<uint64_t>(rate * 3600), s.where));
+            // plays once, then silence).
+            sources.push_back(make_source(s.definition, rate, source_span, s.where));
             dst.set_source(to.dsp, sources.back().sample);
         }
         return;
@@ -374,8 +381,7 @@ void LiveEngine::Impl::apply_settings(size_t n)
             p.datatype != DT_MIDI)
             throw InputError(s.where + ": \"" + p.label + "\" is wired; it cannot be set as well");
         if (p.datatype == DT_FSAMPLE && looks_like_source(s.value)) {
-            sources.push_back(
-                make_source(s.value, rate, static_cast<uint64_t>(rate * 3600), s.where));
+            sources.push_back(make_source(s.value, rate, source_span, s.where));
             dsp.set_source(p.dsp, sources.back().sample);
             continue;
         }

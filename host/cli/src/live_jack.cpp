@@ -318,8 +318,13 @@ bool LiveClient::server_gone() const
     return m->gone.load();
 }
 
-PlayStats play(const Patch &patch, const PlayOptions &options, std::ostream &log)
+PlayStats play(const Patch &played, const PlayOptions &options, std::ostream &log)
 {
+    // A run of a given length takes its ramps over that length, as render
+    // does; an open-ended one over an hour.
+    Patch patch = played;
+    if (options.seconds && !patch.source_span)
+        patch.source_span = TimeSpec{*options.seconds, false, 0};
     LiveClient client(patch, options);
     LiveEngine &e = client.engine();
     log << "sehost play: " << client.rate() << " Hz, period " << client.period()

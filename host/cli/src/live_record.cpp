@@ -80,6 +80,7 @@ struct LiveRecorder::Impl {
     std::vector<std::vector<std::pair<uint64_t, int32_t>>> midi; // per MIDI input port
     std::vector<uint64_t> patch_changes;                         // clocks
     const LiveEngine *engine = nullptr;
+    uint64_t source_span = 0;
     uint64_t patch_changes_seen = 0; // callback only
 
     SpscRing<float> audio; // per period: every input's samples, one after the other
@@ -117,6 +118,7 @@ LiveRecorder::LiveRecorder(const Patch &patch, const LiveEngine &engine, double 
     m->midi.resize(m->midi_names.size());
     m->out_names = engine.audio_outputs();
     m->engine = &engine;
+    m->source_span = engine.source_span();
     m->patch_changes_seen = engine.patch_changes_applied();
     m->played.assign(m->out_names.size(), kDigestStart);
     m->dir.reset(new OutputDir(options.out, options.force));
@@ -258,6 +260,7 @@ void LiveRecorder::finish(std::ostream &log)
     replay.rate = m->rate;
     replay.block = static_cast<int>(m->period);
     replay.duration = TimeSpec{0, true, frames};
+    replay.source_span = TimeSpec{0, true, m->source_span}; // ramps as they were played
     replay.split_seed.reset();
     for (SourceSpec &s : replay.sources)
         if (s.definition.rfind(kJackPrefix, 0) == 0) {
