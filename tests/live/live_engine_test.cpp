@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <optional>
 #include <sstream>
 #include <chrono>
@@ -339,6 +340,12 @@ Recorded read_set(const std::string &dir, const LiveEngine &e)
     return r;
 }
 
+std::string text_of(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
 std::vector<std::string> files_in(const std::string &dir)
 {
     std::vector<std::string> names;
@@ -405,6 +412,10 @@ TEST(LiveRecord, TheSetEqualsTheOfflineRunOrIsNotThereAtAll)
             EXPECT_NE(std::find(names.begin(), names.end(), want), names.end()) << want;
         for (const std::string &n : names)
             EXPECT_NE(n[0], '.') << "a temporary file was left: " << n;
+        // The set names the live input, never the tape that stood in for it.
+        EXPECT_NE(text_of(dir + "/report.html").find("source in (jack:in)"), std::string::npos);
+        for (const std::string &n : names)
+            EXPECT_EQ(text_of(dir + "/" + n).find(".sehost-"), std::string::npos) << n;
     }
     std::filesystem::remove_all(root);
 }

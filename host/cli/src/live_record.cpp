@@ -266,8 +266,10 @@ void LiveRecorder::finish(std::ostream &log)
         if (s.definition.rfind(kJackPrefix, 0) == 0) {
             std::string port = s.definition.substr(sizeof kJackPrefix - 1);
             for (size_t k = 0; k < m->audio_names.size(); ++k)
-                if (m->audio_names[k] == port)
+                if (m->audio_names[k] == port) {
+                    s.shown = s.definition; // the tape stands in for the live input
                     s.definition = m->tape_paths[k];
+                }
         }
     for (ModuleSpec &d : replay.modules) {
         auto &pcs = d.patch_changes;

@@ -38,6 +38,7 @@ struct ModuleSpec {
 
 struct SourceSpec {
     std::string name, definition, where;
+    std::string shown{}; // what reports call it; empty: the definition
 };
 
 struct Wire {

@@ -335,7 +335,8 @@ void Runner::Impl::wire(const Wire &w)
         sources.push_back(make_source(s.definition, patch.rate, span(), s.where));
         nodes[tn].mod->dsp().set_source(to.dsp, recorded(tn, to.dsp, sources.back().sample));
         nodes[tn].wired_audio_in[to.dsp] = true;
-        nodes[tn].wired_from[to.decl] = "source " + s.name + " (" + s.definition + ")";
+        nodes[tn].wired_from[to.decl] =
+            "source " + s.name + " (" + (s.shown.empty() ? s.definition : s.shown) + ")";
         if (nodes[tn].dsp_trace[to.dsp] < 0)
             nodes[tn].dsp_trace[to.dsp] = add_trace(tn, to.label, "audio", true, nullptr);
         return;
