@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
+#include <optional>
 #include <sstream>
 #include <chrono>
 #include <ctime>
@@ -261,6 +263,50 @@ TEST(LiveEngine, AModuleQueuesGuiMessagesWithoutAllocating)
     EXPECT_EQ(m.gui()->int_value(m.gui()->pin_number("Bool pulse")), 0);
 }
 
+// A GUI side makes host requests (its writes among them) on every change;
+// live, nobody reads them, so the GUI thread lets go of them once handled:
+// however long the run, the sides hold only a handful.
+TEST(LiveEngine, GuiSidesHoldNoGrowingRecordOverALongRun)
+{
+    struct Row {
+        uint64_t periods;
+    };
+    for (const Row &row : {Row{200}, Row{800}}) {
+        SCOPED_TRACE(row.periods);
+        secli::Patch p = test_patch("sine:5:1", kPeriod);
+        p.sources.clear();
+        p.wires.clear();
+        secli::ModuleSpec tabs;
+        tabs.name = tabs.where = "tabs";
+        tabs.plugin = se_test::plugin_path("panel_switch4");
+        // Ways 1 and 2 turned on in turn, every other period: each turn
+        // writes the switch and show signals of both ways.
+        const uint64_t settings = row.periods / 2;
+        for (uint64_t k = 0; k < settings; ++k)
+            tabs.at.push_back(secli::TimedSetting{
+                secli::TimeSpec{0, true, 2 * k * kPeriod},
+                k % 2 ? "2 Switch (Animation)" : "1 Switch (Animation)", "1", "test"});
+        p.modules = {tabs};
+        LiveEngine e(p, kRate, kPeriod);
+        std::vector<std::vector<float>> buffers(e.audio_outputs().size(),
+                                                std::vector<float>(kPeriod));
+        std::vector<float *> out_ptrs;
+        for (auto &b : buffers)
+            out_ptrs.push_back(b.data());
+        std::vector<LiveMidiList> midi_out(e.midi_outputs().size());
+        e.open();
+        for (uint64_t k = 0; k < row.periods; ++k) {
+            e.process(kPeriod, nullptr, nullptr, out_ptrs.data(), midi_out.data());
+            // Gives the GUI thread (it polls every 2 ms) time to keep up.
+            std::this_thread::sleep_for(std::chrono::microseconds(300));
+        }
+        e.close();
+        ASSERT_FALSE(e.faulted()) << e.fault();
+        EXPECT_GE(e.gui_requests_forgotten(), 4 * settings) << "the GUI side did not work";
+        EXPECT_LE(e.gui_requests_held(), 8u);
+    }
+}
+
 // The set a recording leaves, read back as a Recorded; names as the ports.
 Recorded read_set(const std::string &dir, const LiveEngine &e)
 {
@@ -292,6 +338,12 @@ Recorded read_set(const std::string &dir, const LiveEngine &e)
                                                (ev.bytes.size() > 2 ? ev.bytes[2] << 16 : 0));
     }
     return r;
+}
+
+std::string text_of(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 std::vector<std::string> files_in(const std::string &dir)
@@ -360,8 +412,63 @@ TEST(LiveRecord, TheSetEqualsTheOfflineRunOrIsNotThereAtAll)
             EXPECT_NE(std::find(names.begin(), names.end(), want), names.end()) << want;
         for (const std::string &n : names)
             EXPECT_NE(n[0], '.') << "a temporary file was left: " << n;
+        // The set names the live input, never the tape that stood in for it.
+        EXPECT_NE(text_of(dir + "/report.html").find("source in (jack:in)"), std::string::npos);
+        for (const std::string &n : names)
+            EXPECT_EQ(text_of(dir + "/" + n).find(".sehost-"), std::string::npos) << n;
     }
     std::filesystem::remove_all(root);
+}
+
+// Ramp sources (one wired, one set on an input) take the engine's span
+// from start to end, an hour unless the patch gives one (play gives its
+// --duration); the recorded set takes the same span, so it equals what was
+// played whether or not the ramp ended within the run.
+TEST(LiveRecord, RampsTakeTheSameSpanLiveAndInTheRecording)
+{
+    const uint64_t periods = 200, length = periods * kPeriod;
+    struct Case {
+        const char *what;
+        std::optional<secli::TimeSpec> span;
+        bool crosses; // the ramps cross 0 V within the run (the detector's output changes)
+    } cases[] = {{"no span: an hour", std::nullopt, false},
+                 {"the run's length", secli::TimeSpec{0, true, length}, true},
+                 {"in seconds, longer than the run",
+                  secli::TimeSpec{1.5 * static_cast<double>(length) / kRate, false, 0}, true}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        secli::Patch patch = test_patch("ramp:-5:5", length);
+        patch.sources = {{"r", "ramp:-5:5", "r"}};
+        patch.source_span = c.span;
+        secli::ModuleSpec set = patch.modules[0];
+        set.name = set.where = "set";
+        set.set.push_back({"Audio In", "ramp:-3:7", "set"});
+        patch.modules = {patch.modules[0], set};
+        patch.wires = {{"r", "edge.Audio In", "w0"}};
+        LiveEngine e(patch, kRate, kPeriod);
+        const std::string dir =
+            std::filesystem::temp_directory_path() / ("se_live_ramp_" + std::to_string(getpid()));
+        secli::SessionOptions options;
+        options.out = dir;
+        options.progress = false;
+        options.force = true;
+        secli::LiveRecorder recorder(patch, e, kRate, kPeriod, options);
+        Drive d = drive(e, periods, true, &recorder);
+        std::ostringstream log;
+        recorder.finish(log);
+        EXPECT_NE(log.str().find("the recorded audio equals what was played"), std::string::npos)
+            << log.str();
+        EXPECT_EQ(difference(read_set(dir, e), d.out), "");
+        for (const char *port : {"edge.Pulse Out", "set.Pulse Out"}) {
+            const std::vector<float> &out = d.out.audio[port];
+            ASSERT_EQ(out.size(), length) << port;
+            size_t changes = 0;
+            for (size_t i = 1; i < out.size(); ++i)
+                changes += out[i] != out[i - 1];
+            EXPECT_EQ(changes > 0, c.crosses) << port << ": " << changes << " changes";
+        }
+        std::filesystem::remove_all(dir);
+    }
 }
 
 // The ring between the callback and the helper threads: a full ring

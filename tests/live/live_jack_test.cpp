@@ -14,6 +14,8 @@
 #include <fcntl.h>
 #include <pty.h>
 #include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -357,6 +359,69 @@ TEST(LivePlay, CtrlCLeavesAWholeRecordingOrNone)
         }
     }
     std::printf("Ctrl-C while writing: %d whole sets, %d none\n", whole, none);
+    fs::remove_all(root);
+}
+
+// Each SIGUSR1 to a playing sehost asks for a patch change: every instance
+// gets one at the next period, and a recording holds them (events.jsonl
+// tells one per instance and change, later than the opening).
+TEST(LivePlay, SigUsr1AsksForAPatchChange)
+{
+    jack_client_t *c = open_client("se_check_" + std::to_string(getpid()));
+    if (!c) {
+        if (server_required())
+            FAIL() << "no JACK server running";
+        GTEST_SKIP() << "no JACK server running";
+    }
+    jack_client_close(c);
+    namespace fs = std::filesystem;
+    const fs::path root = fs::temp_directory_path() / ("se_live_usr1_" + std::to_string(getpid()));
+    constexpr size_t kDemoInstances = 9;
+    for (int signals : {0, 2}) {
+        SCOPED_TRACE(std::to_string(signals) + " signals");
+        const fs::path dir = root / std::to_string(signals);
+        int out[2];
+        ASSERT_EQ(pipe(out), 0);
+        pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            dup2(out[1], 1);
+            close(out[0]);
+            int null = open("/dev/null", O_WRONLY);
+            dup2(null, 2);
+            const std::string plugins = se_test::plugin_dir(), where = dir.string();
+            execl(SEHOST_BIN, SEHOST_BIN, "--plugins", plugins.c_str(), "play", "demo", "-d", "2",
+                  "--no-status", "--record", where.c_str(), static_cast<char *>(nullptr));
+            _exit(127);
+        }
+        close(out[1]);
+        // The handler is in place once sehost tells how to use it.
+        std::string said;
+        char buf[512];
+        for (ssize_t n; said.find("kill -USR1") == std::string::npos &&
+                        (n = read(out[0], buf, sizeof buf)) > 0;)
+            said.append(buf, static_cast<size_t>(n));
+        EXPECT_NE(said.find("patch change: kill -USR1 " + std::to_string(pid)), std::string::npos)
+            << said;
+        for (int k = 0; k < signals; ++k) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(400));
+            kill(pid, SIGUSR1);
+        }
+        for (ssize_t n; (n = read(out[0], buf, sizeof buf)) > 0;)
+            said.append(buf, static_cast<size_t>(n));
+        close(out[0]);
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status << "\n" << said;
+        size_t changes = 0;
+        std::ifstream events(dir / "events.jsonl");
+        for (std::string line; std::getline(events, line);) {
+            nlohmann::json e = nlohmann::json::parse(line);
+            if (e.value("kind", "") == "patch_change" && e.value("clock", 0) > 0)
+                ++changes;
+        }
+        EXPECT_EQ(changes, kDemoInstances * static_cast<size_t>(signals));
+    }
     fs::remove_all(root);
 }
 

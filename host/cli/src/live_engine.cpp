@@ -59,6 +59,7 @@ struct LiveEngine::Impl {
 
     double rate;
     uint32_t period;
+    uint64_t source_span = 0; // samples a ramp source takes
     uint64_t clock = 0;
     std::vector<std::unique_ptr<Node>> nodes;
     std::vector<size_t> order;
@@ -97,6 +98,10 @@ struct LiveEngine::Impl {
     std::atomic<bool> gui_stop{false};
     bool gui_threaded = false; // GUI writes travel through to_dsp
     std::atomic<uint64_t> gui_delivered{0}, gui_dropped{0};
+    // Requests and writes of GUI sides the GUI thread has let go of (nobody
+    // reads them live; kept, they would grow for as long as the run lasts).
+    std::atomic<uint64_t> gui_records_dropped{0};
+    void forget_gui_records(sehost::GuiInstance &gui);
     std::atomic<uint64_t> patch_changes_asked{0};
     uint64_t patch_changes_done = 0; // callback only
 
@@ -121,7 +126,14 @@ LiveEngine::LiveEngine(const Patch &patch, double rate, uint32_t period) : m(new
     check_block(period, "the server's period");
     m->rate = rate;
     m->period = period;
+    m->source_span = patch.source_span ? patch.source_span->clock(rate)
+                                       : static_cast<uint64_t>(rate * kSourceSeconds);
     m->build(patch);
+}
+
+uint64_t LiveEngine::source_span() const
+{
+    return m->source_span;
 }
 
 LiveEngine::~LiveEngine()
@@ -294,9 +306,8 @@ void LiveEngine::Impl::wire(const Patch &patch, const Wire &w)
             dst.set_source(to.dsp, [buf, block](uint32_t at) { return buf[at % block]; });
         } else {
             // A generated source runs on as the live clock does (a WAV file
-            // plays once, then silence); ramps span an hour.
-            sources.push_back(
-                make_source(s.definition, rate, static_cast<uint64_t>(rate * 3600), s.where));
+            // plays once, then silence).
+            sources.push_back(make_source(s.definition, rate, source_span, s.where));
             dst.set_source(to.dsp, sources.back().sample);
         }
         return;
@@ -370,8 +381,7 @@ void LiveEngine::Impl::apply_settings(size_t n)
             p.datatype != DT_MIDI)
             throw InputError(s.where + ": \"" + p.label + "\" is wired; it cannot be set as well");
         if (p.datatype == DT_FSAMPLE && looks_like_source(s.value)) {
-            sources.push_back(
-                make_source(s.value, rate, static_cast<uint64_t>(rate * 3600), s.where));
+            sources.push_back(make_source(s.value, rate, source_span, s.where));
             dsp.set_source(p.dsp, sources.back().sample);
             continue;
         }
@@ -492,10 +502,12 @@ void LiveEngine::Impl::gui_loop()
                     if (nodes[m.node]->mod->dsp().pins()[static_cast<size_t>(m.pin)].flags &
                         IO_BOTH_SIDES)
                         carry(m.node, m.pin, gui.value(m.pin).number());
+                    forget_gui_records(gui);
                     continue;
                 }
                 gui.dsp_message(m.value);
                 gui_delivered.fetch_add(1, std::memory_order_relaxed);
+                forget_gui_records(gui);
             }
             auto now = std::chrono::steady_clock::now();
             if (now >= next_idle) {
@@ -505,7 +517,7 @@ void LiveEngine::Impl::gui_loop()
                         current = n;
                         if (gui->idle_requested())
                             gui->idle();
-                        gui->clear_writes(); // kept for offline reports only
+                        forget_gui_records(*gui);
                     }
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
@@ -513,6 +525,13 @@ void LiveEngine::Impl::gui_loop()
     } catch (const std::exception &e) {
         set_fault(nodes[current]->where + ": plug-in fault on the GUI side: " + e.what());
     }
+}
+
+void LiveEngine::Impl::forget_gui_records(sehost::GuiInstance &gui)
+{
+    gui_records_dropped.fetch_add(gui.requests().size(), std::memory_order_relaxed);
+    gui.clear_requests();
+    gui.clear_writes();
 }
 
 // What instance n asked of the host in this period: statuses and MIDI go
@@ -679,6 +698,18 @@ void LiveEngine::patch_change()
 uint64_t LiveEngine::gui_messages() const
 {
     return m->gui_delivered.load();
+}
+uint64_t LiveEngine::gui_requests_forgotten() const
+{
+    return m->gui_records_dropped.load();
+}
+size_t LiveEngine::gui_requests_held() const
+{
+    size_t held = 0;
+    for (const auto &node : m->nodes)
+        if (const sehost::GuiInstance *gui = node->mod->gui())
+            held += gui->requests().size() + gui->writes().size();
+    return held;
 }
 uint64_t LiveEngine::gui_messages_dropped() const
 {

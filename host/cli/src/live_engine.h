@@ -61,6 +61,9 @@ public:
     // Events and requests one instance may hold in a period without the
     // host allocating (MIDI of every port plus statuses).
     static constexpr size_t kEventRoom = 4 * kMidiPerPeriod;
+    // A ramp source takes the patch's source_span from start to end, or
+    // this long when it has none (a live run has no duration).
+    static constexpr double kSourceSeconds = 3600.0;
 
     // Builds the patch at the server's rate and period (the patch's own rate
     // and block are replaced). InputError for a bad patch or a rate or
@@ -88,6 +91,12 @@ public:
     // to a full ring.
     uint64_t gui_messages() const;
     uint64_t gui_messages_dropped() const;
+    // The GUI thread lets go of its sides' requests and writes once they are
+    // handled (offline runs keep them for the report; nobody reads them
+    // live): those it let go of so far, and those still held (requests plus
+    // writes; read it when the GUI thread is not running).
+    uint64_t gui_requests_forgotten() const;
+    size_t gui_requests_held() const;
 
     // One period of `frames` (== period) samples. midi_in[k] are the
     // messages of MIDI input port k, in frame order; midi_out[k] is cleared
@@ -97,6 +106,8 @@ public:
                  float *const *audio_out, LiveMidiList *midi_out) noexcept;
 
     uint64_t clock() const;
+    // Samples a ramp source takes from its start to its end.
+    uint64_t source_span() const;
     // The plug-in fault that stopped the patch (on either thread); empty
     // while none.
     bool faulted() const;

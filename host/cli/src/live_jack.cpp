@@ -29,6 +29,15 @@ extern "C" void on_stop_signal(int sig)
     g_stop_signal.store(sig);
 }
 
+// SIGUSR1 asks for a patch change; the run's loop passes it on.
+std::atomic<unsigned> g_patch_change_signals{0};
+static_assert(std::atomic<unsigned>::is_always_lock_free, "used in a signal handler");
+
+extern "C" void on_patch_change_signal(int)
+{
+    g_patch_change_signals.fetch_add(1);
+}
+
 // Packs a channel message as the modules send it; 0 for anything else
 // (system exclusive, real-time bytes), which is not delivered.
 // The client library's own messages ("cannot connect to server socket")
@@ -318,8 +327,13 @@ bool LiveClient::server_gone() const
     return m->gone.load();
 }
 
-PlayStats play(const Patch &patch, const PlayOptions &options, std::ostream &log)
+PlayStats play(const Patch &played, const PlayOptions &options, std::ostream &log)
 {
+    // A run of a given length takes its ramps over that length, as render
+    // does; an open-ended one over an hour.
+    Patch patch = played;
+    if (options.seconds && !patch.source_span)
+        patch.source_span = TimeSpec{*options.seconds, false, 0};
     LiveClient client(patch, options);
     LiveEngine &e = client.engine();
     log << "sehost play: " << client.rate() << " Hz, period " << client.period()
@@ -355,6 +369,19 @@ PlayStats play(const Patch &patch, const PlayOptions &options, std::ostream &log
     g_stop_signal.store(0);
     sigaction(SIGINT, &sa, &old_int);
     sigaction(SIGTERM, &sa, &old_term);
+    // Kept until play returns: a late SIGUSR1 must not end the process.
+    struct sigaction usr = {}, old_usr;
+    usr.sa_handler = on_patch_change_signal;
+    sigemptyset(&usr.sa_mask);
+    usr.sa_flags = SA_RESTART;
+    g_patch_change_signals.store(0);
+    sigaction(SIGUSR1, &usr, &old_usr);
+    struct RestoreUsr {
+        struct sigaction *old;
+        ~RestoreUsr() { sigaction(SIGUSR1, old, nullptr); }
+    } restore_usr{&old_usr};
+    log << "  patch change: kill -USR1 " << getpid() << "\n";
+    log.flush();
     // Ctrl-C ends the run; once it has ended the earlier handlers are back,
     // so a Ctrl-C while the recording is written stops that too (the
     // folder's files then all go).
@@ -380,8 +407,12 @@ PlayStats play(const Patch &patch, const PlayOptions &options, std::ostream &log
     const auto started = std::chrono::steady_clock::now();
     std::vector<double> last(e.instances(), 0.0);
     auto last_draw = started;
+    unsigned patch_changes = 0;
     while (g_stop_signal.load() == 0 && !client.server_gone() && !e.faulted()) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        for (unsigned asked = g_patch_change_signals.load(); patch_changes != asked;
+             ++patch_changes)
+            e.patch_change();
         auto now = std::chrono::steady_clock::now();
         if (options.seconds &&
             std::chrono::duration<double>(now - started).count() >= *options.seconds)

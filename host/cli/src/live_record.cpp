@@ -80,6 +80,7 @@ struct LiveRecorder::Impl {
     std::vector<std::vector<std::pair<uint64_t, int32_t>>> midi; // per MIDI input port
     std::vector<uint64_t> patch_changes;                         // clocks
     const LiveEngine *engine = nullptr;
+    uint64_t source_span = 0;
     uint64_t patch_changes_seen = 0; // callback only
 
     SpscRing<float> audio; // per period: every input's samples, one after the other
@@ -117,6 +118,7 @@ LiveRecorder::LiveRecorder(const Patch &patch, const LiveEngine &engine, double 
     m->midi.resize(m->midi_names.size());
     m->out_names = engine.audio_outputs();
     m->engine = &engine;
+    m->source_span = engine.source_span();
     m->patch_changes_seen = engine.patch_changes_applied();
     m->played.assign(m->out_names.size(), kDigestStart);
     m->dir.reset(new OutputDir(options.out, options.force));
@@ -258,13 +260,16 @@ void LiveRecorder::finish(std::ostream &log)
     replay.rate = m->rate;
     replay.block = static_cast<int>(m->period);
     replay.duration = TimeSpec{0, true, frames};
+    replay.source_span = TimeSpec{0, true, m->source_span}; // ramps as they were played
     replay.split_seed.reset();
     for (SourceSpec &s : replay.sources)
         if (s.definition.rfind(kJackPrefix, 0) == 0) {
             std::string port = s.definition.substr(sizeof kJackPrefix - 1);
             for (size_t k = 0; k < m->audio_names.size(); ++k)
-                if (m->audio_names[k] == port)
+                if (m->audio_names[k] == port) {
+                    s.shown = s.definition; // the tape stands in for the live input
                     s.definition = m->tape_paths[k];
+                }
         }
     for (ModuleSpec &d : replay.modules) {
         auto &pcs = d.patch_changes;

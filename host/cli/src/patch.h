@@ -38,6 +38,7 @@ struct ModuleSpec {
 
 struct SourceSpec {
     std::string name, definition, where;
+    std::string shown{}; // what reports call it; empty: the definition
 };
 
 struct Wire {
@@ -49,6 +50,9 @@ struct Patch {
     double rate = 44100.0;
     int block = 1024;
     TimeSpec duration{2.0, false, 0};
+    // The time a ramp source takes from its start to its end; unset: the
+    // duration (a live run, which has none, sets it).
+    std::optional<TimeSpec> source_span;
     int32_t host_version = 100238;
     std::optional<uint32_t> split_seed; // random stretch split inside blocks
     int split_max = 64;

@@ -69,6 +69,10 @@ struct Runner::Impl {
 
     Patch patch;
     uint64_t total = 0;
+    uint64_t span() const
+    {
+        return patch.source_span ? patch.source_span->clock(patch.rate) : total;
+    }
     std::vector<Node> nodes;
     std::vector<size_t> order;
     std::vector<OutputPin> audio_outputs, midi_outputs;
@@ -328,10 +332,11 @@ void Runner::Impl::wire(const Wire &w)
         if (to.datatype != DT_FSAMPLE || to.dsp < 0)
             throw InputError(w.where + ": source \"" + s.name + "\" is audio, but \"" + w.to +
                              "\" is a " + wire_kind(to.datatype) + " pin");
-        sources.push_back(make_source(s.definition, patch.rate, total, s.where));
+        sources.push_back(make_source(s.definition, patch.rate, span(), s.where));
         nodes[tn].mod->dsp().set_source(to.dsp, recorded(tn, to.dsp, sources.back().sample));
         nodes[tn].wired_audio_in[to.dsp] = true;
-        nodes[tn].wired_from[to.decl] = "source " + s.name + " (" + s.definition + ")";
+        nodes[tn].wired_from[to.decl] =
+            "source " + s.name + " (" + (s.shown.empty() ? s.definition : s.shown) + ")";
         if (nodes[tn].dsp_trace[to.dsp] < 0)
             nodes[tn].dsp_trace[to.dsp] = add_trace(tn, to.label, "audio", true, nullptr);
         return;
@@ -440,7 +445,7 @@ void Runner::Impl::apply_settings(size_t n)
             throw InputError(s.where + ": \"" + p.label + "\" is wired; it cannot be set as well");
         if (p.datatype == DT_FSAMPLE && looks_like_source(s.value)) {
             set_by_decl[p.decl].origin = "source";
-            sources.push_back(make_source(s.value, patch.rate, total, s.where));
+            sources.push_back(make_source(s.value, patch.rate, span(), s.where));
             dsp.set_source(p.dsp, recorded(n, p.dsp, sources.back().sample));
             node.wired_audio_in[p.dsp] = true;
             if (node.dsp_trace[p.dsp] < 0)

@@ -80,7 +80,11 @@ public:
 
     const std::vector<GuiWrite> &writes() const { return m_writes; }
     void clear_writes() { m_writes.clear(); }
+    // Every request of the module since it was made (or since the last
+    // clear_requests): tests and reports read them; a long-running host that
+    // does not clears them now and then.
     const std::vector<GuiRequest> &requests() const { return m_requests; }
+    void clear_requests() { m_requests.clear(); }
 
     bool idle_requested() const { return m_idle; }
     bool idle(); // GUI_OP_IDLE, must answer 0 or 1
