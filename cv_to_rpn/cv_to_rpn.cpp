@@ -213,6 +213,7 @@ private:
         int32_t was_moving = m_was_moving;
         int32_t last_value = m_last_value;
         bool last_value_known = true; // last_value is the previous sample's
+        bool settled = false;         // a sample of this call went through the rules
         for (int32_t i = 0; i < count; ++i) {
             if (!(gate_in[i] > 0.0f)) {
                 // A stretch with the gate off sends nothing: only the
@@ -229,7 +230,8 @@ private:
             const float g = gate_in[i];
             // Activity of the raw Value CV: moving from a change until it has
             // held still for m_hold further samples.
-            if (v == last_sample) {
+            const bool same = v == last_sample;
+            if (same) {
                 moving = hold_countdown > 0 ? 1 : 0;
                 hold_countdown -= moving;
             } else {
@@ -237,7 +239,18 @@ private:
                 moving = 1;
                 last_sample = v;
             }
+            // Once a sample of this call has been through the rules with the
+            // gate open, the settings match what was last sent; a sample that
+            // repeats the previous open-gate sample's Value CV (and parameter
+            // CV) then sends nothing: no rise, no new movement, no new number.
+            if (g > 0.0f && settled && same && last_gate > 0.0f &&
+                (!CvMode || parameter_in[i] == parameter_in[i - 1])) {
+                last_gate = g;
+                was_moving = moving;
+                continue;
+            }
             if (g > 0.0f) {
+                settled = true;
                 if (!last_value_known) // only after a sample of this call
                     last_value = scale(value_in[i - 1]) & mask;
                 const int32_t value = scale(v) & mask;
