@@ -213,12 +213,25 @@ private:
         int32_t was_moving = m_was_moving;
         int32_t last_value = m_last_value;
         bool last_value_known = true; // last_value is the previous sample's
+        bool settled = false;         // a sample of this call went through the rules
         for (int32_t i = 0; i < count; ++i) {
+            if (!(gate_in[i] > 0.0f)) {
+                // A stretch with the gate off sends nothing: only the
+                // activity state at its end matters.
+                const int32_t end = gate_off_end(gate_in, i, count);
+                track_activity(value_in, i, end, last_sample, hold_countdown, moving);
+                last_gate = gate_in[end - 1];
+                was_moving = moving;
+                last_value_known = false;
+                i = end - 1;
+                continue;
+            }
             const float v = value_in[i];
             const float g = gate_in[i];
             // Activity of the raw Value CV: moving from a change until it has
             // held still for m_hold further samples.
-            if (v == last_sample) {
+            const bool same = v == last_sample;
+            if (same) {
                 moving = hold_countdown > 0 ? 1 : 0;
                 hold_countdown -= moving;
             } else {
@@ -226,7 +239,18 @@ private:
                 moving = 1;
                 last_sample = v;
             }
+            // Once a sample of this call has been through the rules with the
+            // gate open, the settings match what was last sent; a sample that
+            // repeats the previous open-gate sample's Value CV (and parameter
+            // CV) then sends nothing: no rise, no new movement, no new number.
+            if (g > 0.0f && settled && same && last_gate > 0.0f &&
+                (!CvMode || parameter_in[i] == parameter_in[i - 1])) {
+                last_gate = g;
+                was_moving = moving;
+                continue;
+            }
             if (g > 0.0f) {
+                settled = true;
                 if (!last_value_known) // only after a sample of this call
                     last_value = scale(value_in[i - 1]) & mask;
                 const int32_t value = scale(v) & mask;
@@ -263,6 +287,62 @@ private:
         m_moving = moving;
         m_was_moving = was_moving;
         m_last_value = last_value_known ? last_value : scale(value_in[count - 1]) & mask;
+    }
+
+    // The first sample at or after `from` whose gate is positive, or `count`.
+    // Blocks of eight are tested whole (no early exit inside, so the test
+    // needs no branch per sample).
+    static int32_t gate_off_end(const float *gate, int32_t from, int32_t count)
+    {
+        int32_t i = from;
+        for (; i + 8 <= count; i += 8) {
+            int any = 0;
+            for (int32_t k = 0; k < 8; ++k)
+                any |= gate[i + k] > 0.0f;
+            if (any)
+                break;
+        }
+        while (i < count && !(gate[i] > 0.0f))
+            ++i;
+        return i;
+    }
+
+    // The Value CV's activity over samples [from, end), as the per-sample
+    // rule leaves it: a sample that differs from the last one (not-a-number
+    // always does) restarts the hold; each equal sample after it is still
+    // "moving" while the countdown was above zero, and counts it down.  So
+    // only the last change matters, and after it n equal samples leave
+    // moving = (hold - (n - 1) > 0) and the countdown at max(hold - n, 0).
+    void track_activity(const float *value, int32_t from, int32_t end, float &last_sample,
+                        int32_t &hold_countdown, int32_t &moving) const
+    {
+        int32_t change = end; // the last sample that differs from its predecessor
+        int32_t k = end;
+        for (; k - 8 >= from + 1; k -= 8) {
+            int any = 0;
+            for (int32_t j = k - 8; j < k; ++j)
+                any |= !(value[j] == value[j - 1]);
+            if (any)
+                break;
+        }
+        for (int32_t j = k - 1; j > from && change == end; --j)
+            if (!(value[j] == value[j - 1]))
+                change = j;
+        if (change == end && !(value[from] == last_sample))
+            change = from;
+        int32_t countdown = hold_countdown;
+        int32_t still = end - from; // equal samples at the end of the stretch
+        if (change != end) {
+            last_sample = value[change];
+            countdown = m_hold;
+            moving = 1;
+            still = end - 1 - change;
+        }
+        if (still > 0) {
+            moving = countdown - (still - 1) > 0 ? 1 : 0;
+            countdown = countdown > still ? countdown - still : 0;
+        }
+        hold_countdown = countdown;
     }
 
     void send_complete(uint32_t time, int32_t channel, int32_t parameter, int32_t value)

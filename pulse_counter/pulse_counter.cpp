@@ -157,10 +157,16 @@ double round_even(double v)
 
 // One step of a generator pair: y ^= x; x += y (mod 2^32).  The draw reads
 // the new x as a signed 32-bit number: X * 2^-32 + 0.5, in [0, 1).
-double step_and_draw(uint32_t &x, uint32_t &y)
+uint32_t step_word(uint32_t &x, uint32_t &y)
 {
     y ^= x;
     x += y;
+    return x;
+}
+
+double step_and_draw(uint32_t &x, uint32_t &y)
+{
+    step_word(x, y);
     // The word as a two's complement number (the compilers this builds with
     // convert modulo 2^32): a 32-bit conversion, which 32-bit targets do in
     // one instruction, where a 64-bit one goes through the x87 unit.
@@ -337,7 +343,6 @@ private:
         // Start above End describes the same range as End above Start.
         m_low = static_cast<int16_t>((end < start ? end : start) - 1);
         m_high = static_cast<int16_t>((end < start ? start : end) - 1);
-        m_span = static_cast<float>(m_high - m_low);
         m_wrap = static_cast<int16_t>(2 * m_high - m_low + 1);
         m_mirror = static_cast<int16_t>(2 * m_high + 1);
     }
@@ -540,10 +545,24 @@ private:
 
     // A fresh index every cycle: v * span + low, rounded ties to even, so
     // the two ends come up half as often as each inner index.
+    //
+    // Worked in integers, exactly as the double arithmetic of step_and_draw
+    // and round_even gives it: the draw v is u / 2^32 for u = x + 2^31
+    // (mod 2^32), span and low are whole numbers below 2^15, so v * span +
+    // low is N / 2^32 with N = u * span + low * 2^32 < 2^48, which a double
+    // holds exactly at every step.  Rounding N / 2^32 ties to even reads N's
+    // upper word (the whole part) and lower word (the fraction).  On 32-bit
+    // targets this is one multiply instead of a chain of conversions.
     void count_random(uint32_t stamp)
     {
-        const double v = step_and_draw(m_random_x, m_random_y);
-        m_index = static_cast<int16_t>(round_even(v * double(m_span) + double(m_low)));
+        const uint32_t u = step_word(m_random_x, m_random_y) ^ 0x80000000u;
+        const uint64_t n = uint64_t{u} * static_cast<uint32_t>(m_high - m_low) +
+                           (uint64_t{static_cast<uint32_t>(m_low)} << 32);
+        const uint32_t whole = static_cast<uint32_t>(n >> 32);
+        const uint32_t fraction = static_cast<uint32_t>(n);
+        const uint32_t up = static_cast<uint32_t>(fraction > 0x80000000u) |
+                            (static_cast<uint32_t>(fraction == 0x80000000u) & whole);
+        m_index = static_cast<int16_t>(whole + (up & 1u));
         send(stamp);
     }
 
@@ -556,7 +575,6 @@ private:
     uint32_t m_prev_sample = 0;
     uint32_t m_random_x = 0;
     uint32_t m_random_y = 0;
-    float m_span = 0.0f;
     int32_t m_in_status = STATUS_STILL;
     int16_t m_low = 0;
     int16_t m_high = 0;

@@ -440,6 +440,9 @@ void DspInstance::open()
     }
     write_buffer_addresses(m_dsp_pins, m_impl->pins);
 
+    // Room for a block's worth of requests up front, so that a caller who
+    // clears the record each block seldom makes a request grow it.
+    m_requests.reserve(std::max(m_requests.capacity(), bs));
     dispatch(MOD_SET_SAMPLE_RATE, 0, 0, nullptr, m_config.sample_rate);
     dispatch(MOD_SET_BLOCK_SIZE, 0, m_config.block_size);
     dispatch(MOD_OPEN);
@@ -952,7 +955,10 @@ try {
         return &m_dsp_pins[static_cast<size_t>(index)];
     };
 
+    if (op >= 0 && op < static_cast<int32_t>(m_counts.size()))
+        ++m_counts[static_cast<size_t>(op)];
     se_result answer = 0;
+    bool query = true; // leaves nothing a reader of the record needs
     switch (op) {
     case HOST_SET_PIN_STATUS: {
         const DspPin *p = pin();
@@ -974,6 +980,7 @@ try {
         answer = static_cast<int32_t>(now);
         break;
     case HOST_SEND_MIDI: {
+        query = false;
         const DspPin *p = pin();
         if (p && (p->datatype != DT_MIDI || p->direction != DR_OUT))
             fail("not a MIDI output");
@@ -997,6 +1004,7 @@ try {
         break;
     }
     case HOST_SLEEP:
+        query = false;
         m_asleep = true;
         break;
     case HOST_GET_PIN_COUNT:
@@ -1008,6 +1016,7 @@ try {
             on_send_to_gui(index, value);
         return 0;
     case HOST_POST_EVENT: {
+        query = false;
         if (!ptr) {
             fail("no event record");
             break;
@@ -1024,13 +1033,17 @@ try {
         break;
     }
     case HOST_PROCESS_CHANGED:
-    case HOST_GET_VERSION:
-        answer = op == HOST_GET_VERSION ? m_config.host_version : 0;
+        query = false;
         break;
-    default:
+    case HOST_GET_VERSION:
+        answer = m_config.host_version;
+        break;
+    default: // a code the host does not know is kept for whoever looks
+        query = false;
         break;
     }
-    m_requests.push_back(r);
+    if (!query || m_config.record_queries)
+        m_requests.push_back(r);
     return answer;
 } catch (...) {
     if (!m_impl->deferred)
@@ -1053,7 +1066,7 @@ template <class Make> auto collect(const std::vector<Request> &requests, int32_t
 std::vector<StatusOut> DspInstance::statuses() const
 {
     return collect(m_requests, HOST_SET_PIN_STATUS, [](const Request &r) {
-        return StatusOut{r.index, r.value, r.stamp, r.clock, r.output_value};
+        return StatusOut{r.index, r.value, r.stamp, r.clock, r.output_value.get()};
     });
 }
 
@@ -1081,6 +1094,8 @@ std::vector<int32_t> DspInstance::gui_messages() const
 
 size_t DspInstance::count(int32_t op) const
 {
+    if (op >= 0 && op < static_cast<int32_t>(m_counts.size()))
+        return m_counts[static_cast<size_t>(op)];
     return static_cast<size_t>(std::count_if(m_requests.begin(), m_requests.end(),
                                              [op](const Request &r) { return r.op == op; }));
 }

@@ -305,6 +305,48 @@ TEST(CvToRpnActivity, ChangeAfterElevenStillSamplesSendsACompleteMessage)
     }
 }
 
+// The Value CV's hold runs on while the gate is off: a change before the
+// rise still counts, so a second change 11 samples after the first is part
+// of the same movement and one 12 samples after starts a new one, wherever
+// the rise falls and however the host splits the stretches.
+TEST(CvToRpnActivity, HoldCountsOnWhileTheGateIsOff)
+{
+    const uint32_t c = 300; // first change, gate off
+    const struct {
+        uint32_t rise, second;
+        bool complete;
+    } cases[] = {
+        {c + 1, c + 11, false}, {c + 1, c + 12, true},   {c + 5, c + 11, false},
+        {c + 5, c + 12, true},  {c + 10, c + 11, false}, {c + 10, c + 12, true},
+        {c + 11, c + 12, true}, {c + 40, c + 41, true},
+    };
+    const std::vector<int32_t> splits[] = {{}, {7}, {3, 13}, {1}};
+    for (const auto &k : cases)
+        for (const std::vector<int32_t> &split : splits) {
+            SCOPED_TRACE(testing::Message() << "rise " << k.rise << " second change " << k.second
+                                            << " split " << (split.empty() ? 0 : split[0]));
+            Settings s;
+            s.depth = 7;
+            s.value = cv(8192);
+            auto dsp = make(s);
+            if (!split.empty())
+                dsp->split_lengths(split);
+            dsp->set_value("Value CV", cv(8193), c);
+            dsp->set_value("Gate", 1.0, k.rise);
+            dsp->set_value("Value CV", cv(8194), k.second);
+            dsp->run(1000);
+            const std::string r = std::to_string(k.rise) + ": ",
+                              t = std::to_string(k.second) + ": ";
+            Lines expected{r + "B0 65 00", r + "B0 64 01", r + "B0 06 40", r + "B0 26 01"};
+            if (k.complete)
+                expected.insert(expected.end(),
+                                {t + "B0 65 00", t + "B0 64 01", t + "B0 06 40", t + "B0 26 02"});
+            else // the data entry MSB is resent once after a complete message
+                expected.insert(expected.end(), {t + "B0 06 40", t + "B0 26 02"});
+            EXPECT_EQ(midi_text(*dsp), expected);
+        }
+}
+
 // ---- clock 0 and the select mode ---------------------------------------------
 
 TEST(CvToRpnClockZero, StretchAtClockZeroSendsNothingAndAsksNoSleep)

@@ -2,6 +2,8 @@
 // their stamps, stretches, sleep, requests and the faults it reports.
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <limits>
 #include <memory>
 #include <numeric>
 #include <string>
@@ -13,6 +15,13 @@ using sehost::DspInstance;
 using sehost::HostError;
 
 namespace {
+
+uint64_t bits64(double x)
+{
+    uint64_t b;
+    std::memcpy(&b, &x, sizeof b);
+    return b;
+}
 
 TEST(DspPins, DeclarationsAndDspNumbers)
 {
@@ -221,6 +230,67 @@ TEST(DspRun, RequestsAreRecordedWithTheirClocks)
     EXPECT_EQ(dsp.gui_messages(), std::vector<int32_t>{995});
     EXPECT_EQ(gui_value, 995);
     EXPECT_TRUE(dsp.errors().empty());
+}
+
+// Queries are counted, and recorded only when asked for; what the module
+// announces is always recorded, in call order.  A clear forgets both.
+TEST(DspRun, QueriesAreCountedAndRecordedOnlyWhenAsked)
+{
+    const int32_t announced[] = {HOST_SET_PIN_STATUS, HOST_SEND_MIDI, HOST_SEND_MIDI,
+                                 HOST_SEND_TO_GUI};
+    // This process call asks for the buffer start and twice for the clock first.
+    const int32_t everything[] = {
+        HOST_GET_BUFFER_START, HOST_GET_SAMPLE_CLOCK, HOST_GET_SAMPLE_CLOCK, HOST_SET_PIN_STATUS,
+        HOST_SEND_MIDI,        HOST_SEND_MIDI,        HOST_SEND_TO_GUI};
+    for (bool record_queries : {false, true}) {
+        SCOPED_TRACE(record_queries ? "queries recorded" : "queries counted");
+        sehost::HostConfig config = small_blocks();
+        config.record_queries = record_queries;
+        config.repeat_copies = 1; // the second MIDI pin
+        DspInstance dsp(fixture(), config);
+        dsp.open();
+        dsp.run(40);
+        EXPECT_GT(dsp.count(HOST_GET_SAMPLE_CLOCK), 0u);
+        dsp.clear_requests();
+        EXPECT_EQ(dsp.count(HOST_GET_SAMPLE_CLOCK), 0u);
+        misbehave(dsp, FIX_DO_ANNOUNCE);
+        dsp.run(10);
+        std::vector<int32_t> ops;
+        for (const sehost::Request &r : dsp.requests())
+            ops.push_back(r.op);
+        if (record_queries)
+            EXPECT_EQ(ops, std::vector<int32_t>(std::begin(everything), std::end(everything)));
+        else
+            EXPECT_EQ(ops, std::vector<int32_t>(std::begin(announced), std::end(announced)));
+        EXPECT_EQ(dsp.count(HOST_GET_BUFFER_START), 1u);
+        EXPECT_EQ(dsp.count(HOST_GET_SAMPLE_CLOCK), 2u);
+        EXPECT_EQ(dsp.count(HOST_SEND_MIDI), 2u);
+        EXPECT_EQ(dsp.count(HOST_SLEEP), 0u);
+    }
+}
+
+// A request's carried value keeps every number a pin variable can hold, bit
+// for bit (a float's NaN included); "none" is told apart from all of them.
+TEST(DspRun, ACarriedValueKeepsItsBits)
+{
+    const double values[] = {0.0,
+                             -0.0,
+                             -32768.0,
+                             2147483647.0,
+                             double(1e-45f),
+                             double(std::numeric_limits<float>::infinity()),
+                             double(std::numeric_limits<float>::quiet_NaN()),
+                             double(-std::numeric_limits<float>::quiet_NaN())};
+    for (double v : values) {
+        sehost::OptionalValue carried(std::optional<double>{v});
+        ASSERT_TRUE(carried.has_value()) << v;
+        EXPECT_EQ(bits64(*carried), bits64(v)) << v;
+        ASSERT_TRUE(carried.get());
+        EXPECT_EQ(bits64(*carried.get()), bits64(v)) << v;
+    }
+    EXPECT_FALSE(sehost::OptionalValue().has_value());
+    EXPECT_FALSE(sehost::OptionalValue(std::nullopt));
+    EXPECT_FALSE(sehost::OptionalValue(std::optional<double>{}).get());
 }
 
 // Each request reaches the instance whose record made it, whatever the

@@ -2,7 +2,9 @@
 #ifndef SEHOST_DSP_INSTANCE_H
 #define SEHOST_DSP_INSTANCE_H
 
+#include <array>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -17,21 +19,62 @@
 namespace sehost {
 
 // Where the host was when a request arrived.
-enum class Phase : int32_t { Create, Query, Dispatch, Open, Event, Process, Close };
+enum class Phase : uint8_t { Create, Query, Dispatch, Open, Event, Process, Close };
 
-// One request of the module, in call order.
+// A number a request may carry, or none, in the room of one double: "none"
+// is a quiet NaN whose low payload bits are set.  Every carried value comes
+// from an integer or a float variable, and a float's NaN widened to double
+// has its low 29 bits clear, so no carried value is ever taken for "none".
+class OptionalValue
+{
+public:
+    OptionalValue() = default;
+    OptionalValue(std::nullopt_t) {}
+    OptionalValue(const std::optional<double> &v)
+    {
+        if (v)
+            m_value = *v;
+    }
+    explicit operator bool() const { return has_value(); }
+    bool has_value() const
+    {
+        uint64_t b;
+        std::memcpy(&b, &m_value, sizeof b);
+        return b != kNone;
+    }
+    const double &operator*() const { return m_value; }
+    std::optional<double> get() const
+    {
+        return has_value() ? std::optional<double>(m_value) : std::nullopt;
+    }
+
+private:
+    static constexpr uint64_t kNone = 0x7FF80000000000A5ull;
+    static double none()
+    {
+        double d;
+        std::memcpy(&d, &kNone, sizeof d);
+        return d;
+    }
+    double m_value = none();
+};
+
+// One request of the module, in call order.  Queries (the clock, pin count,
+// buffers, connections, version) are only counted unless
+// HostConfig::record_queries asks for them: their answers leave no trace a
+// reader needs, and recording them was most of what a request cost.
 struct Request {
     uint32_t clock = 0; // host clock at the call (stretch start / event stamp)
-    Phase phase = Phase::Dispatch;
-    int32_t op = 0; // HOST_ code
+    int32_t op = 0;     // HOST_ code
     int32_t index = 0;
     int32_t value = 0;
     uint32_t stamp = 0; // pointer argument read as a sample clock
     float opt = 0.0f;
+    Phase phase = Phase::Dispatch;
     // HOST_SET_PIN_STATUS of a pin that is not DT_FSAMPLE: the value its
     // variable held at the call (choice/bool as integer, float as float).
     // Empty for audio pins and pins without a variable.
-    std::optional<double> output_value;
+    OptionalValue output_value;
 };
 
 struct StatusOut {
@@ -175,13 +218,17 @@ public:
 
     // --- record of the module's requests ---
     const std::vector<Request> &requests() const { return m_requests; }
-    void clear_requests() { m_requests.clear(); }
+    void clear_requests()
+    {
+        m_requests.clear();
+        m_counts.fill(0);
+    }
     std::vector<StatusOut> statuses() const;
     std::vector<MidiOut> midi_out() const;
     std::vector<uint32_t> sleeps() const;          // clocks of HOST_SLEEP
     std::vector<uint32_t> process_changes() const; // clocks of HOST_PROCESS_CHANGED
     std::vector<int32_t> gui_messages() const;     // values of HOST_SEND_TO_GUI
-    size_t count(int32_t op) const;                // requests with that code
+    size_t count(int32_t op) const;                // requests with that code, recorded or not
     // Faults found in the module's requests (also thrown, see HostConfig).
     const std::vector<std::string> &errors() const { return m_errors; }
 
@@ -215,6 +262,7 @@ private:
     std::vector<PinDecl> m_pins;
     std::vector<DspPin> m_dsp_pins;
     std::vector<Request> m_requests;
+    std::array<size_t, 32> m_counts{}; // requests by code (0..31) since the last clear
     std::vector<std::string> m_errors;
     uint32_t m_clock = 0;
     bool m_open = false;

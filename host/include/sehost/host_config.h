@@ -29,6 +29,9 @@ struct HostConfig {
     // Floats of guard zone before and after every sample buffer; checked
     // after each process call (a write outside the block is an error).
     int32_t guard_samples = 64;
+    // Keep the module's queries (HOST_GET_*, HOST_IS_PIN_CONNECTED) in the
+    // request record too, not only their count; for a full trace of a run.
+    bool record_queries = false;
 };
 
 } // namespace sehost
