@@ -566,15 +566,26 @@ void Runner::Impl::list_settings(size_t n, std::map<int, PinSetting> &set_by_dec
 
 void Runner::Impl::envelope(Trace &t, uint64_t clock, const float *samples, size_t count)
 {
-    for (size_t i = 0; i < count; ++i) {
-        size_t b = static_cast<size_t>((clock + i) * kBuckets / std::max<uint64_t>(total, 1));
-        if (b >= static_cast<size_t>(kBuckets))
-            b = kBuckets - 1;
-        float v = samples[i] * 10.0f; // volts
-        if (!std::isfinite(v))
-            continue;
-        t.lo[b] = std::min(t.lo[b], v);
-        t.hi[b] = std::max(t.hi[b], v);
+    // Sample s falls in bucket s * kBuckets / total (the last bucket takes
+    // anything past the end). The samples of one bucket are taken as a run:
+    // bucket b ends before the first s with s * kBuckets >= (b + 1) * total.
+    const uint64_t span = std::max<uint64_t>(total, 1);
+    const uint64_t buckets = static_cast<uint64_t>(kBuckets);
+    size_t i = 0;
+    while (i < count) {
+        uint64_t b = std::min((clock + i) * buckets / span, buckets - 1);
+        uint64_t end = b + 1 < buckets ? ((b + 1) * span + buckets - 1) / buckets : UINT64_MAX;
+        size_t stop = end - clock >= count ? count : static_cast<size_t>(end - clock);
+        float lo = t.lo[b], hi = t.hi[b];
+        for (; i < stop; ++i) {
+            float v = samples[i] * 10.0f; // volts
+            if (!std::isfinite(v))
+                continue;
+            lo = std::min(lo, v);
+            hi = std::max(hi, v);
+        }
+        t.lo[b] = lo;
+        t.hi[b] = hi;
     }
 }
 
