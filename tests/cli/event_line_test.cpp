@@ -25,10 +25,22 @@ struct Field {
     std::string s;
 };
 
-Field u(const char *k, uint64_t v) { return Field{k, Field::Unsigned, v, 0, 0, {}}; }
-Field i(const char *k, int64_t v) { return Field{k, Field::Signed, 0, v, 0, {}}; }
-Field d(const char *k, double v) { return Field{k, Field::Number, 0, 0, v, {}}; }
-Field s(const char *k, std::string v) { return Field{k, Field::Text, 0, 0, 0, std::move(v)}; }
+Field u(const char *k, uint64_t v)
+{
+    return Field{k, Field::Unsigned, v, 0, 0, {}};
+}
+Field i(const char *k, int64_t v)
+{
+    return Field{k, Field::Signed, 0, v, 0, {}};
+}
+Field d(const char *k, double v)
+{
+    return Field{k, Field::Number, 0, 0, v, {}};
+}
+Field s(const char *k, std::string v)
+{
+    return Field{k, Field::Text, 0, 0, 0, std::move(v)};
+}
 
 void expect_same_as_library(secli::EventLine &line, const std::vector<Field> &fields)
 {
@@ -77,7 +89,9 @@ TEST(SehostEventLine, ReadsAsTheLibraryWritesIt)
         // texts: plain, quotes and backslashes, control bytes, DEL, UTF-8
         {s("pin", "1 Switch (Animation)"), s("label", "say \"hi\" \\ back"),
          s("value", std::string("tab\there\nnew\x01\x1f", 16)), s("del", "\x7f"),
-         s("utf8", "Gr\xc3\xbc\xc3\x9f" "e \xe2\x82\xac"), s("empty", "")},
+         s("utf8", "Gr\xc3\xbc\xc3\x9f"
+                   "e \xe2\x82\xac"),
+         s("empty", "")},
         // keys that sort only on a later byte
         {u("sent", 1), u("set", 2), u("se", 3), u("s", 4), u("stamp", 5), u("status", 6)},
     };

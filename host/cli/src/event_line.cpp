@@ -64,9 +64,8 @@ EventLine &EventLine::add_text(const char *key, const std::string &v)
     size_t at = m_values.size();
     // Printable ASCII without quote or backslash is written as it is; any
     // other text goes through the library (escapes, and its check of UTF-8).
-    bool plain = std::all_of(v.begin(), v.end(), [](char c) {
-        return c >= 0x20 && c < 0x7F && c != '"' && c != '\\';
-    });
+    bool plain = std::all_of(v.begin(), v.end(),
+                             [](char c) { return c >= 0x20 && c < 0x7F && c != '"' && c != '\\'; });
     if (plain) {
         m_values += '"';
         m_values += v;
