@@ -102,6 +102,7 @@ private:
     int m_ppqn = 0;
     bool m_exact = false; // one tick per sample
     RpnDecoder m_rpn;
+    std::string m_line; // the log line being written
 };
 
 class EventsOut
