@@ -1,6 +1,9 @@
 // midi_out_test.cpp - MIDI outputs: every message a module can send is
 // stored, at its own sample clock, whatever order the stamps come in.
 #include "cli_support.h"
+
+#include <iterator>
+
 #include "writers.h"
 
 namespace {
@@ -60,6 +63,39 @@ TEST(MidiOut, EveryMessageIsStoredWithItsBytesAtItsStamp)
     std::string log = slurp(dir + "/a.midi.txt");
     EXPECT_NE(log.find("# 18 messages"), std::string::npos) << log;
     EXPECT_NE(log.find("F2 03 04"), std::string::npos) << log;
+}
+
+// The readable log keeps its columns: clock right-aligned in 9, seconds in
+// 10 with 5 decimals (rounded as printf rounds), the bytes left-aligned in 8,
+// the text; wider values push the line right rather than being cut.
+TEST(MidiOut, LogLinesKeepTheirColumns)
+{
+    const double rate = 48000;
+    const uint64_t stamps[] = {0, 1, 3, 24000, 47999, 1234567, 999999999, 4294967295u, 4294967296u};
+    const int32_t messages[] = {0x643C90, 0x0005C0, 0xF8};
+    std::string dir = fresh_dir("midi_log");
+    fs::create_directories(dir);
+    secli::MidiOut out(dir + "/a.mid", dir + "/a.midi.txt", rate, "t");
+    size_t k = 0;
+    for (uint64_t stamp : stamps)
+        out.add(stamp, messages[k++ % 3]);
+    out.close();
+    std::istringstream log(slurp(dir + "/a.midi.txt"));
+    std::string line;
+    k = 0;
+    while (std::getline(log, line)) {
+        if (line.empty() || line[0] == '#')
+            continue;
+        ASSERT_LT(k, std::size(stamps)) << line;
+        char want[160];
+        std::snprintf(want, sizeof want, "%9llu %10.5f  %-8s  %s",
+                      static_cast<unsigned long long>(stamps[k]), stamps[k] / rate,
+                      secli::midi_hex(messages[k % 3]).c_str(),
+                      secli::describe_midi(messages[k % 3]).c_str());
+        EXPECT_EQ(line, want);
+        ++k;
+    }
+    EXPECT_EQ(k, std::size(stamps));
 }
 
 TEST(MidiOut, OnePulseIsOneSampleWhereTheRateAllows)

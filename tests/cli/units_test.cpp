@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "errors.h"
+#include "float_bits.h"
 #include "midi_input.h"
 #include "output_dir.h"
 #include "patch.h"
@@ -17,6 +18,7 @@
 namespace {
 
 using namespace secli;
+using se_test::bits;
 
 TEST(SehostUnits, Times)
 {
@@ -224,6 +226,33 @@ TEST(SehostUnits, Sources)
     EXPECT_TRUE(looks_like_source("sine:1"));
     EXPECT_TRUE(looks_like_source("take.WAV"));
     EXPECT_FALSE(looks_like_source("5"));
+}
+
+// An oscillator's phase is the fraction of clock * frequency / rate, exactly
+// as fmod gives it: stored outputs depend on every bit, far into a long run.
+TEST(SehostUnits, OscillatorPhaseIsExactFarIntoARun)
+{
+    struct Case {
+        const char *text;
+        double rate, freq, volts;
+    };
+    const Case cases[] = {{"sine:100", 44100, 100, 5},       {"sine:7:5", 48000, 7, 5},
+                          {"square:4", 44100, 4, 5},         {"saw:1234.5:3", 96000, 1234.5, 3},
+                          {"sine:0.013:2", 44100, 0.013, 2}, {"square:20000:1", 44100, 20000, 1}};
+    const uint32_t clocks[] = {
+        0u, 1u, 441u, 44099u, 1u << 20, 123456789u, (1u << 31) + 7u, UINT32_MAX - 1, UINT32_MAX};
+    for (const Case &c : cases) {
+        Source s = make_source(c.text, c.rate, UINT32_MAX, "t");
+        const double amp = c.volts / 10.0, step = c.freq / c.rate;
+        for (uint32_t clock : clocks) {
+            double phase = std::fmod(clock * step, 1.0);
+            double want = c.text[1] == 'i'   ? amp * std::sin(2 * M_PI * phase)
+                          : c.text[1] == 'q' ? (phase < 0.5 ? amp : -amp)
+                                             : amp * (2 * phase - 1);
+            EXPECT_EQ(bits(s.sample(clock)), bits(static_cast<float>(0.0 + want)))
+                << c.text << " at " << clock;
+        }
+    }
 }
 
 TEST(SehostUnits, PatchFiles)

@@ -130,7 +130,7 @@ inline Recorded run_offline(const secli::Patch &p)
         {
             r.midi[name(runner->midi_outputs()[k])].emplace_back(stamp, message);
         }
-        void event(const nlohmann::json &) override {}
+        void event(const std::string &) override {}
     } sink;
     sink.runner = &runner;
     for (const auto &o : runner.midi_outputs())

@@ -9,6 +9,8 @@ EventsOut::EventsOut(const std::string &path) : m_path(path)
     m_file = std::fopen(path.c_str(), "w");
     if (!m_file)
         throw InputError(path + ": cannot write");
+    m_buffer.resize(1 << 16);
+    std::setvbuf(m_file, m_buffer.data(), _IOFBF, m_buffer.size());
 }
 
 EventsOut::~EventsOut()
@@ -17,10 +19,10 @@ EventsOut::~EventsOut()
         std::fclose(m_file);
 }
 
-void EventsOut::write(const nlohmann::json &e)
+void EventsOut::write(const std::string &line)
 {
-    std::string line = e.dump() + "\n";
-    if (std::fwrite(line.data(), 1, line.size(), m_file) != line.size())
+    if (std::fwrite(line.data(), 1, line.size(), m_file) != line.size() ||
+        std::fputc('\n', m_file) == EOF)
         throw InputError(m_path + ": cannot write");
 }
 

@@ -2,6 +2,7 @@
 // run goes (format 0, one track; time base in smf_time_base), and as a
 // readable log with RPN/NRPN parameter changes decoded.
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <functional>
@@ -164,6 +165,36 @@ int put_vlq(std::FILE *f, uint32_t v)
 
 constexpr uint32_t kMaxDelta = 0x0FFFFFFF;
 
+// `text` right-aligned in `width` (or as it is, if longer), as printf pads.
+void pad_left(std::string &out, const char *text, const char *end, size_t width)
+{
+    size_t n = static_cast<size_t>(end - text);
+    if (n < width)
+        out.append(width - n, ' ');
+    out.append(text, end);
+}
+
+// One log line: "%9llu %10.5f  %-8s  %s\n" of clock, seconds, bytes and
+// text, without the format parser (one line per message). Fixed notation
+// with 5 decimals rounds the exact binary value as printf does.
+void log_line(std::string &out, uint64_t stamp, double seconds, const std::string &bytes,
+              const std::string &text)
+{
+    char buf[64];
+    out.clear();
+    pad_left(out, buf, std::to_chars(buf, buf + sizeof buf, stamp).ptr, 9);
+    out += ' ';
+    pad_left(out, buf,
+             std::to_chars(buf, buf + sizeof buf, seconds, std::chars_format::fixed, 5).ptr, 10);
+    out += "  ";
+    out += bytes;
+    if (bytes.size() < 8)
+        out.append(8 - bytes.size(), ' ');
+    out += "  ";
+    out += text;
+    out += '\n';
+}
+
 } // namespace
 
 MidiOut::MidiOut(std::string smf_path, std::string log_path, double rate, std::string title)
@@ -242,12 +273,13 @@ void MidiOut::write(uint64_t stamp, int32_t msg)
     ++m_count;
     std::string bytes = midi_hex(msg);
     double seconds = static_cast<double>(stamp) / m_rate;
-    std::fprintf(m_log, "%9llu %10.5f  %-8s  %s\n", static_cast<unsigned long long>(stamp), seconds,
-                 bytes.c_str(), describe_midi(msg).c_str());
+    log_line(m_line, stamp, seconds, bytes, describe_midi(msg));
+    std::fwrite(m_line.data(), 1, m_line.size(), m_log);
     std::string decoded = m_rpn.feed(msg);
-    if (!decoded.empty())
-        std::fprintf(m_log, "%9llu %10.5f  %-8s  => %s\n", static_cast<unsigned long long>(stamp),
-                     seconds, "", decoded.c_str());
+    if (!decoded.empty()) {
+        log_line(m_line, stamp, seconds, std::string(), "=> " + decoded);
+        std::fwrite(m_line.data(), 1, m_line.size(), m_log);
+    }
 
     uint64_t tick = m_exact ? stamp : static_cast<uint64_t>(std::llround(seconds * m_ppqn * 2.0));
     uint64_t delta = tick - m_last_tick; // stamps come in order

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "errors.h"
+#include "event_line.h"
 #include "node_order.h"
 #include "lanes.h"
 #include "output_dir.h"
@@ -19,8 +20,6 @@
 
 namespace secli {
 namespace {
-
-using json = nlohmann::json;
 
 const char *status_name(int32_t s)
 {
@@ -86,7 +85,7 @@ struct Runner::Impl {
     // events only as they leave).
     struct Waiting {
         uint64_t clock, seq;
-        json event;
+        std::string event; // the line
         bool operator>(const Waiting &o) const
         {
             return clock != o.clock ? clock > o.clock : seq > o.seq;
@@ -123,10 +122,13 @@ struct Runner::Impl {
     void route_status(size_t from, const sehost::Request &r);
     void on_gui_write(size_t n, int pin, const sehost::GuiValue &v);
     void envelope(Trace &t, uint64_t clock, const float *samples, size_t count);
-    void note(json e)
+    // The event being written (base_event starts it, note queues it); each
+    // is noted before the runner calls out again.
+    EventLine line;
+    uint64_t line_clock = 0;
+    void note()
     {
-        uint64_t clock = e["clock"].get<uint64_t>();
-        waiting.push_back(Waiting{clock, seq++, std::move(e)});
+        waiting.push_back(Waiting{line_clock, seq++, line.text()});
         std::push_heap(waiting.begin(), waiting.end(), std::greater<>());
     }
     void schedule(size_t n);
@@ -152,7 +154,7 @@ struct Runner::Impl {
         }
         raise_gui_error();
     }
-    json scheduled_event(const Scheduled &x) const;
+    std::string scheduled_event(const Scheduled &x);
     void flush(uint64_t limit);
     std::function<float(uint32_t)> recorded(size_t n, int pin, std::function<float(uint32_t)> fn)
     {
@@ -176,12 +178,14 @@ struct Runner::Impl {
         const sehost::PinDecl &d = dsp.pins()[static_cast<size_t>(p.decl)];
         return p.copy ? d.name + "[" + std::to_string(p.index - d.dsp_index) + "]" : d.name;
     }
-    json base_event(size_t n, uint64_t clock, const char *kind) const
+    EventLine &base_event(size_t n, uint64_t clock, const char *kind)
     {
-        return json{{"clock", clock},
-                    {"time", clock / patch.rate},
-                    {"instance", nodes[n].definition.name},
-                    {"kind", kind}};
+        line_clock = clock;
+        return line.clear()
+            .add_unsigned("clock", clock)
+            .add_number("time", clock / patch.rate)
+            .add_text("instance", nodes[n].definition.name)
+            .add_text("kind", kind);
     }
     int add_trace(size_t n, const std::string &pin, const char *kind, bool input,
                   const sehost::PinDecl *decl)
@@ -571,15 +575,26 @@ void Runner::Impl::list_settings(size_t n, std::map<int, PinSetting> &set_by_dec
 
 void Runner::Impl::envelope(Trace &t, uint64_t clock, const float *samples, size_t count)
 {
-    for (size_t i = 0; i < count; ++i) {
-        size_t b = static_cast<size_t>((clock + i) * kBuckets / std::max<uint64_t>(total, 1));
-        if (b >= static_cast<size_t>(kBuckets))
-            b = kBuckets - 1;
-        float v = samples[i] * 10.0f; // volts
-        if (!std::isfinite(v))
-            continue;
-        t.lo[b] = std::min(t.lo[b], v);
-        t.hi[b] = std::max(t.hi[b], v);
+    // Sample s falls in bucket s * kBuckets / total (the last bucket takes
+    // anything past the end). The samples of one bucket are taken as a run:
+    // bucket b ends before the first s with s * kBuckets >= (b + 1) * total.
+    const uint64_t span = std::max<uint64_t>(total, 1);
+    const uint64_t buckets = static_cast<uint64_t>(kBuckets);
+    size_t i = 0;
+    while (i < count) {
+        uint64_t b = std::min((clock + i) * buckets / span, buckets - 1);
+        uint64_t end = b + 1 < buckets ? ((b + 1) * span + buckets - 1) / buckets : UINT64_MAX;
+        size_t stop = end - clock >= count ? count : static_cast<size_t>(end - clock);
+        float lo = t.lo[b], hi = t.hi[b];
+        for (; i < stop; ++i) {
+            float v = samples[i] * 10.0f; // volts
+            if (!std::isfinite(v))
+                continue;
+            lo = std::min(lo, v);
+            hi = std::max(hi, v);
+        }
+        t.lo[b] = lo;
+        t.hi[b] = hi;
     }
 }
 
@@ -591,11 +606,13 @@ void Runner::Impl::on_gui_write(size_t n, int pin, const sehost::GuiValue &v)
     uint64_t clock = node.mod->dsp().clock();
     records[n].gui_writes++;
     const sehost::PinDecl &d = node.mod->dsp().pins()[static_cast<size_t>(pin)];
-    json e = base_event(n, clock, "gui_write");
-    e["pin"] = d.name;
-    e["decl"] = pin;
-    e["value"] = v.kind == sehost::GuiValue::Kind::Text ? json(v.text) : json(v.number());
-    note(e);
+    EventLine &e =
+        base_event(n, clock, "gui_write").add_text("pin", d.name).add_signed("decl", pin);
+    if (v.kind == sehost::GuiValue::Kind::Text)
+        e.add_text("value", v.text);
+    else
+        e.add_number("value", v.number());
+    note();
     if (node.gui_trace[pin] >= 0)
         add_step(records[n].traces[node.gui_trace[pin]], clock, v.number(), total);
     if (gui_depth >= 16) {
@@ -657,31 +674,32 @@ void Runner::Impl::harvest(size_t n)
         switch (r.op) {
         case HOST_SET_PIN_STATUS: {
             rec.statuses++;
-            json e = base_event(n, r.stamp, "status");
-            e["pin"] = label(r.index);
-            e["status"] = status_name(r.value);
-            e["stamp"] = r.stamp;
-            e["sent"] = r.clock;
+            EventLine &e = base_event(n, r.stamp, "status")
+                               .add_text("pin", label(r.index))
+                               .add_text("status", status_name(r.value))
+                               .add_unsigned("stamp", r.stamp)
+                               .add_unsigned("sent", r.clock);
             if (r.output_value) {
                 const sehost::DspPin &p = dsp.dsp_pins()[static_cast<size_t>(r.index)];
-                e["value"] = *r.output_value;
-                e["label"] = value_text(dsp.pins()[static_cast<size_t>(p.decl)], *r.output_value);
+                e.add_number("value", *r.output_value)
+                    .add_text("label",
+                              value_text(dsp.pins()[static_cast<size_t>(p.decl)], *r.output_value));
                 int tr = node.dsp_trace[r.index];
                 if (tr >= 0)
                     add_step(rec.traces[tr], r.stamp, *r.output_value, total);
             }
-            note(e);
+            note();
             route_status(n, r);
             break;
         }
         case HOST_SEND_MIDI: {
             rec.midi_sent++;
-            json e = base_event(n, r.stamp, "midi");
-            e["pin"] = label(r.index);
-            e["stamp"] = r.stamp;
-            e["sent"] = r.clock;
-            e["bytes"] = midi_hex(r.value);
-            note(e);
+            base_event(n, r.stamp, "midi")
+                .add_text("pin", label(r.index))
+                .add_unsigned("stamp", r.stamp)
+                .add_unsigned("sent", r.clock)
+                .add_text("bytes", midi_hex(r.value));
+            note();
             if (node.midi_out_file[r.index] >= 0)
                 sink->midi(static_cast<size_t>(node.midi_out_file[r.index]), r.stamp, r.value);
             if (node.dsp_trace[r.index] >= 0)
@@ -706,13 +724,13 @@ void Runner::Impl::harvest(size_t n)
         }
         case HOST_SLEEP:
             rec.sleeps++;
-            note(base_event(n, r.clock, "sleep"));
+            base_event(n, r.clock, "sleep");
+            note();
             break;
         case HOST_SEND_TO_GUI: {
             rec.to_gui++;
-            json e = base_event(n, r.clock, "to_gui");
-            e["value"] = r.value;
-            note(e);
+            base_event(n, r.clock, "to_gui").add_signed("value", r.value);
+            note();
             break;
         }
         default:
@@ -814,21 +832,21 @@ void Runner::Impl::feed(size_t n, uint64_t before)
     }
 }
 
-json Runner::Impl::scheduled_event(const Scheduled &x) const
+std::string Runner::Impl::scheduled_event(const Scheduled &x)
 {
     const Node &node = nodes[x.node];
     if (x.kind == kSet) {
         const TimedSetting &t = node.definition.at[x.index];
-        json e = base_event(x.node, x.clock, "set");
-        e["pin"] = pick_pin(node.mod->dsp(), t.pin, Want::Input, t.where).label;
-        e["value"] = t.value;
-        return e;
+        return base_event(x.node, x.clock, "set")
+            .add_text("pin", pick_pin(node.mod->dsp(), t.pin, Want::Input, t.where).label)
+            .add_text("value", t.value)
+            .text();
     }
     if (x.kind == kPatchChange)
-        return base_event(x.node, x.clock, "patch_change");
-    json e = base_event(x.node, x.clock, "midi_in");
-    e["bytes"] = midi_hex(node.definition.midi[x.index].message);
-    return e;
+        return base_event(x.node, x.clock, "patch_change").text();
+    return base_event(x.node, x.clock, "midi_in")
+        .add_text("bytes", midi_hex(node.definition.midi[x.index].message))
+        .text();
 }
 
 // Writes every event before `limit`, in (clock, seq) order.
@@ -890,11 +908,11 @@ void Runner::Impl::run_gui_script(uint64_t clock, uint64_t count)
             PinPick p = pick_pin(node.mod->dsp(), t.pin, Want::Input, t.where);
             double v =
                 parse_value(node.mod->dsp().pins()[static_cast<size_t>(p.decl)], t.value, t.where);
-            json e = base_event(n, clock, "gui_set");
-            e["pin"] = p.label;
-            e["value"] = v;
-            e["asked"] = t.time.clock(patch.rate);
-            note(e);
+            base_event(n, clock, "gui_set")
+                .add_text("pin", p.label)
+                .add_number("value", v)
+                .add_unsigned("asked", t.time.clock(patch.rate));
+            note();
             guarded(n, "taking a GUI change", [&] { node.mod->set_gui_pin(p.decl, v); });
             if (node.gui_trace[p.decl] >= 0)
                 add_step(records[n].traces[node.gui_trace[p.decl]], clock, v, total);

@@ -69,7 +69,8 @@ struct RunSink {
     // In clock order. "clock" is the event's own sample clock, "time" the
     // same in seconds: for a status or MIDI message its stamp (the clock of
     // the call that sent it is "sent"), the same clock the MIDI files hold.
-    virtual void event(const nlohmann::json &e) = 0;
+    // `line` is one JSON object without the newline.
+    virtual void event(const std::string &line) = 0;
     // Every block's outputs are in: nothing stamped before `clock` follows.
     virtual void advance(uint64_t clock) { (void)clock; }
 };

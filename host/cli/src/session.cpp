@@ -29,7 +29,7 @@ struct FolderSink : RunSink {
     {
         midis[output]->add(stamp, message);
     }
-    void event(const nlohmann::json &e) override { events->write(e); }
+    void event(const std::string &line) override { events->write(line); }
     void advance(uint64_t clock) override
     {
         for (auto &m : midis)

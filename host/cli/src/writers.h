@@ -102,6 +102,7 @@ private:
     int m_ppqn = 0;
     bool m_exact = false; // one tick per sample
     RpnDecoder m_rpn;
+    std::string m_line; // the log line being written
 };
 
 class EventsOut
@@ -109,11 +110,12 @@ class EventsOut
 public:
     explicit EventsOut(const std::string &path);
     ~EventsOut();
-    void write(const nlohmann::json &e);
+    void write(const std::string &line); // one JSON object; the newline is added
     void close();
 
 private:
     std::FILE *m_file = nullptr;
+    std::vector<char> m_buffer; // the stream's buffer: lines leave in large writes
     std::string m_path;
 };
 

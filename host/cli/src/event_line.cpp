@@ -1,0 +1,102 @@
+// event_line.cpp - events.jsonl lines in the JSON library's notation.
+#include "event_line.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <nlohmann/json.hpp>
+#include <stdexcept>
+
+namespace secli {
+
+EventLine &EventLine::clear()
+{
+    m_count = 0;
+    m_values.clear();
+    return *this;
+}
+
+EventLine &EventLine::field(const char *key, size_t at)
+{
+    if (m_count == kMaxFields)
+        throw std::logic_error("events.jsonl: too many fields in one event");
+    m_fields[m_count++] = Field{key, at, m_values.size() - at};
+    return *this;
+}
+
+EventLine &EventLine::add_unsigned(const char *key, uint64_t v)
+{
+    char buf[24];
+    char *end = std::to_chars(buf, buf + sizeof buf, v).ptr;
+    size_t at = m_values.size();
+    m_values.append(buf, end);
+    return field(key, at);
+}
+
+EventLine &EventLine::add_signed(const char *key, int64_t v)
+{
+    char buf[24];
+    char *end = std::to_chars(buf, buf + sizeof buf, v).ptr;
+    size_t at = m_values.size();
+    m_values.append(buf, end);
+    return field(key, at);
+}
+
+EventLine &EventLine::add_number(const char *key, double v)
+{
+    size_t at = m_values.size();
+    if (!std::isfinite(v)) {
+        m_values.append("null");
+    } else {
+        // The library's own shortest round-trip digits and layout ("0.5",
+        // "1.0", "1e-05"), so a line reads back to the same double and stays
+        // the text earlier runs wrote.
+        char buf[64];
+        char *end = nlohmann::detail::to_chars(buf, buf + sizeof buf, v);
+        m_values.append(buf, end);
+    }
+    return field(key, at);
+}
+
+EventLine &EventLine::add_text(const char *key, const std::string &v)
+{
+    size_t at = m_values.size();
+    // Printable ASCII without quote or backslash is written as it is; any
+    // other text goes through the library (escapes, and its check of UTF-8).
+    bool plain = std::all_of(v.begin(), v.end(),
+                             [](char c) { return c >= 0x20 && c < 0x7F && c != '"' && c != '\\'; });
+    if (plain) {
+        m_values += '"';
+        m_values += v;
+        m_values += '"';
+    } else {
+        m_values += nlohmann::json(v).dump();
+    }
+    return field(key, at);
+}
+
+std::string EventLine::text() const
+{
+    // The library keeps an object's keys in a sorted map.
+    const Field *order[kMaxFields];
+    for (size_t i = 0; i < m_count; ++i)
+        order[i] = &m_fields[i];
+    std::sort(order, order + m_count,
+              [](const Field *a, const Field *b) { return std::strcmp(a->key, b->key) < 0; });
+    std::string line;
+    line.reserve(m_values.size() + 12 * m_count + 2);
+    line += '{';
+    for (size_t i = 0; i < m_count; ++i) {
+        if (i)
+            line += ',';
+        line += '"';
+        line += order[i]->key;
+        line += "\":";
+        line.append(m_values, order[i]->at, order[i]->size);
+    }
+    line += '}';
+    return line;
+}
+
+} // namespace secli
