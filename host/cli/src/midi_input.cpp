@@ -35,8 +35,8 @@ void check_status(int status, size_t data, const std::string &where, const std::
     static const char *const kNames[] = {"note-off",       "note-on",        "poly pressure",
                                          "control change", "program change", "channel pressure",
                                          "pitch bend"};
-    char hex[4];
-    std::snprintf(hex, sizeof hex, "%02X", status);
+    char hex[12];
+    std::snprintf(hex, sizeof hex, "%02X", static_cast<unsigned>(status));
     const bool undefined = status == 0xF4 || status == 0xF5 || status == 0xF9 || status == 0xFD;
     if (status == 0xF0 || status == 0xF7 || undefined)
         throw InputError(
