@@ -88,7 +88,7 @@ TEST(SehostEventLine, ReadsAsTheLibraryWritesIt)
         {d("t1", 1.0 / 44100), d("t2", 12345.0 / 48000), d("t3", 4294967295.0 / 44100)},
         // texts: plain, quotes and backslashes, control bytes, DEL, UTF-8
         {s("pin", "1 Switch (Animation)"), s("label", "say \"hi\" \\ back"),
-         s("value", std::string("tab\there\nnew\x01\x1f", 16)), s("del", "\x7f"),
+         s("value", std::string("tab\there\nnew\x01\x1f\x00", 15)), s("del", "\x7f"),
          s("utf8", "Gr\xc3\xbc\xc3\x9f"
                    "e \xe2\x82\xac"),
          s("empty", "")},
