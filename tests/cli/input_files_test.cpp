@@ -18,7 +18,7 @@ std::string be32(uint32_t v)
     return {char(v >> 24), char(v >> 16 & 0xFF), char(v >> 8 & 0xFF), char(v & 0xFF)};
 }
 
-std::string le32(uint32_t v)
+[[maybe_unused]] std::string le32(uint32_t v)
 {
     return {char(v & 0xFF), char(v >> 8 & 0xFF), char(v >> 16 & 0xFF), char(v >> 24)};
 }
