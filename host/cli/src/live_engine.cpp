@@ -242,6 +242,11 @@ void LiveEngine::Impl::schedule(const Patch &patch)
             node.timed.push_back(Timed{pc.first.clock(rate), kPatchChange, -1, 0.0, 0});
         for (const MidiIn &m : d.midi)
             node.timed.push_back(Timed{m.time.clock(rate), kMidi, -1, 0.0, m.message});
+        if (d.midi_file) {
+            MidiFileCursor file(d.midi_file);
+            for (MidiIn m; file.next(m);)
+                node.timed.push_back(Timed{m.time.clock(rate), kMidi, -1, 0.0, m.message});
+        }
         for (auto *list : {&node.timed, &node.gui_timed})
             std::stable_sort(list->begin(), list->end(),
                              [](const Timed &a, const Timed &b) { return a.clock < b.clock; });

@@ -272,6 +272,14 @@ void LiveRecorder::finish(std::ostream &log)
                 }
         }
     for (ModuleSpec &d : replay.modules) {
+        // The patch's MIDI file goes in as a list, ahead of what was played,
+        // so that messages at one clock keep their order.
+        if (d.midi_file) {
+            MidiFileCursor file(d.midi_file);
+            for (MidiIn mi; file.next(mi);)
+                d.midi.push_back(mi);
+            d.midi_file.reset();
+        }
         auto &pcs = d.patch_changes;
         pcs.erase(std::remove_if(pcs.begin(), pcs.end(),
                                  [&](const auto &pc) { return pc.first.clock(m->rate) >= frames; }),

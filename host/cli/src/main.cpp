@@ -380,8 +380,7 @@ int main(int argc, char **argv)
                 m.midi.push_back(parse_midi_entry(t, "--midi \"" + t + "\""));
             m.midi_where = "--midi";
             if (!r_midi_file.empty()) {
-                auto list = read_midi_file(r_midi_file, "--midi-file");
-                m.midi.insert(m.midi.end(), list.begin(), list.end());
+                m.midi_file = open_midi_file(r_midi_file, "--midi-file");
                 m.midi_where = "--midi-file " + r_midi_file;
             }
             p.modules.push_back(m);

@@ -168,26 +168,84 @@ struct SmfReader {
     }
 };
 
-struct TickEvent {
-    uint64_t tick;
-    int order;
-    bool tempo;
-    uint32_t value; // microseconds per quarter, or the packed message
-};
+// What one event of a track is, read at r.at (its delta time read already).
+enum class Event { kSkipped, kTempo, kMessage, kEnd };
+
+// `value` gets a tempo (microseconds a quarter) or the packed message;
+// `running` is the track's running status.
+Event read_event(SmfReader &r, size_t end, int &running, uint32_t &value)
+{
+    const std::string &data = r.data;
+    int status = static_cast<unsigned char>(data[r.at]);
+    if (status == 0xFF) {
+        ++r.at;
+        if (r.at >= end)
+            r.fail("a meta event is cut short");
+        int type = static_cast<unsigned char>(data[r.at++]);
+        uint32_t n = r.vlq(end);
+        if (n > end - r.at)
+            r.fail("a meta event runs past its track");
+        if (type == 0x51 && n == 3) {
+            value = r.be(3);
+            return Event::kTempo;
+        }
+        r.at += n;
+        return type == 0x2F ? Event::kEnd : Event::kSkipped;
+    }
+    if (status == 0xF0 || status == 0xF7) {
+        ++r.at;
+        uint32_t n = r.vlq(end);
+        if (n > end - r.at)
+            r.fail("a system-exclusive event runs past its track");
+        r.at += n;
+        return Event::kSkipped;
+    }
+    if (status & 0x80) {
+        if (status > 0xF0)
+            r.fail("system message " + std::to_string(status) + " inside a track");
+        running = status;
+        ++r.at;
+    } else if (!running) {
+        r.fail("a data byte without a status");
+    }
+    int size = (running & 0xF0) == 0xC0 || (running & 0xF0) == 0xD0 ? 1 : 2;
+    if (r.at + size > end)
+        r.fail("a message is cut short");
+    uint32_t packed = static_cast<uint32_t>(running);
+    for (int i = 0; i < size; ++i) {
+        int b = static_cast<unsigned char>(data[r.at++]);
+        if (b & 0x80)
+            r.fail("a data byte above 127");
+        packed |= static_cast<uint32_t>(b) << (8 * (i + 1));
+    }
+    value = packed;
+    return Event::kMessage;
+}
+
+// Heap order of the cursor's tracks: the one with the earliest next event on
+// top, the earlier track first on a tie (as a stable sort by tick of all
+// tracks' events one track after another would give them).
+bool later(uint64_t tick_a, uint32_t index_a, uint64_t tick_b, uint32_t index_b)
+{
+    return tick_a != tick_b ? tick_a > tick_b : index_a > index_b;
+}
 
 } // namespace
 
-std::vector<MidiIn> read_midi_file(const std::string &path, const std::string &where)
+std::shared_ptr<const MidiFile> open_midi_file(const std::string &path, const std::string &where)
 {
     std::FILE *f = std::fopen(path.c_str(), "rb");
     if (!f)
         throw InputError(where + ": cannot read MIDI file \"" + path + "\": missing or unreadable");
-    std::string data;
+    auto file = std::make_shared<MidiFile>();
+    std::string &data = file->data;
     char buf[4096];
     for (size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;)
         data.append(buf, n);
     std::fclose(f);
-    std::string what = where + ": cannot read MIDI file \"" + path + "\"";
+    data.shrink_to_fit();
+    file->what = where + ": cannot read MIDI file \"" + path + "\"";
+    const std::string &what = file->what;
     SmfReader r{data, what};
     if (data.size() < 14 || data.compare(0, 4, "MThd") != 0)
         throw InputError(what + ": not a Standard MIDI File (no MThd header)");
@@ -203,9 +261,10 @@ std::vector<MidiIn> read_midi_file(const std::string &path, const std::string &w
     // per frame in the low byte; no ticks would make every time undefined.
     if (division == 0 || ((division & 0x8000) && (division & 0xFF) == 0))
         r.fail("the time division is 0");
+    file->division = division;
 
-    std::vector<TickEvent> events;
-    int order = 0;
+    // Every track is read through once here, so that a fault anywhere is
+    // found before the run; the cursor then meets none.
     for (uint32_t t = 0; t < tracks; ++t) {
         if (r.at + 8 > data.size())
             r.fail("track " + std::to_string(t + 1) + " of " + std::to_string(tracks) +
@@ -221,86 +280,89 @@ std::vector<MidiIn> read_midi_file(const std::string &path, const std::string &w
             --t;
             continue;
         }
-        uint64_t tick = 0;
+        const size_t first = r.at;
         int running = 0;
         while (r.at < end) {
-            tick += r.vlq(end);
+            r.vlq(end);
             if (r.at >= end)
                 r.fail("a track ends after a delta time");
-            int status = static_cast<unsigned char>(data[r.at]);
-            if (status == 0xFF) {
-                ++r.at;
-                if (r.at >= end)
-                    r.fail("a meta event is cut short");
-                int type = static_cast<unsigned char>(data[r.at++]);
-                uint32_t n = r.vlq(end);
-                if (n > end - r.at)
-                    r.fail("a meta event runs past its track");
-                if (type == 0x51 && n == 3) {
-                    uint32_t us = r.be(3);
-                    events.push_back(TickEvent{tick, order++, true, us});
-                } else {
-                    r.at += n;
-                }
-                if (type == 0x2F)
-                    break;
-                continue;
-            }
-            if (status == 0xF0 || status == 0xF7) {
-                ++r.at;
-                uint32_t n = r.vlq(end);
-                if (n > end - r.at)
-                    r.fail("a system-exclusive event runs past its track");
-                r.at += n;
-                continue;
-            }
-            if (status & 0x80) {
-                if (status > 0xF0)
-                    r.fail("system message " + std::to_string(status) + " inside a track");
-                running = status;
-                ++r.at;
-            } else if (!running) {
-                r.fail("a data byte without a status");
-            }
-            int size = (running & 0xF0) == 0xC0 || (running & 0xF0) == 0xD0 ? 1 : 2;
-            if (r.at + size > end)
-                r.fail("a message is cut short");
-            uint32_t packed = static_cast<uint32_t>(running);
-            for (int i = 0; i < size; ++i) {
-                int b = static_cast<unsigned char>(data[r.at++]);
-                if (b & 0x80)
-                    r.fail("a data byte above 127");
-                packed |= static_cast<uint32_t>(b) << (8 * (i + 1));
-            }
-            events.push_back(TickEvent{tick, order++, false, packed});
+            uint32_t value = 0;
+            Event e = read_event(r, end, running, value);
+            if (e == Event::kEnd)
+                break;
+            if (e == Event::kMessage)
+                ++file->messages;
         }
+        file->tracks.emplace_back(first, r.at);
         r.at = end;
     }
-    std::stable_sort(events.begin(), events.end(),
-                     [](const TickEvent &a, const TickEvent &b) { return a.tick < b.tick; });
+    return file;
+}
 
-    std::vector<MidiIn> out;
-    double seconds = 0, per_tick;
-    uint64_t last = 0;
+MidiFileCursor::MidiFileCursor(std::shared_ptr<const MidiFile> file) : file_(std::move(file))
+{
+    const uint32_t division = file_->division;
     if (division & 0x8000) { // SMPTE: frames per second and ticks per frame
         int fps = 256 - static_cast<int>(division >> 8);
-        per_tick = 1.0 / (fps * static_cast<double>(division & 0xFF));
+        per_tick_ = 1.0 / (fps * static_cast<double>(division & 0xFF));
     } else {
-        per_tick = 0.5 / division; // 120 quarters a minute until a tempo event
+        per_tick_ = 0.5 / division; // 120 quarters a minute until a tempo event
     }
-    for (const TickEvent &e : events) {
-        seconds += (e.tick - last) * per_tick;
-        last = e.tick;
-        if (e.tempo) {
-            if (!(division & 0x8000))
-                per_tick = e.value / 1e6 / division;
+    for (size_t i = 0; i < file_->tracks.size(); ++i) {
+        auto [first, end] = file_->tracks[i];
+        if (first >= end)
+            continue;
+        SmfReader r{file_->data, file_->what, first};
+        uint64_t tick = r.vlq(end);
+        heap_.push_back(Track{tick, r.at, end, static_cast<uint32_t>(i), 0});
+    }
+    std::make_heap(heap_.begin(), heap_.end(), [](const Track &a, const Track &b) {
+        return later(a.tick, a.index, b.tick, b.index);
+    });
+}
+
+bool MidiFileCursor::next(MidiIn &out)
+{
+    auto order = [](const Track &a, const Track &b) {
+        return later(a.tick, a.index, b.tick, b.index);
+    };
+    while (!heap_.empty()) {
+        std::pop_heap(heap_.begin(), heap_.end(), order);
+        Track &t = heap_.back();
+        const uint64_t tick = t.tick;
+        SmfReader r{file_->data, file_->what, t.at};
+        uint32_t value = 0;
+        const Event e = read_event(r, t.end, t.running, value);
+        if (e != Event::kEnd && r.at < t.end) {
+            t.tick += r.vlq(t.end);
+            t.at = r.at;
+            std::push_heap(heap_.begin(), heap_.end(), order);
+        } else {
+            heap_.pop_back();
+        }
+        if (e == Event::kSkipped || e == Event::kEnd)
+            continue;
+        seconds_ += (tick - last_) * per_tick_;
+        last_ = tick;
+        if (e == Event::kTempo) {
+            if (!(file_->division & 0x8000))
+                per_tick_ = value / 1e6 / file_->division;
             continue;
         }
-        MidiIn m;
-        m.time.seconds = seconds;
-        m.message = static_cast<int32_t>(e.value);
-        out.push_back(m);
+        out = MidiIn{};
+        out.time.seconds = seconds_;
+        out.message = static_cast<int32_t>(value);
+        return true;
     }
+    return false;
+}
+
+std::vector<MidiIn> read_midi_file(const std::string &path, const std::string &where)
+{
+    MidiFileCursor cursor(open_midi_file(path, where));
+    std::vector<MidiIn> out;
+    for (MidiIn m; cursor.next(m);)
+        out.push_back(m);
     return out;
 }
 

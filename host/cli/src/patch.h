@@ -6,6 +6,7 @@
 #define SEHOST_CLI_PATCH_H
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -33,6 +34,7 @@ struct ModuleSpec {
     std::vector<TimedSetting> at; // DSP pins: value + status; GUI pins: GUI script
     std::vector<std::pair<TimeSpec, std::string>> patch_changes; // time, where
     std::vector<MidiIn> midi;                                    // into the first MIDI input
+    std::shared_ptr<const MidiFile> midi_file; // then its messages, into the same input
     std::string midi_where;
 };
 

@@ -203,8 +203,7 @@ ModuleSpec read_module(const json &m, const std::string &file, const std::string
         std::string midi_file = f.text("midi_file");
         if (!midi_file.empty() && midi_file[0] != '/')
             midi_file = origin_dir + midi_file;
-        auto list = read_midi_file(midi_file, f.where("midi_file"));
-        definition.midi.insert(definition.midi.end(), list.begin(), list.end());
+        definition.midi_file = open_midi_file(midi_file, f.where("midi_file"));
         definition.midi_where = f.where("midi_file");
     }
     return definition;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <map>
+#include <optional>
 #include <utility>
 
 #include "errors.h"
@@ -34,6 +35,29 @@ struct Target {
     PinPick pin;
 };
 
+// An instance's MIDI file as the run goes: the next message before the run's
+// end, with its clock and its place among the timed inputs (the messages
+// follow one another in the order they were noted in).
+struct FileMidi {
+    MidiFileCursor cursor;
+    double rate;
+    uint64_t total, clock = 0, seq;
+    int32_t message = 0;
+    bool more = false;
+    FileMidi(std::shared_ptr<const MidiFile> file, double r, uint64_t t, uint64_t first_seq)
+        : cursor(std::move(file)), rate(r), total(t), seq(first_seq - 1)
+    {
+        next();
+    }
+    void next()
+    {
+        MidiIn m;
+        more = cursor.next(m) && (clock = m.time.clock(rate)) < total;
+        message = m.message;
+        ++seq;
+    }
+};
+
 } // namespace
 
 struct Runner::Impl {
@@ -57,6 +81,9 @@ struct Runner::Impl {
         // time, so that its queue holds only what is near.
         std::vector<size_t> schedule; // indices into Impl::scheduled
         size_t fed = 0;
+        // The MIDI file's messages: read from the file as they are handed to
+        // the instance, and again as they are written to events.jsonl.
+        std::optional<FileMidi> file_fed, file_out;
         bool active = false;
         std::vector<bool> wired_in;            // per DSP pin or declaration (GUI)
         std::map<int, std::string> wired_from; // per declaration: what feeds a wired input
@@ -101,6 +128,7 @@ struct Runner::Impl {
     enum : uint8_t { kSet, kPatchChange, kMidi };
     std::vector<Scheduled> scheduled; // by (clock, seq)
     size_t scheduled_out = 0;         // events.jsonl has these
+    std::vector<size_t> file_nodes;   // instances with a MIDI file
     uint64_t seq = 0;
     int gui_depth = 0;
     // A fault found inside a GUI callback (a loop of GUI connections): kept
@@ -155,6 +183,7 @@ struct Runner::Impl {
         raise_gui_error();
     }
     std::string scheduled_event(const Scheduled &x);
+    std::string midi_in_event(size_t n, uint64_t clock, int32_t message);
     void flush(uint64_t limit);
     std::function<float(uint32_t)> recorded(size_t n, int pin, std::function<float(uint32_t)> fn)
     {
@@ -497,7 +526,8 @@ void Runner::Impl::apply_settings(size_t n)
     for (const auto &pc : node.definition.patch_changes)
         if (pc.first.clock(patch.rate) >= total)
             throw InputError(pc.second + ": time lies at or after the end of the run");
-    if (!node.definition.midi.empty()) {
+    if (!node.definition.midi.empty() ||
+        (node.definition.midi_file && node.definition.midi_file->messages > 0)) {
         bool has_midi_in = false;
         for (const sehost::DspPin &p : dsp.dsp_pins())
             has_midi_in = has_midi_in || (p.datatype == DT_MIDI && p.direction == DR_IN);
@@ -765,12 +795,7 @@ void Runner::Impl::schedule(size_t n)
         mine.push_back(Scheduled{d.patch_changes[i].first.clock(patch.rate), seq++,
                                  static_cast<uint32_t>(n), kPatchChange, static_cast<uint32_t>(i)});
     int midi_trace = -1;
-    for (size_t i = 0; i < d.midi.size(); ++i) {
-        uint64_t clock = d.midi[i].time.clock(patch.rate);
-        if (clock >= total)
-            continue;
-        mine.push_back(
-            Scheduled{clock, seq++, static_cast<uint32_t>(n), kMidi, static_cast<uint32_t>(i)});
+    auto mark_midi = [&](uint64_t clock, int32_t message) {
         if (midi_trace < 0)
             for (size_t k = 0; k < dsp.dsp_pins().size() && midi_trace < 0; ++k)
                 if (dsp.dsp_pins()[k].datatype == DT_MIDI && dsp.dsp_pins()[k].direction == DR_IN) {
@@ -780,8 +805,26 @@ void Runner::Impl::schedule(size_t n)
                     midi_trace = node.dsp_trace[k];
                 }
         if (midi_trace >= 0)
-            add_mark(records[n].traces[static_cast<size_t>(midi_trace)], clock, d.midi[i].message,
-                     total);
+            add_mark(records[n].traces[static_cast<size_t>(midi_trace)], clock, message, total);
+    };
+    for (size_t i = 0; i < d.midi.size(); ++i) {
+        uint64_t clock = d.midi[i].time.clock(patch.rate);
+        if (clock >= total)
+            continue;
+        mine.push_back(
+            Scheduled{clock, seq++, static_cast<uint32_t>(n), kMidi, static_cast<uint32_t>(i)});
+        mark_midi(clock, d.midi[i].message);
+    }
+    // The file's messages come after the list's, in time order: they take
+    // the next places, one each, up to the run's end.
+    if (d.midi_file) {
+        FileMidi count(d.midi_file, patch.rate, total, seq);
+        for (; count.more; count.next())
+            mark_midi(count.clock, count.message);
+        node.file_fed.emplace(d.midi_file, patch.rate, total, seq);
+        node.file_out.emplace(d.midi_file, patch.rate, total, seq);
+        seq = count.seq;
+        file_nodes.push_back(n);
     }
     std::stable_sort(mine.begin(), mine.end(),
                      [](const Scheduled &a, const Scheduled &b) { return a.clock < b.clock; });
@@ -815,7 +858,20 @@ void Runner::Impl::feed(size_t n, uint64_t before)
     if (!node.active)
         return;
     sehost::DspInstance &dsp = node.mod->dsp();
-    while (node.fed < node.schedule.size() && scheduled[node.schedule[node.fed]].clock < before) {
+    FileMidi *file = node.file_fed ? &*node.file_fed : nullptr;
+    for (;;) {
+        const Scheduled *s =
+            node.fed < node.schedule.size() ? &scheduled[node.schedule[node.fed]] : nullptr;
+        const bool have_s = s && s->clock < before;
+        const bool have_f = file && file->more && file->clock < before;
+        if (!have_s && !have_f)
+            break;
+        if (have_f && (!have_s || file->clock < s->clock ||
+                       (file->clock == s->clock && file->seq < s->seq))) {
+            dsp.queue_midi(static_cast<uint32_t>(file->clock), file->message);
+            file->next();
+            continue;
+        }
         const Scheduled &x = scheduled[node.schedule[node.fed++]];
         const uint32_t clock = static_cast<uint32_t>(x.clock);
         if (x.kind == kSet) {
@@ -844,22 +900,48 @@ std::string Runner::Impl::scheduled_event(const Scheduled &x)
     }
     if (x.kind == kPatchChange)
         return base_event(x.node, x.clock, "patch_change").text();
-    return base_event(x.node, x.clock, "midi_in")
-        .add_text("bytes", midi_hex(node.definition.midi[x.index].message))
-        .text();
+    return midi_in_event(x.node, x.clock, node.definition.midi[x.index].message);
+}
+
+std::string Runner::Impl::midi_in_event(size_t n, uint64_t clock, int32_t message)
+{
+    return base_event(n, clock, "midi_in").add_text("bytes", midi_hex(message)).text();
 }
 
 // Writes every event before `limit`, in (clock, seq) order.
 void Runner::Impl::flush(uint64_t limit)
 {
+    auto before = [](uint64_t clock_a, uint64_t seq_a, uint64_t clock_b, uint64_t seq_b) {
+        return clock_a != clock_b ? clock_a < clock_b : seq_a < seq_b;
+    };
     for (;;) {
         bool have_s = scheduled_out < scheduled.size() && scheduled[scheduled_out].clock < limit;
         bool have_w = !waiting.empty() && waiting.front().clock < limit;
+        // The earliest of the instances' MIDI files, if it comes first.
+        FileMidi *file = nullptr;
+        size_t file_node = 0;
+        for (size_t n : file_nodes) {
+            FileMidi &f = *nodes[n].file_out;
+            if (f.more && f.clock < limit &&
+                (!file || before(f.clock, f.seq, file->clock, file->seq))) {
+                file = &f;
+                file_node = n;
+            }
+        }
+        if (file &&
+            (!have_s || before(file->clock, file->seq, scheduled[scheduled_out].clock,
+                               scheduled[scheduled_out].seq)) &&
+            (!have_w ||
+             before(file->clock, file->seq, waiting.front().clock, waiting.front().seq))) {
+            sink->event(midi_in_event(file_node, file->clock, file->message));
+            file->next();
+            continue;
+        }
         if (!have_s && !have_w)
             break;
-        if (have_s && (!have_w || scheduled[scheduled_out].clock < waiting.front().clock ||
-                       (scheduled[scheduled_out].clock == waiting.front().clock &&
-                        scheduled[scheduled_out].seq < waiting.front().seq))) {
+        if (have_s &&
+            (!have_w || before(scheduled[scheduled_out].clock, scheduled[scheduled_out].seq,
+                               waiting.front().clock, waiting.front().seq))) {
             sink->event(scheduled_event(scheduled[scheduled_out++]));
         } else {
             std::pop_heap(waiting.begin(), waiting.end(), std::greater<>());
