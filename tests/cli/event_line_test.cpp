@@ -94,10 +94,16 @@ TEST(SehostEventLine, ReadsAsTheLibraryWritesIt)
          s("empty", "")},
         // keys that sort only on a later byte
         {u("sent", 1), u("set", 2), u("se", 3), u("s", 4), u("stamp", 5), u("status", 6)},
+        // the same keys added in another order, right after one another
+        {u("b", 1), u("a", 2), u("c", 3)},
+        {u("a", 1), u("c", 2), u("b", 3)},
+        {u("c", 1), u("a", 2), u("d", 3)},
     };
     secli::EventLine line; // reused, as the runner does
-    for (const auto &fields : objects)
+    for (const auto &fields : objects) {
         expect_same_as_library(line, fields);
+        expect_same_as_library(line, fields); // the keys' order kept from the last line
+    }
 }
 
 TEST(SehostEventLine, TextTheLibraryRefusesIsRefused)

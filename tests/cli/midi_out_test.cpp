@@ -98,6 +98,60 @@ TEST(MidiOut, LogLinesKeepTheirColumns)
     EXPECT_EQ(k, std::size(stamps));
 }
 
+// The log's texts are put together by hand, one message at a time: they read
+// as the printf formats they replace, for every status byte and data bytes
+// at their edges.
+TEST(MidiOut, MessageTextsReadAsThePrintfFormats)
+{
+    const char *formats[] = {
+        "note off  ch %d note %d vel %d",   "note on   ch %d note %d vel %d",
+        "poly AT   ch %d note %d value %d", "control   ch %d cc %d value %d",
+        "program   ch %d program %d",       "chan AT   ch %d value %d",
+        "pitchbend ch %d value %d",
+    };
+    const int data[] = {0, 1, 9, 10, 63, 64, 99, 100, 127};
+    for (int status = 0; status < 256; ++status)
+        for (int d1 : data)
+            for (int d2 : data) {
+                const int32_t m = status | d1 << 8 | d2 << 16;
+                char want[96];
+                int kind = (status >> 4) - 8, ch = (status & 15) + 1;
+                if (kind < 0 || kind > 6)
+                    std::snprintf(want, sizeof want, "system    %02X", status);
+                else if (kind == 6)
+                    std::snprintf(want, sizeof want, formats[kind], ch, (d2 << 7 | d1) - 8192);
+                else
+                    std::snprintf(want, sizeof want, formats[kind], ch, d1, d2);
+                ASSERT_EQ(secli::describe_midi(m), want) << std::hex << m;
+                std::string hex;
+                for (int i = 0; i < secli::midi_size(m); ++i) {
+                    char b[4];
+                    std::snprintf(b, sizeof b, i ? " %02X" : "%02X", (m >> (8 * i)) & 0xFF);
+                    hex += b;
+                }
+                ASSERT_EQ(secli::midi_hex(m), hex) << std::hex << m;
+            }
+
+    // Parameter entries on every channel: number and value at their edges,
+    // with and without a data MSB, RPN and NRPN.
+    secli::RpnDecoder rpn;
+    for (int ch = 0; ch < 16; ++ch)
+        for (bool nrpn : {false, true})
+            for (int param : {0, 1, 127, 128, 16383})
+                for (int value : {-1, 0, 5, 8192, 16383}) {
+                    auto cc = [&](int number, int v) { return 0xB0 | ch | number << 8 | v << 16; };
+                    EXPECT_EQ(rpn.feed(cc(nrpn ? 99 : 101, param >> 7)), "");
+                    EXPECT_EQ(rpn.feed(cc(nrpn ? 98 : 100, param & 127)), "");
+                    if (value >= 0) {
+                        EXPECT_EQ(rpn.feed(cc(6, value >> 7)), "");
+                    }
+                    char want[96];
+                    std::snprintf(want, sizeof want, "%s ch %d param %d = %d",
+                                  nrpn ? "NRPN" : "RPN", ch + 1, param, value < 0 ? 0 : value);
+                    EXPECT_EQ(rpn.feed(cc(38, value < 0 ? 0 : value & 127)), want);
+                }
+}
+
 TEST(MidiOut, OnePulseIsOneSampleWhereTheRateAllows)
 {
     struct Case {

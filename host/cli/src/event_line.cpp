@@ -59,7 +59,7 @@ EventLine &EventLine::add_number(const char *key, double v)
     return field(key, at);
 }
 
-EventLine &EventLine::add_text(const char *key, const std::string &v)
+EventLine &EventLine::add_text(const char *key, std::string_view v)
 {
     size_t at = m_values.size();
     // Printable ASCII without quote or backslash is written as it is; any
@@ -71,32 +71,47 @@ EventLine &EventLine::add_text(const char *key, const std::string &v)
         m_values += v;
         m_values += '"';
     } else {
-        m_values += nlohmann::json(v).dump();
+        m_values += nlohmann::json(std::string(v)).dump();
     }
     return field(key, at);
 }
 
 std::string EventLine::text() const
 {
-    // The library keeps an object's keys in a sorted map.
-    const Field *order[kMaxFields];
-    for (size_t i = 0; i < m_count; ++i)
-        order[i] = &m_fields[i];
-    std::sort(order, order + m_count,
-              [](const Field *a, const Field *b) { return std::strcmp(a->key, b->key) < 0; });
     std::string line;
-    line.reserve(m_values.size() + 12 * m_count + 2);
+    text(line);
+    return line;
+}
+
+void EventLine::text(std::string &line) const
+{
+    // The library keeps an object's keys in a sorted map. The same key
+    // pointers in the same order as last time sort the same way.
+    bool same = m_count == m_sorted_count;
+    for (size_t i = 0; same && i < m_count; ++i)
+        same = m_fields[i].key == m_sorted_keys[i];
+    if (!same) {
+        for (size_t i = 0; i < m_count; ++i) {
+            m_order[i] = static_cast<uint8_t>(i);
+            m_sorted_keys[i] = m_fields[i].key;
+        }
+        std::sort(m_order, m_order + m_count, [this](uint8_t a, uint8_t b) {
+            return std::strcmp(m_fields[a].key, m_fields[b].key) < 0;
+        });
+        m_sorted_count = m_count;
+    }
+    line.clear();
     line += '{';
     for (size_t i = 0; i < m_count; ++i) {
+        const Field &f = m_fields[m_order[i]];
         if (i)
             line += ',';
         line += '"';
-        line += order[i]->key;
+        line += f.key;
         line += "\":";
-        line.append(m_values, order[i]->at, order[i]->size);
+        line.append(m_values, f.at, f.size);
     }
     line += '}';
-    return line;
 }
 
 } // namespace secli

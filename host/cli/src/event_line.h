@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace secli {
 
@@ -20,9 +21,11 @@ public:
     EventLine &add_unsigned(const char *key, uint64_t v);
     EventLine &add_signed(const char *key, int64_t v);
     EventLine &add_number(const char *key, double v); // null if not finite
-    EventLine &add_text(const char *key, const std::string &v);
-    // The object as one line (no newline).
+    EventLine &add_text(const char *key, std::string_view v);
+    // The object as one line (no newline); or written over `out`, whose
+    // room is kept from line to line.
     std::string text() const;
+    void text(std::string &out) const;
 
 private:
     static constexpr size_t kMaxFields = 16;
@@ -33,6 +36,11 @@ private:
     EventLine &field(const char *key, size_t at);
     Field m_fields[kMaxFields];
     size_t m_count = 0;
+    // The keys' byte order, kept for the next object with the same keys
+    // (most events repeat one of a few key lists).
+    mutable const char *m_sorted_keys[kMaxFields] = {};
+    mutable uint8_t m_order[kMaxFields] = {};
+    mutable size_t m_sorted_count = 0;
     std::string m_values; // the values' texts one after another
 };
 

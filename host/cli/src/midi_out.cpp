@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <numeric>
 
@@ -31,18 +32,24 @@ int midi_size(int32_t m)
     }
 }
 
-std::string midi_hex(int32_t m)
+size_t midi_hex(int32_t m, char *out)
 {
     static const char *digits = "0123456789ABCDEF";
-    std::string s;
+    char *p = out;
     for (int i = 0, n = midi_size(m); i < n; ++i) {
         int b = (m >> (8 * i)) & 0xFF;
         if (i)
-            s += ' ';
-        s += digits[b >> 4];
-        s += digits[b & 15];
+            *p++ = ' ';
+        *p++ = digits[b >> 4];
+        *p++ = digits[b & 15];
     }
-    return s;
+    return static_cast<size_t>(p - out);
+}
+
+std::string midi_hex(int32_t m)
+{
+    char buf[kMidiHexMax];
+    return std::string(buf, midi_hex(m, buf));
 }
 
 SmfTimeBase smf_time_base(double rate)
@@ -62,44 +69,75 @@ SmfTimeBase smf_time_base(double rate)
     return SmfTimeBase{25000, 500000, false};
 }
 
-std::string describe_midi(int32_t m)
+namespace {
+
+// Texts put together without printf's format parser (one per message).
+struct TextOut {
+    char *p;
+    TextOut &operator<<(const char *s)
+    {
+        while (*s)
+            *p++ = *s++;
+        return *this;
+    }
+    TextOut &operator<<(int v)
+    {
+        p = std::to_chars(p, p + 12, v).ptr;
+        return *this;
+    }
+};
+
+} // namespace
+
+size_t describe_midi(int32_t m, char *out)
 {
     int status = m & 0xFF, d1 = (m >> 8) & 0x7F, d2 = (m >> 16) & 0x7F, ch = (status & 15) + 1;
-    char buf[96];
-    switch (status & 0xF0) {
-    case 0x80:
-        std::snprintf(buf, sizeof buf, "note off  ch %d note %d vel %d", ch, d1, d2);
-        break;
-    case 0x90:
-        std::snprintf(buf, sizeof buf, "note on   ch %d note %d vel %d", ch, d1, d2);
-        break;
-    case 0xA0:
-        std::snprintf(buf, sizeof buf, "poly AT   ch %d note %d value %d", ch, d1, d2);
-        break;
-    case 0xB0:
-        std::snprintf(buf, sizeof buf, "control   ch %d cc %d value %d", ch, d1, d2);
-        break;
-    case 0xC0:
-        std::snprintf(buf, sizeof buf, "program   ch %d program %d", ch, d1);
-        break;
-    case 0xD0:
-        std::snprintf(buf, sizeof buf, "chan AT   ch %d value %d", ch, d1);
-        break;
-    case 0xE0:
-        std::snprintf(buf, sizeof buf, "pitchbend ch %d value %d", ch, (d2 << 7 | d1) - 8192);
-        break;
-    default:
-        std::snprintf(buf, sizeof buf, "system    %02X", status);
-        break;
+    // Per kind of channel message: its name and the words before its data
+    // bytes (pitch bend: one signed value of both).
+    struct Kind {
+        const char *head, *first, *second;
+    };
+    static const Kind kinds[] = {
+        {"note off  ch ", " note ", " vel "},    {"note on   ch ", " note ", " vel "},
+        {"poly AT   ch ", " note ", " value "},  {"control   ch ", " cc ", " value "},
+        {"program   ch ", " program ", nullptr}, {"chan AT   ch ", " value ", nullptr},
+        {"pitchbend ch ", " value ", nullptr},
+    };
+    TextOut t{out};
+    const int kind = ((status & 0xF0) >> 4) - 8;
+    if (kind < 0 || kind > 6) {
+        static const char *digits = "0123456789ABCDEF";
+        t << "system    ";
+        *t.p++ = digits[status >> 4];
+        *t.p++ = digits[status & 15];
+        return static_cast<size_t>(t.p - out);
     }
-    return buf;
+    const Kind &k = kinds[kind];
+    t << k.head << ch << k.first << (kind == 6 ? (d2 << 7 | d1) - 8192 : d1);
+    if (k.second)
+        t << k.second << d2;
+    return static_cast<size_t>(t.p - out);
 }
 
-std::string RpnDecoder::feed(int32_t m)
+std::string describe_midi(int32_t m)
+{
+    char buf[kMidiTextMax];
+    return std::string(buf, describe_midi(m, buf));
+}
+
+size_t describe_rpn(const RpnValue &v, char *out)
+{
+    TextOut t{out};
+    t << (v.nrpn ? "NRPN" : "RPN") << " ch " << v.channel << " param " << v.param << " = "
+      << v.value;
+    return static_cast<size_t>(t.p - out);
+}
+
+bool RpnDecoder::feed(int32_t m, RpnValue &out)
 {
     int status = m & 0xFF;
     if ((status & 0xF0) != 0xB0)
-        return {};
+        return false;
     Channel &c = m_ch[status & 15];
     int cc = (m >> 8) & 0x7F, v = (m >> 16) & 0x7F;
     switch (cc) {
@@ -107,38 +145,47 @@ std::string RpnDecoder::feed(int32_t m)
         c.rpn_msb = v;
         c.nrpn = false;
         c.data_msb = -1;
-        return {};
+        return false;
     case 100:
         c.rpn_lsb = v;
         c.nrpn = false;
         c.data_msb = -1;
-        return {};
+        return false;
     case 99:
         c.nrpn_msb = v;
         c.nrpn = true;
         c.data_msb = -1;
-        return {};
+        return false;
     case 98:
         c.nrpn_lsb = v;
         c.nrpn = true;
         c.data_msb = -1;
-        return {};
+        return false;
     case 6:
         c.data_msb = v;
-        return {};
+        return false;
     case 38: {
         int msb = c.nrpn ? c.nrpn_msb : c.rpn_msb, lsb = c.nrpn ? c.nrpn_lsb : c.rpn_lsb;
         if (msb < 0 || lsb < 0)
-            return {};
-        int value = (c.data_msb < 0 ? 0 : c.data_msb) << 7 | v;
-        char buf[96];
-        std::snprintf(buf, sizeof buf, "%s ch %d param %d = %d", c.nrpn ? "NRPN" : "RPN",
-                      (status & 15) + 1, msb << 7 | lsb, value);
-        return buf;
+            return false;
+        out.nrpn = c.nrpn;
+        out.channel = (status & 15) + 1;
+        out.param = msb << 7 | lsb;
+        out.value = (c.data_msb < 0 ? 0 : c.data_msb) << 7 | v;
+        return true;
     }
     default:
-        return {};
+        return false;
     }
+}
+
+std::string RpnDecoder::feed(int32_t m)
+{
+    RpnValue v;
+    if (!feed(m, v))
+        return {};
+    char buf[kMidiTextMax];
+    return std::string(buf, describe_rpn(v, buf));
 }
 
 namespace {
@@ -177,8 +224,8 @@ void pad_left(std::string &out, const char *text, const char *end, size_t width)
 // One log line: "%9llu %10.5f  %-8s  %s\n" of clock, seconds, bytes and
 // text, without the format parser (one line per message). Fixed notation
 // with 5 decimals rounds the exact binary value as printf does.
-void log_line(std::string &out, uint64_t stamp, double seconds, const std::string &bytes,
-              const std::string &text)
+void log_line(std::string &out, uint64_t stamp, double seconds, const char *bytes, size_t n_bytes,
+              const char *text, size_t n_text)
 {
     char buf[64];
     out.clear();
@@ -187,11 +234,11 @@ void log_line(std::string &out, uint64_t stamp, double seconds, const std::strin
     pad_left(out, buf,
              std::to_chars(buf, buf + sizeof buf, seconds, std::chars_format::fixed, 5).ptr, 10);
     out += "  ";
-    out += bytes;
-    if (bytes.size() < 8)
-        out.append(8 - bytes.size(), ' ');
+    out.append(bytes, n_bytes);
+    if (n_bytes < 8)
+        out.append(8 - n_bytes, ' ');
     out += "  ";
-    out += text;
+    out.append(text, n_text);
     out += '\n';
 }
 
@@ -271,13 +318,14 @@ void MidiOut::advance(uint64_t clock)
 void MidiOut::write(uint64_t stamp, int32_t msg)
 {
     ++m_count;
-    std::string bytes = midi_hex(msg);
+    char bytes[kMidiHexMax], text[kMidiTextMax];
     double seconds = static_cast<double>(stamp) / m_rate;
-    log_line(m_line, stamp, seconds, bytes, describe_midi(msg));
+    log_line(m_line, stamp, seconds, bytes, midi_hex(msg, bytes), text, describe_midi(msg, text));
     std::fwrite(m_line.data(), 1, m_line.size(), m_log);
-    std::string decoded = m_rpn.feed(msg);
-    if (!decoded.empty()) {
-        log_line(m_line, stamp, seconds, std::string(), "=> " + decoded);
+    RpnValue decoded;
+    if (m_rpn.feed(msg, decoded)) {
+        std::memcpy(text, "=> ", 3);
+        log_line(m_line, stamp, seconds, bytes, 0, text, 3 + describe_rpn(decoded, text + 3));
         std::fwrite(m_line.data(), 1, m_line.size(), m_log);
     }
 

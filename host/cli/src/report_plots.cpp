@@ -342,26 +342,21 @@ MidiLane split_lane(const Trace &t, const PlotFrame &f)
     };
     for (auto &[clock, m] : marks) {
         int status = m & 0xF0, ch = m & 15, d1 = (m >> 8) & 0x7F, d2 = (m >> 16) & 0x7F;
-        std::string decoded = rpn.feed(m);
-        if (!decoded.empty()) {
-            char kind[8] = {};
-            int chan = 0, param = 0, value = 0;
-            if (std::sscanf(decoded.c_str(), "%7s ch %d param %d = %d", kind, &chan, &param,
-                            &value) == 4) {
-                std::string name = std::string(kind) + " ch " + std::to_string(chan) + " #" +
-                                   std::to_string(param);
-                auto it = curves.find(name);
-                if (it == curves.end()) {
-                    int index = std::min<int>(static_cast<int>(curves.size()), kCurves - 1);
-                    if (index == kCurves - 1 &&
-                        static_cast<int>(lane.curve_names.size()) == kCurves)
-                        lane.curve_names.back() = "other parameters";
-                    else
-                        lane.curve_names.push_back(name);
-                    it = curves.emplace(name, index).first;
-                }
-                lane.values.push_back({clock, it->second, value});
+        RpnValue decoded;
+        if (rpn.feed(m, decoded)) {
+            std::string name = std::string(decoded.nrpn ? "NRPN" : "RPN") + " ch " +
+                               std::to_string(decoded.channel) + " #" +
+                               std::to_string(decoded.param);
+            auto it = curves.find(name);
+            if (it == curves.end()) {
+                int index = std::min<int>(static_cast<int>(curves.size()), kCurves - 1);
+                if (index == kCurves - 1 && static_cast<int>(lane.curve_names.size()) == kCurves)
+                    lane.curve_names.back() = "other parameters";
+                else
+                    lane.curve_names.push_back(name);
+                it = curves.emplace(name, index).first;
             }
+            lane.values.push_back({clock, it->second, decoded.value});
             continue;
         }
         if (parameter_part(m))

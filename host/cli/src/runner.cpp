@@ -112,13 +112,19 @@ struct Runner::Impl {
     // events only as they leave).
     struct Waiting {
         uint64_t clock, seq;
-        std::string event; // the line
+        uint32_t text; // the line: an index into texts
         bool operator>(const Waiting &o) const
         {
             return clock != o.clock ? clock > o.clock : seq > o.seq;
         }
     };
     std::vector<Waiting> waiting; // a min-heap
+    // Lines of waiting events; a line's string is used again once it has
+    // left, so that a busy run stops allocating when its busiest block has
+    // passed.
+    std::vector<std::string> texts;
+    std::vector<uint32_t> free_texts;
+    std::string event_text; // a timed input's line as it leaves
     struct Scheduled {
         uint64_t clock, seq;
         uint32_t node;
@@ -156,7 +162,16 @@ struct Runner::Impl {
     uint64_t line_clock = 0;
     void note()
     {
-        waiting.push_back(Waiting{line_clock, seq++, line.text()});
+        uint32_t k;
+        if (free_texts.empty()) {
+            k = static_cast<uint32_t>(texts.size());
+            texts.emplace_back();
+        } else {
+            k = free_texts.back();
+            free_texts.pop_back();
+        }
+        line.text(texts[k]);
+        waiting.push_back(Waiting{line_clock, seq++, k});
         std::push_heap(waiting.begin(), waiting.end(), std::greater<>());
     }
     void schedule(size_t n);
@@ -182,8 +197,8 @@ struct Runner::Impl {
         }
         raise_gui_error();
     }
-    std::string scheduled_event(const Scheduled &x);
-    std::string midi_in_event(size_t n, uint64_t clock, int32_t message);
+    const std::string &scheduled_event(const Scheduled &x);
+    const std::string &midi_in_event(size_t n, uint64_t clock, int32_t message);
     void flush(uint64_t limit);
     std::function<float(uint32_t)> recorded(size_t n, int pin, std::function<float(uint32_t)> fn)
     {
@@ -724,11 +739,12 @@ void Runner::Impl::harvest(size_t n)
         }
         case HOST_SEND_MIDI: {
             rec.midi_sent++;
+            char hex[kMidiHexMax];
             base_event(n, r.stamp, "midi")
                 .add_text("pin", label(r.index))
                 .add_unsigned("stamp", r.stamp)
                 .add_unsigned("sent", r.clock)
-                .add_text("bytes", midi_hex(r.value));
+                .add_text("bytes", std::string_view(hex, midi_hex(r.value, hex)));
             note();
             if (node.midi_out_file[r.index] >= 0)
                 sink->midi(static_cast<size_t>(node.midi_out_file[r.index]), r.stamp, r.value);
@@ -888,24 +904,31 @@ void Runner::Impl::feed(size_t n, uint64_t before)
     }
 }
 
-std::string Runner::Impl::scheduled_event(const Scheduled &x)
+const std::string &Runner::Impl::scheduled_event(const Scheduled &x)
 {
     const Node &node = nodes[x.node];
     if (x.kind == kSet) {
         const TimedSetting &t = node.definition.at[x.index];
-        return base_event(x.node, x.clock, "set")
+        base_event(x.node, x.clock, "set")
             .add_text("pin", pick_pin(node.mod->dsp(), t.pin, Want::Input, t.where).label)
             .add_text("value", t.value)
-            .text();
+            .text(event_text);
+        return event_text;
     }
-    if (x.kind == kPatchChange)
-        return base_event(x.node, x.clock, "patch_change").text();
+    if (x.kind == kPatchChange) {
+        base_event(x.node, x.clock, "patch_change").text(event_text);
+        return event_text;
+    }
     return midi_in_event(x.node, x.clock, node.definition.midi[x.index].message);
 }
 
-std::string Runner::Impl::midi_in_event(size_t n, uint64_t clock, int32_t message)
+const std::string &Runner::Impl::midi_in_event(size_t n, uint64_t clock, int32_t message)
 {
-    return base_event(n, clock, "midi_in").add_text("bytes", midi_hex(message)).text();
+    char hex[kMidiHexMax];
+    base_event(n, clock, "midi_in")
+        .add_text("bytes", std::string_view(hex, midi_hex(message, hex)))
+        .text(event_text);
+    return event_text;
 }
 
 // Writes every event before `limit`, in (clock, seq) order.
@@ -945,7 +968,8 @@ void Runner::Impl::flush(uint64_t limit)
             sink->event(scheduled_event(scheduled[scheduled_out++]));
         } else {
             std::pop_heap(waiting.begin(), waiting.end(), std::greater<>());
-            sink->event(waiting.back().event);
+            sink->event(texts[waiting.back().text]);
+            free_texts.push_back(waiting.back().text);
             waiting.pop_back();
         }
     }

@@ -31,6 +31,9 @@ private:
 int midi_size(int32_t message);
 // "B0 65 00": the message's bytes in hex.
 std::string midi_hex(int32_t message);
+// The same into `out` (room for kMidiHexMax characters); answers the length.
+constexpr size_t kMidiHexMax = 8;
+size_t midi_hex(int32_t message, char *out);
 
 // The time base of the MIDI files at a sample rate: pulses per quarter and
 // microseconds per quarter such that one pulse is exactly one sample where
@@ -44,11 +47,20 @@ struct SmfTimeBase {
 };
 SmfTimeBase smf_time_base(double rate);
 
+// A completed RPN/NRPN data entry.
+struct RpnValue {
+    bool nrpn = false;
+    int channel = 0; // 1 to 16
+    int param = 0, value = 0;
+};
+
 // Readable lines for a MIDI stream: one per message, and one per completed
 // RPN/NRPN data entry: "RPN ch 1 param 1 = 8192".
 class RpnDecoder
 {
 public:
+    // True if this message completes an entry, which goes to `out`.
+    bool feed(int32_t message, RpnValue &out);
     // Answers the decoded line this message completes, or empty.
     std::string feed(int32_t message);
 
@@ -61,7 +73,14 @@ private:
     Channel m_ch[16];
 };
 
+// "RPN ch 1 param 1 = 8192" into `out` (room for kMidiTextMax characters);
+// answers the length.
+constexpr size_t kMidiTextMax = 64;
+size_t describe_rpn(const RpnValue &v, char *out);
+
+// "note on   ch 1 note 60 vel 100": one message as the log shows it.
 std::string describe_midi(int32_t message);
+size_t describe_midi(int32_t message, char *out); // as describe_rpn
 
 // One MIDI output, streamed to a Standard MIDI File and a readable log as
 // the run goes. Messages may come with future stamps; they wait in a queue
