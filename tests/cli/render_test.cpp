@@ -278,3 +278,32 @@ TEST(SehostRender, RandomSplitMatchesWholeBlocks)
 }
 
 } // namespace
+
+namespace {
+
+// patch_pulse's GUI side holds its thread for a fixed loop at every firing
+// (at its opening and at each patch change): the run tells how long its
+// opening and GUI-side message handling took, apart from the rest.
+TEST(SehostRender, TellsTheTimeInGuiSidesApart)
+{
+    std::string out = fresh_dir("gui_time");
+    se_cli::Result r = se_cli::sehost(
+        {"render", "patch_pulse", "--patch-change", "50ms", "-d", "0.1s", "-o", out});
+    ASSERT_EQ(r.status, 0) << r.err;
+    double total = -1, gui = -1, pulse = -1;
+    std::istringstream lines(r.out);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind("rendered", 0) == 0)
+            std::sscanf(line.c_str(), "rendered %*f s of %*d instance(s) in %lf s", &total);
+        if (line.rfind("of which", 0) == 0)
+            std::sscanf(line.c_str(),
+                        "of which %lf s in opening and GUI sides' message handlers: "
+                        "patch_pulse %lf s",
+                        &gui, &pulse);
+    }
+    EXPECT_GT(gui, 0.0) << r.out;
+    EXPECT_EQ(gui, pulse) << r.out; // the only instance
+    EXPECT_LE(gui, total + 0.005) << r.out;
+}
+
+} // namespace

@@ -3,7 +3,9 @@
 // of every input pin's value, equal plots folded, and a size that does not
 // grow with the number of MIDI messages.
 #include <cmath>
+#include <cstring>
 #include <map>
+#include <random>
 #include <regex>
 #include <set>
 
@@ -498,6 +500,34 @@ TEST(SehostReportPieces, FoldNames)
     };
     for (const auto &[names, folded] : cases)
         EXPECT_EQ(secli::fold_names(names), folded);
+}
+
+// The plots' numbers are written without printf, and read as its formats:
+// halves on either side of a rounding, tiny and huge values, negative zero,
+// values that are no numbers, and a long run of random bit patterns.
+TEST(SehostReportPieces, NumbersReadAsThePrintfFormats)
+{
+    std::vector<double> values = {0.0,       -0.0,   0.05,     0.15,      0.25,   0.35,
+                                  -0.25,     2.5,    99.95,    99.949,    1e-5,   123456,
+                                  1.2345e5,  9.9995, 1e300,    -1e300,    5e-324, 1e21,
+                                  0.1 + 0.2, 479.5,  INFINITY, -INFINITY, NAN};
+    std::mt19937_64 rng(7);
+    for (int i = 0; i < 20000; ++i) {
+        uint64_t bits = rng();
+        double v;
+        std::memcpy(&v, &bits, sizeof v);
+        values.push_back(v);
+        values.push_back(static_cast<double>(static_cast<int64_t>(bits >> 40) - (1 << 23)) / 64);
+    }
+    for (double v : values) {
+        char want[400];
+        std::snprintf(want, sizeof want, "%.1f", v);
+        ASSERT_EQ(secli::fixed_text(v, 1), want) << v;
+        for (int digits : {3, 4}) {
+            std::snprintf(want, sizeof want, "%.*g", digits, v);
+            ASSERT_EQ(secli::general_text(v, digits), want) << v;
+        }
+    }
 }
 
 TEST(SehostReportPieces, NiceTicks)

@@ -16,9 +16,7 @@ namespace {
 
 std::string fmt(double v)
 {
-    char b[32];
-    std::snprintf(b, sizeof b, "%.3g", v);
-    return b;
+    return general_text(v, 3);
 }
 
 // "Controls on Parent 3 (in)" -> "Controls on Parent # (in)": pins of one family.

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <bitset>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <map>
@@ -16,6 +17,24 @@
 #include "writers.h"
 
 namespace secli {
+
+// The precision-given forms of std::to_chars write what printf writes for
+// "%.*f" and "%.*g" (the value's exact decimal expansion, rounded), without
+// the format parser: a report writes thousands of coordinates.
+std::string fixed_text(double v, int decimals)
+{
+    char b[400];
+    return std::string(b,
+                       std::to_chars(b, b + sizeof b, v, std::chars_format::fixed, decimals).ptr);
+}
+
+std::string general_text(double v, int digits)
+{
+    char b[64];
+    return std::string(b,
+                       std::to_chars(b, b + sizeof b, v, std::chars_format::general, digits).ptr);
+}
+
 namespace {
 
 constexpr double kW = 960, kLeft = 96, kRight = kW - 14, kTop = 24, kH = 80;
@@ -28,16 +47,12 @@ constexpr int kCurves = 6;         // parameter curves per lane; more share the 
 
 std::string num(double v)
 {
-    char b[32];
-    std::snprintf(b, sizeof b, "%.1f", v);
-    return b;
+    return fixed_text(v, 1);
 }
 
 std::string fmt(double v)
 {
-    char b[32];
-    std::snprintf(b, sizeof b, "%.4g", v);
-    return b;
+    return general_text(v, 4);
 }
 
 int column(const PlotFrame &f, uint64_t clock)

@@ -38,6 +38,10 @@ std::string fold_names(const std::vector<std::string> &names);
 // "C4" for note 60.
 std::string note_name(int note);
 
+// v as printf's "%.Nf" and "%.Ng" write it.
+std::string fixed_text(double v, int decimals);
+std::string general_text(double v, int digits);
+
 // Texts drawn in SVG, escaped.
 std::string esc(const std::string &s);
 

@@ -3,6 +3,7 @@
 #include "runner.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <map>
 #include <optional>
@@ -989,7 +990,10 @@ void Runner::Impl::open_all()
                         0, gui->value(static_cast<int>(decl)).number());
             }
     for (size_t n : order) {
+        const auto started = std::chrono::steady_clock::now();
         guarded(n, "opening", [&] { nodes[n].mod->open(); });
+        records[n].gui_seconds +=
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
         harvest(n);
         schedule(n);
     }
@@ -1035,7 +1039,19 @@ void Runner::Impl::process_block(uint64_t clock, uint64_t count)
         sehost::DspInstance &dsp = node.mod->dsp();
         node.calls_before = dsp.process_calls();
         node.looped_midi = 0;
-        guarded(n, "processing", [&] { node.mod->run(static_cast<uint32_t>(count)); });
+        // As Module::run, with the GUI side's part timed apart.
+        guarded(n, "processing", [&] {
+            dsp.run(static_cast<uint32_t>(count));
+            if (node.mod->gui()) {
+                const auto started = std::chrono::steady_clock::now();
+                node.mod->deliver_gui_messages();
+                records[n].gui_seconds +=
+                    std::chrono::duration<double>(std::chrono::steady_clock::now() - started)
+                        .count();
+            } else {
+                node.mod->deliver_gui_messages();
+            }
+        });
         InstanceRecord &rec = records[n];
         rec.blocks++;
         if (dsp.process_calls() == node.calls_before)
