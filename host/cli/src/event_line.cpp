@@ -52,9 +52,21 @@ EventLine &EventLine::add_number(const char *key, double v)
         // The library's own shortest round-trip digits and layout ("0.5",
         // "1.0", "1e-05"), so a line reads back to the same double and stays
         // the text earlier runs wrote.
-        char buf[64];
-        char *end = nlohmann::detail::to_chars(buf, buf + sizeof buf, v);
-        m_values.append(buf, end);
+        uint64_t bits;
+        std::memcpy(&bits, &v, sizeof bits);
+        if (m_last_size == 0 || bits != m_last_bits) {
+            char buf[64];
+            char *end = nlohmann::detail::to_chars(buf, buf + sizeof buf, v);
+            m_last_size = static_cast<size_t>(end - buf);
+            if (m_last_size > sizeof m_last_number) { // no shortest form is this long
+                m_last_size = 0;
+                m_values.append(buf, end);
+                return field(key, at);
+            }
+            std::memcpy(m_last_number, buf, m_last_size);
+            m_last_bits = bits;
+        }
+        m_values.append(m_last_number, m_last_size);
     }
     return field(key, at);
 }
@@ -98,20 +110,31 @@ void EventLine::text(std::string &line) const
         std::sort(m_order, m_order + m_count, [this](uint8_t a, uint8_t b) {
             return std::strcmp(m_fields[a].key, m_fields[b].key) < 0;
         });
+        for (size_t i = 0; i < m_count; ++i)
+            m_key_size[i] = std::strlen(m_fields[m_order[i]].key);
         m_sorted_count = m_count;
     }
-    line.clear();
-    line += '{';
+    // '{' and '}', and per field a comma (but the first), two quotes and a
+    // colon around the key, then the value.
+    size_t size = m_count ? 1 + m_count : 2;
+    for (size_t i = 0; i < m_count; ++i)
+        size += m_key_size[i] + 3 + m_fields[m_order[i]].size;
+    line.resize(size);
+    char *p = line.data();
+    *p++ = '{';
     for (size_t i = 0; i < m_count; ++i) {
         const Field &f = m_fields[m_order[i]];
         if (i)
-            line += ',';
-        line += '"';
-        line += f.key;
-        line += "\":";
-        line.append(m_values, f.at, f.size);
+            *p++ = ',';
+        *p++ = '"';
+        std::memcpy(p, f.key, m_key_size[i]);
+        p += m_key_size[i];
+        *p++ = '"';
+        *p++ = ':';
+        std::memcpy(p, m_values.data() + f.at, f.size);
+        p += f.size;
     }
-    line += '}';
+    *p = '}';
 }
 
 } // namespace secli

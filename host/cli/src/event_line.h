@@ -40,7 +40,12 @@ private:
     // (most events repeat one of a few key lists).
     mutable const char *m_sorted_keys[kMaxFields] = {};
     mutable uint8_t m_order[kMaxFields] = {};
+    mutable size_t m_key_size[kMaxFields] = {}; // in m_order's order
     mutable size_t m_sorted_count = 0;
+    // The last number's text: events at one clock repeat their time.
+    uint64_t m_last_bits = 0;
+    char m_last_number[32];
+    size_t m_last_size = 0;
     std::string m_values; // the values' texts one after another
 };
 
