@@ -297,7 +297,7 @@ TEST(SehostRender, TellsTheTimeInGuiSidesApart)
             std::sscanf(line.c_str(), "rendered %*f s of %*d instance(s) in %lf s", &total);
         if (line.rfind("of which", 0) == 0)
             std::sscanf(line.c_str(),
-                        "of which %lf s in opening and GUI sides' message handlers: "
+                        "of which %lf s in GUI sides (opening, message handlers): "
                         "patch_pulse %lf s",
                         &gui, &pulse);
     }

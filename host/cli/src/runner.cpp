@@ -992,8 +992,9 @@ void Runner::Impl::open_all()
     for (size_t n : order) {
         const auto started = std::chrono::steady_clock::now();
         guarded(n, "opening", [&] { nodes[n].mod->open(); });
-        records[n].gui_seconds +=
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        if (nodes[n].mod->gui())
+            records[n].gui_seconds +=
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
         harvest(n);
         schedule(n);
     }

@@ -57,9 +57,10 @@ struct InstanceRecord {
     std::vector<Trace> traces;
     uint64_t process_calls = 0, blocks = 0, blocks_asleep = 0;
     uint64_t statuses = 0, midi_sent = 0, gui_writes = 0, to_gui = 0, sleeps = 0;
-    // Wall seconds of the instance's opening and of its GUI side taking the
-    // DSP side's messages (a GUI side may take its time there). Differs from
-    // run to run, so it is told on the terminal, never written to a file.
+    // With a GUI side: wall seconds of the instance's opening and of its GUI
+    // side taking the DSP side's messages (a GUI side may take its time
+    // there). Differs from run to run, so it is told on the terminal, never
+    // written to a file.
     double gui_seconds = 0;
 };
 

@@ -144,7 +144,7 @@ void write_session(Runner &runner, const Patch &patch, const SessionOptions &opt
         }
     if (gui >= 0.0005) {
         std::snprintf(line, sizeof line, "%.3f", gui);
-        log << "of which " << line << " s in opening and GUI sides' message handlers: " << each
+        log << "of which " << line << " s in GUI sides (opening, message handlers): " << each
             << "\n";
     }
     log << "report: " << dir.path("report.html") << "\n";
