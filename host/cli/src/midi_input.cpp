@@ -239,11 +239,18 @@ std::shared_ptr<const MidiFile> open_midi_file(const std::string &path, const st
         throw InputError(where + ": cannot read MIDI file \"" + path + "\": missing or unreadable");
     auto file = std::make_shared<MidiFile>();
     std::string &data = file->data;
+    // The file is held for the whole run: room for its size at once where
+    // it has one (not a pipe), rather than growing by doubling.
+    if (std::fseek(f, 0, SEEK_END) == 0) {
+        long size = std::ftell(f);
+        if (size > 0)
+            data.reserve(static_cast<size_t>(size));
+        std::fseek(f, 0, SEEK_SET);
+    }
     char buf[4096];
     for (size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;)
         data.append(buf, n);
     std::fclose(f);
-    data.shrink_to_fit();
     file->what = where + ": cannot read MIDI file \"" + path + "\"";
     const std::string &what = file->what;
     SmfReader r{data, what};
