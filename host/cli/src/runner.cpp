@@ -50,7 +50,7 @@ struct Runner::Impl {
         std::vector<int> gui_trace;                      // per declaration
         std::vector<bool> wired_audio_in;                // per DSP pin
         // Per DSP pin: what a fed audio input read in the last block, kept as
-        // the host fills the input (the source is evaluated once a sample).
+        // the host fills the input (the source is evaluated once a block).
         std::vector<std::shared_ptr<std::vector<float>>> seen;
         // Timed inputs of the patch (settings, patch changes, MIDI), in the
         // order they reach the instance; handed to it shortly before their
@@ -156,15 +156,16 @@ struct Runner::Impl {
     }
     std::string scheduled_event(const Scheduled &x);
     void flush(uint64_t limit);
-    std::function<float(uint32_t)> recorded(size_t n, int pin, std::function<float(uint32_t)> fn)
+    // A source that also keeps what it gave, at clock % block, for the
+    // input's trace.
+    SourceFill recorded(size_t n, int pin, SourceFill fill)
     {
         auto buf = std::make_shared<std::vector<float>>(static_cast<size_t>(patch.block));
         nodes[n].seen[static_cast<size_t>(pin)] = buf;
         const uint32_t block = static_cast<uint32_t>(patch.block);
-        return [fn = std::move(fn), buf, block](uint32_t clock) {
-            float v = fn(clock);
-            (*buf)[clock % block] = v;
-            return v;
+        return [fill = std::move(fill), buf, block](uint32_t first, uint32_t count, float *out) {
+            fill(first, count, out);
+            write_ring(buf->data(), block, first, count, out);
         };
     }
     // MIDI that comes back to an instance that has run already (a loop)
@@ -337,7 +338,7 @@ void Runner::Impl::wire(const Wire &w)
             throw InputError(w.where + ": source \"" + s.name + "\" is audio, but \"" + w.to +
                              "\" is a " + wire_kind(to.datatype) + " pin");
         sources.push_back(make_source(s.definition, patch.rate, span(), s.where));
-        nodes[tn].mod->dsp().set_source(to.dsp, recorded(tn, to.dsp, sources.back().sample));
+        nodes[tn].mod->dsp().set_source(to.dsp, recorded(tn, to.dsp, sources.back().fill));
         nodes[tn].wired_audio_in[to.dsp] = true;
         nodes[tn].wired_from[to.decl] =
             "source " + s.name + " (" + (s.shown.empty() ? s.definition : s.shown) + ")";
@@ -389,7 +390,9 @@ void Runner::Impl::wire(const Wire &w)
         sehost::DspInstance &dst = nodes[tn].mod->dsp();
         uint32_t block = static_cast<uint32_t>(patch.block);
         // The source instance has run this block already (audio order).
-        auto read = [src, out, block](uint32_t clock) { return src->output(out)[clock % block]; };
+        auto read = [src, out, block](uint32_t first, uint32_t count, float *dst_buf) {
+            read_ring(src->output(out), block, first, count, dst_buf);
+        };
         dst.set_source(to.dsp, recorded(tn, to.dsp, read));
         dst.set_status(to.dsp, STATUS_STILL); // until the output announces itself
         nodes[tn].wired_audio_in[to.dsp] = true;
@@ -450,7 +453,7 @@ void Runner::Impl::apply_settings(size_t n)
         if (p.datatype == DT_FSAMPLE && looks_like_source(s.value)) {
             set_by_decl[p.decl].origin = "source";
             sources.push_back(make_source(s.value, patch.rate, span(), s.where));
-            dsp.set_source(p.dsp, recorded(n, p.dsp, sources.back().sample));
+            dsp.set_source(p.dsp, recorded(n, p.dsp, sources.back().fill));
             node.wired_audio_in[p.dsp] = true;
             if (node.dsp_trace[p.dsp] < 0)
                 node.dsp_trace[p.dsp] = add_trace(n, p.label, "audio", true, nullptr);
