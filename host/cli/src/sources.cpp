@@ -11,6 +11,7 @@
 
 #include "errors.h"
 #include "numbers.h"
+#include "sine_fill.h"
 
 namespace secli {
 namespace {
@@ -218,12 +219,9 @@ Source make_source(const std::string &text, double rate, uint64_t total, const s
         // does), never from the one before: a run's samples do not depend on
         // how it is cut into blocks.
         if (kind == "sine")
-            return Source{text, [amp, step, offset](uint32_t first, uint32_t count, float *out) {
-                              for (uint32_t i = 0; i < count; ++i) {
-                                  const uint32_t c = first + i;
-                                  out[i] = static_cast<float>(
-                                      offset + amp * std::sin(2 * M_PI * fraction(c * step)));
-                              }
+            return Source{text, [w = SineWave{amp, step, offset}](uint32_t first, uint32_t count,
+                                                                  float *out) {
+                              fill_sine(w, first, count, out);
                           }};
         if (kind == "square")
             return Source{text, [amp, step, offset](uint32_t first, uint32_t count, float *out) {
