@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "chunks.h"
 #include "errors.h"
 #include "float_bits.h"
 #include "midi_input.h"
@@ -271,6 +272,23 @@ TEST(SehostUnits, OscillatorPhaseIsExactFarIntoARun)
             }
         }
     }
+}
+
+// The oscillators' fraction without a comparison, against x - trunc(x):
+// whole numbers, halves (rounding ties both ways), a hair either side of
+// them, and phases far into a run.
+TEST(SehostUnits, PhaseFractionIsTruncationsBitForBit)
+{
+    std::vector<double> xs = {
+        0.0,       0x1p-1074,    1e-300,           0.25,        0.5, 1.0, 1.5, 2.5, 3.5,
+        1e6 + 0.5, 2147483647.5, 0x1p31 - 0x1p-21, 0x1p50 + 0.5};
+    for (double base : {0.5, 1.0, 1.5, 2.0, 2.5, 12345.5, 0x1p31})
+        for (double x = std::nextafter(base, 0.0), k = 0; k < 3; x = std::nextafter(x, 1e300), ++k)
+            xs.push_back(x);
+    for (uint32_t c = 0; c < 100000; ++c)
+        xs.push_back(c * (440.0 / 44100) + c * 1e-7);
+    for (double x : xs)
+        ASSERT_EQ(bits_of(phase_fraction(x)), bits_of(x - std::trunc(x))) << std::hexfloat << x;
 }
 
 // A block buffer holds clock c at c % size: runs are cut at its end and at

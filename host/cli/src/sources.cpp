@@ -9,6 +9,7 @@
 #include <sndfile.h>
 #include <vector>
 
+#include "chunks.h"
 #include "errors.h"
 #include "numbers.h"
 #include "sine_fill.h"
@@ -145,14 +146,6 @@ Source wav_source(const std::string &path, uint64_t total, const std::string &wh
                   }};
 }
 
-// The fraction of a phase x >= 0, as fmod(x, 1.0) gives it (the bits of the
-// fraction are x's own, so the subtraction is exact) at a fraction of fmod's
-// cost.
-inline double fraction(double x)
-{
-    return x - std::trunc(x);
-}
-
 } // namespace
 
 namespace {
@@ -225,18 +218,27 @@ Source make_source(const std::string &text, double rate, uint64_t total, const s
                           }};
         if (kind == "square")
             return Source{text, [amp, step, offset](uint32_t first, uint32_t count, float *out) {
-                              for (uint32_t i = 0; i < count; ++i) {
-                                  const uint32_t c = first + i;
-                                  out[i] = static_cast<float>(
-                                      offset + (fraction(c * step) < 0.5 ? amp : -amp));
-                              }
+                              fill_by_chunks(first, count, out, [&](double c0, float *y) {
+                                  for (uint32_t i = 0; i < kChunkLength; ++i) {
+                                      const double f =
+                                          phase_fraction((c0 + static_cast<int32_t>(i)) * step);
+                                      // amp while f < 1/2 (f - 1/2 is below zero,
+                                      // never rounded to it), then -amp: the sign
+                                      // bit flipped
+                                      const uint64_t high = bits_of(f - 0.5) >> 63;
+                                      const double a = from_bits(bits_of(amp) ^ ((high ^ 1) << 63));
+                                      y[i] = static_cast<float>(offset + a);
+                                  }
+                              });
                           }};
         return Source{text, [amp, step, offset](uint32_t first, uint32_t count, float *out) {
-                          for (uint32_t i = 0; i < count; ++i) {
-                              const uint32_t c = first + i;
-                              out[i] =
-                                  static_cast<float>(offset + amp * (2 * fraction(c * step) - 1));
-                          }
+                          fill_by_chunks(first, count, out, [&](double c0, float *y) {
+                              for (uint32_t i = 0; i < kChunkLength; ++i) {
+                                  const double f =
+                                      phase_fraction((c0 + static_cast<int32_t>(i)) * step);
+                                  y[i] = static_cast<float>(offset + amp * (2 * f - 1));
+                              }
+                          });
                       }};
     }
     if (kind == "const") {
