@@ -13,16 +13,21 @@ namespace secli {
 constexpr uint32_t kChunkLength = 64;
 
 // chunk(c0, y) writes the samples of clocks c0 + i (c0 a double, i below
-// kChunkLength) into y; only the first of them up to count or the wrap are
-// kept, in order, in out.
-template <class Chunk> void fill_by_chunks(uint32_t first, uint32_t count, float *out, Chunk &&chunk)
+// kChunkLength) into y: out itself, or for a last short run (up to count or
+// the wrap) a local buffer whose first samples are then copied out.
+template <class Chunk>
+void fill_by_chunks(uint32_t first, uint32_t count, float *out, Chunk &&chunk)
 {
     alignas(64) float y[kChunkLength];
     while (count > 0) {
         const uint32_t n = static_cast<uint32_t>(
             std::min<uint64_t>({count, kChunkLength, (uint64_t{1} << 32) - first}));
-        chunk(static_cast<double>(first), y);
-        std::copy_n(y, n, out);
+        if (n == kChunkLength) {
+            chunk(static_cast<double>(first), out);
+        } else {
+            chunk(static_cast<double>(first), y);
+            std::copy_n(y, n, out);
+        }
         first += n;
         out += n;
         count -= n;

@@ -130,8 +130,12 @@ size_t fill_sine_tuned(const SineWave &w, uint32_t first, uint32_t count, float 
         // a chunk stops short of the clock's wrap to 0
         const uint32_t n =
             static_cast<uint32_t>(std::min<uint64_t>({count, kChunk, (uint64_t{1} << 32) - first}));
-        polynomial_chunk(w, first, margin_scale, polynomial_error, y, safe);
-        std::copy_n(y, n, out);
+        if (n == kChunk) {
+            polynomial_chunk(w, first, margin_scale, polynomial_error, out, safe);
+        } else {
+            polynomial_chunk(w, first, margin_scale, polynomial_error, y, safe);
+            std::copy_n(y, n, out);
+        }
         int32_t all_safe = 1;
         for (uint32_t i = 0; i < kChunk; ++i)
             all_safe &= safe[i];
