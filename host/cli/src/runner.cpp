@@ -14,6 +14,7 @@
 #include "output_dir.h"
 #include "plugin_find.h"
 #include "sehost/sehost.h"
+#include "envelope.h"
 #include "sources.h"
 #include "values.h"
 #include "writers.h"
@@ -588,16 +589,8 @@ void Runner::Impl::envelope(Trace &t, uint64_t clock, const float *samples, size
         uint64_t b = std::min((clock + i) * buckets / span, buckets - 1);
         uint64_t end = b + 1 < buckets ? ((b + 1) * span + buckets - 1) / buckets : UINT64_MAX;
         size_t stop = end - clock >= count ? count : static_cast<size_t>(end - clock);
-        float lo = t.lo[b], hi = t.hi[b];
-        for (; i < stop; ++i) {
-            float v = samples[i] * 10.0f; // volts
-            if (!std::isfinite(v))
-                continue;
-            lo = std::min(lo, v);
-            hi = std::max(hi, v);
-        }
-        t.lo[b] = lo;
-        t.hi[b] = hi;
+        widen_envelope(samples + i, stop - i, t.lo[b], t.hi[b]);
+        i = stop;
     }
 }
 
