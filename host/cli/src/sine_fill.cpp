@@ -47,6 +47,8 @@
 // crossings of a sine without offset); the tests count them.
 #include "sine_fill.h"
 
+#include "chunks.h"
+
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
@@ -63,7 +65,7 @@ inline double fraction(double x)
 // Samples are made kChunk at a time in fixed-length loops over local arrays
 // (which the compiler turns into vector code), the rare ones left to the
 // formula afterwards.
-constexpr uint32_t kChunk = 64;
+constexpr uint32_t kChunk = kChunkLength;
 
 // 1.5 * 2^52: a double in [-2^51, 2^51] added to it is rounded to a whole
 // number (ties to even), which then stands in the sum's low mantissa bits.
@@ -130,12 +132,8 @@ size_t fill_sine_tuned(const SineWave &w, uint32_t first, uint32_t count, float 
         // a chunk stops short of the clock's wrap to 0
         const uint32_t n =
             static_cast<uint32_t>(std::min<uint64_t>({count, kChunk, (uint64_t{1} << 32) - first}));
-        if (n == kChunk) {
-            polynomial_chunk(w, first, margin_scale, polynomial_error, out, safe);
-        } else {
-            polynomial_chunk(w, first, margin_scale, polynomial_error, y, safe);
-            std::copy_n(y, n, out);
-        }
+        polynomial_chunk(w, first, margin_scale, polynomial_error, y, safe);
+        copy_run(y, n, out);
         int32_t all_safe = 1;
         for (uint32_t i = 0; i < kChunk; ++i)
             all_safe &= safe[i];
