@@ -76,7 +76,7 @@ struct PinState {
     float *buffer = nullptr;               // sample 0 of the block (audio pins, from open on)
     std::optional<double> initial;         // value stored before open
     std::optional<int32_t> initial_status; // status stored before open
-    std::function<float(uint32_t)> source; // audio input fed per sample
+    DspInstance::SourceFill source;        // audio input fed a block at a time
     std::optional<float> held;             // audio input holding one value
     bool capturing = false;
     std::vector<float> captured;
@@ -567,7 +567,7 @@ void DspInstance::reserve(size_t events)
     m_requests.reserve(events);
 }
 
-void DspInstance::set_source(int pin, std::function<float(uint32_t)> fn)
+void DspInstance::set_source(int pin, SourceFill fill)
 {
     const std::string &path = m_library->path();
     if (pin < 0 || pin >= static_cast<int>(m_dsp_pins.size()))
@@ -576,15 +576,28 @@ void DspInstance::set_source(int pin, std::function<float(uint32_t)> fn)
     if (p.datatype != DT_FSAMPLE || (p.direction != DR_IN && p.direction != DR_SETTING))
         throw HostError(pin_label(path, m_pins, p) + " is not an audio input");
     PinState &st = m_impl->pins[static_cast<size_t>(pin)];
-    st.source = std::move(fn);
+    st.source = std::move(fill);
     st.held.reset();
     if (m_open) {
         // the rest of the current block follows the source at once
-        uint32_t start = block_start();
-        for (uint32_t c = m_clock; c < start + static_cast<uint32_t>(m_config.block_size); ++c)
-            st.buffer[c - start] = st.source(c);
+        const uint32_t start = block_start();
+        const uint32_t done = m_clock - start;
+        st.source(m_clock, static_cast<uint32_t>(m_config.block_size) - done, st.buffer + done);
         queue_event(TimedEvent{m_clock, EV_PIN_STATUS, STATUS_STREAMING, 0, pin, 0});
     }
+}
+
+void DspInstance::set_source(const std::string &pin, SourceFill fill)
+{
+    set_source(dsp_index(pin), std::move(fill));
+}
+
+void DspInstance::set_source(int pin, std::function<float(uint32_t)> fn)
+{
+    set_source(pin, SourceFill([fn = std::move(fn)](uint32_t first, uint32_t count, float *out) {
+                   for (uint32_t i = 0; i < count; ++i)
+                       out[i] = fn(first + i);
+               }));
 }
 
 void DspInstance::set_source(const std::string &pin, std::function<float(uint32_t)> fn)
@@ -751,6 +764,22 @@ void DspInstance::run(uint32_t samples)
     }
 }
 
+namespace {
+// A held value into n samples, 16 at a time through a fixed-size copy (which
+// the compiler makes vector stores; a fill loop stores a float at a time).
+void fill_held(float *p, size_t n, float v)
+{
+    float run[16];
+    for (float &x : run)
+        x = v;
+    size_t i = 0;
+    for (; i + 16 <= n; i += 16)
+        std::memcpy(p + i, run, sizeof run);
+    for (; i < n; ++i)
+        p[i] = v;
+}
+} // namespace
+
 // A new block: every fed audio input refilled, the split starts over.
 inline void DspInstance::prepare_block(uint32_t start)
 {
@@ -762,10 +791,9 @@ inline void DspInstance::prepare_block(uint32_t start)
     const uint32_t bs = static_cast<uint32_t>(m_config.block_size);
     for (PinState &st : im.pins) {
         if (st.source)
-            for (uint32_t k = 0; k < bs; ++k)
-                st.buffer[k] = st.source(start + k);
+            st.source(start, bs, st.buffer);
         else if (st.held)
-            std::fill(st.buffer, st.buffer + bs, *st.held);
+            fill_held(st.buffer, bs, *st.held);
     }
 }
 

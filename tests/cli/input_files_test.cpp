@@ -1,7 +1,9 @@
 // input_files_test.cpp - files a run reads: MIDI files with a SMPTE time
 // division, WAV files named in a patch (found beside it, read as the run
 // goes) and plug-ins whose texts are not UTF-8.
+#include <cmath>
 #include <fcntl.h>
+#include <vector>
 #include <unistd.h>
 
 #include "cli_support.h"
@@ -74,6 +76,20 @@ TEST(SehostInputFiles, WavSourceReadsThroughAWindow)
         EXPECT_EQ(s.sample(c), static_cast<float>(c)) << c;
     EXPECT_EQ(s.sample(150000), 0.0f);
     EXPECT_EQ(s.sample(4000000000u), 0.0f);
+    // Blocks: across window edges, into the silence after what the run
+    // needs, and across the clock's wrap to 0.
+    struct Block {
+        uint32_t first, count;
+    };
+    for (const Block &b :
+         {Block{65530u, 20u}, Block{0u, 140000u}, Block{149990u, 20u}, Block{UINT32_MAX - 2, 6u}}) {
+        std::vector<float> got(b.count, NAN);
+        s.fill(b.first, b.count, got.data());
+        for (uint32_t i = 0; i < b.count; ++i) {
+            const uint32_t c = b.first + i;
+            ASSERT_EQ(got[i], c < 150000 ? static_cast<float>(c) : 0.0f) << b.first << " +" << i;
+        }
+    }
     // A shorter file ends in silence.
     secli::Source short_file = secli::make_source(counting_wav("short.wav", 100), 44100, 1000, "t");
     EXPECT_EQ(short_file.sample(99), 99.0f);

@@ -4,7 +4,9 @@
 
 #include <cmath>
 #include <cstdio>
+#include <vector>
 
+#include "chunks.h"
 #include "errors.h"
 #include "float_bits.h"
 #include "midi_input.h"
@@ -230,6 +232,8 @@ TEST(SehostUnits, Sources)
 
 // An oscillator's phase is the fraction of clock * frequency / rate, exactly
 // as fmod gives it: stored outputs depend on every bit, far into a long run.
+// Each sample of a block comes from its own clock, the clock wrapping at 2^32
+// as the host's does, wherever the block starts.
 TEST(SehostUnits, OscillatorPhaseIsExactFarIntoARun)
 {
     struct Case {
@@ -239,19 +243,87 @@ TEST(SehostUnits, OscillatorPhaseIsExactFarIntoARun)
     const Case cases[] = {{"sine:100", 44100, 100, 5},       {"sine:7:5", 48000, 7, 5},
                           {"square:4", 44100, 4, 5},         {"saw:1234.5:3", 96000, 1234.5, 3},
                           {"sine:0.013:2", 44100, 0.013, 2}, {"square:20000:1", 44100, 20000, 1}};
-    const uint32_t clocks[] = {
-        0u, 1u, 441u, 44099u, 1u << 20, 123456789u, (1u << 31) + 7u, UINT32_MAX - 1, UINT32_MAX};
+    struct Window {
+        uint32_t first, count;
+    };
+    const Window windows[] = {{0u, 1u},
+                              {0u, 300u},
+                              {441u, 1u},
+                              {44099u, 3u},
+                              {1u << 20, 64u},
+                              {123456789u, 77u},
+                              {(1u << 31) + 7u, 1u},
+                              {UINT32_MAX - 1, 1u},
+                              {UINT32_MAX - 31, 64u}};
     for (const Case &c : cases) {
         Source s = make_source(c.text, c.rate, UINT32_MAX, "t");
         const double amp = c.volts / 10.0, step = c.freq / c.rate;
-        for (uint32_t clock : clocks) {
-            double phase = std::fmod(clock * step, 1.0);
-            double want = c.text[1] == 'i'   ? amp * std::sin(2 * M_PI * phase)
-                          : c.text[1] == 'q' ? (phase < 0.5 ? amp : -amp)
-                                             : amp * (2 * phase - 1);
-            EXPECT_EQ(bits(s.sample(clock)), bits(static_cast<float>(0.0 + want)))
-                << c.text << " at " << clock;
+        for (const Window &w : windows) {
+            std::vector<float> got(w.count, NAN);
+            s.fill(w.first, w.count, got.data());
+            for (uint32_t i = 0; i < w.count; ++i) {
+                const uint32_t clock = w.first + i;
+                double phase = std::fmod(clock * step, 1.0);
+                double want = c.text[1] == 'i'   ? amp * std::sin(2 * M_PI * phase)
+                              : c.text[1] == 'q' ? (phase < 0.5 ? amp : -amp)
+                                                 : amp * (2 * phase - 1);
+                EXPECT_EQ(bits(got[i]), bits(static_cast<float>(0.0 + want)))
+                    << c.text << " at " << clock;
+            }
         }
+    }
+}
+
+// The oscillators' fraction without a comparison, against x - trunc(x):
+// whole numbers, halves (rounding ties both ways), a hair either side of
+// them, and phases far into a run.
+TEST(SehostUnits, PhaseFractionIsTruncationsBitForBit)
+{
+    std::vector<double> xs = {
+        0.0,       0x1p-1074,    1e-300,           0.25,        0.5, 1.0, 1.5, 2.5, 3.5,
+        1e6 + 0.5, 2147483647.5, 0x1p31 - 0x1p-21, 0x1p50 + 0.5};
+    for (double base : {0.5, 1.0, 1.5, 2.0, 2.5, 12345.5, 0x1p31})
+        for (double x = std::nextafter(base, 0.0), k = 0; k < 3; x = std::nextafter(x, 1e300), ++k)
+            xs.push_back(x);
+    for (uint32_t c = 0; c < 100000; ++c)
+        xs.push_back(c * (440.0 / 44100) + c * 1e-7);
+    for (double x : xs)
+        ASSERT_EQ(bits_of(phase_fraction(x)), bits_of(x - std::trunc(x))) << std::hexfloat << x;
+}
+
+// A block buffer holds clock c at c % size: runs are cut at its end and at
+// the clock's wrap (after which clock 0 sits at offset 0 again, even where
+// the size does not divide 2^32).
+TEST(SehostUnits, RingCopiesFollowTheClock)
+{
+    struct Case {
+        uint32_t size, first, count;
+    };
+    const Case cases[] = {{256, 0, 256},
+                          {256, 100, 156},
+                          {256, 200, 100},
+                          {37, 30, 80},
+                          {37, UINT32_MAX - 5, 20},
+                          {256, UINT32_MAX - 9, 256},
+                          {1, UINT32_MAX - 2, 5},
+                          {1000, 999, 1}};
+    for (const Case &c : cases) {
+        std::vector<float> ring(c.size);
+        for (uint32_t k = 0; k < c.size; ++k)
+            ring[k] = static_cast<float>(k);
+        std::vector<float> out(c.count, -1.0f);
+        read_ring(ring.data(), c.size, c.first, c.count, out.data());
+        std::vector<float> back(c.size, -1.0f), in(c.count);
+        for (uint32_t i = 0; i < c.count; ++i)
+            in[i] = static_cast<float>(i);
+        write_ring(back.data(), c.size, c.first, c.count, in.data());
+        std::vector<float> want_back(c.size, -1.0f);
+        for (uint32_t i = 0; i < c.count; ++i) {
+            const uint32_t at = (c.first + i) % c.size;
+            EXPECT_EQ(out[i], static_cast<float>(at)) << c.size << " " << c.first << " +" << i;
+            want_back[at] = static_cast<float>(i); // a later clock overwrites an earlier one
+        }
+        EXPECT_EQ(back, want_back) << c.size << " " << c.first;
     }
 }
 

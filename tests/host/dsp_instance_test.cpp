@@ -7,6 +7,8 @@
 #include <memory>
 #include <numeric>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "fixture_util.h"
 
@@ -141,6 +143,76 @@ TEST(DspRun, AudioValueHoldsFromItsClock)
     EXPECT_EQ(out[768 + 200], 200.0f); // the host leaves a hand-filled buffer alone
     EXPECT_THROW(dsp.output("In"), HostError);
     EXPECT_THROW(dsp.input("Out"), HostError);
+}
+
+// A source fills each block once, before the block runs, whatever the block
+// is split into; set after open it fills the rest of the current block at
+// once; a value set later in a block takes over from its clock.  The
+// per-sample form gives the same samples.
+TEST(DspRun, SourceFillsEachBlockOnceFromWhereItStarts)
+{
+    struct Case {
+        uint32_t set_at;   // clock at which the source is set (held 0.25 before)
+        uint32_t value_at; // clock of a held 0.75, or past the run
+        std::vector<int32_t> split;
+    };
+    const uint32_t kRun = 1024, kBlock = 256;
+    const Case cases[] = {{0, kRun, {}},  {0, 300, {7, 50}}, {100, kRun, {}},
+                          {256, 700, {}}, {100, 130, {3}},   {511, 512, {1, 255}}};
+    auto shape = [](uint32_t c) { return static_cast<float>(c % 997) / 1024.0f; };
+    for (const Case &c : cases) {
+        for (bool per_sample : {false, true}) {
+            SCOPED_TRACE(::testing::Message() << "set at " << c.set_at << ", value at "
+                                              << c.value_at << (per_sample ? ", per sample" : ""));
+            DspInstance dsp(fixture(), small_blocks());
+            dsp.set_value("Level", 1.0);
+            dsp.set_value("In", 0.25);
+            dsp.capture("Out");
+            dsp.open();
+            if (!c.split.empty())
+                dsp.split_lengths(c.split);
+            dsp.run(c.set_at);
+            std::vector<std::pair<uint32_t, uint32_t>> fills;
+            if (per_sample)
+                dsp.set_source("In", [&](uint32_t clock) {
+                    fills.emplace_back(clock, 1);
+                    return shape(clock);
+                });
+            else
+                dsp.set_source(
+                    "In", DspInstance::SourceFill([&](uint32_t first, uint32_t count, float *out) {
+                        fills.emplace_back(first, count);
+                        for (uint32_t i = 0; i < count; ++i)
+                            out[i] = shape(first + i);
+                    }));
+            if (c.value_at < kRun)
+                dsp.set_value("In", 0.75, c.value_at);
+            dsp.run(kRun - c.set_at);
+
+            const auto &out = dsp.captured("Out");
+            ASSERT_EQ(out.size(), kRun);
+            for (uint32_t k = 0; k < kRun; ++k) {
+                const float want = k < c.set_at ? 0.25f : k < c.value_at ? shape(k) : 0.75f;
+                ASSERT_EQ(out[k], want) << "clock " << k;
+            }
+            // The fills asked for: the rest of the block at set_source, then
+            // every later block up to the one in which the value cut it.
+            std::vector<std::pair<uint32_t, uint32_t>> want_fills;
+            const uint32_t end_of_set = c.set_at - c.set_at % kBlock + kBlock;
+            want_fills.emplace_back(c.set_at, end_of_set - c.set_at);
+            uint32_t start = c.set_at % kBlock == 0 ? c.set_at : end_of_set;
+            for (; start < kRun && start <= c.value_at; start += kBlock)
+                want_fills.emplace_back(start, kBlock);
+            if (per_sample) { // the same clocks one at a time
+                std::vector<std::pair<uint32_t, uint32_t>> one_by_one;
+                for (auto [first, count] : want_fills)
+                    for (uint32_t i = 0; i < count; ++i)
+                        one_by_one.emplace_back(first + i, 1);
+                want_fills = one_by_one;
+            }
+            EXPECT_EQ(fills, want_fills);
+        }
+    }
 }
 
 TEST(DspRun, EqualStampsKeepQueueOrderAndLaterBlocksWait)

@@ -67,8 +67,8 @@ struct LiveEngine::Impl {
     std::vector<Source> sources;
     std::vector<std::string> audio_in_names, audio_out_names, midi_in_names, midi_out_names,
         ignored;
-    // Per audio input port: the period the server gave, read by the
-    // instances' sources sample by sample.
+    // Per audio input port: the period the server gave, copied out by the
+    // instances' sources a block at a time.
     std::vector<std::vector<float>> in_buffers;
     struct AudioOut {
         size_t node;
@@ -308,12 +308,14 @@ void LiveEngine::Impl::wire(const Patch &patch, const Wire &w)
                                     audio_in_names.begin());
             const float *buf = in_buffers[port].data();
             const uint32_t block = period;
-            dst.set_source(to.dsp, [buf, block](uint32_t at) { return buf[at % block]; });
+            dst.set_source(to.dsp, [buf, block](uint32_t first, uint32_t count, float *out) {
+                read_ring(buf, block, first, count, out);
+            });
         } else {
             // A generated source runs on as the live clock does (a WAV file
             // plays once, then silence).
             sources.push_back(make_source(s.definition, rate, source_span, s.where));
-            dst.set_source(to.dsp, sources.back().sample);
+            dst.set_source(to.dsp, sources.back().fill);
         }
         return;
     }
@@ -352,8 +354,9 @@ void LiveEngine::Impl::wire(const Patch &patch, const Wire &w)
         sehost::DspInstance *src = &from_node.mod->dsp();
         int out = from.dsp;
         const uint32_t block = period;
-        dst.set_source(to.dsp,
-                       [src, out, block](uint32_t at) { return src->output(out)[at % block]; });
+        dst.set_source(to.dsp, [src, out, block](uint32_t first, uint32_t count, float *to_buf) {
+            read_ring(src->output(out), block, first, count, to_buf);
+        });
         dst.set_status(to.dsp, STATUS_STILL); // until the output announces itself
     }
 }
@@ -387,7 +390,7 @@ void LiveEngine::Impl::apply_settings(size_t n)
             throw InputError(s.where + ": \"" + p.label + "\" is wired; it cannot be set as well");
         if (p.datatype == DT_FSAMPLE && looks_like_source(s.value)) {
             sources.push_back(make_source(s.value, rate, source_span, s.where));
-            dsp.set_source(p.dsp, sources.back().sample);
+            dsp.set_source(p.dsp, sources.back().fill);
             continue;
         }
         double v = parse_value(d, s.value, s.where);

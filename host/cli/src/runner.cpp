@@ -16,6 +16,7 @@
 #include "output_dir.h"
 #include "plugin_find.h"
 #include "sehost/sehost.h"
+#include "envelope.h"
 #include "sources.h"
 #include "values.h"
 #include "writers.h"
@@ -75,7 +76,7 @@ struct Runner::Impl {
         std::vector<int> gui_trace;                      // per declaration
         std::vector<bool> wired_audio_in;                // per DSP pin
         // Per DSP pin: what a fed audio input read in the last block, kept as
-        // the host fills the input (the source is evaluated once a sample).
+        // the host fills the input (the source is evaluated once a block).
         std::vector<std::shared_ptr<std::vector<float>>> seen;
         // Timed inputs of the patch (settings, patch changes, MIDI), in the
         // order they reach the instance; handed to it shortly before their
@@ -201,15 +202,16 @@ struct Runner::Impl {
     const std::string &scheduled_event(const Scheduled &x);
     const std::string &midi_in_event(size_t n, uint64_t clock, int32_t message);
     void flush(uint64_t limit);
-    std::function<float(uint32_t)> recorded(size_t n, int pin, std::function<float(uint32_t)> fn)
+    // A source that also keeps what it gave, at clock % block, for the
+    // input's trace.
+    SourceFill recorded(size_t n, int pin, SourceFill fill)
     {
         auto buf = std::make_shared<std::vector<float>>(static_cast<size_t>(patch.block));
         nodes[n].seen[static_cast<size_t>(pin)] = buf;
         const uint32_t block = static_cast<uint32_t>(patch.block);
-        return [fn = std::move(fn), buf, block](uint32_t clock) {
-            float v = fn(clock);
-            (*buf)[clock % block] = v;
-            return v;
+        return [fill = std::move(fill), buf, block](uint32_t first, uint32_t count, float *out) {
+            fill(first, count, out);
+            write_ring(buf->data(), block, first, count, out);
         };
     }
     // MIDI that comes back to an instance that has run already (a loop)
@@ -382,7 +384,7 @@ void Runner::Impl::wire(const Wire &w)
             throw InputError(w.where + ": source \"" + s.name + "\" is audio, but \"" + w.to +
                              "\" is a " + wire_kind(to.datatype) + " pin");
         sources.push_back(make_source(s.definition, patch.rate, span(), s.where));
-        nodes[tn].mod->dsp().set_source(to.dsp, recorded(tn, to.dsp, sources.back().sample));
+        nodes[tn].mod->dsp().set_source(to.dsp, recorded(tn, to.dsp, sources.back().fill));
         nodes[tn].wired_audio_in[to.dsp] = true;
         nodes[tn].wired_from[to.decl] =
             "source " + s.name + " (" + (s.shown.empty() ? s.definition : s.shown) + ")";
@@ -434,7 +436,9 @@ void Runner::Impl::wire(const Wire &w)
         sehost::DspInstance &dst = nodes[tn].mod->dsp();
         uint32_t block = static_cast<uint32_t>(patch.block);
         // The source instance has run this block already (audio order).
-        auto read = [src, out, block](uint32_t clock) { return src->output(out)[clock % block]; };
+        auto read = [src, out, block](uint32_t first, uint32_t count, float *dst_buf) {
+            read_ring(src->output(out), block, first, count, dst_buf);
+        };
         dst.set_source(to.dsp, recorded(tn, to.dsp, read));
         dst.set_status(to.dsp, STATUS_STILL); // until the output announces itself
         nodes[tn].wired_audio_in[to.dsp] = true;
@@ -495,7 +499,7 @@ void Runner::Impl::apply_settings(size_t n)
         if (p.datatype == DT_FSAMPLE && looks_like_source(s.value)) {
             set_by_decl[p.decl].origin = "source";
             sources.push_back(make_source(s.value, patch.rate, span(), s.where));
-            dsp.set_source(p.dsp, recorded(n, p.dsp, sources.back().sample));
+            dsp.set_source(p.dsp, recorded(n, p.dsp, sources.back().fill));
             node.wired_audio_in[p.dsp] = true;
             if (node.dsp_trace[p.dsp] < 0)
                 node.dsp_trace[p.dsp] = add_trace(n, p.label, "audio", true, nullptr);
@@ -631,16 +635,8 @@ void Runner::Impl::envelope(Trace &t, uint64_t clock, const float *samples, size
         uint64_t b = std::min((clock + i) * buckets / span, buckets - 1);
         uint64_t end = b + 1 < buckets ? ((b + 1) * span + buckets - 1) / buckets : UINT64_MAX;
         size_t stop = end - clock >= count ? count : static_cast<size_t>(end - clock);
-        float lo = t.lo[b], hi = t.hi[b];
-        for (; i < stop; ++i) {
-            float v = samples[i] * 10.0f; // volts
-            if (!std::isfinite(v))
-                continue;
-            lo = std::min(lo, v);
-            hi = std::max(hi, v);
-        }
-        t.lo[b] = lo;
-        t.hi[b] = hi;
+        widen_envelope(samples + i, stop - i, t.lo[b], t.hi[b]);
+        i = stop;
     }
 }
 

@@ -9,8 +9,10 @@
 #include <sndfile.h>
 #include <vector>
 
+#include "chunks.h"
 #include "errors.h"
 #include "numbers.h"
+#include "sine_fill.h"
 
 namespace secli {
 namespace {
@@ -82,13 +84,25 @@ public:
     WavStream(const WavStream &) = delete;
     WavStream &operator=(const WavStream &) = delete;
 
-    float at(uint32_t clock)
+    // Clocks first .. first + count - 1 (wrapping as uint32_t) into out.
+    void read(uint32_t first, uint32_t count, float *out)
     {
-        if (clock >= m_frames)
-            return 0.0f; // silence after the file
-        if (clock < m_start || clock >= m_start + m_count)
-            fill(clock);
-        return m_first[clock - m_start];
+        while (count > 0) {
+            const uint64_t clock = first;
+            // no run passes the clock's wrap back to 0
+            uint64_t run = std::min<uint64_t>(count, (uint64_t{1} << 32) - clock);
+            if (clock >= m_frames) {
+                std::fill(out, out + run, 0.0f); // silence after the file
+            } else {
+                if (clock < m_start || clock >= m_start + m_count)
+                    fill(clock);
+                run = std::min<uint64_t>(run, m_start + m_count - clock);
+                std::copy_n(m_first.data() + (clock - m_start), run, out);
+            }
+            first += static_cast<uint32_t>(run);
+            count -= static_cast<uint32_t>(run);
+            out += run;
+        }
     }
 
 private:
@@ -127,18 +141,41 @@ private:
 Source wav_source(const std::string &path, uint64_t total, const std::string &where)
 {
     auto stream = std::make_shared<WavStream>(path, total, where);
-    return Source{path, [stream](uint32_t clock) { return stream->at(clock); }};
-}
-
-// The fraction of a phase x >= 0, as fmod(x, 1.0) gives it (the bits of the
-// fraction are x's own, so the subtraction is exact) at a fraction of fmod's
-// cost.
-inline double fraction(double x)
-{
-    return x - std::trunc(x);
+    return Source{path, [stream](uint32_t first, uint32_t count, float *out) {
+                      stream->read(first, count, out);
+                  }};
 }
 
 } // namespace
+
+namespace {
+// The runs of clocks first .. first + count - 1 that neither pass the ring's
+// end nor the clock's wrap to 0: f(ring offset, offset in the run, length).
+template <class F> void ring_runs(uint32_t size, uint32_t first, uint32_t count, F &&f)
+{
+    uint32_t clock = first, done = 0;
+    while (done < count) {
+        const uint32_t at = clock % size;
+        const uint64_t run =
+            std::min<uint64_t>({count - done, size - at, (uint64_t{1} << 32) - clock});
+        f(at, done, static_cast<uint32_t>(run));
+        clock += static_cast<uint32_t>(run);
+        done += static_cast<uint32_t>(run);
+    }
+}
+} // namespace
+
+void read_ring(const float *ring, uint32_t size, uint32_t first, uint32_t count, float *out)
+{
+    ring_runs(size, first, count,
+              [&](uint32_t at, uint32_t i, uint32_t n) { std::copy_n(ring + at, n, out + i); });
+}
+
+void write_ring(float *ring, uint32_t size, uint32_t first, uint32_t count, const float *in)
+{
+    ring_runs(size, first, count,
+              [&](uint32_t at, uint32_t i, uint32_t n) { std::copy_n(in + i, n, ring + at); });
+}
 
 bool looks_like_source(const std::string &text)
 {
@@ -171,32 +208,55 @@ Source make_source(const std::string &text, double rate, uint64_t total, const s
                              "\": frequency must lie between 0 and half the rate");
         double amp = volts / 10.0;
         double step = freq / rate;
+        // Each sample from its own clock (first + i wraps as the clock
+        // does), never from the one before: a run's samples do not depend on
+        // how it is cut into blocks.
         if (kind == "sine")
-            return Source{text, [amp, step, offset](uint32_t c) {
-                              return static_cast<float>(
-                                  offset + amp * std::sin(2 * M_PI * fraction(c * step)));
+            return Source{text, [w = SineWave{amp, step, offset}](uint32_t first, uint32_t count,
+                                                                  float *out) {
+                              fill_sine(w, first, count, out);
                           }};
         if (kind == "square")
-            return Source{text, [amp, step, offset](uint32_t c) {
-                              return static_cast<float>(offset +
-                                                        (fraction(c * step) < 0.5 ? amp : -amp));
+            return Source{text, [amp, step, offset](uint32_t first, uint32_t count, float *out) {
+                              fill_by_chunks(first, count, out, [&](double c0, float *y) {
+                                  for (uint32_t i = 0; i < kChunkLength; ++i) {
+                                      const double f =
+                                          phase_fraction((c0 + static_cast<int32_t>(i)) * step);
+                                      // amp while f < 1/2 (f - 1/2 is below zero,
+                                      // never rounded to it), then -amp: the sign
+                                      // bit flipped
+                                      const uint64_t high = bits_of(f - 0.5) >> 63;
+                                      const double a = from_bits(bits_of(amp) ^ ((high ^ 1) << 63));
+                                      y[i] = static_cast<float>(offset + a);
+                                  }
+                              });
                           }};
-        return Source{text, [amp, step, offset](uint32_t c) {
-                          return static_cast<float>(offset + amp * (2 * fraction(c * step) - 1));
+        return Source{text, [amp, step, offset](uint32_t first, uint32_t count, float *out) {
+                          fill_by_chunks(first, count, out, [&](double c0, float *y) {
+                              for (uint32_t i = 0; i < kChunkLength; ++i) {
+                                  const double f =
+                                      phase_fraction((c0 + static_cast<int32_t>(i)) * step);
+                                  y[i] = static_cast<float>(offset + amp * (2 * f - 1));
+                              }
+                          });
                       }};
     }
     if (kind == "const") {
         args(1, 1);
         float v = static_cast<float>(number(part[1], where, text) / 10.0);
-        return Source{text, [v](uint32_t) { return v; }};
+        return Source{
+            text, [v](uint32_t, uint32_t count, float *out) { std::fill(out, out + count, v); }};
     }
     if (kind == "ramp") {
         args(2, 2);
         double from = number(part[1], where, text) / 10.0, to = number(part[2], where, text) / 10.0;
         double n = total > 1 ? static_cast<double>(total - 1) : 1.0;
-        return Source{text, [from, to, n](uint32_t c) {
-                          double x = std::min(1.0, c / n);
-                          return static_cast<float>(from + (to - from) * x);
+        return Source{text, [from, to, n](uint32_t first, uint32_t count, float *out) {
+                          for (uint32_t i = 0; i < count; ++i) {
+                              const uint32_t c = first + i;
+                              double x = std::min(1.0, c / n);
+                              out[i] = static_cast<float>(from + (to - from) * x);
+                          }
                       }};
     }
     throw InputError(where + ": unknown source \"" + text +

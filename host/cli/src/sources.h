@@ -16,10 +16,26 @@
 
 namespace secli {
 
+// fill(first, count, out): the samples of clocks first .. first + count - 1
+// (wrapping as uint32_t) into out[0 .. count - 1]; the host's block form of
+// a source.
+using SourceFill = std::function<void(uint32_t first, uint32_t count, float *out)>;
+
 struct Source {
-    std::string text;                      // as written
-    std::function<float(uint32_t)> sample; // clock -> sample
+    std::string text; // as written
+    SourceFill fill;
+    float sample(uint32_t clock) const // one sample, for checks
+    {
+        float v = 0.0f;
+        fill(clock, 1, &v);
+        return v;
+    }
 };
+
+// A buffer of `size` samples that holds clock c at c % size: count samples
+// from clock first copied out of it, or into it.
+void read_ring(const float *ring, uint32_t size, uint32_t first, uint32_t count, float *out);
+void write_ring(float *ring, uint32_t size, uint32_t first, uint32_t count, const float *in);
 
 bool looks_like_source(const std::string &text);
 

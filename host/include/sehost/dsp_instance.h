@@ -155,8 +155,16 @@ public:
                     std::optional<uint32_t> clock = {});
     // EV_PIN_STATUS with `status` at `clock`, nothing written.
     void set_status(int pin, int32_t status, std::optional<uint32_t> clock = {});
-    // Audio input fed per sample: fn(clock) fills every block before it runs.
+    // Audio input fed a block at a time: fill(first, count, out) writes the
+    // samples of clocks first .. first + count - 1 (wrapping as uint32_t)
+    // into out[0 .. count - 1].  It fills every block before the block runs
+    // (and, set after open, the rest of the current block at once); a value
+    // set later in the block overwrites what it wrote from there on.
     // Before open: the pin starts STREAMING; after: STATUS_STREAMING now.
+    using SourceFill = std::function<void(uint32_t first, uint32_t count, float *out)>;
+    void set_source(int pin, SourceFill fill);
+    void set_source(const std::string &pin, SourceFill fill);
+    // The same fed per sample: fn(clock) for each clock in turn.
     void set_source(int pin, std::function<float(uint32_t)> fn);
     void set_source(const std::string &pin, std::function<float(uint32_t)> fn);
     // Events for the event entry.  MIDI events carry the first DT_MIDI input's
