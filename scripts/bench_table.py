@@ -68,7 +68,9 @@ def main(path, preset, only_summary=False):
     best = {}  # (group, row, input, kind, block) -> ns per run (min)
     counters = {}
     kinds = {}
-    for b in data["benchmarks"]:
+    # Rows in the order the suite registers its benchmarks (its runs come
+    # interleaved in random order).
+    for b in sorted(data["benchmarks"], key=lambda b: b.get("family_index", 0)):
         if b.get("aggregate_name") not in (None, "min") or b.get("error_occurred"):
             continue
         name = b.get("run_name", b["name"]).split("/iterations:")[0]
