@@ -419,13 +419,9 @@ private:
     {
         int32_t change = end; // the last sample that differs from its predecessor
         int32_t k = end;
-        for (; k - 8 >= from + 1; k -= 8) {
-            int any = 0;
-            for (int32_t j = k - 8; j < k; ++j)
-                any |= !(value[j] == value[j - 1]);
-            if (any)
+        for (; k - 8 >= from + 1; k -= 8)
+            if (cv_rpn::any_changed8(value + k - 8))
                 break;
-        }
         for (int32_t j = k - 1; j > from && change == end; --j)
             if (!(value[j] == value[j - 1]))
                 change = j;

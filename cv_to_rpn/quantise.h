@@ -161,6 +161,14 @@ inline Scan scan8(const float *gate, const float *value, const float *parameter,
     return s;
 }
 
+// Whether any of x[0..8) differs from the sample before it (x[-1] is read).
+inline bool any_changed8(const float *x)
+{
+    const __m128 a = _mm_cmpneq_ps(_mm_loadu_ps(x), _mm_loadu_ps(x - 1));
+    const __m128 b = _mm_cmpneq_ps(_mm_loadu_ps(x + 4), _mm_loadu_ps(x + 3));
+    return _mm_movemask_ps(_mm_or_ps(a, b)) != 0;
+}
+
 // Bit k set where gate[k] (k < 8) is positive.
 inline uint32_t positive8(const float *gate)
 {
@@ -188,6 +196,14 @@ inline Scan scan8(const float *gate, const float *value, const float *parameter,
 inline uint32_t positive8(const float *gate)
 {
     return positive(gate, 8);
+}
+
+inline bool any_changed8(const float *x)
+{
+    bool any = false;
+    for (int32_t k = 0; k < 8; ++k)
+        any = any || !(x[k] == x[k - 1]);
+    return any;
 }
 
 #endif
