@@ -326,7 +326,10 @@ private:
             // A change starts a movement when the sample j before it was not
             // moving.  After a change at L, j is moving while j - L <= hold;
             // with no change since `from`, while the countdown then was above
-            // j - from (and before `from`, as the state says).
+            // j - from (and before `from`, as the state says).  Only the first
+            // change of the eight is tested: a later one follows a change by
+            // fewer than eight samples, which is within the hold (10, from
+            // Open).
             if (changes != 0) {
                 const int32_t first = cv_rpn::lowest_bit(changes);
                 const int32_t j = i + first - 1;
