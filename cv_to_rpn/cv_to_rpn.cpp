@@ -197,18 +197,20 @@ private:
     template <bool CvMode> void run(int32_t start, int32_t count)
     {
         const uint32_t t0 = SampleClock();
+        SEPin *const midi_out = PinAt(kMidiOut);
         const float *value_in = m_value_cv_in + start;
         const float *gate_in = m_gate_in + start;
         const float *parameter_in = CvMode ? m_parameter_cv_in + start : nullptr;
         // Wired from other modules, settings may leave their lists: keep them
         // inside the parameter range, the mask table and the channel nibble.
         Call k;
+        k.t0 = t0;
+        k.midi_out = midi_out;
         k.list_parameter = clamp_to<int32_t>(m_parameter, 0, kMaxValue);
         k.mask = bit_depth_masks[clamp_to<int32_t>(m_bit_depth, 0, 7)];
         k.channel = clamp_to<int32_t>(m_channel, 0, kMaxChannel);
         k.rpn_mode = m_rpn_mode;
         k.hold = m_hold;
-        SEPin *const midi_out = PinAt(kMidiOut);
 
         Carry c = m_carry;
         bool last_value_known = true; // c.last_value is the previous sample's
@@ -276,6 +278,8 @@ private:
 
     // The settings of one call, as the loop uses them.
     struct Call {
+        uint32_t t0; // the clock at the call's first sample
+        SEPin *midi_out;
         int32_t list_parameter;
         int32_t mask;
         int32_t channel;
@@ -297,18 +301,20 @@ private:
     // quiet_possible: the samples that send nothing, eight at a time, and
     // the state after them.  Such a sample has its gate open, its quantised
     // value and parameter number unchanged, and does not start a movement (a
-    // change that follows a sample that was not moving).  Returns the first
-    // sample that is not such a one, or `count`.
+    // change that follows a sample that was not moving).  A sample that only
+    // brings a new quantised value is sent from here too.  Returns the first
+    // sample left to the rules, or `count`.
     template <bool CvMode>
     static int32_t quiet_run(const float *value_in, const float *gate_in, const float *parameter_in,
                              const int32_t from, const int32_t count, Carry &c, const Call &k)
     {
-        const cv_rpn::Window values = cv_rpn::window_of(c.last_value, (~k.mask & kMaxValue) + 1);
+        const int32_t step = (~k.mask & kMaxValue) + 1;
+        cv_rpn::Window values = cv_rpn::window_of(c.last_value, step);
         const cv_rpn::Window parameters = cv_rpn::window_of(CvMode ? c.sent_parameter : 0, 1);
-        const cv_rpn::Window4 values4(values), parameters4(parameters);
+        cv_rpn::Window4 values4(values);
+        const cv_rpn::Window4 parameters4(parameters);
         int32_t last_change = -1; // the last sample found that differs from its predecessor
         int32_t i = from;
-        uint32_t stops = 0, changes = 0;
         // The next eight samples' addresses do not wait for this eight's
         // answer: a run that goes on is the branch predicted, not a value
         // computed from the samples.
@@ -321,8 +327,7 @@ private:
                                                                before, values4, parameters4)
                                        : cv_rpn::scan(gate_in + i, value_in + i, parameter, before,
                                                       values, parameters, n);
-            stops = s.stops;
-            changes = s.changes;
+            uint32_t stops = s.stops, changes = s.changes;
             // A change starts a movement when the sample j before it was not
             // moving.  After a change at L, j is moving while j - L <= hold;
             // with no change since `from`, while the countdown then was above
@@ -339,18 +344,45 @@ private:
                 if (!moving)
                     stops |= 1u << first;
             }
-            if (stops != 0)
+            const uint32_t any = stops | s.updates;
+            if (any == 0) {
+                if (changes != 0)
+                    last_change = i + cv_rpn::highest_bit(changes);
+                i += n;
+                continue;
+            }
+            // A rise, movement or parameter number goes to the rules, and so
+            // does a new value on the first sample of the eight.
+            const int32_t at = cv_rpn::lowest_bit(any);
+            if (((stops >> at) & 1u) || at == 0) {
+                changes &= (1u << at) - 1;
+                if (changes != 0)
+                    last_change = i + cv_rpn::highest_bit(changes);
+                i += at;
                 break;
+            }
+            // Only a new quantised value after quiet samples: its data entry
+            // bytes go out here as the rules would send them, and the scan
+            // goes on after it with the new value's window, unless the next
+            // value is new too (then the rules, one sample at a time, cost
+            // less than a scan after every sample).
+            changes &= (2u << at) - 1;
             if (changes != 0)
                 last_change = i + cv_rpn::highest_bit(changes);
-            i += n;
-        }
-        if (stops != 0) { // the run ends inside the last eight
-            const int32_t quiet = cv_rpn::lowest_bit(stops);
-            changes &= (1u << quiet) - 1;
-            if (changes != 0)
-                last_change = i + cv_rpn::highest_bit(changes);
-            i += quiet;
+            i += at;
+            const int32_t value = cv_rpn::scale(value_in[i]) & k.mask;
+            const uint32_t time = k.t0 + static_cast<uint32_t>(i);
+            if ((value >> 7) != c.sent_value_msb) {
+                send(k.midi_out, time, control_change(k.channel, kDataEntryMsb, value >> 7));
+                c.sent_value_msb = value >> 7;
+            }
+            send(k.midi_out, time, control_change(k.channel, kDataEntryLsb, value & 0x7F));
+            c.last_value = value;
+            values = cv_rpn::window_of(value, step);
+            values4 = cv_rpn::Window4(values);
+            ++i;
+            if (i < count && !cv_rpn::inside(value_in[i], values))
+                break;
         }
         if (i > from) {
             if (last_change >= 0)

@@ -82,12 +82,13 @@ inline bool inside(float x, const Window &w)
 }
 
 // What the process loop asks of a run of samples with the gate open: bit k
-// of `stops` is set where sample k's gate is not positive or its value (or
-// parameter number, where there is one) is outside its window, bit k of
-// `changes` where its value differs from the one before (x[-1] being
-// `before`; not-a-number differs from everything).
+// of `stops` is set where sample k's gate is not positive or its parameter
+// number (where there is one) is outside its window, of `updates` where its
+// value is outside its window, of `changes` where its value differs from the
+// one before (x[-1] being `before`; not-a-number differs from everything).
 struct Scan {
     uint32_t stops;
+    uint32_t updates;
     uint32_t changes;
 };
 
@@ -95,11 +96,12 @@ struct Scan {
 inline Scan scan(const float *gate, const float *value, const float *parameter, float before,
                  const Window &values, const Window &parameters, int32_t n)
 {
-    Scan s{0, 0};
+    Scan s{0, 0, 0};
     for (int32_t k = 0; k < n; ++k) {
-        const bool stop = !(gate[k] > 0.0f) || !inside(value[k], values) ||
-                          (parameter != nullptr && !inside(parameter[k], parameters));
+        const bool stop =
+            !(gate[k] > 0.0f) || (parameter != nullptr && !inside(parameter[k], parameters));
         s.stops |= static_cast<uint32_t>(stop) << k;
+        s.updates |= static_cast<uint32_t>(!inside(value[k], values)) << k;
         s.changes |= static_cast<uint32_t>(!(value[k] == before)) << k;
         before = value[k];
     }
@@ -145,8 +147,8 @@ inline Scan scan8(const float *gate, const float *value, const float *parameter,
 {
     const __m128 zero = _mm_setzero_ps();
     const __m128 v0 = _mm_loadu_ps(value), v1 = _mm_loadu_ps(value + 4);
-    __m128 stop0 = _mm_or_ps(_mm_cmpngt_ps(_mm_loadu_ps(gate), zero), outside4(v0, values));
-    __m128 stop1 = _mm_or_ps(_mm_cmpngt_ps(_mm_loadu_ps(gate + 4), zero), outside4(v1, values));
+    __m128 stop0 = _mm_cmpngt_ps(_mm_loadu_ps(gate), zero);
+    __m128 stop1 = _mm_cmpngt_ps(_mm_loadu_ps(gate + 4), zero);
     if (WithParameter) {
         stop0 = _mm_or_ps(stop0, outside4(_mm_loadu_ps(parameter), parameters));
         stop1 = _mm_or_ps(stop1, outside4(_mm_loadu_ps(parameter + 4), parameters));
@@ -156,6 +158,8 @@ inline Scan scan8(const float *gate, const float *value, const float *parameter,
     const __m128 before1 = _mm_loadu_ps(value + 3);
     Scan s;
     s.stops = static_cast<uint32_t>(_mm_movemask_ps(stop0) | _mm_movemask_ps(stop1) << 4);
+    s.updates = static_cast<uint32_t>(_mm_movemask_ps(outside4(v0, values)) |
+                                      _mm_movemask_ps(outside4(v1, values)) << 4);
     s.changes = static_cast<uint32_t>(_mm_movemask_ps(_mm_cmpneq_ps(v0, before0)) |
                                       _mm_movemask_ps(_mm_cmpneq_ps(v1, before1)) << 4);
     return s;

@@ -105,6 +105,7 @@ TEST(CvToRpnQuantise, EightAtATimeAnswersAsOneByOne)
                                            : cv_rpn::scan8<false>(gate.data(), value.data() + 1, p,
                                                                   value[0], values4, parameters4);
             ASSERT_EQ(eight.stops, one.stops) << "trial " << trial;
+            ASSERT_EQ(eight.updates, one.updates) << "trial " << trial;
             ASSERT_EQ(eight.changes, one.changes) << "trial " << trial;
         }
         EXPECT_EQ(cv_rpn::positive8(gate.data()), cv_rpn::positive(gate.data(), 8));
