@@ -8,8 +8,8 @@
 
 namespace se_bench {
 
-const Kind kKinds[7] = {Kind::SineSlow,  Kind::SineFast,   Kind::Noise,   Kind::Pulses,
-                        Kind::Subnormal, Kind::NotANumber, Kind::Infinite};
+const Kind kKinds[8] = {Kind::SineSlow, Kind::SineFast,  Kind::Noise,      Kind::Pulses,
+                        Kind::Constant, Kind::Subnormal, Kind::NotANumber, Kind::Infinite};
 
 const char *kind_name(Kind kind)
 {
@@ -50,7 +50,7 @@ std::vector<float> make(Kind kind, TapeShape shape)
         double s = std::sin(slow * i);
         switch (kind) {
         case Kind::Constant:
-            t[i] = shape.offset;
+            t[i] = static_cast<float>(shape.offset + with_sign_of(shape.amplitude, s));
             break;
         case Kind::SineSlow:
             t[i] = static_cast<float>(shape.offset + shape.amplitude * s);

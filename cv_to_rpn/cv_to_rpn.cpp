@@ -12,6 +12,7 @@
 #include <iterator>
 
 #include "SEModule_base.h"
+#include "quantise.h"
 #include "se_module_exports.h"
 #include "se_pin_table.h"
 
@@ -61,7 +62,7 @@ const se_sdk::ModuleIdentity kIdentity = {"XT_CVto(N)RPN",
 
 constexpr const char *kChannelList = "1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16";
 
-constexpr int32_t kMaxValue = 16383; // 14 bits: 0 V gives 0, 10 V gives 16383
+using cv_rpn::kMaxValue;
 constexpr int32_t kMaxChannel = 15;
 
 // Top n bits of a 14-bit number for a depth of n = 7..14 bits.
@@ -71,29 +72,6 @@ const int16_t bit_depth_masks[8] = {0x3F80, 0x3FC0, 0x3FE0, 0x3FF0, 0x3FF8, 0x3F
 constexpr int32_t kRpnMsb = 101, kRpnLsb = 100;
 constexpr int32_t kNrpnMsb = 99, kNrpnLsb = 98;
 constexpr int32_t kDataEntryMsb = 6, kDataEntryLsb = 38;
-
-// A control voltage sample (1.0 = 10 V) as a 14-bit number: the product
-// with 16383 rounded toward zero to a float, plus 0.5, truncated.  Samples at
-// or below 0 V (and not-a-number) give 0, samples at or above 10 V give
-// 16383.
-//
-// Computed exactly without the float rounding: for x in (0, 1) the double
-// product p = x * 16383 is exact (24 + 14 bits), and rounding p toward zero
-// to a float f changes nothing after the half-up rounding: every n - 0.5
-// (n <= 16383) is itself a float, so f >= n - 0.5 exactly when p >= n - 0.5.
-// p + 0.5 is exact for x >= 2^-16, and below that the result is 0 either
-// way.  The range tests read the bit pattern as a signed integer, so a
-// subnormal, infinite or not-a-number sample never reaches the arithmetic.
-int32_t scale(float x)
-{
-    int32_t b;
-    std::memcpy(&b, &x, sizeof b);
-    if (b < 0x37800000) // negative (and -NaN), zero, or below 2^-16: 0
-        return 0;
-    if (b >= 0x3F800000) // 1.0 and above; +NaN gives 0
-        return b > 0x7F800000 ? 0 : kMaxValue;
-    return static_cast<int32_t>(static_cast<double>(x) * kMaxValue + 0.5);
-}
 
 template <class T> T clamp_to(T value, T low, T high)
 {
@@ -180,7 +158,7 @@ public:
             process_cv_mode(start, count);
         else
             return; // unknown mode: nothing sent, no sleep
-        if (m_moving == 0)
+        if (m_carry.moving == 0)
             CallHost(HOST_SLEEP);
     }
 
@@ -188,105 +166,270 @@ public:
     void process_cv_mode(int32_t start, int32_t count) { run<true>(start, count); }
 
 private:
+    // What the rules carry from one sample to the next (and from one call to
+    // the next): the Value CV's activity, the gate, the quantised value and
+    // what the last complete message said.
+    struct Carry {
+        float last_sample = 0.0f; // the Value CV's last change
+        int32_t countdown = 0;    // samples of hold left
+        int32_t moving = 0;
+        int32_t was_moving = 0; // the previous sample's `moving`
+        float last_gate = 0.0f;
+        int32_t last_value = -1;
+        int32_t sent_channel = -1;
+        int32_t sent_rpn_mode = -1;
+        int32_t sent_parameter = -1;
+        int32_t sent_value_msb = -1; // the last data entry MSB sent alone
+    };
+
     // The per-sample loop of both modes; they differ only in where the
     // parameter number comes from.  Settings change only between calls (the
-    // host writes them with an event), so they are read once per call.  The
-    // quantised value and the parameter number matter only while the gate
-    // is positive (and the value of the last sample, for the next call), so
-    // with the gate off a sample costs the activity test and the gate test.
+    // host writes them with an event), so they are read once per call.
+    //
+    // A sample sends something only at a rise of the gate, at the start of a
+    // Value CV movement, at a new parameter number (or channel, or RPN/NRPN
+    // choice) or at a new quantised value, all with the gate open.  So the
+    // loop runs the rules one sample at a time only where one of those may
+    // happen: a stretch with the gate off sends nothing (only the activity
+    // at its end matters), and with the gate open the samples are tested
+    // eight at a time for any of them (quiet_run), the rest of the state
+    // following in closed form.
     template <bool CvMode> void run(int32_t start, int32_t count)
     {
         const uint32_t t0 = SampleClock();
+        SEPin *const midi_out = PinAt(kMidiOut);
         const float *value_in = m_value_cv_in + start;
         const float *gate_in = m_gate_in + start;
         const float *parameter_in = CvMode ? m_parameter_cv_in + start : nullptr;
         // Wired from other modules, settings may leave their lists: keep them
         // inside the parameter range, the mask table and the channel nibble.
-        const int32_t list_parameter = clamp_to<int32_t>(m_parameter, 0, kMaxValue);
-        const int32_t mask = bit_depth_masks[clamp_to<int32_t>(m_bit_depth, 0, 7)];
-        const int32_t channel = clamp_to<int32_t>(m_channel, 0, kMaxChannel);
+        Call k;
+        k.t0 = t0;
+        k.midi_out = midi_out;
+        k.list_parameter = clamp_to<int32_t>(m_parameter, 0, kMaxValue);
+        k.mask = bit_depth_masks[clamp_to<int32_t>(m_bit_depth, 0, 7)];
+        k.channel = clamp_to<int32_t>(m_channel, 0, kMaxChannel);
+        k.rpn_mode = m_rpn_mode;
+        k.hold = m_hold;
 
-        float last_sample = m_last_value_sample;
-        float last_gate = m_last_gate;
-        int32_t hold_countdown = m_hold_countdown;
-        int32_t moving = m_moving;
-        int32_t was_moving = m_was_moving;
-        int32_t last_value = m_last_value;
-        bool last_value_known = true; // last_value is the previous sample's
-        bool settled = false;         // a sample of this call went through the rules
-        for (int32_t i = 0; i < count; ++i) {
+        Carry c = m_carry;
+        bool last_value_known = true; // c.last_value is the previous sample's
+        // Where a sample sends, the next one is likely to send too (a moving
+        // Value CV, noise): it goes straight to the rules, and the samples are
+        // scanned again after one that sent nothing.
+        bool scan = true;
+        int32_t i = 0;
+        while (i < count) {
             if (!(gate_in[i] > 0.0f)) {
                 // A stretch with the gate off sends nothing: only the
                 // activity state at its end matters.
                 const int32_t end = gate_off_end(gate_in, i, count);
-                track_activity(value_in, i, end, last_sample, hold_countdown, moving);
-                last_gate = gate_in[end - 1];
-                was_moving = moving;
+                track_activity(value_in, i, end, c, k.hold);
+                c.last_gate = gate_in[end - 1];
+                c.was_moving = c.moving;
                 last_value_known = false;
-                i = end - 1;
+                i = end;
                 continue;
             }
+            if (scan && c.last_gate > 0.0f && last_value_known && quiet_possible<CvMode>(c, k)) {
+                i = quiet_run<CvMode>(value_in, gate_in, parameter_in, i, count, c, k);
+                if (i == count || !(gate_in[i] > 0.0f))
+                    continue;
+            }
+            // The gate is open at i (a previous not-a-number gate is neither
+            // positive nor a rise).
             const float v = value_in[i];
-            const float g = gate_in[i];
-            // Activity of the raw Value CV: moving from a change until it has
-            // held still for m_hold further samples.
-            const bool same = v == last_sample;
-            if (same) {
-                moving = hold_countdown > 0 ? 1 : 0;
-                hold_countdown -= moving;
+            step_activity(v, c, k.hold);
+            if (!last_value_known) // only after a sample of this call
+                c.last_value = cv_rpn::scale(value_in[i - 1]) & k.mask;
+            const int32_t value = cv_rpn::scale(v) & k.mask;
+            const int32_t parameter = CvMode ? cv_rpn::scale(parameter_in[i]) : k.list_parameter;
+            const uint32_t time = t0 + static_cast<uint32_t>(i);
+            const bool complete = c.last_gate <= 0.0f || (c.moving == 1 && c.was_moving == 0) ||
+                                  parameter != c.sent_parameter || k.channel != c.sent_channel ||
+                                  k.rpn_mode != c.sent_rpn_mode;
+            if (complete) {
+                c.sent_value_msb = -1;
+                c.sent_channel = k.channel;
+                c.sent_rpn_mode = k.rpn_mode;
+                c.sent_parameter = parameter;
+                send_complete(midi_out, time, k, parameter, value);
+                scan = false;
+            } else if (value != c.last_value) {
+                if ((value >> 7) != c.sent_value_msb) {
+                    send(midi_out, time, control_change(k.channel, kDataEntryMsb, value >> 7));
+                    c.sent_value_msb = value >> 7;
+                }
+                send(midi_out, time, control_change(k.channel, kDataEntryLsb, value & 0x7F));
+                scan = false;
             } else {
-                hold_countdown = m_hold;
-                moving = 1;
-                last_sample = v;
+                scan = true;
             }
-            // Once a sample of this call has been through the rules with the
-            // gate open, the settings match what was last sent; a sample that
-            // repeats the previous open-gate sample's Value CV (and parameter
-            // CV) then sends nothing: no rise, no new movement, no new number.
-            if (g > 0.0f && settled && same && last_gate > 0.0f &&
-                (!CvMode || parameter_in[i] == parameter_in[i - 1])) {
-                last_gate = g;
-                was_moving = moving;
+            c.last_value = value;
+            last_value_known = true;
+            c.last_gate = gate_in[i];
+            c.was_moving = c.moving;
+            ++i;
+        }
+        if (!last_value_known)
+            c.last_value = cv_rpn::scale(value_in[count - 1]) & k.mask;
+        m_carry = c;
+    }
+
+    // The settings of one call, as the loop uses them.
+    struct Call {
+        uint32_t t0; // the clock at the call's first sample
+        SEPin *midi_out;
+        int32_t list_parameter;
+        int32_t mask;
+        int32_t channel;
+        int32_t rpn_mode;
+        int32_t hold;
+    };
+
+    // Whether, the gate having been open on the sample before, the next
+    // samples can be tested by quiet_run: the settings are those of the last
+    // complete message and the last value is one the mask keeps whole.
+    template <bool CvMode> static bool quiet_possible(const Carry &c, const Call &k)
+    {
+        return (c.last_value & k.mask) == c.last_value && k.channel == c.sent_channel &&
+               k.rpn_mode == c.sent_rpn_mode &&
+               (CvMode ? c.sent_parameter >= 0 : k.list_parameter == c.sent_parameter);
+    }
+
+    // From sample `from` on, with the gate open before it and
+    // quiet_possible: the samples that send nothing, eight at a time, and
+    // the state after them.  Such a sample has its gate open, its quantised
+    // value and parameter number unchanged, and does not start a movement (a
+    // change that follows a sample that was not moving).  A sample that only
+    // brings a new quantised value is sent from here too.  Returns the first
+    // sample left to the rules, or `count`.
+    template <bool CvMode>
+    static int32_t quiet_run(const float *value_in, const float *gate_in, const float *parameter_in,
+                             const int32_t from, const int32_t count, Carry &c, const Call &k)
+    {
+        const int32_t step = (~k.mask & kMaxValue) + 1;
+        cv_rpn::Window values = cv_rpn::window_of(c.last_value, step);
+        const cv_rpn::Window parameters = cv_rpn::window_of(CvMode ? c.sent_parameter : 0, 1);
+        cv_rpn::Window4 values4(values);
+        const cv_rpn::Window4 parameters4(parameters);
+        int32_t last_change = -1; // the last sample found that differs from its predecessor
+        int32_t i = from;
+        // The next eight samples' addresses do not wait for this eight's
+        // answer: a run that goes on is the branch predicted, not a value
+        // computed from the samples.
+        while (i < count) {
+            const int32_t n = count - i < 8 ? count - i : 8;
+            const float before = i > from ? value_in[i - 1] : c.last_sample;
+            const float *parameter = CvMode ? parameter_in + i : nullptr;
+            const cv_rpn::Scan s = n == 8
+                                       ? cv_rpn::scan8<CvMode>(gate_in + i, value_in + i, parameter,
+                                                               before, values4, parameters4)
+                                       : cv_rpn::scan(gate_in + i, value_in + i, parameter, before,
+                                                      values, parameters, n);
+            uint32_t stops = s.stops, changes = s.changes;
+            // A change starts a movement when the sample j before it was not
+            // moving.  After a change at L, j is moving while j - L <= hold;
+            // with no change since `from`, while the countdown then was above
+            // j - from (and before `from`, as the state says).  Only the first
+            // change of the eight is tested: a later one follows a change by
+            // fewer than eight samples, which is within the hold (10, from
+            // Open).
+            if (changes != 0) {
+                const int32_t first = cv_rpn::lowest_bit(changes);
+                const int32_t j = i + first - 1;
+                const bool moving = last_change >= 0 ? j - last_change <= k.hold
+                                    : j < from       ? c.was_moving != 0
+                                                     : c.countdown > j - from;
+                if (!moving)
+                    stops |= 1u << first;
+            }
+            const uint32_t any = stops | s.updates;
+            if (any == 0) {
+                if (changes != 0)
+                    last_change = i + cv_rpn::highest_bit(changes);
+                i += n;
                 continue;
             }
-            if (g > 0.0f) {
-                settled = true;
-                if (!last_value_known) // only after a sample of this call
-                    last_value = scale(value_in[i - 1]) & mask;
-                const int32_t value = scale(v) & mask;
-                const int32_t parameter = CvMode ? scale(parameter_in[i]) : list_parameter;
-                const uint32_t time = t0 + static_cast<uint32_t>(i);
-                // A previous not-a-number gate is neither positive nor a rise.
-                const bool complete = last_gate <= 0.0f || (moving == 1 && was_moving == 0) ||
-                                      parameter != m_last_parameter || channel != m_last_channel ||
-                                      m_rpn_mode != m_last_rpn_mode;
-                if (complete) {
-                    m_last_value_msb = -1;
-                    m_last_channel = static_cast<int16_t>(channel);
-                    m_last_rpn_mode = m_rpn_mode;
-                    m_last_parameter = parameter;
-                    send_complete(time, channel, parameter, value);
-                } else if (value != last_value) {
-                    if ((value >> 7) != m_last_value_msb) {
-                        send(time, control_change(channel, kDataEntryMsb, value >> 7));
-                        m_last_value_msb = static_cast<int16_t>(value >> 7);
-                    }
-                    send(time, control_change(channel, kDataEntryLsb, value & 0x7F));
-                }
-                last_value = value;
-                last_value_known = true;
-            } else {
-                last_value_known = false;
+            // A rise, movement or parameter number goes to the rules, and so
+            // does a new value on the first sample of the eight.
+            const int32_t at = cv_rpn::lowest_bit(any);
+            if (((stops >> at) & 1u) || at == 0) {
+                changes &= (1u << at) - 1;
+                if (changes != 0)
+                    last_change = i + cv_rpn::highest_bit(changes);
+                i += at;
+                break;
             }
-            last_gate = g;
-            was_moving = moving;
+            // Only a new quantised value after quiet samples: its data entry
+            // bytes go out here as the rules would send them, and the scan
+            // goes on after it with the new value's window, unless the next
+            // value is new too (then the rules, one sample at a time, cost
+            // less than a scan after every sample).
+            changes &= (2u << at) - 1;
+            if (changes != 0)
+                last_change = i + cv_rpn::highest_bit(changes);
+            i += at;
+            const int32_t value = cv_rpn::scale(value_in[i]) & k.mask;
+            const uint32_t time = k.t0 + static_cast<uint32_t>(i);
+            if ((value >> 7) != c.sent_value_msb) {
+                send(k.midi_out, time, control_change(k.channel, kDataEntryMsb, value >> 7));
+                c.sent_value_msb = value >> 7;
+            }
+            send(k.midi_out, time, control_change(k.channel, kDataEntryLsb, value & 0x7F));
+            c.last_value = value;
+            values = cv_rpn::window_of(value, step);
+            values4 = cv_rpn::Window4(values);
+            ++i;
+            if (i < count && !cv_rpn::inside(value_in[i], values))
+                break;
         }
-        m_last_value_sample = last_sample;
-        m_last_gate = last_gate;
-        m_hold_countdown = hold_countdown;
-        m_moving = moving;
-        m_was_moving = was_moving;
-        m_last_value = last_value_known ? last_value : scale(value_in[count - 1]) & mask;
+        if (i > from) {
+            if (last_change >= 0)
+                hold_on(value_in + last_change, i - last_change, 1, c, k.hold);
+            else
+                hold_on(value_in + from, i - from, 0, c, k.hold);
+            c.was_moving = c.moving;
+            c.last_gate = gate_in[i - 1];
+        }
+        return i;
+    }
+
+    // One sample of the Value CV's activity: moving from a change until it
+    // has held still for `hold` further samples.
+    static void step_activity(float v, Carry &c, int32_t hold)
+    {
+        if (v == c.last_sample) {
+            c.moving = c.countdown > 0 ? 1 : 0;
+            c.countdown -= c.moving;
+        } else {
+            c.countdown = hold;
+            c.moving = 1;
+            c.last_sample = v;
+        }
+    }
+
+    // The activity after `n` samples v[0..n-1] (n > 0) with `changes` the
+    // set of those that differ from their predecessor, as step_activity
+    // leaves it: only the last change matters, and after it (or from the
+    // state before the samples if there is none) `still` equal samples
+    // leave moving = (countdown - (still - 1) > 0) and the countdown at
+    // max(countdown - still, 0).
+    static void hold_on(const float *v, int32_t n, uint32_t changes, Carry &c, int32_t hold)
+    {
+        int32_t countdown = c.countdown, still = n;
+        if (changes != 0) {
+            const int32_t last = cv_rpn::highest_bit(changes);
+            c.last_sample = v[last];
+            countdown = hold;
+            c.moving = 1;
+            still = n - 1 - last;
+        }
+        if (still > 0) {
+            c.moving = countdown - (still - 1) > 0 ? 1 : 0;
+            countdown = countdown > still ? countdown - still : 0;
+        }
+        c.countdown = countdown;
     }
 
     // The first sample at or after `from` whose gate is positive, or `count`.
@@ -295,78 +438,48 @@ private:
     static int32_t gate_off_end(const float *gate, int32_t from, int32_t count)
     {
         int32_t i = from;
-        for (; i + 8 <= count; i += 8) {
-            int any = 0;
-            for (int32_t k = 0; k < 8; ++k)
-                any |= gate[i + k] > 0.0f;
-            if (any)
+        for (; i + 8 <= count; i += 8)
+            if (cv_rpn::positive8(gate + i) != 0)
                 break;
-        }
         while (i < count && !(gate[i] > 0.0f))
             ++i;
         return i;
     }
 
-    // The Value CV's activity over samples [from, end), as the per-sample
-    // rule leaves it: a sample that differs from the last one (not-a-number
-    // always does) restarts the hold; each equal sample after it is still
-    // "moving" while the countdown was above zero, and counts it down.  So
-    // only the last change matters, and after it n equal samples leave
-    // moving = (hold - (n - 1) > 0) and the countdown at max(hold - n, 0).
-    void track_activity(const float *value, int32_t from, int32_t end, float &last_sample,
-                        int32_t &hold_countdown, int32_t &moving) const
+    // The Value CV's activity over samples [from, end), as step_activity
+    // leaves it: the last sample that differs from its predecessor (found
+    // eight at a time from the end), then hold_on.
+    static void track_activity(const float *value, int32_t from, int32_t end, Carry &c,
+                               int32_t hold)
     {
         int32_t change = end; // the last sample that differs from its predecessor
         int32_t k = end;
-        for (; k - 8 >= from + 1; k -= 8) {
-            int any = 0;
-            for (int32_t j = k - 8; j < k; ++j)
-                any |= !(value[j] == value[j - 1]);
-            if (any)
+        for (; k - 8 >= from + 1; k -= 8)
+            if (cv_rpn::any_changed8(value + k - 8))
                 break;
-        }
         for (int32_t j = k - 1; j > from && change == end; --j)
             if (!(value[j] == value[j - 1]))
                 change = j;
-        if (change == end && !(value[from] == last_sample))
+        if (change == end && !(value[from] == c.last_sample))
             change = from;
-        int32_t countdown = hold_countdown;
-        int32_t still = end - from; // equal samples at the end of the stretch
-        if (change != end) {
-            last_sample = value[change];
-            countdown = m_hold;
-            moving = 1;
-            still = end - 1 - change;
-        }
-        if (still > 0) {
-            moving = countdown - (still - 1) > 0 ? 1 : 0;
-            countdown = countdown > still ? countdown - still : 0;
-        }
-        hold_countdown = countdown;
+        if (change == end)
+            hold_on(value + from, end - from, 0, c, hold);
+        else
+            hold_on(value + change, end - change, 1, c, hold);
     }
 
-    void send_complete(uint32_t time, int32_t channel, int32_t parameter, int32_t value)
+    void send_complete(SEPin *out, uint32_t time, const Call &k, int32_t parameter, int32_t value)
     {
-        const bool rpn = m_rpn_mode == 0;
-        send(time, control_change(channel, rpn ? kRpnMsb : kNrpnMsb, parameter >> 7));
-        send(time, control_change(channel, rpn ? kRpnLsb : kNrpnLsb, parameter & 0x7F));
-        send(time, control_change(channel, kDataEntryMsb, value >> 7));
-        send(time, control_change(channel, kDataEntryLsb, value & 0x7F));
+        const bool rpn = k.rpn_mode == 0;
+        send(out, time, control_change(k.channel, rpn ? kRpnMsb : kNrpnMsb, parameter >> 7));
+        send(out, time, control_change(k.channel, rpn ? kRpnLsb : kNrpnLsb, parameter & 0x7F));
+        send(out, time, control_change(k.channel, kDataEntryMsb, value >> 7));
+        send(out, time, control_change(k.channel, kDataEntryLsb, value & 0x7F));
     }
 
-    void send(uint32_t time, int32_t message) { PinAt(kMidiOut)->SendMidi(time, message); }
+    static void send(SEPin *out, uint32_t time, int32_t message) { out->SendMidi(time, message); }
 
-    float m_last_gate = 0.0f;
-    int16_t m_last_channel = -1;
-    int16_t m_last_value_msb = -1;
-    int32_t m_last_value = -1;
-    int32_t m_last_parameter = -1;
-    int32_t m_last_rpn_mode = -1;
-    float m_last_value_sample = 0.0f;
-    int32_t m_moving = 0;
-    int32_t m_was_moving = 0;
+    Carry m_carry;
     int32_t m_hold = 0; // samples of activity hold; set by Open
-    int32_t m_hold_countdown = 0;
 };
-
 SE_MODULE_EXPORTS(kIdentity, Module, void)

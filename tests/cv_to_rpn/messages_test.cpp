@@ -347,6 +347,48 @@ TEST(CvToRpnActivity, HoldCountsOnWhileTheGateIsOff)
         }
 }
 
+// With the gate open all along, a change of the Value CV 11 samples after
+// the last one is part of the same movement and one 12 or more after starts
+// a new one, wherever the changes fall among the samples the loop tests
+// together.  A movement starts at 300 (alone, or with a second change 3
+// samples later) and the last change follows `gap` samples after.  The
+// Value CV comes from a source, so the changes do not start stretches; an
+// event a few samples before 300 wakes the module and starts the stretch
+// there.  At 7 bits the values quantise alike: only a new movement sends.
+TEST(CvToRpnActivity, NewMovementIsFoundWhereverTheChangesFall)
+{
+    const uint32_t first = 300;
+    for (uint32_t wake : {1u, 2u, 5u, 8u, 9u})
+        for (uint32_t again : {0u, 3u})
+            for (uint32_t gap : {1u, 6u, 10u, 11u, 12u, 13u, 19u}) {
+                const uint32_t last = first + again + gap;
+                SCOPED_TRACE(testing::Message() << "woken " << wake << " before, again " << again
+                                                << ", last change " << last);
+                Settings s;
+                s.depth = 0;
+                s.value = cv(8192);
+                auto dsp = make(s);
+                dsp->set_value("Gate", 1.0, 100);
+                dsp->set_value("Channel", 0, first - wake);
+                dsp->set_source("Value CV", [=](uint32_t t) {
+                    return t >= last                     ? cv(8194)
+                           : again && t >= first + again ? cv(8195)
+                           : t >= first                  ? cv(8193)
+                                                         : cv(8192);
+                });
+                dsp->run(1000);
+                Lines expected;
+                for (uint32_t at : {100u, first, last}) {
+                    if (at == last && gap < 12)
+                        continue;
+                    const std::string t = std::to_string(at) + ": ";
+                    expected.insert(expected.end(), {t + "B0 65 00", t + "B0 64 01", t + "B0 06 40",
+                                                     t + "B0 26 00"});
+                }
+                EXPECT_EQ(midi_text(*dsp), expected);
+            }
+}
+
 // ---- clock 0 and the select mode ---------------------------------------------
 
 TEST(CvToRpnClockZero, StretchAtClockZeroSendsNothingAndAsksNoSleep)
