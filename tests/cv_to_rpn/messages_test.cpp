@@ -446,6 +446,29 @@ TEST(CvToRpnGate, ShortSpellsOffSendAtTheRiseWhereverTheyFall)
             }
 }
 
+// A rise in the middle of updates at 14 bits: after its complete message the
+// next update sends the data entry MSB again, even where it equals the one
+// sent alone before the rise.  The Value CV moves by one float step every
+// sample (the module stays awake, no movement starts, the quantised value
+// holds between the steps at 200 and 400).
+TEST(CvToRpnGate, UpdateAfterARiseSendsTheMsbAgain)
+{
+    Settings s;
+    s.depth = 7;
+    auto dsp = make(s);
+    dsp->set_value("Channel", 0, 50); // wakes the module
+    dsp->set_source("Value CV", [](uint32_t t) {
+        const float v = cv(t >= 400 ? 8326 : t >= 200 ? 8325 : 8192);
+        return (t & 1) ? std::nextafterf(v, 2.0f) : v;
+    });
+    dsp->set_source("Gate", [](uint32_t t) { return t < 100 || t == 300 ? 0.0f : 1.0f; });
+    dsp->run(1000);
+    const Lines expected{"100: B0 65 00", "100: B0 64 01", "100: B0 06 40", "100: B0 26 00",
+                         "200: B0 06 41", "200: B0 26 05", "301: B0 65 00", "301: B0 64 01",
+                         "301: B0 06 41", "301: B0 26 05", "400: B0 06 41", "400: B0 26 06"};
+    EXPECT_EQ(midi_text(*dsp), expected);
+}
+
 // ---- clock 0 and the select mode ---------------------------------------------
 
 TEST(CvToRpnClockZero, StretchAtClockZeroSendsNothingAndAsksNoSleep)
