@@ -299,11 +299,12 @@ private:
 
     // From sample `from` on, with the gate open before it and
     // quiet_possible: the samples that send nothing, eight at a time, and
-    // the state after them.  Such a sample has its gate open, its quantised
-    // value and parameter number unchanged, and does not start a movement (a
-    // change that follows a sample that was not moving).  A sample that only
-    // brings a new quantised value is sent from here too.  Returns the first
-    // sample left to the rules, or `count`.
+    // the state after them.  Such a sample has its gate off, or open with its
+    // quantised value and parameter number unchanged and no movement started
+    // (a change that follows a sample that was not moving).  A rise of the
+    // gate (its complete message) and a sample that only brings a new
+    // quantised value are sent from here too.  Returns the first sample left
+    // to the rules, or `count`.
     template <bool CvMode>
     static int32_t quiet_run(const float *value_in, const float *gate_in, const float *parameter_in,
                              const int32_t from, const int32_t count, Carry &c, const Call &k)
@@ -313,7 +314,8 @@ private:
         const cv_rpn::Window parameters = cv_rpn::window_of(CvMode ? c.sent_parameter : 0, 1);
         cv_rpn::Window4 values4(values);
         const cv_rpn::Window4 parameters4(parameters);
-        int32_t last_change = -1; // the last sample found that differs from its predecessor
+        int32_t last_change = -1;   // the last sample found that differs from its predecessor
+        uint32_t closed_before = 0; // whether the gate was closed at i - 1
         int32_t i = from;
         // The next eight samples' addresses do not wait for this eight's
         // answer: a run that goes on is the branch predicted, not a value
@@ -327,14 +329,32 @@ private:
                                                                before, values4, parameters4)
                                        : cv_rpn::scan(gate_in + i, value_in + i, parameter, before,
                                                       values, parameters, n);
-            uint32_t stops = s.stops, changes = s.changes;
+            // The gate was open before `from`.  A rise is an open sample
+            // after a closed one (0 or negative); the samples that can only
+            // send data entry bytes are the others that are open.  A
+            // not-a-number gate is neither open nor closed, and the sample
+            // after it is no rise: the rules take it from there.
+            const uint32_t lanes = (1u << n) - 1;
+            uint32_t rises = 0, held = lanes, stops = s.stops, changes = s.changes;
+            uint32_t closed = 0;
+            if (s.open != lanes || closed_before != 0) {
+                // A gate off for the whole eight: the caller's gate-off
+                // stretch costs less than scanning it.
+                if (s.open == 0)
+                    break;
+                closed = cv_rpn::closed(gate_in + i, n);
+                rises = s.open & (closed << 1 | closed_before);
+                held = s.open & ~rises;
+                stops = (s.stops & s.open) | (lanes & ~(s.open | closed));
+            }
             // A change starts a movement when the sample j before it was not
             // moving.  After a change at L, j is moving while j - L <= hold;
             // with no change since `from`, while the countdown then was above
             // j - from (and before `from`, as the state says).  Only the first
             // change of the eight is tested: a later one follows a change by
             // fewer than eight samples, which is within the hold (10, from
-            // Open).
+            // Open).  Only a sample whose gate was open already sends for it
+            // (a rise sends its complete message anyway).
             if (changes != 0) {
                 const int32_t first = cv_rpn::lowest_bit(changes);
                 const int32_t j = i + first - 1;
@@ -342,46 +362,58 @@ private:
                                     : j < from       ? c.was_moving != 0
                                                      : c.countdown > j - from;
                 if (!moving)
-                    stops |= 1u << first;
+                    stops |= (1u << first) & held;
             }
-            const uint32_t any = stops | s.updates;
+            const uint32_t updates = s.updates & held;
+            const uint32_t any = stops | updates | rises;
             if (any == 0) {
                 if (changes != 0)
                     last_change = i + cv_rpn::highest_bit(changes);
+                closed_before = (closed >> (n - 1)) & 1u;
                 i += n;
                 continue;
             }
-            // A rise, movement or parameter number goes to the rules, and so
-            // does a new value on the first sample of the eight.
+            // A movement or parameter number goes to the rules, and so does a
+            // new value on the first sample of the eight.
             const int32_t at = cv_rpn::lowest_bit(any);
-            if (((stops >> at) & 1u) || at == 0) {
+            if (((stops >> at) & 1u) || (at == 0 && !(rises & 1u))) {
                 changes &= (1u << at) - 1;
                 if (changes != 0)
                     last_change = i + cv_rpn::highest_bit(changes);
                 i += at;
                 break;
             }
-            // Only a new quantised value after quiet samples: its data entry
-            // bytes go out here as the rules would send them, and the scan
-            // goes on after it with the new value's window, unless the next
-            // value is new too (then the rules, one sample at a time, cost
-            // less than a scan after every sample).
             changes &= (2u << at) - 1;
             if (changes != 0)
                 last_change = i + cv_rpn::highest_bit(changes);
             i += at;
             const int32_t value = cv_rpn::scale(value_in[i]) & k.mask;
             const uint32_t time = k.t0 + static_cast<uint32_t>(i);
-            if ((value >> 7) != c.sent_value_msb) {
-                send(k.midi_out, time, control_change(k.channel, kDataEntryMsb, value >> 7));
-                c.sent_value_msb = value >> 7;
+            if ((rises >> at) & 1u) {
+                // The complete message, with the settings and parameter
+                // number of the last one (the scan keeps to those).
+                send_complete(k.midi_out, time, k, c.sent_parameter, value);
+                c.sent_value_msb = -1;
+            } else {
+                // Only a new quantised value after quiet samples: its data
+                // entry bytes go out as the rules would send them, and the
+                // scan goes on after it with the new value's window, unless
+                // the next value is new too (then the rules, one sample at a
+                // time, cost less than a scan after every sample).
+                if ((value >> 7) != c.sent_value_msb) {
+                    send(k.midi_out, time, control_change(k.channel, kDataEntryMsb, value >> 7));
+                    c.sent_value_msb = value >> 7;
+                }
+                send(k.midi_out, time, control_change(k.channel, kDataEntryLsb, value & 0x7F));
             }
-            send(k.midi_out, time, control_change(k.channel, kDataEntryLsb, value & 0x7F));
-            c.last_value = value;
-            values = cv_rpn::window_of(value, step);
-            values4 = cv_rpn::Window4(values);
+            if (value != c.last_value) {
+                c.last_value = value;
+                values = cv_rpn::window_of(value, step);
+                values4 = cv_rpn::Window4(values);
+            }
+            closed_before = 0; // the sample sent for is open
             ++i;
-            if (i < count && !cv_rpn::inside(value_in[i], values))
+            if (i < count && !((rises >> at) & 1u) && !cv_rpn::inside(value_in[i], values))
                 break;
         }
         if (i > from) {
@@ -391,6 +423,10 @@ private:
                 hold_on(value_in + from, i - from, 0, c, k.hold);
             c.was_moving = c.moving;
             c.last_gate = gate_in[i - 1];
+            // The rules keep the quantised value of the sample before, open
+            // or not.
+            if (!(c.last_gate > 0.0f))
+                c.last_value = cv_rpn::scale(value_in[i - 1]) & k.mask;
         }
         return i;
     }
@@ -468,7 +504,8 @@ private:
             hold_on(value + change, end - change, 1, c, hold);
     }
 
-    void send_complete(SEPin *out, uint32_t time, const Call &k, int32_t parameter, int32_t value)
+    static void send_complete(SEPin *out, uint32_t time, const Call &k, int32_t parameter,
+                              int32_t value)
     {
         const bool rpn = k.rpn_mode == 0;
         send(out, time, control_change(k.channel, rpn ? kRpnMsb : kNrpnMsb, parameter >> 7));

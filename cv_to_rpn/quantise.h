@@ -81,12 +81,13 @@ inline bool inside(float x, const Window &w)
     return big - w.low >= y && !(big - w.high >= y);
 }
 
-// What the process loop asks of a run of samples with the gate open: bit k
-// of `stops` is set where sample k's gate is not positive or its parameter
-// number (where there is one) is outside its window, of `updates` where its
-// value is outside its window, of `changes` where its value differs from the
-// one before (x[-1] being `before`; not-a-number differs from everything).
+// What the process loop asks of a run of samples: bit k of `open` is set
+// where sample k's gate is positive, of `stops` where its parameter number
+// (where there is one) is outside its window, of `updates` where its value is
+// outside its window, of `changes` where its value differs from the one
+// before (x[-1] being `before`; not-a-number differs from everything).
 struct Scan {
+    uint32_t open;
     uint32_t stops;
     uint32_t updates;
     uint32_t changes;
@@ -96,10 +97,10 @@ struct Scan {
 inline Scan scan(const float *gate, const float *value, const float *parameter, float before,
                  const Window &values, const Window &parameters, int32_t n)
 {
-    Scan s{0, 0, 0};
+    Scan s{0, 0, 0, 0};
     for (int32_t k = 0; k < n; ++k) {
-        const bool stop =
-            !(gate[k] > 0.0f) || (parameter != nullptr && !inside(parameter[k], parameters));
+        const bool stop = parameter != nullptr && !inside(parameter[k], parameters);
+        s.open |= static_cast<uint32_t>(gate[k] > 0.0f) << k;
         s.stops |= static_cast<uint32_t>(stop) << k;
         s.updates |= static_cast<uint32_t>(!inside(value[k], values)) << k;
         s.changes |= static_cast<uint32_t>(!(value[k] == before)) << k;
@@ -114,6 +115,15 @@ inline uint32_t positive(const float *gate, int32_t n)
     uint32_t out = 0;
     for (int32_t k = 0; k < n; ++k)
         out |= static_cast<uint32_t>(gate[k] > 0.0f) << k;
+    return out;
+}
+// Bit k set where gate[k] (k < n) is 0 or negative (not-a-number is neither
+// positive nor this).
+inline uint32_t closed(const float *gate, int32_t n)
+{
+    uint32_t out = 0;
+    for (int32_t k = 0; k < n; ++k)
+        out |= static_cast<uint32_t>(gate[k] <= 0.0f) << k;
     return out;
 }
 
@@ -139,25 +149,31 @@ inline __m128 outside4(__m128 x, const Window4 &w)
     return _mm_or_ps(below, above);
 }
 
+// Bit k set where gate[k] (k < 8) is positive.
+inline uint32_t positive8(const float *gate)
+{
+    const __m128 zero = _mm_setzero_ps();
+    const int a = _mm_movemask_ps(_mm_cmpgt_ps(_mm_loadu_ps(gate), zero));
+    const int b = _mm_movemask_ps(_mm_cmpgt_ps(_mm_loadu_ps(gate + 4), zero));
+    return static_cast<uint32_t>(a | b << 4);
+}
 // Eight samples.  The first lane's predecessor comes in a register (x[-1]
 // may be outside the buffer); the second four's is x[3].
 template <bool WithParameter>
 inline Scan scan8(const float *gate, const float *value, const float *parameter, float before,
                   const Window4 &values, const Window4 &parameters)
 {
-    const __m128 zero = _mm_setzero_ps();
     const __m128 v0 = _mm_loadu_ps(value), v1 = _mm_loadu_ps(value + 4);
-    __m128 stop0 = _mm_cmpngt_ps(_mm_loadu_ps(gate), zero);
-    __m128 stop1 = _mm_cmpngt_ps(_mm_loadu_ps(gate + 4), zero);
-    if (WithParameter) {
-        stop0 = _mm_or_ps(stop0, outside4(_mm_loadu_ps(parameter), parameters));
-        stop1 = _mm_or_ps(stop1, outside4(_mm_loadu_ps(parameter + 4), parameters));
-    }
     const __m128 before0 =
         _mm_move_ss(_mm_shuffle_ps(v0, v0, _MM_SHUFFLE(2, 1, 0, 0)), _mm_set_ss(before));
     const __m128 before1 = _mm_loadu_ps(value + 3);
     Scan s;
-    s.stops = static_cast<uint32_t>(_mm_movemask_ps(stop0) | _mm_movemask_ps(stop1) << 4);
+    s.open = positive8(gate);
+    s.stops = 0;
+    if (WithParameter)
+        s.stops = static_cast<uint32_t>(
+            _mm_movemask_ps(outside4(_mm_loadu_ps(parameter), parameters)) |
+            _mm_movemask_ps(outside4(_mm_loadu_ps(parameter + 4), parameters)) << 4);
     s.updates = static_cast<uint32_t>(_mm_movemask_ps(outside4(v0, values)) |
                                       _mm_movemask_ps(outside4(v1, values)) << 4);
     s.changes = static_cast<uint32_t>(_mm_movemask_ps(_mm_cmpneq_ps(v0, before0)) |
@@ -171,15 +187,6 @@ inline bool any_changed8(const float *x)
     const __m128 a = _mm_cmpneq_ps(_mm_loadu_ps(x), _mm_loadu_ps(x - 1));
     const __m128 b = _mm_cmpneq_ps(_mm_loadu_ps(x + 4), _mm_loadu_ps(x + 3));
     return _mm_movemask_ps(_mm_or_ps(a, b)) != 0;
-}
-
-// Bit k set where gate[k] (k < 8) is positive.
-inline uint32_t positive8(const float *gate)
-{
-    const __m128 zero = _mm_setzero_ps();
-    const int a = _mm_movemask_ps(_mm_cmpgt_ps(_mm_loadu_ps(gate), zero));
-    const int b = _mm_movemask_ps(_mm_cmpgt_ps(_mm_loadu_ps(gate + 4), zero));
-    return static_cast<uint32_t>(a | b << 4);
 }
 
 #else

@@ -389,6 +389,86 @@ TEST(CvToRpnActivity, NewMovementIsFoundWhereverTheChangesFall)
             }
 }
 
+// With the gate open all along, a short spell of it off (0, negative or
+// not-a-number samples) wherever it falls among the samples the loop tests
+// together: the first open sample after a 0 or negative one is a rise and
+// sends a complete message; one after a not-a-number sample is none.  Both
+// inputs come from sources, so the spells do not start stretches.
+TEST(CvToRpnGate, ShortSpellsOffSendAtTheRiseWhereverTheyFall)
+{
+    const struct {
+        const char *spell; // per sample: 0, - (negative) or n (not-a-number)
+        bool rise;
+    } cases[] = {
+        {"0", true},  {"-", true},   {"000", true}, {"00000000", true}, {"000000000", true},
+        {"n", false}, {"0n", false}, {"n0", true},  {"0-0n0", true},    {"nnnnnnnnn", false},
+    };
+    const uint32_t first = 300;
+    for (const auto &c : cases)
+        for (uint32_t offset = 0; offset < 9; ++offset)
+            for (int step : {0, 128}) {
+                const std::string spell = c.spell;
+                const uint32_t from = first + offset,
+                               end = from + static_cast<uint32_t>(spell.size());
+                SCOPED_TRACE(testing::Message()
+                             << "spell " << spell << " at " << from << ", value step " << step);
+                Settings s;
+                s.depth = 0;
+                auto dsp = make(s);
+                // Moving all along (so the module never sleeps and no movement
+                // starts), on the 7-bit value 64, or from the spell on 65: the
+                // sample after a not-a-number gate has the value of the one
+                // before it, and sends nothing.
+                dsp->set_source("Value CV", [=](uint32_t t) {
+                    return cv((t >= from ? 8192 + step : 8192) + static_cast<int>(t & 1));
+                });
+                dsp->set_value("Channel", 0, 50); // wakes the module
+                dsp->set_source("Gate", [=](uint32_t t) {
+                    if (t < 100)
+                        return 0.0f;
+                    if (t < from || t >= end)
+                        return 1.0f;
+                    const char k = spell[t - from];
+                    return k == '0' ? 0.0f : k == '-' ? -0.5f : std::nanf("");
+                });
+                dsp->run(1000);
+                Lines expected;
+                for (uint32_t at : {100u, end}) {
+                    if (at == end && !c.rise)
+                        continue;
+                    const std::string t = std::to_string(at) + ": ";
+                    expected.insert(expected.end(),
+                                    {t + "B0 65 00", t + "B0 64 01",
+                                     t + (at == end && step ? "B0 06 41" : "B0 06 40"),
+                                     t + "B0 26 00"});
+                }
+                EXPECT_EQ(midi_text(*dsp), expected);
+            }
+}
+
+// A rise in the middle of updates at 14 bits: after its complete message the
+// next update sends the data entry MSB again, even where it equals the one
+// sent alone before the rise.  The Value CV moves by one float step every
+// sample (the module stays awake, no movement starts, the quantised value
+// holds between the steps at 200 and 400).
+TEST(CvToRpnGate, UpdateAfterARiseSendsTheMsbAgain)
+{
+    Settings s;
+    s.depth = 7;
+    auto dsp = make(s);
+    dsp->set_value("Channel", 0, 50); // wakes the module
+    dsp->set_source("Value CV", [](uint32_t t) {
+        const float v = cv(t >= 400 ? 8326 : t >= 200 ? 8325 : 8192);
+        return (t & 1) ? std::nextafterf(v, 2.0f) : v;
+    });
+    dsp->set_source("Gate", [](uint32_t t) { return t < 100 || t == 300 ? 0.0f : 1.0f; });
+    dsp->run(1000);
+    const Lines expected{"100: B0 65 00", "100: B0 64 01", "100: B0 06 40", "100: B0 26 00",
+                         "200: B0 06 41", "200: B0 26 05", "301: B0 65 00", "301: B0 64 01",
+                         "301: B0 06 41", "301: B0 26 05", "400: B0 06 41", "400: B0 26 06"};
+    EXPECT_EQ(midi_text(*dsp), expected);
+}
+
 // ---- clock 0 and the select mode ---------------------------------------------
 
 TEST(CvToRpnClockZero, StretchAtClockZeroSendsNothingAndAsksNoSleep)

@@ -104,6 +104,7 @@ TEST(CvToRpnQuantise, EightAtATimeAnswersAsOneByOne)
                                                                  value[0], values4, parameters4)
                                            : cv_rpn::scan8<false>(gate.data(), value.data() + 1, p,
                                                                   value[0], values4, parameters4);
+            ASSERT_EQ(eight.open, one.open) << "trial " << trial;
             ASSERT_EQ(eight.stops, one.stops) << "trial " << trial;
             ASSERT_EQ(eight.updates, one.updates) << "trial " << trial;
             ASSERT_EQ(eight.changes, one.changes) << "trial " << trial;
