@@ -25,22 +25,28 @@ EventLine &EventLine::field(const char *key, size_t at)
     return *this;
 }
 
-EventLine &EventLine::add_unsigned(const char *key, uint64_t v)
+namespace {
+
+// A whole number's decimal digits appended to `out`; where they start.
+template <typename Int> size_t append_integer(std::string &out, Int v)
 {
     char buf[24];
     char *end = std::to_chars(buf, buf + sizeof buf, v).ptr;
-    size_t at = m_values.size();
-    m_values.append(buf, end);
-    return field(key, at);
+    size_t at = out.size();
+    out.append(buf, end);
+    return at;
+}
+
+} // namespace
+
+EventLine &EventLine::add_unsigned(const char *key, uint64_t v)
+{
+    return field(key, append_integer(m_values, v));
 }
 
 EventLine &EventLine::add_signed(const char *key, int64_t v)
 {
-    char buf[24];
-    char *end = std::to_chars(buf, buf + sizeof buf, v).ptr;
-    size_t at = m_values.size();
-    m_values.append(buf, end);
-    return field(key, at);
+    return field(key, append_integer(m_values, v));
 }
 
 EventLine &EventLine::add_number(const char *key, double v)
