@@ -44,6 +44,25 @@ bool server_required()
     return std::getenv("SE_LIVE_REQUIRED") != nullptr;
 }
 
+bool server_up()
+{
+    jack_client_t *c = open_client("se_check_" + std::to_string(getpid()));
+    if (c)
+        jack_client_close(c);
+    return c != nullptr;
+}
+
+// A test needs a running server: without one it is skipped, or fails where
+// the run asks for the server (SE_LIVE_REQUIRED).
+#define REQUIRE_SERVER(up)                                                                         \
+    do {                                                                                           \
+        if (!(up)) {                                                                               \
+            if (server_required())                                                                 \
+                FAIL() << "no JACK server running";                                                \
+            GTEST_SKIP() << "no JACK server running";                                              \
+        }                                                                                          \
+    } while (0)
+
 // One client that plays the tapes on its outputs and records its inputs,
 // period by period from the period the patch starts in.
 struct Probe {
@@ -108,11 +127,7 @@ TEST(LivePlay, ThroughTheServerEqualsTheOfflineRunWithoutAllocating)
 {
     const std::string suffix = std::to_string(getpid());
     jack_client_t *player_client = open_client("se_player_" + suffix);
-    if (!player_client) {
-        if (server_required())
-            FAIL() << "no JACK server running";
-        GTEST_SKIP() << "no JACK server running";
-    }
+    REQUIRE_SERVER(player_client);
     jack_client_t *recorder_client = open_client("se_recorder_" + suffix);
     ASSERT_NE(recorder_client, nullptr);
     const uint32_t period = jack_get_buffer_size(player_client);
@@ -199,13 +214,7 @@ TEST(LivePlay, ThroughTheServerEqualsTheOfflineRunWithoutAllocating)
 
 TEST(LivePlay, TellsAnUnknownPortByName)
 {
-    jack_client_t *c = open_client("se_check_" + std::to_string(getpid()));
-    if (!c) {
-        if (server_required())
-            FAIL() << "no JACK server running";
-        GTEST_SKIP() << "no JACK server running";
-    }
-    jack_client_close(c);
+    REQUIRE_SERVER(server_up());
     secli::PlayOptions options;
     options.client = "sehost_ports_" + std::to_string(getpid());
     secli::LiveClient live(test_patch("jack:in", kPeriod), options);
@@ -268,13 +277,7 @@ std::string play_demo_output(bool tty)
 // times a second on a terminal, and never into a file or pipe.
 TEST(LivePlay, TheStatusLineIsForTerminalsOnly)
 {
-    jack_client_t *c = open_client("se_check_" + std::to_string(getpid()));
-    if (!c) {
-        if (server_required())
-            FAIL() << "no JACK server running";
-        GTEST_SKIP() << "no JACK server running";
-    }
-    jack_client_close(c);
+    REQUIRE_SERVER(server_up());
     const std::string on_tty = play_demo_output(true), on_pipe = play_demo_output(false);
     ASSERT_NE(on_tty.find("played 1."), std::string::npos) << on_tty;
     ASSERT_NE(on_pipe.find("played 1."), std::string::npos) << on_pipe;
@@ -295,13 +298,7 @@ TEST(LivePlay, TheStatusLineIsForTerminalsOnly)
 // part of it, and no temporary file.
 TEST(LivePlay, CtrlCLeavesAWholeRecordingOrNone)
 {
-    jack_client_t *c = open_client("se_check_" + std::to_string(getpid()));
-    if (!c) {
-        if (server_required())
-            FAIL() << "no JACK server running";
-        GTEST_SKIP() << "no JACK server running";
-    }
-    jack_client_close(c);
+    REQUIRE_SERVER(server_up());
     namespace fs = std::filesystem;
     const fs::path root =
         fs::temp_directory_path() / ("se_live_ctrl_c_" + std::to_string(getpid()));
@@ -367,13 +364,7 @@ TEST(LivePlay, CtrlCLeavesAWholeRecordingOrNone)
 // tells one per instance and change, later than the opening).
 TEST(LivePlay, SigUsr1AsksForAPatchChange)
 {
-    jack_client_t *c = open_client("se_check_" + std::to_string(getpid()));
-    if (!c) {
-        if (server_required())
-            FAIL() << "no JACK server running";
-        GTEST_SKIP() << "no JACK server running";
-    }
-    jack_client_close(c);
+    REQUIRE_SERVER(server_up());
     namespace fs = std::filesystem;
     const fs::path root = fs::temp_directory_path() / ("se_live_usr1_" + std::to_string(getpid()));
     constexpr size_t kDemoInstances = 9;
