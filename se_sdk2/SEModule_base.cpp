@@ -248,14 +248,6 @@ void SEModule_base::RunAt(uint32_t time_stamp, se_run_function function)
 
 // ---- host -----------------------------------------------------------------
 
-se_result SEModule_base::CallHost(int32_t request, int32_t index, int32_t value, void *pointer,
-                                  float opt)
-{
-    if (m_callback == nullptr)
-        return 0;
-    return m_callback(&m_plug, request, index, value, pointer, opt);
-}
-
 uint32_t SEModule_base::SampleClock()
 {
     return static_cast<uint32_t>(CallHost(HOST_GET_SAMPLE_CLOCK));

@@ -65,8 +65,15 @@ public:
     virtual void OnMessage(int32_t value, int32_t index, void *pointer);
 
     // ---- services for modules --------------------------------------------
+    // Inline, as are SEPin's sends below: a message sent from a sample loop
+    // is then one call, the host's, not three frames deep.
     se_result CallHost(int32_t request, int32_t index = 0, int32_t value = 0,
-                       void *pointer = nullptr, float opt = 0.0f);
+                       void *pointer = nullptr, float opt = 0.0f)
+    {
+        if (m_callback == nullptr)
+            return 0;
+        return m_callback(&m_plug, request, index, value, pointer, opt);
+    }
     uint32_t SampleClock();
     SEPin *PinAt(int32_t index);
 
@@ -111,5 +118,20 @@ private:
     float *m_missing_buffers;
     SEPin m_missing_pin;
 };
+
+inline void SEPin::SendStatus(uint32_t time_stamp, int32_t status)
+{
+    if (m_host_pin)
+        m_module->CallHost(HOST_SET_PIN_STATUS, m_pin_index, status,
+                           SE_CLOCK_TO_POINTER(time_stamp));
+}
+
+inline void SEPin::SendMidi(uint32_t time_stamp, int32_t message)
+{
+    const uint32_t sampleclock = time_stamp; // the name a failed check prints
+    SE_CHECK(sampleclock >= m_module->SampleClock(), "SEPin");
+    if (m_host_pin)
+        m_module->CallHost(HOST_SEND_MIDI, m_pin_index, message, SE_CLOCK_TO_POINTER(time_stamp));
+}
 
 #endif

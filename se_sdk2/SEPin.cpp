@@ -63,21 +63,6 @@ void SEPin::ReceiveStatus(int32_t status)
         m_status = STATUS_STILL;
 }
 
-void SEPin::SendStatus(uint32_t time_stamp, int32_t status)
-{
-    if (m_host_pin)
-        m_module->CallHost(HOST_SET_PIN_STATUS, m_pin_index, status,
-                           SE_CLOCK_TO_POINTER(time_stamp));
-}
-
-void SEPin::SendMidi(uint32_t time_stamp, int32_t message)
-{
-    const uint32_t sampleclock = time_stamp;
-    SE_CHECK(sampleclock >= m_module->SampleClock(), kSource);
-    if (m_host_pin)
-        m_module->CallHost(HOST_SEND_MIDI, m_pin_index, message, SE_CLOCK_TO_POINTER(time_stamp));
-}
-
 bool SEPin::IsConnected()
 {
     return m_host_pin && m_module->CallHost(HOST_IS_PIN_CONNECTED, m_pin_index) != 0;

@@ -35,11 +35,12 @@ public:
     void ReceiveStatus(int32_t status);
 
     // Announces a new status; a non-audio output's variable must already hold
-    // the new value, since the host reads it during this call.
-    void SendStatus(uint32_t time_stamp, int32_t status);
+    // the new value, since the host reads it during this call.  Defined with
+    // SEModule_base (inline: a module's sample loop calls the host directly).
+    inline void SendStatus(uint32_t time_stamp, int32_t status);
 
     // Sends a packed MIDI message; time_stamp must not lie in the past.
-    void SendMidi(uint32_t time_stamp, int32_t message);
+    inline void SendMidi(uint32_t time_stamp, int32_t message);
 
     bool IsConnected();
 
