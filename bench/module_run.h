@@ -14,11 +14,13 @@ namespace se_bench {
 // variable is pointed into the tape, block by block, as a host that hands
 // over buffers does.  The module's requests go to the host as usual (a
 // send costs what the host's answer costs); their record is grown by one
-// untimed run first and cleared between runs, outside the timing.
+// untimed run first and emptied whenever it holds kRecordLimit requests.
 // The requests whose number per run is reported (counters named as in
 // kCountedNames), so that their cost, measured per request, can be told
 // apart from the module's own.
 extern const int32_t kCountedRequests[4];
+// Requests the host's record holds at most before a benchmark empties it.
+constexpr size_t kRecordLimit = 4096;
 extern const char *const kCountedNames[4];
 
 void run_module(benchmark::State &state, const ModuleCase &c, int varied, Kind kind, int block);

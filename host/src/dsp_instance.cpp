@@ -939,17 +939,39 @@ void DspInstance::process_only(int32_t offset, int32_t count)
     entry(m_record->object, offset, count);
 }
 
-se_result DspInstance::request_in_process(int32_t op, int32_t index, int32_t value, void *ptr,
-                                          float opt)
+void DspInstance::requests_in_process(int32_t op, int32_t index, int32_t value, uint32_t n)
 {
     if (!m_record || !m_open)
         throw HostError(m_library->path() + ": request before open or after close");
     CallScope scope(m_impl->in_call, m_impl->phase, Phase::Process);
     m_impl->call_clock = m_clock;
-    return dsp_callback(m_record, op, index, value, ptr, opt); // the module's way in
+    // Called through a pointer the compiler cannot see through, as a module
+    // calls the callback it was given: the call is part of the request.
+    se_host_callback volatile callback = dsp_callback;
+    for (uint32_t k = 0; k < n; ++k)
+        callback(m_record, op, index, value, SE_CLOCK_TO_POINTER(m_clock + k), 0.0f);
 }
 
 // ---------------------------------------------------------------- requests
+
+// A fault of a request, kept with the request and the clock: `why`, or with
+// a number, why_before + number + why_after.  A null `why` is a pin index
+// out of range.
+void DspInstance::request_fault(int32_t op, int32_t index, uint32_t now, const char *why,
+                                int64_t number, const char *why_after)
+{
+    std::string text = m_library->path() + ": " + request_name(op) + " (index " +
+                       std::to_string(index) + ") at clock " + std::to_string(now) + ": ";
+    if (!why)
+        text += "no such DSP pin (the instance has " + std::to_string(m_dsp_pins.size()) + ")";
+    else if (why_after)
+        text += why + std::to_string(number) + why_after;
+    else if (number != kNoNumber)
+        text += why + std::to_string(number);
+    else
+        text += why;
+    m_errors.push_back(std::move(text));
+}
 
 // A request of the module, answered inside its call: whatever the host's side
 // throws here (a handler of on_send_to_gui, a full memory) is kept and thrown
@@ -957,7 +979,6 @@ se_result DspInstance::request_in_process(int32_t op, int32_t index, int32_t val
 se_result DspInstance::host_request(int32_t op, int32_t index, int32_t value, void *ptr, float opt)
 try {
     Impl &im = *m_impl;
-    const std::string &path = m_library->path();
     const uint32_t now = im.in_call ? im.call_clock : m_clock;
     Request r;
     r.clock = now;
@@ -967,17 +988,16 @@ try {
     r.value = value;
     r.stamp = SE_POINTER_TO_CLOCK(ptr);
     r.opt = opt;
-    auto fail = [&](const std::string &why) {
-        m_errors.push_back(path + ": " + request_name(op) + " (index " + std::to_string(index) +
-                           ") at clock " + std::to_string(now) + ": " + why);
-    };
+    // The texts of faults are made out of line: a request that is in order
+    // (nearly all) builds no string.
+    auto fail = [&](const char *why) { request_fault(op, index, now, why); };
     if (!im.in_call && registry::making_dsp() != this)
         fail("made outside the host's calls into the module");
     if (m_record && m_record->host_data != this)
         fail("the plug record no longer holds the host data");
     auto pin = [&]() -> const DspPin * {
         if (index < 0 || index >= static_cast<int32_t>(m_dsp_pins.size())) {
-            fail("no such DSP pin (the instance has " + std::to_string(m_dsp_pins.size()) + ")");
+            fail(nullptr); // no such pin
             return nullptr;
         }
         return &m_dsp_pins[static_cast<size_t>(index)];
@@ -991,9 +1011,9 @@ try {
     case HOST_SET_PIN_STATUS: {
         const DspPin *p = pin();
         if (value < STATUS_STILL || value > STATUS_STREAMING)
-            fail("unknown status " + std::to_string(value));
+            request_fault(op, index, now, "unknown status ", value);
         if (r.stamp < now)
-            fail("time stamp " + std::to_string(r.stamp) + " lies in the past");
+            request_fault(op, index, now, "time stamp ", r.stamp, " lies in the past");
         if (p && p->datatype != DT_FSAMPLE)
             r.output_value = read_variable(*p);
         m_requests.push_back(r);
@@ -1013,7 +1033,7 @@ try {
         if (p && (p->datatype != DT_MIDI || p->direction != DR_OUT))
             fail("not a MIDI output");
         if (r.stamp < now)
-            fail("time stamp " + std::to_string(r.stamp) + " lies in the past");
+            request_fault(op, index, now, "time stamp ", r.stamp, " lies in the past");
         break;
     }
     case HOST_GET_PIN_BUFFER:
@@ -1054,7 +1074,7 @@ try {
         r.stamp = e.time_stamp;
         r.value = e.kind;
         if (e.time_stamp < now) {
-            fail("event stamped " + std::to_string(e.time_stamp) + " lies in the past");
+            request_fault(op, index, now, "event stamped ", e.time_stamp, " lies in the past");
             break;
         }
         enqueue(e, false, 0.0);

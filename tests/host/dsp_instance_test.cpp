@@ -490,6 +490,64 @@ TEST(DspFaults, BadRequestsAreReportedNotObeyed)
     }
 }
 
+// The whole text of each kind of request fault: the library, the request,
+// its index and clock, then why.  Requests are made as from inside a process
+// call at clock 10; the past stamp comes from the fixture itself.
+TEST(DspFaults, RequestFaultsAreToldInFull)
+{
+    struct TextCase {
+        int32_t op, index, value;
+        const char *tail;
+    };
+    const TextCase cases[] = {
+        {HOST_SET_PIN_STATUS, 99, STATUS_CHANGED,
+         "HOST_SET_PIN_STATUS (index 99) at clock 10: no such DSP pin (the instance has 7)"},
+        {HOST_SET_PIN_STATUS, 5, 7, "HOST_SET_PIN_STATUS (index 5) at clock 10: unknown status 7"},
+        {HOST_SEND_MIDI, 5, 0x90, "HOST_SEND_MIDI (index 5) at clock 10: not a MIDI output"},
+        {HOST_GET_PIN_BUFFER, -1, 0,
+         "HOST_GET_PIN_BUFFER (index -1) at clock 10: no such DSP pin (the instance has 7)"},
+    };
+    sehost::HostConfig lenient = small_blocks();
+    lenient.throw_on_module_error = false;
+    for (const TextCase &c : cases) {
+        SCOPED_TRACE(c.tail);
+        DspInstance dsp(fixture(), lenient);
+        dsp.open();
+        dsp.run(10);
+        dsp.clear_requests();
+        dsp.requests_in_process(c.op, c.index, c.value, 1);
+        ASSERT_EQ(dsp.errors().size(), 1u);
+        EXPECT_EQ(dsp.errors()[0], dsp.library().path() + ": " + c.tail);
+        EXPECT_EQ(dsp.count(c.op), 1u); // counted all the same
+    }
+    DspInstance dsp(fixture(), lenient);
+    dsp.open();
+    dsp.run(10);
+    misbehave(dsp, FIX_DO_POST_PAST);
+    dsp.run(1);
+    ASSERT_EQ(dsp.errors().size(), 1u);
+    EXPECT_EQ(dsp.errors()[0], dsp.library().path() +
+                                   ": HOST_POST_EVENT (index 0) at clock 10: event stamped 9 "
+                                   "lies in the past");
+}
+
+// Requests made as from a process call carry the stamps clock + k in order.
+TEST(DspRequests, RequestsInProcessAreStampedFromTheClock)
+{
+    DspInstance dsp(fixture(), small_blocks());
+    dsp.open();
+    dsp.run(20);
+    dsp.clear_requests();
+    dsp.requests_in_process(HOST_SET_PIN_STATUS, dsp.dsp_index("Out"), STATUS_CHANGED, 3);
+    const auto statuses = dsp.statuses();
+    ASSERT_EQ(statuses.size(), 3u);
+    for (uint32_t k = 0; k < 3; ++k) {
+        EXPECT_EQ(statuses[k].stamp, 20u + k);
+        EXPECT_EQ(statuses[k].clock, 20u);
+    }
+    EXPECT_TRUE(dsp.errors().empty());
+}
+
 // After each stretch the host checks the guard word next to each end of
 // every buffer, which puts an overrun by one on the call that made it; the
 // whole guard zones are checked at the end of each block (and before run()

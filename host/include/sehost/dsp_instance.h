@@ -213,11 +213,11 @@ public:
     // else: no events, sources, sleep, guard check or clock step.  For
     // measuring what a module's process path costs by itself.
     void process_only(int32_t offset, int32_t count);
-    // One request through the host callback, answered as if the module made
-    // it from inside a process call at the current clock: what a request
-    // costs the host by itself.
-    se_result request_in_process(int32_t op, int32_t index, int32_t value, void *ptr,
-                                 float opt = 0.0f);
+    // `n` requests through the host callback, answered as if the module made
+    // them from inside one process call at the current clock, the k-th with
+    // the time stamp clock() + k: what a module's request costs the host by
+    // itself (the callback and its answer, without the module's side).
+    void requests_in_process(int32_t op, int32_t index, int32_t value, uint32_t n);
 
     uint32_t clock() const { return m_clock; }
     uint32_t block_start() const;
@@ -245,6 +245,10 @@ public:
 
     // Host callback entry (internal; public for the callback trampoline).
     se_result host_request(int32_t op, int32_t index, int32_t value, void *ptr, float opt);
+    static constexpr int64_t kNoNumber = INT64_MIN;
+    __attribute__((cold, noinline)) void request_fault(int32_t op, int32_t index, uint32_t now,
+                                                       const char *why, int64_t number = kNoNumber,
+                                                       const char *why_after = nullptr);
 
 private:
     struct Queued;
