@@ -57,6 +57,14 @@ std::vector<ModuleCase> module_cases()
                       {"Parameter# CV", 0.5}},
                      {{"Parameter# CV", {0.5f, 0.5f}}, {"Value CV", {0.5f, 0.5f}}}});
 
+    // The floor under the rows above: sends of 2 and 4 messages a sample
+    // with no decision (a plug-in of the bench, not of the pack).
+    for (int n : {2, 4})
+        cases.push_back({"send floor " + std::to_string(n) + " a sample",
+                         "send_floor",
+                         {{"Messages", double(n - 1)}},
+                         {{"In", {0.5f, 0.5f}}}});
+
     // Modules whose process path fills a constant.
     cases.push_back({"pitch_adjust fill", "pitch_adjust", {{"Octave", 3}}, {}});
     cases.push_back({"bool_volts fill", "bool_volts", {{"Bool (PatchMem)", 1}}, {}});

@@ -30,7 +30,7 @@
 # installed (component "modules", into SE_PLUGIN_INSTALL_DIR, default
 # "modules") and made a dependency of the target se_release.
 #
-# A plug-in defined under tests/ is a test fixture: it goes to
+# A plug-in defined under tests/ (or bench/) is a test fixture: it goes to
 # ${CMAKE_BINARY_DIR}/test_plugins instead, so that plugins/ holds the
 # module pack alone. The pack's plug-ins are also dependencies of
 # se_deliverables, which the tools that run them (sehost) build.
@@ -132,7 +132,8 @@ function(se_add_plugin)
   add_library(${name} MODULE ${ARG_SOURCES})
   set(out_dir "${SE_PLUGIN_DIR}")
   string(FIND "${CMAKE_CURRENT_SOURCE_DIR}/" "${CMAKE_SOURCE_DIR}/tests/" at)
-  if(at EQUAL 0)
+  string(FIND "${CMAKE_CURRENT_SOURCE_DIR}/" "${CMAKE_SOURCE_DIR}/bench/" in_bench)
+  if(at EQUAL 0 OR in_bench EQUAL 0)
     if(ARG_DELIVERABLE)
       message(FATAL_ERROR "se_add_plugin(${name}): a test fixture cannot be a DELIVERABLE")
     endif()
