@@ -980,14 +980,23 @@ se_result DspInstance::host_request(int32_t op, int32_t index, int32_t value, vo
 try {
     Impl &im = *m_impl;
     const uint32_t now = im.in_call ? im.call_clock : m_clock;
-    Request r;
-    r.clock = now;
-    r.phase = im.phase;
-    r.op = op;
-    r.index = index;
-    r.value = value;
-    r.stamp = SE_POINTER_TO_CLOCK(ptr);
-    r.opt = opt;
+    uint32_t stamp = SE_POINTER_TO_CLOCK(ptr);
+    int32_t kept_value = value; // HOST_POST_EVENT keeps the event's kind
+    OptionalValue output_value;
+    // The record is written field by field in its place: a whole Request
+    // built on the stack and copied in is read back wider than it was
+    // written, which stalls every request.
+    auto keep = [&] {
+        Request &r = m_requests.emplace_back();
+        r.clock = now;
+        r.op = op;
+        r.index = index;
+        r.value = kept_value;
+        r.stamp = stamp;
+        r.opt = opt;
+        r.phase = im.phase;
+        r.output_value = output_value;
+    };
     // The texts of faults are made out of line: a request that is in order
     // (nearly all) builds no string.
     auto fail = [&](const char *why) { request_fault(op, index, now, why); };
@@ -1012,11 +1021,11 @@ try {
         const DspPin *p = pin();
         if (value < STATUS_STILL || value > STATUS_STREAMING)
             request_fault(op, index, now, "unknown status ", value);
-        if (r.stamp < now)
-            request_fault(op, index, now, "time stamp ", r.stamp, " lies in the past");
+        if (stamp < now)
+            request_fault(op, index, now, "time stamp ", stamp, " lies in the past");
         if (p && p->datatype != DT_FSAMPLE)
-            r.output_value = read_variable(*p);
-        m_requests.push_back(r);
+            output_value = read_variable(*p);
+        keep();
         return 0;
     }
     case HOST_IS_PIN_CONNECTED:
@@ -1032,8 +1041,8 @@ try {
         const DspPin *p = pin();
         if (p && (p->datatype != DT_MIDI || p->direction != DR_OUT))
             fail("not a MIDI output");
-        if (r.stamp < now)
-            request_fault(op, index, now, "time stamp ", r.stamp, " lies in the past");
+        if (stamp < now)
+            request_fault(op, index, now, "time stamp ", stamp, " lies in the past");
         break;
     }
     case HOST_GET_PIN_BUFFER:
@@ -1059,7 +1068,7 @@ try {
         answer = im.pin_count;
         break;
     case HOST_SEND_TO_GUI:
-        m_requests.push_back(r);
+        keep();
         if (on_send_to_gui)
             on_send_to_gui(index, value);
         return 0;
@@ -1071,8 +1080,8 @@ try {
         }
         TimedEvent e;
         std::memcpy(&e, ptr, sizeof e);
-        r.stamp = e.time_stamp;
-        r.value = e.kind;
+        stamp = e.time_stamp;
+        kept_value = e.kind;
         if (e.time_stamp < now) {
             request_fault(op, index, now, "event stamped ", e.time_stamp, " lies in the past");
             break;
@@ -1091,7 +1100,7 @@ try {
         break;
     }
     if (!query || m_config.record_queries)
-        m_requests.push_back(r);
+        keep();
     return answer;
 } catch (...) {
     if (!m_impl->deferred)
