@@ -375,7 +375,7 @@ private:
             }
             // A movement or parameter number goes to the rules, and so does a
             // new value on the first sample of the eight.
-            const int32_t at = cv_rpn::lowest_bit(any);
+            int32_t at = cv_rpn::lowest_bit(any);
             if (((stops >> at) & 1u) || (at == 0 && !(rises & 1u))) {
                 changes &= (1u << at) - 1;
                 if (changes != 0)
@@ -383,29 +383,59 @@ private:
                 i += at;
                 break;
             }
+            // Send for the sample at `at`.  A rise sends the complete message,
+            // with the settings and parameter number of the last one (the
+            // scan keeps to those).  A new quantised value after quiet
+            // samples sends its data entry bytes as the rules would.  Rises
+            // that follow in the same eight with nothing between are sent
+            // here too while the value stays the last one: a rise changes
+            // neither the value window nor the movement, so the eight's
+            // findings past it still hold.
+            int32_t value = 0;
+            bool rise = false;
+            bool eight_done = false;
+            for (;;) {
+                rise = (rises >> at) & 1u;
+                const int32_t j = i + at;
+                value = cv_rpn::scale(value_in[j]) & k.mask;
+                const uint32_t time = k.t0 + static_cast<uint32_t>(j);
+                if (rise) {
+                    send_complete(k.midi_out, time, k, c.sent_parameter, value);
+                    c.sent_value_msb = -1;
+                } else {
+                    if ((value >> 7) != c.sent_value_msb) {
+                        send(k.midi_out, time,
+                             control_change(k.channel, kDataEntryMsb, value >> 7));
+                        c.sent_value_msb = value >> 7;
+                    }
+                    send(k.midi_out, time, control_change(k.channel, kDataEntryLsb, value & 0x7F));
+                }
+                if (!rise || value != c.last_value)
+                    break;
+                const uint32_t rest = any & ~((2u << at) - 1);
+                if (rest == 0) {
+                    eight_done = true;
+                    break;
+                }
+                const int32_t next = cv_rpn::lowest_bit(rest);
+                if (!((rises >> next) & 1u))
+                    break;
+                at = next;
+            }
+            if (eight_done) {
+                if (changes != 0)
+                    last_change = i + cv_rpn::highest_bit(changes);
+                closed_before = (closed >> (n - 1)) & 1u;
+                i += n;
+                continue;
+            }
             changes &= (2u << at) - 1;
             if (changes != 0)
                 last_change = i + cv_rpn::highest_bit(changes);
             i += at;
-            const int32_t value = cv_rpn::scale(value_in[i]) & k.mask;
-            const uint32_t time = k.t0 + static_cast<uint32_t>(i);
-            if ((rises >> at) & 1u) {
-                // The complete message, with the settings and parameter
-                // number of the last one (the scan keeps to those).
-                send_complete(k.midi_out, time, k, c.sent_parameter, value);
-                c.sent_value_msb = -1;
-            } else {
-                // Only a new quantised value after quiet samples: its data
-                // entry bytes go out as the rules would send them, and the
-                // scan goes on after it with the new value's window, unless
-                // the next value is new too (then the rules, one sample at a
-                // time, cost less than a scan after every sample).
-                if ((value >> 7) != c.sent_value_msb) {
-                    send(k.midi_out, time, control_change(k.channel, kDataEntryMsb, value >> 7));
-                    c.sent_value_msb = value >> 7;
-                }
-                send(k.midi_out, time, control_change(k.channel, kDataEntryLsb, value & 0x7F));
-            }
+            // The scan goes on after a new value with the new value's window,
+            // unless the next value is new too (then the rules, one sample at
+            // a time, cost less than a scan after every sample).
             if (value != c.last_value) {
                 c.last_value = value;
                 values = cv_rpn::window_of(value, step);
@@ -413,7 +443,7 @@ private:
             }
             closed_before = 0; // the sample sent for is open
             ++i;
-            if (i < count && !((rises >> at) & 1u) && !cv_rpn::inside(value_in[i], values))
+            if (i < count && !rise && !cv_rpn::inside(value_in[i], values))
                 break;
         }
         if (i > from) {

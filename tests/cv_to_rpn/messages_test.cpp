@@ -446,6 +446,49 @@ TEST(CvToRpnGate, ShortSpellsOffSendAtTheRiseWhereverTheyFall)
             }
 }
 
+// A gate flipping off and on every sample (each on sample a rise) while the
+// Value CV changes within one quantised value: the change among the rises
+// still counts for the movement, so a change 12 or more samples after it
+// starts a new movement and sends, one 11 or fewer after does not.  Where
+// the first change meets an open gate it starts a movement and sends; on a
+// closed one it sends nothing.  Both inputs come from sources (no
+// stretches start at their changes); events at 50 and 290 wake the module.
+TEST(CvToRpnGate, AChangeAmongRisesCountsForTheMovement)
+{
+    for (uint32_t offset = 0; offset < 9; ++offset)
+        for (uint32_t into : {1u, 2u, 5u, 8u, 11u})
+            for (uint32_t gap : {6u, 11u, 12u, 13u, 19u}) {
+                const uint32_t from = 300 + offset, change = from + into, last = change + gap;
+                SCOPED_TRACE(testing::Message() << "flips from " << from << ", change at " << change
+                                                << ", again at " << last);
+                auto gate = [=](uint32_t t) {
+                    const bool flipping = t >= from && t < from + 16;
+                    return t < 100 || (flipping && (t - from) % 2 == 0) ? 0.0f : 1.0f;
+                };
+                Settings s;
+                s.depth = 0;
+                auto dsp = make(s);
+                dsp->set_value("Channel", 0, 50);
+                dsp->set_value("Channel", 0, 290);
+                dsp->set_source("Gate", gate);
+                dsp->set_source("Value CV", [=](uint32_t t) {
+                    return cv(t >= last ? 8194 : t >= change ? 8193 : 8192);
+                });
+                dsp->run(1000);
+                Lines expected;
+                for (uint32_t t = 100; t < 1000; ++t) {
+                    const bool open = gate(t) > 0.0f;
+                    const bool rise = open && !(gate(t - 1) > 0.0f);
+                    if (rise || (open && (t == change || (t == last && gap >= 12)))) {
+                        const std::string at = std::to_string(t) + ": ";
+                        expected.insert(expected.end(), {at + "B0 65 00", at + "B0 64 01",
+                                                         at + "B0 06 40", at + "B0 26 00"});
+                    }
+                }
+                EXPECT_EQ(midi_text(*dsp), expected);
+            }
+}
+
 // A rise in the middle of updates at 14 bits: after its complete message the
 // next update sends the data entry MSB again, even where it equals the one
 // sent alone before the rise.  The Value CV moves by one float step every
