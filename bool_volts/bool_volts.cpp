@@ -77,9 +77,12 @@ public:
     {
         if (m_sleep.run_down(count))
             CallHost(HOST_SLEEP); // this call's samples are still written
+        // The level in a local: a store through `out` could otherwise be
+        // taken to change m_level, and the loop would reload it every sample.
+        const float level = m_level;
         float *out = m_out + start;
         for (int32_t i = 0; i < count; ++i)
-            out[i] = m_level;
+            out[i] = level;
     }
 
 private:
