@@ -49,15 +49,58 @@ def summary(best, kinds, per_request, blocks):
         for b in blocks:
             r = best.get(("reference", ref, "-", "-", b))
             worst = 0.0
+            unjudged = False
             for k, m in best.items():
                 if k[0] == "module" and k[1] == case and k[4] == b and r:
                     made = kinds.get(k) or {}
-                    own = max(m - sum(n * per_request.get(q, 0.0) for q, n in made.items()), 0.0)
+                    own = m - sum(n * per_request.get(q, 0.0) for q, n in made.items())
+                    unjudged = unjudged or own <= 0.0
                     worst = max(worst, own / r)
-            cells.append(f"{worst:.2f}")
+            cells.append(f"{worst:.2f}" + ("*" if unjudged else ""))
         for normal_kind in ("sine slow", "constant"):
             ratio = abnormal_ratio(best, case, normal_kind)
             cells.append(f"{ratio:.2f}" if ratio else "-")
+        out.append(f"| {case} | " + " | ".join(cells) + " |")
+    out += ["", "*: on some input the price of the requests made came to the whole time or "
+            "more, so the module's own share there cannot be told apart."]
+    return out
+
+
+FLOOR = "send floor 2 a sample"
+
+
+def against_floor(best, kinds, blocks):
+    """For each case that sends one MIDI message a sample or more on some
+    input: its worst time per message over those inputs, against the time
+    per message of the send floor (a plug-in that sends two messages a
+    sample with no decision) at the same block size.  Both sides carry the
+    host's cost of the messages, so no request price is taken off: the
+    figure holds where that price cannot be told apart (under wine)."""
+    out = []
+    cases = []
+    for k in best:
+        if k[0] == "module" and k[1] != FLOOR and k[1] not in cases and \
+                (kinds.get(k) or {}).get("send_midi", 0) >= RUN_SAMPLES:
+            cases.append(k[1])
+    if not cases:
+        return out
+    out += ["", "Time per MIDI message against the send floor's (a plug-in that sends two "
+            "messages a sample with no decision), worst over the inputs that send one or "
+            "more a sample; the host's cost of the messages is in both.", "",
+            "| case | " + " | ".join(f"block {b}" for b in blocks) + " |",
+            "|---|" + "---|" * len(blocks)]
+    for case in cases:
+        cells = []
+        for b in blocks:
+            floor = best.get(("module", FLOOR, "In", "noise", b))
+            floor_n = (kinds.get(("module", FLOOR, "In", "noise", b)) or {}).get("send_midi", 0)
+            worst = 0.0
+            for k, m in best.items():
+                n = (kinds.get(k) or {}).get("send_midi", 0)
+                if k[0] == "module" and k[1] == case and k[4] == b and n >= RUN_SAMPLES and \
+                        floor and floor_n:
+                    worst = max(worst, (m / n) / (floor / floor_n))
+            cells.append(f"{worst:.2f}" if worst else "-")
         out.append(f"| {case} | " + " | ".join(cells) + " |")
     return out
 
@@ -117,6 +160,7 @@ def main(path, preset, only_summary=False):
                              "against the slow sine of the same sign pattern and against the "
                              "constant tape held between the same sign changes.", ""]
         out += summary(best, kinds, per_request, blocks)
+        out += against_floor(best, kinds, blocks)
     rows = []
     for k in best:
         if k[0] == "module" and (k[1], k[2], k[3]) not in rows and not only_summary:
@@ -131,7 +175,9 @@ def main(path, preset, only_summary=False):
             host_ns = sum(n * per_request.get(k, 0.0) for k, n in made.items())
             cell = f"{m / r:.2f}" if m and r else ""
             if cell and host_ns > 0:
-                cell += f" ({max(m - host_ns, 0.0) / r:.2f})"
+                # Requests priced at the whole time or more: the module's own
+                # share cannot be told apart.
+                cell += f" ({(m - host_ns) / r:.2f})" if m > host_ns else " (-)"
             cells.append(cell)
         out.append(f"| {row} | {inp} | {kind} | " + " | ".join(cells) + " |")
 
