@@ -1,4 +1,4 @@
-# se_add_plugin(NAME <name> SOURCES <files...> [NO_CHECKS] [DELIVERABLE]
+# se_add_plugin(NAME <name> SOURCES <files...> [NO_CHECKS] [DELIVERABLE] [FIXTURE]
 #               [DEFINITIONS <defs...>] [DESCRIPTION <text>] [VERSION <x.y.z>]
 #               [PRODUCT <text>])
 #
@@ -30,9 +30,9 @@
 # installed (component "modules", into SE_PLUGIN_INSTALL_DIR, default
 # "modules") and made a dependency of the target se_release.
 #
-# A plug-in defined under tests/ (or bench/) is a test fixture: it goes to
-# ${CMAKE_BINARY_DIR}/test_plugins instead, so that plugins/ holds the
-# module pack alone. The pack's plug-ins are also dependencies of
+# A plug-in defined under tests/, or marked FIXTURE, is a test fixture: it
+# goes to ${CMAKE_BINARY_DIR}/test_plugins instead, so that plugins/ holds
+# the module pack alone. The pack's plug-ins are also dependencies of
 # se_deliverables, which the tools that run them (sehost) build.
 #
 # DELIVERABLE marks a plug-in of the pack: one that ships. The deliverables
@@ -119,7 +119,7 @@ function(_se_write_deliverables)
 endfunction()
 
 function(se_add_plugin)
-  cmake_parse_arguments(PARSE_ARGV 0 ARG "NO_CHECKS;DELIVERABLE" "NAME;DESCRIPTION;VERSION;PRODUCT"
+  cmake_parse_arguments(PARSE_ARGV 0 ARG "NO_CHECKS;DELIVERABLE;FIXTURE" "NAME;DESCRIPTION;VERSION;PRODUCT"
                         "SOURCES;DEFINITIONS")
   if(NOT ARG_NAME OR NOT ARG_SOURCES)
     message(FATAL_ERROR "se_add_plugin: NAME and SOURCES are required")
@@ -132,8 +132,7 @@ function(se_add_plugin)
   add_library(${name} MODULE ${ARG_SOURCES})
   set(out_dir "${SE_PLUGIN_DIR}")
   string(FIND "${CMAKE_CURRENT_SOURCE_DIR}/" "${CMAKE_SOURCE_DIR}/tests/" at)
-  string(FIND "${CMAKE_CURRENT_SOURCE_DIR}/" "${CMAKE_SOURCE_DIR}/bench/" in_bench)
-  if(at EQUAL 0 OR in_bench EQUAL 0)
+  if(at EQUAL 0 OR ARG_FIXTURE)
     if(ARG_DELIVERABLE)
       message(FATAL_ERROR "se_add_plugin(${name}): a test fixture cannot be a DELIVERABLE")
     endif()
