@@ -245,12 +245,14 @@ public:
 
     // Host callback entry (internal; public for the callback trampoline).
     se_result host_request(int32_t op, int32_t index, int32_t value, void *ptr, float opt);
+
+private:
+    // A fault of a request, told with the request, its index and clock (out
+    // of line: only a faulty request builds a text).
     static constexpr int64_t kNoNumber = INT64_MIN;
     __attribute__((cold, noinline)) void request_fault(int32_t op, int32_t index, uint32_t now,
                                                        const char *why, int64_t number = kNoNumber,
                                                        const char *why_after = nullptr);
-
-private:
     struct Queued;
     void learn();
     void enqueue(const TimedEvent &event, bool write, double value);
