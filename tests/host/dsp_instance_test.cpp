@@ -595,6 +595,36 @@ TEST(DspFaults, GuardNextToTheBufferPerStretchWholeZonePerBlock)
     }
 }
 
+// Every word of both zones counts, at any zone size: a write next to the
+// buffer is told after the stretch, one further out by the end of the block;
+// either is told once and the zone restored.
+TEST(DspFaults, EveryWordOfEitherGuardZoneIsChecked)
+{
+    for (int32_t guard : {1, 7, 8, 13, 64}) {
+        sehost::HostConfig config = small_blocks();
+        config.guard_samples = guard;
+        DspInstance dsp(fixture(), config);
+        dsp.open();
+        dsp.split_lengths({4});
+        float *buffers[] = {dsp.input("In"), dsp.output("Out")};
+        const int32_t bs = config.block_size;
+        for (float *buf : buffers)
+            for (int32_t at = -guard; at < bs + guard; at = at == -1 ? bs : at + 1) {
+                SCOPED_TRACE("guard " + std::to_string(guard) + ", word " + std::to_string(at));
+                const size_t before = dsp.errors().size();
+                const uint32_t start = dsp.clock();
+                buf[at] = 0.25f; // what a module's stray write would leave
+                EXPECT_THROW(dsp.run(uint32_t(bs)), HostError);
+                const bool next_to_it = at == -1 || at == bs;
+                EXPECT_EQ(dsp.clock(), start + (next_to_it ? 4u : uint32_t(bs)));
+                ASSERT_EQ(dsp.errors().size(), before + 1);
+                EXPECT_NE(dsp.errors()[before].find("outside its buffer"), std::string::npos);
+                dsp.run_until(start + 2 * uint32_t(bs));
+                EXPECT_EQ(dsp.errors().size(), before + 1);
+            }
+    }
+}
+
 TEST(DspClose, CloseOnceThenNothingReachesTheObject)
 {
     DspInstance dsp(fixture(), small_blocks());
