@@ -20,6 +20,14 @@ namespace {
 constexpr int kMaxDeclarations = 4096;
 constexpr uint32_t kGuardBits = 0x7FE5A5A5u; // a quiet NaN no module computes
 
+// Nonzero if the word at p is not the guard bits.
+inline uint32_t guard_word(const float *p)
+{
+    uint32_t word;
+    std::memcpy(&word, p, sizeof word);
+    return word ^ kGuardBits;
+}
+
 se_result SE_CALL dsp_callback(void *plug, int32_t op, int32_t index, int32_t value, void *ptr,
                                float opt)
 {
@@ -96,7 +104,9 @@ struct DspInstance::Impl {
     std::exception_ptr deferred; // thrown on the host's side inside a request
     // guard zones
     std::vector<size_t> audio_pins; // DSP indices of the pins with a buffer
+    std::vector<float *> buffers;   // their buffers, in the same order
     bool guards_unchecked = false;  // process calls since the last whole check
+    std::vector<size_t> capturing;  // DSP indices of the captured pins
 };
 
 // ---------------------------------------------------------------- creation
@@ -437,6 +447,7 @@ void DspInstance::open()
                   guard_value);
         st.buffer = st.memory.data() + guard;
         m_impl->audio_pins.push_back(static_cast<size_t>(p.index));
+        m_impl->buffers.push_back(st.buffer);
     }
     write_buffer_addresses(m_dsp_pins, m_impl->pins);
 
@@ -687,7 +698,10 @@ void DspInstance::capture(int pin)
         m_dsp_pins[static_cast<size_t>(pin)].datatype != DT_FSAMPLE)
         throw HostError(m_library->path() + ": DSP pin " + std::to_string(pin) +
                         " is no audio pin to capture");
-    m_impl->pins[static_cast<size_t>(pin)].capturing = true;
+    PinState &st = m_impl->pins[static_cast<size_t>(pin)];
+    if (!st.capturing)
+        m_impl->capturing.push_back(static_cast<size_t>(pin));
+    st.capturing = true;
 }
 void DspInstance::capture(const std::string &pin)
 {
@@ -751,8 +765,13 @@ void DspInstance::run(uint32_t samples)
         throw HostError(m_library->path() + ": run before open or after close");
     const uint32_t end = m_clock + samples;
     const uint32_t bs = static_cast<uint32_t>(m_config.block_size);
+    const std::optional<uint32_t> &prepared = m_impl->prepared_block;
     while (m_clock < end) {
-        const uint32_t start = m_clock - m_clock % bs;
+        // The block in hand while the clock is inside it (no division a
+        // stretch), as block_start() gives it.
+        const uint32_t start = prepared && m_clock >= *prepared && m_clock - *prepared < bs
+                                   ? *prepared
+                                   : m_clock - m_clock % bs;
         prepare_block(start);
         deliver_due();
         const uint32_t stop = plan_stretch(start, end);
@@ -866,8 +885,16 @@ inline void DspInstance::call_process(uint32_t offset, uint32_t count)
     // Per stretch only the word on either side of each buffer, where an
     // overrun by one lands; that attributes it to this call.  The whole
     // zones are checked once per block, in finish_stretch.
-    check_guards(false);
-    m_impl->guards_unchecked = true;
+    Impl &im = *m_impl;
+    if (m_config.guard_samples > 0) {
+        const size_t bs = static_cast<size_t>(m_config.block_size);
+        uint32_t spoiled = 0;
+        for (const float *buf : im.buffers)
+            spoiled |= guard_word(buf - 1) | guard_word(buf + bs);
+        if (spoiled != 0)
+            check_guards(false); // tells which
+    }
+    im.guards_unchecked = true;
 }
 
 // Captures, split and clock step past the stretch [m_clock, stop), and the
@@ -876,9 +903,10 @@ inline void DspInstance::finish_stretch(uint32_t start, uint32_t stop, uint32_t 
 {
     Impl &im = *m_impl;
     const uint32_t offset = m_clock - start, n = stop - m_clock;
-    for (PinState &st : im.pins)
-        if (st.capturing)
-            st.captured.insert(st.captured.end(), st.buffer + offset, st.buffer + offset + n);
+    for (size_t i : im.capturing) {
+        PinState &st = im.pins[i];
+        st.captured.insert(st.captured.end(), st.buffer + offset, st.buffer + offset + n);
+    }
     im.split.done(n);
     m_clock = stop; // the stretch is done even if the module misbehaved in it
     if (im.guards_unchecked &&
@@ -897,14 +925,6 @@ inline void DspInstance::raise_since(size_t before) const
 }
 
 namespace {
-// Nonzero if the word at p is not the guard bits.
-inline uint32_t guard_word(const float *p)
-{
-    uint32_t word;
-    std::memcpy(&word, p, sizeof word);
-    return word ^ kGuardBits;
-}
-
 // Nonzero if any of the n words from p is not the guard bits.  Eight lanes
 // of a fixed-size copy, which the compiler makes vector operations.
 uint32_t spoiled_bits(const float *p, size_t n)
