@@ -237,8 +237,7 @@ std::shared_ptr<const MidiFile> open_midi_file(const std::string &path, const st
     std::FILE *f = std::fopen(path.c_str(), "rb");
     if (!f)
         throw InputError(where + ": cannot read MIDI file \"" + path + "\": missing or unreadable");
-    auto file = std::make_shared<MidiFile>();
-    std::string &data = file->data;
+    std::string data;
     // The file is held for the whole run: room for its size at once where
     // it has one (not a pipe), rather than growing by doubling.
     if (std::fseek(f, 0, SEEK_END) == 0) {
@@ -251,7 +250,15 @@ std::shared_ptr<const MidiFile> open_midi_file(const std::string &path, const st
     for (size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;)
         data.append(buf, n);
     std::fclose(f);
-    file->what = where + ": cannot read MIDI file \"" + path + "\"";
+    return read_midi_bytes(std::move(data), where + ": cannot read MIDI file \"" + path + "\"");
+}
+
+std::shared_ptr<const MidiFile> read_midi_bytes(std::string bytes, std::string what_text)
+{
+    auto file = std::make_shared<MidiFile>();
+    file->data = std::move(bytes);
+    file->what = std::move(what_text);
+    const std::string &data = file->data;
     const std::string &what = file->what;
     SmfReader r{data, what};
     if (data.size() < 14 || data.compare(0, 4, "MThd") != 0)

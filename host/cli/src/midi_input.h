@@ -37,6 +37,8 @@ struct MidiFile {
 
 // InputError if missing or unreadable, naming `where`, the path and the byte.
 std::shared_ptr<const MidiFile> open_midi_file(const std::string &path, const std::string &where);
+// The same check of a file's bytes; `what` begins every InputError's text.
+std::shared_ptr<const MidiFile> read_midi_bytes(std::string data, std::string what);
 
 // The channel messages of every track in time order (ties: the earlier
 // track first, then the file's order), each with its time in seconds.
