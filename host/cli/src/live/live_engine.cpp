@@ -78,7 +78,6 @@ struct LiveEngine::Impl : GraphDriver {
 
     void open_ports(const Patch &patch);
     void make_ports();
-    void take_gui_writes();
     void harvest(size_t n, uint64_t start, uint32_t frames);
     void feed(size_t n, uint64_t before);
     void set_fault(std::string text);
