@@ -8,10 +8,18 @@
 // side keeps equal to "Flag".  The GUI side also sets "Flag Out" on the
 // DSP message 7 and asks for idle calls while "Flag" is on.
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 
 #include "se_plugin.h"
+
+#if !defined(_WIN32)
+#include <fcntl.h>
+#include <time.h>
+#include <unistd.h>
+#endif
 
 #ifndef SELFTEST_FAULT
 #define SELFTEST_FAULT 0
@@ -40,6 +48,8 @@
 #define FAULT_WRITES_UNDECLARED  21
 #define FAULT_ECHO_LOOP          22
 #define FAULT_BAD_BOOL           23
+#define FAULT_CHATTERS           24
+#define FAULT_LEAVES_PROCESSES   25
 
 #define STR2(x) #x
 #define STR(x)  STR2(x)
@@ -58,6 +68,9 @@ constexpr int32_t kFlag = 4, kFlagOut = 5;
 constexpr int32_t kSetFlagMessage = 7;
 
 int g_calls = 0; // shared by every instance: only FAULT_NOT_DETERMINISTIC reads it
+
+void chatter();
+void leave_processes();
 
 struct Selftest {
     PlugRecord plug;
@@ -113,6 +126,10 @@ struct Selftest {
 
     void open()
     {
+        if (SELFTEST_FAULT == FAULT_CHATTERS)
+            chatter();
+        if (SELFTEST_FAULT == FAULT_LEAVES_PROCESSES)
+            leave_processes();
         const se_result pins = call(HOST_GET_PIN_COUNT);
         // Announces the output's first value; a pin the host did not give
         // must not be named.
@@ -122,6 +139,63 @@ struct Selftest {
             call(HOST_SET_PIN_STATUS, 0, STATUS_CHANGED, SE_CLOCK_TO_POINTER(clock()));
     }
 };
+
+// 64 MiB of text on standard error.
+void chatter()
+{
+    static char line[1024];
+    std::memset(line, 'x', sizeof line - 1);
+    line[sizeof line - 1] = '\n';
+    for (int k = 0; k < 65536; ++k)
+        std::fwrite(line, 1, sizeof line, stderr);
+    std::fflush(stderr);
+}
+
+// Two sleeping processes: one in the process group it was started in, one
+// in a session of its own whose parent is gone (once a process).  Their
+// numbers go to the file named by SELFTEST_PID_FILE, a line each, before
+// open returns.
+void leave_processes()
+{
+#if !defined(_WIN32)
+    static bool left = false; // by the first instance of the process
+    const char *file = std::getenv("SELFTEST_PID_FILE");
+    if (!file || left)
+        return;
+    left = true;
+    auto sleeper = [file] {
+        const int fd = ::open(file, O_WRONLY | O_APPEND | O_CREAT, 0600);
+        char text[32];
+        const int n = std::snprintf(text, sizeof text, "%ld\n", static_cast<long>(getpid()));
+        if (fd >= 0 && write(fd, text, static_cast<size_t>(n)) == n)
+            close(fd);
+        for (;;)
+            pause();
+    };
+    if (fork() == 0)
+        sleeper();
+    if (fork() == 0) {
+        setsid();
+        if (fork() == 0)
+            sleeper();
+        _exit(0);
+    }
+    for (int tries = 0; tries < 500; ++tries) { // both numbers written, 5 s at most
+        int lines = 0;
+        if (FILE *f = std::fopen(file, "r")) {
+            for (int c; (c = std::fgetc(f)) != EOF;)
+                lines += c == '\n';
+            std::fclose(f);
+        }
+        if (lines >= 2)
+            return;
+        struct timespec ts {
+            0, 10000000
+        };
+        nanosleep(&ts, nullptr);
+    }
+#endif
+}
 
 void SE_CALL process_entry(void *object, int32_t start, int32_t count)
 {
