@@ -88,12 +88,34 @@ void reap(pid_t pid, int *status = nullptr)
     }
 }
 
+// The numbers in a /proc file of numbers, appended to `out`.
+bool read_numbers(const char *path, std::vector<pid_t> &out)
+{
+    const int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    std::string text;
+    char buf[4096];
+    for (ssize_t n; (n = read(fd, buf, sizeof buf)) > 0;)
+        text.append(buf, static_cast<size_t>(n));
+    close(fd);
+    for (const char *p = text.c_str(); *p;) {
+        char *end = nullptr;
+        const long v = std::strtol(p, &end, 10);
+        if (end == p)
+            break;
+        out.push_back(static_cast<pid_t>(v));
+        p = end;
+    }
+    return true;
+}
+
 // The parent process of `pid` from /proc (the name field, in brackets, may
 // hold anything: the fields after it follow its last closing bracket).
-long parent_of(const char *pid)
+long parent_of(long pid)
 {
     char path[64];
-    std::snprintf(path, sizeof path, "/proc/%s/stat", pid);
+    std::snprintf(path, sizeof path, "/proc/%ld/stat", pid);
     const int fd = open(path, O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return -1;
@@ -110,28 +132,50 @@ long parent_of(const char *pid)
     return ppid;
 }
 
+// This process's children: each thread's list where the kernel keeps one
+// (cheap), else every process whose parent this is (a look at each).
+std::vector<pid_t> own_children()
+{
+    std::vector<pid_t> out;
+    bool listed = false;
+    if (DIR *d = opendir("/proc/self/task")) {
+        while (const dirent *e = readdir(d)) {
+            if (e->d_name[0] == '.')
+                continue;
+            const std::string path = std::string("/proc/self/task/") + e->d_name + "/children";
+            listed = read_numbers(path.c_str(), out) || listed;
+        }
+        closedir(d);
+    }
+    if (listed)
+        return out;
+    const long self = static_cast<long>(getpid());
+    if (DIR *d = opendir("/proc")) {
+        while (const dirent *e = readdir(d)) {
+            char *end = nullptr;
+            const long pid = std::strtol(e->d_name, &end, 10);
+            if (*end == '\0' && pid > 0 && parent_of(pid) == self)
+                out.push_back(static_cast<pid_t>(pid));
+        }
+        closedir(d);
+    }
+    return out;
+}
+
 // This process's children that are no running check's: descendants of
 // checks that ended, handed over when their parents went.  Each is ended and
-// collected, again until none is left (ending one may hand over its own).
+// collected, again until two looks in a row find none (ending one may hand
+// over its own, and a list read while others change may miss one).
 void end_strays()
 {
-    const long self = static_cast<long>(getpid());
-    for (int round = 0; round < 64; ++round) {
+    for (int round = 0, empty = 0; round < 64 && empty < 2; ++round) {
         std::vector<pid_t> strays;
-        if (DIR *d = opendir("/proc")) {
-            while (const dirent *e = readdir(d)) {
-                char *end = nullptr;
-                const long pid = std::strtol(e->d_name, &end, 10);
-                if (*end != '\0' || pid <= 0 || parent_of(e->d_name) != self)
-                    continue;
-                const auto &r = running();
-                if (std::find(r.begin(), r.end(), static_cast<pid_t>(pid)) == r.end())
-                    strays.push_back(static_cast<pid_t>(pid));
-            }
-            closedir(d);
+        for (pid_t pid : own_children()) {
+            const auto &r = running();
+            if (std::find(r.begin(), r.end(), pid) == r.end())
+                strays.push_back(pid);
         }
-        if (strays.empty())
-            return;
+        empty = strays.empty() ? empty + 1 : 0;
         for (pid_t pid : strays) {
             kill(pid, SIGKILL);
             reap(pid);
