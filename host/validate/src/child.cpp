@@ -354,8 +354,9 @@ CheckResult run_check_isolated(const std::string &plugin, const std::string &che
         cmd += " --traits " + quote(t);
     cmd += " " + quote(plugin);
     SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
-    HANDLE err = CreateFileA(err_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_NEW,
-                             FILE_ATTRIBUTE_NORMAL, nullptr);
+    // Read attributes too: its size is looked at while the child writes.
+    HANDLE err = CreateFileA(err_path.c_str(), GENERIC_WRITE | FILE_READ_ATTRIBUTES,
+                             FILE_SHARE_READ, &sa, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     STARTUPINFOA si{};
     si.cb = sizeof si;
     si.dwFlags = STARTF_USESTDHANDLES;
