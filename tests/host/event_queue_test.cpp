@@ -50,23 +50,4 @@ TEST(EventQueue, StampOrderThenArrivalOrderWhateverTheMix)
     }
 }
 
-// Within the room reserved nothing moves, in order or out of order (the
-// live engine reserves, then must not allocate in the audio callback).
-TEST(EventQueue, ReservedRoomIsUsedWithoutMoving)
-{
-    sehost::EventQueue<int> queue;
-    queue.reserve(1000);
-    queue.push(500, 0);
-    const int *in_ring = &queue.front();
-    for (int k = 1; k < 500; ++k)
-        queue.push(500 + static_cast<uint32_t>(k), k);
-    EXPECT_EQ(&queue.front(), in_ring);
-    queue.push(10, -1); // behind the last: the heap
-    const int *in_heap = &queue.front();
-    for (int k = 2; k < 500; ++k)
-        queue.push(10 + static_cast<uint32_t>(k), -k);
-    EXPECT_EQ(&queue.front(), in_heap);
-    EXPECT_EQ(queue.size(), 999u);
-}
-
 } // namespace

@@ -16,8 +16,7 @@
 #include "se_plugin.h"
 
 #if !defined(_WIN32)
-#include <fcntl.h>
-#include <time.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #endif
 
@@ -153,8 +152,8 @@ void chatter()
 
 // Two sleeping processes: one in the process group it was started in, one
 // in a session of its own whose parent is gone (once a process).  Their
-// numbers go to the file named by SELFTEST_PID_FILE, a line each, before
-// open returns.
+// numbers go to the file named by SELFTEST_PID_FILE, a line each, written
+// by the processes that started them before open goes on.
 void leave_processes()
 {
 #if !defined(_WIN32)
@@ -163,37 +162,27 @@ void leave_processes()
     if (!file || left)
         return;
     left = true;
-    auto sleeper = [file] {
-        const int fd = ::open(file, O_WRONLY | O_APPEND | O_CREAT, 0600);
-        char text[32];
-        const int n = std::snprintf(text, sizeof text, "%ld\n", static_cast<long>(getpid()));
-        if (fd >= 0 && write(fd, text, static_cast<size_t>(n)) == n)
-            close(fd);
-        for (;;)
-            pause();
-    };
-    if (fork() == 0)
-        sleeper();
-    if (fork() == 0) {
-        setsid();
-        if (fork() == 0)
-            sleeper();
-        _exit(0);
-    }
-    for (int tries = 0; tries < 500; ++tries) { // both numbers written, 5 s at most
-        int lines = 0;
-        if (FILE *f = std::fopen(file, "r")) {
-            for (int c; (c = std::fgetc(f)) != EOF;)
-                lines += c == '\n';
+    auto note = [file](pid_t pid) {
+        if (FILE *f = std::fopen(file, "a")) {
+            std::fprintf(f, "%ld\n", static_cast<long>(pid));
             std::fclose(f);
         }
-        if (lines >= 2)
-            return;
-        struct timespec ts {
-            0, 10000000
-        };
-        nanosleep(&ts, nullptr);
+    };
+    pid_t pid = fork();
+    if (pid == 0)
+        for (;;)
+            pause();
+    note(pid);
+    pid_t between = fork();
+    if (between == 0) {
+        setsid();
+        if ((pid = fork()) == 0)
+            for (;;)
+                pause();
+        note(pid);
+        _exit(0);
     }
+    waitpid(between, nullptr, 0);
 #endif
 }
 

@@ -449,21 +449,14 @@ TEST(Validate, TemporaryFilesArePrivate)
 #endif
 
 #if defined(SEVALIDATE_BIN)
-// The children of process `parent`, from /proc.
+// The children of process `parent` (its main thread forks the checks).
 std::vector<pid_t> children_of(pid_t parent)
 {
+    std::istringstream in(
+        slurp("/proc/" + std::to_string(parent) + "/task/" + std::to_string(parent) + "/children"));
     std::vector<pid_t> out;
-    for (const auto &e : std::filesystem::directory_iterator("/proc")) {
-        const std::string name = e.path().filename().string();
-        if (name.find_first_not_of("0123456789") != std::string::npos)
-            continue;
-        std::string stat = slurp("/proc/" + name + "/stat");
-        const size_t close = stat.rfind(')');
-        long ppid = 0;
-        if (close != std::string::npos &&
-            std::sscanf(stat.c_str() + close + 1, " %*c %ld", &ppid) == 1 && ppid == parent)
-            out.push_back(static_cast<pid_t>(std::stol(name)));
-    }
+    for (pid_t pid; in >> pid;)
+        out.push_back(pid);
     return out;
 }
 
