@@ -268,7 +268,8 @@ int run_validation(const std::vector<std::string> &args, std::ostream &out, std:
     app.allow_windows_style_options(false); // a plug-in path may start with '/'
     app.footer("Exit code: 0 when no check failed (warnings allowed), 1 when a check failed, "
                "crashed or timed out, "
-               "2 when the validation could not run.");
+               "2 when the validation could not run, 128 + the signal when SIGINT, SIGTERM or "
+               "SIGHUP stopped it.");
     try {
         std::vector<std::string> reversed(args.rbegin(), args.rend());
         app.parse(reversed);
