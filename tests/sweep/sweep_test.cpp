@@ -30,7 +30,7 @@ const Recorded kSeed1[] = {
 #endif
     {"pitch_adjust", 0xca92c7ba9b36d00dull, 69066},
     {"midi_choice", 0x4cc18e3ff791b51dull, 2721},
-    {"cv_to_rpn", 0x62a8dd002f7d8c3aull, 143041},
+    {"cv_to_rpn", 0x4fd200e587622d89ull, 221209},
     {"panel_switch8", 0xc31e741ea4fac233ull, 281},
     {"panel_switch4", 0x0a7f0896cfb5d4b6ull, 393},
     {"bool_volts", 0xf79ce7e684e3aadcull, 67914},
