@@ -158,6 +158,30 @@ TEST(Validate, TraitsFileDecidesTheSplitComparison)
     }
 }
 
+// Where a traits file narrows a check, the report says how and why, in the
+// text (a pass included) and in the JSON; a module without one is narrowed
+// nowhere.
+TEST(Validate, NarrowedChecksAreShown)
+{
+    const std::string rpn = se_test::plugin_path("cv_to_rpn"); // its traits file beside it
+    Cli r = cli({rpn, "--include", "^determinism.splits$", "--seed", "3", "--json", "-"});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    const std::string declared = "inputs driven only as declared (\"Gate\" low_at_start, "
+                                 "\"Value CV\" moving), by traits file ";
+    EXPECT_NE(r.err.find("pass     determinism.splits"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("narrowed: " + declared), std::string::npos) << r.err;
+    const nlohmann::json j = nlohmann::json::parse(r.out);
+    ASSERT_EQ(j["results"].size(), 1u);
+    ASSERT_EQ(j["results"][0]["narrowed"].size(), 1u) << j.dump();
+    const std::string line = j["results"][0]["narrowed"][0];
+    EXPECT_EQ(line.rfind(declared, 0), 0u) << line;
+    EXPECT_NE(line.find(": the stretch at clock 0 is skipped"), std::string::npos) << line;
+
+    r = cli({selftest("good"), "--include", "^determinism.splits$", "--json", "-"});
+    EXPECT_EQ(r.err.find("narrowed"), std::string::npos) << r.err;
+    EXPECT_TRUE(nlohmann::json::parse(r.out)["results"][0]["narrowed"].empty()) << r.out;
+}
+
 // Without --traits, the traits file beside the plug-in applies, as the
 // build lays out each module with its own.
 TEST(Validate, TraitsFileBesideThePluginApplies)
