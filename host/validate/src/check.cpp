@@ -96,6 +96,7 @@ const std::vector<CheckInfo> &registry()
         add_static_checks(v);
         add_lifecycle_checks(v);
         add_signal_checks(v);
+        add_sleep_checks(v);
         add_realtime_checks(v);
         add_gui_checks(v);
         return v;

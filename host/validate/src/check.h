@@ -109,6 +109,7 @@ const std::vector<CheckInfo> &registry();
 void add_static_checks(std::vector<CheckInfo> &out);
 void add_lifecycle_checks(std::vector<CheckInfo> &out);
 void add_signal_checks(std::vector<CheckInfo> &out);
+void add_sleep_checks(std::vector<CheckInfo> &out);
 void add_realtime_checks(std::vector<CheckInfo> &out);
 void add_gui_checks(std::vector<CheckInfo> &out);
 

@@ -7,16 +7,6 @@
 namespace sevalidate {
 namespace {
 
-// Block size drawn; the top strictness level runs longer.
-ScenarioPlan plan_for(Context &ctx)
-{
-    static const int32_t sizes[] = {64, 96, 256, 1024};
-    ScenarioPlan p;
-    p.block_size = sizes[ctx.rng.below(4)];
-    p.blocks = (p.block_size >= 1024 ? 4 : 8) * length_factor_at(ctx.level);
-    return p;
-}
-
 const char *drive_word(Drive d)
 {
     switch (d) {
