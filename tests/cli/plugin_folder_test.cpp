@@ -4,7 +4,7 @@
 #include <cstdlib>
 
 #include "cli_support.h"
-#include "windows_dll.h"
+#include "commands/windows_dll.h"
 
 namespace {
 
