@@ -92,6 +92,7 @@ struct Runner::Impl {
         std::vector<TimedSetting> gui_script;  // sorted by time
         uint64_t looped_midi = 0;              // this block: MIDI that came back late
         size_t gui_next = 0;
+        size_t carried_next = 0; // into definition.carried
         uint64_t calls_before = 0;
     };
 
@@ -139,6 +140,11 @@ struct Runner::Impl {
     std::vector<size_t> file_nodes;   // instances with a MIDI file
     uint64_t seq = 0;
     int gui_depth = 0;
+    // GUI writes reach the DSP side at once (IO_BOTH_SIDES pins); not in the
+    // replay of a live recording once it runs (Patch::carried_live).
+    bool carry_gui = true;
+    void set_gui_pin(size_t n, int decl, double value);
+    void apply_carried(uint64_t before);
     // A fault found inside a GUI callback (a loop of GUI connections): kept
     // there, since nothing may be thrown through the module's frames, and
     // raised when the host's call into the module has returned.
@@ -562,7 +568,7 @@ void Runner::Impl::apply_settings(size_t n)
     if (sehost::GuiInstance *gui = node.mod->gui()) {
         auto carry = gui->on_write;
         gui->on_write = [this, n, carry](int pin, const sehost::GuiValue &v) {
-            if (carry)
+            if (carry && carry_gui)
                 carry(pin, v);
             on_gui_write(n, pin, v);
         };
@@ -669,7 +675,7 @@ void Runner::Impl::on_gui_write(size_t n, int pin, const sehost::GuiValue &v)
     for (const Target &t : node.gui_targets[pin]) {
         if (!gui_error.empty())
             return;
-        nodes[t.node].mod->set_gui_pin(t.pin.decl, v.number());
+        set_gui_pin(t.node, t.pin.decl, v.number());
         int tr = nodes[t.node].gui_trace[t.pin.decl];
         if (tr >= 0)
             add_step(records[t.node].traces[tr], nodes[t.node].mod->dsp().clock(), v.number(),
@@ -997,6 +1003,33 @@ void Runner::Impl::open_all()
     flush(0);
 }
 
+// A GUI-side pin set from outside, and so its DSP side while GUI writes
+// carry.
+void Runner::Impl::set_gui_pin(size_t n, int decl, double value)
+{
+    sehost::Module &mod = *nodes[n].mod;
+    if (carry_gui)
+        mod.set_gui_pin(decl, value);
+    else
+        mod.gui()->set_pin(decl, value);
+}
+
+// The values GUI sides carried to DSP sides live, due before `before`: at
+// the start of the block, where the live engine applied them.
+void Runner::Impl::apply_carried(uint64_t before)
+{
+    for (Node &node : nodes) {
+        const std::vector<CarriedValue> &list = node.definition.carried;
+        const auto &pins = node.mod->dsp().pins();
+        for (; node.carried_next < list.size() && list[node.carried_next].clock < before;
+             ++node.carried_next) {
+            const CarriedValue &c = list[node.carried_next];
+            if (c.pin >= 0 && static_cast<size_t>(c.pin) < pins.size())
+                node.mod->carry_gui_value(c.pin, c.value);
+        }
+    }
+}
+
 void Runner::Impl::queue_timed_inputs(uint64_t before)
 {
     for (size_t n = 0; n < nodes.size(); ++n)
@@ -1020,7 +1053,10 @@ void Runner::Impl::run_gui_script(uint64_t clock, uint64_t count)
                 .add_number("value", v)
                 .add_unsigned("asked", t.time.clock(patch.rate));
             note();
-            guarded(n, "taking a GUI change", [&] { node.mod->set_gui_pin(p.decl, v); });
+            // A live run takes the settings at clock 0 as it opens, the
+            // later ones on its GUI thread (their writes are replayed).
+            carry_gui = !patch.carried_live || t.time.clock(patch.rate) == 0;
+            guarded(n, "taking a GUI change", [&] { set_gui_pin(n, p.decl, v); });
             if (node.gui_trace[p.decl] >= 0)
                 add_step(records[n].traces[node.gui_trace[p.decl]], clock, v, total);
         }
@@ -1105,8 +1141,10 @@ void Runner::run(RunSink &sink, const std::function<void(double)> &progress)
     const uint64_t block = static_cast<uint64_t>(im.patch.block);
     for (uint64_t clock = 0; clock < im.total; clock += block) {
         const uint64_t count = std::min(block, im.total - clock);
+        im.apply_carried(clock + count);
         im.queue_timed_inputs(clock + count);
         im.run_gui_script(clock, count);
+        im.carry_gui = !im.patch.carried_live;
         im.process_block(clock, count);
         im.idle_guis();
         im.flush(clock + count);
