@@ -1,6 +1,8 @@
 // selftest_module.cpp - a small plug-in written straight against the host
 // boundary, built once well-behaved and once per fault that the validator
-// must find (SELFTEST_FAULT, see the table in CMakeLists.txt).
+// must find or a host must survive (SELFTEST_FAULT, see the table in
+// CMakeLists.txt; sehost play's tests use the process call that never
+// returns once Mode is C).
 //
 // Pins: 0 "In" (audio in), 1 "Mode" (choice "A,B,C"), 2 "Out" (audio out,
 // half the input), 3 "Midi Out" (a note-on for every change of Mode), and
@@ -40,6 +42,7 @@
 #define FAULT_WRITES_UNDECLARED  21
 #define FAULT_ECHO_LOOP          22
 #define FAULT_BAD_BOOL           23
+#define FAULT_HANGS_IN_PROCESS   24
 
 #define STR2(x) #x
 #define STR(x)  STR2(x)
@@ -90,6 +93,9 @@ struct Selftest {
         // A table sized for the usual block: past it, garbage.
         if (SELFTEST_FAULT == FAULT_BIG_BLOCKS && block > 1024)
             extra = static_cast<float>(1e38) * 10.0f;
+        if (SELFTEST_FAULT == FAULT_HANGS_IN_PROCESS && mode == 2)
+            for (volatile int spin = 1; spin;) {
+            }
         for (int32_t k = start; k < start + count; ++k)
             out[k] = SELFTEST_FAULT == FAULT_OVERFLOWS ? in[k] * in[k] : in[k] * 0.5f + extra;
         if (SELFTEST_FAULT == FAULT_WRITE_OUTSIDE && start + count < block)
