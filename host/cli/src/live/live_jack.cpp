@@ -305,9 +305,11 @@ void LiveClient::abandon()
 {
     // Deactivating or closing would cancel the callback's thread inside
     // the plug-in (which ends the process); the client, the engine and its
-    // instances are left to the process's exit.
+    // instances are left to the process's exit, held here (never destroyed,
+    // and not lost to a leak check).
+    static std::vector<LiveEngine *> *const left_to_exit = new std::vector<LiveEngine *>;
     m->engine->abandon();
-    (void)m->engine.release();
+    left_to_exit->push_back(m->engine.release());
     m->client = nullptr;
     m->active = m->opened = false;
 }
