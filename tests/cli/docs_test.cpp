@@ -174,8 +174,9 @@ TEST(Guides, EveryExampleIsInATestedBlock)
     for (const fs::path &p : guides()) {
         Guide g = read_guide(p);
         ++guides_seen;
-        if (p.filename() == "sehost.md" || p.filename() == "modules.md")
+        if (p.filename() == "sehost.md" || p.filename() == "modules.md") {
             EXPECT_FALSE(g.examples.empty()) << p << " shows no command";
+        }
         for (const std::string &s : g.stray)
             ADD_FAILURE() << "a command outside a sh block, not tested: " << s;
     }
