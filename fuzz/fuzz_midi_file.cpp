@@ -11,8 +11,8 @@
 #include <memory>
 #include <string>
 
-#include "errors.h"
-#include "midi_input.h"
+#include "common/errors.h"
+#include "midi/midi_input.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <regex>
 
 #include "cli_support.h"
-#include "suggest.h"
+#include "common/suggest.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <random>
 #include <vector>
 
-#include "envelope.h"
 #include "float_bits.h"
+#include "report/envelope.h"
 
 namespace {
 

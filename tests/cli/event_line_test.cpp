@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "event_line.h"
+#include "output/event_line.h"
 
 namespace {
 

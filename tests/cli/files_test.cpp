@@ -11,8 +11,9 @@
 #include <unistd.h>
 
 #include "cli_support.h"
-#include "errors.h"
-#include "output_dir.h"
+#include "common/errors.h"
+#include "common/safe_names.h"
+#include "output/output_dir.h"
 
 namespace {
 

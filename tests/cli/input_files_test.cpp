@@ -7,9 +7,9 @@
 #include <unistd.h>
 
 #include "cli_support.h"
-#include "errors.h"
-#include "midi_input.h"
-#include "sources.h"
+#include "common/errors.h"
+#include "midi/midi_input.h"
+#include "sources/sources.h"
 
 namespace {
 

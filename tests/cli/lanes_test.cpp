@@ -7,19 +7,19 @@
 
 #include <gtest/gtest.h>
 
-#include "lanes.h"
-#include "writers.h"
+#include "midi/midi_text.h"
+#include "report/lanes.h"
 
 namespace {
 
-using secli::Runner;
+using secli::kBuckets;
 using secli::Trace;
 
 constexpr uint64_t kTotal = 10'000'000;
 
 size_t bucket(uint64_t clock)
 {
-    return static_cast<size_t>(clock * Runner::kBuckets / kTotal);
+    return static_cast<size_t>(clock * kBuckets / kTotal);
 }
 
 TEST(ReportLanes, ValueLanesKeepTheirEnvelopeWithinTheBound)
@@ -43,7 +43,7 @@ TEST(ReportLanes, ValueLanesKeepTheirEnvelopeWithinTheBound)
         it->second.second = std::max(it->second.second, v);
         last[bucket(clock)] = {clock, v};
     }
-    EXPECT_LE(lane.steps.size(), 2 * secli::kStepsPerBucket * Runner::kBuckets);
+    EXPECT_LE(lane.steps.size(), 2 * secli::kStepsPerBucket * kBuckets);
     std::map<size_t, std::set<double>> kept;
     for (const auto &[clock, v] : lane.steps)
         kept[bucket(clock)].insert(v);
@@ -87,7 +87,7 @@ TEST(ReportLanes, MidiLanesKeepWholeParameterMessages)
         }
     }
     EXPECT_EQ(lane.mark_count, messages);
-    EXPECT_LE(lane.marks.size(), 2 * (secli::kMarksPerBucket + 8) * Runner::kBuckets);
+    EXPECT_LE(lane.marks.size(), 2 * (secli::kMarksPerBucket + 8) * kBuckets);
     EXPECT_LT(lane.marks.size(), messages / 10);
     secli::RpnDecoder kept;
     size_t labels = 0;
@@ -98,7 +98,7 @@ TEST(ReportLanes, MidiLanesKeepWholeParameterMessages)
         ++labels;
         EXPECT_TRUE(sent.count({clock, line})) << clock << ": " << line << " was never sent";
     }
-    EXPECT_GT(labels, Runner::kBuckets); // most buckets still show a value
+    EXPECT_GT(labels, kBuckets); // most buckets still show a value
 }
 
 } // namespace

@@ -4,9 +4,9 @@
 #include <cmath>
 
 #include "cli_support.h"
-#include "errors.h"
-#include "numbers.h"
-#include "timecode.h"
+#include "common/errors.h"
+#include "common/numbers.h"
+#include "common/timecode.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <random>
 
 #include "cli_support.h"
-#include "errors.h"
-#include "midi_input.h"
+#include "common/errors.h"
+#include "midi/midi_input.h"
 
 namespace {
 

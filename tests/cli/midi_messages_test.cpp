@@ -3,8 +3,8 @@
 // no system exclusive or undefined status bytes, which a packed message
 // cannot carry.
 #include "cli_support.h"
-#include "errors.h"
-#include "midi_input.h"
+#include "common/errors.h"
+#include "midi/midi_input.h"
 
 namespace {
 

@@ -4,7 +4,8 @@
 
 #include <iterator>
 
-#include "writers.h"
+#include "midi/midi_out.h"
+#include "midi/midi_text.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 // patch_fields_test.cpp - patch file fields are read with their type and the
 // limits of the matching option; errors name the file and the field.
 #include "cli_support.h"
-#include "errors.h"
-#include "patch.h"
+#include "common/errors.h"
+#include "patch/patch.h"
 
 namespace {
 

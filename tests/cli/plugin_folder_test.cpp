@@ -4,8 +4,8 @@
 #include <cstdlib>
 
 #include "cli_support.h"
+#include "commands/windows_dll.h"
 #include "deliverables.h"
-#include "windows_dll.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "cli_support.h"
-#include "progress.h"
+#include "common/progress.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <set>
 
 #include "cli_support.h"
-#include "report_plots.h"
+#include "report/report_plots.h"
 
 namespace {
 

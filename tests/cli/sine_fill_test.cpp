@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "float_bits.h"
-#include "sine_fill.h"
-#include "sources.h"
+#include "sources/sine_fill.h"
+#include "sources/sources.h"
 
 namespace {
 

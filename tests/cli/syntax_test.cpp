@@ -2,9 +2,9 @@
 // decimal digits for counts, decimals (with an optional exponent) for times
 // and values, hex bytes of one or two digits for MIDI.
 #include "cli_support.h"
-#include "errors.h"
-#include "midi_input.h"
-#include "numbers.h"
+#include "common/errors.h"
+#include "common/numbers.h"
+#include "midi/midi_input.h"
 
 namespace {
 

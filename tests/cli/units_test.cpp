@@ -6,16 +6,16 @@
 #include <cstdio>
 #include <vector>
 
-#include "chunks.h"
-#include "errors.h"
+#include "common/errors.h"
+#include "common/safe_names.h"
+#include "common/timecode.h"
 #include "float_bits.h"
-#include "midi_input.h"
-#include "output_dir.h"
-#include "patch.h"
-#include "sources.h"
-#include "timecode.h"
-#include "values.h"
-#include "writers.h"
+#include "graph/values.h"
+#include "midi/midi_input.h"
+#include "midi/midi_text.h"
+#include "patch/patch.h"
+#include "sources/chunks.h"
+#include "sources/sources.h"
 
 namespace {
 

@@ -17,8 +17,8 @@
 #include <unistd.h>
 #include <vector>
 
-#include "errors.h"
-#include "writers.h"
+#include "common/errors.h"
+#include "output/wav_out.h"
 
 namespace {
 

@@ -13,12 +13,12 @@
 #include <thread>
 
 #include "alloc_probe.h"
-#include "errors.h"
-#include "live_engine.h"
-#include "live_record.h"
-#include "live_ring.h"
+#include "common/errors.h"
+#include "common/safe_names.h"
+#include "live/live_engine.h"
+#include "live/live_record.h"
+#include "live/live_ring.h"
 #include "live_support.h"
-#include "output_dir.h"
 #include "sehost/sehost.h"
 #include "smf_read.h"
 

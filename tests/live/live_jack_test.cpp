@@ -20,9 +20,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "errors.h"
-#include "live_engine.h"
-#include "live_jack.h"
+#include "common/errors.h"
+#include "live/live_engine.h"
+#include "live/live_jack.h"
 #include "live_support.h"
 #include "plugin_path.h"
 

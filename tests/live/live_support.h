@@ -13,9 +13,9 @@
 #include <utility>
 #include <vector>
 
-#include "patch.h"
+#include "offline/offline_runner.h"
+#include "patch/patch.h"
 #include "plugin_path.h"
-#include "runner.h"
 
 namespace livetest {
 

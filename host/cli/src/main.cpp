@@ -3,20 +3,20 @@
 #include <algorithm>
 #include <iostream>
 
-#include "errors.h"
-#include "info.h"
+#include "commands/info.h"
+#include "commands/validate.h"
+#include "common/errors.h"
+#include "common/numbers.h"
+#include "common/suggest.h"
+#include "common/version.h"
 #ifdef SEHOST_HAVE_JACK
-#include "live_jack.h"
+#include "live/live_jack.h"
 #endif
-#include "numbers.h"
-#include "patch.h"
-#include "plugin_find.h"
+#include "offline/session.h"
+#include "patch/patch.h"
+#include "patch/plugin_find.h"
+#include "patch/plugin_patch.h"
 #include "sehost/host_error.h"
-#include "session.h"
-#include "sevalidate/validate.h"
-#include "suggest.h"
-#include "version.h"
-#include "windows_dll.h"
 
 using namespace secli;
 
@@ -55,54 +55,6 @@ void apply_run_flags(Patch &p, const RunFlags &f, SessionOptions &s)
     s.out = f.out;
     s.force = f.force;
     s.progress = !f.no_progress;
-}
-
-std::pair<std::string, std::string> pin_assignment(const std::string &text,
-                                                   const std::string &where)
-{
-    size_t eq = text.find('=');
-    if (eq == std::string::npos || eq == 0)
-        throw InputError(where + ": \"" + text + "\" must read Pin=Value");
-    return {text.substr(0, eq), text.substr(eq + 1)};
-}
-
-// sehost validate PLUGIN... [validator options]: the validator's own command
-// line, with bare plug-in names looked up like every other command's.  The
-// validator re-runs this executable as `sehost validate --single-check ...`
-// for each check.
-int run_validate(const std::vector<std::string> &given)
-{
-    static const char *const kTakesValue[] = {
-        "--seed",        "--include", "--exclude", "--json", "--timeout", "--single-check",
-        "--result-file", "--traits",  "--level",   "-j",     "--jobs"};
-    std::vector<std::string> args, for_wine;
-    size_t plugins = 0, dlls = 0;
-    std::string value_of;
-    for (std::string a : given) {
-        std::string wine_form = a;
-        if (!value_of.empty()) {
-            if (value_of == "--json" || value_of == "--result-file" || value_of == "--traits")
-                wine_form = wine_path(a);
-            value_of.clear();
-        } else if (!a.empty() && a[0] == '-') {
-            for (const char *opt : kTakesValue)
-                if (a == opt)
-                    value_of = a;
-        } else {
-            a = find_plugin(a, "validate");
-            ++plugins;
-            if (is_windows_dll(a))
-                ++dlls;
-            wine_form = wine_path(a);
-        }
-        args.push_back(a);
-        for_wine.push_back(wine_form);
-    }
-    if (dlls > 0 && dlls < plugins)
-        throw InputError("validate: Windows DLLs and Linux plug-ins go to separate runs");
-    if (dlls > 0)
-        return validate_under_wine(for_wine);
-    return sevalidate::run_validation(args, std::cout, std::cerr, {"validate"});
 }
 
 const std::vector<std::string> kCommands = {"info", "render", "run", "demo", "validate", "play"};
@@ -240,36 +192,34 @@ int main(int argc, char **argv)
 
     // render
     CLI::App *render = app.add_subcommand("render", "run one module and render its outputs");
-    std::string r_plugin;
-    std::vector<std::string> r_set, r_at, r_midi, r_patch_changes;
-    std::string r_midi_file, r_duration = "2s";
-    std::string r_repeat = "0", r_block = "1024", r_host_version = "100238", r_rate = "44100";
+    PluginOptions alone; // render, and play of one plug-in
     RunFlags r_flags;
-    render->add_option("PLUGIN", r_plugin, "plug-in name or file")->required();
-    render->add_option("--set,-s", r_set,
+    render->add_option("PLUGIN", alone.plugin, "plug-in name or file")->required();
+    render->add_option("--set,-s", alone.set,
                        "\"Pin=Value\" before the start: list label or number, ON/OFF, "
                        "volts or a source for audio inputs; GUI pins: the stored value");
     render
-        ->add_option("--at", r_at, "TIME \"Pin=Value\": a change at a time (GUI pins: a GUI write)")
+        ->add_option("--at", alone.at,
+                     "TIME \"Pin=Value\": a change at a time (GUI pins: a GUI write)")
         ->type_size(2)
         ->allow_extra_args(false);
-    render->add_option("--midi", r_midi,
+    render->add_option("--midi", alone.midi,
                        "\"TIME=MESSAGE\" into the MIDI input: hex bytes or on/off/cc/pc words");
-    render->add_option("--midi-file", r_midi_file, "a Standard MIDI File into the MIDI input");
-    render->add_option("--patch-change", r_patch_changes, "TIME of a patch change event");
-    render->add_option("--repeat", r_repeat, "copies of the repeated last pin")
+    render->add_option("--midi-file", alone.midi_file, "a Standard MIDI File into the MIDI input");
+    render->add_option("--patch-change", alone.patch_changes, "TIME of a patch change event");
+    render->add_option("--repeat", alone.repeat, "copies of the repeated last pin")
         ->type_name("N")
         ->capture_default_str();
-    render->add_option("--host-version", r_host_version, "answer to HOST_GET_VERSION")
+    render->add_option("--host-version", alone.host_version, "answer to HOST_GET_VERSION")
         ->type_name("N")
         ->capture_default_str();
-    render->add_option("--rate", r_rate, "sample rate in Hz")
+    render->add_option("--rate", alone.rate, "sample rate in Hz")
         ->type_name("HZ")
         ->capture_default_str();
-    render->add_option("--block", r_block, "block size in samples")
+    render->add_option("--block", alone.block, "block size in samples")
         ->type_name("N")
         ->capture_default_str();
-    render->add_option("--duration,-d", r_duration, "length: 1.5s, 250ms, 4410smp")
+    render->add_option("--duration,-d", alone.duration, "length: 1.5s, 250ms, 4410smp")
         ->capture_default_str();
     add_run_flags(render, r_flags, "sehost-out");
 
@@ -298,10 +248,10 @@ int main(int argc, char **argv)
     play->add_option("--connect,-c", play_connect,
                      "\"OURS=THEIRS\": wire one of our ports to a server port");
     play->add_option("--duration,-d", play_duration, "stop after this long (default: at Ctrl-C)");
-    play->add_option("--set,-s", r_set,
+    play->add_option("--set,-s", alone.set,
                      "\"Pin=Value\" of a plug-in played alone, as render takes it");
-    play->add_option("--repeat", r_repeat, "copies of the repeated last pin")->type_name("N");
-    play->add_option("--host-version", r_host_version, "answer to HOST_GET_VERSION")
+    play->add_option("--repeat", alone.repeat, "copies of the repeated last pin")->type_name("N");
+    play->add_option("--host-version", alone.host_version, "answer to HOST_GET_VERSION")
         ->type_name("N");
     play->add_flag("--no-status", play_no_status, "no status line");
     play->add_flag("--count-allocations", play_count, "count allocations in the process callback");
@@ -349,47 +299,10 @@ int main(int argc, char **argv)
             return 0;
         }
         SessionOptions session;
-        auto plugin_patch = [&]() {
-            Patch p;
-            p.origin = "render " + r_plugin;
-            p.rate = static_cast<double>(read_whole(r_rate, kRateHz, "--rate"));
-            p.block = static_cast<int>(read_whole(r_block, kBlockSize, "--block"));
-            p.duration = parse_time(r_duration, "--duration");
-            check_duration(p.duration, p.rate, "--duration");
-            p.host_version =
-                static_cast<int32_t>(read_whole(r_host_version, kHostVersion, "--host-version"));
-            int repeat = static_cast<int>(read_whole(r_repeat, kRepeatCopies, "--repeat"));
-            ModuleSpec m;
-            m.plugin = r_plugin;
-            m.name = plugin_stem(r_plugin);
-            m.where = "PLUGIN " + r_plugin;
-            m.repeat = repeat;
-            for (const std::string &s : r_set) {
-                auto [pin, value] = pin_assignment(s, "--set");
-                m.set.push_back(Setting{pin, value, "--set \"" + s + "\""});
-            }
-            for (size_t i = 0; i + 1 < r_at.size(); i += 2) {
-                std::string where = "--at " + r_at[i] + " \"" + r_at[i + 1] + "\"";
-                auto [pin, value] = pin_assignment(r_at[i + 1], where);
-                m.at.push_back(TimedSetting{parse_time(r_at[i], where), pin, value, where});
-            }
-            for (const std::string &t : r_patch_changes)
-                m.patch_changes.emplace_back(parse_time(t, "--patch-change"),
-                                             "--patch-change " + t);
-            for (const std::string &t : r_midi)
-                m.midi.push_back(parse_midi_entry(t, "--midi \"" + t + "\""));
-            m.midi_where = "--midi";
-            if (!r_midi_file.empty()) {
-                m.midi_file = open_midi_file(r_midi_file, "--midi-file");
-                m.midi_where = "--midi-file " + r_midi_file;
-            }
-            p.modules.push_back(m);
-            return p;
-        };
         if (*render) {
-            Patch p = plugin_patch();
+            Patch p = plugin_patch(alone);
             apply_run_flags(p, r_flags, session);
-            session.title = "sehost render " + r_plugin;
+            session.title = "sehost render " + alone.plugin;
             run_session(p, session, std::cout);
         } else if (*run) {
             Patch p = read_patch_file(patch_file);
@@ -400,12 +313,12 @@ int main(int argc, char **argv)
 #ifdef SEHOST_HAVE_JACK
             bool file = play_target.size() > 5 &&
                         play_target.compare(play_target.size() - 5, 5, ".json") == 0;
-            if (file && !r_set.empty())
+            if (file && !alone.set.empty())
                 throw InputError(
                     "--set is for a plug-in played alone; a patch file holds its own settings");
             Patch p = file                    ? read_patch_file(play_target)
                       : play_target == "demo" ? demo_patch()
-                                              : (r_plugin = play_target, plugin_patch());
+                                              : (alone.plugin = play_target, plugin_patch(alone));
             PlayOptions o;
             o.connect = play_connect;
             if (!play_duration.empty()) {

@@ -1,0 +1,383 @@
+// midi_input.cpp - inline MIDI lists and Standard MIDI Files.
+#include "midi/midi_input.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <algorithm>
+#include <sstream>
+
+#include "common/errors.h"
+
+namespace secli {
+namespace {
+
+// A decimal number of the word forms: one to three digits, nothing else.
+int data_byte(const std::string &tok, int lo, int hi, const std::string &where,
+              const std::string &text)
+{
+    bool digits =
+        !tok.empty() && tok.size() <= 3 && tok.find_first_not_of("0123456789") == std::string::npos;
+    long v = digits ? std::stol(tok) : -1;
+    if (!digits || v < lo || v > hi)
+        throw InputError(where + ": MIDI \"" + text + "\": \"" + tok + "\" is not a number from " +
+                         std::to_string(lo) + " to " + std::to_string(hi));
+    return static_cast<int>(v);
+}
+
+// A module's MIDI input takes one packed message of at most three bytes:
+// a channel message, or a system common or real-time message (midi_choice
+// passes those on whatever its channel filter). The output's MIDI file
+// stores system messages as escapes. Refused: system exclusive (F0 and its
+// end F7, which do not fit a packed message) and the undefined status bytes
+// F4, F5, F9 and FD.
+void check_status(int status, size_t data, const std::string &where, const std::string &text)
+{
+    static const char *const kNames[] = {"note-off",       "note-on",        "poly pressure",
+                                         "control change", "program change", "channel pressure",
+                                         "pitch bend"};
+    char hex[12];
+    std::snprintf(hex, sizeof hex, "%02X", static_cast<unsigned>(status));
+    const bool undefined = status == 0xF4 || status == 0xF5 || status == 0xF9 || status == 0xFD;
+    if (status == 0xF0 || status == 0xF7 || undefined)
+        throw InputError(
+            where + ": MIDI \"" + text + "\": " + hex + " is " +
+            (undefined ? "an undefined status byte" : "a system exclusive byte") +
+            "; a module's MIDI input takes channel, system common and real-time messages");
+    std::string name;
+    size_t need;
+    if (status < 0xF0) {
+        name = kNames[(status >> 4) - 8];
+        need = status >= 0xC0 && status < 0xE0 ? 1 : 2;
+    } else if (status < 0xF8) {
+        name = status == 0xF1   ? "time code quarter frame"
+               : status == 0xF2 ? "song position"
+               : status == 0xF3 ? "song select"
+                                : "tune request";
+        need = status == 0xF2 ? 2 : status == 0xF6 ? 0 : 1;
+    } else {
+        name = "real-time message";
+        need = 0;
+    }
+    if (data != need)
+        throw InputError(where + ": MIDI \"" + text + "\": a " + name + " (" + hex + ") takes " +
+                         std::to_string(need) + " data byte" + (need == 1 ? "" : "s") + ", not " +
+                         std::to_string(data));
+}
+
+} // namespace
+
+int32_t parse_midi_message(const std::string &text, const std::string &where)
+{
+    std::istringstream in(text);
+    std::vector<std::string> tok;
+    for (std::string t; in >> t;)
+        tok.push_back(t);
+    if (tok.empty())
+        throw InputError(where + ": empty MIDI message");
+    const std::string &w = tok[0];
+    auto need = [&](size_t n) {
+        if (tok.size() != n)
+            throw InputError(where + ": MIDI \"" + text + "\": \"" + w + "\" takes " +
+                             std::to_string(n - 1) + " numbers");
+    };
+    auto ch = [&]() { return data_byte(tok[1], 1, 16, where, text) - 1; };
+    if (w == "on") {
+        need(4);
+        return (0x90 | ch()) | data_byte(tok[2], 0, 127, where, text) << 8 |
+               data_byte(tok[3], 0, 127, where, text) << 16;
+    }
+    if (w == "off") {
+        need(3);
+        return (0x80 | ch()) | data_byte(tok[2], 0, 127, where, text) << 8;
+    }
+    if (w == "cc") {
+        need(4);
+        return (0xB0 | ch()) | data_byte(tok[2], 0, 127, where, text) << 8 |
+               data_byte(tok[3], 0, 127, where, text) << 16;
+    }
+    if (w == "pc") {
+        need(3);
+        return (0xC0 | ch()) | data_byte(tok[2], 0, 127, where, text) << 8;
+    }
+    if (tok.size() > 3)
+        throw InputError(where + ": MIDI \"" + text + "\" has more than three bytes");
+    int32_t packed = 0;
+    for (size_t i = 0; i < tok.size(); ++i) {
+        // Exactly one or two hexadecimal digits ("0x90", "+9" are no byte).
+        bool hex = !tok[i].empty() && tok[i].size() <= 2 &&
+                   tok[i].find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
+        long b = hex ? std::stol(tok[i], nullptr, 16) : -1;
+        if (!hex || (i == 0 && b < 0x80) || (i > 0 && b > 0x7F))
+            throw InputError(where + ": MIDI \"" + text +
+                             "\" is neither hex bytes (\"90 3C 64\") nor on/off/cc/pc words");
+        packed |= static_cast<int32_t>(b) << (8 * i);
+        if (i == 0)
+            check_status(static_cast<int>(b), tok.size() - 1, where, text);
+    }
+    return packed;
+}
+
+MidiIn parse_midi_entry(const std::string &text, const std::string &where)
+{
+    size_t eq = text.find('=');
+    if (eq == std::string::npos)
+        throw InputError(where + ": MIDI entry \"" + text +
+                         "\" must read TIME=MESSAGE, e.g. 0.5s=on 1 60 100");
+    MidiIn m;
+    m.time = parse_time(text.substr(0, eq), where);
+    m.message = parse_midi_message(text.substr(eq + 1), where);
+    return m;
+}
+
+// Standard MIDI Files are read here rather than with libsmf: libsmf stops the
+// process with an assertion on a truncated track, and sehost must answer a
+// bad file with a message. Formats 0 and 1, tempo changes, running status,
+// SMPTE time division; meta and system-exclusive events are skipped.
+namespace {
+
+struct SmfReader {
+    const std::string &data;
+    const std::string &what; // for messages
+    size_t at = 0;
+
+    [[noreturn]] void fail(const std::string &why) const
+    {
+        throw InputError(what + ": " + why + " (byte " + std::to_string(at) + ")");
+    }
+    uint32_t be(size_t n)
+    {
+        if (at + n > data.size())
+            fail("the file ends early");
+        uint32_t v = 0;
+        for (size_t i = 0; i < n; ++i)
+            v = v << 8 | static_cast<unsigned char>(data[at++]);
+        return v;
+    }
+    uint32_t vlq(size_t end)
+    {
+        uint32_t v = 0;
+        for (int i = 0; i < 4; ++i) {
+            if (at >= end)
+                fail("a track ends inside a number");
+            unsigned char b = static_cast<unsigned char>(data[at++]);
+            v = v << 7 | (b & 0x7F);
+            if (!(b & 0x80))
+                return v;
+        }
+        fail("a variable-length number is longer than four bytes");
+    }
+};
+
+// What one event of a track is, read at r.at (its delta time read already).
+enum class Event { kSkipped, kTempo, kMessage, kEnd };
+
+// `value` gets a tempo (microseconds a quarter) or the packed message;
+// `running` is the track's running status.
+Event read_event(SmfReader &r, size_t end, int &running, uint32_t &value)
+{
+    const std::string &data = r.data;
+    int status = static_cast<unsigned char>(data[r.at]);
+    if (status == 0xFF) {
+        ++r.at;
+        if (r.at >= end)
+            r.fail("a meta event is cut short");
+        int type = static_cast<unsigned char>(data[r.at++]);
+        uint32_t n = r.vlq(end);
+        if (n > end - r.at)
+            r.fail("a meta event runs past its track");
+        if (type == 0x51 && n == 3) {
+            value = r.be(3);
+            return Event::kTempo;
+        }
+        r.at += n;
+        return type == 0x2F ? Event::kEnd : Event::kSkipped;
+    }
+    if (status == 0xF0 || status == 0xF7) {
+        ++r.at;
+        uint32_t n = r.vlq(end);
+        if (n > end - r.at)
+            r.fail("a system-exclusive event runs past its track");
+        r.at += n;
+        return Event::kSkipped;
+    }
+    if (status & 0x80) {
+        if (status > 0xF0)
+            r.fail("system message " + std::to_string(status) + " inside a track");
+        running = status;
+        ++r.at;
+    } else if (!running) {
+        r.fail("a data byte without a status");
+    }
+    int size = (running & 0xF0) == 0xC0 || (running & 0xF0) == 0xD0 ? 1 : 2;
+    if (r.at + size > end)
+        r.fail("a message is cut short");
+    uint32_t packed = static_cast<uint32_t>(running);
+    for (int i = 0; i < size; ++i) {
+        int b = static_cast<unsigned char>(data[r.at++]);
+        if (b & 0x80)
+            r.fail("a data byte above 127");
+        packed |= static_cast<uint32_t>(b) << (8 * (i + 1));
+    }
+    value = packed;
+    return Event::kMessage;
+}
+
+// Heap order of the cursor's tracks: the one with the earliest next event on
+// top, the earlier track first on a tie (as a stable sort by tick of all
+// tracks' events one track after another would give them).
+bool later(uint64_t tick_a, uint32_t index_a, uint64_t tick_b, uint32_t index_b)
+{
+    return tick_a != tick_b ? tick_a > tick_b : index_a > index_b;
+}
+
+} // namespace
+
+std::shared_ptr<const MidiFile> open_midi_file(const std::string &path, const std::string &where)
+{
+    std::FILE *f = std::fopen(path.c_str(), "rb");
+    if (!f)
+        throw InputError(where + ": cannot read MIDI file \"" + path + "\": missing or unreadable");
+    std::string data;
+    // The file is held for the whole run: room for its size at once where
+    // it has one (not a pipe), rather than growing by doubling.
+    if (std::fseek(f, 0, SEEK_END) == 0) {
+        long size = std::ftell(f);
+        if (size > 0)
+            data.reserve(static_cast<size_t>(size));
+        std::fseek(f, 0, SEEK_SET);
+    }
+    char buf[4096];
+    for (size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;)
+        data.append(buf, n);
+    std::fclose(f);
+    return read_midi_bytes(std::move(data), where + ": cannot read MIDI file \"" + path + "\"");
+}
+
+std::shared_ptr<const MidiFile> read_midi_bytes(std::string bytes, std::string what_text)
+{
+    auto file = std::make_shared<MidiFile>();
+    file->data = std::move(bytes);
+    file->what = std::move(what_text);
+    const std::string &data = file->data;
+    const std::string &what = file->what;
+    SmfReader r{data, what};
+    if (data.size() < 14 || data.compare(0, 4, "MThd") != 0)
+        throw InputError(what + ": not a Standard MIDI File (no MThd header)");
+    r.at = 4;
+    uint32_t header = r.be(4);
+    if (header < 6)
+        r.fail("the header is too short");
+    uint32_t format = r.be(2), tracks = r.be(2), division = r.be(2);
+    r.at = 8 + header;
+    if (format > 1)
+        r.fail("format " + std::to_string(format) + " (only 0 and 1 are read)");
+    // SMPTE division: negative frames per second in the high byte, ticks
+    // per frame in the low byte; no ticks would make every time undefined.
+    if (division == 0 || ((division & 0x8000) && (division & 0xFF) == 0))
+        r.fail("the time division is 0");
+    file->division = division;
+
+    // Every track is read through once here, so that a fault anywhere is
+    // found before the run; the cursor then meets none.
+    for (uint32_t t = 0; t < tracks; ++t) {
+        if (r.at + 8 > data.size())
+            r.fail("track " + std::to_string(t + 1) + " of " + std::to_string(tracks) +
+                   " is missing");
+        bool is_track = data.compare(r.at, 4, "MTrk") == 0;
+        r.at += 4;
+        uint32_t length = r.be(4);
+        if (length > data.size() - r.at)
+            r.fail("a chunk runs past the end of the file");
+        size_t end = r.at + length;
+        if (!is_track) { // unknown chunks are skipped
+            r.at = end;
+            --t;
+            continue;
+        }
+        const size_t first = r.at;
+        int running = 0;
+        while (r.at < end) {
+            r.vlq(end);
+            if (r.at >= end)
+                r.fail("a track ends after a delta time");
+            uint32_t value = 0;
+            Event e = read_event(r, end, running, value);
+            if (e == Event::kEnd)
+                break;
+            if (e == Event::kMessage)
+                ++file->messages;
+        }
+        file->tracks.emplace_back(first, r.at);
+        r.at = end;
+    }
+    return file;
+}
+
+MidiFileCursor::MidiFileCursor(std::shared_ptr<const MidiFile> file) : file_(std::move(file))
+{
+    const uint32_t division = file_->division;
+    if (division & 0x8000) { // SMPTE: frames per second and ticks per frame
+        int fps = 256 - static_cast<int>(division >> 8);
+        per_tick_ = 1.0 / (fps * static_cast<double>(division & 0xFF));
+    } else {
+        per_tick_ = 0.5 / division; // 120 quarters a minute until a tempo event
+    }
+    for (size_t i = 0; i < file_->tracks.size(); ++i) {
+        auto [first, end] = file_->tracks[i];
+        if (first >= end)
+            continue;
+        SmfReader r{file_->data, file_->what, first};
+        uint64_t tick = r.vlq(end);
+        heap_.push_back(Track{tick, r.at, end, static_cast<uint32_t>(i), 0});
+    }
+    std::make_heap(heap_.begin(), heap_.end(), [](const Track &a, const Track &b) {
+        return later(a.tick, a.index, b.tick, b.index);
+    });
+}
+
+bool MidiFileCursor::next(MidiIn &out)
+{
+    auto order = [](const Track &a, const Track &b) {
+        return later(a.tick, a.index, b.tick, b.index);
+    };
+    while (!heap_.empty()) {
+        std::pop_heap(heap_.begin(), heap_.end(), order);
+        Track &t = heap_.back();
+        const uint64_t tick = t.tick;
+        SmfReader r{file_->data, file_->what, t.at};
+        uint32_t value = 0;
+        const Event e = read_event(r, t.end, t.running, value);
+        if (e != Event::kEnd && r.at < t.end) {
+            t.tick += r.vlq(t.end);
+            t.at = r.at;
+            std::push_heap(heap_.begin(), heap_.end(), order);
+        } else {
+            heap_.pop_back();
+        }
+        if (e == Event::kSkipped || e == Event::kEnd)
+            continue;
+        seconds_ += (tick - last_) * per_tick_;
+        last_ = tick;
+        if (e == Event::kTempo) {
+            if (!(file_->division & 0x8000))
+                per_tick_ = value / 1e6 / file_->division;
+            continue;
+        }
+        out = MidiIn{};
+        out.time.seconds = seconds_;
+        out.message = static_cast<int32_t>(value);
+        return true;
+    }
+    return false;
+}
+
+std::vector<MidiIn> read_midi_file(const std::string &path, const std::string &where)
+{
+    MidiFileCursor cursor(open_midi_file(path, where));
+    std::vector<MidiIn> out;
+    for (MidiIn m; cursor.next(m);)
+        out.push_back(m);
+    return out;
+}
+
+} // namespace secli

@@ -1,0 +1,75 @@
+// patch.h - what a run is made of: module instances with their settings and
+// timed changes, host sources, and connections from an output pin to an input
+// pin. `sehost render` builds a patch of one instance from its options;
+// `sehost run` reads one from JSON (patch_json.cpp).
+#ifndef SEHOST_CLI_PATCH_H
+#define SEHOST_CLI_PATCH_H
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "common/timecode.h"
+#include "midi/midi_input.h"
+
+namespace secli {
+
+// Every item keeps `where`: the file and field, or the option, it came from,
+// so that errors found later still name it.
+struct Setting {
+    std::string pin, value, where;
+};
+
+struct TimedSetting {
+    TimeSpec time;
+    std::string pin, value, where;
+};
+
+struct ModuleSpec {
+    std::string name, plugin, where;
+    int repeat = 0;               // copies of an IO_REPEAT_LAST pin
+    std::vector<Setting> set;     // before open (GUI pins: stored patch values)
+    std::vector<TimedSetting> at; // DSP pins: value + status; GUI pins: GUI script
+    std::vector<std::pair<TimeSpec, std::string>> patch_changes; // time, where
+    std::vector<MidiIn> midi;                                    // into the first MIDI input
+    std::shared_ptr<const MidiFile> midi_file; // then its messages, into the same input
+    std::string midi_where;
+};
+
+struct SourceSpec {
+    std::string name, definition, where;
+    std::string shown{}; // what reports call it; empty: the definition
+};
+
+struct Wire {
+    std::string from, to, where; // "instance.Pin" or a source name
+};
+
+struct Patch {
+    std::string origin = "command line";
+    double rate = 44100.0;
+    int block = 1024;
+    TimeSpec duration{2.0, false, 0};
+    // The time a ramp source takes from its start to its end; unset: the
+    // duration (a live run, which has none, sets it).
+    std::optional<TimeSpec> source_span;
+    int32_t host_version = 100238;
+    std::optional<uint32_t> split_seed; // random stretch split inside blocks
+    int split_max = 64;
+    std::vector<SourceSpec> sources;
+    std::vector<ModuleSpec> modules;
+    std::vector<Wire> wires;
+};
+
+// Reads a patch file; InputError with the file, line or field.
+Patch read_patch_file(const std::string &path);
+Patch parse_patch_text(const std::string &text, const std::string &origin);
+
+// The built-in demo (demo_patch.cpp).
+Patch demo_patch();
+
+} // namespace secli
+
+#endif
