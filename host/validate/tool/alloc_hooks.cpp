@@ -88,27 +88,22 @@ struct Hook {
     void **original;
     void *wrapper;
 };
+// One entry; the wrapper has the type of the original it stands for.
+template <class F> Hook hook(const char *dll, const char *name, F *original, F wrapper)
+{
+    return {dll, name, reinterpret_cast<void **>(original), reinterpret_cast<void *>(wrapper)};
+}
 const Hook kHooks[] = {
-    {"msvcrt.dll", "malloc", reinterpret_cast<void **>(&g_malloc),
-     reinterpret_cast<void *>(&counted_malloc)},
-    {"msvcrt.dll", "calloc", reinterpret_cast<void **>(&g_calloc),
-     reinterpret_cast<void *>(&counted_calloc)},
-    {"msvcrt.dll", "realloc", reinterpret_cast<void **>(&g_realloc),
-     reinterpret_cast<void *>(&counted_realloc)},
-    {"msvcrt.dll", "_strdup", reinterpret_cast<void **>(&g_strdup),
-     reinterpret_cast<void *>(&counted_strdup)},
-    {"msvcrt.dll", "_aligned_malloc", reinterpret_cast<void **>(&g_aligned_malloc),
-     reinterpret_cast<void *>(&counted_aligned_malloc)},
-    {"kernel32.dll", "HeapAlloc", reinterpret_cast<void **>(&g_heap_alloc),
-     reinterpret_cast<void *>(&counted_heap_alloc)},
-    {"kernel32.dll", "HeapReAlloc", reinterpret_cast<void **>(&g_heap_realloc),
-     reinterpret_cast<void *>(&counted_heap_realloc)},
-    {"kernel32.dll", "LocalAlloc", reinterpret_cast<void **>(&g_local_alloc),
-     reinterpret_cast<void *>(&counted_local_alloc)},
-    {"kernel32.dll", "GlobalAlloc", reinterpret_cast<void **>(&g_global_alloc),
-     reinterpret_cast<void *>(&counted_global_alloc)},
-    {"kernel32.dll", "VirtualAlloc", reinterpret_cast<void **>(&g_virtual_alloc),
-     reinterpret_cast<void *>(&counted_virtual_alloc)},
+    hook("msvcrt.dll", "malloc", &g_malloc, &counted_malloc),
+    hook("msvcrt.dll", "calloc", &g_calloc, &counted_calloc),
+    hook("msvcrt.dll", "realloc", &g_realloc, &counted_realloc),
+    hook("msvcrt.dll", "_strdup", &g_strdup, &counted_strdup),
+    hook("msvcrt.dll", "_aligned_malloc", &g_aligned_malloc, &counted_aligned_malloc),
+    hook("kernel32.dll", "HeapAlloc", &g_heap_alloc, &counted_heap_alloc),
+    hook("kernel32.dll", "HeapReAlloc", &g_heap_realloc, &counted_heap_realloc),
+    hook("kernel32.dll", "LocalAlloc", &g_local_alloc, &counted_local_alloc),
+    hook("kernel32.dll", "GlobalAlloc", &g_global_alloc, &counted_global_alloc),
+    hook("kernel32.dll", "VirtualAlloc", &g_virtual_alloc, &counted_virtual_alloc),
 };
 
 bool same_dll(const char *a, const char *b)
