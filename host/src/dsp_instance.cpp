@@ -114,7 +114,7 @@ struct DspInstance::Impl {
 // ---------------------------------------------------------------- creation
 
 DspInstance::DspInstance(std::shared_ptr<const Library> library, HostConfig config)
-    : m_impl(new Impl), m_library(std::move(library)), m_config(std::move(config))
+    : m(new Impl), m_library(std::move(library)), m_config(std::move(config))
 {
     const std::string &path = m_library->path();
     if (m_config.block_size <= 0)
@@ -142,7 +142,7 @@ DspInstance::DspInstance(std::shared_ptr<const Library> library, HostConfig conf
     try {
         learn();
     } catch (...) {
-        m_impl->phase = Phase::Dispatch;
+        m->phase = Phase::Dispatch;
         try {
             close();
         } catch (...) {
@@ -155,7 +155,7 @@ void DspInstance::learn()
 {
     const std::string &path = m_library->path();
     // Learn the declarations: 0, 1, 2, ... until the module answers 0.
-    m_impl->phase = Phase::Query;
+    m->phase = Phase::Query;
     int dsp = 0;
     for (int j = 0;; ++j) {
         if (j == kMaxDeclarations) {
@@ -192,7 +192,7 @@ void DspInstance::learn()
             d.dsp_index = dsp++;
         m_pins.push_back(std::move(d));
     }
-    m_impl->phase = Phase::Dispatch;
+    m->phase = Phase::Dispatch;
 
     // The DSP pins, as the SDK's Open will number them for this count.
     int32_t declared = dsp;
@@ -202,7 +202,7 @@ void DspInstance::learn()
             path + ": repeated pins asked for, but the last declaration has no IO_REPEAT_LAST");
     }
     int32_t n = m_config.pin_count ? *m_config.pin_count : declared + m_config.repeat_copies;
-    m_impl->pin_count = n;
+    m->pin_count = n;
     for (PinDecl &d : m_pins) {
         if (d.dsp_index < 0)
             continue;
@@ -223,7 +223,7 @@ void DspInstance::learn()
         else
             m_dsp_pins.push_back(DspPin{index, -1, false, -1, -1, 0}); // no declaration behind it
     }
-    m_impl->pins.resize(m_dsp_pins.size());
+    m->pins.resize(m_dsp_pins.size());
 }
 
 DspInstance::~DspInstance()
@@ -275,14 +275,14 @@ se_result DspInstance::dispatch(int32_t op, int32_t index, int32_t value, void *
     if (!entry)
         throw HostError(m_library->path() + ": dispatch entry became null");
     size_t before = m_errors.size();
-    Phase now = m_impl->phase == Phase::Query ? Phase::Query
+    Phase now = m->phase == Phase::Query ? Phase::Query
                 : op == MOD_OPEN              ? Phase::Open
                 : op == MOD_CLOSE             ? Phase::Close
                                               : Phase::Dispatch;
     se_result answer;
     {
-        CallScope scope(m_impl->in_call, m_impl->phase, now);
-        m_impl->call_clock = m_clock;
+        CallScope scope(m->in_call, m->phase, now);
+        m->call_clock = m_clock;
         answer = entry(m_record, op, index, value, ptr, opt);
     }
     raise_since(before);
@@ -307,7 +307,7 @@ int DspInstance::dsp_index(const std::string &name) const
 
 int32_t DspInstance::pin_count() const
 {
-    return m_impl->pin_count;
+    return m->pin_count;
 }
 
 uint32_t DspInstance::block_start() const
@@ -441,17 +441,17 @@ void DspInstance::open()
     for (const DspPin &p : m_dsp_pins) {
         if (p.datatype != DT_FSAMPLE)
             continue;
-        PinState &st = m_impl->pins[static_cast<size_t>(p.index)];
+        PinState &st = m->pins[static_cast<size_t>(p.index)];
         st.memory.assign(bs + 2 * guard, 0.0f);
         std::fill(st.memory.begin(), st.memory.begin() + static_cast<std::ptrdiff_t>(guard),
                   guard_value);
         std::fill(st.memory.end() - static_cast<std::ptrdiff_t>(guard), st.memory.end(),
                   guard_value);
         st.buffer = st.memory.data() + guard;
-        m_impl->audio_pins.push_back(static_cast<size_t>(p.index));
-        m_impl->buffers.push_back(st.buffer);
+        m->audio_pins.push_back(static_cast<size_t>(p.index));
+        m->buffers.push_back(st.buffer);
     }
-    write_buffer_addresses(m_dsp_pins, m_impl->pins);
+    write_buffer_addresses(m_dsp_pins, m->pins);
 
     // Room for a block's worth of requests up front, so that a caller who
     // clears the record each block seldom makes a request grow it.
@@ -466,7 +466,7 @@ void DspInstance::open()
     for (const DspPin &p : m_dsp_pins) {
         if (p.decl < 0 || (p.direction != DR_IN && p.direction != DR_SETTING))
             continue;
-        PinState &st = m_impl->pins[static_cast<size_t>(p.index)];
+        PinState &st = m->pins[static_cast<size_t>(p.index)];
         const PinDecl &d = m_pins[static_cast<size_t>(p.decl)];
         double v = st.initial.value_or(p.copy ? 0.0 : default_value(path, d));
         if (p.datatype == DT_FSAMPLE) {
@@ -477,11 +477,11 @@ void DspInstance::open()
             write_variable(p, v);
         }
     }
-    write_buffer_addresses(m_dsp_pins, m_impl->pins);
+    write_buffer_addresses(m_dsp_pins, m->pins);
     for (const DspPin &p : m_dsp_pins) {
         if (p.decl < 0 || (p.direction != DR_IN && p.direction != DR_SETTING))
             continue;
-        const PinState &st = m_impl->pins[static_cast<size_t>(p.index)];
+        const PinState &st = m->pins[static_cast<size_t>(p.index)];
         int32_t status = p.datatype == DT_FSAMPLE && st.source ? STATUS_STREAMING : STATUS_STILL;
         if (st.initial_status)
             status = *st.initial_status;
@@ -529,7 +529,7 @@ void DspInstance::set_value(int pin, double value, std::optional<uint32_t> clock
         if (clock && *clock != 0)
             throw HostError(pin_label(path, m_pins, p) +
                             ": a value before open can only be for clock 0");
-        PinState &st = m_impl->pins[static_cast<size_t>(pin)];
+        PinState &st = m->pins[static_cast<size_t>(pin)];
         st.initial = value;
         if (p.datatype == DT_FSAMPLE)
             st.source = nullptr;
@@ -565,7 +565,7 @@ void DspInstance::set_status(int pin, int32_t status, std::optional<uint32_t> cl
     if (pin < 0 || pin >= static_cast<int>(m_dsp_pins.size()))
         no_pin(path, pin);
     if (!m_open) {
-        m_impl->pins[static_cast<size_t>(pin)].initial_status = status;
+        m->pins[static_cast<size_t>(pin)].initial_status = status;
         return;
     }
     uint32_t at = clock.value_or(m_clock);
@@ -576,7 +576,7 @@ void DspInstance::set_status(int pin, int32_t status, std::optional<uint32_t> cl
 
 void DspInstance::reserve(size_t events)
 {
-    m_impl->queue.reserve(events);
+    m->queue.reserve(events);
     m_requests.reserve(events);
 }
 
@@ -588,7 +588,7 @@ void DspInstance::set_source(int pin, SourceFill fill)
     const DspPin &p = m_dsp_pins[static_cast<size_t>(pin)];
     if (p.datatype != DT_FSAMPLE || (p.direction != DR_IN && p.direction != DR_SETTING))
         throw HostError(pin_label(path, m_pins, p) + " is not an audio input");
-    PinState &st = m_impl->pins[static_cast<size_t>(pin)];
+    PinState &st = m->pins[static_cast<size_t>(pin)];
     st.source = std::move(fill);
     st.held.reset();
     if (m_open) {
@@ -629,7 +629,7 @@ void DspInstance::queue_event(const TimedEvent &event)
 
 void DspInstance::enqueue(const TimedEvent &event, bool write, double value)
 {
-    m_impl->queue.push(event.time_stamp, Queued{event, write, value});
+    m->queue.push(event.time_stamp, Queued{event, write, value});
 }
 
 void DspInstance::queue_midi(uint32_t clock, int32_t message, int32_t value16)
@@ -671,7 +671,7 @@ size_t resolve_audio(const std::string &path, const std::vector<PinDecl> &decls,
 float *DspInstance::input(int pin)
 {
     PinState &st =
-        m_impl->pins[resolve_audio(m_library->path(), m_pins, m_dsp_pins, m_impl->pins, pin, true)];
+        m->pins[resolve_audio(m_library->path(), m_pins, m_dsp_pins, m->pins, pin, true)];
     st.source = nullptr; // the caller fills the buffer from now on
     st.held.reset();
     return st.buffer;
@@ -682,8 +682,8 @@ float *DspInstance::input(const std::string &pin)
 }
 float *DspInstance::output(int pin)
 {
-    return m_impl
-        ->pins[resolve_audio(m_library->path(), m_pins, m_dsp_pins, m_impl->pins, pin, false)]
+    return m
+        ->pins[resolve_audio(m_library->path(), m_pins, m_dsp_pins, m->pins, pin, false)]
         .buffer;
 }
 float *DspInstance::output(const std::string &pin)
@@ -697,9 +697,9 @@ void DspInstance::capture(int pin)
         m_dsp_pins[static_cast<size_t>(pin)].datatype != DT_FSAMPLE)
         throw HostError(m_library->path() + ": DSP pin " + std::to_string(pin) +
                         " is no audio pin to capture");
-    PinState &st = m_impl->pins[static_cast<size_t>(pin)];
+    PinState &st = m->pins[static_cast<size_t>(pin)];
     if (!st.capturing)
-        m_impl->capturing.push_back(static_cast<size_t>(pin));
+        m->capturing.push_back(static_cast<size_t>(pin));
     st.capturing = true;
 }
 void DspInstance::capture(const std::string &pin)
@@ -710,10 +710,10 @@ void DspInstance::capture(const std::string &pin)
 const std::vector<float> &DspInstance::captured(int pin) const
 {
     if (pin < 0 || pin >= static_cast<int>(m_dsp_pins.size()) ||
-        !m_impl->pins[static_cast<size_t>(pin)].capturing)
+        !m->pins[static_cast<size_t>(pin)].capturing)
         throw HostError(m_library->path() + ": DSP pin " + std::to_string(pin) +
                         " is not captured");
-    return m_impl->pins[static_cast<size_t>(pin)].captured;
+    return m->pins[static_cast<size_t>(pin)].captured;
 }
 const std::vector<float> &DspInstance::captured(const std::string &pin) const
 {
@@ -727,19 +727,19 @@ void DspInstance::split_lengths(std::vector<int32_t> lengths)
     for (int32_t n : lengths)
         if (n <= 0)
             throw HostError(m_library->path() + ": stretch lengths must be positive");
-    m_impl->split.lengths(std::move(lengths));
+    m->split.lengths(std::move(lengths));
 }
 
 void DspInstance::split_random(uint32_t seed, int32_t max_length)
 {
     if (max_length <= 0)
         throw HostError(m_library->path() + ": stretch lengths must be positive");
-    m_impl->split.random(seed, max_length);
+    m->split.random(seed, max_length);
 }
 
 void DspInstance::split_plain()
 {
-    m_impl->split.whole();
+    m->split.whole();
 }
 
 void DspInstance::run_block()
@@ -764,7 +764,7 @@ void DspInstance::run(uint32_t samples)
         throw HostError(m_library->path() + ": run before open or after close");
     const uint32_t end = m_clock + samples;
     const uint32_t bs = static_cast<uint32_t>(m_config.block_size);
-    const std::optional<uint32_t> &prepared = m_impl->prepared_block;
+    const std::optional<uint32_t> &prepared = m->prepared_block;
     while (m_clock < end) {
         // The block in hand while the clock is inside it (no division a
         // stretch), as block_start() gives it.
@@ -801,7 +801,7 @@ void fill_held(float *p, size_t n, float v)
 // A new block: every fed audio input refilled, the split starts over.
 inline void DspInstance::prepare_block(uint32_t start)
 {
-    Impl &im = *m_impl;
+    Impl &im = *m;
     if (im.prepared_block && *im.prepared_block == start)
         return;
     im.prepared_block = start;
@@ -818,7 +818,7 @@ inline void DspInstance::prepare_block(uint32_t start)
 // Events whose stamp has come, in queue order; posted ones included.
 inline void DspInstance::deliver_due()
 {
-    auto &queue = m_impl->queue;
+    auto &queue = m->queue;
     while (!queue.empty() && queue.front_stamp() <= m_clock) {
         const Queued q = queue.front();
         queue.pop();
@@ -832,7 +832,7 @@ void DspInstance::deliver(const Queued &q)
 {
     if (q.write) {
         const DspPin &p = m_dsp_pins[static_cast<size_t>(q.event.data)];
-        PinState &st = m_impl->pins[static_cast<size_t>(p.index)];
+        PinState &st = m->pins[static_cast<size_t>(p.index)];
         if (p.datatype == DT_FSAMPLE) {
             const uint32_t start = block_start();
             st.source = nullptr;
@@ -850,8 +850,8 @@ void DspInstance::deliver(const Queued &q)
     TimedEvent copy = q.event;
     const size_t before = m_errors.size();
     {
-        CallScope scope(m_impl->in_call, m_impl->phase, Phase::Event);
-        m_impl->call_clock = q.event.time_stamp;
+        CallScope scope(m->in_call, m->phase, Phase::Event);
+        m->call_clock = q.event.time_stamp;
         entry(m_record->object, &copy);
     }
     raise_since(before);
@@ -861,11 +861,11 @@ void DspInstance::deliver(const Queued &q)
 // event, whichever comes first, cut further by the split in use.
 inline uint32_t DspInstance::plan_stretch(uint32_t start, uint32_t end)
 {
-    const auto &queue = m_impl->queue;
+    const auto &queue = m->queue;
     uint32_t stop = std::min(end, start + static_cast<uint32_t>(m_config.block_size));
     if (!queue.empty() && queue.front_stamp() < stop)
         stop = queue.front_stamp();
-    return m_impl->split.stop(m_clock, stop);
+    return m->split.stop(m_clock, stop);
 }
 
 // The process entry (read from the record before every call) for block
@@ -876,15 +876,15 @@ inline void DspInstance::call_process(uint32_t offset, uint32_t count)
     if (!entry)
         throw HostError(m_library->path() + ": process entry is null");
     {
-        CallScope scope(m_impl->in_call, m_impl->phase, Phase::Process);
-        m_impl->call_clock = m_clock;
+        CallScope scope(m->in_call, m->phase, Phase::Process);
+        m->call_clock = m_clock;
         entry(m_record->object, static_cast<int32_t>(offset), static_cast<int32_t>(count));
     }
     ++m_process_calls;
     // Per stretch only the word on either side of each buffer, where an
     // overrun by one lands; that attributes it to this call.  The whole
     // zones are checked once per block, in finish_stretch.
-    Impl &im = *m_impl;
+    Impl &im = *m;
     if (m_config.guard_samples > 0) {
         const size_t bs = static_cast<size_t>(m_config.block_size);
         uint32_t spoiled = 0;
@@ -900,7 +900,7 @@ inline void DspInstance::call_process(uint32_t offset, uint32_t count)
 // whole guard zones at the end of a block and of the run.
 inline void DspInstance::finish_stretch(uint32_t start, uint32_t stop, uint32_t end)
 {
-    Impl &im = *m_impl;
+    Impl &im = *m;
     const uint32_t offset = m_clock - start, n = stop - m_clock;
     for (size_t i : im.capturing) {
         PinState &st = im.pins[i];
@@ -917,8 +917,8 @@ inline void DspInstance::finish_stretch(uint32_t start, uint32_t stop, uint32_t 
 
 inline void DspInstance::raise_since(size_t before) const
 {
-    if (m_impl->deferred)
-        std::rethrow_exception(std::exchange(m_impl->deferred, nullptr));
+    if (m->deferred)
+        std::rethrow_exception(std::exchange(m->deferred, nullptr));
     if (m_config.throw_on_module_error && m_errors.size() > before)
         throw HostError(m_errors[before]);
 }
@@ -949,7 +949,7 @@ uint32_t spoiled_bits(const float *p, size_t n)
 
 void DspInstance::check_guards(bool whole_zones)
 {
-    Impl &im = *m_impl;
+    Impl &im = *m;
     const size_t guard = static_cast<size_t>(std::max(0, m_config.guard_samples));
     if (guard == 0)
         return;
@@ -981,8 +981,8 @@ void DspInstance::process_only(int32_t offset, int32_t count)
     se_process_entry entry = m_record->process;
     if (!entry)
         throw HostError(m_library->path() + ": process entry is null");
-    CallScope scope(m_impl->in_call, m_impl->phase, Phase::Process);
-    m_impl->call_clock = m_clock;
+    CallScope scope(m->in_call, m->phase, Phase::Process);
+    m->call_clock = m_clock;
     entry(m_record->object, offset, count);
 }
 
@@ -990,8 +990,8 @@ void DspInstance::requests_in_process(int32_t op, int32_t index, int32_t value, 
 {
     if (!m_record || !m_open)
         throw HostError(m_library->path() + ": request before open or after close");
-    CallScope scope(m_impl->in_call, m_impl->phase, Phase::Process);
-    m_impl->call_clock = m_clock;
+    CallScope scope(m->in_call, m->phase, Phase::Process);
+    m->call_clock = m_clock;
     // Called through a pointer the compiler cannot see through, as a module
     // calls the callback it was given: the call is part of the request.
     se_host_callback volatile callback = dsp_callback;
@@ -1025,7 +1025,7 @@ void DspInstance::request_fault(int32_t op, int32_t index, uint32_t now, const c
 // when the call into the module has returned, never through its frames.
 se_result DspInstance::host_request(int32_t op, int32_t index, int32_t value, void *ptr, float opt)
 try {
-    Impl &im = *m_impl;
+    Impl &im = *m;
     const uint32_t now = im.in_call ? im.call_clock : m_clock;
     uint32_t stamp = SE_POINTER_TO_CLOCK(ptr);
     int32_t kept_value = value; // HOST_POST_EVENT keeps the event's kind
@@ -1150,8 +1150,8 @@ try {
         keep();
     return answer;
 } catch (...) {
-    if (!m_impl->deferred)
-        m_impl->deferred = std::current_exception();
+    if (!m->deferred)
+        m->deferred = std::current_exception();
     return 0;
 }
 

@@ -73,7 +73,7 @@ struct Signal {
     std::vector<size_t> peaks; // frames holding the greatest magnitude, in order
 };
 
-TEST(WavOut, FileIsTheSameHoweverTheSamplesAreSplit)
+TEST(SehostWavOut, FileIsTheSameHoweverTheSamplesAreSplit)
 {
     const fs::path dir = fs::temp_directory_path() / ("wav_out_test_" + std::to_string(getpid()));
     fs::create_directories(dir);
@@ -134,7 +134,7 @@ TEST(WavOut, FileIsTheSameHoweverTheSamplesAreSplit)
 
 // A write that fails (a full device) is told, at a later write or at close,
 // never lost.
-TEST(WavOut, AFailedWriteIsToldByClose)
+TEST(SehostWavOut, AFailedWriteIsToldByClose)
 {
     if (!fs::exists("/dev/full"))
         GTEST_SKIP() << "no /dev/full";

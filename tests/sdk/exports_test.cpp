@@ -12,7 +12,7 @@ se_result SE_CALL silent_host(void *, int32_t, int32_t, int32_t, void *, float)
 }
 } // namespace
 
-TEST(Exports, PropertiesOnlyForIndexZero)
+TEST(SdkExports, PropertiesOnlyForIndexZero)
 {
     auto get = probe_library()->get_properties_fn();
     struct Case {
@@ -34,7 +34,7 @@ TEST(Exports, PropertiesOnlyForIndexZero)
     }
 }
 
-TEST(Exports, MakeModuleRefusesWrongIndexOrType)
+TEST(SdkExports, MakeModuleRefusesWrongIndexOrType)
 {
     auto make = probe_library()->make_module_fn();
     struct Case {
@@ -46,7 +46,7 @@ TEST(Exports, MakeModuleRefusesWrongIndexOrType)
     }
 }
 
-TEST(Exports, DspRecordBytes)
+TEST(SdkExports, DspRecordBytes)
 {
     auto make = probe_library()->make_module_fn();
     int host_data = 0;
@@ -78,7 +78,7 @@ TEST(Exports, DspRecordBytes)
     EXPECT_EQ(rec->dispatch(rec, MOD_CLOSE, 0, 0, nullptr, 0.0f), 1);
 }
 
-TEST(Exports, GuiRecordBytes)
+TEST(SdkExports, GuiRecordBytes)
 {
     auto make = probe_library()->make_module_fn();
     int host_data = 0;
@@ -101,7 +101,7 @@ TEST(Exports, GuiRecordBytes)
     EXPECT_EQ(rec->dispatcher(rec, GUI_OP_CLOSE, 0, 0, nullptr, 0.0f), 1);
 }
 
-TEST(Exports, RecordLayoutOfThisBuild)
+TEST(SdkExports, RecordLayoutOfThisBuild)
 {
     // 32-bit builds also check these at compile time.
     if (k32) {

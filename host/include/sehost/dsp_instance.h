@@ -269,7 +269,7 @@ private:
     // whole zones; a spoiled zone is recorded as a fault and restored.
     void check_guards(bool whole_zones);
     struct Impl;
-    std::unique_ptr<Impl> m_impl;
+    std::unique_ptr<Impl> m;
     std::shared_ptr<const Library> m_library;
     HostConfig m_config;
     PlugRecord *m_record = nullptr;

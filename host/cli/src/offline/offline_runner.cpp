@@ -306,10 +306,7 @@ void Runner::Impl::record_pins()
         const sehost::PinDecl *decl =
             w.source ? nullptr
                      : &graph->node(w.node).mod->dsp().pins()[static_cast<size_t>(w.pin.decl)];
-        const char *kind = w.pin.datatype == DT_FSAMPLE ? "audio"
-                           : w.pin.datatype == DT_MIDI  ? "midi"
-                                                        : "value";
-        trace_of(w.node, w.pin.dsp, w.pin.label, kind, decl);
+        trace_of(w.node, w.pin.dsp, w.pin.label, wire_kind(w.pin.datatype), decl);
     }
     // Every module write on the GUI side is recorded and carried along wires;
     // the Module's own handler (carrying IO_BOTH_SIDES pins) runs first.
