@@ -1,7 +1,7 @@
 // The two exports and the records they hand out.
 #include <gtest/gtest.h>
 
-#include "sdk_test_util.h"
+#include "sdk_support.h"
 
 using namespace sdk_test;
 
@@ -99,22 +99,4 @@ TEST(SdkExports, GuiRecordBytes)
         EXPECT_EQ(read_at<uintptr_t>(a, 16), reinterpret_cast<uintptr_t>(rec->object));
     }
     EXPECT_EQ(rec->dispatcher(rec, GUI_OP_CLOSE, 0, 0, nullptr, 0.0f), 1);
-}
-
-TEST(SdkExports, RecordLayoutOfThisBuild)
-{
-    // 32-bit builds also check these at compile time.
-    if (k32) {
-        EXPECT_EQ(sizeof(PlugRecord), 48u);
-        EXPECT_EQ(sizeof(GuiPlugRecord), 40u);
-        EXPECT_EQ(sizeof(SEPinProperties), 32u);
-        EXPECT_EQ(sizeof(ModuleProperties), 24u);
-        EXPECT_EQ(sizeof(TimedEvent), 24u);
-        EXPECT_EQ(sizeof(ProcessInfo), 16u);
-    } else {
-        EXPECT_EQ(offsetof(PlugRecord, process), 40u);
-        EXPECT_EQ(offsetof(GuiPlugRecord, object), 24u);
-        EXPECT_EQ(offsetof(SEPinProperties, flags), 40u);
-        EXPECT_EQ(offsetof(TimedEvent, data), 16u);
-    }
 }
