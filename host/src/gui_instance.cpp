@@ -38,27 +38,16 @@ bool is_float_pin(const PinDecl &d)
     return d.datatype == DT_FLOAT32 || d.datatype == DT_FSAMPLE;
 }
 
-// A number written as text: "1.5", "-3", "true"/"false", or a list label.
+// A text read as its number, where it is one (PinDecl::read_text); a list
+// that does not parse reads no number.
 bool text_number(const PinDecl &d, const std::string &text, double &out)
 {
-    if (!text.empty()) {
-        char *end = nullptr;
-        out = std::strtod(text.c_str(), &end);
-        if (*end == '\0')
+    try {
+        if (std::optional<double> v = d.read_text(text)) {
+            out = *v;
             return true;
-    }
-    if (text == "true" || text == "false") {
-        out = text == "true" ? 1.0 : 0.0;
-        return true;
-    }
-    if (d.datatype == DT_CHOICE && d.list_text) {
-        try {
-            if (auto v = EnumList::parse(*d.list_text).value_of(text)) {
-                out = *v;
-                return true;
-            }
-        } catch (const HostError &) {
         }
+    } catch (const HostError &) {
     }
     return false;
 }

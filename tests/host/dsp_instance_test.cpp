@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "dsp_measure.h"
 #include "fixture_support.h"
 
 using namespace host_test;
@@ -542,7 +543,7 @@ TEST(HostDspFaults, RequestFaultsAreToldInFull)
         dsp.open();
         dsp.run(10);
         dsp.clear_requests();
-        dsp.requests_in_process(c.op, c.index, c.value, 1);
+        sehost::DspMeasure::requests_in_process(dsp, c.op, c.index, c.value, 1);
         ASSERT_EQ(dsp.errors().size(), 1u);
         EXPECT_EQ(dsp.errors()[0], dsp.library().path() + ": " + c.tail);
         EXPECT_EQ(dsp.count(c.op), 1u); // counted all the same
@@ -565,7 +566,8 @@ TEST(HostDspRequests, RequestsInProcessAreStampedFromTheClock)
     dsp.open();
     dsp.run(20);
     dsp.clear_requests();
-    dsp.requests_in_process(HOST_SET_PIN_STATUS, dsp.dsp_index("Out"), STATUS_CHANGED, 3);
+    sehost::DspMeasure::requests_in_process(dsp, HOST_SET_PIN_STATUS, dsp.dsp_index("Out"),
+                                            STATUS_CHANGED, 3);
     const auto statuses = dsp.statuses();
     ASSERT_EQ(statuses.size(), 3u);
     for (uint32_t k = 0; k < 3; ++k) {

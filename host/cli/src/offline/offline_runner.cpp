@@ -382,17 +382,18 @@ void Runner::Impl::list_settings(size_t n, std::map<int, PinSetting> &set_by_dec
         if (d.is_gui_pin() && g.mod->gui()) {
             value = value_text(d, g.mod->gui()->value(d.number).number());
         } else {
+            // The default as the host read it when it opened the module.
             double v = 0;
             try {
                 if (d.default_value && !d.default_value->empty())
-                    v = parse_value(d, *d.default_value, "");
-            } catch (const InputError &) {
+                    v = d.read_text(*d.default_value).value_or(NAN);
+            } catch (const sehost::HostError &) {
                 v = NAN; // a default this host cannot read: shown as it stands
             }
             if (std::isnan(v))
                 value = *d.default_value;
             else if (d.datatype == DT_FSAMPLE)
-                value = value_text(d, v * 10.0) + " V";
+                value = value_text(d, v) + " V";
             else
                 value = value_text(d, v);
             // A value pin changed later is drawn from its default, not blank until then.
