@@ -183,7 +183,7 @@ const char *kEveryKind = R"json({
      "midi": ["0.1s=on 1 60 100", "0.3s=off 1 60", "0.5s=on 1 67 90", "0.999s=cc 1 7 127"]},
     {"name": "toggle", "plugin": "bool_volts", "at": [{"time": "0.5s", "set": {"Bool (PatchMem)": "ON"}}]},
     {"name": "count", "plugin": "pulse_counter",
-     "set": {"Pulse/Osc In": "square:8", "Active": "ON", "Mode": "Fwd+Back", "End": "4"}}
+     "set": {"Pulse/Osc In": "square:8", "Active": "ON", "Mode": "Fwd+Back", "End": "3"}}
   ],
   "connections": [["gate", "rpn.Gate"], ["ramp", "rpn.Value CV"]]
 })json";
@@ -205,7 +205,8 @@ std::string every_kind_report()
 TEST(SehostReport, EveryPlotHasYTicksInItsUnit)
 {
     std::string page = every_kind_report();
-    const std::regex volts("-?[0-9.]+ V"), number("-?[0-9.]+"), note("[A-G]#?-?[0-9]");
+    const std::regex volts("-?[0-9.]+ V"), number("-?[0-9.]+"), note("[A-G]#?-?[0-9]"),
+        whole("[0-9]+");
     struct Case {
         const char *instance, *title;
         const std::regex *tick;
@@ -219,6 +220,7 @@ TEST(SehostReport, EveryPlotHasYTicksInItsUnit)
         {"toggle", "Bool (PatchMem) (in)", nullptr, {"OFF", "ON"}},
         {"toggle", "Volts", &volts, {"0 V", "10 V"}},
         {"count", "Pulse/Osc In", &volts, {"-5 V", "5 V"}},
+        {"count", "Index:Count", &whole, {"0"}}, // an index: no tick between two
     };
     for (const Case &c : cases) {
         Section s = section(page, c.instance);
