@@ -183,7 +183,7 @@ const char *kEveryKind = R"json({
      "midi": ["0.1s=on 1 60 100", "0.3s=off 1 60", "0.5s=on 1 67 90", "0.999s=cc 1 7 127"]},
     {"name": "toggle", "plugin": "bool_volts", "at": [{"time": "0.5s", "set": {"Bool (PatchMem)": "ON"}}]},
     {"name": "count", "plugin": "pulse_counter",
-     "set": {"Pulse/Osc In": "square:8", "Active": "ON", "Mode": "Fwd+Back", "End": "3"}}
+     "set": {"Pulse/Osc In": "sine:8:4.9", "Active": "ON", "Mode": "Fwd+Back", "End": "3"}}
   ],
   "connections": [["gate", "rpn.Gate"], ["ramp", "rpn.Value CV"]]
 })json";
@@ -219,7 +219,10 @@ TEST(SehostReport, EveryPlotHasYTicksInItsUnit)
         {"router", "Add Midi Out", &note, {}},
         {"toggle", "Bool (PatchMem) (in)", nullptr, {"OFF", "ON"}},
         {"toggle", "Volts", &volts, {"0 V", "10 V"}},
-        {"count", "Pulse/Osc In", &volts, {"-5 V", "5 V"}},
+        {"count",
+         "Pulse/Osc In",
+         &volts,
+         {"-5 V", "5 V"}},                       // peaks of 4.9 V: the axis reaches the tick above
         {"count", "Index:Count", &whole, {"0"}}, // an index: no tick between two
     };
     for (const Case &c : cases) {

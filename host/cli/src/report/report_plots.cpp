@@ -225,6 +225,8 @@ std::string audio_plot(const Trace &t, const std::string &title, const PlotFrame
         hi += 1;
     }
     std::vector<double> ticks = nice_ticks(lo, hi, 5);
+    if (ticks.size() >= 2 && ticks.back() < hi) // a tick above the highest value too
+        ticks.push_back(ticks.back() + (ticks[1] - ticks[0]));
     Axis a{std::min(lo, ticks.front()), std::max(hi, ticks.back())};
     std::string s =
         open_plot(title, std::string(t.input ? "audio in" : "audio out") + ", volts", "audio");
