@@ -4,7 +4,7 @@ it, read with html5lib (the HTML5 parsing algorithm browsers use):
 
     check_guide.py <package folder> <guide, relative to it>
 
-  - the page parses without an error;
+  - the page parses without an error and has a title;
   - it needs nothing outside the package: no script (no script element,
     no event attribute, no javascript: link), nothing loaded (no frame,
     object, embed, external style sheet, base or refresh), and every link,
@@ -100,6 +100,13 @@ class Guide:
             self.bad(f"does not parse as HTML: {e}")
             return
         elements = list(root.iter())
+        # The head's title (an SVG's titles are tooltips), shown on the
+        # browser's tab and in its bookmarks.
+        head = next((e for e in elements if local(str(e.tag)) == "head"), None)
+        title = next((text_of(e) for e in (head if head is not None else [])
+                      if local(str(e.tag)) == "title"), "")
+        if not title:
+            self.bad("no title: the browser's tab would show the file name")
         ids = {e.get("id") for e in elements if e.get("id")}
         loaded, scripted = set(), set()
         for e in elements:

@@ -252,6 +252,8 @@ figure.render figcaption{font-size:14px;margin-bottom:4px}
 figure.render .run{color:#555}
 figure.render table.set td,figure.render table.set th{font-size:12px;padding:1px 6px}
 figure.render svg{max-width:100%;height:auto}
+figure.render .plots{overflow-x:auto}
+figure.render .plots svg{min-width:800px}
 @media print{figure.render{break-inside:avoid}}
 """
 
@@ -316,9 +318,9 @@ def make_page(source, sehost, version, commit):
         body.append(f'<section id="{anchor}"' +
                     (f' class="module" data-modules="{" ".join(modules)}"' if modules else "") +
                     f">{chunk}</section>")
-        name, _, title = heading.partition(": ")
+        name, _, topic = heading.partition(": ")
         nav.append(f'<li><a href="#{anchor}">{html.escape(name)}</a>' +
-                   (f": {html.escape(title)}" if title else "") + "</li>")
+                   (f": {html.escape(topic)}" if topic else "") + "</li>")
     if any(f"GUIDE-FIGURE-" in b for b in body):
         raise GuideError("a figure stands outside the sections")
     made = f"Version {html.escape(version)}" + (f", commit {html.escape(commit)}" if commit else "")
