@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <sstream>
 
+#include "common/commit_journal.h"
 #include "common/errors.h"
 
 namespace secli {
@@ -234,6 +235,7 @@ bool later(uint64_t tick_a, uint32_t index_a, uint64_t tick_b, uint32_t index_b)
 
 std::shared_ptr<const MidiFile> open_midi_file(const std::string &path, const std::string &where)
 {
+    refuse_unsettled(path, where);
     std::FILE *f = std::fopen(path.c_str(), "rb");
     if (!f)
         throw InputError(where + ": cannot read MIDI file \"" + path + "\": missing or unreadable");

@@ -9,6 +9,7 @@
 #include <sndfile.h>
 #include <vector>
 
+#include "common/commit_journal.h"
 #include "common/errors.h"
 #include "common/numbers.h"
 #include "sources/chunks.h"
@@ -64,6 +65,7 @@ public:
     WavStream(const std::string &path, uint64_t total, const std::string &where)
         : m_path(path), m_where(where)
     {
+        refuse_unsettled(path, where);
         SF_INFO info{};
         m_file = sf_open(path.c_str(), SFM_READ, &info);
         if (!m_file)
