@@ -197,10 +197,6 @@ TEST(Validate, TraitsFileDecidesTheSplitComparison)
 // nowhere.
 TEST(Validate, NarrowedChecksAreShown)
 {
-#if defined(_WIN32)
-    GTEST_SKIP() << "each check runs in this executable started again, which is no validator "
-                    "on Windows; the report is the same code on Linux";
-#endif
     const std::string rpn = se_test::plugin_path("cv_to_rpn"); // its traits file beside it
     Cli r = cli({rpn, "--include", "^determinism.splits$", "--seed", "3", "--json", "-"});
     ASSERT_EQ(r.status, 0) << r.out << r.err;
