@@ -69,6 +69,7 @@ extern "C" {
  *            them, each 1 or more samples inside one block.  After
  *            HOST_SLEEP no process call comes until the next event.
  *   [close]  MOD_CLOSE, once, last; the object and its record are gone.
+ *   [open on] Inside MOD_OPEN or any call after it.
  *   [any]    At any time between makeModule and the close.
  *
  * The GUI side: GUI_OP_INITIALISE before any other GUI operation, then the
@@ -226,18 +227,17 @@ typedef struct ProcessInfo {
 /* ------------------------------------------------------------------------ */
 /* Host requests of the DSP side (module to host).  "Pin" is the DSP index;
  * a time stamp travels in the pointer argument as a 32-bit sample clock. */
-#define HOST_SET_PIN_STATUS   0 /* [start][run] index pin, value status, pointer time */
-#define HOST_IS_PIN_CONNECTED 1 /* [open][start][run] index pin: non-zero if wired */
-#define HOST_GET_SAMPLE_CLOCK                                                                      \
-    3 /* [any] current clock: a process call's first sample, an event's stamp */
+#define HOST_SET_PIN_STATUS   0  /* [start][run] index pin, value status, pointer time */
+#define HOST_IS_PIN_CONNECTED 1  /* [open on] index pin: non-zero if wired */
+#define HOST_GET_SAMPLE_CLOCK 3  /* [any] clock of a process call's first sample, or an event's */
 #define HOST_SEND_MIDI        4  /* [start][run] index pin, value packed message, pointer time */
-#define HOST_GET_PIN_BUFFER   7  /* [open][start][run] index pin: address of its float buffer */
-#define HOST_GET_BUFFER_START 8  /* [open][start][run] index pin: clock of element 0 */
+#define HOST_GET_PIN_BUFFER   7  /* [open on] index pin: address of its float buffer */
+#define HOST_GET_BUFFER_START 8  /* [open on] index pin: clock of element 0 */
 #define HOST_SLEEP            10 /* [run] no process calls until the next event */
-#define HOST_GET_PIN_COUNT    14 /* [open] and later: DSP pins of the instance, repeats included */
-#define HOST_SEND_TO_GUI      17 /* [open][start][run] index 0, value: number for GUI_OP_DSP_MESSAGE */
-#define HOST_POST_EVENT       19 /* [open][start][run] pointer: TimedEvent, copied during the call */
-#define HOST_PROCESS_CHANGED  22 /* [open][start][run] the process entry changed */
+#define HOST_GET_PIN_COUNT    14 /* [open on] DSP pins of the instance, repeats included */
+#define HOST_SEND_TO_GUI      17 /* [open on] index 0, value: number for GUI_OP_DSP_MESSAGE */
+#define HOST_POST_EVENT       19 /* [open on] pointer: TimedEvent, copied during the call */
+#define HOST_PROCESS_CHANGED  22 /* [open on] the process entry changed */
 #define HOST_GET_VERSION      24 /* [any] host version number */
 
 /* Time stamps travel in a pointer argument. */
