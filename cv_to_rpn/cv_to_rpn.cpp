@@ -21,48 +21,6 @@
 
 namespace {
 
-const char *const kAbout =
-    "XT_CVto(N)RPN V1.1.2\n"
-    "Module pack edition, free to use in any patch.\n"
-    "Feedback and bug reports are welcome.\n"
-    "\n"
-    "Summary: Sends MIDI RPN or NRPN messages in response to control voltage inputs.\n"
-    "\n"
-    "Inputs:\n"
-    "\tGate: a change from 0 to positive sends one message with the current\n"
-    "\tChannel, Parameter# and Value. While the gate is kept positive a message\n"
-    "\tgoes out for every change of Channel, Parameter# or Value.\n"
-    "\n"
-    "\tParameter# CV: the parameter number in CV mode; 0 volts gives 0,\n"
-    "\t10 volts gives 16383.\n"
-    "\n"
-    "\tParameter#: the parameter number in List mode, 0 to 16383.\n"
-    "\n"
-    "\tValue CV: the value to send; 0 volts gives 0, 10 volts gives 16383.\n"
-    "\n"
-    "\tChannel: the MIDI channel, 1 to 16.\n"
-    "\n"
-    "\tRPN/NRPN: send Registered (RPN) or Non-Registered (NRPN) parameter numbers.\n"
-    "\n"
-    "Output:\n"
-    "\tMIDI Out: the parameter and data entry control changes.\n"
-    "\n"
-    "Parameters\n"
-    "\tParameter# Select Mode: take the parameter number from the list entry\n"
-    "\t(List) or from the Parameter# CV input (CV).\n"
-    "\n"
-    "\tBit Depth: the resolution of the value, 7 to 14 bits. Use the lowest\n"
-    "\tdepth that gives smooth operation: full resolution can flood the host\n"
-    "\twith MIDI messages.\n"
-    "\n";
-
-const se_sdk::ModuleIdentity kIdentity = {"XT_CVto(N)RPN",
-                                          "tavenor CVto(N)RPN",
-                                          kAbout,
-                                          0,
-                                          2230,
-                                          /*revision_for_every_index=*/true};
-
 constexpr const char *kChannelList = "1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16";
 
 using cv_rpn::kMaxValue;
@@ -564,4 +522,50 @@ private:
     Carry m_carry;
     int32_t m_hold = 0; // samples of activity hold; set by Open
 };
+namespace {
+
+const char *const kAbout =
+    "XT_CVto(N)RPN V1.1.2\n"
+    "Module pack edition, free to use in any patch.\n"
+    "Feedback and bug reports are welcome.\n"
+    "\n"
+    "Summary: Sends MIDI RPN or NRPN messages in response to control voltage inputs.\n"
+    "\n"
+    "Inputs:\n"
+    "\tGate: a change from 0 to positive sends one message with the current\n"
+    "\tChannel, Parameter# and Value. While the gate is kept positive a message\n"
+    "\tgoes out for every change of Channel, Parameter# or Value.\n"
+    "\n"
+    "\tParameter# CV: the parameter number in CV mode; 0 volts gives 0,\n"
+    "\t10 volts gives 16383.\n"
+    "\n"
+    "\tParameter#: the parameter number in List mode, 0 to 16383.\n"
+    "\n"
+    "\tValue CV: the value to send; 0 volts gives 0, 10 volts gives 16383.\n"
+    "\n"
+    "\tChannel: the MIDI channel, 1 to 16.\n"
+    "\n"
+    "\tRPN/NRPN: send Registered (RPN) or Non-Registered (NRPN) parameter numbers.\n"
+    "\n"
+    "Output:\n"
+    "\tMIDI Out: the parameter and data entry control changes.\n"
+    "\n"
+    "Parameters\n"
+    "\tParameter# Select Mode: take the parameter number from the list entry\n"
+    "\t(List) or from the Parameter# CV input (CV).\n"
+    "\n"
+    "\tBit Depth: the resolution of the value, 7 to 14 bits. Use the lowest\n"
+    "\tdepth that gives smooth operation: full resolution can flood the host\n"
+    "\twith MIDI messages.\n"
+    "\n";
+
+const se_sdk::ModuleIdentity kIdentity = {"XT_CVto(N)RPN",
+                                          "tavenor CVto(N)RPN",
+                                          kAbout,
+                                          0,
+                                          2230,
+                                          /*revision_for_every_index=*/true};
+
+} // namespace
+
 SE_MODULE_EXPORTS(kIdentity, Module, void)

@@ -5,8 +5,9 @@
 #define CV_TO_RPN_QUANTISE_H
 
 #include <cstdint>
-#include <cstring>
 #include <limits>
+
+#include "se_lanes.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -16,11 +17,11 @@ namespace cv_rpn {
 
 constexpr int32_t kMaxValue = 16383; // 14 bits: 0 V gives 0, 10 V gives 16383
 
-inline int32_t bits_of(float x)
+// A sample's bit pattern as a signed number: the range tests below are
+// comparisons of it.
+inline int32_t signed_bits(float x)
 {
-    int32_t b;
-    std::memcpy(&b, &x, sizeof b);
-    return b;
+    return static_cast<int32_t>(se_sdk::bits_of(x));
 }
 
 // A control voltage sample (1.0 = 10 V) as a 14-bit number: the product
@@ -37,7 +38,7 @@ inline int32_t bits_of(float x)
 // subnormal, infinite or not-a-number sample never reaches the arithmetic.
 inline int32_t scale(float x)
 {
-    const int32_t b = bits_of(x);
+    const int32_t b = signed_bits(x);
     if (b < 0x37800000) // negative (and -NaN), zero, or below 2^-16: 0
         return 0;
     if (b >= 0x3F800000) // 1.0 and above; +NaN gives 0
@@ -75,7 +76,7 @@ inline Window window_of(int32_t value, int32_t step)
 
 inline bool inside(float x, const Window &w)
 {
-    const int32_t b = bits_of(x);
+    const int32_t b = signed_bits(x);
     const float y = b >= 0x00800000 && b <= 0x7F800000 ? x : 0.0f;
     const float big = y * 16384.0f;
     return big - w.low >= y && !(big - w.high >= y);

@@ -17,29 +17,10 @@
 #include "SEModule_base.h"
 #include "se_module_exports.h"
 #include "se_pin_table.h"
+#include "se_lanes.h"
 #include "se_sleep.h"
 
 namespace {
-
-const char *const kAbout = "Wave Edge Detector\n"
-                           "Ver:2.90 module pack edition, free to use in any patch\n"
-                           "\n"
-                           "Detects Zero Crossings in Audio\n"
-                           "\n"
-                           "Features:\n"
-                           "Edge Detect Modes:\n"
-                           "    ZeroX: Both -To+ and +To- detected\n"
-                           "    LeadX: Leading Edge -To+ only\n"
-                           "Pulse Output Modes:\n"
-                           "    +Ve:  Pulses are always +ve/High\n"
-                           "    +Ve/-Ve:  +ve on -To+ : -ve on +To-\n"
-                           "    Sqr:  High if +ve : Low if -ve : Either/Last State if input=0\n"
-                           "    Sqr+0:  High if +ve : Low if -ve : 0 if input=0\n"
-                           "Variable Pulse Level (*Can be Inverted by setting -ve value)\n"
-                           "\n"
-                           "Sqr2 (LeadX) divides the input frequency by two.";
-
-const se_sdk::ModuleIdentity kIdentity = {"QZ_Edge_Detect", "Edge_Detect_QZ2003", kAbout, 0, 2240};
 
 constexpr uint32_t kSignBit = 0x80000000u;
 
@@ -47,12 +28,7 @@ constexpr uint32_t kSignBit = 0x80000000u;
 enum : int16_t { kZeroX = 0 };
 enum : int16_t { kPulse = 0, kBipolar = 1, kSquare = 2, kSign = 3, kSquare2 = 4 };
 
-inline uint32_t bits_of(float x)
-{
-    uint32_t b;
-    std::memcpy(&b, &x, sizeof b);
-    return b;
-}
+using se_sdk::bits_of;
 
 // The sample loops choose their outputs by masks instead of branches, so an
 // unpredictable input (noise) costs what a predictable one costs.
@@ -487,5 +463,29 @@ class GuiModule : public SEGUI_base
 public:
     using SEGUI_base::SEGUI_base;
 };
+
+namespace {
+
+const char *const kAbout = "Wave Edge Detector\n"
+                           "Ver:2.90 module pack edition, free to use in any patch\n"
+                           "\n"
+                           "Detects Zero Crossings in Audio\n"
+                           "\n"
+                           "Features:\n"
+                           "Edge Detect Modes:\n"
+                           "    ZeroX: Both -To+ and +To- detected\n"
+                           "    LeadX: Leading Edge -To+ only\n"
+                           "Pulse Output Modes:\n"
+                           "    +Ve:  Pulses are always +ve/High\n"
+                           "    +Ve/-Ve:  +ve on -To+ : -ve on +To-\n"
+                           "    Sqr:  High if +ve : Low if -ve : Either/Last State if input=0\n"
+                           "    Sqr+0:  High if +ve : Low if -ve : 0 if input=0\n"
+                           "Variable Pulse Level (*Can be Inverted by setting -ve value)\n"
+                           "\n"
+                           "Sqr2 (LeadX) divides the input frequency by two.";
+
+const se_sdk::ModuleIdentity kIdentity = {"QZ_Edge_Detect", "Edge_Detect_QZ2003", kAbout, 0, 2240};
+
+} // namespace
 
 SE_MODULE_EXPORTS(kIdentity, Module, GuiModule)
