@@ -170,7 +170,6 @@ private:
     template <bool CvMode> void run(int32_t start, int32_t count)
     {
         const uint32_t t0 = SampleClock();
-        SEPin *const midi_out = PinAt(kMidiOut);
         const float *value_in = m_value_cv_in + start;
         const float *gate_in = m_gate_in + start;
         const float *parameter_in = CvMode ? m_parameter_cv_in + start : nullptr;
@@ -178,7 +177,7 @@ private:
         // inside the parameter range, the mask table and the channel nibble.
         Call k;
         k.t0 = t0;
-        k.midi_out = midi_out;
+        k.midi_out = PinAt(kMidiOut);
         k.list_parameter = clamp_to<int32_t>(m_parameter, 0, kMaxValue);
         k.mask = bit_depth_masks[clamp_to<int32_t>(m_bit_depth, 0, 7)];
         k.channel = clamp_to<int32_t>(m_channel, 0, kMaxChannel);
@@ -221,23 +220,7 @@ private:
             const bool complete = c.last_gate <= 0.0f || (c.moving == 1 && c.was_moving == 0) ||
                                   parameter != c.sent_parameter || k.channel != c.sent_channel ||
                                   k.rpn_mode != c.sent_rpn_mode;
-            if (complete) {
-                c.sent_value_msb = -1;
-                c.sent_channel = k.channel;
-                c.sent_rpn_mode = k.rpn_mode;
-                c.sent_parameter = parameter;
-                send_complete(midi_out, time, k, parameter, value);
-                scan = false;
-            } else if (value != c.last_value) {
-                if ((value >> 7) != c.sent_value_msb) {
-                    send(midi_out, time, control_change(k.channel, kDataEntryMsb, value >> 7));
-                    c.sent_value_msb = value >> 7;
-                }
-                send(midi_out, time, control_change(k.channel, kDataEntryLsb, value & 0x7F));
-                scan = false;
-            } else {
-                scan = true;
-            }
+            scan = !send_sample(k, c, time, complete, parameter, value);
             c.last_value = value;
             last_value_known = true;
             c.last_gate = gate_in[i];
@@ -372,17 +355,7 @@ private:
                 const int32_t j = i + at;
                 value = cv_rpn::scale(value_in[j]) & k.mask;
                 const uint32_t time = k.t0 + static_cast<uint32_t>(j);
-                if (rise) {
-                    send_complete(k.midi_out, time, k, c.sent_parameter, value);
-                    c.sent_value_msb = -1;
-                } else {
-                    if ((value >> 7) != c.sent_value_msb) {
-                        send(k.midi_out, time,
-                             control_change(k.channel, kDataEntryMsb, value >> 7));
-                        c.sent_value_msb = value >> 7;
-                    }
-                    send(k.midi_out, time, control_change(k.channel, kDataEntryLsb, value & 0x7F));
-                }
+                send_sample(k, c, time, rise, c.sent_parameter, value);
                 if (!rise || value != c.last_value)
                     break;
                 const uint32_t rest = any & ~((2u << at) - 1);
@@ -505,6 +478,30 @@ private:
             hold_on(value + from, end - from, 0, c, hold);
         else
             hold_on(value + change, end - change, 1, c, hold);
+    }
+
+    // What a sample whose gate is open sends: the complete message where one
+    // is due, else the data entry bytes of a new quantised value (the MSB
+    // only when it changed), else nothing.  Whether it sent anything.
+    static bool send_sample(const Call &k, Carry &c, uint32_t time, bool complete,
+                            int32_t parameter, int32_t value)
+    {
+        if (complete) {
+            c.sent_value_msb = -1;
+            c.sent_channel = k.channel;
+            c.sent_rpn_mode = k.rpn_mode;
+            c.sent_parameter = parameter;
+            send_complete(k.midi_out, time, k, parameter, value);
+            return true;
+        }
+        if (value == c.last_value)
+            return false;
+        if ((value >> 7) != c.sent_value_msb) {
+            send(k.midi_out, time, control_change(k.channel, kDataEntryMsb, value >> 7));
+            c.sent_value_msb = value >> 7;
+        }
+        send(k.midi_out, time, control_change(k.channel, kDataEntryLsb, value & 0x7F));
+        return true;
     }
 
     static void send_complete(SEPin *out, uint32_t time, const Call &k, int32_t parameter,
