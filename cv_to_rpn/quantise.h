@@ -9,9 +9,8 @@
 
 #include "se_lanes.h"
 
-#if defined(__SSE2__)
+// The eight-sample scans are SSE2 code: every target of the pack has it.
 #include <emmintrin.h>
-#endif
 
 namespace cv_rpn {
 
@@ -128,8 +127,6 @@ inline uint32_t closed(const float *gate, int32_t n)
     return out;
 }
 
-#if defined(__SSE2__)
-
 // Four lanes at a time.
 struct Window4 {
     __m128 low, high;
@@ -189,36 +186,6 @@ inline bool any_changed8(const float *x)
     const __m128 b = _mm_cmpneq_ps(_mm_loadu_ps(x + 4), _mm_loadu_ps(x + 3));
     return _mm_movemask_ps(_mm_or_ps(a, b)) != 0;
 }
-
-#else
-
-struct Window4 {
-    Window w;
-    explicit Window4(const Window &window) : w(window) {}
-};
-
-template <bool WithParameter>
-inline Scan scan8(const float *gate, const float *value, const float *parameter, float before,
-                  const Window4 &values, const Window4 &parameters)
-{
-    return scan(gate, value, WithParameter ? parameter : nullptr, before, values.w, parameters.w,
-                8);
-}
-
-inline uint32_t positive8(const float *gate)
-{
-    return positive(gate, 8);
-}
-
-inline bool any_changed8(const float *x)
-{
-    bool any = false;
-    for (int32_t k = 0; k < 8; ++k)
-        any = any || !(x[k] == x[k - 1]);
-    return any;
-}
-
-#endif
 
 inline int32_t lowest_bit(uint32_t word) // word != 0
 {
