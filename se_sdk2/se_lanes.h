@@ -24,29 +24,29 @@
 namespace se_sdk {
 
 // ---- bit patterns ----------------------------------------------------------
+// A value's bytes as another type of the same size.
+template <class To, class From> To same_bits(From x)
+{
+    static_assert(sizeof(To) == sizeof(From), "same size");
+    To y;
+    std::memcpy(&y, &x, sizeof y);
+    return y;
+}
 inline uint32_t bits_of(float x)
 {
-    uint32_t b;
-    std::memcpy(&b, &x, sizeof b);
-    return b;
+    return same_bits<uint32_t>(x);
 }
 inline uint64_t bits_of(double x)
 {
-    uint64_t b;
-    std::memcpy(&b, &x, sizeof b);
-    return b;
+    return same_bits<uint64_t>(x);
 }
 inline float from_bits(uint32_t b)
 {
-    float x;
-    std::memcpy(&x, &b, sizeof x);
-    return x;
+    return same_bits<float>(b);
 }
 inline double from_bits(uint64_t b)
 {
-    double x;
-    std::memcpy(&x, &b, sizeof x);
-    return x;
+    return same_bits<double>(b);
 }
 
 constexpr uint32_t kSignBit = 0x80000000u;
