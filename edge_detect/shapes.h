@@ -96,9 +96,11 @@ template <Shape S> struct Kernel {
 // out[i] = k(in[i], in[i - 1]) for i in [from, count), from at least 1 for
 // the shapes that read the sample before; returns the sign carried past the
 // last.  Four at a time unless the buffers overlap: then one by one, each
-// read after the previous write, as always.
+// read after the previous write, as always.  The kernel is a copy: the
+// compiler then knows no store to `out` changes its level, and keeps the
+// level's lanes in registers.
 template <Shape S>
-uint32_t shape_samples(const Kernel<S> &k, const float *in, float *out, int32_t from, int32_t count,
+uint32_t shape_samples(const Kernel<S> k, const float *in, float *out, int32_t from, int32_t count,
                        uint32_t carried)
 {
     using se_sdk::Lanes4;
