@@ -38,7 +38,7 @@ inline int16_t clamp16(int16_t v, int16_t lo, int16_t hi)
 // whole chunk of 32 is read four samples at a time.
 template <class L> uint32_t positive_bits_of(const float *in, int32_t n)
 {
-    constexpr int32_t kLanes = sizeof(L) / sizeof(uint32_t);
+    constexpr int32_t kLanes = sizeof(L) / sizeof(uint32_t); // a lane is one word
     uint32_t mask = 0;
     for (int32_t j = 0; j < n; j += kLanes)
         mask |= se_sdk::sign_bits(se_sdk::positive_mask(se_sdk::load<L>(in + j))) << j;
