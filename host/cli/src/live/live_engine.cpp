@@ -243,7 +243,7 @@ void LiveEngine::Impl::schedule(const Patch &patch)
         for (const MidiIn &m : d.midi)
             node.timed.push_back(Timed{m.time.clock(rate), kMidi, -1, 0.0, m.message});
         if (d.midi_file) {
-            MidiFileCursor file(d.midi_file);
+            MidiFileCursor file(d.midi_file, rate);
             for (MidiIn m; file.next(m);)
                 node.timed.push_back(Timed{m.time.clock(rate), kMidi, -1, 0.0, m.message});
         }

@@ -47,7 +47,7 @@ struct FileMidi {
     int32_t message = 0;
     bool more = false;
     FileMidi(std::shared_ptr<const MidiFile> file, double r, uint64_t t, uint64_t first_seq)
-        : cursor(std::move(file)), rate(r), total(t), seq(first_seq - 1)
+        : cursor(std::move(file), r), rate(r), total(t), seq(first_seq - 1)
     {
         next();
     }

@@ -24,7 +24,8 @@ Patch plugin_patch(const PluginOptions &o)
     p.block = static_cast<int>(read_whole(o.block, kBlockSize, "--block"));
     p.duration = parse_time(o.duration, "--duration");
     check_duration(p.duration, p.rate, "--duration");
-    p.host_version = static_cast<int32_t>(read_whole(o.host_version, kHostVersion, "--host-version"));
+    p.host_version =
+        static_cast<int32_t>(read_whole(o.host_version, kHostVersion, "--host-version"));
     int repeat = static_cast<int>(read_whole(o.repeat, kRepeatCopies, "--repeat"));
     ModuleSpec m;
     m.plugin = o.plugin;
