@@ -4,6 +4,7 @@
 // entry.  The difference is the host's work per stretch: events, clock,
 // buffer guards, captures.  And the host's cost of one request, which the
 // table takes off the modules' times (a module's sends are the contract's).
+// And the host's cost per event with 10 to 100,000 events waiting behind it.
 #include "host_bench.h"
 
 #include <string>
@@ -92,6 +93,34 @@ void request(benchmark::State &state, const char *module, const char *pin, int32
     state.counters["stretches"] = kStretches;
 }
 
+// One MIDI event a sample into midi_choice (which passes it on), with
+// `waiting` more queued for the samples after it: each sample a new one is
+// queued at the back and the front one delivered.  Per event: the queue,
+// the delivery, a process call of one sample and the module's send.
+void events_waiting(benchmark::State &state, uint32_t waiting)
+{
+    sehost::HostConfig config;
+    config.block_size = 1024;
+    auto lib = sehost::Library::load(se_test::plugin_path("midi_choice"));
+    sehost::DspInstance dsp(lib, config);
+    dsp.open();
+    dsp.reserve(waiting + kStretches);
+    constexpr int32_t kNoteOn = 0x00643C90;
+    uint32_t next = dsp.clock() + 1;
+    for (uint32_t k = 0; k < waiting; ++k)
+        dsp.queue_midi(next++, kNoteOn);
+    for (auto _ : state) {
+        for (uint32_t k = 0; k < kStretches; ++k) {
+            dsp.queue_midi(next++, kNoteOn);
+            dsp.run(1);
+        }
+        state.PauseTiming();
+        dsp.clear_requests();
+        state.ResumeTiming();
+    }
+    state.counters["stretches"] = kStretches;
+}
+
 } // namespace
 
 void register_host_benchmarks(void (*configure)(benchmark::internal::Benchmark *))
@@ -107,6 +136,10 @@ void register_host_benchmarks(void (*configure)(benchmark::internal::Benchmark *
         configure(benchmark::RegisterBenchmark(
             (std::string("host | request | ") + r.name + " | - | 1024").c_str(), request, r.module,
             r.pin, r.op));
+    for (uint32_t waiting : {10u, 1000u, 100000u})
+        configure(benchmark::RegisterBenchmark(
+            ("host | event, " + std::to_string(waiting) + " waiting | run | - | 1024").c_str(),
+            events_waiting, waiting));
     for (int stretch : {1, 8, 64}) {
         std::string n = std::to_string(stretch);
         configure(benchmark::RegisterBenchmark(

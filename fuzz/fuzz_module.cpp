@@ -12,11 +12,13 @@
 //
 // Faults and contract stops are kept apart.  A fault - a sanitizer report,
 // a crash, or a fault the reference host finds in the module's requests -
-// stops the run and is reported.  A stop of the SDK's own contract check
-// ("check failed: ...") is what the contract promises for a host that
-// breaks it (fewer pins than declared, an event off its stamp): inputs that
-// break the contract run in a child process, and a child that ends with a
-// contract message counts as expected behaviour.
+// stops the run and is reported.  A host that makes fewer pins than
+// declared, or delivers an event off its stamp, is outside the contract: a
+// build with the SDK's checks may stop there ("check failed: ..."), one
+// without runs on (missing pins read silence and reach nobody).  Inputs
+// that leave the contract run in a child process, and a child that ends
+// with a contract message counts as expected behaviour; any other fault is
+// reported as ever.
 #include <cfloat>
 #include <cmath>
 #include <csignal>

@@ -105,6 +105,27 @@ def against_floor(best, kinds, blocks):
     return out
 
 
+def events_waiting(best, counters):
+    """The host's time per event with more or fewer events queued behind
+    it, and its ratio to the row with the fewest: flat when taking an event
+    off the queue does not depend on how many wait."""
+    rows = sorted({k[1] for k in best if k[0] == "host" and k[1].startswith("event, ")},
+                  key=lambda s: int(s.split()[1]))
+    if not rows:
+        return []
+    out = ["", "| host, block 1024 | ns per event | against the fewest waiting |",
+           "|---|---|---|"]
+    fewest = None
+    for row in rows:
+        key = ("host", row, "run", "-", 1024)
+        if key not in best:
+            continue
+        per = best[key] / (counters.get(key) or 1)
+        fewest = fewest or per
+        out.append(f"| {row} | {per:.1f} | {per / fewest:.2f} |")
+    return out
+
+
 def main(path, preset, only_summary=False):
     with open(path) as f:
         data = json.load(f)
@@ -197,6 +218,7 @@ def main(path, preset, only_summary=False):
             n = counters.get(("host", row, "run", "-", 1024)) or 1
             if run and direct:
                 out.append(f"| {row} | {run / n:.1f} | {direct / n:.1f} | {(run - direct) / n:.1f} |")
+    out += events_waiting(best, counters)
     print("\n".join(out))
 
 

@@ -155,11 +155,12 @@ void SEModule_base::Open()
     give_missing_buffers(j, has_dsp_pin);
 }
 
-// A host that makes fewer pins than the module declares leaves the audio
-// variables of the rest without a buffer, and a process function writes its
-// outputs (and reads its inputs) all the same. Each such variable gets a
-// block of zeros of its own instead: outputs written there go nowhere,
-// inputs read silence. PinAt stays refused for those pins.
+// A host that makes fewer pins than the module declares (outside the
+// contract) leaves the audio variables of the rest without a buffer, and a
+// process function writes its outputs (and reads its inputs) all the same.
+// Each such variable gets a block of zeros of its own instead: outputs
+// written there go nowhere, inputs read silence. PinAt stays refused for
+// those pins (with the checks, it stops the process).
 template <class HasDspPin>
 void SEModule_base::give_missing_buffers(int32_t first, HasDspPin has_dsp_pin)
 {
@@ -189,9 +190,10 @@ void SEModule_base::give_missing_buffers(int32_t first, HasDspPin has_dsp_pin)
 SEPin *SEModule_base::PinAt(int32_t index)
 {
     SE_CHECK(m_pins != 0, kSource);
-    // A host may create fewer pins than the module declares.
+    // A host that made fewer pins than the module declares is outside the
+    // contract: with the checks, the process stops here.
     SE_CHECK(index >= 0 && index < m_pin_count, kSource);
-    // Without the checks, such a pin is one that reaches nobody.
+    // Without them, a missing pin is one that reaches nobody.
     if (index < 0 || index >= m_pin_count)
         return &m_missing_pin;
     return &m_pins[index];

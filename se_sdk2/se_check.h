@@ -4,7 +4,11 @@
 // user error: it prints the expression text and the SDK source that made
 // the check to standard error and stops the process.  Defining SE_NO_CHECKS
 // leaves every check out; conforming hosts and modules behave the same
-// either way.
+// either way.  A host outside the contract (fewer DSP pins than the module
+// declares, an event delivered off its stamp) is stopped by a build with the
+// checks where it first shows, and a build without them runs on: the
+// missing pins read silence and reach nobody (docs/sdk.md tells each
+// module's case).
 #ifndef SE_CHECK_H
 #define SE_CHECK_H
 

@@ -14,6 +14,7 @@
 
 #include "close_call.h"
 #include "registry.h"
+#include "sehost/event_queue.h"
 #include "sehost/host_error.h"
 #include "sehost/stretch_planner.h"
 
@@ -75,7 +76,6 @@ std::string copy_module_text(const char *text)
 
 struct DspInstance::Queued {
     TimedEvent event;
-    uint64_t seq;
     bool write; // write `value` into the pin first (set_value)
     double value;
 };
@@ -100,8 +100,7 @@ struct DspInstance::Impl {
     bool in_call = false;
     uint32_t call_clock = 0;
     std::vector<PinState> pins; // per DSP pin
-    std::vector<Queued> queue;  // ordered by stamp, then seq
-    uint64_t seq = 0;
+    EventQueue<Queued> queue;
     std::optional<uint32_t> prepared_block;
     StretchPlanner split;
     std::exception_ptr deferred; // thrown on the host's side inside a request
@@ -487,7 +486,7 @@ void DspInstance::open()
         if (st.initial_status)
             status = *st.initial_status;
         // delivered at once, ahead of anything the test queued for clock 0
-        deliver(Queued{TimedEvent{0, EV_PIN_STATUS, status, 0, p.index, 0}, 0, false, 0.0});
+        deliver(Queued{TimedEvent{0, EV_PIN_STATUS, status, 0, p.index, 0}, false, 0.0});
     }
 }
 
@@ -630,10 +629,7 @@ void DspInstance::queue_event(const TimedEvent &event)
 
 void DspInstance::enqueue(const TimedEvent &event, bool write, double value)
 {
-    auto &queue = m_impl->queue;
-    auto it = std::upper_bound(queue.begin(), queue.end(), event.time_stamp,
-                               [](uint32_t t, const Queued &q) { return t < q.event.time_stamp; });
-    queue.insert(it, Queued{event, m_impl->seq++, write, value});
+    m_impl->queue.push(event.time_stamp, Queued{event, write, value});
 }
 
 void DspInstance::queue_midi(uint32_t clock, int32_t message, int32_t value16)
@@ -823,9 +819,9 @@ inline void DspInstance::prepare_block(uint32_t start)
 inline void DspInstance::deliver_due()
 {
     auto &queue = m_impl->queue;
-    while (!queue.empty() && queue.front().event.time_stamp <= m_clock) {
+    while (!queue.empty() && queue.front_stamp() <= m_clock) {
         const Queued q = queue.front();
-        queue.erase(queue.begin());
+        queue.pop();
         deliver(q);
     }
 }
@@ -867,8 +863,8 @@ inline uint32_t DspInstance::plan_stretch(uint32_t start, uint32_t end)
 {
     const auto &queue = m_impl->queue;
     uint32_t stop = std::min(end, start + static_cast<uint32_t>(m_config.block_size));
-    if (!queue.empty() && queue.front().event.time_stamp < stop)
-        stop = queue.front().event.time_stamp;
+    if (!queue.empty() && queue.front_stamp() < stop)
+        stop = queue.front_stamp();
     return m_impl->split.stop(m_clock, stop);
 }
 

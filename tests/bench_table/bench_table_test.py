@@ -1,6 +1,6 @@
 """scripts/bench_table.py on a made-up run: the ratios, the requests taken
-off, a run whose request price is the whole time, and the time per message
-against the send floor."""
+off, a run whose request price is the whole time, the time per message
+against the send floor, and the time per event against how many wait."""
 import io
 import json
 import os
@@ -72,6 +72,15 @@ class BenchTable(unittest.TestCase):
         # the floor's 5442.88 / 2 a message.
         self.assertIn("| sender | %.2f |" % (2921.44 / (5442.88 / 2)), lines)
         self.assertFalse(any(l.startswith("| quiet |") and l.count("|") == 3 for l in lines))
+
+    def test_events_waiting_against_the_fewest(self):
+        lines = self.table(self.run_of() + [
+            entry("host | event, 100000 waiting | run | - | 1024", 3276.8, stretches=16384),
+            entry("host | event, 10 waiting | run | - | 1024", 1638.4, stretches=16384),
+        ], False)
+        at = lines.index("| host, block 1024 | ns per event | against the fewest waiting |")
+        self.assertEqual(lines[at + 2:at + 4], ["| event, 10 waiting | 100.0 | 1.00 |",
+                                                "| event, 100000 waiting | 200.0 | 2.00 |"])
 
 
 if __name__ == "__main__":

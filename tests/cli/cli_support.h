@@ -38,25 +38,26 @@ inline std::string quote(const std::string &s)
     return q + "'";
 }
 
-// Runs sehost with exactly these arguments (each passed as one word).
-inline Result sehost_bare(const std::vector<std::string> &args);
+// Runs sehost with exactly these arguments (each passed as one word), after
+// the shell's variable assignments `env` ("A=1 B=2").
+inline Result sehost_bare(const std::vector<std::string> &args, const std::string &env = "");
 
 // Runs sehost on the built plug-ins with the arguments.
-inline Result sehost(const std::vector<std::string> &args)
+inline Result sehost(const std::vector<std::string> &args, const std::string &env = "")
 {
     std::vector<std::string> all = {"--plugins", se_test::plugin_dir()};
     all.insert(all.end(), args.begin(), args.end());
-    return sehost_bare(all);
+    return sehost_bare(all, env);
 }
 
-inline Result sehost_bare(const std::vector<std::string> &args)
+inline Result sehost_bare(const std::vector<std::string> &args, const std::string &env)
 {
     static int serial = 0;
     fs::path dir = fs::temp_directory_path() / ("sehost_test_io_" + std::to_string(getpid()));
     fs::create_directories(dir);
     std::string out = (dir / ("out" + std::to_string(serial))).string();
     std::string err = (dir / ("err" + std::to_string(serial++))).string();
-    std::string cmd = quote(SEHOST_BIN);
+    std::string cmd = env + " " + quote(SEHOST_BIN);
     for (const std::string &a : args)
         cmd += " " + quote(a);
     cmd += " >" + quote(out) + " 2>" + quote(err) + " </dev/null";

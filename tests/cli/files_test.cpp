@@ -27,7 +27,7 @@ std::vector<std::string> files_under(const fs::path &root)
     for (auto it = fs::recursive_directory_iterator(root, ec);
          !ec && it != fs::recursive_directory_iterator(); it.increment(ec))
         if (!it->is_directory())
-            out.push_back(fs::relative(it->path(), root).string());
+            out.push_back(it->path().lexically_relative(root).string());
     std::sort(out.begin(), out.end());
     return out;
 }
@@ -226,27 +226,40 @@ TEST(OutputFolder, TemporaryFilesAreCreatedAfreshUnderNamesOfTheirOwn)
     EXPECT_TRUE(fs::is_symlink(fs::path(out) / ".events.jsonl.part")); // not ours to remove
 }
 
-TEST(OutputFolder, AnInterruptedRunRemovesItsTemporaryFilesAndKeepsThePreviousSet)
+// Stopped part-way, a run leaves the previous set: it removes its own
+// temporaries when it can (INT, TERM, HUP), and the next run into the
+// folder removes those of one that could not, and only those.
+TEST(OutputFolder, AStoppedRunLeavesThePreviousSetAndNoTemporaries)
 {
     struct Case {
-        int signal, status;
+        int signal, status; // -1: ended by the signal
     };
-    for (const Case c : {Case{SIGINT, 130}, Case{SIGTERM, 143}}) {
+    for (const Case c :
+         {Case{SIGINT, 130}, Case{SIGTERM, 143}, Case{SIGHUP, 129}, Case{SIGKILL, -1},
+          Case{SIGPIPE, -1}, Case{SIGUSR1, -1}, Case{SIGALRM, -1}}) {
         std::string out = fresh_dir("interrupted");
         ASSERT_EQ(sehost({"render", "pitch_adjust", "-d", "10ms", "-o", out}).status, 0);
         std::string before = slurp(out + "/pitch_adjust.Pitch_Adj.wav");
+        std::ofstream(out + "/.notes") << "mine";
+        fs::create_symlink("/dev/null", out + "/.x.wav.AbCdEf.part"); // named like ours
         // Long enough to be stopped part-way.
         Running run(
             {"render", "pitch_adjust", "--set", "Octave=+1", "-d", "3000s", "-o", out, "--force"});
         ASSERT_TRUE(temporary_file_grows(out));
         ::kill(run.pid, c.signal);
         EXPECT_EQ(run.wait(), c.status);
-        EXPECT_EQ(files_under(out),
-                  (std::vector<std::string>{"events.jsonl", "pitch_adjust.Pitch_Adj.wav",
-                                            "report.html"}));
-        EXPECT_EQ(slurp(out + "/pitch_adjust.Pitch_Adj.wav"), before);
         std::string err = slurp(run.err_path);
-        EXPECT_NE(err.find("temporary files removed"), std::string::npos) << err;
+        if (c.status > 0)
+            EXPECT_NE(err.find("temporary files removed; " + out + " holds what it held before"),
+                      std::string::npos)
+                << err;
+        else
+            EXPECT_EQ(sehost({"render", "pitch_adjust", "-d", "10ms", "-o", out}).status, 2);
+        EXPECT_EQ(files_under(out),
+                  (std::vector<std::string>{".notes", ".x.wav.AbCdEf.part", "events.jsonl",
+                                            "pitch_adjust.Pitch_Adj.wav", "report.html"}))
+            << c.signal;
+        EXPECT_EQ(slurp(out + "/pitch_adjust.Pitch_Adj.wav"), before);
     }
 }
 

@@ -77,11 +77,6 @@ TEST(SehostPatchFields, EveryFieldIsTypedAndRangeChecked)
          "p.json: connections[0]: the field \"to\" is given twice"},
         {R"({"modules": [], "connections": [{"from": "a.x", "to": 5}]})",
          "p.json: connections[0].to: expected a text"},
-        // names that would name the same files where case is not told apart
-        {R"({"modules": [{"name": "a", "plugin": "x"}, {"name": "A", "plugin": "x"}]})",
-         "p.json: modules[1].name: \"A\" differs from \"a\" (modules[0]) only in case"},
-        {R"({"modules": [{"name": "a", "plugin": "x"}, {"name": "a", "plugin": "x"}]})",
-         "p.json: modules[1]: the name \"a\" is used twice"},
         // a source is checked whether it is wired or not
         {R"({"modules": [], "sources": {"s": "nonsense"}})",
          "p.json: sources.\"s\": unknown source \"nonsense\""},

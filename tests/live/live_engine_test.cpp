@@ -113,8 +113,7 @@ TEST(LiveEngine, EqualsTheOfflineRunOfTheSamePatchAndInputs)
 }
 
 // The patch's own timed inputs play at their times: MIDI, settings of DSP
-// pins (also one wired-in value that a setting may not touch is left
-// alone) and patch changes give what the offline run gives.
+// pins and patch changes give what the offline run gives.
 TEST(LiveEngine, PlaysThePatchsTimedInputsAtTheirTimes)
 {
     const uint64_t periods = 500, length = periods * kPeriod; // 2.7 s

@@ -7,11 +7,19 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <fstream>
 #include <functional>
+#include <regex>
 #include <string>
 
 #include "plugin_path.h"
 #include "sehost/sehost.h"
+
+#if !defined(_WIN32)
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -75,3 +83,69 @@ TEST(HostPinCount, NoMissingOrUndeclaredPinFaults)
         c.check(dsp);
     }
 }
+
+#if !defined(_WIN32)
+namespace {
+
+// Opens the plug-in with `pins` DSP pins and runs it with its defaults in
+// a child process: "runs", "stops" (the SDK's check of the pin index, or of
+// there being pins at all), or what else ended it.
+std::string with_pins(const std::string &plugin, int32_t pins)
+{
+    char err_path[] = "/tmp/se_fewer_pins_XXXXXX";
+    const int err = mkstemp(err_path);
+    pid_t child = fork();
+    if (child == 0) {
+        dup2(err, 2);
+        sehost::HostConfig config;
+        config.pin_count = pins;
+        config.block_size = 256;
+        sehost::DspInstance dsp(sehost::Library::load(plugin), config);
+        dsp.open();
+        dsp.run(4 * 256);
+        _exit(dsp.errors().empty() ? 0 : 3);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    std::ifstream in(err_path);
+    const std::string said((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    close(err);
+    unlink(err_path);
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        return "runs";
+    if (said.find("check failed: index >= 0 && index < m_pin_count") != std::string::npos ||
+        (pins == 0 && said.find("check failed: m_pins != 0") != std::string::npos))
+        return "stops";
+    return "ends otherwise: " + said;
+}
+
+} // namespace
+
+// The author's guide tells, module by module, at which pin counts below the
+// declared one a host (outside the contract) gets the SDK's stop and at
+// which the module runs on: each row holds for the build.
+TEST(HostPinCount, FewerPinsDoWhatTheGuideSays)
+{
+    std::ifstream guide(SE_DOCS_DIR "/sdk.md");
+    const std::regex row(
+        R"(^\| (\w+) \| (\d+) \| (none|(\d+)( to (\d+))?) \| (checks|without checks) \|$)");
+    int rows = 0;
+    for (std::string line; std::getline(guide, line);) {
+        std::smatch m;
+        if (!std::regex_match(line, m, row))
+            continue;
+        ++rows;
+        const std::string plugin = se_test::plugin_path(m[1].str().c_str());
+        int32_t declared = 0;
+        for (const sehost::PinDecl &d : sehost::learn_pins(sehost::Library::load(plugin)))
+            declared += d.dsp_index >= 0;
+        EXPECT_EQ(declared, std::stoi(m[2])) << line;
+        const int first = m[4].matched ? std::stoi(m[4]) : -1;
+        const int last = m[6].matched ? std::stoi(m[6]) : first;
+        for (int32_t pins = 0; pins < declared; ++pins)
+            EXPECT_EQ(with_pins(plugin, pins), pins >= first && pins <= last ? "stops" : "runs")
+                << line << ": " << pins << " pins";
+    }
+    EXPECT_EQ(rows, 9) << "a row for each of the pack's modules";
+}
+#endif

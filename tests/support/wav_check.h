@@ -26,7 +26,7 @@ struct WavHeader {
     int channels = 0, bits = 0;
     uint32_t rate = 0;
     uint64_t data_at = 0, data_bytes = 0;
-    bool peak = false;  // a PEAK chunk (its time stamp changes run to run)
+    bool peak = false; // a PEAK chunk (its time stamp changes run to run)
     std::string fault; // empty when the sizes add up
 };
 
@@ -70,8 +70,8 @@ inline WavHeader walk_wav(const std::string &head, uint64_t file_size)
             h.data_at = body;
             h.data_bytes = h.rf64 && size == 0xFFFFFFFF ? data64 : size;
             if (riff + 8 != file_size)
-                h.fault = "the RIFF size says " + std::to_string(riff + 8) + " bytes, the file has " +
-                          std::to_string(file_size);
+                h.fault = "the RIFF size says " + std::to_string(riff + 8) +
+                          " bytes, the file has " + std::to_string(file_size);
             else if (h.data_at + h.data_bytes != file_size)
                 h.fault = "the data chunk says " + std::to_string(h.data_bytes) +
                           " bytes, the file has " + std::to_string(file_size - h.data_at);

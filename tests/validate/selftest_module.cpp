@@ -8,10 +8,17 @@
 // side keeps equal to "Flag".  The GUI side also sets "Flag Out" on the
 // DSP message 7 and asks for idle calls while "Flag" is on.
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 
 #include "se_plugin.h"
+
+#if !defined(_WIN32)
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
 
 #ifndef SELFTEST_FAULT
 #define SELFTEST_FAULT 0
@@ -40,6 +47,8 @@
 #define FAULT_WRITES_UNDECLARED  21
 #define FAULT_ECHO_LOOP          22
 #define FAULT_BAD_BOOL           23
+#define FAULT_CHATTERS           24
+#define FAULT_LEAVES_PROCESSES   25
 
 #define STR2(x) #x
 #define STR(x)  STR2(x)
@@ -58,6 +67,9 @@ constexpr int32_t kFlag = 4, kFlagOut = 5;
 constexpr int32_t kSetFlagMessage = 7;
 
 int g_calls = 0; // shared by every instance: only FAULT_NOT_DETERMINISTIC reads it
+
+void chatter();
+void leave_processes();
 
 struct Selftest {
     PlugRecord plug;
@@ -113,6 +125,10 @@ struct Selftest {
 
     void open()
     {
+        if (SELFTEST_FAULT == FAULT_CHATTERS)
+            chatter();
+        if (SELFTEST_FAULT == FAULT_LEAVES_PROCESSES)
+            leave_processes();
         const se_result pins = call(HOST_GET_PIN_COUNT);
         // Announces the output's first value; a pin the host did not give
         // must not be named.
@@ -122,6 +138,53 @@ struct Selftest {
             call(HOST_SET_PIN_STATUS, 0, STATUS_CHANGED, SE_CLOCK_TO_POINTER(clock()));
     }
 };
+
+// 64 MiB of text on standard error.
+void chatter()
+{
+    static char line[1024];
+    std::memset(line, 'x', sizeof line - 1);
+    line[sizeof line - 1] = '\n';
+    for (int k = 0; k < 65536; ++k)
+        std::fwrite(line, 1, sizeof line, stderr);
+    std::fflush(stderr);
+}
+
+// Two sleeping processes: one in the process group it was started in, one
+// in a session of its own whose parent is gone (once a process).  Their
+// numbers go to the file named by SELFTEST_PID_FILE, a line each, written
+// by the processes that started them before open goes on.
+void leave_processes()
+{
+#if !defined(_WIN32)
+    static bool left = false; // by the first instance of the process
+    const char *file = std::getenv("SELFTEST_PID_FILE");
+    if (!file || left)
+        return;
+    left = true;
+    auto note = [file](pid_t pid) {
+        if (FILE *f = std::fopen(file, "a")) {
+            std::fprintf(f, "%ld\n", static_cast<long>(pid));
+            std::fclose(f);
+        }
+    };
+    pid_t pid = fork();
+    if (pid == 0)
+        for (;;)
+            pause();
+    note(pid);
+    pid_t between = fork();
+    if (between == 0) {
+        setsid();
+        if ((pid = fork()) == 0)
+            for (;;)
+                pause();
+        note(pid);
+        _exit(0);
+    }
+    waitpid(between, nullptr, 0);
+#endif
+}
 
 void SE_CALL process_entry(void *object, int32_t start, int32_t count)
 {

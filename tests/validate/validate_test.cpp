@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <set>
 #include <sstream>
 
@@ -13,8 +14,15 @@
 #include <nlohmann/json.hpp>
 
 #if !defined(_WIN32)
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
 #endif
 
 namespace {
@@ -162,10 +170,6 @@ TEST(Validate, TraitsFileDecidesTheSplitComparison)
 // build lays out each module with its own.
 TEST(Validate, TraitsFileBesideThePluginApplies)
 {
-#if defined(_WIN32)
-    GTEST_SKIP() << "the copied self-test's checks hang under wine here; the lookup is the same "
-                    "code on Linux";
-#endif
     namespace fs = std::filesystem;
     const fs::path dir = fs::temp_directory_path() / "sevalidate_test_beside";
     fs::remove_all(dir);
@@ -211,26 +215,109 @@ TEST(Validate, BadTraitsFilesCannotRun)
         {"bad_drive", R"({"identifier": "x", "split_inputs": {"In": "wobbly"}})",
          "\"wobbly\" is not one of"},
         {"names_not_list", R"({"identifier": "x", "finite_needs": "In"})", "list of pin names"},
+        {"overflow", R"({"identifier": "x", "split_reason": 1e400})",
+         "not JSON (after \"split_reason\"): [json.exception.out_of_range.406]"},
+        {"twice", R"({"identifier": "x", "split": "levels", "split": "dependent"})",
+         "\"split\" is given twice"},
+        {"twice_inside", R"({"identifier": "x", "split_inputs": {"In": "zero", "In": "any"}})",
+         "\"In\" in \"split_inputs\" is given twice"},
+        {"too_long", nullptr, "larger than 64 KiB"},
+        {"unused", R"({"identifier": "Nobody's Module v1"})",
+         "\"Nobody's Module v1\" is no given plug-in's identifier"},
     };
     for (const auto &c : table) {
-        Cli r = cli({selftest("good"), "--traits", traits_file(c.what, c.text)});
+        const std::string text =
+            c.text ? c.text
+                   : R"({"identifier": "x", "split_reason": ")" + std::string(65536, 'x') + "\"}";
+        const std::string file = traits_file(c.what, text);
+        Cli r = cli({selftest("good"), "--traits", file});
         EXPECT_EQ(r.status, 2) << c.what;
         EXPECT_NE(r.err.find(c.error), std::string::npos) << c.what << ": " << r.err;
+        EXPECT_NE(r.err.find("traits file " + file + ": "), std::string::npos) << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
     }
-    Cli r = cli({selftest("good"), "--traits", "/no/such/file.json"});
+    // Only a regular file is read: a folder here, a FIFO and a device
+    // below, each refused before anything waits or grows.
+    Cli r = cli({selftest("good"), "--traits", std::filesystem::temp_directory_path().string()});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("not a regular file"), std::string::npos) << r.err;
+    r = cli({selftest("good"), "--traits", "/no/such/file.json"});
     EXPECT_EQ(r.status, 2);
     EXPECT_NE(r.err.find("cannot be read"), std::string::npos) << r.err;
 
     // One file per --traits: a plug-in after it stays a plug-in (the child
-    // command line on Windows has that order).  No check is run: on Windows
-    // a child would be this test executable.
-    r = cli({"--traits", traits_file("fine", R"({"identifier": "x"})"), selftest("good"),
-             "--include", "^none$"});
+    // command line on Windows has that order).
+    r = cli({"--traits", traits_file("fine", R"({"identifier": "sevalidate.selftest.0"})"),
+             selftest("good"), "--include", "^none$"});
     EXPECT_EQ(r.status, 2) << r.err;
     EXPECT_NE(r.err.find("no check matches"), std::string::npos) << r.err;
 }
 
+// A child that writes without end is stopped at the cap, before it fills
+// the temporary folder, and the check is a crash that says why.
+TEST(Validate, WhatAChildWritesIsCapped)
+{
+    sevalidate::CheckResult r =
+        sevalidate::run_check_isolated(selftest("chatters"), "lifecycle.open_close", 7, 60.0);
+    EXPECT_EQ(r.outcome, Outcome::Crash) << r.details;
+    EXPECT_NE(r.details.find("wrote more than 4 MiB"), std::string::npos) << r.details;
+}
+
 #if !defined(_WIN32)
+bool gone(long pid)
+{
+    return kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
+}
+
+// What a check starts ends with it: a process left in the child's group,
+// and one in a session of its own whose parent has gone.
+TEST(Validate, ProcessesACheckStartsEndWithIt)
+{
+    const std::string file =
+        (std::filesystem::temp_directory_path() / ("sevalidate_pids_" + std::to_string(getpid())))
+            .string();
+    std::filesystem::remove(file);
+    setenv("SELFTEST_PID_FILE", file.c_str(), 1);
+    sevalidate::CheckResult r = sevalidate::run_check_isolated(selftest("leaves_processes"),
+                                                               "lifecycle.open_close", 7, 60.0);
+    unsetenv("SELFTEST_PID_FILE");
+    std::vector<long> pids;
+    std::ifstream in(file);
+    for (long pid; in >> pid;)
+        pids.push_back(pid);
+    EXPECT_EQ(r.outcome, Outcome::Pass) << r.details;
+    EXPECT_EQ(pids.size(), 2u) << r.details;
+    for (long pid : pids) {
+        EXPECT_TRUE(gone(pid)) << "process " << pid << " is left";
+        kill(static_cast<pid_t>(pid), SIGKILL); // whatever the outcome, none stays
+    }
+    std::filesystem::remove(file);
+}
+
+// A FIFO or a device is no traits file, found beside a plug-in or given:
+// refused at once (reading one would wait for a writer, or never end).
+TEST(Validate, TraitsFilesThatAreNoFilesAreRefusedAtOnce)
+{
+    namespace fs = std::filesystem;
+    const fs::path dir =
+        fs::temp_directory_path() / ("sevalidate_fifo_" + std::to_string(getpid()));
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    const fs::path plugin = dir / fs::path(selftest("good")).filename();
+    fs::copy_file(selftest("good"), plugin);
+    const fs::path fifo = fs::path(plugin).replace_extension(".traits.json");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const std::vector<std::string> runs[] = {{plugin.string(), "--include", "^static"},
+                                             {selftest("good"), "--traits", fifo.string()},
+                                             {selftest("good"), "--traits", "/dev/zero"}};
+    for (const auto &args : runs) {
+        Cli r = cli(args);
+        EXPECT_EQ(r.status, 2) << args.back();
+        EXPECT_NE(r.err.find("not a regular file"), std::string::npos) << r.err;
+    }
+    fs::remove_all(dir);
+}
+
 // Crashes and hangs need the child process (fork on Linux; on Windows the
 // child is the validator's own executable, exercised by the sweep tests).
 TEST(Validate, CrashAndHangAreCaughtInTheChild)
@@ -361,6 +448,70 @@ TEST(Validate, TemporaryFilesArePrivate)
 }
 #endif
 
+#if defined(SEVALIDATE_BIN)
+// The children of process `parent` (its main thread forks the checks).
+std::vector<pid_t> children_of(pid_t parent)
+{
+    std::istringstream in(
+        slurp("/proc/" + std::to_string(parent) + "/task/" + std::to_string(parent) + "/children"));
+    std::vector<pid_t> out;
+    for (pid_t pid; in >> pid;)
+        out.push_back(pid);
+    return out;
+}
+
+// INT, TERM and HUP while a check hangs: its child ends, the private folder
+// and the partial JSON file are removed, one line says so, and the exit
+// status is 128 + the signal.
+TEST(Validate, StopSignalsEndTheChecksAndRemoveTheirFiles)
+{
+    namespace fs = std::filesystem;
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+        const fs::path tmp =
+            fs::temp_directory_path() /
+            ("sevalidate_stop_" + std::to_string(getpid()) + "_" + std::to_string(sig));
+        fs::remove_all(tmp);
+        fs::create_directories(tmp / "private");
+        const std::string json = (tmp / "r.json").string(), err = (tmp / "err").string();
+        const std::string hang = selftest("hang");
+        pid_t validator = fork();
+        if (validator == 0) {
+            setenv("TMPDIR", (tmp / "private").c_str(), 1);
+            for (int s : {SIGINT, SIGTERM, SIGHUP})
+                signal(s, SIG_DFL);
+            const int fd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            dup2(fd, 2);
+            execl(SEVALIDATE_BIN, SEVALIDATE_BIN, hang.c_str(), "--timeout", "30", "--json",
+                  json.c_str(), "--include", "^hostile\\.choices$", "--seed", "1",
+                  static_cast<char *>(nullptr));
+            _exit(127);
+        }
+        std::vector<pid_t> checks;
+        for (int k = 0; k < 1000 && checks.empty(); ++k) {
+            usleep(10000);
+            checks = children_of(validator);
+        }
+        ASSERT_EQ(checks.size(), 1u) << "no check's child within 10 s";
+        usleep(100000);
+        kill(validator, sig);
+        int status = 0;
+        waitpid(validator, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 128 + sig) << sig << " " << status;
+        const std::string said = slurp(err);
+        EXPECT_NE(said.find("stopped by SIG"), std::string::npos) << said;
+        EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
+        EXPECT_TRUE(gone(checks[0])) << "the hung check's child is left";
+        kill(checks[0], SIGKILL);
+        std::vector<std::string> left;
+        for (const auto &e : fs::recursive_directory_iterator(tmp))
+            left.push_back(e.path().filename().string());
+        std::sort(left.begin(), left.end());
+        EXPECT_EQ(left, (std::vector<std::string>{"err", "private"})) << sig;
+        fs::remove_all(tmp);
+    }
+}
+#endif
+
 // Every way the validation cannot run: exit code 2, one line on standard
 // error naming the fault, nothing on standard output.
 TEST(Validate, CannotRun)
@@ -426,3 +577,15 @@ TEST(Validate, HelpAndLevels)
 }
 
 } // namespace
+
+// On Windows the validator starts each check's child as this executable
+// again, with --single-check: such a run is the validator's child side, as
+// in sevalidate's own main, not another run of the tests.
+int main(int argc, char **argv)
+{
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    if (std::find(args.begin(), args.end(), "--single-check") != args.end())
+        return sevalidate::run_validation(args, std::cout, std::cerr);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

@@ -1,9 +1,11 @@
-// main.cpp - the sehost command line: info, render, run, demo, validate.
+// main.cpp - the sehost command line: info, render, run, demo, play,
+// recover, validate.
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <iostream>
 
 #include "commands/info.h"
+#include "commands/recover.h"
 #include "commands/validate.h"
 #include "common/errors.h"
 #include "common/numbers.h"
@@ -58,7 +60,8 @@ void apply_run_flags(Patch &p, const RunFlags &f, SessionOptions &s)
     s.progress = !f.no_progress;
 }
 
-const std::vector<std::string> kCommands = {"info", "render", "run", "demo", "validate", "play"};
+const std::vector<std::string> kCommands = {"info",     "render", "run",    "demo",
+                                            "validate", "play",   "recover"};
 
 // The command word of a command line and where it is: the first word that
 // is not an option or the value of the global --plugins. "" when none.
@@ -261,6 +264,13 @@ int main(int argc, char **argv)
         ->type_name("DIR");
     play->add_flag("--force", play_force, "with --record: overwrite files of an earlier run");
 
+    // recover
+    CLI::App *recover = app.add_subcommand(
+        "recover", "settle an output folder a stopped run left: finish its commit, remove its "
+                   "temporaries");
+    std::string recover_dir;
+    recover->add_option("DIR", recover_dir, "output folder")->required();
+
     // validate: handled before parsing (run_validate); listed for --help.
     app.add_subcommand(
         "validate", "check plug-ins against the host contract (options: sehost validate --help)");
@@ -339,6 +349,8 @@ int main(int argc, char **argv)
             throw InputError(
                 "this sehost was built without JACK (install libjack-jackd2-dev and rebuild)");
 #endif
+        } else if (*recover) {
+            std::cout << recover_folder(recover_dir);
         } else if (*demo) {
             Patch p = demo_patch();
             d_flags.force = true; // the demo's own folder is rewritten on every run

@@ -89,10 +89,7 @@ const std::vector<CheckInfo> &registry()
 
 std::vector<std::string> check_names()
 {
-    std::vector<std::string> names;
-    for (const CheckInfo &c : registry())
-        names.push_back(c.name);
-    return names;
+    return check_names(kTopLevel);
 }
 
 std::string hex32(uint32_t v)

@@ -101,6 +101,17 @@ uint32_t length_factor_at(int level);
 
 const std::vector<CheckInfo> &registry();
 
+// Not a check, and on no level's list: the plug-in's identifier as the
+// details, so that the run can match the traits files to the plug-ins
+// without loading any plug-in itself.
+constexpr const char *kIdentityCheck = "identity";
+constexpr int kHiddenLevel = kTopLevel + 1;
+
+// The identifier of a plug-in, asked in a child process as the checks are;
+// nullopt when the child could not answer.
+std::optional<std::string> identify_isolated(const std::string &plugin, double timeout_seconds,
+                                             const std::vector<std::string> &reexec_prefix);
+
 // Each checks_*.cpp adds its checks here (called once by registry()).
 void add_static_checks(std::vector<CheckInfo> &out);
 void add_lifecycle_checks(std::vector<CheckInfo> &out);

@@ -9,6 +9,7 @@
 
 #include "alloc_probe.h"
 #include "scenario.h"
+#include "sehost/event_queue.h"
 
 namespace sevalidate {
 namespace {
@@ -27,7 +28,7 @@ public:
             if (d.has_dsp_pin())
                 m_pins.push_back(d);
         m_buffers.assign(m_pins.size(), std::vector<float>(static_cast<size_t>(block), 0.0f));
-        m_events.reserve(4096);
+        m_events.reserve(kEventRoom);
         g_host = this;
         m_making = true;
         m_record =
@@ -65,9 +66,8 @@ public:
         dispatch(MOD_OPEN, 0, nullptr, 0.0f);
         for (size_t i = 0; i < m_pins.size(); ++i)
             if (m_pins[i].is_input() && m_pins[i].datatype != DT_MIDI)
-                m_events.push_back(TimedEvent{0, EV_PIN_STATUS,
-                                              m_pins[i].datatype == DT_FSAMPLE ? 2 : 0, 0,
-                                              static_cast<intptr_t>(i), 0});
+                event(TimedEvent{0, EV_PIN_STATUS, m_pins[i].datatype == DT_FSAMPLE ? 2 : 0, 0,
+                                 static_cast<intptr_t>(i), 0});
     }
 
     // Writes a value into a non-audio input's variable and queues its status.
@@ -86,10 +86,14 @@ public:
                 std::memcpy(var, &v, sizeof v);
             }
         }
-        m_events.push_back(
-            TimedEvent{at, EV_PIN_STATUS, STATUS_CHANGED, 0, static_cast<intptr_t>(pin), 0});
+        event(TimedEvent{at, EV_PIN_STATUS, STATUS_CHANGED, 0, static_cast<intptr_t>(pin), 0});
     }
-    void event(const TimedEvent &e) { m_events.push_back(e); }
+    // Events beyond the room are dropped (a module that posts without end).
+    void event(const TimedEvent &e)
+    {
+        if (m_events.size() < kEventRoom)
+            m_events.push(e.time_stamp, e);
+    }
 
     // One block: inputs filled, events delivered at their stamps, the
     // stretches between them processed in pieces of random length.
@@ -104,9 +108,8 @@ public:
         while (m_clock < end) {
             deliver_due();
             uint32_t stop = end;
-            for (const TimedEvent &e : m_events)
-                if (e.time_stamp > m_clock && e.time_stamp < stop)
-                    stop = e.time_stamp;
+            if (!m_events.empty() && m_events.front_stamp() < stop)
+                stop = m_events.front_stamp();
             uint32_t n = std::min(stop - m_clock, 1 + rng.below(static_cast<uint32_t>(m_block)));
             if (!m_asleep) {
                 m_in_entry = true;
@@ -135,22 +138,21 @@ private:
         return a;
     }
 
+    // Events stamped now, in order; one posted for a clock that a stretch has
+    // already passed is dropped, never delivered late.
     void deliver_due()
     {
-        for (size_t k = 0; k < m_events.size();) {
-            if (m_events[k].time_stamp != m_clock) {
-                ++k;
+        while (!m_events.empty() && m_events.front_stamp() <= m_clock) {
+            TimedEvent e = m_events.front();
+            m_events.pop();
+            if (e.time_stamp != m_clock)
                 continue;
-            }
-            TimedEvent e = m_events[k];
-            m_events.erase(m_events.begin() + static_cast<std::ptrdiff_t>(k));
             m_asleep = false;
             m_in_entry = true;
             alloc_probe::arm();
             m_record->event(m_record->object, &e);
             alloc_probe::disarm();
             m_in_entry = false;
-            k = 0;
         }
     }
 
@@ -189,11 +191,11 @@ private:
                 h->m_asleep = true;
                 break;
             case HOST_POST_EVENT:
-                if (ptr && h->m_events.size() < h->m_events.capacity()) {
+                if (ptr) {
                     TimedEvent e;
                     std::memcpy(&e, ptr, sizeof e);
                     if (e.time_stamp >= h->m_clock)
-                        h->m_events.push_back(e);
+                        h->event(e);
                 }
                 break;
             default:
@@ -209,7 +211,8 @@ private:
     int32_t m_block;
     std::vector<sehost::PinDecl> m_decls, m_pins;
     std::vector<std::vector<float>> m_buffers;
-    std::vector<TimedEvent> m_events;
+    static constexpr size_t kEventRoom = 4096;
+    sehost::EventQueue<TimedEvent> m_events;
     PlugRecord *m_record = nullptr;
     uint32_t m_clock = 0;
     bool m_asleep = false, m_in_entry = false, m_in_call = false, m_making = false;

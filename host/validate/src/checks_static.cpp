@@ -239,6 +239,10 @@ void static_process_info(Context &ctx, Report &rep)
 
 void add_static_checks(std::vector<CheckInfo> &out)
 {
+    out.push_back(
+        {kIdentityCheck,
+         [](Context &ctx, Report &rep) { rep.note(ctx.library()->properties().identifier); },
+         nullptr, kHiddenLevel});
     out.push_back({"static.exports", static_exports, nullptr, 1});
     out.push_back({"static.properties", static_properties, nullptr, 1});
     out.push_back({"static.pins", static_pins, nullptr, 1});

@@ -1,24 +1,38 @@
 // child.cpp - one check in a child process with a time limit: fork() on
-// Linux, the executable started again on Windows.
+// Linux, the executable started again on Windows.  Everything a check starts
+// ends with it: on Linux its child leads a process group of its own, and
+// this process takes in (as their subreaper) the descendants that leave the
+// group, so that they too are found and ended; on Windows the child and its
+// descendants share a job.  What a child may write to its standard streams
+// is capped, and of it only the tail is read back.
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sstream>
+#include <vector>
 
 #include "check.h"
 #include "fork_guard.h"
 #include "private_files.h"
+#include "stop_signals.h"
 
 #if defined(_WIN32)
 #include <windows.h>
 #else
+#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
+#if defined(__linux__)
+#include <sys/prctl.h>
+#endif
 #endif
 
 namespace sevalidate {
@@ -32,14 +46,165 @@ bool write_result_file(const std::string &path, const CheckResult &r, std::strin
 
 namespace {
 
-std::string read_file(const std::string &path, size_t limit = 1u << 20)
+// A check's child may write this much to its standard output and error
+// together (one file); the write that passes it ends the child.  Of what it
+// wrote, the last kOutputTail bytes are read back for the report.
+constexpr uint64_t kOutputCap = 4u << 20;
+constexpr size_t kOutputTail = 1u << 20;
+
+std::string read_tail(const std::string &path)
 {
-    std::ifstream f(path, std::ios::binary);
-    std::ostringstream s;
-    s << f.rdbuf();
-    std::string t = s.str();
-    return t.size() > limit ? t.substr(t.size() - limit) : t;
+    std::ifstream f(path, std::ios::binary | std::ios::ate);
+    if (!f)
+        return {};
+    const std::streamoff size = f.tellg();
+    const std::streamoff tail = static_cast<std::streamoff>(kOutputTail);
+    const std::streamoff from = size > tail ? size - tail : 0;
+    f.seekg(from);
+    std::string t(static_cast<size_t>(size - from), '\0');
+    f.read(&t[0], static_cast<std::streamsize>(t.size()));
+    t.resize(static_cast<size_t>(f.gcount()));
+    return t;
 }
+
+std::string flooded_how()
+{
+    return "the child process wrote more than " + std::to_string(kOutputCap >> 20) +
+           " MiB to its standard output and error and was stopped";
+}
+
+#if !defined(_WIN32)
+// The children of the checks running now (changed and read under the fork
+// guard, as every fork is made).
+std::vector<pid_t> &running()
+{
+    static std::vector<pid_t> *pids = new std::vector<pid_t>; // outlives static destructors
+    return *pids;
+}
+
+void reap(pid_t pid, int *status = nullptr)
+{
+    while (waitpid(pid, status, 0) < 0 && errno == EINTR) {
+    }
+}
+
+// The numbers in a /proc file of numbers, appended to `out`.
+bool read_numbers(const char *path, std::vector<pid_t> &out)
+{
+    const int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    std::string text;
+    char buf[4096];
+    for (ssize_t n; (n = read(fd, buf, sizeof buf)) > 0;)
+        text.append(buf, static_cast<size_t>(n));
+    close(fd);
+    for (const char *p = text.c_str(); *p;) {
+        char *end = nullptr;
+        const long v = std::strtol(p, &end, 10);
+        if (end == p)
+            break;
+        out.push_back(static_cast<pid_t>(v));
+        p = end;
+    }
+    return true;
+}
+
+// The parent process of `pid` from /proc (the name field, in brackets, may
+// hold anything: the fields after it follow its last closing bracket).
+long parent_of(long pid)
+{
+    char path[64];
+    std::snprintf(path, sizeof path, "/proc/%ld/stat", pid);
+    const int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    char buf[512];
+    const ssize_t n = read(fd, buf, sizeof buf - 1);
+    close(fd);
+    if (n <= 0)
+        return -1;
+    buf[n] = '\0';
+    const char *after = std::strrchr(buf, ')');
+    long ppid = -1;
+    if (!after || std::sscanf(after + 1, " %*c %ld", &ppid) != 1)
+        return -1;
+    return ppid;
+}
+
+// This process's children: each thread's list where the kernel keeps one
+// (cheap), else every process whose parent this is (a look at each).
+std::vector<pid_t> own_children()
+{
+    std::vector<pid_t> out;
+    bool listed = false;
+    if (DIR *d = opendir("/proc/self/task")) {
+        while (const dirent *e = readdir(d)) {
+            if (e->d_name[0] == '.')
+                continue;
+            const std::string path = std::string("/proc/self/task/") + e->d_name + "/children";
+            listed = read_numbers(path.c_str(), out) || listed;
+        }
+        closedir(d);
+    }
+    if (listed)
+        return out;
+    const long self = static_cast<long>(getpid());
+    if (DIR *d = opendir("/proc")) {
+        while (const dirent *e = readdir(d)) {
+            char *end = nullptr;
+            const long pid = std::strtol(e->d_name, &end, 10);
+            if (*end == '\0' && pid > 0 && parent_of(pid) == self)
+                out.push_back(static_cast<pid_t>(pid));
+        }
+        closedir(d);
+    }
+    return out;
+}
+
+// This process's children that are no running check's: descendants of
+// checks that ended, handed over when their parents went.  Each is ended and
+// collected, again until two looks in a row find none (ending one may hand
+// over its own, and a list read while others change may miss one).
+void end_strays()
+{
+    for (int round = 0, empty = 0; round < 64 && empty < 2; ++round) {
+        std::vector<pid_t> strays;
+        for (pid_t pid : own_children()) {
+            const auto &r = running();
+            if (std::find(r.begin(), r.end(), pid) == r.end())
+                strays.push_back(pid);
+        }
+        empty = strays.empty() ? empty + 1 : 0;
+        for (pid_t pid : strays) {
+            kill(pid, SIGKILL);
+            reap(pid);
+        }
+    }
+}
+
+// In the child, before the check: a process group of its own (the
+// terminal's Ctrl-C reaches the validator alone, which ends the group),
+// the default actions of the signals the validator notes, the output cap,
+// no core file.
+void enter_child()
+{
+    setpgid(0, 0);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGXFSZ})
+        signal(sig, SIG_DFL);
+    auto cap = [](int resource, rlim_t most) {
+        struct rlimit now {};
+        getrlimit(resource, &now);
+        const rlim_t v = now.rlim_max == RLIM_INFINITY ? most : std::min(most, now.rlim_max);
+        struct rlimit limit {
+            v, v
+        };
+        setrlimit(resource, &limit);
+    };
+    cap(RLIMIT_FSIZE, kOutputCap);
+    cap(RLIMIT_CORE, 0);
+}
+#endif
 
 bool parse_result(const std::string &text, CheckResult &r)
 {
@@ -135,6 +300,23 @@ CheckResult run_check_isolated(const std::string &plugin, const std::string &che
     CheckResult r;
     r.plugin = plugin;
     r.check = check;
+    auto could_not_run = [&](const std::string &why) {
+        r.outcome = Outcome::Crash;
+        r.details = "could not run: " + why;
+        r.could_not_run = true;
+        return r;
+    };
+    if (const int sig = stop_signal())
+        return could_not_run(std::string("stopped by ") + signal_name(sig));
+#if defined(_WIN32)
+    // The child is this executable again with --single-check, which its main
+    // hands to run_validation.  An executable that does not (a test program
+    // that runs its tests again) would start checks again in the child, and
+    // children without end: a check's child never starts checks itself.
+    if (std::strstr(GetCommandLineA(), " --single-check "))
+        return could_not_run("this process is a check's child: its executable does not hand "
+                             "--single-check to run_validation");
+#endif
     const char *tolerated = nullptr;
     for (const CheckInfo &c : registry())
         if (check == c.name)
@@ -144,10 +326,7 @@ CheckResult run_check_isolated(const std::string &plugin, const std::string &che
         result_path = private_file_name(".result");
         err_path = private_file_name(".err");
     } catch (const std::exception &e) {
-        r.outcome = Outcome::Crash;
-        r.details = std::string("could not run: ") + e.what();
-        r.could_not_run = true;
-        return r;
+        return could_not_run(e.what());
     }
     auto t0 = std::chrono::steady_clock::now();
     auto elapsed = [&] {
@@ -155,6 +334,7 @@ CheckResult run_check_isolated(const std::string &plugin, const std::string &che
     };
     std::string how;
     bool ended_ok = false, timed_out = false;
+    int stopped_by = 0;
 
 #if defined(_WIN32)
     char exe[MAX_PATH];
@@ -174,8 +354,9 @@ CheckResult run_check_isolated(const std::string &plugin, const std::string &che
         cmd += " --traits " + quote(t);
     cmd += " " + quote(plugin);
     SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
-    HANDLE err = CreateFileA(err_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_NEW,
-                             FILE_ATTRIBUTE_NORMAL, nullptr);
+    // Read attributes too: its size is looked at while the child writes.
+    HANDLE err = CreateFileA(err_path.c_str(), GENERIC_WRITE | FILE_READ_ATTRIBUTES,
+                             FILE_SHARE_READ, &sa, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     STARTUPINFOA si{};
     si.cb = sizeof si;
     si.dwFlags = STARTF_USESTDHANDLES;
@@ -185,47 +366,90 @@ CheckResult run_check_isolated(const std::string &plugin, const std::string &che
     PROCESS_INFORMATION pi{};
     std::vector<char> line(cmd.begin(), cmd.end());
     line.push_back('\0');
+    // The child and whatever it starts share a job: ended together, and
+    // with this process, whose handle closes when it ends.
+    HANDLE job = CreateJobObjectA(nullptr, nullptr);
+    if (job) {
+        JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+        limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+        SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits);
+    }
     // No error dialogs in the child: a crash ends it at once.
     UINT old_mode = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
-    BOOL started =
-        CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
+    BOOL started = CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED,
+                                  nullptr, nullptr, &si, &pi);
     SetErrorMode(old_mode);
-    CloseHandle(err);
     if (!started) {
-        r.outcome = Outcome::Crash;
-        r.details =
-            "could not run: no child process (error " + std::to_string(GetLastError()) + ")";
-        r.could_not_run = true;
-        return r;
+        const DWORD error = GetLastError();
+        if (err != INVALID_HANDLE_VALUE)
+            CloseHandle(err);
+        if (job)
+            CloseHandle(job);
+        remove_private_file(result_path);
+        remove_private_file(err_path);
+        return could_not_run("no child process (error " + std::to_string(error) + ")");
     }
-    DWORD wait = WaitForSingleObject(pi.hProcess, static_cast<DWORD>(timeout_seconds * 1000.0));
-    if (wait == WAIT_TIMEOUT) {
-        TerminateProcess(pi.hProcess, 9);
-        WaitForSingleObject(pi.hProcess, 5000);
-        timed_out = true;
-    } else {
-        DWORD code = 0;
-        GetExitCodeProcess(pi.hProcess, &code);
-        ended_ok = code == 0;
-        char buf[32];
-        std::snprintf(buf, sizeof buf, "0x%08lX", static_cast<unsigned long>(code));
-        how = "the child process ended with exit code " + std::string(buf);
+    if (job && !AssignProcessToJobObject(job, pi.hProcess)) {
+        CloseHandle(job); // the child alone is ended then
+        job = nullptr;
     }
+    ResumeThread(pi.hThread);
+    auto end_all = [&] {
+        if (job)
+            TerminateJobObject(job, 9);
+        else
+            TerminateProcess(pi.hProcess, 9);
+    };
+    // No file size limit here: the size is looked at while the child runs
+    // and when it has ended.
+    auto flooded = [&] {
+        LARGE_INTEGER size{};
+        return err != INVALID_HANDLE_VALUE && GetFileSizeEx(err, &size) &&
+               static_cast<uint64_t>(size.QuadPart) > kOutputCap;
+    };
+    for (;;) {
+        if (WaitForSingleObject(pi.hProcess, 20) != WAIT_TIMEOUT) {
+            DWORD code = 0;
+            GetExitCodeProcess(pi.hProcess, &code);
+            ended_ok = code == 0;
+            char buf[32];
+            std::snprintf(buf, sizeof buf, "0x%08lX", static_cast<unsigned long>(code));
+            how = "the child process ended with exit code " + std::string(buf);
+            break;
+        }
+        timed_out = elapsed() > timeout_seconds;
+        stopped_by = stop_signal();
+        if (flooded() || timed_out || stopped_by) {
+            end_all();
+            WaitForSingleObject(pi.hProcess, 5000);
+            break;
+        }
+    }
+    if (!timed_out && !stopped_by && flooded()) {
+        ended_ok = false;
+        how = flooded_how();
+    }
+    if (job) { // what the check left running ends with it
+        TerminateJobObject(job, 9);
+        CloseHandle(job);
+    }
+    if (err != INVALID_HANDLE_VALUE)
+        CloseHandle(err);
     CloseHandle(pi.hProcess);
     CloseHandle(pi.hThread);
 #else
     (void)reexec_prefix;
+#if defined(__linux__)
+    // Descendants whose parent ends come to this process, not to init.
+    static const int subreaper = prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0);
+    (void)subreaper;
+#endif
     std::fflush(nullptr);
     pid_t pid = fork();
-    if (pid != 0)
-        guard.unlock(); // the parent waits without it
-    if (pid < 0) {
-        r.outcome = Outcome::Crash;
-        r.details = std::string("could not run: fork failed: ") + std::strerror(errno);
-        r.could_not_run = true;
-        return r;
-    }
+    if (pid < 0)
+        return could_not_run(std::string("fork failed: ") + std::strerror(errno));
     if (pid == 0) {
+        enter_child();
         int fd = open(err_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (fd >= 0) {
             dup2(fd, 1);
@@ -240,15 +464,19 @@ CheckResult run_check_isolated(const std::string &plugin, const std::string &che
         std::fflush(nullptr);
         _exit(written ? 0 : 3);
     }
+    setpgid(pid, pid); // as the child does: whichever comes first
+    running().push_back(pid);
+    guard.unlock(); // the parent waits without it
     int status = 0;
     for (;;) {
         pid_t w = waitpid(pid, &status, WNOHANG);
         if (w == pid)
             break;
-        if (elapsed() > timeout_seconds) {
-            kill(pid, SIGKILL);
-            waitpid(pid, &status, 0);
-            timed_out = true;
+        timed_out = elapsed() > timeout_seconds;
+        stopped_by = stop_signal();
+        if (timed_out || stopped_by) {
+            kill(-pid, SIGKILL);
+            reap(pid, &status);
             break;
         }
         struct timespec ts {
@@ -257,8 +485,13 @@ CheckResult run_check_isolated(const std::string &plugin, const std::string &che
         nanosleep(&ts, nullptr);
     }
     guard.lock();
-    if (!timed_out) {
-        if (WIFSIGNALED(status)) {
+    kill(-pid, SIGKILL); // what is left of its group
+    running().erase(std::find(running().begin(), running().end(), pid));
+    end_strays();
+    if (!timed_out && !stopped_by) {
+        if (WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ) {
+            how = flooded_how();
+        } else if (WIFSIGNALED(status)) {
             how = "the child process was stopped by signal " + std::to_string(WTERMSIG(status));
         } else {
             ended_ok = WEXITSTATUS(status) == 0;
@@ -267,9 +500,11 @@ CheckResult run_check_isolated(const std::string &plugin, const std::string &che
     }
 #endif
     r.seconds = elapsed();
-    std::string result_text = read_file(result_path), err_text = read_file(err_path);
+    std::string result_text = read_tail(result_path), err_text = read_tail(err_path);
     remove_private_file(result_path);
     remove_private_file(err_path);
+    if (stopped_by)
+        return could_not_run(std::string("stopped by ") + signal_name(stopped_by));
     if (timed_out) {
         r.outcome = Outcome::Timeout;
         r.details = "no answer within " + std::to_string(static_cast<int>(timeout_seconds)) + " s";
@@ -280,6 +515,16 @@ CheckResult run_check_isolated(const std::string &plugin, const std::string &che
     }
     finish(r, ended_ok, how, result_text, err_text, tolerated);
     return r;
+}
+
+std::optional<std::string> identify_isolated(const std::string &plugin, double timeout_seconds,
+                                             const std::vector<std::string> &reexec_prefix)
+{
+    const CheckResult r =
+        run_check_isolated(plugin, kIdentityCheck, 0, timeout_seconds, reexec_prefix, {}, 1);
+    if (r.outcome != Outcome::Pass)
+        return std::nullopt;
+    return r.details;
 }
 
 } // namespace sevalidate

@@ -47,15 +47,18 @@ long this_process()
 void remove_folder()
 {
     Folder &f = folder();
+    std::lock_guard<std::mutex> hold(f.lock);
     if (!f.made || f.owner != this_process())
         return;
     for (const std::string &p : f.files)
         std::remove(p.c_str());
+    f.files.clear();
 #if defined(_WIN32)
     RemoveDirectoryA(f.path.c_str());
 #else
     rmdir(f.path.c_str());
 #endif
+    f.made = false;
 }
 
 std::string make_folder()
@@ -126,6 +129,11 @@ void remove_private_file(const std::string &path)
     Folder &f = folder();
     std::lock_guard<std::mutex> hold(f.lock);
     f.files.erase(path);
+}
+
+void remove_private_folder()
+{
+    remove_folder();
 }
 
 bool write_new_file(const std::string &path, const std::string &data, std::string &error)

@@ -21,6 +21,10 @@ bool write_new_file(const std::string &path, const std::string &data, std::strin
 // Forgets a file made from a private name (removes it if it is there).
 void remove_private_file(const std::string &path);
 
+// Removes the folder with what is left in it now, as at exit (a run that is
+// stopped from outside goes before its exit handlers may run).
+void remove_private_folder();
+
 } // namespace sevalidate
 
 #endif

@@ -17,6 +17,7 @@
 #ifndef SEVALIDATE_TRAITS_H
 #define SEVALIDATE_TRAITS_H
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <vector>
@@ -64,9 +65,20 @@ struct Traits {
     std::string origin() const;
 };
 
+// A traits file is a regular file of at most this many bytes.
+constexpr size_t kMaxTraitsBytes = 64 * 1024;
+
 // Reads and checks a traits file; throws std::runtime_error with one line
-// naming the file and the fault.
+// naming the file and the fault (and the key, where one is at fault): a
+// file that is not regular or is too long, text that is not JSON, a key
+// given twice, an unknown key or value.
 Traits load_traits(const std::string &path);
+
+// The error of the first file (each already loaded once) whose identifier
+// is none of the plug-ins', or "" when each names one; also "" when a
+// plug-in's identifier is not known (nullopt: it could not be asked).
+std::string unused_traits_file(const std::vector<std::string> &files,
+                               const std::vector<std::optional<std::string>> &identifiers);
 
 } // namespace sevalidate
 

@@ -20,6 +20,7 @@
 #include "check.h"
 #include "fork_guard.h"
 #include "private_files.h"
+#include "stop_signals.h"
 
 namespace sevalidate {
 
@@ -267,7 +268,8 @@ int run_validation(const std::vector<std::string> &args, std::ostream &out, std:
     app.allow_windows_style_options(false); // a plug-in path may start with '/'
     app.footer("Exit code: 0 when no check failed (warnings allowed), 1 when a check failed, "
                "crashed or timed out, "
-               "2 when the validation could not run.");
+               "2 when the validation could not run, 128 + the signal when SIGINT, SIGTERM or "
+               "SIGHUP stopped it.");
     try {
         std::vector<std::string> reversed(args.rbegin(), args.rend());
         app.parse(reversed);
@@ -318,7 +320,7 @@ int run_validation(const std::vector<std::string> &args, std::ostream &out, std:
             std::error_code ec;
             std::filesystem::path beside =
                 std::filesystem::path(p).replace_extension(".traits.json");
-            if (std::filesystem::is_regular_file(beside, ec))
+            if (std::filesystem::exists(beside, ec)) // whatever it is: read as a traits file
                 o.traits_files.push_back(beside.string());
         }
     }
@@ -327,6 +329,27 @@ int run_validation(const std::vector<std::string> &args, std::ostream &out, std:
             load_traits(f);
         } catch (const std::exception &e) {
             err << program << ": " << e.what() << "\n";
+            return 2;
+        }
+    }
+    // From here on INT, TERM and HUP end the checks' children first.
+    StopSignals stop;
+    auto stopped = [&](int sig) {
+        remove_private_folder(); // the partial JSON file goes with json_file
+        err << program << ": stopped by " << signal_name(sig)
+            << "; the checks' processes ended, temporary files removed\n";
+        return 128 + sig;
+    };
+    // Each traits file must name a given plug-in (each asked in a child).
+    if (!o.traits_files.empty()) {
+        std::vector<std::optional<std::string>> identifiers;
+        for (const std::string &p : o.plugins)
+            identifiers.push_back(identify_isolated(p, o.timeout, reexec_prefix));
+        if (const int sig = stop_signal())
+            return stopped(sig);
+        const std::string unused = unused_traits_file(o.traits_files, identifiers);
+        if (!unused.empty()) {
+            err << program << ": " << unused << "\n";
             return 2;
         }
     }
@@ -385,6 +408,8 @@ int run_validation(const std::vector<std::string> &args, std::ostream &out, std:
                                       reexec_prefix, o.traits_files, o.level);
         },
         [&](size_t i, const CheckResult &r) {
+            if (stop_signal())
+                return;
             if (i % checks.size() == 0)
                 report << "== " << r.plugin << "\n";
             counts[static_cast<int>(r.outcome)]++;
@@ -402,6 +427,8 @@ int run_validation(const std::vector<std::string> &args, std::ostream &out, std:
                 report << "   " << checks.size() << " checks\n";
             results.push_back(r);
         });
+    if (const int sig = stop_signal())
+        return stopped(sig);
     report << program << ": " << o.plugins.size() << " plug-ins, " << results.size()
            << " checks: " << counts[0] << " passed, " << counts[3] << " failed, " << counts[4]
            << " crashed, " << counts[5] << " timed out, " << counts[1] << " warnings (seed "

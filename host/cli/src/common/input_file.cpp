@@ -14,11 +14,11 @@ namespace {
 
 const char *kind_of(mode_t mode)
 {
-    return S_ISDIR(mode)                      ? "a folder"
-           : S_ISFIFO(mode)                   ? "a pipe (FIFO)"
-           : S_ISCHR(mode) || S_ISBLK(mode)   ? "a device"
-           : S_ISSOCK(mode)                   ? "a socket"
-                                              : "not a regular file";
+    return S_ISDIR(mode)                    ? "a folder"
+           : S_ISFIFO(mode)                 ? "a pipe (FIFO)"
+           : S_ISCHR(mode) || S_ISBLK(mode) ? "a device"
+           : S_ISSOCK(mode)                 ? "a socket"
+                                            : "not a regular file";
 }
 
 } // namespace

@@ -67,4 +67,26 @@ std::string file_stem(const std::string &instance, const std::string &pin)
     return instance + "." + (p.empty() ? "pin" : p);
 }
 
+bool is_temporary_name(const std::string &name)
+{
+    std::string rest;
+    for (const char *tail : {".part", ".old", ".wav"}) {
+        std::string t = tail;
+        if (name.size() > t.size() && name.compare(name.size() - t.size(), t.size(), t) == 0) {
+            rest = name.substr(0, name.size() - t.size());
+            if (t == ".wav" && rest.rfind(".sehost-", 0) != 0)
+                return false;
+            break;
+        }
+    }
+    // "." NAME "." XXXXXX
+    if (rest.size() < 9 || rest[0] != '.' || rest[rest.size() - 7] != '.')
+        return false;
+    for (size_t i = rest.size() - 6; i < rest.size(); ++i)
+        if (!((rest[i] >= 'a' && rest[i] <= 'z') || (rest[i] >= 'A' && rest[i] <= 'Z') ||
+              (rest[i] >= '0' && rest[i] <= '9')))
+            return false;
+    return is_safe_file_name(rest.substr(1, rest.size() - 8));
+}
+
 } // namespace secli

@@ -23,6 +23,12 @@ void check_instance_name(const std::string &name, const std::string &where);
 // '_', and the pin part is at most 64 bytes ("pin" if nothing is left).
 std::string file_stem(const std::string &instance, const std::string &pin);
 
+// True if `name` is one sehost gives its own temporary files in an output
+// folder: "." NAME "." six letters or digits, then ".part" (a file being
+// written), ".old" (an earlier file set aside during a commit) or, for a
+// NAME beginning "sehost-", ".wav" (a live run's tape of an input).
+bool is_temporary_name(const std::string &name);
+
 } // namespace secli
 
 #endif

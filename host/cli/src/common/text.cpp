@@ -74,8 +74,8 @@ std::string terminal_text(std::string_view text, bool keep_newlines)
     for (size_t at = 0; at < valid.size(); ++at) {
         const unsigned char c = static_cast<unsigned char>(valid[at]);
         // U+0080 to U+009F are C2 80 to C2 9F
-        const bool c1 = c == 0xC2 && at + 1 < valid.size() &&
-                        static_cast<unsigned char>(valid[at + 1]) <= 0x9F;
+        const bool c1 =
+            c == 0xC2 && at + 1 < valid.size() && static_cast<unsigned char>(valid[at + 1]) <= 0x9F;
         if ((c < 0x20 && !(c == '\n' && keep_newlines)) || c == 0x7F || c1) {
             const unsigned code = c1 ? static_cast<unsigned char>(valid[++at]) : c;
             char hex[8];

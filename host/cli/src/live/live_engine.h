@@ -7,8 +7,9 @@
 //    "instance.Pin"; every MIDI input pin that no connection feeds takes a
 //    MIDI input port, and every MIDI output pin gives a MIDI output port,
 //    named the same way;
-//  - connections between instances carry audio, values and MIDI as the
-//    offline runner carries them (runner.h), with no traces or event log.
+//  - the patch graph (graph/patch_graph.h) is the offline runner's: the
+//    same wiring rules and errors, and connections carry audio, values and
+//    MIDI as they do offline, with no traces or event log.
 // GUI sides run on a thread of their own, started by open(): messages a
 // DSP side sends reach it through a lock-free ring, and it makes the idle
 // calls. Values GUI sides write for their DSP sides come back through

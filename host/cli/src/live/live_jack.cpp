@@ -363,12 +363,13 @@ PlayStats play(const Patch &played, const PlayOptions &options, std::ostream &lo
         client.record(recorder.get());
     }
 
-    struct sigaction sa = {}, old_int, old_term;
+    struct sigaction sa = {}, old_int, old_term, old_hup;
     sa.sa_handler = on_stop_signal;
     sigemptyset(&sa.sa_mask);
     g_stop_signal.store(0);
     sigaction(SIGINT, &sa, &old_int);
     sigaction(SIGTERM, &sa, &old_term);
+    sigaction(SIGHUP, &sa, &old_hup);
     // Kept until play returns: a late SIGUSR1 must not end the process.
     struct sigaction usr = {}, old_usr;
     usr.sa_handler = on_patch_change_signal;
@@ -386,18 +387,19 @@ PlayStats play(const Patch &played, const PlayOptions &options, std::ostream &lo
     // so a Ctrl-C while the recording is written stops that too (the
     // folder's files then all go).
     struct Restore {
-        struct sigaction *i, *t;
+        struct sigaction *i, *t, *h;
         bool done = false;
         void now()
         {
             if (!done) {
                 sigaction(SIGINT, i, nullptr);
                 sigaction(SIGTERM, t, nullptr);
+                sigaction(SIGHUP, h, nullptr);
                 done = true;
             }
         }
         ~Restore() { now(); }
-    } restore{&old_int, &old_term};
+    } restore{&old_int, &old_term, &old_hup};
 
     client.start();
     for (const std::string &c : options.connect)

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <sstream>
 
+#include "common/commit_journal.h"
 #include "common/errors.h"
 #include "common/input_file.h"
 
@@ -236,6 +237,7 @@ bool later(uint64_t tick_a, uint32_t index_a, uint64_t tick_b, uint32_t index_b)
 
 std::shared_ptr<const MidiFile> open_midi_file(const std::string &path, const std::string &where)
 {
+    refuse_unsettled(path, where);
     const std::string what = where + ": cannot read MIDI file \"" + path + "\"";
     InputFile file(path, what);
     // The header first: a file that is no MIDI file is told so without

@@ -1,20 +1,9 @@
-// offline_runner.h - the patch runner offline. Runs every instance one block
-// at a time in an order that respects audio connections and carries values across
-// connections as a host does:
-//  - an audio input wired to an output reads that output's buffer for the
-//    block (the source instance runs first); the output's statuses reach the
-//    input as EV_PIN_STATUS at their time stamps;
-//  - a status of a value output (choice, bool, float) at T, also a future T,
-//    reaches wired inputs as the value written into the input's variable and
-//    EV_PIN_STATUS STATUS_CHANGED at T;
-//  - MIDI sent at T arrives as EV_MIDI at T;
-//  - a GUI-side output written by a module's GUI side is written into the
-//    wired GUI-side inputs at once (and so to their DSP side for
-//    IO_BOTH_SIDES pins, as the reference host carries them).
-// A time stamp that lies before the receiving instance's clock (a connection
-// against the audio order) is delivered at that clock, one block late, as in
-// any host that processes modules in turn. GUI script writes take effect at
-// the start of the block that holds their time: the GUI side has no clock.
+// offline_runner.h - the patch runner offline: runs the patch graph (its
+// wiring rules and how connections carry: graph/patch_graph.h) one block at
+// a time in audio order for the patch's duration, and keeps a record of
+// every pin for the report and every event for events.jsonl. GUI script
+// writes take effect at the start of the block that holds their time: the
+// GUI side has no clock.
 #ifndef SEHOST_CLI_OFFLINE_RUNNER_H
 #define SEHOST_CLI_OFFLINE_RUNNER_H
 

@@ -138,6 +138,8 @@ void write_session(Runner &runner, const Patch &patch, const SessionOptions &opt
         if (!html)
             throw InputError(dir.path("report.html") + ": cannot write");
         dir.commit();
+    } catch (const UnsettledError &) {
+        throw; // it says what the folder holds
     } catch (const InputError &e) {
         sink.wavs.clear();
         sink.midis.clear();

@@ -9,12 +9,37 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "common/commit_journal.h"
 #include "common/errors.h"
 #include "common/interrupt.h"
 #include "common/safe_names.h"
 
 namespace secli {
 namespace fs = std::filesystem;
+
+namespace {
+
+// Removes the files of `dir` named as sehost names its temporaries: with
+// the folder's lock held, they are left by runs that were killed.
+size_t remove_stale_temporaries(const std::string &dir)
+{
+    size_t removed = 0;
+    std::error_code ec;
+    for (auto it = fs::directory_iterator(dir, ec); !ec && it != fs::directory_iterator();
+         it.increment(ec))
+        if (is_temporary_name(it->path().filename().string()) &&
+            it->symlink_status(ec).type() == fs::file_type::regular &&
+            ::unlink(it->path().c_str()) == 0)
+            ++removed;
+    return removed;
+}
+
+std::string note_before(const std::string &dir)
+{
+    return "temporary files removed; " + dir + " holds what it held before the run";
+}
+
+} // namespace
 
 OutputDir::OutputDir(std::string dir, bool force, std::string option)
     : m_dir(std::move(dir)), m_option(std::move(option)), m_force(force)
@@ -39,6 +64,18 @@ OutputDir::OutputDir(std::string dir, bool force, std::string option)
                               ? std::string("output folder in use by another run")
                               : "cannot lock the output folder: " + std::string(std::strerror(e))));
     }
+    // What a killed run left, before anything else: its commit settled
+    // (which needs its temporaries), then the temporaries of any run.
+    try {
+        InterruptHold hold;
+        m_settled = settle_commit(m_dir);
+    } catch (const InputError &e) {
+        ::close(m_lock);
+        m_lock = -1;
+        throw InputError(m_option + " " + std::string(e.what()));
+    }
+    m_stale_removed = remove_stale_temporaries(m_dir);
+    set_interrupt_note(note_before(m_dir));
 }
 
 OutputDir::~OutputDir()
@@ -91,57 +128,47 @@ void OutputDir::commit()
 {
     InterruptHold hold;
     std::error_code ec;
+    std::vector<CommitStep> steps;
     for (const File &f : m_files) {
         fs::file_status st = fs::symlink_status(path(f.name), ec);
         if (fs::exists(st) && !fs::is_regular_file(st) && !fs::is_symlink(st))
             throw InputError(path(f.name) +
                              ": cannot write: something other than a file is in the way");
+        std::string temp = fs::path(f.temp).filename().string();
+        steps.push_back(CommitStep{f.name, temp, fs::exists(st) ? aside_name(temp) : ""});
     }
-    // Old files aside, new ones in their place; on a failure every step
-    // taken is undone in reverse.
-    std::vector<std::string> aside(m_files.size());
-    size_t done = 0;
-    std::string failure;
-    for (; done < m_files.size(); ++done) {
-        const File &f = m_files[done];
-        std::string target = path(f.name);
-        if (fs::exists(fs::symlink_status(target, ec))) {
-            std::string keep = (fs::path(m_dir) / ("." + f.name + ".XXXXXX.old")).string();
-            std::vector<char> buf(keep.begin(), keep.end());
-            buf.push_back('\0');
-            int fd = ::mkostemps(buf.data(), 4, O_CLOEXEC);
-            if (fd < 0 || (::close(fd), ::rename(target.c_str(), buf.data()) != 0)) {
-                failure = target + ": cannot move the previous file aside: " + std::strerror(errno);
-                if (fd >= 0)
-                    ::unlink(buf.data());
-                break;
-            }
-            aside[done] = buf.data();
-        }
-        if (::rename(f.temp.c_str(), target.c_str()) != 0) {
-            failure = target + ": cannot write: " + std::strerror(errno);
-            if (!aside[done].empty())
-                ::rename(aside[done].c_str(), target.c_str());
-            break;
-        }
-    }
+    // The journal first: from its rename on, a killed run's commit is
+    // finished by the next run. A failed step is undone the same way, so
+    // that a run killed while it undoes leaves the earlier set too.
+    std::string failure = write_journal(m_dir, CommitWay::forward, steps);
+    if (failure.empty())
+        failure = roll(m_dir, CommitWay::forward, steps);
+    else
+        steps.clear(); // no journal: nothing was renamed
     if (!failure.empty()) {
-        for (size_t i = done; i-- > 0;) {
-            std::string target = path(m_files[i].name);
-            if (aside[i].empty())
-                ::unlink(target.c_str());
-            else
-                ::rename(aside[i].c_str(), target.c_str());
+        std::string undo;
+        if (!steps.empty()) {
+            undo = write_journal(m_dir, CommitWay::back, steps);
+            if (undo.empty())
+                undo = roll(m_dir, CommitWay::back, steps);
+        }
+        if (!undo.empty()) {
+            // The journal needs what is left: nothing more is removed.
+            for (const File &f : m_files)
+                keep_on_interrupt(f.temp);
+            m_files.clear();
+            set_interrupt_note("the commit is unfinished; run `sehost recover " + m_dir + "`");
+            throw UnsettledError(
+                failure + "; putting back the previous files failed too: " + undo + "; " + m_dir +
+                " may hold files of two runs until `sehost recover " + m_dir + "` can settle it");
         }
         abandon();
         throw InputError(failure);
     }
-    for (const std::string &a : aside)
-        if (!a.empty())
-            ::unlink(a.c_str());
     for (const File &f : m_files)
         keep_on_interrupt(f.temp);
     m_files.clear();
+    set_interrupt_note("the run was complete: " + m_dir + " holds its new set");
 }
 
 void OutputDir::abandon()

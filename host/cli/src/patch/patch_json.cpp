@@ -22,7 +22,6 @@
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <set>
-#include <unordered_map>
 #include <unordered_set>
 #include <utility>
 
@@ -211,30 +210,6 @@ ModuleSpec read_module(const json &m, const std::string &file, const std::string
         definition.midi_where = f.where("midi_file");
     }
     return definition;
-}
-
-// Instance names name output files: two that differ only in case would be
-// one file where case is not told apart (Windows, macOS).
-void check_names(const std::vector<ModuleSpec> &modules)
-{
-    std::unordered_map<std::string, size_t> seen; // lower-case name: first instance
-    for (size_t i = 0; i < modules.size(); ++i) {
-        const ModuleSpec &m = modules[i];
-        check_instance_name(m.name, m.where + ".name");
-        std::string folded = m.name;
-        for (char &c : folded)
-            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        auto [at, fresh] = seen.emplace(folded, i);
-        if (fresh)
-            continue;
-        const ModuleSpec &first = modules[at->second];
-        if (first.name == m.name)
-            throw InputError(m.where + ": the name \"" + m.name + "\" is used twice");
-        throw InputError(m.where + ".name: \"" + m.name + "\" differs from \"" + first.name +
-                         "\" (" + first.where.substr(first.where.rfind(": ") + 2) +
-                         ") only in case; instance names name output files, and many file "
-                         "systems do not tell them apart");
-    }
 }
 
 // Every source is checked as it is read, wired or not. A live input port
@@ -459,7 +434,6 @@ Patch parse_patch_text(const std::string &text, const std::string &origin)
                          " instances; a patch holds at most " + std::to_string(kMaxInstances));
     for (size_t i = 0; i < mods.size(); ++i)
         p.modules.push_back(read_module(mods[i], origin, item("modules", i), dir));
-    check_names(p.modules);
     check_sources(p);
     if (f.has("connections")) {
         const json &c = f.list("connections");

@@ -11,6 +11,7 @@
 #include <sndfile.h>
 #include <vector>
 
+#include "common/commit_journal.h"
 #include "common/errors.h"
 #include "common/input_file.h"
 #include "common/notes.h"
@@ -68,6 +69,7 @@ public:
     WavStream(const std::string &path, double rate, uint64_t total, const std::string &where)
         : m_path(path), m_where(where)
     {
+        refuse_unsettled(path, where);
         SF_INFO info{};
         InputFile input(path, where + ": cannot read WAV file \"" + path + "\"");
         // The library closes the descriptor, also when it refuses the file.

@@ -70,8 +70,10 @@ CheckResult run_check_isolated(const std::string &plugin, const std::string &che
 
 // The command line: report to `out`, errors to `err`.  Exit code 0 when no
 // check failed, 1 when a check failed, crashed or timed out, 2 when the
-// validation could not run (usage, unreadable traits file, missing plug-in,
-// no check selected, unwritable JSON file, no child process).
+// validation could not run (usage, unreadable or unused traits file, missing
+// plug-in, no check selected, unwritable JSON file, no child process), 128 +
+// the signal when SIGINT, SIGTERM or SIGHUP stopped it (the checks' processes
+// ended, the temporary files removed).
 int run_validation(const std::vector<std::string> &args, std::ostream &out, std::ostream &err,
                    const std::vector<std::string> &reexec_prefix = {});
 
