@@ -16,9 +16,12 @@
 #
 # Windows plug-ins are built without exceptions and with the SDK's own
 # allocation functions (se_alloc.cpp), with each function and datum in a
-# section of its own so that the linker drops what nothing uses; Release and MinSizeRel builds are
-# also stripped. Together this keeps the runtime's share of a DLL to a few
-# tens of KB.
+# section of its own so that the linker drops what nothing uses; Release and
+# MinSizeRel builds are also stripped. Together this keeps the runtime's
+# share of a DLL to a few tens of KB. 32-bit x86 plug-ins always compile
+# floating point to SSE2 and assume a 4-byte aligned stack only (see
+# SE_PLUGIN_COMPILE_OPTIONS); a build with no build type is optimised as a
+# Release build.
 #
 # The same file serves this tree and the installed SDK package: it names the
 # SDK by its se_sdk2:: targets, which both provide.
@@ -51,6 +54,7 @@ set(_se_plugin_cmake_dir "${CMAKE_CURRENT_LIST_DIR}")
 # What the installed package carries beside this file.
 set(SE_PLUGIN_SUPPORT_FILES
     "${_se_plugin_cmake_dir}/SePlugin.cmake"
+    "${_se_plugin_cmake_dir}/mingw-w64-i686.cmake"
     "${_se_plugin_cmake_dir}/se_plugin_exports.def"
     "${_se_plugin_cmake_dir}/se_plugin_exports.map"
     "${_se_plugin_cmake_dir}/se_plugin_version.rc.in")
@@ -60,6 +64,27 @@ set(SE_PLUGIN_COMPILE_OPTIONS "")
 if(WIN32)
   set(SE_PLUGIN_COMPILE_OPTIONS -fno-exceptions -ffunction-sections -fdata-sections)
   enable_language(RC)
+endif()
+# 32-bit x86, whatever the toolchain file says: floating point on SSE2, not
+# the x87 stack (every processor that runs a current 32-bit system has it;
+# x87 code slows down hundreds of times on subnormal numbers), and no more
+# than a 4-byte aligned stack assumed at any function's entry, since a host
+# built with another compiler may call the entries that way (gcc realigns
+# where it needs more; clang realigns every function).
+if(CMAKE_SIZEOF_VOID_P EQUAL 4 AND CMAKE_SYSTEM_PROCESSOR MATCHES "^([xX]86|[iI][3-7]86|AMD64|amd64|x86_64)$")
+  list(APPEND SE_PLUGIN_COMPILE_OPTIONS -msse2 -mfpmath=sse)
+  if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    list(APPEND SE_PLUGIN_COMPILE_OPTIONS -mstackrealign)
+  else()
+    list(APPEND SE_PLUGIN_COMPILE_OPTIONS -mincoming-stack-boundary=2)
+  endif()
+endif()
+# A build without a build type (an author's plain "cmake -S . -B build")
+# would be unoptimised: plug-ins then get the Release flags, and on Windows
+# are stripped as Release builds are.
+set(SE_PLUGIN_DEFAULT_RELEASE OFF)
+if(NOT CMAKE_BUILD_TYPE AND NOT CMAKE_CONFIGURATION_TYPES)
+  set(SE_PLUGIN_DEFAULT_RELEASE ON)
 endif()
 
 if(NOT DEFINED SE_PLUGIN_INSTALL_DIR)
@@ -163,6 +188,14 @@ function(se_add_plugin)
     target_compile_definitions(${name} PRIVATE ${ARG_DEFINITIONS})
   endif()
 
+  target_compile_options(${name} PRIVATE ${SE_PLUGIN_COMPILE_OPTIONS})
+  if(SE_PLUGIN_DEFAULT_RELEASE)
+    separate_arguments(c_release UNIX_COMMAND "${CMAKE_C_FLAGS_RELEASE}")
+    separate_arguments(cxx_release UNIX_COMMAND "${CMAKE_CXX_FLAGS_RELEASE}")
+    target_compile_options(${name} PRIVATE "$<$<COMPILE_LANGUAGE:C>:${c_release}>"
+                           "$<$<COMPILE_LANGUAGE:CXX>:${cxx_release}>")
+  endif()
+
   set_target_properties(${name} PROPERTIES
     PREFIX ""
     C_VISIBILITY_PRESET hidden
@@ -176,11 +209,10 @@ function(se_add_plugin)
     # libgcc, libstdc++ and winpthread into the DLL, as far as anything in it
     # refers to them.
     target_sources(${name} PRIVATE "${_se_plugin_cmake_dir}/se_plugin_exports.def")
-    target_compile_options(${name} PRIVATE ${SE_PLUGIN_COMPILE_OPTIONS})
     target_link_libraries(${name} PRIVATE se_sdk2::se_sdk2_alloc)
     target_link_options(${name} PRIVATE -static -static-libgcc -static-libstdc++
                         -Wl,--exclude-all-symbols -Wl,--gc-sections -Wl,--no-insert-timestamp
-                        $<$<CONFIG:Release,MinSizeRel>:-s>
+                        $<$<OR:$<CONFIG:Release,MinSizeRel>,$<BOOL:${SE_PLUGIN_DEFAULT_RELEASE}>>:-s>
                         "-Wl,-Map,${CMAKE_BINARY_DIR}/maps/${name}.map")
     # The link map shows what makes up the DLL (scripts/plugin_sizes).
     file(MAKE_DIRECTORY "${CMAKE_BINARY_DIR}/maps")

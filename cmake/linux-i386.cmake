@@ -3,9 +3,11 @@
 #
 # Floating point runs on SSE2, not the x87 stack: every processor that runs a
 # current 32-bit system has it, and x87 code slows down hundreds of times on
-# subnormal numbers.  Outputs are the same bits either way (tests/fp_sweep).
+# subnormal numbers.  Outputs are the same bits either way (tests/sweep).
 # -mincoming-stack-boundary=2: a caller may hand over a stack aligned to 4
 # bytes only, so no function may assume more; gcc realigns where it needs to.
+# se_add_plugin gives every plug-in these flags with any toolchain; here they
+# reach everything else built too (host, tests).
 set(SE_I386_FLAGS "-m32 -msse2 -mfpmath=sse -mincoming-stack-boundary=2")
 set(CMAKE_C_FLAGS_INIT             "${SE_I386_FLAGS}")
 set(CMAKE_CXX_FLAGS_INIT           "${SE_I386_FLAGS}")

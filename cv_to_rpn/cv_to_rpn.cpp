@@ -6,6 +6,9 @@
 // number or RPN/NRPN selection, or the start of a Value CV movement, sends a
 // complete message again; other value changes send only the data entry bytes
 // that changed.  Everything happens sample by sample in the process function.
+// At the end of a stretch the module asks to sleep once the Value CV holds
+// still and no input it reads streams (a streaming input brings no event to
+// wake it).
 //
 // DSP side only: there is no GUI object.
 #include <cstring>
@@ -158,7 +161,7 @@ public:
             process_cv_mode(start, count);
         else
             return; // unknown mode: nothing sent, no sleep
-        if (m_carry.moving == 0)
+        if (m_carry.moving == 0 && !reads_streaming_input())
             CallHost(HOST_SLEEP);
     }
 
@@ -166,6 +169,18 @@ public:
     void process_cv_mode(int32_t start, int32_t count) { run<true>(start, count); }
 
 private:
+    // Whether an input the mode reads streams (its last received status): a
+    // streaming input brings no event, so a sleeping module would miss its
+    // gate rises and movements.
+    bool reads_streaming_input()
+    {
+        const bool cv_mode = m_select_mode == 1;
+        for (int32_t pin : {kGate, kValueCv, kParameterCv})
+            if ((pin != kParameterCv || cv_mode) && PinAt(pin)->Status() == STATUS_STREAMING)
+                return true;
+        return false;
+    }
+
     // What the rules carry from one sample to the next (and from one call to
     // the next): the Value CV's activity, the gate, the quantised value and
     // what the last complete message said.

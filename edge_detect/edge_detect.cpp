@@ -300,7 +300,12 @@ public:
         default:
             break;
         }
-        m_sleep_enabled = m_in_status == STATUS_STREAMING ? 0 : 1;
+        // Awake while either input streams: the output follows the level
+        // from call to call too, and a sleeping module's output would keep
+        // the level of its last call.
+        const bool streaming =
+            m_in_status == STATUS_STREAMING || PinAt(kLevel)->Status() == STATUS_STREAMING;
+        m_sleep_enabled = streaming ? 0 : 1;
         m_out_pin->SendStatus(SampleClock(), STATUS_STREAMING);
         m_sleep.restart(m_sleep_reload);
     }
@@ -454,7 +459,7 @@ private:
         }
     }
 
-    // Block size + 1 samples after the last pin-status change (unless the
+    // Block size + 1 samples after the last pin-status change (unless an
     // input streams) ask to sleep: the output changes once more at the clock
     // just after this call and then holds still.
     void count_down(int32_t count)

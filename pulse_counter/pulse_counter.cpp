@@ -433,8 +433,12 @@ private:
             return;
         }
         const uint32_t t0 = SampleClock();
-        const uint32_t delay = draw_delay(t0, start, count);
-        const uint32_t stamp = t0 + delay;
+        // The delay is drawn at the call's first cycle, so a call that
+        // counts none steps no generator: the draws then follow the sends
+        // alone, not how many quiet calls the host made (or skipped while
+        // the module slept).
+        uint32_t stamp = 0;
+        bool drawn = false;
 
         // The scan works in chunks of 32 samples: the positive samples of a
         // chunk become the bits of a word, and a crossing is a positive bit
@@ -457,6 +461,10 @@ private:
             while (hits != 0) {
                 const int32_t j = lowest_bit(hits);
                 hits &= hits - 1;
+                if (!drawn) {
+                    stamp = t0 + draw_delay(t0, start, count);
+                    drawn = true;
+                }
                 (this->*Count)(stamp + static_cast<uint32_t>(base + j));
             }
         }

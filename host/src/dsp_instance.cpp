@@ -775,7 +775,7 @@ void DspInstance::run(uint32_t samples)
         deliver_due();
         const uint32_t stop = plan_stretch(start, end);
         const size_t errors_before = m_errors.size();
-        if (!m_asleep)
+        if (!m_asleep || !m_config.honour_sleep)
             call_process(m_clock - start, stop - m_clock);
         finish_stretch(start, stop, end);
         raise_since(errors_before);

@@ -166,14 +166,17 @@ std::string example_name(const testing::TestParamInfo<Example> &info)
 
 INSTANTIATE_TEST_SUITE_P(Guides, GuideCommand, testing::ValuesIn(all_examples()), example_name);
 
-// Every guide shows commands, and none sits outside a block the tests read.
+// The guides of sehost and of the modules show commands, and no guide has
+// one outside a block the tests read.
 TEST(Guides, EveryExampleIsInATestedBlock)
 {
     size_t guides_seen = 0;
     for (const fs::path &p : guides()) {
         Guide g = read_guide(p);
         ++guides_seen;
-        EXPECT_FALSE(g.examples.empty()) << p << " shows no command";
+        if (p.filename() == "sehost.md" || p.filename() == "modules.md") {
+            EXPECT_FALSE(g.examples.empty()) << p << " shows no command";
+        }
         for (const std::string &s : g.stray)
             ADD_FAILURE() << "a command outside a sh block, not tested: " << s;
     }

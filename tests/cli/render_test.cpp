@@ -100,6 +100,34 @@ TEST(SehostRender, CvToRpnSendsCompleteParameterMessages)
     EXPECT_NE(log.find("=> RPN ch 1 param 1 = 8192"), std::string::npos) << log;
 }
 
+// A gate and a Value CV that stream bring no events: the module stays awake
+// for them.  A 2 Hz gate sends a complete message (CC 101 first) at every
+// rise: the first processed call, then 0.5, 1.0 and 1.5 s.  A 3 Hz gate with
+// a slow sine at a high rate (samples repeated near its peaks) sends through
+// every spell of the gate, [k/3, k/3 + 1/6) s, up to the end.
+TEST(SehostRender, CvToRpnFollowsStreamingInputsToTheEnd)
+{
+    std::string out = fresh_dir("rpn-gate");
+    Result r = sehost({"render", "cv_to_rpn", "--set", "Gate=square:2:5:5", "--set",
+                       "Value CV=const:5", "-d", "2s", "-o", out});
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::vector<double> rises;
+    for (const SmfEvent &e : read_smf(out + "/cv_to_rpn.MIDI_Out.mid"))
+        if (e.bytes.at(1) == 0x65)
+            rises.push_back(std::round(e.seconds * 44100));
+    EXPECT_EQ(rises, (std::vector<double>{1024, 22050, 44100, 66150}));
+
+    out = fresh_dir("rpn-sine");
+    r = sehost({"render", "cv_to_rpn", "--set", "Gate=square:3:5:5", "--set", "Value CV=sine:2:5:5",
+                "--rate", "768000", "--block", "64", "-d", "2s", "-o", out});
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::vector<int> per_spell(6, 0);
+    for (const SmfEvent &e : read_smf(out + "/cv_to_rpn.MIDI_Out.mid"))
+        per_spell.at(static_cast<size_t>(e.seconds * 3))++;
+    for (int n : per_spell)
+        EXPECT_GT(n, 50);
+}
+
 TEST(SehostRender, MidiChoiceRoutesToTheChosenCopy)
 {
     std::string out = fresh_dir("choice");

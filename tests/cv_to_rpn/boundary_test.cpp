@@ -139,56 +139,72 @@ TEST(CvToRpnExports, WithoutAHostNothingIsProcessed)
 
 // ---- sleep ---------------------------------------------------------------------
 
-// A ramp on the Value CV that changes at every sample up to `last_change`,
-// then holds; whole blocks of 1024.  The module sleeps at the end of the
-// first stretch whose last sample comes 11 or more samples after the last
-// change, and then gets no process calls.
-TEST(CvToRpnSleep, OnlyWhenTheValueCvIsStillAtTheLastSample)
+// The module asks to sleep at the end of a stretch whose last Value CV
+// sample is still and only while no input it reads streams: a streaming
+// input brings no event that would wake it.  The inputs hold their values
+// here, so their statuses alone decide (STATUS_CHANGED is still once
+// handled); Parameter# CV counts in CV mode only, and a select mode other
+// than List or CV asks nothing.
+TEST(CvToRpnSleep, OnlyWhileNoInputItReadsStreams)
 {
-    struct Case {
-        uint32_t last_change;
-        uint32_t sleep_at; // clock of the stretch that asks
+    constexpr int32_t S = STATUS_STILL, C = STATUS_CHANGED, R = STATUS_STREAMING;
+    struct Row {
+        int select;
+        int32_t gate, value, parameter_cv;
+        bool sleeps;
     };
-    for (const Case &c : {Case{2036, 1024}, Case{2037, 2048}, Case{2047, 2048}, Case{3060, 2048},
-                          Case{3061, 3072}}) {
-        SCOPED_TRACE(c.last_change);
-        Settings s;
-        s.gate = 1.0;
-        s.depth = 0; // few messages; they do not matter here
-        auto dsp = make(s);
-        const uint32_t last = c.last_change;
-        dsp->set_source("Value CV", [last](uint32_t clock) {
-            return static_cast<float>(std::min(clock, last)) * 1e-6f;
-        });
-        dsp->run(5 * 1024);
-        EXPECT_EQ(dsp->sleeps(), std::vector<uint32_t>{c.sleep_at});
-        EXPECT_TRUE(dsp->asleep());
-        const uint64_t calls = dsp->process_calls();
-        dsp->run(4096);
-        EXPECT_EQ(dsp->process_calls(), calls);
+    const Row rows[] = {
+        {0, S, S, S, true},  {0, C, C, C, true},  {0, S, S, R, true},  {0, R, S, S, false},
+        {0, S, R, S, false}, {0, R, R, R, false}, {1, S, S, S, true},  {1, C, S, C, true},
+        {1, S, S, R, false}, {1, R, S, S, false}, {1, S, R, C, false}, {2, S, S, S, false},
+        {2, R, R, R, false},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(testing::Message() << "mode " << row.select << ", statuses " << row.gate
+                                        << row.value << row.parameter_cv);
+        auto dsp = std::make_unique<sehost::DspInstance>(library());
+        dsp->set_value("Parameter# Select Mode", row.select);
+        dsp->set_value("Gate", 1.0);
+        dsp->set_status(dsp->dsp_index("Gate"), row.gate);
+        dsp->set_status(dsp->dsp_index("Value CV"), row.value);
+        dsp->set_status(dsp->dsp_index("Parameter# CV"), row.parameter_cv);
+        dsp->open();
+        dsp->run(3 * 1024);
+        EXPECT_EQ(!dsp->sleeps().empty(), row.sleeps);
+        EXPECT_EQ(dsp->process_calls(), row.sleeps ? 2u : 3u); // clock 0 sends nothing
     }
 }
 
-TEST(CvToRpnSleep, MovingValueCvNeverSleepsAndAnEventWakes)
+// With the inputs held, a Value CV change keeps the module awake for the
+// hold of 10 samples after it: it sleeps at the end of the first stretch
+// whose last sample comes 11 or more samples after the change (whole blocks
+// of 1024; the first real stretch, at 1024, sleeps at once).
+TEST(CvToRpnSleep, AfterTheValueCvHasHeldStillPastItsHold)
+{
+    struct Case {
+        uint32_t change;
+        uint32_t sleep_at; // clock of the stretch that asks after the change
+    };
+    for (const Case &c : {Case{2036, 2036}, Case{2037, 2048}, Case{3071, 3072}}) {
+        SCOPED_TRACE(c.change);
+        Settings s;
+        s.gate = 1.0;
+        auto dsp = make(s);
+        dsp->set_value("Value CV", 0.75, c.change);
+        dsp->run(5 * 1024);
+        EXPECT_EQ(dsp->sleeps(), (std::vector<uint32_t>{1024, c.sleep_at}));
+        EXPECT_TRUE(dsp->asleep());
+    }
+}
+
+// Asleep, the module wakes at the next event: a gate rise sends at once.
+TEST(CvToRpnSleep, AnEventWakes)
 {
     Settings s;
     s.gate = 1.0;
-    s.depth = 0;
+    s.value = 0.25;
     auto dsp = make(s);
-    // A ramp until 5000, then still at 2.5 V.
-    dsp->set_source("Value CV",
-                    [](uint32_t clock) { return clock < 5000 ? clock * 1e-5f : 0.25f; });
-    dsp->split_random(7, 100);
-    dsp->run(5000);
-    EXPECT_TRUE(dsp->sleeps().empty());
-    EXPECT_FALSE(dsp->asleep());
-
-    dsp->run_until(8000);
-    ASSERT_EQ(dsp->sleeps().size(), 1u);
-    EXPECT_GE(dsp->sleeps().front(), 5000u + 1u - 100u);
-    EXPECT_LE(dsp->sleeps().front(), 5011u);
-    EXPECT_TRUE(dsp->asleep());
-
+    dsp->run(8000);
     dsp->clear_requests();
     dsp->set_value("Gate", 0.0, 9000);
     dsp->set_value("Gate", 1.0, 9001);

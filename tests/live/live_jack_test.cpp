@@ -12,11 +12,13 @@
 #include <cstdlib>
 #include <thread>
 #include <fcntl.h>
+#include <poll.h>
 #include <pty.h>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <signal.h>
+#include <sndfile.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -25,6 +27,7 @@
 #include "live/live_jack.h"
 #include "live_support.h"
 #include "plugin_path.h"
+#include "smf_read.h"
 
 using namespace livetest;
 
@@ -32,11 +35,16 @@ namespace {
 
 void quiet(const char *) {}
 
-jack_client_t *open_client(const std::string &name)
+// A client of the running server, or of the server named.
+jack_client_t *open_client(const std::string &name, const std::string &server = "")
 {
     jack_set_error_function(quiet);
     jack_set_info_function(quiet);
-    return jack_client_open(name.c_str(), JackNoStartServer, nullptr);
+    if (server.empty())
+        return jack_client_open(name.c_str(), JackNoStartServer, nullptr);
+    return jack_client_open(name.c_str(),
+                            static_cast<jack_options_t>(JackNoStartServer | JackServerName),
+                            nullptr, server.c_str());
 }
 
 bool server_required()
@@ -236,41 +244,85 @@ TEST(LivePlay, TellsAnUnknownPortByName)
     }
 }
 
+// `sehost play ...` as a child process (on the named server, else the
+// running one), its standard output and error read as it runs; on a
+// pseudo terminal both are `said`.
+struct Child {
+    pid_t pid = -1;
+    int out = -1, err = -1;
+    std::string said, complained; // stdout, stderr so far
+    int status = 0;
+
+    Child(const std::vector<std::string> &args, const std::string &server = "", bool tty = false)
+    {
+        int o[2] = {-1, -1}, e[2] = {-1, -1};
+        if (tty)
+            pid = forkpty(&out, nullptr, nullptr, nullptr);
+        else if (pipe(o) == 0 && pipe(e) == 0)
+            pid = fork();
+        if (pid == 0) {
+            if (!tty) {
+                dup2(o[1], 1);
+                dup2(e[1], 2);
+            }
+            if (!server.empty())
+                setenv("JACK_DEFAULT_SERVER", server.c_str(), 1);
+            const std::string plugins = se_test::plugin_dir();
+            std::vector<const char *> argv = {SEHOST_BIN, "--plugins", plugins.c_str(), "play"};
+            for (const std::string &a : args)
+                argv.push_back(a.c_str());
+            argv.push_back(nullptr);
+            execv(SEHOST_BIN, const_cast<char *const *>(argv.data()));
+            _exit(127);
+        }
+        if (!tty) {
+            close(o[1]);
+            close(e[1]);
+            out = o[0];
+            err = e[0];
+        }
+    }
+    // Reads what comes until stdout holds `text` or both are closed.
+    bool read_until(const std::string &text, std::chrono::seconds limit)
+    {
+        const auto deadline = std::chrono::steady_clock::now() + limit;
+        while ((text.empty() || said.find(text) == std::string::npos) && (out >= 0 || err >= 0) &&
+               std::chrono::steady_clock::now() < deadline) {
+            pollfd fds[2] = {{out, POLLIN, 0}, {err, POLLIN, 0}};
+            if (poll(fds, 2, 100) <= 0)
+                continue;
+            for (int k = 0; k < 2; ++k)
+                if (fds[k].revents) {
+                    char buf[4096];
+                    ssize_t n = read(fds[k].fd, buf, sizeof buf);
+                    if (n > 0)
+                        (k ? complained : said).append(buf, static_cast<size_t>(n));
+                    else
+                        close(std::exchange(k ? err : out, -1));
+                }
+        }
+        return text.empty() || said.find(text) != std::string::npos;
+    }
+    // Waits for its end (killed after `limit`); true if it ended by itself.
+    bool finish(std::chrono::seconds limit)
+    {
+        read_until("", limit);
+        bool ended = out < 0 && err < 0;
+        if (!ended)
+            kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+        return ended;
+    }
+    int code() const { return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status); }
+};
+
 // Runs sehost play demo for a second with stdout and stderr on a pseudo
-// terminal (`tty`) or on a pipe; answers all they wrote.
+// terminal (`tty`) or on pipes; answers all they wrote.
 std::string play_demo_output(bool tty)
 {
-    int master = -1, pipe_fds[2] = {-1, -1};
-    pid_t pid;
-    if (tty) {
-        pid = forkpty(&master, nullptr, nullptr, nullptr);
-    } else {
-        if (pipe(pipe_fds) != 0)
-            return "pipe failed";
-        pid = fork();
-        if (pid == 0) {
-            dup2(pipe_fds[1], 1);
-            dup2(pipe_fds[1], 2);
-            close(pipe_fds[0]);
-        }
-        master = pipe_fds[0];
-    }
-    if (pid == 0) {
-        const std::string plugins = se_test::plugin_dir();
-        execl(SEHOST_BIN, SEHOST_BIN, "--plugins", plugins.c_str(), "play", "demo", "-d", "1.5",
-              static_cast<char *>(nullptr));
-        _exit(127);
-    }
-    if (!tty)
-        close(pipe_fds[1]);
-    std::string all;
-    char buf[4096];
-    for (ssize_t n; (n = read(master, buf, sizeof buf)) > 0;)
-        all.append(buf, static_cast<size_t>(n));
-    close(master);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return all;
+    Child sehost({"demo", "-d", "1.5"}, "", tty);
+    sehost.finish(std::chrono::seconds(30));
+    return sehost.said + sehost.complained;
 }
 
 // The status line (DSP load, xruns, each instance's share) is drawn a few
@@ -312,25 +364,16 @@ TEST(LivePlay, CtrlCLeavesAWholeRecordingOrNone)
                      std::to_string(k.sig));
         const fs::path dir =
             root / (std::to_string(k.second_after_ms) + "_" + std::to_string(k.sig));
-        pid_t pid = fork();
-        ASSERT_GE(pid, 0);
-        if (pid == 0) {
-            int null = open("/dev/null", O_WRONLY);
-            dup2(null, 1);
-            dup2(null, 2);
-            const std::string plugins = se_test::plugin_dir(), out = dir.string();
-            execl(SEHOST_BIN, SEHOST_BIN, "--plugins", plugins.c_str(), "play", "demo",
-                  "--no-status", "--record", out.c_str(), static_cast<char *>(nullptr));
-            _exit(127);
-        }
+        Child sehost({"demo", "--no-status", "--record", dir.string()});
+        ASSERT_GT(sehost.pid, 0);
         std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-        kill(pid, k.sig);
+        kill(sehost.pid, k.sig);
         if (k.second_after_ms >= 0) {
             std::this_thread::sleep_for(std::chrono::milliseconds(k.second_after_ms));
-            kill(pid, SIGINT);
+            kill(sehost.pid, SIGINT);
         }
-        int status = 0;
-        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        ASSERT_TRUE(sehost.finish(std::chrono::seconds(60)));
+        const int status = sehost.status;
         // A Ctrl-C that comes once the set is in place ends the process
         // with 130 (saying the folder holds the set) or by the signal:
         // judged by its files.
@@ -375,39 +418,17 @@ TEST(LivePlay, SigUsr1AsksForAPatchChange)
     for (int signals : {0, 2}) {
         SCOPED_TRACE(std::to_string(signals) + " signals");
         const fs::path dir = root / std::to_string(signals);
-        int out[2];
-        ASSERT_EQ(pipe(out), 0);
-        pid_t pid = fork();
-        ASSERT_GE(pid, 0);
-        if (pid == 0) {
-            dup2(out[1], 1);
-            close(out[0]);
-            int null = open("/dev/null", O_WRONLY);
-            dup2(null, 2);
-            const std::string plugins = se_test::plugin_dir(), where = dir.string();
-            execl(SEHOST_BIN, SEHOST_BIN, "--plugins", plugins.c_str(), "play", "demo", "-d", "2",
-                  "--no-status", "--record", where.c_str(), static_cast<char *>(nullptr));
-            _exit(127);
-        }
-        close(out[1]);
+        Child sehost({"demo", "-d", "2", "--no-status", "--record", dir.string()});
         // The handler is in place once sehost tells how to use it.
-        std::string said;
-        char buf[512];
-        for (ssize_t n; said.find("kill -USR1") == std::string::npos &&
-                        (n = read(out[0], buf, sizeof buf)) > 0;)
-            said.append(buf, static_cast<size_t>(n));
-        EXPECT_NE(said.find("patch change: kill -USR1 " + std::to_string(pid)), std::string::npos)
-            << said;
+        EXPECT_TRUE(sehost.read_until("patch change: kill -USR1 " + std::to_string(sehost.pid),
+                                      std::chrono::seconds(30)))
+            << sehost.said;
         for (int k = 0; k < signals; ++k) {
             std::this_thread::sleep_for(std::chrono::milliseconds(400));
-            kill(pid, SIGUSR1);
+            kill(sehost.pid, SIGUSR1);
         }
-        for (ssize_t n; (n = read(out[0], buf, sizeof buf)) > 0;)
-            said.append(buf, static_cast<size_t>(n));
-        close(out[0]);
-        int status = 0;
-        ASSERT_EQ(waitpid(pid, &status, 0), pid);
-        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status << "\n" << said;
+        ASSERT_TRUE(sehost.finish(std::chrono::seconds(30)));
+        ASSERT_EQ(sehost.code(), 0) << sehost.said << sehost.complained;
         size_t changes = 0;
         std::ifstream events(dir / "events.jsonl");
         for (std::string line; std::getline(events, line);) {
@@ -416,6 +437,267 @@ TEST(LivePlay, SigUsr1AsksForAPatchChange)
                 ++changes;
         }
         EXPECT_EQ(changes, kDemoInstances * static_cast<size_t>(signals));
+    }
+    fs::remove_all(root);
+}
+
+std::string write_file(const std::filesystem::path &path, const std::string &text)
+{
+    std::filesystem::create_directories(path.parent_path());
+    std::ofstream(path) << text;
+    return path.string();
+}
+
+uint64_t wav_frames(const std::string &path)
+{
+    SF_INFO info{};
+    SNDFILE *f = sf_open(path.c_str(), SFM_READ, &info);
+    if (!f)
+        return 0;
+    sf_close(f);
+    return static_cast<uint64_t>(info.frames);
+}
+
+// Two clients: one sends raw MIDI events to sehost's input, the other keeps
+// what comes out (MIDI as bytes, audio as its non-zero samples), each at
+// the server's frame time. Apart, they leave the graph without a loop, so
+// that sehost's every period reaches the keeper in the same cycle.
+struct Wire {
+    jack_client_t *client = nullptr, *sender = nullptr;
+    jack_port_t *send = nullptr, *midi = nullptr, *audio = nullptr;
+    std::vector<std::pair<uint32_t, std::vector<uint8_t>>> to_send; // frame in the period, bytes
+    uint64_t connected_periods = 0;
+    bool sent = false;
+    std::vector<std::pair<uint64_t, std::vector<uint8_t>>> got; // reserved: no allocation
+    std::atomic<uint64_t> first_sound{UINT64_MAX}, sound{0};
+
+    static int process(jack_nframes_t n, void *arg) { return static_cast<Wire *>(arg)->run(n); }
+    static int process_send(jack_nframes_t n, void *arg)
+    {
+        return static_cast<Wire *>(arg)->run_send(n);
+    }
+    int run_send(jack_nframes_t n)
+    {
+        void *out = jack_port_get_buffer(send, n);
+        jack_midi_clear_buffer(out);
+        // Sent a few periods after sehost made its connections (the last
+        // one is the audio's), inside its run.
+        if (!sent && jack_port_connected(audio) > 0 && ++connected_periods == 8) {
+            for (const auto &[frame, bytes] : to_send)
+                jack_midi_event_write(out, frame, bytes.data(), bytes.size());
+            sent = true;
+        }
+        return 0;
+    }
+    int run(jack_nframes_t n)
+    {
+        const uint64_t now = jack_last_frame_time(client);
+        void *in = jack_port_get_buffer(midi, n);
+        for (jack_nframes_t e = 0, c = jack_midi_get_event_count(in); e < c; ++e) {
+            jack_midi_event_t ev;
+            if (jack_midi_event_get(&ev, in, e) == 0 && got.size() < got.capacity())
+                got.emplace_back(now + ev.time,
+                                 std::vector<uint8_t>(ev.buffer, ev.buffer + ev.size));
+        }
+        const float *a = static_cast<const float *>(jack_port_get_buffer(audio, n));
+        for (jack_nframes_t i = 0; i < n; ++i)
+            if (a[i] != 0.0f) {
+                if (first_sound.load() == UINT64_MAX)
+                    first_sound.store(now + i);
+                sound.fetch_add(1);
+            }
+        return 0;
+    }
+};
+
+// Through real ports, MIDI goes out and comes in exactly: the patch's own
+// messages from its first sample on, system messages with their own
+// length, live input read by the rules of every MIDI input (what they
+// refuse is counted), all at the frames the recording holds; the run and
+// its recording end at the exact sample --duration gives.
+TEST(LivePlay, MidiIsExactBothWaysFromTheFirstSampleToTheLast)
+{
+    const std::string suffix = std::to_string(getpid());
+    Wire w;
+    w.client = open_client("se_keep_" + suffix);
+    REQUIRE_SERVER(w.client);
+    w.sender = open_client("se_send_" + suffix);
+    ASSERT_NE(w.sender, nullptr);
+    ASSERT_EQ(jack_get_sample_rate(w.client), kRate);
+    w.send = jack_port_register(w.sender, "send", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
+    w.midi = jack_port_register(w.client, "midi", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
+    w.audio = jack_port_register(w.client, "audio", JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
+    w.to_send = {{3, {0x90, 0x3C}},                         // cut short: refused
+                 {5, {0xF8}},                               // clock
+                 {7, {0x90, 0x3E, 0x64, 0x40, 0x64}},       // two notes, running status
+                 {9, {0xF0, 0x7E, 0x7F, 0x06, 0x01, 0xF7}}, // system exclusive: refused
+                 {11, {0xF4}},                              // undefined: refused
+                 {13, {0xF2, 0x10, 0x20}},
+                 {15, {0xFF}}};
+    w.got.reserve(1000);
+    jack_set_process_callback(w.client, &Wire::process, &w);
+    jack_set_process_callback(w.sender, &Wire::process_send, &w);
+    ASSERT_EQ(jack_activate(w.client), 0);
+    ASSERT_EQ(jack_activate(w.sender), 0);
+    const std::string me = jack_get_client_name(w.client), sender = jack_get_client_name(w.sender);
+
+    namespace fs = std::filesystem;
+    const fs::path root = fs::temp_directory_path() / ("se_live_midi_" + suffix);
+    const std::string patch = write_file(root / "midi.json", R"({"modules": [
+        {"name": "r", "plugin": "midi_choice", "midi": ["0s=on 1 60 100", "1smp=on 1 61 100",
+         "255smp=on 1 62 100", "256smp=on 1 63 100", "511smp=on 1 64 100", "512smp=FE",
+         "600smp=F1 05", "700smp=F6", "0.2s=pc 1 5", "23999smp=off 1 60"]},
+        {"name": "p", "plugin": "pitch_adjust", "set": {"Octave": "1"}}], "connections": []})");
+    const std::string dir = (root / "rec").string();
+    Child sehost({patch, "-d", "0.5", "--no-status", "--record", dir, "-c",
+                  "r.Midi In=" + sender + ":send", "-c", "r.Add Midi Out=" + me + ":midi", "-c",
+                  "p.Pitch_Adj=" + me + ":audio"});
+    ASSERT_TRUE(sehost.finish(std::chrono::seconds(30))) << sehost.said << sehost.complained;
+    for (jack_client_t *c : {w.client, w.sender}) {
+        jack_deactivate(c);
+        jack_client_close(c);
+    }
+    ASSERT_EQ(sehost.code(), 0) << sehost.said << sehost.complained;
+    ASSERT_TRUE(w.sent) << "sehost never connected";
+    EXPECT_NE(sehost.said.find("played 0.50 s"), std::string::npos) << sehost.said;
+    EXPECT_NE(sehost.said.find("\n3 MIDI input messages refused"), std::string::npos)
+        << sehost.said;
+    std::ifstream report(dir + "/report.html");
+    EXPECT_NE(std::string(std::istreambuf_iterator<char>(report), {})
+                  .find("3 MIDI input messages were refused"),
+              std::string::npos);
+
+    // 10 of the patch's own messages and 5 of the 7 sent.
+    const std::vector<se_cli::SmfEvent> recorded = se_cli::read_smf(dir + "/r.Add_Midi_Out.mid");
+    ASSERT_EQ(recorded.size(), 15u);
+    ASSERT_EQ(w.got.size(), recorded.size());
+    ASSERT_EQ(recorded[0].tick, 0u); // one tick a sample at 48000 Hz
+    const uint64_t first = w.got[0].first;
+    for (size_t i = 0; i < recorded.size(); ++i) {
+        SCOPED_TRACE("message " + std::to_string(i));
+        EXPECT_EQ(w.got[i].first - first, recorded[i].tick);
+        EXPECT_EQ(std::vector<int>(w.got[i].second.begin(), w.got[i].second.end()),
+                  recorded[i].bytes);
+    }
+    // The audio begins with the MIDI's first sample and lasts exactly 0.5 s.
+    EXPECT_EQ(w.first_sound.load(), first);
+    EXPECT_EQ(w.sound.load(), 24000u);
+    EXPECT_EQ(wav_frames(dir + "/p.Pitch_Adj.wav"), 24000u);
+    fs::remove_all(root);
+}
+
+// A JACK server of the test's own, for what would disturb the shared one:
+// the dummy driver as scripts/test starts that one; stopped at the end.
+// Always with SIGTERM: a server killed outright keeps its place in the
+// system's list of servers, which holds only a few.
+struct PrivateServer {
+    std::string name;
+    pid_t pid = -1;
+
+    explicit PrivateServer(const std::string &suffix)
+        : name("se-private-" + std::to_string(getpid()) + "-" + suffix)
+    {
+        pid = fork();
+        if (pid == 0) {
+            int null = open("/dev/null", O_WRONLY);
+            dup2(null, 1);
+            dup2(null, 2);
+            execlp("jackd", "jackd", "--no-realtime", "-S", "-n", name.c_str(), "-d", "dummy", "-r",
+                   "48000", "-p", "256", static_cast<char *>(nullptr));
+            _exit(127);
+        }
+        for (int tries = 0; tries < 50; ++tries) {
+            if (jack_client_t *c = open_client("se_up", name)) {
+                jack_client_close(c);
+                return;
+            }
+            if (waitpid(pid, nullptr, WNOHANG) == pid) { // it would not start
+                pid = -1;
+                return;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        stop();
+    }
+    ~PrivateServer() { stop(); }
+    bool up() const { return pid > 0; }
+    void stop()
+    {
+        if (pid > 0) {
+            kill(pid, SIGTERM);
+            waitpid(pid, nullptr, 0);
+            pid = -1;
+            // What its clients leave of it when it goes first.
+            std::error_code ec;
+            for (const auto &f : std::filesystem::directory_iterator("/dev/shm", ec))
+                if (f.path().filename().string().find("_" + name + "_") != std::string::npos)
+                    std::filesystem::remove(f.path(), ec);
+        }
+    }
+};
+
+// A run that ends early for the server or a plug-in tells why in one line
+// (exit 2), after writing the set of what was played up to there: the
+// server stops, its period changes, a plug-in's process call never
+// returns.
+TEST(LivePlay, AnEarlyEndTellsWhyAndKeepsWhatWasPlayed)
+{
+    REQUIRE_SERVER(server_up());
+    namespace fs = std::filesystem;
+    const fs::path root = fs::temp_directory_path() / ("se_live_early_" + std::to_string(getpid()));
+    const std::string hang = write_file(
+        root / "hang.json", R"({"modules": [{"name": "h", "plugin": ")" +
+                                se_test::plugin_path("sevalidate_selftest_hang_process") +
+                                R"(", "at": [{"time": "0.5s", "set": {"Mode": "C"}}]},
+            {"name": "pitch", "plugin": "pitch_adjust"}], "connections": []})");
+    enum Kind { kServerStops, kPeriodChanges, kCallNeverReturns };
+    struct Case {
+        Kind kind;
+        const char *what, *patch;
+        const char *says;
+        long files;
+    } cases[] = {
+        {kServerStops, "the server stops", "demo",
+         "sehost: the JACK server stopped during the run\n", 16},
+        {kPeriodChanges, "the period changes", "demo",
+         "sehost: the server's period changed from 256 to 512 samples during the run", 16},
+        {kCallNeverReturns, "a call never returns", hang.c_str(),
+         "modules[0]: instance \"h\" did not return from its plug-in's call in 3 s; the run "
+         "stopped at 0.50 s\n",
+         6},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        PrivateServer server(std::to_string(c.kind));
+        ASSERT_TRUE(server.up()) << "jackd would not start";
+        const std::string dir = (root / c.what).string();
+        Child sehost({c.patch, "-d", "20", "--no-status", "--record", dir}, server.name);
+        ASSERT_TRUE(sehost.read_until("kill -USR1", std::chrono::seconds(20))) << sehost.said;
+        std::this_thread::sleep_for(std::chrono::milliseconds(700));
+        if (c.kind == kServerStops) {
+            server.stop();
+        } else if (c.kind == kPeriodChanges) {
+            jack_client_t *other = open_client("se_bufsize", server.name);
+            ASSERT_NE(other, nullptr);
+            EXPECT_EQ(jack_set_buffer_size(other, 512), 0);
+            jack_client_close(other);
+        }
+        ASSERT_TRUE(sehost.finish(std::chrono::seconds(20))) << sehost.said << sehost.complained;
+        EXPECT_EQ(sehost.code(), 2) << sehost.said << sehost.complained;
+        // One line, the last thing the run says.
+        EXPECT_NE(sehost.complained.find(c.says), std::string::npos) << sehost.complained;
+        EXPECT_EQ(std::count(sehost.complained.begin(), sehost.complained.end(), '\n'), 1)
+            << sehost.complained;
+        // The whole set, of the whole periods played.
+        EXPECT_EQ(std::distance(fs::directory_iterator(dir), {}), c.files) << sehost.said;
+        const uint64_t frames = wav_frames(dir + "/pitch.Pitch_Adj.wav");
+        EXPECT_GT(frames, 0u);
+        EXPECT_EQ(frames % kPeriod, 0u);
+        if (c.kind == kCallNeverReturns) { // up to the period whose call never returned
+            EXPECT_EQ(frames, 24000 / kPeriod * kPeriod);
+        }
+        EXPECT_NE(sehost.said.find("the recorded audio equals what was played"), std::string::npos)
+            << sehost.said;
     }
     fs::remove_all(root);
 }

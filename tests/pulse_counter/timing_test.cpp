@@ -223,6 +223,17 @@ TEST(PulseCounterTiming, HumaniseDrawsOncePerCall)
         for (size_t k = 0; k < got.size(); ++k)
             EXPECT_EQ(got[k], row.per_call[k / 4]) << "send " << k;
     }
+    // A call that counts no cycle draws nothing: after three quiet calls the
+    // first sends carry the first draws all the same.
+    Settings s;
+    s.seed = 1.0f;
+    s.humanise = 1.0f;
+    auto dsp = open_counter(s, [](uint32_t c) { return c < 3 * 64 ? 0.0f : pulses(c); });
+    dsp->run(5 * 64);
+    const std::vector<Send> got = sends(*dsp);
+    ASSERT_EQ(got.size(), 8u);
+    EXPECT_EQ(got[0].stamp - (3 * 64 + cycle_clock(0)), 370u);
+    EXPECT_EQ(got[4].stamp - (4 * 64 + cycle_clock(0)), 195u);
 }
 
 // The fixed delay, and timing samples that are not a number, infinite or

@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include "deliverables.h"
 #include "plugin_path.h"
 #include "sehost/sehost.h"
 #include "shifted_call.h"
@@ -227,10 +228,6 @@ std::vector<uint32_t> run_session(const char *name, uint32_t shift)
     return s.log;
 }
 
-const char *const kModules[] = {"pulse_counter", "edge_detect", "pitch_adjust",
-                                "midi_choice",   "cv_to_rpn",   "panel_switch8",
-                                "panel_switch4", "bool_volts",  "patch_pulse"};
-
 TEST(StackAlign, TheShiftIsTheOneAskedFor)
 {
     for (uint32_t shift : {0u, 4u, 8u, 12u}) {
@@ -243,15 +240,15 @@ TEST(StackAlign, TheShiftIsTheOneAskedFor)
     EXPECT_EQ(se_call_shifted(reinterpret_cast<const void *>(sum), args, 3, 4), 321u);
 }
 
-class StackAlignModule : public ::testing::TestWithParam<const char *>
+class StackAlignModule : public ::testing::TestWithParam<std::string>
 {};
 
 TEST_P(StackAlignModule, EveryEntryOnAMisalignedStackDoesWhatItDoesAligned)
 {
-    const std::vector<uint32_t> aligned = run_session(GetParam(), 0);
+    const std::vector<uint32_t> aligned = run_session(GetParam().c_str(), 0);
     ASSERT_GT(aligned.size(), 20u);
     for (uint32_t shift : {4u, 8u, 12u}) {
-        const std::vector<uint32_t> shifted = run_session(GetParam(), shift);
+        const std::vector<uint32_t> shifted = run_session(GetParam().c_str(), shift);
         size_t at = 0;
         while (at < shifted.size() && at < aligned.size() && shifted[at] == aligned[at])
             ++at;
@@ -273,9 +270,8 @@ TEST(StackAlignDeathTest, APlugInThatAssumesAlignmentIsCaught)
         EXPECT_DEATH(run_session("aligned_stack_probe", shift), "") << "stack off by " << shift;
 }
 
-INSTANTIATE_TEST_SUITE_P(AllModules, StackAlignModule, ::testing::ValuesIn(kModules),
-                         [](const ::testing::TestParamInfo<const char *> &i) {
-                             return std::string(i.param);
-                         });
+INSTANTIATE_TEST_SUITE_P(AllModules, StackAlignModule,
+                         ::testing::ValuesIn(se_test::deliverable_names()),
+                         [](const ::testing::TestParamInfo<std::string> &i) { return i.param; });
 
 } // namespace

@@ -10,12 +10,16 @@
 // special values (subnormal, not-a-number, infinite, signed zeros, values
 // around the modules' quantisation steps), choice settings changed at
 // random times, MIDI and patch changes, and stretches split at random.
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <fstream>
 #include <memory>
+#include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -252,6 +256,73 @@ void sweep(const char *name, uint64_t seed, SweepWriter &out)
         out.word(static_cast<uint32_t>(v >> 32));
     }
     out.word(static_cast<uint32_t>(dsp.errors().size()));
+}
+
+std::string digest_file(const Deliverable &d)
+{
+    return native_dir(std::string(SE_TEST_SOURCE_DIR) + "/" + d.folder + "/sweep_digests.txt");
+}
+
+std::string digest_line(const std::string &name, int word_bits, const Digest &digest)
+{
+    char hex[17];
+    std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(digest.hash));
+    return name + " " + std::to_string(word_bits) + " " + hex + " " + std::to_string(digest.words);
+}
+
+std::optional<Digest> recorded_digest(const Deliverable &d, int word_bits)
+{
+    std::ifstream in(digest_file(d));
+    for (std::string line; std::getline(in, line);) {
+        std::istringstream fields(line);
+        std::string name, hex;
+        int bits = 0;
+        Digest digest;
+        if (fields >> name >> bits >> hex >> digest.words && name == d.name && bits == word_bits) {
+            digest.hash = std::stoull(hex, nullptr, 16);
+            return digest;
+        }
+    }
+    return std::nullopt;
+}
+
+void record_digest(const Deliverable &d, int word_bits, const Digest &digest)
+{
+    const std::string path = digest_file(d);
+    std::vector<std::string> lines;
+    {
+        std::ifstream in(path);
+        for (std::string line; std::getline(in, line);) {
+            std::istringstream fields(line);
+            std::string name;
+            int bits = 0;
+            if (!(fields >> name >> bits && name == d.name && bits == word_bits))
+                lines.push_back(line);
+        }
+    }
+    if (lines.empty()) {
+        lines.push_back(
+            "# The output sweep's digests (seed 1) of this folder's plug-ins: name, word");
+        lines.push_back(
+            "# size, digest, words. Written by se_output_sweep --record (tests/sweep).");
+    }
+    lines.push_back(digest_line(d.name, word_bits, digest));
+    // Comments first, then the digests in order: a recording changes only
+    // its own line.
+    auto data = std::stable_partition(lines.begin(), lines.end(),
+                                      [](const std::string &l) { return l.rfind('#', 0) == 0; });
+    std::sort(data, lines.end());
+    const std::string part = path + ".part";
+    {
+        std::ofstream out(part, std::ios::binary | std::ios::trunc);
+        for (const std::string &line : lines)
+            out << line << "\n";
+        if (!out.flush())
+            throw std::runtime_error("cannot write " + part);
+    }
+    std::remove(path.c_str());
+    if (std::rename(part.c_str(), path.c_str()) != 0)
+        throw std::runtime_error("cannot write " + path);
 }
 
 } // namespace se_test

@@ -5,13 +5,12 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <optional>
+#include <string>
+
+#include "deliverables.h"
 
 namespace se_test {
-
-inline const char *const kSweepModules[] = {
-    "pulse_counter", "edge_detect",   "pitch_adjust", "midi_choice", "cv_to_rpn",
-    "panel_switch8", "panel_switch4", "bool_volts",   "patch_pulse",
-};
 
 // 64-bit FNV-1a over the bytes of the words, and an optional dump file.
 struct SweepWriter {
@@ -33,6 +32,25 @@ struct SweepWriter {
 // Runs plug-in `name` (file name without suffix) for 65536 samples; throws
 // sehost::HostError if the host cannot drive it at all.
 void sweep(const char *name, uint64_t seed, SweepWriter &out);
+
+// The recorded digests of seed 1 live beside each module's tests, in
+// tests/<module folder>/sweep_digests.txt: one line per plug-in and word
+// size, "<name> <32|64> <digest, hex> <words>". The word size matters where
+// a module passes not-a-number values through: a 32-bit host hands each
+// sample over on the x87 stack, which makes a signalling not-a-number quiet
+// before the module sees it, so those bits differ between 32- and 64-bit
+// builds.
+struct Digest {
+    uint64_t hash = 0;
+    uint64_t words = 0;
+};
+constexpr int kWordBits = static_cast<int>(sizeof(void *) * 8);
+std::string digest_file(const Deliverable &d);
+std::optional<Digest> recorded_digest(const Deliverable &d, int word_bits);
+// Writes (or replaces) the line of d.name and word_bits; throws when the
+// file cannot be written.
+void record_digest(const Deliverable &d, int word_bits, const Digest &digest);
+std::string digest_line(const std::string &name, int word_bits, const Digest &digest);
 
 } // namespace se_test
 

@@ -1,8 +1,10 @@
-// Every plug-in's outputs on the sweep's random inputs, held to digests
-// recorded from the x87 builds (linux32 and win32 before they moved to
-// SSE2), which every build must reproduce bit for bit; where the x86-64
-// build differs, its own recording.  To record them again after an intended
-// change of outputs:  se_output_sweep 1
+// Every plug-in's outputs on the sweep's random inputs, held to the digests
+// recorded beside its tests (tests/<module folder>/sweep_digests.txt), which
+// every build of that word size must reproduce bit for bit. The 32-bit
+// digests were first recorded from the x87 builds (linux32 and win32 before
+// they moved to SSE2); the SSE2 builds reproduce them. To record a new
+// module's digests, or again after an intended change of outputs, run the
+// command the failure names on a 64-bit and on a 32-bit preset.
 #include <cstdint>
 #include <string>
 
@@ -12,46 +14,43 @@
 
 namespace {
 
-struct Recorded {
-    const char *module;
-    uint64_t digest;
-    uint64_t words;
-};
-
-const Recorded kSeed1[] = {
-    {"pulse_counter", 0x336039044f5f9560ull, 20833},
-#if UINTPTR_MAX == 0xFFFFFFFFu
-    // A 32-bit host returns each source sample through the x87 stack (the
-    // calling convention), which makes a signalling not-a-number quiet
-    // before the module sees it.
-    {"edge_detect", 0x71d6a177361e6bb8ull, 69778},
-#else
-    {"edge_detect", 0x0a228452bc31f2f8ull, 69778},
-#endif
-    {"pitch_adjust", 0xca92c7ba9b36d00dull, 69066},
-    {"midi_choice", 0x4cc18e3ff791b51dull, 2721},
-    {"cv_to_rpn", 0x62a8dd002f7d8c3aull, 143041},
-    {"panel_switch8", 0xc31e741ea4fac233ull, 281},
-    {"panel_switch4", 0x0a7f0896cfb5d4b6ull, 393},
-    {"bool_volts", 0xf79ce7e684e3aadcull, 67914},
-    {"patch_pulse", 0xfa68980c9317ca09ull, 67122},
-};
-
-class Sweep : public ::testing::TestWithParam<Recorded>
+class Sweep : public ::testing::TestWithParam<se_test::Deliverable>
 {};
+
+// How to record this build's digest, for the failure messages.
+std::string record_hint(const se_test::Deliverable &d, const se_test::Digest &now)
+{
+    const std::string line = se_test::digest_line(d.name, se_test::kWordBits, now);
+    std::string command = std::string(SE_SWEEP_COMMAND) + " --record " + d.name;
+#ifdef _WIN32
+    command = "wine " + command;
+#endif
+    return "this " + std::to_string(se_test::kWordBits) + "-bit build's line is\n  " + line +
+           "\nrecord it in " + se_test::digest_file(d) + " with\n  " + command +
+           "\nand record the " + (se_test::kWordBits == 64 ? "32" : "64") +
+           "-bit line with the same command on a " +
+           (se_test::kWordBits == 64 ? "32-bit preset (linux32)" : "64-bit preset (native)") +
+           ": a module that passes not-a-number values through gives other bits there";
+}
 
 TEST_P(Sweep, OutputsMatchTheRecordedBits)
 {
-    const Recorded &r = GetParam();
+    const se_test::Deliverable &d = GetParam();
     se_test::SweepWriter w;
-    se_test::sweep(r.module, 1, w);
-    EXPECT_EQ(w.words, r.words) << r.module;
-    EXPECT_EQ(w.hash, r.digest) << r.module << std::hex << ": digest 0x" << w.hash;
+    se_test::sweep(d.name.c_str(), 1, w);
+    const se_test::Digest now{w.hash, w.words};
+    const std::optional<se_test::Digest> recorded = se_test::recorded_digest(d, se_test::kWordBits);
+    ASSERT_TRUE(recorded.has_value()) << "no " << se_test::kWordBits << "-bit digest recorded for "
+                                      << d.name << "; " << record_hint(d, now);
+    EXPECT_TRUE(recorded->hash == now.hash && recorded->words == now.words)
+        << d.name << ": the outputs differ from the recorded ones ("
+        << se_test::digest_line(d.name, se_test::kWordBits, *recorded)
+        << "); if the change is intended, " << record_hint(d, now);
 }
 
-INSTANTIATE_TEST_SUITE_P(AllModules, Sweep, ::testing::ValuesIn(kSeed1),
-                         [](const ::testing::TestParamInfo<Recorded> &i) {
-                             return std::string(i.param.module);
+INSTANTIATE_TEST_SUITE_P(AllModules, Sweep, ::testing::ValuesIn(se_test::deliverables()),
+                         [](const ::testing::TestParamInfo<se_test::Deliverable> &i) {
+                             return i.param.name;
                          });
 
 // The sweep itself sees a change: another seed gives other inputs, so other

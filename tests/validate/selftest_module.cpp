@@ -1,6 +1,8 @@
 // selftest_module.cpp - a small plug-in written straight against the host
 // boundary, built once well-behaved and once per fault that the validator
-// must find (SELFTEST_FAULT, see the table in CMakeLists.txt).
+// must find or a host must survive (SELFTEST_FAULT, see the table in
+// CMakeLists.txt; sehost play's tests use the process call that never
+// returns once Mode is C).
 //
 // Pins: 0 "In" (audio in), 1 "Mode" (choice "A,B,C"), 2 "Out" (audio out,
 // half the input), 3 "Midi Out" (a note-on for every change of Mode), and
@@ -49,6 +51,7 @@
 #define FAULT_BAD_BOOL           23
 #define FAULT_CHATTERS           24
 #define FAULT_LEAVES_PROCESSES   25
+#define FAULT_HANGS_IN_PROCESS   26
 
 #define STR2(x) #x
 #define STR(x)  STR2(x)
@@ -102,6 +105,9 @@ struct Selftest {
         // A table sized for the usual block: past it, garbage.
         if (SELFTEST_FAULT == FAULT_BIG_BLOCKS && block > 1024)
             extra = static_cast<float>(1e38) * 10.0f;
+        if (SELFTEST_FAULT == FAULT_HANGS_IN_PROCESS && mode == 2)
+            for (volatile int spin = 1; spin;) {
+            }
         for (int32_t k = start; k < start + count; ++k)
             out[k] = SELFTEST_FAULT == FAULT_OVERFLOWS ? in[k] * in[k] : in[k] * 0.5f + extra;
         if (SELFTEST_FAULT == FAULT_WRITE_OUTSIDE && start + count < block)

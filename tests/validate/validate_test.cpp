@@ -34,11 +34,21 @@ std::string selftest(const char *name)
     return se_test::plugin_path((std::string("sevalidate_selftest_") + name).c_str());
 }
 
+// A self-test, or one of the faulty gains ("gain_...").
+std::string fixture(const char *name)
+{
+    return std::string(name).rfind("gain_", 0) == 0
+               ? se_test::plugin_path((std::string("sevalidate_") + name).c_str())
+               : selftest(name);
+}
+
 TEST(Validate, GoodPluginPassesEveryCheck)
 {
     for (const std::string &check : sevalidate::check_names()) {
         if (check == "realtime.alloc")
             continue; // needs the counting hooks of the sevalidate executable
+        if (check == "sleep.idle")
+            continue; // it never sleeps: warned (below)
         sevalidate::CheckResult r = sevalidate::run_check_here(selftest("good"), check, 12345);
         EXPECT_EQ(r.outcome, Outcome::Pass)
             << check << ": " << sevalidate::outcome_name(r.outcome) << "\n"
@@ -78,20 +88,23 @@ TEST(Validate, FindsEachFaultInItsCheck)
         {"writes_undeclared", "gui.undeclared_pins", "write pin"},
         {"echo_loop", "gui.echo", "never settle"},
         {"bad_bool", "gui.dsp_messages", "bool pin written 7"},
+        {"gain_sleeps_streaming", "sleep.invariance", "honouring HOST_SLEEP, with \"Signal\""},
+        {"gain_announces_changed", "sleep.statuses", "announced STATUS_CHANGED at clock"},
     };
     std::set<std::string> covered;
     for (const Finding &f : table) {
-        sevalidate::CheckResult r = sevalidate::run_check_here(selftest(f.plugin), f.check, 7);
+        sevalidate::CheckResult r = sevalidate::run_check_here(fixture(f.plugin), f.check, 7);
         EXPECT_EQ(r.outcome, Outcome::Fail) << f.plugin << " " << f.check << "\n" << r.details;
         EXPECT_NE(r.details.find(f.text), std::string::npos) << f.plugin << " " << f.check << "\n"
                                                              << r.details;
         covered.insert(f.check);
     }
     // Every check has a self-test that makes it fail: the ones above, the
-    // allocation check (sevalidate.selftest_alloc) and hostile.choices
-    // (crash and hang, below).
+    // allocation check (sevalidate.selftest_alloc), hostile.choices (crash
+    // and hang, below) and sleep.idle, which only warns (below).
     covered.insert("realtime.alloc");
     covered.insert("hostile.choices");
+    covered.insert("sleep.idle");
     for (const std::string &check : sevalidate::check_names())
         EXPECT_TRUE(covered.count(check)) << check << " has no self-test that makes it fail";
 }
@@ -104,6 +117,19 @@ TEST(Validate, FaultsStayInTheirOwnChecks)
               Outcome::Pass);
     EXPECT_EQ(sevalidate::run_check_here(selftest("nondet"), "buffers.stretch", 7).outcome,
               Outcome::Pass);
+}
+
+// A module called block after block while its inputs and outputs hold
+// still is warned; one whose output moves, or that sleeps, is not.
+TEST(Validate, NeverSleepingWhileIdleIsWarned)
+{
+    sevalidate::CheckResult r = sevalidate::run_check_here(fixture("good"), "sleep.idle", 7);
+    EXPECT_EQ(r.outcome, Outcome::Warning) << r.details;
+    EXPECT_NE(r.details.find("never asked HOST_SLEEP"), std::string::npos) << r.details;
+    for (const char *quiet : {"nondet", "gain_announces_changed"}) {
+        r = sevalidate::run_check_here(fixture(quiet), "sleep.idle", 7);
+        EXPECT_EQ(r.outcome, Outcome::Pass) << quiet << "\n" << r.details;
+    }
 }
 
 TEST(Validate, AllocationCheckWarnsWhereItCannotCount)
@@ -164,6 +190,30 @@ TEST(Validate, TraitsFileDecidesTheSplitComparison)
         EXPECT_EQ(r.outcome, c.outcome) << c.what << "\n" << r.details;
         EXPECT_NE(r.details.find(c.detail), std::string::npos) << c.what << "\n" << r.details;
     }
+}
+
+// Where a traits file narrows a check, the report says how and why, in the
+// text (a pass included) and in the JSON; a module without one is narrowed
+// nowhere.
+TEST(Validate, NarrowedChecksAreShown)
+{
+    const std::string rpn = se_test::plugin_path("cv_to_rpn"); // its traits file beside it
+    Cli r = cli({rpn, "--include", "^determinism.splits$", "--seed", "3", "--json", "-"});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    const std::string declared = "inputs driven only as declared (\"Gate\" low_at_start, "
+                                 "\"Value CV\" moving), by traits file ";
+    EXPECT_NE(r.err.find("pass     determinism.splits"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("narrowed: " + declared), std::string::npos) << r.err;
+    const nlohmann::json j = nlohmann::json::parse(r.out);
+    ASSERT_EQ(j["results"].size(), 1u);
+    ASSERT_EQ(j["results"][0]["narrowed"].size(), 1u) << j.dump();
+    const std::string line = j["results"][0]["narrowed"][0];
+    EXPECT_EQ(line.rfind(declared, 0), 0u) << line;
+    EXPECT_NE(line.find(": the stretch at clock 0 is skipped"), std::string::npos) << line;
+
+    r = cli({selftest("good"), "--include", "^determinism.splits$", "--json", "-"});
+    EXPECT_EQ(r.err.find("narrowed"), std::string::npos) << r.err;
+    EXPECT_TRUE(nlohmann::json::parse(r.out)["results"][0]["narrowed"].empty()) << r.out;
 }
 
 // Without --traits, the traits file beside the plug-in applies, as the

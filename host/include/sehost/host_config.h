@@ -32,6 +32,11 @@ struct HostConfig {
     // Keep the module's queries (HOST_GET_*, HOST_IS_PIN_CONNECTED) in the
     // request record too, not only their count; for a full trace of a run.
     bool record_queries = false;
+    // Honour HOST_SLEEP: no process calls until the module's next event.
+    // When clear, process is called for every stretch as if no sleep had
+    // been asked (the request is still recorded).  Sleep only saves work, so
+    // a module's outputs must come out the same either way.
+    bool honour_sleep = true;
 };
 
 } // namespace sehost

@@ -5,7 +5,7 @@ namespace sevalidate {
 namespace alloc_probe {
 State &state()
 {
-    static State s{0, 0, 0, 0, 0};
+    static State s{0, 0, 0, 0, 0, nullptr};
     return s;
 }
 namespace {
@@ -43,4 +43,9 @@ extern "C" void sevalidate_hooks_present(int new_hooked, int malloc_hooked)
 {
     state().new_hooked = new_hooked;
     state().malloc_hooked = malloc_hooked;
+}
+extern "C" void sevalidate_import_hooks_present(int (*hook_imports)(const void *))
+{
+    state().hook_imports = hook_imports;
+    state().malloc_hooked = 1;
 }

@@ -19,6 +19,10 @@ struct State {
     volatile uint64_t mallocs; // malloc / calloc / realloc while armed
     volatile int new_hooked;   // set by the hooks at start-up
     volatile int malloc_hooked;
+    // Set by hooks that count through a module's imports: given any address
+    // inside a loaded module, routes that module's allocation imports
+    // through the counters; answers how many it routed.
+    int (*hook_imports)(const void *address_in_module);
 };
 State &state();
 
@@ -47,5 +51,6 @@ inline void reset()
 extern "C" void sevalidate_count_new();
 extern "C" void sevalidate_count_malloc();
 extern "C" void sevalidate_hooks_present(int new_hooked, int malloc_hooked);
+extern "C" void sevalidate_import_hooks_present(int (*hook_imports)(const void *));
 
 #endif

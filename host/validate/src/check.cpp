@@ -54,6 +54,22 @@ std::string Report::details() const
     return s;
 }
 
+std::vector<std::string> narrowed_lines(const std::string &details)
+{
+    std::vector<std::string> out;
+    const std::string mark = Report::kNarrowed;
+    size_t pos = 0;
+    while (pos < details.size()) {
+        size_t end = details.find('\n', pos);
+        if (end == std::string::npos)
+            end = details.size();
+        if (details.compare(pos, mark.size(), mark) == 0)
+            out.push_back(details.substr(pos + mark.size(), end - pos - mark.size()));
+        pos = end + 1;
+    }
+    return out;
+}
+
 std::shared_ptr<const sehost::Library> Context::library() const
 {
     if (!m_library)
@@ -80,6 +96,7 @@ const std::vector<CheckInfo> &registry()
         add_static_checks(v);
         add_lifecycle_checks(v);
         add_signal_checks(v);
+        add_sleep_checks(v);
         add_realtime_checks(v);
         add_gui_checks(v);
         return v;

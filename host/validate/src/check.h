@@ -48,6 +48,10 @@ public:
     void warn(const std::string &what) { add(Outcome::Warning, what); }
     void skip(const std::string &why) { add(Outcome::Skip, why); }
     void note(const std::string &what) { m_lines.push_back(what); }
+    // Where a traits file narrowed the check: which part and the file's
+    // reason.  Reported with the outcome, a pass included.
+    void narrowed(const std::string &what) { m_lines.push_back(kNarrowed + what); }
+    static constexpr const char *kNarrowed = "narrowed: ";
     bool failed() const { return m_worst == Outcome::Fail; }
     Outcome outcome() const { return m_worst; }
     std::string details() const;
@@ -116,8 +120,13 @@ std::optional<std::string> identify_isolated(const std::string &plugin, double t
 void add_static_checks(std::vector<CheckInfo> &out);
 void add_lifecycle_checks(std::vector<CheckInfo> &out);
 void add_signal_checks(std::vector<CheckInfo> &out);
+void add_sleep_checks(std::vector<CheckInfo> &out);
 void add_realtime_checks(std::vector<CheckInfo> &out);
 void add_gui_checks(std::vector<CheckInfo> &out);
+
+// What the lines of a result's details that tell where a traits file
+// narrowed the check (Report::narrowed) say, without their mark.
+std::vector<std::string> narrowed_lines(const std::string &details);
 
 // Helpers shared by the checks.
 std::string hex32(uint32_t v);

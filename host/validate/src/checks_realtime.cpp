@@ -222,6 +222,12 @@ private:
 void realtime_alloc(Context &ctx, Report &rep)
 {
     auto &st = alloc_probe::state();
+    // Through its imports, a plug-in that imports no allocation function
+    // has none to call: nothing to count is then a pass.
+    const int routed =
+        st.hook_imports
+            ? st.hook_imports(reinterpret_cast<const void *>(ctx.library()->make_module_fn()))
+            : -1;
     if (!st.new_hooked && !st.malloc_hooked) {
         rep.warn("allocation counting is not available in this executable (it needs the sevalidate "
                  "executable's "
@@ -261,9 +267,14 @@ void realtime_alloc(Context &ctx, Report &rep)
             host.event(TimedEvent{base + 5, EV_PATCH_CHANGE, 0, 0, 0, 0});
         host.run_block(ctx.rng);
     }
-    rep.note(std::to_string(host.calls()) + " process calls counted; operator new " +
-             (st.new_hooked ? "counted" : "not counted") + ", malloc " +
-             (st.malloc_hooked ? "counted" : "not counted (not available in this build)"));
+    if (routed >= 0)
+        rep.note(std::to_string(host.calls()) +
+                 " process calls counted; allocations counted at the " + std::to_string(routed) +
+                 " allocation functions the plug-in imports (its operator new calls them)");
+    else
+        rep.note(std::to_string(host.calls()) + " process calls counted; operator new " +
+                 (st.new_hooked ? "counted" : "not counted") + ", malloc " +
+                 (st.malloc_hooked ? "counted" : "not counted (not available in this build)"));
     if (st.news)
         rep.fail(std::to_string(st.news) +
                  " calls of operator new inside process or event entries");

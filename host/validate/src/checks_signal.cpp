@@ -7,14 +7,27 @@
 namespace sevalidate {
 namespace {
 
-// Block size drawn; the top strictness level runs longer.
-ScenarioPlan plan_for(Context &ctx)
+const char *drive_word(Drive d)
 {
-    static const int32_t sizes[] = {64, 96, 256, 1024};
-    ScenarioPlan p;
-    p.block_size = sizes[ctx.rng.below(4)];
-    p.blocks = (p.block_size >= 1024 ? 4 : 8) * length_factor_at(ctx.level);
-    return p;
+    switch (d) {
+    case Drive::Any:
+        return "any";
+    case Drive::Constant:
+        return "constant";
+    case Drive::Zero:
+        return "zero";
+    case Drive::Moving:
+        return "moving";
+    case Drive::LowAtStart:
+        return "low_at_start";
+    }
+    return "?";
+}
+
+// The traits file's own words, or that it gives none.
+std::string reason_of(const Traits &t, const std::string &reason)
+{
+    return t.origin() + (reason.empty() ? " (no reason given)" : ": " + reason);
 }
 
 void note_scenario(Report &rep, const Scenario &s)
@@ -31,9 +44,14 @@ void buffers_stretch(Context &ctx, Report &rep)
     note_scenario(rep, s);
     RunResult r = run_scenario(ctx, s, Split::Random, ctx.rng.next(), t, rep);
     check_outputs_finite(r, rep, " with finite inputs");
-    if (!t.partial_outputs.empty())
-        rep.note("outputs that may keep earlier samples (" + t.origin() +
-                 "): not held to whole stretches");
+    if (!t.partial_outputs.empty()) {
+        std::string names;
+        for (const std::string &n : t.partial_outputs)
+            names += (names.empty() ? "\"" : ", \"") + n + "\"";
+        rep.narrowed("outputs " + names +
+                     " may keep earlier samples, not held to whole stretches, by " +
+                     reason_of(t, ""));
+    }
 }
 
 // Every split the host may use: one sample, primes, whole blocks, random.
@@ -101,6 +119,17 @@ void determinism(Context &ctx, Report &rep)
 void split_invariance(Context &ctx, Report &rep)
 {
     const Traits &t = ctx.traits();
+    if (t.split != SplitKind::Invariant)
+        rep.narrowed(std::string(t.split == SplitKind::Levels ? "outputs compared as their levels"
+                                                              : "nothing compared across splits") +
+                     ", by " + reason_of(t, t.split_reason));
+    std::string driven;
+    for (const InputRule &r : t.split_inputs)
+        if (r.drive != Drive::Any)
+            driven += (driven.empty() ? "\"" : ", \"") + r.pin + "\" " + drive_word(r.drive);
+    if (!driven.empty())
+        rep.narrowed("inputs driven only as declared (" + driven + "), by " +
+                     reason_of(t, t.split_reason));
     if (t.split == SplitKind::Dependent) {
         rep.warn("declared split-dependent by " + t.origin() +
                  (t.split_reason.empty() ? "" : ": " + t.split_reason) +

@@ -212,6 +212,16 @@ const char *split_name(Split s)
     return "?";
 }
 
+// The top strictness level runs longer.
+ScenarioPlan plan_for(Context &ctx)
+{
+    static const int32_t sizes[] = {64, 96, 256, 1024};
+    ScenarioPlan p;
+    p.block_size = sizes[ctx.rng.below(4)];
+    p.blocks = (p.block_size >= 1024 ? 4 : 8) * length_factor_at(ctx.level);
+    return p;
+}
+
 Scenario make_scenario(const Context &ctx, const ScenarioPlan &plan, const Traits &traits, Rng &rng)
 {
     Scenario s;
@@ -392,7 +402,7 @@ RunResult run_scenario(const Context &ctx, const Scenario &s, Split split, uint6
             r.outputs.push_back(p.index);
         if (p.datatype == DT_FSAMPLE && in)
             inputs.push_back(p.index);
-        if (p.datatype != DT_FSAMPLE && p.datatype != DT_MIDI && in &&
+        if (p.datatype != DT_MIDI && in && !s.sources[static_cast<size_t>(p.index)] &&
             s.initial[static_cast<size_t>(p.index)])
             dsp.set_value(p.index, *s.initial[static_cast<size_t>(p.index)]);
         if (s.sources[static_cast<size_t>(p.index)])
@@ -430,9 +440,14 @@ RunResult run_scenario(const Context &ctx, const Scenario &s, Split split, uint6
         std::memcpy(&b, reinterpret_cast<const void *>(p.variable_address), sizeof b);
         return b;
     };
-    inputs.erase(
-        std::remove_if(inputs.begin(), inputs.end(), [&](int i) { return !input_buffer(i); }),
-        inputs.end());
+    // An input whose held value changes is written by the host itself.
+    auto held_changes = [&](int i) {
+        return std::any_of(s.changes.begin(), s.changes.end(),
+                           [i](const Change &c) { return c.pin == i; });
+    };
+    inputs.erase(std::remove_if(inputs.begin(), inputs.end(),
+                                [&](int i) { return !input_buffer(i) || held_changes(i); }),
+                 inputs.end());
     // Inputs without a source keep what open wrote into them.
     std::vector<std::vector<uint32_t>> expected(pins.size());
     for (int i : inputs) {
@@ -495,6 +510,8 @@ RunResult run_scenario(const Context &ctx, const Scenario &s, Split split, uint6
         dsp.run(n);
         mod.deliver_gui_messages();
         const bool processed = dsp.process_calls() > calls;
+        if (processed)
+            r.processed.push_back(clock);
 
         for (size_t j = 0; j < r.outputs.size(); ++j) {
             float *buf = dsp.output(r.outputs[j]);

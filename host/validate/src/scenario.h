@@ -26,9 +26,11 @@ struct Change {
 
 struct Scenario {
     sehost::HostConfig config;
-    std::vector<std::optional<double>> initial; // per DSP pin, non-audio inputs
+    // Per DSP pin: the value of an input before open (an audio input without
+    // a source holds it, STATUS_STILL, until a change).
+    std::vector<std::optional<double>> initial;
     std::vector<SourceFn> sources; // per DSP pin, audio inputs (empty: default constant)
-    std::vector<Change> changes;
+    std::vector<Change> changes;   // an audio input's: a held value, STATUS_CHANGED
     std::vector<std::pair<uint32_t, int32_t>> midi; // clock, packed message
     std::vector<uint32_t> patch_changes;
     uint32_t length = 0;
@@ -50,6 +52,9 @@ struct ScenarioPlan {
     int repeat_copies = 2; // extra copies of an IO_REPEAT_LAST declaration
 };
 
+// A block size drawn, and as many blocks as the level asks for.
+ScenarioPlan plan_for(Context &ctx);
+
 // Builds a scenario for the module from the plan and the generator.
 Scenario make_scenario(const Context &ctx, const ScenarioPlan &plan, const Traits &traits,
                        Rng &rng);
@@ -64,6 +69,7 @@ struct RunResult {
     std::vector<sehost::MidiOut> midi;
     std::vector<int32_t> gui_messages;
     uint64_t process_calls = 0;
+    std::vector<uint32_t> processed; // clocks of the stretches process was called for
 };
 
 // Runs the scenario; buffer faults go to the report (with the split's

@@ -140,6 +140,9 @@ void print_result(std::ostream &out, const CheckResult &r, const std::string &re
         std::string line;
         while (std::getline(lines, line))
             out << "           " << line << "\n";
+    } else {
+        for (const std::string &line : narrowed_lines(r.details))
+            out << "           " << Report::kNarrowed << line << "\n";
     }
     if (!repeat.empty())
         out << "           repeat: " << repeat << "\n";
@@ -163,7 +166,8 @@ std::string to_json(const Options &o, const std::vector<CheckResult> &results, c
                                 {"check", r.check},
                                 {"outcome", outcome_name(r.outcome)},
                                 {"seconds", r.seconds},
-                                {"details", r.details}});
+                                {"details", r.details},
+                                {"narrowed", narrowed_lines(r.details)}});
     }
     j["summary"] = {{"checks", results.size()}, {"passed", counts[0]},    {"failed", counts[3]},
                     {"crashed", counts[4]},     {"timed_out", counts[5]}, {"warnings", counts[1]}};

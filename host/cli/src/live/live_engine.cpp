@@ -49,6 +49,9 @@ struct LiveEngine::Impl : GraphDriver {
     std::atomic<bool> fault_claimed{false}, faulted{false};
     std::string fault; // written once, by the thread that claimed it, before faulted is set
     LiveMidiList *midi_out = nullptr;
+    // MIDI the instances sent while opening: it goes out at the first
+    // period's first frame (as the recording has it, at clock 0).
+    std::vector<LiveMidiList> opening_midi;
 
     // The GUI thread and its two rings.
     struct ToGui {
@@ -75,6 +78,11 @@ struct LiveEngine::Impl : GraphDriver {
     void forget_gui_records(sehost::GuiInstance &gui);
     std::atomic<uint64_t> patch_changes_asked{0};
     uint64_t patch_changes_done = 0; // callback only
+    // GUI writes applied at the start of the current period (callback only;
+    // room for a full ring, taken at most that many a period).
+    std::vector<LiveCarry> carried;
+    size_t carried_count = 0;
+    std::atomic<int> running{-1}; // the instance inside a plug-in call
 
     void open_ports(const Patch &patch);
     void make_ports();
@@ -122,6 +130,7 @@ LiveEngine::LiveEngine(const Patch &patch, double rate, uint32_t period) : m(new
     m->period = period;
     m->source_span = patch.source_span ? patch.source_span->clock(rate)
                                        : static_cast<uint64_t>(rate * kSourceSeconds);
+    m->carried.resize(Impl::kRing);
     m->open_ports(patch);
     GraphConfig config;
     config.rate = rate;
@@ -344,7 +353,7 @@ void LiveEngine::Impl::harvest(size_t n, uint64_t start, uint32_t frames)
     for (const sehost::Request &r : dsp.requests()) {
         if (r.op == HOST_SEND_MIDI) {
             int port = nodes[n].midi_out_port[static_cast<size_t>(r.index)];
-            if (port >= 0 && midi_out) { // none at the opening
+            if (port >= 0) {
                 // A stamp outside this period goes out at its nearer edge.
                 uint64_t stamp = std::max<uint64_t>(r.stamp, start);
                 uint32_t frame =
@@ -380,6 +389,10 @@ const std::vector<std::string> &LiveEngine::ignored() const
 
 void LiveEngine::open()
 {
+    m->opening_midi.assign(m->midi_out_names.size(), LiveMidiList{});
+    for (LiveMidiList &l : m->opening_midi)
+        l.items.resize(kMidiPerPeriod);
+    m->midi_out = m->opening_midi.data();
     PatchGraph &graph = *m->graph;
     for (size_t n : graph.order()) {
         sehost::Module &mod = *graph.node(n).mod;
@@ -400,6 +413,11 @@ void LiveEngine::open()
     m->start_gui();
 }
 
+void LiveEngine::abandon()
+{
+    m->stop_gui();
+}
+
 void LiveEngine::close()
 {
     m->stop_gui();
@@ -418,7 +436,8 @@ void LiveEngine::process(uint32_t frames, const float *const *audio_in, const Li
     Impl &im = *m;
     for (size_t k = 0; k < im.midi_out_names.size(); ++k)
         midi_out[k].clear();
-    if (im.faulted.load(std::memory_order_relaxed) || frames != im.period) {
+    im.carried_count = 0;
+    if (im.faulted.load(std::memory_order_relaxed) || frames == 0 || frames > im.period) {
         for (size_t k = 0; k < im.audio_outs.size(); ++k)
             std::fill(audio_out[k], audio_out[k] + frames, 0.0f);
         return;
@@ -426,6 +445,10 @@ void LiveEngine::process(uint32_t frames, const float *const *audio_in, const Li
     const uint64_t start = im.clock;
     for (size_t k = 0; k < im.in_buffers.size(); ++k)
         std::copy(audio_in[k], audio_in[k] + frames, im.in_buffers[k].begin());
+    if (im.clock == 0)
+        for (size_t k = 0; k < im.opening_midi.size(); ++k)
+            for (size_t i = 0; i < im.opening_midi[k].count; ++i)
+                midi_out[k].add(0, im.opening_midi[k].items[i].message);
     im.midi_out = midi_out;
     PatchGraph &graph = *im.graph;
     size_t current = 0;
@@ -433,9 +456,10 @@ void LiveEngine::process(uint32_t frames, const float *const *audio_in, const Li
         // What the GUI sides wrote since the last period, then a patch
         // change asked for, both at this period's first sample.
         Impl::ToDsp v;
-        while (im.to_dsp.pop(v)) {
+        while (im.carried_count < im.carried.size() && im.to_dsp.pop(v)) {
             current = v.node;
             graph.node(v.node).mod->carry_gui_value(v.pin, v.value);
+            im.carried[im.carried_count++] = LiveCarry{v.node, v.pin, v.value};
         }
         for (size_t n = 0; n < graph.size(); ++n) {
             current = n;
@@ -460,7 +484,9 @@ void LiveEngine::process(uint32_t frames, const float *const *audio_in, const Li
             current = n;
             Impl::Node &node = im.nodes[n];
             auto t0 = std::chrono::steady_clock::now();
+            im.running.store(static_cast<int>(n), std::memory_order_relaxed);
             graph.node(n).mod->run(frames);
+            im.running.store(-1, std::memory_order_relaxed);
             im.harvest(n, start, frames);
             auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(
                 std::chrono::steady_clock::now() - t0);
@@ -470,10 +496,12 @@ void LiveEngine::process(uint32_t frames, const float *const *audio_in, const Li
     } catch (const InputError &e) {
         // A fault of the patch (MIDI that multiplies round a loop): the
         // patch stops here, as offline.
+        im.running.store(-1, std::memory_order_relaxed);
         im.set_fault(e.what());
     } catch (const std::exception &e) {
         // A fault of a plug-in (the host's own checks throw): the patch
         // stops here. Reached only once; the text is read after the flag.
+        im.running.store(-1, std::memory_order_relaxed);
         im.set_fault(graph.node(current).definition.where +
                      ": plug-in fault while processing: " + e.what());
     }
@@ -485,6 +513,23 @@ void LiveEngine::process(uint32_t frames, const float *const *audio_in, const Li
             std::copy_n(graph.node(o.node).mod->dsp().output(o.pin), frames, audio_out[k]);
     }
     im.clock = start + frames;
+}
+
+size_t LiveEngine::carried() const
+{
+    return m->carried_count;
+}
+const LiveCarry &LiveEngine::carried(size_t k) const
+{
+    return m->carried[k];
+}
+int LiveEngine::running_instance() const
+{
+    return m->running.load(std::memory_order_relaxed);
+}
+const std::string &LiveEngine::instance_where(size_t n) const
+{
+    return m->graph->node(n).definition.where;
 }
 
 uint64_t LiveEngine::patch_changes_applied() const

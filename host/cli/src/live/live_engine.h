@@ -14,7 +14,8 @@
 // DSP side sends reach it through a lock-free ring, and it makes the idle
 // calls. Values GUI sides write for their DSP sides come back through
 // another ring and are applied at the start of the next period, so a GUI
-// side that works long never holds up the audio.
+// side that works long never holds up the audio; each period tells which
+// it applied (carried()), so that a recording can apply them there too.
 // The patch's timed inputs play at their times on the live clock (0 at the
 // first period): DSP-side settings, MIDI and patch changes as the offline
 // runner hands them over; GUI-side settings go to the GUI thread in the
@@ -38,6 +39,14 @@ namespace secli {
 struct LiveMidi {
     uint32_t frame;
     int32_t message;
+};
+
+// A value a GUI side wrote that reached its DSP side (an IO_BOTH_SIDES pin,
+// by declaration) at the start of the period.
+struct LiveCarry {
+    uint32_t instance; // patch order
+    int32_t pin;
+    double value;
 };
 
 // Fixed-capacity list of messages, filled and emptied without allocating.
@@ -99,12 +108,25 @@ public:
     uint64_t gui_requests_forgotten() const;
     size_t gui_requests_held() const;
 
-    // One period of `frames` (== period) samples. midi_in[k] are the
-    // messages of MIDI input port k, in frame order; midi_out[k] is cleared
-    // and filled. Never throws: a plug-in fault silences the outputs from
-    // then on and is told by fault().
+    // One period of `frames` samples: the period, or fewer for the last
+    // one of a run that ends inside a period (the clock goes on by
+    // `frames`). midi_in[k] are the messages of MIDI input port k, in frame
+    // order, all before `frames`; midi_out[k] is cleared and filled; the
+    // audio outputs get `frames` samples. Never throws: a plug-in fault
+    // silences the outputs from then on and is told by fault().
     void process(uint32_t frames, const float *const *audio_in, const LiveMidiList *midi_in,
                  float *const *audio_out, LiveMidiList *midi_out) noexcept;
+    // The GUI writes the last process() applied at its first sample.
+    size_t carried() const;
+    const LiveCarry &carried(size_t k) const;
+    // From another thread: the instance (patch order) inside a call of its
+    // plug-in in process(), or -1 (what to name when a call never returns).
+    int running_instance() const;
+    const std::string &instance_where(size_t n) const;
+    // Instead of close() when a plug-in call never returned: stops the GUI
+    // thread and leaves every instance as it is (it cannot be closed while
+    // the callback's thread is inside it).
+    void abandon();
 
     uint64_t clock() const;
     // Samples a ramp source takes from its start to its end.

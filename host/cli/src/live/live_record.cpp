@@ -30,6 +30,11 @@ struct MidiRecord {
     int32_t message;
 };
 
+struct CarryRecord {
+    uint64_t clock;
+    LiveCarry carry;
+};
+
 const char kJackPrefix[] = "jack:";
 // A MidiRecord of this port is a patch change asked for live.
 constexpr uint32_t kPatchChangePort = UINT32_MAX;
@@ -80,12 +85,14 @@ struct LiveRecorder::Impl {
     std::vector<std::unique_ptr<WavOut>> tapes;
     std::vector<std::vector<std::pair<uint64_t, int32_t>>> midi; // per MIDI input port
     std::vector<uint64_t> patch_changes;                         // clocks
+    std::vector<std::vector<CarriedValue>> carried;              // per instance
     const LiveEngine *engine = nullptr;
     uint64_t source_span = 0;
     uint64_t patch_changes_seen = 0; // callback only
 
     SpscRing<float> audio; // per period: every input's samples, one after the other
     SpscRing<MidiRecord> midi_ring;
+    SpscRing<CarryRecord> carry_ring;
     std::atomic<uint64_t> recorded{0}; // frames handed over whole
     // Per audio output, a digest of what was played (callback only, read
     // after the run); unchecked once a period came without outputs.
@@ -99,7 +106,7 @@ struct LiveRecorder::Impl {
     std::string write_error; // the writer's, read after join
     bool finished = false;
 
-    Impl(size_t audio_capacity) : audio(audio_capacity), midi_ring(1 << 16) {}
+    Impl(size_t audio_capacity) : audio(audio_capacity), midi_ring(1 << 16), carry_ring(1 << 14) {}
     void write_loop();
     void drain(std::vector<float> &block);
     void remove_tapes();
@@ -117,6 +124,7 @@ LiveRecorder::LiveRecorder(const Patch &patch, const LiveEngine &engine, double 
     m->audio_names = engine.audio_inputs();
     m->midi_names = engine.midi_inputs();
     m->midi.resize(m->midi_names.size());
+    m->carried.resize(engine.instances());
     m->out_names = engine.audio_outputs();
     m->engine = &engine;
     m->source_span = engine.source_span();
@@ -167,8 +175,8 @@ void LiveRecorder::period(uint32_t frames, const float *const *audio_in,
                           const LiveMidiList *midi_in, const float *const *audio_out) noexcept
 {
     Impl &im = *m;
-    // A period of another length is not processed by the engine either.
-    if (im.lost.load(std::memory_order_relaxed) || frames != im.period)
+    // A period longer than the patch's is not processed by the engine either.
+    if (im.lost.load(std::memory_order_relaxed) || frames == 0 || frames > im.period)
         return;
     const uint64_t start = im.recorded.load(std::memory_order_relaxed);
     const size_t inputs = im.audio_names.size();
@@ -177,13 +185,19 @@ void LiveRecorder::period(uint32_t frames, const float *const *audio_in,
     size_t messages = applied != im.patch_changes_seen ? 1 : 0;
     for (size_t k = 0; k < im.midi_names.size(); ++k)
         messages += midi_in[k].count;
-    if (im.audio.capacity() - im.audio.size() < inputs * frames ||
-        im.midi_ring.capacity() - im.midi_ring.size() < messages) {
+    const size_t carries = im.engine->carried();
+    // The writer takes whole periods: a shorter last one goes in whole too,
+    // and the replay reads no further than the frames recorded.
+    if (im.audio.capacity() - im.audio.size() < inputs * im.period ||
+        im.midi_ring.capacity() - im.midi_ring.size() < messages ||
+        im.carry_ring.capacity() - im.carry_ring.size() < carries) {
         im.lost.store(true, std::memory_order_relaxed);
         return;
     }
     for (size_t k = 0; k < inputs; ++k)
-        im.audio.push(audio_in[k], frames);
+        im.audio.push(audio_in[k], im.period);
+    for (size_t k = 0; k < carries; ++k)
+        im.carry_ring.push(CarryRecord{start, im.engine->carried(k)});
     if (applied != im.patch_changes_seen) {
         im.patch_changes_seen = applied;
         im.midi_ring.push(MidiRecord{start, kPatchChangePort, 0});
@@ -216,6 +230,9 @@ void LiveRecorder::Impl::drain(std::vector<float> &block)
             patch_changes.push_back(r.clock);
         else
             midi[r.port].emplace_back(r.clock, r.message);
+    CarryRecord c;
+    while (carry_ring.pop(c))
+        carried[c.carry.instance].push_back(CarriedValue{c.clock, c.carry.pin, c.carry.value});
 }
 
 void LiveRecorder::Impl::write_loop()
@@ -239,7 +256,7 @@ uint64_t LiveRecorder::frames() const
     return m->recorded.load(std::memory_order_acquire);
 }
 
-void LiveRecorder::finish(std::ostream &log)
+void LiveRecorder::finish(std::ostream &log, const std::vector<std::string> &notes)
 {
     m->stop.store(true);
     m->writer.join();
@@ -263,6 +280,11 @@ void LiveRecorder::finish(std::ostream &log)
     replay.duration = TimeSpec{0, true, frames};
     replay.source_span = TimeSpec{0, true, m->source_span}; // ramps as they were played
     replay.split_seed.reset();
+    // GUI sides answer in their own time live: what they carried to DSP
+    // sides is replayed at the clocks it arrived there.
+    replay.carried_live = true;
+    for (size_t n = 0; n < replay.modules.size(); ++n)
+        replay.modules[n].carried = std::move(m->carried[n]);
     for (SourceSpec &s : replay.sources)
         if (s.definition.rfind(kJackPrefix, 0) == 0) {
             std::string port = s.definition.substr(sizeof kJackPrefix - 1);
@@ -300,10 +322,11 @@ void LiveRecorder::finish(std::ostream &log)
             }
     }
     m->finished = true; // the session commits or abandons the folder
-    run_session(replay, m->options, log, *m->dir);
+    SessionOptions options = m->options;
+    options.notes = notes;
+    run_session(replay, options, log, *m->dir);
 
-    // The replay gives what was played unless a GUI side's timing reached
-    // a DSP side (a GUI thread has no sample clock); say where it did not.
+    // The replay gives what was played; checked on the audio outputs.
     if (!m->check_played)
         return;
     std::vector<std::string> differing;
@@ -316,8 +339,8 @@ void LiveRecorder::finish(std::ostream &log)
             differing.push_back(port);
     }
     if (!differing.empty())
-        log << "note: the recording of " << quoted_list(differing)
-            << " differs from what was played (GUI sides answer in their own time live)\n";
+        log << "warning: the recording of " << quoted_list(differing)
+            << " differs from what was played\n";
     else
         log << "the recorded audio equals what was played\n";
 }

@@ -10,6 +10,7 @@
 #include "common/commit_journal.h"
 #include "common/errors.h"
 #include "common/input_file.h"
+#include "midi/midi_bytes.h"
 
 namespace secli {
 namespace {
@@ -27,12 +28,8 @@ int data_byte(const std::string &tok, int lo, int hi, const std::string &where,
     return static_cast<int>(v);
 }
 
-// A module's MIDI input takes one packed message of at most three bytes:
-// a channel message, or a system common or real-time message (midi_choice
-// passes those on whatever its channel filter). The output's MIDI file
-// stores system messages as escapes. Refused: system exclusive (F0 and its
-// end F7, which do not fit a packed message) and the undefined status bytes
-// F4, F5, F9 and FD.
+// A message's status byte checked by the rule of midi_bytes.h; `data` is
+// the count of data bytes written after it.
 void check_status(int status, size_t data, const std::string &where, const std::string &text)
 {
     static const char *const kNames[] = {"note-off",       "note-on",        "poly pressure",
@@ -40,28 +37,20 @@ void check_status(int status, size_t data, const std::string &where, const std::
                                          "pitch bend"};
     char hex[12];
     std::snprintf(hex, sizeof hex, "%02X", static_cast<unsigned>(status));
-    const bool undefined = status == 0xF4 || status == 0xF5 || status == 0xF9 || status == 0xFD;
-    if (status == 0xF0 || status == 0xF7 || undefined)
+    const int need = midi_data_bytes(status);
+    if (need == kMidiRefused)
         throw InputError(
             where + ": MIDI \"" + text + "\": " + hex + " is " +
-            (undefined ? "an undefined status byte" : "a system exclusive byte") +
+            (status == 0xF0 || status == 0xF7 ? "a system exclusive byte"
+                                              : "an undefined status byte") +
             "; a module's MIDI input takes channel, system common and real-time messages");
-    std::string name;
-    size_t need;
-    if (status < 0xF0) {
-        name = kNames[(status >> 4) - 8];
-        need = status >= 0xC0 && status < 0xE0 ? 1 : 2;
-    } else if (status < 0xF8) {
-        name = status == 0xF1   ? "time code quarter frame"
-               : status == 0xF2 ? "song position"
-               : status == 0xF3 ? "song select"
-                                : "tune request";
-        need = status == 0xF2 ? 2 : status == 0xF6 ? 0 : 1;
-    } else {
-        name = "real-time message";
-        need = 0;
-    }
-    if (data != need)
+    const std::string name = status < 0xF0    ? kNames[(status >> 4) - 8]
+                             : status == 0xF1 ? "time code quarter frame"
+                             : status == 0xF2 ? "song position"
+                             : status == 0xF3 ? "song select"
+                             : status == 0xF6 ? "tune request"
+                                              : "real-time message";
+    if (data != static_cast<size_t>(need))
         throw InputError(where + ": MIDI \"" + text + "\": a " + name + " (" + hex + ") takes " +
                          std::to_string(need) + " data byte" + (need == 1 ? "" : "s") + ", not " +
                          std::to_string(data));
@@ -211,7 +200,7 @@ Event read_event(SmfReader &r, size_t end, int &running, uint32_t &value)
     } else if (!running) {
         r.fail("a data byte without a status");
     }
-    int size = (running & 0xF0) == 0xC0 || (running & 0xF0) == 0xD0 ? 1 : 2;
+    const int size = midi_data_bytes(running); // a channel status: 1 or 2
     if (r.at + size > end)
         r.fail("a message is cut short");
     uint32_t packed = static_cast<uint32_t>(running);

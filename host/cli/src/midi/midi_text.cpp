@@ -4,24 +4,17 @@
 
 #include <charconv>
 
+#include "midi/midi_bytes.h"
+
 namespace secli {
 
 int midi_size(int32_t m)
 {
-    int status = m & 0xFF;
+    const int status = m & 0xFF;
     if (status < 0x80)
         return 3;
-    if (status < 0xF0)
-        return (status & 0xF0) == 0xC0 || (status & 0xF0) == 0xD0 ? 2 : 3;
-    switch (status) {
-    case 0xF1: // time code quarter frame
-    case 0xF3: // song select
-        return 2;
-    case 0xF2: // song position
-        return 3;
-    default: // F0 and F7 alone, F4 to F6, real-time F8 to FF
-        return 1;
-    }
+    const int data = midi_data_bytes(status);
+    return data == kMidiRefused ? 1 : 1 + data; // F0 and F7 alone, F4, F5, F9, FD: the byte
 }
 
 size_t midi_hex(int32_t m, char *out)

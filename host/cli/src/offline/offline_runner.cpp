@@ -43,7 +43,8 @@ struct Runner::Impl : GraphDriver {
         // with their places among the timed inputs.
         std::optional<FileMidi> file_out;
         uint64_t file_seq = 0;
-        size_t gui_next = 0; // into the graph node's gui_timed
+        size_t gui_next = 0;     // into the graph node's gui_timed
+        size_t carried_next = 0; // into the definition's carried
         uint64_t calls_before = 0;
     };
 
@@ -104,11 +105,17 @@ struct Runner::Impl : GraphDriver {
     void write_gui(size_t n, int decl, double value) override
     {
         sehost::Module &mod = *graph->node(n).mod;
-        mod.set_gui_pin(decl, value);
+        set_gui_pin(n, decl, value);
         int tr = nodes[n].gui_trace[static_cast<size_t>(decl)];
         if (tr >= 0)
             add_step(records[n].traces[static_cast<size_t>(tr)], mod.dsp().clock(), value, total);
     }
+
+    // GUI writes reach the DSP side at once (IO_BOTH_SIDES pins); not in the
+    // replay of a live recording once it runs (Patch::carried_live).
+    bool carry_gui = true;
+    void set_gui_pin(size_t n, int decl, double value);
+    void apply_carried(uint64_t before);
 
     void record_pins();
     void record_settings(size_t n);
@@ -310,7 +317,7 @@ void Runner::Impl::record_pins()
         if (sehost::GuiInstance *gui = graph->node(n).mod->gui()) {
             auto carry = gui->on_write;
             gui->on_write = [this, n, carry](int pin, const sehost::GuiValue &v) {
-                if (carry)
+                if (carry && carry_gui)
                     carry(pin, v);
                 on_gui_write(n, pin, v);
             };
@@ -657,6 +664,32 @@ void Runner::Impl::queue_timed_inputs(uint64_t before)
         graph->feed(n, before);
 }
 
+// A GUI-side pin set from outside, and so its DSP side while GUI writes
+// carry.
+void Runner::Impl::set_gui_pin(size_t n, int decl, double value)
+{
+    sehost::Module &mod = *graph->node(n).mod;
+    if (carry_gui)
+        mod.set_gui_pin(decl, value);
+    else
+        mod.gui()->set_pin(decl, value);
+}
+
+// The values GUI sides carried to DSP sides live, due before `before`: at
+// the start of the block, where the live engine applied them.
+void Runner::Impl::apply_carried(uint64_t before)
+{
+    for (size_t n = 0; n < nodes.size(); ++n) {
+        sehost::Module &mod = *graph->node(n).mod;
+        const std::vector<CarriedValue> &list = graph->node(n).definition.carried;
+        const size_t pins = mod.dsp().pins().size();
+        for (size_t &next = nodes[n].carried_next; next < list.size() && list[next].clock < before;
+             ++next)
+            if (list[next].pin >= 0 && static_cast<size_t>(list[next].pin) < pins)
+                mod.carry_gui_value(list[next].pin, list[next].value);
+    }
+}
+
 // GUI script entries due in the block [clock, clock + count): the GUI side
 // has no clock, so they take effect at the block's start.
 void Runner::Impl::run_gui_script(uint64_t clock, uint64_t count)
@@ -673,7 +706,10 @@ void Runner::Impl::run_gui_script(uint64_t clock, uint64_t count)
                 .add_number("value", t.value)
                 .add_unsigned("asked", t.clock);
             note();
-            guarded(n, "taking a GUI change", [&] { g.mod->set_gui_pin(t.pin, t.value); });
+            // A live run takes the settings at clock 0 as it opens, the
+            // later ones on its GUI thread (their writes are replayed).
+            carry_gui = !patch.carried_live || t.clock == 0;
+            guarded(n, "taking a GUI change", [&] { set_gui_pin(n, t.pin, t.value); });
             if (node.gui_trace[t.pin] >= 0)
                 add_step(records[n].traces[node.gui_trace[t.pin]], clock, t.value, total);
         }
@@ -759,8 +795,10 @@ void Runner::run(RunSink &sink, const std::function<void(double)> &progress)
     const uint64_t block = static_cast<uint64_t>(im.patch.block);
     for (uint64_t clock = 0; clock < im.total; clock += block) {
         const uint64_t count = std::min(block, im.total - clock);
+        im.apply_carried(clock + count);
         im.queue_timed_inputs(clock + count);
         im.run_gui_script(clock, count);
+        im.carry_gui = !im.patch.carried_live;
         im.process_block(clock, count);
         im.idle_guis();
         im.flush(clock + count);

@@ -132,8 +132,8 @@ void write_session(Runner &runner, const Patch &patch, const SessionOptions &opt
             m->close();
         sink.events->close();
         std::ofstream html(report, std::ios::binary);
-        html << render_report(patch, runner.total_samples(), runner.records(), options.title,
-                              files);
+        html << render_report(patch, runner.total_samples(), runner.records(), options.title, files,
+                              options.notes);
         html.close();
         if (!html)
             throw InputError(dir.path("report.html") + ": cannot write");

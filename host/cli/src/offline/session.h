@@ -5,6 +5,7 @@
 
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "patch/patch.h"
 
@@ -15,6 +16,7 @@ struct SessionOptions {
     bool force = false;
     bool progress = true; // drawn only when standard error is a terminal
     std::string title = "sehost report";
+    std::vector<std::string> notes; // told under the report's heading
 };
 
 // Prints what was written and where the report is. InputError on failure

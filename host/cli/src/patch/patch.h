@@ -27,6 +27,14 @@ struct TimedSetting {
     std::string pin, value, where;
 };
 
+// A value a GUI side wrote that reached the DSP side of an IO_BOTH_SIDES
+// pin (by declaration) at `clock` in a live run.
+struct CarriedValue {
+    uint64_t clock;
+    int32_t pin;
+    double value;
+};
+
 struct ModuleSpec {
     std::string name, plugin, where;
     int repeat = 0;               // copies of an IO_REPEAT_LAST pin
@@ -36,6 +44,7 @@ struct ModuleSpec {
     std::vector<MidiIn> midi;                                    // into the first MIDI input
     std::shared_ptr<const MidiFile> midi_file; // then its messages, into the same input
     std::string midi_where;
+    std::vector<CarriedValue> carried; // by clock; see Patch::carried_live
 };
 
 struct SourceSpec {
@@ -58,6 +67,10 @@ struct Patch {
     int32_t host_version = 100238;
     std::optional<uint32_t> split_seed; // random stretch split inside blocks
     int split_max = 64;
+    // The replay of a live recording: once the patch is open (and its GUI
+    // settings at clock 0 are in), GUI sides' writes reach DSP sides only
+    // as the modules' `carried` lists give them, at their clocks.
+    bool carried_live = false;
     std::vector<SourceSpec> sources;
     std::vector<ModuleSpec> modules;
     std::vector<Wire> wires;

@@ -69,7 +69,8 @@ std::string instance_plots(const InstanceRecord &r, const PlotFrame &f)
 
 std::string render_report(const Patch &p, uint64_t samples,
                           const std::vector<InstanceRecord> &records, const std::string &title,
-                          const std::vector<ReportFile> &files)
+                          const std::vector<ReportFile> &files,
+                          const std::vector<std::string> &notes)
 {
     const double total = static_cast<double>(std::max<uint64_t>(samples, 1));
     std::ostringstream o;
@@ -99,6 +100,8 @@ std::string render_report(const Patch &p, uint64_t samples,
       << (p.split_seed ? ", split at random (seed " + std::to_string(*p.split_seed) + ")"
                        : std::string())
       << ", host version " << p.host_version << ".</p>";
+    for (const std::string &note : notes)
+        o << "<p>" << esc(note) << "</p>";
     o << "<table><tr><th>file</th><th>what</th></tr>";
     for (const ReportFile &file : files)
         o << "<tr><td><a href=\"" << esc(file.name) << "\">" << esc(file.name) << "</a></td><td>"

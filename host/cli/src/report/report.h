@@ -17,10 +17,12 @@ struct ReportFile {
     std::string name, what;
 };
 
-// `total`: the run's length in samples; `records` follow the patch's modules.
+// `total`: the run's length in samples; `records` follow the patch's modules;
+// `notes`, lines about the run as a whole, stand under the heading.
 std::string render_report(const Patch &patch, uint64_t total,
                           const std::vector<InstanceRecord> &records, const std::string &title,
-                          const std::vector<ReportFile> &files);
+                          const std::vector<ReportFile> &files,
+                          const std::vector<std::string> &notes = {});
 
 } // namespace secli
 
