@@ -3,7 +3,7 @@
 # se-modules-<version>-win32.zip:
 #
 #   modules/<name>.dll   the nine plug-ins (installed by se_add_plugin)
-#   docs/modules.md      the user guide
+#   docs/modules.html    the user guide, one self-contained page
 #   LICENSE, CHANGELOG.md
 #   SHA256SUMS           sha256sum -c format, one line per file above
 #
@@ -13,7 +13,14 @@
 
 set(SE_PLUGIN_COPYRIGHT "Copyright (c) 2026 The SE module pack developers. MIT licence.")
 
-install(FILES "${PROJECT_SOURCE_DIR}/docs/modules.md" DESTINATION docs COMPONENT modules)
+# The user guide is made by scripts/release from docs/modules.md into this
+# build's docs/ before the package: its figures are rendered by the native
+# sehost, which a Windows build cannot run.
+set(SE_USER_GUIDE "${CMAKE_BINARY_DIR}/docs/modules.html")
+install(CODE "if(NOT EXISTS [[${SE_USER_GUIDE}]])
+  message(FATAL_ERROR \"${SE_USER_GUIDE}: no user guide; scripts/release makes it\")
+endif()" COMPONENT modules)
+install(FILES "${SE_USER_GUIDE}" DESTINATION docs COMPONENT modules)
 install(FILES "${PROJECT_SOURCE_DIR}/LICENSE" "${PROJECT_SOURCE_DIR}/CHANGELOG.md"
         DESTINATION . COMPONENT modules)
 

@@ -30,7 +30,7 @@ def variants(good):
     with zipfile.ZipFile(good) as z:
         base = z.namelist()[0].split("/")[0]
     file, folder, link = 0o100644, 0o40755, 0o120777
-    guide, dll = f"{base}/docs/modules.md", f"{base}/modules/edge_detect.dll"
+    guide, dll = f"{base}/docs/modules.html", f"{base}/modules/edge_detect.dll"
     return [
         ("a bogus copy of a DLL before the real one", "names given more than once",
          [(entry(f"{base}/modules/pitch_adjust.dll", file), b"MZ bogus")], [], set()),

@@ -1,7 +1,7 @@
 // report.cpp - the HTML report: a page per run with, per instance, its
 // figures, the value every input pin starts from and the plots of its pins.
-// Pins whose plots would be equal (a panel switch's untouched ways) share
-// one plot.
+// Pins whose plots would be equal (a panel switch's untouched ways, or an
+// output and the input of its name that carry one signal) share one plot.
 #include "report/report.h"
 
 #include <algorithm>
@@ -45,20 +45,48 @@ bool shown(const Trace &t)
     return !(t.input && (t.kind == "value" || t.kind == "gui") && t.steps.size() <= 1);
 }
 
+// A GUI output and the GUI input of the same name ("X (in)") that held the
+// same values all along are one signal offered both ways (a panel switch's
+// "Controls on Parent" pairs): one plot, "X (out and in)", among the outputs.
+std::vector<Trace> join_pairs(const std::vector<Trace> &traces)
+{
+    std::vector<Trace> out = traces;
+    std::vector<bool> gone(out.size(), false);
+    for (Trace &o : out) {
+        if (o.kind != "gui" || o.input)
+            continue;
+        for (size_t j = 0; j < out.size(); ++j) {
+            const Trace &i = out[j];
+            if (!gone[j] && i.kind == "gui" && i.input && i.pin == o.pin + " (in)" &&
+                i.datatype == o.datatype && i.steps == o.steps) {
+                gone[j] = true;
+                o.pin += " (out and in)";
+                break;
+            }
+        }
+    }
+    std::vector<Trace> kept;
+    for (size_t j = 0; j < out.size(); ++j)
+        if (!gone[j])
+            kept.push_back(out[j]);
+    return kept;
+}
+
 std::string instance_plots(const InstanceRecord &r, const PlotFrame &f)
 {
     std::string s;
-    std::vector<bool> done(r.traces.size(), false);
+    const std::vector<Trace> traces = join_pairs(r.traces);
+    std::vector<bool> done(traces.size(), false);
     for (int pass = 0; pass < 2; ++pass) // inputs first, then outputs
-        for (size_t i = 0; i < r.traces.size(); ++i) {
-            const Trace &t = r.traces[i];
+        for (size_t i = 0; i < traces.size(); ++i) {
+            const Trace &t = traces[i];
             if (done[i] || t.input != (pass == 0) || !shown(t))
                 continue;
             std::vector<std::string> names{t.pin};
-            for (size_t j = i + 1; j < r.traces.size(); ++j)
-                if (!done[j] && same_plot(t, r.traces[j])) {
+            for (size_t j = i + 1; j < traces.size(); ++j)
+                if (!done[j] && same_plot(t, traces[j])) {
                     done[j] = true;
-                    names.push_back(r.traces[j].pin);
+                    names.push_back(traces[j].pin);
                 }
             s += plot_trace(t, fold_names(names), f);
         }

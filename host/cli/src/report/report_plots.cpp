@@ -226,6 +226,8 @@ std::string audio_plot(const Trace &t, const std::string &title, const PlotFrame
         hi += 1;
     }
     std::vector<double> ticks = nice_ticks(lo, hi, 5);
+    if (ticks.size() >= 2 && ticks.back() < hi) // a tick above the highest value too
+        ticks.push_back(ticks.back() + (ticks[1] - ticks[0]));
     Axis a{std::min(lo, ticks.front()), std::max(hi, ticks.back())};
     std::string s =
         open_plot(title, std::string(t.input ? "audio in" : "audio out") + ", volts", "audio");
@@ -266,6 +268,7 @@ std::string step_plot(const Trace &t, const std::string &title, const PlotFrame 
             hi = std::max(hi, st.second);
         }
     bool choice = !t.labels.empty(), boolean = t.datatype == DT_BOOLEAN;
+    bool whole = choice || t.datatype == DT_CHOICE; // an index without a list too
     if (boolean || lo > hi) {
         lo = std::min(0.0, lo);
         hi = std::max(1.0, hi);
@@ -278,14 +281,17 @@ std::string step_plot(const Trace &t, const std::string &title, const PlotFrame 
     }
     std::string kind =
         t.kind == "gui" ? "GUI pin" : std::string("value ") + (t.input ? "in" : "out");
-    std::string what = boolean ? "bool" : choice ? "choice (list entries)" : "number";
+    std::string what = boolean  ? "bool"
+                       : choice ? "choice (list entries)"
+                       : whole  ? "choice (number)"
+                                : "number";
     std::string s = open_plot(title, kind + ", " + what, t.kind);
     std::vector<std::pair<double, std::string>> ticks;
     if (boolean) {
         ticks = {{0, "OFF"}, {1, "ON"}};
     } else {
         for (double v : nice_ticks(lo, hi, choice ? 4 : 5))
-            if (!choice || v == std::floor(v))
+            if (!whole || v == std::floor(v))
                 ticks.emplace_back(v, choice ? choice_label(t, v) : fmt(v));
         lo = std::min(lo, ticks.front().first);
         hi = std::max(hi, ticks.back().first);
@@ -694,7 +700,9 @@ std::string time_axis(const PlotFrame &f)
 {
     double seconds = f.total / f.rate;
     std::vector<double> ticks = nice_ticks(0, seconds, 9);
-    std::string s = "<svg class=\"time\" width=\"" + num(kW) + "\" height=\"22\">";
+    // A viewBox as the plots have, so that it scales with them.
+    std::string s = "<svg class=\"time\" width=\"" + num(kW) + "\" height=\"22\" viewBox=\"0 0 " +
+                    num(kW) + " 22\">";
     for (double t : ticks) {
         if (t > seconds * (1 + 1e-9))
             break;
