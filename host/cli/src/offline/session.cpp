@@ -77,6 +77,9 @@ void run_session(const Patch &patch, const SessionOptions &options, std::ostream
     auto started = std::chrono::steady_clock::now();
     Runner runner(patch);
     OutputDir dir(options.out, options.force);
+    // (a live recording's replay ends where the playing stopped: what lies
+    // after was never due, and is not told)
+    tell_late_midi(patch);
     write_session(runner, patch, options, log, dir, started);
 }
 
@@ -98,7 +101,6 @@ namespace {
 void write_session(Runner &runner, const Patch &patch, const SessionOptions &options,
                    std::ostream &log, OutputDir &dir, std::chrono::steady_clock::time_point started)
 {
-    tell_late_midi(patch);
     FolderSink sink;
     std::vector<ReportFile> files;
     try {
