@@ -21,48 +21,6 @@
 
 namespace {
 
-const char *const kAbout =
-    "XT_CVto(N)RPN V1.1.2\n"
-    "Module pack edition, free to use in any patch.\n"
-    "Feedback and bug reports are welcome.\n"
-    "\n"
-    "Summary: Sends MIDI RPN or NRPN messages in response to control voltage inputs.\n"
-    "\n"
-    "Inputs:\n"
-    "\tGate: a change from 0 to positive sends one message with the current\n"
-    "\tChannel, Parameter# and Value. While the gate is kept positive a message\n"
-    "\tgoes out for every change of Channel, Parameter# or Value.\n"
-    "\n"
-    "\tParameter# CV: the parameter number in CV mode; 0 volts gives 0,\n"
-    "\t10 volts gives 16383.\n"
-    "\n"
-    "\tParameter#: the parameter number in List mode, 0 to 16383.\n"
-    "\n"
-    "\tValue CV: the value to send; 0 volts gives 0, 10 volts gives 16383.\n"
-    "\n"
-    "\tChannel: the MIDI channel, 1 to 16.\n"
-    "\n"
-    "\tRPN/NRPN: send Registered (RPN) or Non-Registered (NRPN) parameter numbers.\n"
-    "\n"
-    "Output:\n"
-    "\tMIDI Out: the parameter and data entry control changes.\n"
-    "\n"
-    "Parameters\n"
-    "\tParameter# Select Mode: take the parameter number from the list entry\n"
-    "\t(List) or from the Parameter# CV input (CV).\n"
-    "\n"
-    "\tBit Depth: the resolution of the value, 7 to 14 bits. Use the lowest\n"
-    "\tdepth that gives smooth operation: full resolution can flood the host\n"
-    "\twith MIDI messages.\n"
-    "\n";
-
-const se_sdk::ModuleIdentity kIdentity = {"XT_CVto(N)RPN",
-                                          "tavenor CVto(N)RPN",
-                                          kAbout,
-                                          0,
-                                          2230,
-                                          /*revision_for_every_index=*/true};
-
 constexpr const char *kChannelList = "1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16";
 
 using cv_rpn::kMaxValue;
@@ -212,7 +170,6 @@ private:
     template <bool CvMode> void run(int32_t start, int32_t count)
     {
         const uint32_t t0 = SampleClock();
-        SEPin *const midi_out = PinAt(kMidiOut);
         const float *value_in = m_value_cv_in + start;
         const float *gate_in = m_gate_in + start;
         const float *parameter_in = CvMode ? m_parameter_cv_in + start : nullptr;
@@ -220,7 +177,7 @@ private:
         // inside the parameter range, the mask table and the channel nibble.
         Call k;
         k.t0 = t0;
-        k.midi_out = midi_out;
+        k.midi_out = PinAt(kMidiOut);
         k.list_parameter = clamp_to<int32_t>(m_parameter, 0, kMaxValue);
         k.mask = bit_depth_masks[clamp_to<int32_t>(m_bit_depth, 0, 7)];
         k.channel = clamp_to<int32_t>(m_channel, 0, kMaxChannel);
@@ -263,23 +220,7 @@ private:
             const bool complete = c.last_gate <= 0.0f || (c.moving == 1 && c.was_moving == 0) ||
                                   parameter != c.sent_parameter || k.channel != c.sent_channel ||
                                   k.rpn_mode != c.sent_rpn_mode;
-            if (complete) {
-                c.sent_value_msb = -1;
-                c.sent_channel = k.channel;
-                c.sent_rpn_mode = k.rpn_mode;
-                c.sent_parameter = parameter;
-                send_complete(midi_out, time, k, parameter, value);
-                scan = false;
-            } else if (value != c.last_value) {
-                if ((value >> 7) != c.sent_value_msb) {
-                    send(midi_out, time, control_change(k.channel, kDataEntryMsb, value >> 7));
-                    c.sent_value_msb = value >> 7;
-                }
-                send(midi_out, time, control_change(k.channel, kDataEntryLsb, value & 0x7F));
-                scan = false;
-            } else {
-                scan = true;
-            }
+            scan = !send_sample(k, c, time, complete, parameter, value);
             c.last_value = value;
             last_value_known = true;
             c.last_gate = gate_in[i];
@@ -414,17 +355,7 @@ private:
                 const int32_t j = i + at;
                 value = cv_rpn::scale(value_in[j]) & k.mask;
                 const uint32_t time = k.t0 + static_cast<uint32_t>(j);
-                if (rise) {
-                    send_complete(k.midi_out, time, k, c.sent_parameter, value);
-                    c.sent_value_msb = -1;
-                } else {
-                    if ((value >> 7) != c.sent_value_msb) {
-                        send(k.midi_out, time,
-                             control_change(k.channel, kDataEntryMsb, value >> 7));
-                        c.sent_value_msb = value >> 7;
-                    }
-                    send(k.midi_out, time, control_change(k.channel, kDataEntryLsb, value & 0x7F));
-                }
+                send_sample(k, c, time, rise, c.sent_parameter, value);
                 if (!rise || value != c.last_value)
                     break;
                 const uint32_t rest = any & ~((2u << at) - 1);
@@ -549,6 +480,30 @@ private:
             hold_on(value + change, end - change, 1, c, hold);
     }
 
+    // What a sample whose gate is open sends: the complete message where one
+    // is due, else the data entry bytes of a new quantised value (the MSB
+    // only when it changed), else nothing.  Whether it sent anything.
+    static bool send_sample(const Call &k, Carry &c, uint32_t time, bool complete,
+                            int32_t parameter, int32_t value)
+    {
+        if (complete) {
+            c.sent_value_msb = -1;
+            c.sent_channel = k.channel;
+            c.sent_rpn_mode = k.rpn_mode;
+            c.sent_parameter = parameter;
+            send_complete(k.midi_out, time, k, parameter, value);
+            return true;
+        }
+        if (value == c.last_value)
+            return false;
+        if ((value >> 7) != c.sent_value_msb) {
+            send(k.midi_out, time, control_change(k.channel, kDataEntryMsb, value >> 7));
+            c.sent_value_msb = value >> 7;
+        }
+        send(k.midi_out, time, control_change(k.channel, kDataEntryLsb, value & 0x7F));
+        return true;
+    }
+
     static void send_complete(SEPin *out, uint32_t time, const Call &k, int32_t parameter,
                               int32_t value)
     {
@@ -564,4 +519,50 @@ private:
     Carry m_carry;
     int32_t m_hold = 0; // samples of activity hold; set by Open
 };
+namespace {
+
+const char *const kAbout =
+    "XT_CVto(N)RPN V1.1.2\n"
+    "Module pack edition, free to use in any patch.\n"
+    "Feedback and bug reports are welcome.\n"
+    "\n"
+    "Summary: Sends MIDI RPN or NRPN messages in response to control voltage inputs.\n"
+    "\n"
+    "Inputs:\n"
+    "\tGate: a change from 0 to positive sends one message with the current\n"
+    "\tChannel, Parameter# and Value. While the gate is kept positive a message\n"
+    "\tgoes out for every change of Channel, Parameter# or Value.\n"
+    "\n"
+    "\tParameter# CV: the parameter number in CV mode; 0 volts gives 0,\n"
+    "\t10 volts gives 16383.\n"
+    "\n"
+    "\tParameter#: the parameter number in List mode, 0 to 16383.\n"
+    "\n"
+    "\tValue CV: the value to send; 0 volts gives 0, 10 volts gives 16383.\n"
+    "\n"
+    "\tChannel: the MIDI channel, 1 to 16.\n"
+    "\n"
+    "\tRPN/NRPN: send Registered (RPN) or Non-Registered (NRPN) parameter numbers.\n"
+    "\n"
+    "Output:\n"
+    "\tMIDI Out: the parameter and data entry control changes.\n"
+    "\n"
+    "Parameters\n"
+    "\tParameter# Select Mode: take the parameter number from the list entry\n"
+    "\t(List) or from the Parameter# CV input (CV).\n"
+    "\n"
+    "\tBit Depth: the resolution of the value, 7 to 14 bits. Use the lowest\n"
+    "\tdepth that gives smooth operation: full resolution can flood the host\n"
+    "\twith MIDI messages.\n"
+    "\n";
+
+const se_sdk::ModuleIdentity kIdentity = {"XT_CVto(N)RPN",
+                                          "tavenor CVto(N)RPN",
+                                          kAbout,
+                                          0,
+                                          2230,
+                                          /*revision_for_every_index=*/true};
+
+} // namespace
+
 SE_MODULE_EXPORTS(kIdentity, Module, void)

@@ -5,22 +5,22 @@
 #define CV_TO_RPN_QUANTISE_H
 
 #include <cstdint>
-#include <cstring>
 #include <limits>
 
-#if defined(__SSE2__)
+#include "se_lanes.h"
+
+// The eight-sample scans are SSE2 code: every target of the pack has it.
 #include <emmintrin.h>
-#endif
 
 namespace cv_rpn {
 
 constexpr int32_t kMaxValue = 16383; // 14 bits: 0 V gives 0, 10 V gives 16383
 
-inline int32_t bits_of(float x)
+// A sample's bit pattern as a signed number: the range tests below are
+// comparisons of it.
+inline int32_t signed_bits(float x)
 {
-    int32_t b;
-    std::memcpy(&b, &x, sizeof b);
-    return b;
+    return static_cast<int32_t>(se_sdk::bits_of(x));
 }
 
 // A control voltage sample (1.0 = 10 V) as a 14-bit number: the product
@@ -37,7 +37,7 @@ inline int32_t bits_of(float x)
 // subnormal, infinite or not-a-number sample never reaches the arithmetic.
 inline int32_t scale(float x)
 {
-    const int32_t b = bits_of(x);
+    const int32_t b = signed_bits(x);
     if (b < 0x37800000) // negative (and -NaN), zero, or below 2^-16: 0
         return 0;
     if (b >= 0x3F800000) // 1.0 and above; +NaN gives 0
@@ -75,7 +75,7 @@ inline Window window_of(int32_t value, int32_t step)
 
 inline bool inside(float x, const Window &w)
 {
-    const int32_t b = bits_of(x);
+    const int32_t b = signed_bits(x);
     const float y = b >= 0x00800000 && b <= 0x7F800000 ? x : 0.0f;
     const float big = y * 16384.0f;
     return big - w.low >= y && !(big - w.high >= y);
@@ -126,8 +126,6 @@ inline uint32_t closed(const float *gate, int32_t n)
         out |= static_cast<uint32_t>(gate[k] <= 0.0f) << k;
     return out;
 }
-
-#if defined(__SSE2__)
 
 // Four lanes at a time.
 struct Window4 {
@@ -188,36 +186,6 @@ inline bool any_changed8(const float *x)
     const __m128 b = _mm_cmpneq_ps(_mm_loadu_ps(x + 4), _mm_loadu_ps(x + 3));
     return _mm_movemask_ps(_mm_or_ps(a, b)) != 0;
 }
-
-#else
-
-struct Window4 {
-    Window w;
-    explicit Window4(const Window &window) : w(window) {}
-};
-
-template <bool WithParameter>
-inline Scan scan8(const float *gate, const float *value, const float *parameter, float before,
-                  const Window4 &values, const Window4 &parameters)
-{
-    return scan(gate, value, WithParameter ? parameter : nullptr, before, values.w, parameters.w,
-                8);
-}
-
-inline uint32_t positive8(const float *gate)
-{
-    return positive(gate, 8);
-}
-
-inline bool any_changed8(const float *x)
-{
-    bool any = false;
-    for (int32_t k = 0; k < 8; ++k)
-        any = any || !(x[k] == x[k - 1]);
-    return any;
-}
-
-#endif
 
 inline int32_t lowest_bit(uint32_t word) // word != 0
 {

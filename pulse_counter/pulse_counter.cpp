@@ -10,35 +10,18 @@
 // pseudo-random generators are 32-bit xor/add pairs that wrap modulo 2^32.
 #include <cmath>
 #include <cstdint>
-#include <cstring>
 #include <iterator>
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 #include "SEGUI_base.h"
 #include "SEModule_base.h"
 #include "se_module_exports.h"
 #include "se_pin_table.h"
 #include "se_sleep.h"
+#include "counter_math.h"
 
 namespace {
 
-const char *const kAbout =
-    "Pulse/Osc Counter with Indexing Output\n"
-    "Ver:2.90 module pack edition, free to use in any patch\n"
-    "\n"
-    "Counts Pulses/Osc Cycles, Output directly controls Switch/Choice modules\n"
-    "\n"
-    "Features:\n"
-    "Start and End counter range\n"
-    "\n"
-    "Seven counting modes, a reset position and a seeded random mode.\n"
-    "Humanise and Shift/Delay move every send later by milliseconds.";
-
-const se_sdk::ModuleIdentity kIdentity = {"QZ_Counter_IndexingV2", "Pulse_Count_IDX_V2_QZ2008",
-                                          kAbout, 0, 2240};
+using namespace pulse_counter;
 
 // Choice lists: each entry shows its own number.
 #define PC_LIST_1_TO_31                                                                            \
@@ -68,148 +51,6 @@ enum Mode : int16_t {
     kFwdBack2 = 5,
     kBackFwd2 = 6,
 };
-
-// Generator words as open sets them.
-const uint32_t kRandomX0 = 0xEFCDAB89u;
-const uint32_t kRandomY0 = 0x67453201u;
-const uint32_t kTimingX0 = 0x89CDABEFu;
-const uint32_t kTimingY0 = 0x45320167u;
-
-// Reseed multipliers: two exact integers and two 32-bit floats (0x89CDAC00
-// and 0x45320180, the floats nearest to the timing words above).
-const uint32_t kRandomXSeed = 4023233417u;
-const uint32_t kRandomYSeed = 1164378418u;
-const uint32_t kTimingXSeed = 2311957504u;
-const uint32_t kTimingYSeed = 1160905088u;
-
-// Longest delay in samples: stamps stay less than half the clock range ahead.
-const double kMaxDelay = 2147483647.0;
-
-int16_t clamp16(int16_t v, int16_t lo, int16_t hi)
-{
-    return v < lo ? lo : (v > hi ? hi : v);
-}
-
-uint32_t bits_of(float f)
-{
-    uint32_t b;
-    std::memcpy(&b, &f, sizeof b);
-    return b;
-}
-
-// Above zero: sign bit clear and not +0.  -0 and every pattern with the sign
-// bit set count as not positive.
-// As a signed integer such a pattern is above 0: one comparison, no branch.
-bool positive(uint32_t bits)
-{
-    return static_cast<int32_t>(bits) > 0;
-}
-
-// Bit j set where in[j] is positive (as positive() says), for 32 samples.
-// With SSE2 four samples at a time: a signed compare with 0 and the lanes'
-// sign bits gathered.
-uint32_t positive_bits32(const float *in)
-{
-#if defined(__SSE2__)
-    const __m128i zero = _mm_setzero_si128();
-    uint32_t mask = 0;
-    for (int k = 0; k < 8; ++k) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(in + 4 * k));
-        const int lanes = _mm_movemask_ps(_mm_castsi128_ps(_mm_cmpgt_epi32(v, zero)));
-        mask |= static_cast<uint32_t>(lanes) << (4 * k);
-    }
-    return mask;
-#else
-    uint32_t mask = 0;
-    for (int j = 0; j < 32; ++j)
-        mask |= static_cast<uint32_t>(positive(bits_of(in[j]))) << j;
-    return mask;
-#endif
-}
-
-// Position of the lowest set bit of a non-zero word.
-int32_t lowest_bit(uint32_t word)
-{
-    return __builtin_ctz(word);
-}
-
-// Round to the nearest integer, ties to the even neighbour, whatever the
-// floating-point environment says.  The values met here (draws scaled to the
-// range, delays in samples) are small and not negative: below 2^31 a 32-bit
-// truncation is the floor (one instruction on every target, 32-bit ones
-// included) and the parity is an integer's; whether to go up is worked out
-// as 0 or 1 without a branch, since a random draw's fraction is anyone's
-// guess.  Anything else takes the general path.
-double round_even(double v)
-{
-    if (v >= 0.0 && v < 2147483648.0) {
-        const int32_t r = static_cast<int32_t>(v);
-        const double f = v - static_cast<double>(r);
-        const int32_t up = static_cast<int32_t>(f > 0.5) | (static_cast<int32_t>(f == 0.5) & r);
-        return static_cast<double>(r) + static_cast<double>(up & 1); // r + 1 may be 2^31
-    }
-    double r = std::floor(v);
-    const double f = v - r;
-    if (f > 0.5 || (f == 0.5 && std::fmod(r, 2.0) != 0.0))
-        r += 1.0;
-    return r;
-}
-
-// One step of a generator pair: y ^= x; x += y (mod 2^32).  The draw reads
-// the new x as a signed 32-bit number: X * 2^-32 + 0.5, in [0, 1).
-uint32_t step_word(uint32_t &x, uint32_t &y)
-{
-    y ^= x;
-    x += y;
-    return x;
-}
-
-double step_and_draw(uint32_t &x, uint32_t &y)
-{
-    step_word(x, y);
-    // The word as a two's complement number (the compilers this builds with
-    // convert modulo 2^32): a 32-bit conversion, which 32-bit targets do in
-    // one instruction, where a 64-bit one goes through the x87 unit.
-    const int32_t signed_x = static_cast<int32_t>(x);
-    return double(signed_x) * (1.0 / 4294967296.0) + 0.5;
-}
-
-// Low 32 bits of trunc(k * x) taken as a 64-bit signed integer, computed
-// exactly from the float's mantissa and exponent: a double product keeps
-// only 53 of the up to 56 significant bits.  Not-a-number counts as 0; a
-// product outside the 64-bit range saturates to its limit.
-uint32_t seed_word(uint32_t k, float x)
-{
-    const uint32_t b = bits_of(x);
-    const bool negative = (b & 0x80000000u) != 0;
-    const uint32_t exponent = (b >> 23) & 0xFFu;
-    const uint32_t fraction = b & 0x7FFFFFu;
-    const uint64_t saturated = negative ? 0x8000000000000000ull : 0x7FFFFFFFFFFFFFFFull;
-    if (exponent == 0xFF)
-        return fraction != 0 ? 0u : uint32_t(saturated);
-
-    // x = m * 2^e exactly.
-    const uint64_t m = exponent != 0 ? (fraction | 0x800000u) : fraction;
-    const int32_t e = exponent != 0 ? int32_t(exponent) - 150 : -149;
-    const uint64_t product = uint64_t(k) * m; // below 2^56
-
-    uint64_t magnitude;
-    if (e >= 0) {
-        if (e >= 63 || product > (0x7FFFFFFFFFFFFFFFull >> e))
-            return uint32_t(saturated); // product is not 0 here: m >= 2^23
-        magnitude = product << e;
-    } else {
-        magnitude = e <= -64 ? 0 : product >> -e; // truncation toward zero
-    }
-    const uint64_t value = negative ? 0 - magnitude : magnitude;
-    return uint32_t(value);
-}
-
-// A timing sample as a number of 10 ms units: not-a-number counts as 0.
-double timing_value(float sample)
-{
-    return std::isnan(sample) ? 0.0 : double(sample);
-}
 
 } // namespace
 
@@ -446,16 +287,10 @@ private:
         // crossings of a chunk are then sent in order.  A chunk without a
         // crossing costs one predictable test, however irregular the input.
         const float *in = m_in + start;
-        uint32_t prev_positive = positive(m_prev_sample) ? 1u : 0u;
+        uint32_t prev_positive = se_sdk::positive_mask(m_prev_sample) & 1u;
         for (int32_t base = 0; base < count; base += 32) {
             const int32_t n = count - base < 32 ? count - base : 32;
-            uint32_t pos = 0;
-            if (n == 32) {
-                pos = positive_bits32(in + base);
-            } else {
-                for (int32_t j = 0; j < n; ++j)
-                    pos |= static_cast<uint32_t>(positive(bits_of(in[base + j]))) << j;
-            }
+            const uint32_t pos = positive_bits(in + base, n);
             uint32_t hits = pos & ~((pos << 1) | prev_positive);
             prev_positive = (pos >> (n - 1)) & 1u;
             while (hits != 0) {
@@ -469,7 +304,7 @@ private:
             }
         }
         if (count > 0)
-            m_prev_sample = bits_of(in[count - 1]);
+            m_prev_sample = se_sdk::bits_of(in[count - 1]);
 
         if (m_sleep_enabled != 0 && m_sleep.run_down(count))
             CallHost(HOST_SLEEP);
@@ -600,5 +435,24 @@ class GuiModule : public SEGUI_base
 public:
     using SEGUI_base::SEGUI_base;
 };
+
+namespace {
+
+const char *const kAbout =
+    "Pulse/Osc Counter with Indexing Output\n"
+    "Ver:2.90 module pack edition, free to use in any patch\n"
+    "\n"
+    "Counts Pulses/Osc Cycles, Output directly controls Switch/Choice modules\n"
+    "\n"
+    "Features:\n"
+    "Start and End counter range\n"
+    "\n"
+    "Seven counting modes, a reset position and a seeded random mode.\n"
+    "Humanise and Shift/Delay move every send later by milliseconds.";
+
+const se_sdk::ModuleIdentity kIdentity = {"QZ_Counter_IndexingV2", "Pulse_Count_IDX_V2_QZ2008",
+                                          kAbout, 0, 2240};
+
+} // namespace
 
 SE_MODULE_EXPORTS(kIdentity, Module, GuiModule)

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "se_lanes.h"
+
 namespace secli {
 
 constexpr uint32_t kChunkLength = 64;
@@ -44,19 +46,8 @@ void fill_by_chunks(uint32_t first, uint32_t count, float *out, Chunk &&chunk)
     }
 }
 
-inline uint64_t bits_of(double d)
-{
-    uint64_t b;
-    std::memcpy(&b, &d, sizeof b);
-    return b;
-}
-
-inline double from_bits(uint64_t b)
-{
-    double d;
-    std::memcpy(&d, &b, sizeof d);
-    return d;
-}
+using se_sdk::bits_of;
+using se_sdk::from_bits;
 
 // x - trunc(x) for x in [0, 2^51), bit for bit, in steps a vector unit has
 // (no comparison, which would keep the loop from being vectorised):
