@@ -44,14 +44,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     } catch (const secli::InputError &) {
         return 0; // refused when read, with its reason
     }
-    secli::MidiFileCursor cursor(file);
-    uint64_t count = 0;
+    secli::MidiFileCursor cursor(file, 768000);
+    uint64_t count = 0, last_clock = 0;
     double last = 0.0;
     try {
         for (secli::MidiIn m; cursor.next(m); ++count) {
             if (!std::isfinite(m.time.seconds) || m.time.seconds < last)
                 fault("a message's time is before the one ahead of it, or not finite");
             last = m.time.seconds;
+            if (m.time.samples < last_clock)
+                fault("a message's clock is before the one ahead of it");
+            last_clock = m.time.samples;
             if (!well_formed(static_cast<uint32_t>(m.message)))
                 fault("a message that is no well-formed channel message");
         }

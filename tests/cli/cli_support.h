@@ -18,6 +18,7 @@
 
 #include "plugin_path.h"
 #include "smf_read.h"
+#include "wav_check.h"
 
 namespace se_cli {
 
@@ -69,6 +70,17 @@ inline Result sehost_bare(const std::vector<std::string> &args, const std::strin
     se << e.rdbuf();
     r.out = so.str();
     r.err = se.str();
+    // Every WAV file a run writes is also read by sox and the tests' own
+    // header walk.
+    for (size_t i = 0; r.status == 0 && i + 1 < args.size(); ++i)
+        if (args[i] == "-o" || args[i] == "--out" || args[i] == "--record") {
+            std::vector<std::string> wavs;
+            std::error_code ec;
+            for (const auto &f : fs::directory_iterator(args[i + 1], ec))
+                if (f.path().extension() == ".wav")
+                    wavs.push_back(f.path().string());
+            se_test::check_wav_files(wavs);
+        }
     return r;
 }
 
@@ -88,7 +100,8 @@ inline std::vector<float> read_wav(const std::string &path, int *rate = nullptr)
     if (!f)
         return {};
     EXPECT_EQ(info.channels, 1);
-    EXPECT_EQ(info.format, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+    // RF64 written as plain WAV: a WAVE_FORMAT_EXTENSIBLE header
+    EXPECT_EQ(info.format, SF_FORMAT_WAVEX | SF_FORMAT_FLOAT);
     if (rate)
         *rate = info.samplerate;
     std::vector<float> v(static_cast<size_t>(info.frames));

@@ -55,6 +55,36 @@ TEST(SehostCommandLine, NearestNames)
         EXPECT_EQ(secli::nearest(word, commands), want) << word;
     EXPECT_EQ(secli::edit_distance("--durtion", "--duration"), 1u);
     EXPECT_EQ(secli::edit_distance("ab", "ba"), 1u);
+    EXPECT_EQ(secli::edit_distance("abcd", "badc"), 2u);
+    // Words up to 64 bytes get suggestions; longer ones none.
+    const std::string name(60, 'p');
+    EXPECT_EQ(secli::nearest(name + "x", {"render", name}), name);
+    EXPECT_EQ(secli::nearest(name + "xxxxx", {"render", name + "xxxx"}), "");
+}
+
+// A name of any length is answered at once with one line of bounded length:
+// a 10 MB plug-in name in a patch costs no table of 10 MB by 12, and is not
+// printed whole.
+TEST(SehostCommandLine, NamesOfAnyLengthAreAnsweredAtOnce)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the address sanitizer reserves more address space than the limit below";
+#else
+    const std::string patch = patch_file(
+        "long_name", json{{"modules", {{{"name", "a"}, {"plugin", std::string(10000000, 'x')}}}}});
+    const std::string err = fresh_dir("long_name") + ".err";
+    const std::string cmd = "ulimit -v 400000; " + quote(SEHOST_BIN) + " --plugins " +
+                            quote(se_test::plugin_dir()) + " run " + quote(patch) + " -o " +
+                            quote(fresh_dir("long_name")) + " >/dev/null 2>" + quote(err);
+    const int raw = std::system(("sh -c " + quote(cmd)).c_str());
+    EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 2) << "exit " << raw;
+    const std::string line = slurp(err);
+    EXPECT_EQ(line.rfind("sehost: " + patch + ": modules[0].plugin: no plug-in \"xxx", 0), 0u)
+        << line.substr(0, 200);
+    EXPECT_NE(line.find("more bytes]"), std::string::npos);
+    EXPECT_LT(line.size(), 5000u);
+    EXPECT_EQ(std::count(line.begin(), line.end(), '\n'), 1);
+#endif
 }
 
 TEST(SehostCommandLine, MistakesAreNamedWithTheNearestNameAndTheHelpToRead)

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "common/text.h"
 #include "output/event_line.h"
 
 namespace {
@@ -106,12 +107,19 @@ TEST(SehostEventLine, ReadsAsTheLibraryWritesIt)
     }
 }
 
-TEST(SehostEventLine, TextTheLibraryRefusesIsRefused)
+TEST(SehostEventLine, TextThatIsNoUtf8IsReplaced)
 {
+    // A plug-in's pin name may hold any bytes: each piece that is no UTF-8
+    // becomes U+FFFD, as in the JSON library's replacing dump and
+    // secli::valid_utf8, and the line still reads back.
     secli::EventLine line;
-    // A lone continuation byte is no UTF-8: the library throws rather than
-    // write a line no reader can take.
-    EXPECT_THROW(line.clear().add_text("pin", "bad \x80 byte"), json::type_error);
+    const std::string raw = "bad \x80 byte \xE2\x82 cut, Caf\xE9, \xF0\x9F\x8E\xB5 kept";
+    const json back = json::parse(line.clear().add_text("pin", raw).text());
+    const std::string want =
+        "bad \xEF\xBF\xBD byte \xEF\xBF\xBD cut, Caf\xEF\xBF\xBD, \xF0\x9F\x8E\xB5 kept";
+    EXPECT_EQ(back["pin"], want);
+    EXPECT_EQ(secli::valid_utf8(raw), want);
+    EXPECT_EQ(json(raw).dump(-1, ' ', false, json::error_handler_t::replace), json(want).dump());
 }
 
 } // namespace

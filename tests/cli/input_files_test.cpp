@@ -1,8 +1,10 @@
-// input_files_test.cpp - files a run reads: MIDI files with a SMPTE time
-// division, WAV files named in a patch (found beside it, read as the run
-// goes) and plug-ins whose texts are not UTF-8.
+// input_files_test.cpp - files a run reads: only regular files, patches and
+// MIDI files up to their cap, WAV files named in a patch (found beside it,
+// read as the run goes, a rate or length that differs said), and plug-ins
+// whose texts are not UTF-8.
 #include <cmath>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <vector>
 #include <unistd.h>
 
@@ -15,36 +17,9 @@ namespace {
 
 using namespace se_cli;
 
-std::string be32(uint32_t v)
-{
-    return {char(v >> 24), char(v >> 16 & 0xFF), char(v >> 8 & 0xFF), char(v & 0xFF)};
-}
-
 [[maybe_unused]] std::string le32(uint32_t v)
 {
     return {char(v & 0xFF), char(v >> 8 & 0xFF), char(v >> 16 & 0xFF), char(v >> 24)};
-}
-
-// A format-0 file with one note-on a quarter of a second in (at 25 fps, 40
-// ticks a frame: 250 ticks).
-std::string smpte_file(unsigned char ticks_per_frame)
-{
-    std::string header = std::string("MThd") + be32(6) + std::string("\0\0\0\1", 4) + char(0xE7) +
-                         char(ticks_per_frame);
-    std::string track = std::string("\x81\x7A\x90\x3C\x64\x00\xFF\x2F\x00", 9);
-    return header + "MTrk" + be32(static_cast<uint32_t>(track.size())) + track;
-}
-
-TEST(SehostInputFiles, SmpteDivisionNeedsTicksPerFrame)
-{
-    std::vector<secli::MidiIn> m =
-        secli::read_midi_file(input_file("smpte40.mid", smpte_file(40)), "t");
-    ASSERT_EQ(m.size(), 1u);
-    EXPECT_DOUBLE_EQ(m[0].time.seconds, 0.25);
-    std::string zero = input_file("smpte0.mid", smpte_file(0));
-    EXPECT_THROW(secli::read_midi_file(zero, "t"), secli::InputError);
-    expect_refused({{{"render", "midi_choice", "--midi-file", zero, "-o", fresh_dir("smpte")},
-                     "smpte0.mid\": the time division is 0"}});
 }
 
 // A float WAV whose first channel counts 0, 1, 2, ... (second channel -1).
@@ -147,14 +122,127 @@ TEST(SehostInputFiles, WavFilesInAPatchAreFoundBesideIt)
     EXPECT_NE(r.err.find((dir / "no_such.wav").string()), std::string::npos) << r.err;
 }
 
-TEST(SehostInputFiles, InfoJsonReplacesBytesThatAreNotUtf8)
+// A FIFO would hold the run until someone writes to it, a device such as
+// /dev/zero never ends and a folder is no file: each is refused at once,
+// with the option or field and the file. Patches and MIDI files are read
+// whole, up to 16 MiB, a MIDI file only after its header.
+TEST(SehostInputFiles, OnlyRegularFilesUpToTheirCapAreRead)
 {
-    Result r = sehost({"info", se_test::plugin_path("sdk_probe_latin1"), "--json"});
+    const fs::path dir = fs::path(fresh_dir("not_files"));
+    fs::create_directories(dir / "folder");
+    const std::string fifo = (dir / "fifo").string(), fifo_wav = (dir / "fifo.wav").string();
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    ASSERT_EQ(mkfifo(fifo_wav.c_str(), 0600), 0);
+    const auto sparse = [&](const std::string &name, const std::string &head, uint64_t size) {
+        const std::string path = (dir / name).string();
+        std::ofstream(path, std::ios::binary) << head;
+        fs::resize_file(path, size);
+        return path;
+    };
+    const uint64_t over = (16u << 20) + 1;
+    const std::string big_patch = sparse("big.json", "{}", over);
+    const std::string big_mid =
+        sparse("big.mid", std::string("MThd\0\0\0\6\0\0\0\1\0\x60", 14), over);
+    const std::string no_mid = sparse("zeros.mid", "", over);
+    const auto patch = [&](const std::string &name, const json &module, const json &sources) {
+        json p = {{"duration", "10ms"}, {"modules", {module}}};
+        if (!sources.is_null()) {
+            p["sources"] = sources;
+            p["connections"] = {{"w", "e.Audio In"}};
+        }
+        return patch_file(name, p);
+    };
+    const std::string midi_fifo =
+        patch("midi_fifo", {{"name", "r"}, {"plugin", "midi_choice"}, {"midi_file", fifo}}, {});
+    const std::string wav_fifo =
+        patch("wav_fifo", {{"name", "e"}, {"plugin", "edge_detect"}}, {{"w", fifo_wav}});
+    const std::string out = fresh_dir("not_files_out");
+    const std::string folder = (dir / "folder").string();
+    expect_refused({
+        {{"render", "midi_choice", "--midi-file", folder, "-o", out},
+         "--midi-file: cannot read MIDI file \"" + folder + "\": it is a folder"},
+        {{"render", "midi_choice", "--midi-file", fifo, "-o", out}, "it is a pipe (FIFO)"},
+        {{"render", "midi_choice", "--midi-file", "/dev/zero", "-o", out},
+         "--midi-file: cannot read MIDI file \"/dev/zero\": it is a device"},
+        {{"render", "edge_detect", "--set", "Audio In=" + fifo_wav, "-o", out},
+         "cannot read WAV file \"" + fifo_wav + "\": it is a pipe (FIFO)"},
+        {{"run", fifo, "-o", out}, fifo + ": cannot read the patch file: it is a pipe (FIFO)"},
+        {{"run", "/dev/zero", "-o", out}, "/dev/zero: cannot read the patch file: it is a device"},
+        {{"run", folder, "-o", out}, "cannot read the patch file: it is a folder"},
+        {{"run", midi_fifo, "-o", out},
+         "midi_fifo.json: modules[0].midi_file: cannot read MIDI file \"" + fifo +
+             "\": it is a pipe (FIFO)"},
+        {{"run", wav_fifo, "-o", out}, "wav_fifo.json: sources.\"w\": cannot read WAV file"},
+        {{"run", big_patch, "-o", out}, "the file is larger than 16 MiB, the most that is read"},
+        {{"render", "midi_choice", "--midi-file", big_mid, "-o", out},
+         "big.mid\": the file is larger than 16 MiB"},
+        {{"render", "midi_choice", "--midi-file", no_mid, "-o", out},
+         "zeros.mid\": not a Standard MIDI File (no MThd header)"},
+    });
+}
+
+// A WAV file at another rate than the run is played one sample per sample
+// of the run, and one cut short (its data chunk announces more than the
+// file holds) as far as it goes: both are said in a note, once each.
+TEST(SehostInputFiles, WavSourcesAtAnotherRateOrCutShortAreSaid)
+{
+    const std::string wav = counting_wav("at44100.wav", 4410);
+    const std::string cut = counting_wav("cut.wav", 4410);
+    fs::resize_file(cut, fs::file_size(cut) - 4000);
+    const std::string out = fresh_dir("wav_notes");
+    Result r = sehost({"render", "edge_detect", "--rate", "48000", "--set", "Audio In=" + wav, "-d",
+                       "50ms", "-o", out});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("sehost: note: --set \"Audio In=" + wav + "\": WAV file \"" + wav +
+                         "\" has 44100 samples a second and the run 48000: it is played one "
+                         "sample per sample of the run, at 1.088 times its speed\n"),
+              std::string::npos)
+        << r.err;
+    r = sehost(
+        {"render", "edge_detect", "--set", "Audio In=" + cut, "-d", "50ms", "-o", out, "--force"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("WAV file \"" + cut +
+                         "\" ends early: its data chunk announces 35280 bytes and the file holds "
+                         "31280; it is played as far as it goes, then silence\n"),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+}
+
+// A plug-in whose name, identifier, about text and an output pin hold
+// Latin-1 bytes and a control sequence (ESC [2J clears a terminal): every
+// file holds UTF-8 (the JSON library, strict, takes every text), and the
+// terminal gets no control byte.
+TEST(SehostInputFiles, TextsThatAreNotUtf8AreReplacedAndControlBytesEscaped)
+{
+    const std::string probe = se_test::plugin_path("sdk_probe_latin1");
+    const auto expect_utf8 = [](const std::string &text, const std::string &what) {
+        EXPECT_NO_THROW(json(text).dump()) << what;
+    };
+    Result r = sehost({"info", probe, "--json"});
     ASSERT_EQ(r.status, 0) << r.err;
     const json one = json::parse(r.out).at("plugins").at(0);
     EXPECT_EQ(one["name"], "Caf\xEF\xBF\xBD Probe");
     EXPECT_EQ(one["about"], "Gr\xEF\xBF\xBD\xEF\xBF\xBD"
                             "e aus dem Build");
+    EXPECT_EQ(one["pins"][2]["name"], "Sortie \xEF\xBF\xBD\x1B[2J"); // JSON escapes it
+
+    r = sehost({"info", probe});
+    ASSERT_EQ(r.status, 0) << r.err;
+    expect_utf8(r.out, "info");
+    EXPECT_EQ(std::count_if(r.out.begin(), r.out.end(),
+                            [](char c) { return (c >= 0 && c < 0x20 && c != '\n') || c == 0x7F; }),
+              0)
+        << r.out;
+    EXPECT_NE(r.out.find("Sortie \xEF\xBF\xBD\\x1B[2J"), std::string::npos) << r.out;
+
+    // The output pin's status names it in events.jsonl.
+    const std::string out = fresh_dir("latin1");
+    r = sehost({"render", probe, "-d", "10ms", "-o", out});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(select(read_events(out), "status").at(0)["pin"], "Sortie \xEF\xBF\xBD\x1B[2J");
+    expect_utf8(slurp(out + "/report.html"), "report.html");
+    EXPECT_TRUE(fs::exists(out + "/sdk_probe_latin1.Sortie_2J.wav"));
 }
 
 } // namespace

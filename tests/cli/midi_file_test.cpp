@@ -94,7 +94,7 @@ TEST(SehostMidiFile, TracksMergeInTimeOrderAsTheTestReaderReadsThem)
                 want.push_back(e);
         auto file = secli::open_midi_file(path, "t");
         EXPECT_EQ(file->messages, want.size());
-        secli::MidiFileCursor cursor(file);
+        secli::MidiFileCursor cursor(file, 44100);
         size_t i = 0;
         for (secli::MidiIn m; cursor.next(m); ++i) {
             ASSERT_LT(i, want.size());
@@ -108,6 +108,77 @@ TEST(SehostMidiFile, TracksMergeInTimeOrderAsTheTestReaderReadsThem)
                 << "message " << i;
         }
         EXPECT_EQ(i, want.size());
+    }
+}
+
+// Ticks become sample clocks in exact integer arithmetic: to the nearest
+// sample, a time exactly halfway between two to the later one. SMPTE
+// division -29 is 30 drop-frame, 30000/1001 frames a second; only -24,
+// -25, -29 and -30 exist.
+TEST(SehostMidiFile, TicksBecomeClocksExactly)
+{
+    const std::string tempo = vlq(0) + std::string("\xFF\x51\x03", 3);
+    struct Case {
+        const char *what;
+        int division;
+        std::string head; // events before the notes
+        std::vector<uint32_t> ticks;
+        double rate;
+        std::vector<uint64_t> clocks;
+    };
+    const Case cases[] = {
+        // 1102.5, 3307.5, ... samples
+        {"halves",
+         192,
+         tempo + be(300000, 3),
+         {16, 48, 80, 112, 144},
+         44100,
+         {1103, 3308, 5513, 7718, 9923}},
+        {"30 drop-frame, 100 ticks a frame", 0xE364, "", {259}, 44100, {3811}},
+        {"24 frames of 1 tick", 0xE801, "", {1, 24}, 48000, {2000, 48000}},
+        {"25 frames of 40 ticks", 0xE728, "", {250}, 44100, {11025}},
+        {"30 frames of 80 ticks", 0xE250, "", {1}, 48000, {20}},
+        // 215 ticks of 16.777215 s: 3607.101225 s
+        {"the slowest tempo at the highest rate",
+         1,
+         tempo + be(0xFFFFFF, 3),
+         {215},
+         768000,
+         {2770253741}},
+    };
+    for (const Case &c : cases) {
+        std::string notes = c.head;
+        uint32_t last = 0;
+        for (uint32_t t : c.ticks) {
+            notes += vlq(t - last) + std::string("\x90\x3C\x64", 3);
+            last = t;
+        }
+        const std::string path = input_file("ticks.mid", header(1, c.division) + track(notes));
+        std::vector<uint64_t> got;
+        for (const secli::MidiIn &m : secli::read_midi_file(path, "t", c.rate))
+            got.push_back(m.time.samples);
+        EXPECT_EQ(got, c.clocks) << c.what;
+        if (c.rate == 44100 && c.division == 192) { // and so in a run
+            const std::string out = fresh_dir("halves");
+            Result r = sehost({"render", "midi_choice", "--midi-file", path, "-o", out});
+            ASSERT_EQ(r.status, 0) << r.err;
+            got.clear();
+            for (const json &e : select(read_events(out), "midi_in"))
+                got.push_back(e["clock"]);
+            EXPECT_EQ(got, c.clocks) << c.what << ", in a run";
+        }
+    }
+    for (const auto &[division, message] :
+         {std::pair<int, const char *>{0xEC28, "gives 20 SMPTE frames a second"},
+          {0xE928, "gives 23 SMPTE frames a second"},
+          {0xE700, "the time division is 0"}}) {
+        const std::string path = input_file("frames.mid", header(1, division) + track(""));
+        try {
+            secli::open_midi_file(path, "t");
+            ADD_FAILURE() << "no error for " << message;
+        } catch (const secli::InputError &e) {
+            EXPECT_NE(std::string(e.what()).find(message), std::string::npos) << e.what();
+        }
     }
 }
 
@@ -138,7 +209,8 @@ TEST(SehostMidiFile, FaultsInLaterTracksAreFoundWhenOpened)
 }
 
 // A file's messages follow the instance's own list at the same clock, stop at
-// the run's end, and two instances' files leave in one clock order.
+// the run's end (which says how many were not played), and two instances'
+// files leave in one clock order.
 TEST(SehostMidiFile, FileMessagesTakeTheirPlaceAmongTimedInputs)
 {
     // 96 ticks a quarter at 120 quarters a minute: 192 ticks a second.
@@ -151,12 +223,22 @@ TEST(SehostMidiFile, FileMessagesTakeTheirPlaceAmongTimedInputs)
                            {"modules",
                             {{{"name", "a"},
                               {"plugin", "midi_choice"},
-                              {"midi", {"0.5s=cc 1 7 1", "0s=pc 1 5"}},
+                              {"midi", {"0.5s=cc 1 7 1", "0s=pc 1 5", "1s=cc 1 7 2"}},
                               {"midi_file", mid}},
                              {{"name", "b"}, {"plugin", "midi_choice"}, {"midi_file", mid}}}}});
     std::string out = fresh_dir("file_timed");
     Result r = sehost({"run", patch, "-o", out});
     ASSERT_EQ(r.status, 0) << r.err;
+    // What lies at the end or after is said, not played.
+    EXPECT_NE(r.err.find("sehost: note: instance \"a\": not played, at or after the end of the "
+                         "run (1 s): 1 MIDI message of its list and 1 MIDI message of its MIDI "
+                         "file\n"),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find("instance \"b\": not played, at or after the end of the run (1 s): 1 "
+                         "MIDI message of its MIDI file\n"),
+              std::string::npos)
+        << r.err;
     std::vector<json> events = read_events(out);
     std::map<std::string, std::vector<std::string>> got;
     uint64_t last = 0;

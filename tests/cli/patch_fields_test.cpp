@@ -1,5 +1,8 @@
 // patch_fields_test.cpp - patch file fields are read with their type and the
 // limits of the matching option; errors name the file and the field.
+#include <chrono>
+#include <functional>
+
 #include "cli_support.h"
 #include "common/errors.h"
 #include "patch/patch.h"
@@ -16,6 +19,24 @@ std::string error_of(const std::string &text)
         return e.what();
     }
     return "(accepted)";
+}
+
+std::string repeated(const std::string &s, size_t n)
+{
+    std::string out;
+    for (size_t i = 0; i < n; ++i)
+        out += s;
+    return out;
+}
+
+// A patch of n instances of plug-in "x".
+std::string modules(size_t n)
+{
+    std::string list;
+    for (size_t i = 0; i < n; ++i)
+        list += (i ? ", " : "") + std::string(R"({"name": "m)") + std::to_string(i) +
+                R"(", "plugin": "x"})";
+    return R"({"modules": [)" + list + "]}";
 }
 
 std::string with_module(const std::string &fields)
@@ -56,6 +77,12 @@ TEST(SehostPatchFields, EveryFieldIsTypedAndRangeChecked)
          "p.json: connections[0]: the field \"to\" is given twice"},
         {R"({"modules": [], "connections": [{"from": "a.x", "to": 5}]})",
          "p.json: connections[0].to: expected a text"},
+        // a source is checked whether it is wired or not
+        {R"({"modules": [], "sources": {"s": "nonsense"}})",
+         "p.json: sources.\"s\": unknown source \"nonsense\""},
+        {R"({"modules": [], "x": )" + std::string(70, '[') + std::string(70, ']') + "}",
+         "p.json: x" + repeated("[0]", 63) + ": nested deeper than 64 levels"},
+        {modules(1001), "p.json: modules: 1001 instances; a patch holds at most 1000"},
     };
     for (const auto &[text, message] : bad) {
         std::string got = error_of(text);
@@ -74,6 +101,47 @@ TEST(SehostPatchFields, EveryFieldIsTypedAndRangeChecked)
     EXPECT_EQ(
         error_of(R"({"modules": [{"name": "a", "plugin": "x"}, {"name": "b", "plugin": "x"}]})"),
         "(accepted)");
+}
+
+// Reading a patch takes time in proportion to its size, for a large object
+// (sources) and a long list of objects (timed settings): eight times the
+// entries cost well under forty times as long. Linear reading gives eight,
+// and up to about thirty on a busy shared machine as the larger document
+// leaves the caches; the quadratic reading this replaced gave over seventy.
+TEST(SehostPatchFields, ReadingTakesTimeInProportionToTheSize)
+{
+    const auto sources = [](size_t n) {
+        std::string s;
+        for (size_t i = 0; i < n; ++i)
+            s += (i ? ", " : "") + std::string("\"s") + std::to_string(i) + "\": \"const:1\"";
+        return R"({"modules": [], "sources": {)" + s + "}}";
+    };
+    const auto timed = [](size_t n) {
+        return with_module(R"(, "at": [)" +
+                           repeated(R"({"time": "1s", "set": {"Octave": 1}}, )", n - 1) +
+                           R"({"time": "1s", "set": {"Octave": 1}}])");
+    };
+    // The least of three tries of each, taken in turns so that a busy spell
+    // of a shared machine slows both sizes alike.
+    const auto least_times = [](const std::string &small_text, const std::string &large_text) {
+        const auto once = [](const std::string &text) {
+            const auto start = std::chrono::steady_clock::now();
+            secli::parse_patch_text(text, "p.json");
+            return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        };
+        std::pair<double, double> best{1e9, 1e9};
+        for (int i = 0; i < 3; ++i) {
+            best.first = std::min(best.first, once(small_text));
+            best.second = std::min(best.second, once(large_text));
+        }
+        return best;
+    };
+    for (const auto &[what, make] :
+         {std::pair<const char *, std::function<std::string(size_t)>>{"sources", sources},
+          {"at", timed}}) {
+        const auto [small, large] = least_times(make(10000), make(80000));
+        EXPECT_LT(large / small, 40.0) << what << ": " << small << " s, then " << large << " s";
+    }
 }
 
 // An option and its patch field refuse the same values with the same words.

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <fstream>
+#include <iterator>
+#include <map>
 
 #include "cli_support.h"
 
@@ -125,7 +127,7 @@ TEST(SehostRun, GuiOutputsDriveWiredGuiInputs)
     EXPECT_EQ(v.back(), 1.0f);
 }
 
-TEST(SehostDemo, UsesEveryModuleAndWritesTheReport)
+TEST(SehostDemo, UsesEveryModuleAndWritesTheSameReportEveryTime)
 {
     std::string out = fresh_dir("demo");
     Result r = sehost({"demo", "-o", out});
@@ -141,10 +143,17 @@ TEST(SehostDemo, UsesEveryModuleAndWritesTheReport)
     EXPECT_EQ(html.find("https://"), std::string::npos);
     EXPECT_NE(slurp(out + "/rpn.MIDI_Out.midi.txt").find("=> NRPN ch 1 param 74 = "),
               std::string::npos);
-    for (const auto &f : fs::directory_iterator(out))
+    std::map<std::string, std::string> first;
+    for (const auto &f : fs::directory_iterator(out)) {
         EXPECT_NE(f.path().extension(), ".part") << f.path();
-    // Run again into the same folder: the demo rewrites its own files.
+        first[f.path().filename().string()] = slurp(f.path().string());
+    }
+    // Run again into the same folder: the demo rewrites its own files, and
+    // the same run (a second or more later) gives the same bytes.
     EXPECT_EQ(sehost({"demo", "-o", out}).status, 0);
+    for (const auto &f : fs::directory_iterator(out))
+        EXPECT_TRUE(first[f.path().filename().string()] == slurp(f.path().string())) << f.path();
+    EXPECT_EQ(first.size(), static_cast<size_t>(std::distance(fs::directory_iterator(out), {})));
 }
 
 } // namespace

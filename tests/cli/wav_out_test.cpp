@@ -1,11 +1,10 @@
-// wav_out_test.cpp - a WAV file's bytes do not depend on how its samples
-// were split into writes: the same samples written in blocks of any size, by
-// the buffer's edges or straight through, give one file, and its peak is
-// the first sample of the greatest magnitude.
+// wav_out_test.cpp - a WAV file's bytes depend only on its samples and
+// rate: not on how they were split into writes, nor on when it was written
+// (no PEAK chunk and its time stamp). A file is plain WAV while it fits in
+// 4 GiB and RF64 past that, with sizes every reader takes.
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
@@ -19,6 +18,7 @@
 
 #include "common/errors.h"
 #include "output/wav_out.h"
+#include "wav_check.h"
 
 namespace {
 
@@ -26,37 +26,16 @@ namespace fs = std::filesystem;
 using secli::WavOut;
 constexpr size_t kBuf = WavOut::kBufferSamples;
 
-std::vector<unsigned char> file_bytes(const fs::path &p)
+std::string file_bytes(const fs::path &p)
 {
     std::ifstream in(p, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-// The PEAK chunk's value and frame, with its time stamp (the second of
-// writing) cleared in `bytes`.
-struct Peak {
-    float value = -1;
-    uint32_t frame = UINT32_MAX;
-};
-Peak take_peak(std::vector<unsigned char> &bytes)
-{
-    static const char tag[] = "PEAK";
-    auto at = std::search(bytes.begin(), bytes.end(), tag, tag + 4);
-    Peak p;
-    if (at == bytes.end() || bytes.end() - at < 24)
-        return p;
-    std::fill(at + 12, at + 16, 0);
-    std::memcpy(&p.value, &*(at + 16), 4);
-    std::memcpy(&p.frame, &*(at + 20), 4);
-    return p;
-}
-
 // Writes `samples` in writes of the sizes in `splits` (cycled; 0 is an empty
-// write) and answers the file's bytes.
-std::vector<unsigned char> write_split(const fs::path &p, const std::vector<float> &samples,
-                                       const std::vector<size_t> &splits)
+// write).
+void write_split(WavOut &out, const std::vector<float> &samples, const std::vector<size_t> &splits)
 {
-    WavOut out(p.string(), 48000);
     size_t at = 0;
     for (size_t k = 0; at < samples.size(); ++k) {
         const size_t n = std::min(splits[k % splits.size()], samples.size() - at);
@@ -64,70 +43,148 @@ std::vector<unsigned char> write_split(const fs::path &p, const std::vector<floa
         at += n;
     }
     out.close();
-    return file_bytes(p);
 }
 
-struct Signal {
-    const char *name;
-    size_t length;
-    std::vector<size_t> peaks; // frames holding the greatest magnitude, in order
-};
+std::string write_file(const fs::path &p, const std::vector<float> &samples,
+                       const std::vector<size_t> &splits, double rate = 48000)
+{
+    WavOut out(p.string(), rate);
+    write_split(out, samples, splits);
+    return file_bytes(p);
+}
 
 TEST(SehostWavOut, FileIsTheSameHoweverTheSamplesAreSplit)
 {
     const fs::path dir = fs::temp_directory_path() / ("wav_out_test_" + std::to_string(getpid()));
     fs::create_directories(dir);
-    // Peaks of equal magnitude (both signs) on both sides of the buffer's
-    // edges, so a scan cut anywhere must still name the first one.
-    const Signal signals[] = {
-        {"empty", 0, {}},
-        {"short", 100, {37}},
-        {"one buffer", kBuf, {kBuf - 1}},
-        {"ties across an edge", 3 * kBuf + 17, {kBuf + 5, kBuf - 1, 2 * kBuf}},
-        {"ties in one buffer", 2 * kBuf + 1, {kBuf + 300, kBuf + 2, 2 * kBuf}},
-        {"peak in the tail", 5 * kBuf + 999, {5 * kBuf + 998}},
-    };
+    // (no empty file: a run is never empty, and libsndfile's RIFF size of
+    // an empty file leaves out its JUNK chunk)
+    const size_t lengths[] = {1, 100, kBuf, 3 * kBuf + 17, 5 * kBuf + 999};
     const std::vector<std::vector<size_t>> splits = {
         {1},           {1024}, {kBuf},   {kBuf + 1},       {3 * kBuf + 5},
         {kBuf - 1, 2}, {0, 7}, {37, 64}, {100000, 1, 333}, {1 << 30},
     };
     std::mt19937 rng(5);
-    for (const Signal &s : signals) {
-        std::vector<float> samples(s.length);
-        std::uniform_real_distribution<float> small(-0.5f, 0.5f);
+    for (size_t length : lengths) {
+        std::vector<float> samples(length);
+        std::uniform_real_distribution<float> any(-1.0f, 1.0f);
         for (float &x : samples)
-            x = small(rng);
-        float sign = 1;
-        for (size_t f : s.peaks) {
-            samples[f] = 0.75f * sign;
-            sign = -sign;
-        }
-        // the first in file order, not the first in the list
-        size_t first = s.peaks.empty() ? 0 : *std::min_element(s.peaks.begin(), s.peaks.end());
-
+            x = any(rng);
         // one write of everything: straight through by whole buffers
-        std::vector<unsigned char> whole = write_split(dir / "whole.wav", samples, {1u << 30});
-        const Peak p = take_peak(whole);
-        if (!s.peaks.empty()) {
-            EXPECT_EQ(p.value, 0.75f) << s.name;
-            EXPECT_EQ(p.frame, first) << s.name;
-        }
-        for (const auto &split : splits) {
-            std::vector<unsigned char> bytes = write_split(dir / "split.wav", samples, split);
-            take_peak(bytes);
-            EXPECT_EQ(bytes, whole) << s.name << ", writes of " << split[0] << " first";
-        }
+        const std::string whole = write_file(dir / "whole.wav", samples, {1u << 30});
+        se_test::check_wav_files({(dir / "whole.wav").string()}, 48000);
+        for (const auto &split : splits)
+            EXPECT_EQ(write_file(dir / "split.wav", samples, split), whole)
+                << length << " samples, writes of " << split[0] << " first";
         // and the samples read back as written
         SF_INFO info{};
         SNDFILE *f = sf_open((dir / "split.wav").c_str(), SFM_READ, &info);
         ASSERT_NE(f, nullptr);
-        std::vector<float> back(s.length + 1);
+        std::vector<float> back(length + 1);
         EXPECT_EQ(sf_read_float(f, back.data(), static_cast<sf_count_t>(back.size())),
-                  static_cast<sf_count_t>(s.length))
-            << s.name;
+                  static_cast<sf_count_t>(length));
         sf_close(f);
-        back.resize(s.length);
-        EXPECT_EQ(back, samples) << s.name;
+        back.resize(length);
+        EXPECT_EQ(back, samples) << length << " samples";
+    }
+    fs::remove_all(dir);
+}
+
+// A stream that keeps only the first bytes of what is written to it (the
+// header, which the library writes again at close) and the length: a file
+// of many gigabytes costs no disk. Read back, the rest is zeros.
+struct HeaderOnly {
+    static constexpr sf_count_t kKept = 1 << 16;
+    std::string head = std::string(kKept, '\0');
+    sf_count_t at = 0, length = 0;
+
+    static HeaderOnly &of(void *user) { return *static_cast<HeaderOnly *>(user); }
+    static SF_VIRTUAL_IO io()
+    {
+        SF_VIRTUAL_IO v{};
+        v.get_filelen = [](void *u) { return of(u).length; };
+        v.seek = [](sf_count_t offset, int whence, void *u) {
+            HeaderOnly &h = of(u);
+            h.at = whence == SEEK_SET   ? offset
+                   : whence == SEEK_CUR ? h.at + offset
+                                        : h.length + offset;
+            return h.at;
+        };
+        v.read = [](void *ptr, sf_count_t count, void *u) {
+            HeaderOnly &h = of(u);
+            count = std::max<sf_count_t>(0, std::min(count, h.length - h.at));
+            for (sf_count_t i = 0; i < count; ++i, ++h.at)
+                static_cast<char *>(ptr)[i] = h.at < kKept ? h.head[static_cast<size_t>(h.at)] : 0;
+            return count;
+        };
+        v.write = [](const void *ptr, sf_count_t count, void *u) {
+            HeaderOnly &h = of(u);
+            if (h.at < kKept)
+                std::memcpy(&h.head[static_cast<size_t>(h.at)], ptr,
+                            static_cast<size_t>(std::min(count, kKept - h.at)));
+            h.at += count;
+            h.length = std::max(h.length, h.at);
+            return count;
+        };
+        v.tell = [](void *u) { return of(u).at; };
+        return v;
+    }
+};
+
+// Past 4 GiB the RIFF and data sizes no longer fit their 32 bits: the file
+// becomes RF64, whose ds64 chunk holds them, and libsndfile, sox and the
+// tests' own walk read the whole length from it. Below, the same stream
+// gives plain WAV, byte for byte the file the path writes.
+TEST(WavOut, SizesPast4GiBAreRF64)
+{
+    const fs::path dir = fs::temp_directory_path() / ("wav_out_rf64_" + std::to_string(getpid()));
+    fs::create_directories(dir);
+    const std::vector<float> zeros(1 << 20); // whole buffers go straight to the stream
+    struct Size {
+        uint64_t samples;
+        bool rf64;
+    };
+    for (const Size size : {Size{1000, false}, Size{(uint64_t{1} << 30) - 64, false},
+                            Size{(uint64_t{1} << 30) + 12345, true}}) {
+        SCOPED_TRACE(size.samples);
+        HeaderOnly sink;
+        SF_VIRTUAL_IO io = HeaderOnly::io();
+        {
+            WavOut out(io, &sink, "stream", 768000);
+            for (uint64_t left = size.samples; left > 0;) {
+                const size_t n = static_cast<size_t>(std::min<uint64_t>(left, zeros.size()));
+                out.write(zeros.data(), n);
+                left -= n;
+            }
+            out.close();
+        }
+        const uint64_t length = static_cast<uint64_t>(sink.length);
+        const se_test::WavHeader h = se_test::walk_wav(sink.head, length);
+        EXPECT_EQ(h.fault, "");
+        EXPECT_EQ(h.rf64, size.rf64);
+        EXPECT_EQ(h.data_bytes, 4 * size.samples);
+        // libsndfile reads it back
+        sink.at = 0;
+        SF_INFO info{};
+        SNDFILE *f = sf_open_virtual(&io, SFM_READ, &info, &sink);
+        ASSERT_NE(f, nullptr) << sf_strerror(nullptr);
+        EXPECT_EQ(static_cast<uint64_t>(info.frames), size.samples);
+        EXPECT_EQ(info.samplerate, 768000);
+        sf_close(f);
+        // and so does sox, from a sparse file of the same length (but RF64,
+        // whose data sox reads through to count it: two minutes for 4 GiB)
+        if (!size.rf64) {
+            const fs::path sparse = dir / "sparse.wav";
+            std::ofstream(sparse, std::ios::binary)
+                .write(sink.head.data(), static_cast<std::streamsize>(h.data_at));
+            fs::resize_file(sparse, length);
+            se_test::check_wav_files({sparse.string()}, 768000);
+        }
+        if (size.samples == 1000) {
+            const std::vector<float> few(1000);
+            EXPECT_EQ(write_file(dir / "few.wav", few, {1000}, 768000),
+                      sink.head.substr(0, static_cast<size_t>(length)));
+        }
     }
     fs::remove_all(dir);
 }

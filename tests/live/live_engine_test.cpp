@@ -21,6 +21,7 @@
 #include "live_support.h"
 #include "sehost/sehost.h"
 #include "smf_read.h"
+#include "wav_check.h"
 
 using namespace livetest;
 using secli::LiveEngine;
@@ -317,10 +318,12 @@ TEST(LiveEngine, GuiSidesHoldNoGrowingRecordOverALongRun)
 Recorded read_set(const std::string &dir, const LiveEngine &e)
 {
     Recorded r;
+    std::vector<std::string> wavs;
     for (const std::string &port : e.audio_outputs()) {
         size_t dot = port.find('.');
         std::string path =
             dir + "/" + secli::file_stem(port.substr(0, dot), port.substr(dot + 1)) + ".wav";
+        wavs.push_back(path);
         SF_INFO info{};
         SNDFILE *f = sf_open(path.c_str(), SFM_READ, &info);
         if (!f) {
@@ -332,6 +335,7 @@ Recorded read_set(const std::string &dir, const LiveEngine &e)
         sf_read_float(f, v.data(), info.frames);
         sf_close(f);
     }
+    se_test::check_wav_files(wavs, static_cast<uint32_t>(kRate)); // read again by sox
     for (const std::string &port : e.midi_outputs()) {
         size_t dot = port.find('.');
         std::string path =
@@ -443,6 +447,22 @@ TEST(LiveRecord, TheSetEqualsTheOfflineRunOrIsNotThereAtAll)
 // from start to end, an hour unless the patch gives one (play gives its
 // --duration); the recorded set takes the same span, so it equals what was
 // played whether or not the ramp ended within the run.
+// A recording's folder is named after the option that gave it.
+TEST(LiveRecord, ErrorsNameTheRecordOption)
+{
+    secli::Patch patch = test_patch("jack:in", kPeriod);
+    LiveEngine e(patch, kRate, kPeriod);
+    secli::SessionOptions options;
+    options.out = "/dev/null/take";
+    try {
+        secli::LiveRecorder recorder(patch, e, kRate, kPeriod, options);
+        ADD_FAILURE() << "a folder inside /dev/null";
+    } catch (const secli::InputError &error) {
+        EXPECT_EQ(std::string(error.what()).rfind("--record /dev/null/take: cannot create", 0), 0u)
+            << error.what();
+    }
+}
+
 TEST(LiveRecord, RampsTakeTheSameSpanLiveAndInTheRecording)
 {
     const uint64_t periods = 200, length = periods * kPeriod;

@@ -10,6 +10,7 @@
 #include "common/errors.h"
 #include "common/numbers.h"
 #include "common/suggest.h"
+#include "common/text.h"
 #include "common/version.h"
 #ifdef SEHOST_HAVE_JACK
 #include "live/live_jack.h"
@@ -124,10 +125,10 @@ bool report_extra(const CLI::App &app, const CLI::App *chosen, const std::string
     std::string where = command.empty() ? "" : command + ": ";
     if (word.size() > 1 && word[0] == '-') {
         std::string name = word.substr(0, word.find('='));
-        std::cerr << "sehost: " << where << "unknown option \"" << name << "\""
+        std::cerr << "sehost: " << where << "unknown option \"" << terminal_line(name) << "\""
                   << did_you_mean(name, option_names(app, chosen)) << help_hint(command) << "\n";
     } else {
-        std::cerr << "sehost: " << where << "unexpected argument \"" << word << "\""
+        std::cerr << "sehost: " << where << "unexpected argument \"" << terminal_line(word) << "\""
                   << help_hint(command) << "\n";
     }
     return true;
@@ -141,7 +142,7 @@ int main(int argc, char **argv)
     if (!command.word.empty() &&
         std::find(kCommands.begin(), kCommands.end(), command.word) == kCommands.end()) {
         std::string guess = did_you_mean(command.word, kCommands);
-        std::cerr << "sehost: unknown command \"" << command.word << "\""
+        std::cerr << "sehost: unknown command \"" << terminal_line(command.word) << "\""
                   << (guess.empty() ? "; commands are " + quoted_list(kCommands) : guess)
                   << help_hint("") << "\n";
         return 2;
@@ -170,7 +171,7 @@ int main(int argc, char **argv)
             }
             return run_validate(args);
         } catch (const std::exception &e) {
-            std::cerr << "sehost: " << e.what() << help_hint("validate") << "\n";
+            std::cerr << "sehost: " << terminal_line(e.what()) << help_hint("validate") << "\n";
             return 2;
         }
     }
@@ -286,7 +287,7 @@ int main(int argc, char **argv)
     } catch (const CLI::ParseError &e) {
         // An unknown word explains more than what CLI11 missed because of it.
         if (!report_extra(app, chosen, command.word))
-            std::cerr << "sehost: " << e.what() << help_hint(command.word) << "\n";
+            std::cerr << "sehost: " << terminal_line(e.what()) << help_hint(command.word) << "\n";
         return 2;
     }
     if (report_extra(app, chosen, command.word))
@@ -361,12 +362,12 @@ int main(int argc, char **argv)
     } catch (const InputError &e) {
         // A mistake in an option points to the command's help.
         std::string what = e.what();
-        std::cerr << "sehost: " << what << (what.rfind("--", 0) == 0 ? help_hint(command.word) : "")
-                  << "\n";
+        std::cerr << "sehost: " << terminal_line(what)
+                  << (what.rfind("--", 0) == 0 ? help_hint(command.word) : "") << "\n";
     } catch (const sehost::HostError &e) {
-        std::cerr << "sehost: " << e.what() << "\n";
+        std::cerr << "sehost: " << terminal_line(e.what()) << "\n";
     } catch (const std::exception &e) {
-        std::cerr << "sehost: " << e.what() << "\n";
+        std::cerr << "sehost: " << terminal_line(e.what()) << "\n";
     }
     return 2;
 }

@@ -18,10 +18,18 @@ struct PinDecl {
     const char *list_text;
 };
 
+#ifdef PROBE_LATIN1_TEXTS
+// An output name in Latin-1 with a control byte, as an older module may
+// carry it: tools that write files and print must still take it.
+#define PROBE_OUT_NAME "Sortie \xe9\x1b[2J"
+#else
+#define PROBE_OUT_NAME "Out"
+#endif
+
 const PinDecl kPins[] = {
     {DR_IN, DT_FSAMPLE, "Signal", "0", "10,-10,10,-10"},
     {DR_SETTING, DT_FLOAT32, "Gain", "1", nullptr},
-    {DR_OUT, DT_FSAMPLE, "Out", "0", "10,-10,10,-10"},
+    {DR_OUT, DT_FSAMPLE, PROBE_OUT_NAME, "0", "10,-10,10,-10"},
 };
 
 class Module : public SEModule_base
@@ -50,6 +58,9 @@ public:
         m_history.reserve(4);
         m_label = "probe";
         InstallProcess<&Module::sub_process>();
+#ifdef PROBE_LATIN1_TEXTS
+        PinAt(2)->SendStatus(SampleClock(), STATUS_STREAMING); // an event naming the pin
+#endif
     }
 
     void sub_process(int32_t start, int32_t count)

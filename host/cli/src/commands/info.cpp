@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include "common/errors.h"
+#include "common/text.h"
 #include "common/version.h"
 #include "sehost/sehost.h"
 
@@ -117,27 +118,28 @@ std::string info_document(const json &plugins)
 
 std::string info_text(const json &info)
 {
+    // A plug-in's texts on the terminal: valid UTF-8 without control bytes.
+    const auto text = [](const json &v) { return terminal_text(v.get<std::string>()); };
     std::ostringstream o;
-    o << info["file"].get<std::string>() << "\n"
-      << "  name        " << info["name"].get<std::string>() << "\n"
-      << "  identifier  " << info["identifier"].get<std::string>() << "\n"
+    o << text(info["file"]) << "\n"
+      << "  name        " << text(info["name"]) << "\n"
+      << "  identifier  " << text(info["identifier"]) << "\n"
       << "  SDK         " << info["sdk_revision"].get<int>() << "\n"
       << "  flags       " << info["flags"].get<int>() << "\n"
       << "  about       ";
-    std::string about = info["about"].get<std::string>();
-    for (char c : about) {
+    for (char c : terminal_text(info["about"].get<std::string>(), true)) {
         o << c;
         if (c == '\n')
             o << "              ";
     }
     o << "\n  pins (#declaration, DSP index)\n";
     for (const json &p : info["pins"]) {
-        o << "    #" << p["number"].get<int>() << "  " << p["name"].get<std::string>() << "\n      "
+        o << "    #" << p["number"].get<int>() << "  " << text(p["name"]) << "\n      "
           << p["direction"].get<std::string>() << ", " << p["type"].get<std::string>() << ", ";
         int dsp = p["dsp_index"].get<int>();
         o << (dsp >= 0 ? "DSP pin " + std::to_string(dsp) : std::string("GUI only"));
         if (p.contains("default"))
-            o << ", default \"" << p["default"].get<std::string>() << "\"";
+            o << ", default \"" << text(p["default"]) << "\"";
         for (const json &w : p["flag_words"])
             o << ", " << w.get<std::string>();
         o << "\n";
@@ -149,7 +151,7 @@ std::string info_text(const json &info)
                     o << "..., ";
                 }
                 if (n <= 24 || i < 12 || i >= n - 4)
-                    o << e["label"].get<std::string>() << "=" << e["value"].get<int>()
+                    o << text(e["label"]) << "=" << e["value"].get<int>()
                       << (i + 1 < n ? ", " : "");
                 ++i;
             }
@@ -157,7 +159,7 @@ std::string info_text(const json &info)
         } else if (p.contains("range")) {
             o << "      range " << p["range"][0] << " to " << p["range"][1] << "\n";
         } else if (p.contains("audio_range")) {
-            o << "      audio range " << p["list_text"].get<std::string>() << "\n";
+            o << "      audio range " << text(p["list_text"]) << "\n";
         } else if (p.contains("auto_list")) {
             o << "      list grown by the host ({AUTO})\n";
         }

@@ -2,6 +2,7 @@
 #ifndef SEHOST_CLI_SUGGEST_H
 #define SEHOST_CLI_SUGGEST_H
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,10 @@ size_t edit_distance(const std::string &a, const std::string &b);
 
 // The candidate closest to `word` if it is close enough to be a typing
 // slip (at most a third of the word, and at least 2 edits allowed), else "".
+// Words longer than kMaxSuggestedLength get no suggestion, and candidates
+// whose length alone puts them too far are not compared: the work is at
+// most kMaxSuggestedLength squared per candidate, whatever the input.
+constexpr size_t kMaxSuggestedLength = 64;
 std::string nearest(const std::string &word, const std::vector<std::string> &candidates);
 
 // "; did you mean \"render\"?" or "".

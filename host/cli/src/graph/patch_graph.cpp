@@ -2,6 +2,8 @@
 // of a patch, and carrying along its connections as it runs.
 #include "graph/patch_graph.h"
 
+#include <cctype>
+
 #include <algorithm>
 #include <utility>
 
@@ -31,6 +33,9 @@ void PatchGraph::build()
     if (m_patch.modules.empty())
         throw InputError(m_patch.origin + ": the patch has no modules");
     std::map<std::string, std::shared_ptr<sehost::Library>> libs;
+    // Instance names name output files: two that differ only in case would
+    // be one file where case is not told apart (Windows, macOS).
+    std::map<std::string, const ModuleSpec *> folded_names;
     m_nodes.reserve(m_patch.modules.size());
     for (const ModuleSpec &definition : m_patch.modules) {
         if (m_by_name.count(definition.name) ||
@@ -39,6 +44,17 @@ void PatchGraph::build()
             throw InputError(definition.where + ": the name \"" + definition.name +
                              "\" is used twice");
         check_instance_name(definition.name, definition.where + ".name");
+        std::string folded = definition.name;
+        for (char &c : folded)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (auto [at, fresh] = folded_names.emplace(folded, &definition); !fresh) {
+            const ModuleSpec &first = *at->second;
+            throw InputError(definition.where + ".name: \"" + definition.name +
+                             "\" differs from \"" + first.name + "\" (" +
+                             first.where.substr(first.where.rfind(": ") + 2) +
+                             ") only in case; instance names name output files, and many file "
+                             "systems do not tell them apart");
+        }
         GraphNode node;
         node.definition = definition;
         std::string path = find_plugin(definition.plugin, definition.where + ".plugin");

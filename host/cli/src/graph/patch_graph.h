@@ -139,7 +139,7 @@ struct FileMidi {
     int32_t message = 0;
     bool more = false;
     FileMidi(std::shared_ptr<const MidiFile> file, double r, uint64_t e)
-        : cursor(std::move(file)), rate(r), end(e)
+        : cursor(std::move(file), r), rate(r), end(e)
     {
         next();
     }

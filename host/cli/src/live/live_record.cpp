@@ -130,7 +130,7 @@ LiveRecorder::LiveRecorder(const Patch &patch, const LiveEngine &engine, double 
     m->source_span = engine.source_span();
     m->patch_changes_seen = engine.patch_changes_applied();
     m->played.assign(m->out_names.size(), kDigestStart);
-    m->dir.reset(new OutputDir(options.out, options.force));
+    m->dir.reset(new OutputDir(options.out, options.force, "--record"));
     // Every set has these two: a folder holding an earlier run is refused
     // now rather than after the whole live run.
     for (const char *name : {"report.html", "events.jsonl"})
@@ -298,7 +298,7 @@ void LiveRecorder::finish(std::ostream &log, const std::vector<std::string> &not
         // The patch's MIDI file goes in as a list, ahead of what was played,
         // so that messages at one clock keep their order.
         if (d.midi_file) {
-            MidiFileCursor file(d.midi_file);
+            MidiFileCursor file(d.midi_file, m->rate);
             for (MidiIn mi; file.next(mi);)
                 d.midi.push_back(mi);
             d.midi_file.reset();

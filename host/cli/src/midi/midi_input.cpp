@@ -1,6 +1,7 @@
 // midi_input.cpp - inline MIDI lists and Standard MIDI Files.
 #include "midi/midi_input.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <algorithm>
@@ -8,6 +9,7 @@
 
 #include "common/commit_journal.h"
 #include "common/errors.h"
+#include "common/input_file.h"
 #include "midi/midi_bytes.h"
 
 namespace secli {
@@ -225,23 +227,15 @@ bool later(uint64_t tick_a, uint32_t index_a, uint64_t tick_b, uint32_t index_b)
 std::shared_ptr<const MidiFile> open_midi_file(const std::string &path, const std::string &where)
 {
     refuse_unsettled(path, where);
-    std::FILE *f = std::fopen(path.c_str(), "rb");
-    if (!f)
-        throw InputError(where + ": cannot read MIDI file \"" + path + "\": missing or unreadable");
-    std::string data;
-    // The file is held for the whole run: room for its size at once where
-    // it has one (not a pipe), rather than growing by doubling.
-    if (std::fseek(f, 0, SEEK_END) == 0) {
-        long size = std::ftell(f);
-        if (size > 0)
-            data.reserve(static_cast<size_t>(size));
-        std::fseek(f, 0, SEEK_SET);
-    }
-    char buf[4096];
-    for (size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;)
-        data.append(buf, n);
-    std::fclose(f);
-    return read_midi_bytes(std::move(data), where + ": cannot read MIDI file \"" + path + "\"");
+    const std::string what = where + ": cannot read MIDI file \"" + path + "\"";
+    InputFile file(path, what);
+    // The header first: a file that is no MIDI file is told so without
+    // reading the rest. The file is held for the whole run.
+    std::string data = file.read(14);
+    if (data.size() < 14 || data.compare(0, 4, "MThd") != 0)
+        throw InputError(what + ": not a Standard MIDI File (no MThd header)");
+    data += file.read_all(kMaxMidiFileBytes);
+    return read_midi_bytes(std::move(data), what);
 }
 
 std::shared_ptr<const MidiFile> read_midi_bytes(std::string bytes, std::string what_text)
@@ -262,10 +256,17 @@ std::shared_ptr<const MidiFile> read_midi_bytes(std::string bytes, std::string w
     r.at = 8 + header;
     if (format > 1)
         r.fail("format " + std::to_string(format) + " (only 0 and 1 are read)");
-    // SMPTE division: negative frames per second in the high byte, ticks
-    // per frame in the low byte; no ticks would make every time undefined.
+    // SMPTE division: negative frames per second in the high byte (-24,
+    // -25, -29 for 30 drop-frame, -30), ticks per frame in the low byte; no
+    // ticks would make every time undefined.
     if (division == 0 || ((division & 0x8000) && (division & 0xFF) == 0))
         r.fail("the time division is 0");
+    if (division & 0x8000) {
+        const int frames = 256 - static_cast<int>(division >> 8);
+        if (frames != 24 && frames != 25 && frames != 29 && frames != 30)
+            r.fail("the time division gives " + std::to_string(frames) +
+                   " SMPTE frames a second (only 24, 25, 29 (30 drop-frame) and 30 exist)");
+    }
     file->division = division;
 
     // Every track is read through once here, so that a fault anywhere is
@@ -304,14 +305,22 @@ std::shared_ptr<const MidiFile> read_midi_bytes(std::string bytes, std::string w
     return file;
 }
 
-MidiFileCursor::MidiFileCursor(std::shared_ptr<const MidiFile> file) : file_(std::move(file))
+// A tick's length in seconds is num / den: with ticks per quarter note,
+// the tempo in microseconds over division * 1e6; with SMPTE frames, 1 over
+// frames a second times ticks a frame, where 30 drop-frame (-29) is
+// 30000/1001 frames a second. Times are kept as a count of 1/den seconds,
+// exactly: a tick adds at most 2^28 (a delta time) * 2^24 (a tempo).
+MidiFileCursor::MidiFileCursor(std::shared_ptr<const MidiFile> file, double rate)
+    : file_(std::move(file)), rate_(static_cast<uint64_t>(std::llround(rate)))
 {
     const uint32_t division = file_->division;
-    if (division & 0x8000) { // SMPTE: frames per second and ticks per frame
-        int fps = 256 - static_cast<int>(division >> 8);
-        per_tick_ = 1.0 / (fps * static_cast<double>(division & 0xFF));
+    if (division & 0x8000) {
+        const uint64_t frames = 256 - (division >> 8), ticks = division & 0xFF;
+        tick_num_ = frames == 29 ? 1001 : 1;
+        den_ = (frames == 29 ? 30000 : frames) * ticks;
     } else {
-        per_tick_ = 0.5 / division; // 120 quarters a minute until a tempo event
+        tick_num_ = 500000; // 120 quarters a minute until a tempo event
+        den_ = uint64_t{division} * 1000000;
     }
     for (size_t i = 0; i < file_->tracks.size(); ++i) {
         auto [first, end] = file_->tracks[i];
@@ -324,6 +333,19 @@ MidiFileCursor::MidiFileCursor(std::shared_ptr<const MidiFile> file) : file_(std
     std::make_heap(heap_.begin(), heap_.end(), [](const Track &a, const Track &b) {
         return later(a.tick, a.index, b.tick, b.index);
     });
+}
+
+uint64_t MidiFileCursor::clock() const
+{
+    // position * rate / den to the nearest sample, a time halfway between
+    // two samples to the later one: floor((2 * b * rate + den) / (2 * den))
+    // for the remainder b of the whole seconds a (2 * b * rate < 2^56).
+    if (position_ >= kSaturated)
+        return UINT64_MAX;
+    const uint64_t a = position_ / den_, b = position_ % den_;
+    if (a > (UINT64_MAX >> 1) / rate_)
+        return UINT64_MAX;
+    return a * rate_ + (2 * b * rate_ + den_) / (2 * den_);
 }
 
 bool MidiFileCursor::next(MidiIn &out)
@@ -347,24 +369,30 @@ bool MidiFileCursor::next(MidiIn &out)
         }
         if (e == Event::kSkipped || e == Event::kEnd)
             continue;
-        seconds_ += (tick - last_) * per_tick_;
+        // A delta is below 2^28 (four bytes of seven bits) and a tick's
+        // numerator below 2^24, so the step fits; a position past
+        // kSaturated lies after every run and stays there.
+        const uint64_t step = (tick - last_) * tick_num_;
+        position_ = position_ >= kSaturated - step ? kSaturated : position_ + step;
         last_ = tick;
         if (e == Event::kTempo) {
             if (!(file_->division & 0x8000))
-                per_tick_ = value / 1e6 / file_->division;
+                tick_num_ = value;
             continue;
         }
         out = MidiIn{};
-        out.time.seconds = seconds_;
+        out.time.seconds = static_cast<double>(position_) / static_cast<double>(den_);
+        out.time.in_samples = true;
+        out.time.samples = clock();
         out.message = static_cast<int32_t>(value);
         return true;
     }
     return false;
 }
 
-std::vector<MidiIn> read_midi_file(const std::string &path, const std::string &where)
+std::vector<MidiIn> read_midi_file(const std::string &path, const std::string &where, double rate)
 {
-    MidiFileCursor cursor(open_midi_file(path, where));
+    MidiFileCursor cursor(open_midi_file(path, where), rate);
     std::vector<MidiIn> out;
     for (MidiIn m; cursor.next(m);)
         out.push_back(m);

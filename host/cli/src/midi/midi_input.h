@@ -35,17 +35,21 @@ struct MidiFile {
     uint64_t messages = 0;                         // channel messages in all tracks
 };
 
-// InputError if missing or unreadable, naming `where`, the path and the byte.
+// InputError if missing, unreadable, not a regular file or larger than
+// kMaxMidiFileBytes, naming `where`, the path and the byte.
 std::shared_ptr<const MidiFile> open_midi_file(const std::string &path, const std::string &where);
 // The same check of a file's bytes; `what` begins every InputError's text.
 std::shared_ptr<const MidiFile> read_midi_bytes(std::string data, std::string what);
 
 // The channel messages of every track in time order (ties: the earlier
-// track first, then the file's order), each with its time in seconds.
+// track first, then the file's order), each with its sample clock at the
+// run's rate (a whole number of Hz) and its time in seconds. Ticks become
+// clocks in exact integer arithmetic, to the nearest sample; a time exactly
+// halfway between two samples goes to the later one.
 class MidiFileCursor
 {
 public:
-    explicit MidiFileCursor(std::shared_ptr<const MidiFile> file);
+    MidiFileCursor(std::shared_ptr<const MidiFile> file, double rate);
     bool next(MidiIn &out); // false after the last message
 
 private:
@@ -55,14 +59,19 @@ private:
         uint32_t index;
         int running;
     };
+    static constexpr uint64_t kSaturated = uint64_t{1} << 62;
+    uint64_t clock() const; // of position_
     std::shared_ptr<const MidiFile> file_;
     std::vector<Track> heap_; // tracks with events left, by (tick, index)
-    double seconds_ = 0, per_tick_ = 0;
-    uint64_t last_ = 0;
+    uint64_t rate_;
+    uint64_t tick_num_ = 0, den_ = 1; // a tick lasts tick_num_ / den_ seconds
+    uint64_t position_ = 0;           // the last event's time in 1/den_ seconds
+    uint64_t last_ = 0;               // and its tick
 };
 
 // Every channel message of a file at once (for short files and tests).
-std::vector<MidiIn> read_midi_file(const std::string &path, const std::string &where);
+std::vector<MidiIn> read_midi_file(const std::string &path, const std::string &where,
+                                   double rate = 44100);
 
 } // namespace secli
 

@@ -12,6 +12,7 @@
 #include <numeric>
 
 #include "common/errors.h"
+#include "common/text.h"
 #include "midi/midi_text.h"
 
 namespace secli {
@@ -90,8 +91,8 @@ void log_line(std::string &out, uint64_t stamp, double seconds, const char *byte
 } // namespace
 
 MidiOut::MidiOut(std::string smf_path, std::string log_path, double rate, std::string title)
-    : m_smf_path(std::move(smf_path)), m_log_path(std::move(log_path)), m_title(std::move(title)),
-      m_rate(rate)
+    : m_smf_path(std::move(smf_path)), m_log_path(std::move(log_path)),
+      m_title(terminal_text(title)), m_rate(rate) // a pin's name may hold any bytes
 {
     SmfTimeBase base = smf_time_base(rate);
     m_ppqn = base.ppqn;
@@ -115,7 +116,11 @@ MidiOut::MidiOut(std::string smf_path, std::string log_path, double rate, std::s
     std::fwrite("MTrk", 1, 4, m_smf);
     m_length_at = std::ftell(m_smf);
     put_be(m_smf, 0, 4); // the length, written at the end
-    std::string name = m_title.substr(0, 127);
+    // at most 127 bytes, cut before a character that would not fit whole
+    size_t cut = std::min<size_t>(m_title.size(), 127);
+    while (cut < m_title.size() && (static_cast<unsigned char>(m_title[cut]) & 0xC0) == 0x80)
+        --cut;
+    std::string name = m_title.substr(0, cut);
     std::fputc(0, m_smf);
     std::fputc(0xFF, m_smf);
     std::fputc(0x03, m_smf); // track name

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "common/errors.h"
+#include "common/notes.h"
 #include "common/progress.h"
 #include "common/safe_names.h"
 #include "midi/midi_out.h"
@@ -48,11 +49,37 @@ void write_session(Runner &runner, const Patch &patch, const SessionOptions &opt
                    std::chrono::steady_clock::time_point started);
 } // namespace
 
+namespace {
+// MIDI a run of this length does not play is said, not dropped in silence.
+void tell_late_midi(const Patch &patch)
+{
+    const uint64_t total = patch.duration.clock(patch.rate);
+    char end[32];
+    std::snprintf(end, sizeof end, "%g", static_cast<double>(total) / patch.rate);
+    const auto count = [](uint64_t n, const char *of) {
+        return std::to_string(n) + " MIDI message" + (n == 1 ? "" : "s") + " of its " + of;
+    };
+    for (const ModuleSpec &m : patch.modules) {
+        const LateMidi late = midi_after_end(m, patch.rate, total);
+        if (late.listed + late.in_file == 0)
+            continue;
+        std::string what = late.listed ? count(late.listed, "list") : "";
+        if (late.in_file)
+            what += (what.empty() ? "" : " and ") + count(late.in_file, "MIDI file");
+        note("instance \"" + m.name + "\": not played, at or after the end of the run (" + end +
+             " s): " + what);
+    }
+}
+} // namespace
+
 void run_session(const Patch &patch, const SessionOptions &options, std::ostream &log)
 {
     auto started = std::chrono::steady_clock::now();
     Runner runner(patch);
     OutputDir dir(options.out, options.force);
+    // (a live recording's replay ends where the playing stopped: what lies
+    // after was never due, and is not told)
+    tell_late_midi(patch);
     write_session(runner, patch, options, log, dir, started);
 }
 

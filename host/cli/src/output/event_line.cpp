@@ -81,7 +81,8 @@ EventLine &EventLine::add_text(const char *key, std::string_view v)
 {
     size_t at = m_values.size();
     // Printable ASCII without quote or backslash is written as it is; any
-    // other text goes through the library (escapes, and its check of UTF-8).
+    // other text goes through the library (escapes; bytes that are not
+    // UTF-8, as a plug-in's pin name may hold, become U+FFFD).
     bool plain = std::all_of(v.begin(), v.end(),
                              [](char c) { return c >= 0x20 && c < 0x7F && c != '"' && c != '\\'; });
     if (plain) {
@@ -89,7 +90,8 @@ EventLine &EventLine::add_text(const char *key, std::string_view v)
         m_values += v;
         m_values += '"';
     } else {
-        m_values += nlohmann::json(std::string(v)).dump();
+        m_values += nlohmann::json(std::string(v))
+                        .dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
     }
     return field(key, at);
 }

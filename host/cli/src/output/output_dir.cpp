@@ -41,24 +41,25 @@ std::string note_before(const std::string &dir)
 
 } // namespace
 
-OutputDir::OutputDir(std::string dir, bool force) : m_dir(std::move(dir)), m_force(force)
+OutputDir::OutputDir(std::string dir, bool force, std::string option)
+    : m_dir(std::move(dir)), m_option(std::move(option)), m_force(force)
 {
     std::error_code ec;
     fs::create_directories(m_dir, ec);
     if (ec || !fs::is_directory(m_dir))
-        throw InputError("--out " + m_dir + ": cannot create the output folder" +
+        throw InputError(m_option + " " + m_dir + ": cannot create the output folder" +
                          (ec ? ": " + ec.message() : ""));
     // The lock is on the folder itself: nothing to clean up, and the system
     // releases it when the process ends, however it ends.
     m_lock = ::open(m_dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (m_lock < 0)
-        throw InputError("--out " + m_dir +
+        throw InputError(m_option + " " + m_dir +
                          ": cannot open the output folder: " + std::strerror(errno));
     if (::flock(m_lock, LOCK_EX | LOCK_NB) != 0) {
         int e = errno;
         ::close(m_lock);
         m_lock = -1;
-        throw InputError("--out " + m_dir + ": " +
+        throw InputError(m_option + " " + m_dir + ": " +
                          (e == EWOULDBLOCK
                               ? std::string("output folder in use by another run")
                               : "cannot lock the output folder: " + std::string(std::strerror(e))));
@@ -71,7 +72,7 @@ OutputDir::OutputDir(std::string dir, bool force) : m_dir(std::move(dir)), m_for
     } catch (const InputError &e) {
         ::close(m_lock);
         m_lock = -1;
-        throw InputError("--out " + std::string(e.what()));
+        throw InputError(m_option + " " + std::string(e.what()));
     }
     m_stale_removed = remove_stale_temporaries(m_dir);
     set_interrupt_note(note_before(m_dir));
@@ -89,7 +90,7 @@ OutputDir::~OutputDir()
 std::string OutputDir::path(const std::string &name) const
 {
     if (!is_safe_file_name(name))
-        throw InputError("--out " + m_dir + ": \"" + name +
+        throw InputError(m_option + " " + m_dir + ": \"" + name +
                          "\" is not a safe file name for an output");
     return (fs::path(m_dir) / name).string();
 }
@@ -100,8 +101,8 @@ std::string OutputDir::reserve(const std::string &name)
     std::string final_path = path(name);
     for (const File &f : m_files)
         if (f.name == name)
-            throw InputError("--out " + m_dir + ": two outputs would both be written to \"" + name +
-                             "\"");
+            throw InputError(m_option + " " + m_dir + ": two outputs would both be written to \"" +
+                             name + "\"");
     if (!m_force && fs::exists(fs::symlink_status(final_path, ec)))
         throw InputError(final_path + " exists; use --force to overwrite");
     // A name of our own, created here and now: never a file or link that was

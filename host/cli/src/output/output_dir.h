@@ -33,8 +33,9 @@ class OutputDir
 {
 public:
     // Creates and locks the folder, then settles it; InputError if another
-    // run holds it or an unfinished commit cannot be settled.
-    OutputDir(std::string dir, bool force);
+    // run holds it or an unfinished commit cannot be settled. Errors name
+    // the folder after `option`, the option that gave it.
+    OutputDir(std::string dir, bool force, std::string option = "--out");
     ~OutputDir(); // removes what was not committed, releases the lock
     OutputDir(const OutputDir &) = delete;
     OutputDir &operator=(const OutputDir &) = delete;
@@ -62,7 +63,7 @@ private:
         std::string name, temp;
     };
     InterruptCleanup m_interrupt; // first made, last gone
-    std::string m_dir;
+    std::string m_dir, m_option;
     bool m_force;
     int m_lock = -1;
     std::vector<File> m_files;

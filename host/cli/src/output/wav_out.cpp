@@ -9,15 +9,44 @@
 
 namespace secli {
 
-WavOut::WavOut(const std::string &path, double rate) : m_path(path)
+namespace {
+
+SF_INFO wav_info(double rate)
 {
     SF_INFO info{};
     info.samplerate = static_cast<int>(rate);
     info.channels = 1;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+    info.format = SF_FORMAT_RF64 | SF_FORMAT_FLOAT;
+    return info;
+}
+
+} // namespace
+
+WavOut::WavOut(const std::string &path, double rate) : m_path(path)
+{
+    SF_INFO info = wav_info(rate);
     m_file = sf_open(path.c_str(), SFM_WRITE, &info);
+    configure();
+}
+
+WavOut::WavOut(SF_VIRTUAL_IO &io, void *user, const std::string &name, double rate) : m_path(name)
+{
+    SF_INFO info = wav_info(rate);
+    m_file = sf_open_virtual(&io, SFM_WRITE, &info, user);
+    configure();
+}
+
+void WavOut::configure()
+{
     if (!m_file)
-        throw InputError(path + ": cannot write WAV: " + sf_strerror(nullptr));
+        throw InputError(m_path + ": cannot write WAV: " + sf_strerror(nullptr));
+    SNDFILE *file = static_cast<SNDFILE *>(m_file);
+    // RF64 written as plain WAV when it fits (a WAVE_FORMAT_EXTENSIBLE
+    // header with a JUNK chunk where RF64 keeps its 64-bit sizes). The RF64
+    // writer adds no PEAK chunk unless asked; SFC_SET_ADD_PEAK_CHUNK is not
+    // sent, since libsndfile 1.2 answers a first "no peak chunk" by adding
+    // one. The tests check every file for it.
+    sf_command(file, SFC_RF64_AUTO_DOWNGRADE, nullptr, SF_TRUE);
     m_buffer.resize(kBufferSamples);
 }
 

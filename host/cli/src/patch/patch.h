@@ -76,7 +76,20 @@ struct Patch {
     std::vector<Wire> wires;
 };
 
-// Reads a patch file; InputError with the file, line or field.
+// MIDI messages of an instance at or after `total` samples at `rate`,
+// which a run of that length does not play: of its list, of its file.
+struct LateMidi {
+    uint64_t listed = 0, in_file = 0;
+};
+LateMidi midi_after_end(const ModuleSpec &m, double rate, uint64_t total);
+
+// The most instances a patch holds (docs/sehost.md): each costs its
+// plug-in's objects and the run's buffers and records, a few hundred
+// kilobytes in all.
+constexpr size_t kMaxInstances = 1000;
+
+// Reads a patch file (at most kMaxPatchBytes, a regular file); InputError
+// with the file, line or field.
 Patch read_patch_file(const std::string &path);
 Patch parse_patch_text(const std::string &text, const std::string &origin);
 

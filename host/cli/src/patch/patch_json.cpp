@@ -18,14 +18,17 @@
 // the matching command-line option; its errors name the file and the field
 // ("patch.json: modules[0].repeat: ..."). A key given twice in one object is
 // an error rather than the last one silently winning.
-#include <fstream>
+#include <cctype>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <set>
-#include <sstream>
+#include <unordered_set>
+#include <utility>
 
 #include "common/errors.h"
+#include "common/input_file.h"
 #include "common/numbers.h"
+#include "common/safe_names.h"
 #include "patch/patch.h"
 #include "sources/sources.h"
 
@@ -209,6 +212,16 @@ ModuleSpec read_module(const json &m, const std::string &file, const std::string
     return definition;
 }
 
+// Every source is checked as it is read, wired or not. A live input port
+// ("jack:...") is the live engine's to check.
+void check_sources(const Patch &p)
+{
+    const uint64_t total = p.duration.clock(p.rate);
+    for (const SourceSpec &s : p.sources)
+        if (s.definition.rfind("jack:", 0) != 0)
+            make_source(s.definition, p.rate, total, s.where);
+}
+
 // Line and column of a byte offset, for parse errors.
 std::string position(const std::string &text, size_t byte)
 {
@@ -224,97 +237,153 @@ std::string position(const std::string &text, size_t byte)
     return "line " + std::to_string(line) + ", column " + std::to_string(col);
 }
 
-// Follows the parser through the document, so that a key given twice and a
-// number that does not fit (1e400) are reported with the field they are in.
-class KeyWatch
+// Builds the document from the parser's events, in time proportional to
+// its size: members are appended to their object in the file's order (the
+// ordered object's own insert searches the object for the key, which makes
+// a large object quadratic), a key given twice is found through a set of
+// the object's keys, and a fault is reported with the field it is in
+// ("modules[1].set.Mode").
+class DocumentBuilder : public nlohmann::json_sax<json>
 {
 public:
-    bool operator()(json::parse_event_t event, const json &parsed)
+    explicit DocumentBuilder(json &root) : m_root(root) {}
+
+    bool null() override { return value(nullptr); }
+    bool boolean(bool v) override { return value(v); }
+    bool number_integer(number_integer_t v) override { return value(v); }
+    bool number_unsigned(number_unsigned_t v) override { return value(v); }
+    bool number_float(number_float_t v, const string_t &) override { return value(v); }
+    bool string(string_t &v) override { return value(std::move(v)); }
+    bool binary(binary_t &v) override { return value(json::binary(std::move(v))); }
+    bool start_object(std::size_t) override { return open(json::object()); }
+    bool start_array(std::size_t) override { return open(json::array()); }
+    bool end_object() override { return close(); }
+    bool end_array() override { return close(); }
+
+    bool key(string_t &k) override
     {
-        switch (event) {
-        case json::parse_event_t::object_start:
-            m_frames.push_back(Frame{false, 0, {}, {}});
-            break;
-        case json::parse_event_t::array_start:
-            m_frames.push_back(Frame{true, 0, {}, {}});
-            break;
-        case json::parse_event_t::key: {
-            Frame &top = m_frames.back();
-            top.key = parsed.get<std::string>();
-            if (!top.keys.insert(top.key).second && m_duplicate.empty()) {
-                std::string in = path(false);
-                m_duplicate =
-                    (in.empty() ? "" : in + ": ") + "the field \"" + top.key + "\" is given twice";
-            }
-            break;
+        Frame &top = m_frames.back();
+        if (!top.keys.insert(k).second) {
+            const std::string in = path(false);
+            m_fault = (in.empty() ? "" : in + ": ") + "the field \"" + k + "\" is given twice";
+            return false;
         }
-        case json::parse_event_t::object_end:
-        case json::parse_event_t::array_end:
-            m_frames.pop_back();
-            next();
-            break;
-        case json::parse_event_t::value:
-            next();
-            break;
-        }
+        top.key = k;
+        using Members = json::object_t::Container;
+        Members &members = static_cast<Members &>(top.node->get_ref<json::object_t &>());
+        members.emplace_back(std::move(k), nullptr);
+        m_slot = &members.back().second;
         return true;
     }
 
-    // "modules[1].set.Mode"; without the innermost key when `last` is false.
-    std::string path(bool last = true) const
+    bool parse_error(std::size_t position, const std::string &,
+                     const nlohmann::detail::exception &e) override
+    {
+        m_error_byte = position;
+        m_error_is_syntax = dynamic_cast<const nlohmann::detail::parse_error *>(&e) != nullptr;
+        std::string what = e.what();
+        if (m_error_is_syntax) {
+            size_t cut = what.find("syntax error");
+            m_fault = cut != std::string::npos ? what.substr(cut) : what;
+        } else {
+            // A number beyond a double's range ("number overflow parsing
+            // '1e400'"), named with its field.
+            size_t cut = what.find("] ");
+            const std::string field = path(true);
+            m_fault = (field.empty() ? "" : field + ": ") +
+                      (cut != std::string::npos ? what.substr(cut + 2) : what);
+        }
+        return false;
+    }
+
+    // Why the parse stopped; a syntax error also has its byte.
+    const std::string &fault() const { return m_fault; }
+    bool syntax_error() const { return m_error_is_syntax; }
+    size_t error_byte() const { return m_error_byte; }
+
+private:
+    // Deeper than any patch needs, shallow enough that nothing here or in
+    // the library recurses far.
+    static constexpr size_t kMaxDepth = 64;
+
+    struct Frame {
+        json *node;
+        std::string key;                      // objects: the member being read
+        std::unordered_set<std::string> keys; // objects: every key so far
+    };
+
+    // Where the next value goes: the root, the member whose key was read,
+    // or a new element of an array.
+    json *slot()
+    {
+        if (m_frames.empty())
+            return &m_root;
+        json *node = m_frames.back().node;
+        if (node->is_array()) {
+            node->get_ref<json::array_t &>().emplace_back();
+            return &node->back();
+        }
+        return std::exchange(m_slot, nullptr);
+    }
+    bool value(json v)
+    {
+        *slot() = std::move(v);
+        return true;
+    }
+    bool open(json container)
+    {
+        if (m_frames.size() == kMaxDepth) {
+            m_fault = path(true) + ": nested deeper than " + std::to_string(kMaxDepth) + " levels";
+            return false;
+        }
+        json *node = slot();
+        *node = std::move(container);
+        m_frames.push_back(Frame{node, {}, {}});
+        return true;
+    }
+    bool close()
+    {
+        m_frames.pop_back();
+        return true;
+    }
+
+    // "modules[1].set.Mode": the field being read; without the innermost
+    // key when `last` is false. In the innermost array the element being
+    // read is the one after those complete; further out, its last.
+    std::string path(bool last) const
     {
         std::string p;
         for (size_t i = 0; i < m_frames.size(); ++i) {
             const Frame &f = m_frames[i];
-            if (f.array)
-                p += "[" + std::to_string(f.index) + "]";
+            const bool innermost = i + 1 == m_frames.size();
+            if (f.node->is_array())
+                p += "[" + std::to_string(f.node->size() - (innermost ? 0 : 1)) + "]";
             else if ((last || i + 1 < m_frames.size()) && !f.key.empty())
                 p += (p.empty() ? "" : ".") + f.key;
         }
         return p;
     }
-    const std::string &duplicate() const { return m_duplicate; }
 
-private:
-    struct Frame {
-        bool array;
-        size_t index;
-        std::string key;
-        std::set<std::string> keys;
-    };
-    void next()
-    {
-        if (!m_frames.empty() && m_frames.back().array)
-            ++m_frames.back().index;
-    }
+    json &m_root;
+    json *m_slot = nullptr;
     std::vector<Frame> m_frames;
-    std::string m_duplicate;
+    std::string m_fault;
+    size_t m_error_byte = 0;
+    bool m_error_is_syntax = false;
 };
 
 json parse_document(const std::string &text, const std::string &origin)
 {
-    auto watch = std::make_shared<KeyWatch>();
     json doc;
-    try {
-        doc = json::parse(text, [watch](int, json::parse_event_t event, json &parsed) {
-            return (*watch)(event, parsed);
-        });
-    } catch (const json::parse_error &e) {
-        std::string what = e.what();
-        size_t cut = what.find("syntax error");
-        throw InputError(origin + ": " + position(text, e.byte > 0 ? e.byte - 1 : 0) +
-                         ": malformed JSON (" +
-                         (cut != std::string::npos ? what.substr(cut) : what) + ")");
-    } catch (const json::exception &e) {
-        // A number beyond a double's range ("number overflow parsing '1e400'").
-        std::string what = e.what();
-        size_t cut = what.find("] ");
-        std::string field = watch->path();
-        throw InputError(origin + ": " + (field.empty() ? "" : field + ": ") +
-                         (cut != std::string::npos ? what.substr(cut + 2) : what));
+    DocumentBuilder builder(doc);
+    if (!json::sax_parse(text, &builder)) {
+        if (builder.syntax_error())
+            throw InputError(
+                origin + ": " +
+                position(text, builder.error_byte() > 0 ? builder.error_byte() - 1 : 0) +
+                ": malformed JSON (" + builder.fault() + ")");
+        throw InputError(origin + ": " + builder.fault());
     }
-    if (!watch->duplicate().empty())
-        throw InputError(origin + ": " + watch->duplicate());
     return doc;
 }
 
@@ -360,8 +429,12 @@ Patch parse_patch_text(const std::string &text, const std::string &origin)
     if (!f.has("modules"))
         throw InputError(origin + ": needs \"modules\"");
     const json &mods = f.list("modules");
+    if (mods.size() > kMaxInstances)
+        throw InputError(f.where("modules") + ": " + std::to_string(mods.size()) +
+                         " instances; a patch holds at most " + std::to_string(kMaxInstances));
     for (size_t i = 0; i < mods.size(); ++i)
         p.modules.push_back(read_module(mods[i], origin, item("modules", i), dir));
+    check_sources(p);
     if (f.has("connections")) {
         const json &c = f.list("connections");
         for (size_t i = 0; i < c.size(); ++i) {
@@ -385,12 +458,8 @@ Patch parse_patch_text(const std::string &text, const std::string &origin)
 
 Patch read_patch_file(const std::string &path)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        throw InputError(path + ": cannot read the patch file");
-    std::ostringstream s;
-    s << in.rdbuf();
-    return parse_patch_text(s.str(), path);
+    InputFile file(path, path + ": cannot read the patch file");
+    return parse_patch_text(file.read_all(kMaxPatchBytes), path);
 }
 
 } // namespace secli

@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <map>
 
+#include "common/text.h"
 #include "midi/midi_text.h"
 #include "se_plugin.h"
 
@@ -584,8 +585,9 @@ std::string midi_plots(const Trace &t, const std::string &title, const PlotFrame
 
 } // namespace
 
-std::string esc(const std::string &s)
+std::string esc(const std::string &text)
 {
+    const std::string s = valid_utf8(text); // a plug-in's names may hold any bytes
     std::string o;
     for (char c : s) {
         switch (c) {

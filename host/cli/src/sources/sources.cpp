@@ -4,13 +4,17 @@
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <sndfile.h>
 #include <vector>
 
 #include "common/commit_journal.h"
 #include "common/errors.h"
+#include "common/input_file.h"
+#include "common/notes.h"
 #include "common/numbers.h"
 #include "sources/chunks.h"
 #include "sources/sine_fill.h"
@@ -62,19 +66,21 @@ bool has_wav_suffix(const std::string &s)
 class WavStream
 {
 public:
-    WavStream(const std::string &path, uint64_t total, const std::string &where)
+    WavStream(const std::string &path, double rate, uint64_t total, const std::string &where)
         : m_path(path), m_where(where)
     {
         refuse_unsettled(path, where);
         SF_INFO info{};
-        m_file = sf_open(path.c_str(), SFM_READ, &info);
+        InputFile input(path, where + ": cannot read WAV file \"" + path + "\"");
+        // The library closes the descriptor, also when it refuses the file.
+        m_file = sf_open_fd(input.release(), SFM_READ, &info, SF_TRUE);
         if (!m_file)
-            throw InputError(where + ": cannot read WAV file \"" + path +
-                             "\": " + sf_strerror(nullptr));
+            fail(sf_strerror(nullptr));
         if (info.frames <= 0 || info.channels <= 0) {
             sf_close(m_file);
             throw InputError(where + ": WAV file \"" + path + "\" holds no samples");
         }
+        tell_what_differs(info, rate);
         m_channels = static_cast<size_t>(info.channels);
         m_frames = std::min<uint64_t>(static_cast<uint64_t>(info.frames), total);
         m_window = std::max<size_t>(1, kWindowSamples / m_channels);
@@ -110,6 +116,34 @@ public:
 private:
     static constexpr size_t kWindowSamples = 1 << 16;
 
+    // A file is played one sample per sample of the run, whatever its rate,
+    // and a file shorter than its header says (cut off in a copy or a
+    // download) is played as far as it goes: both are said, as other
+    // readers warn of them. The library notes a chunk that runs past the
+    // file's end in its log: "data : 17640 (should be 9920)".
+    void tell_what_differs(const SF_INFO &info, double rate) const
+    {
+        const std::string file = m_where + ": WAV file \"" + m_path + "\"";
+        if (info.samplerate != static_cast<int>(rate)) {
+            char speed[32];
+            std::snprintf(speed, sizeof speed, "%.4g", rate / info.samplerate);
+            note(file + " has " + std::to_string(info.samplerate) +
+                 " samples a second and the run " + std::to_string(static_cast<long long>(rate)) +
+                 ": it is played one sample per sample of the run, at " + speed +
+                 " times its speed");
+        }
+        char log[4096] = "";
+        sf_command(m_file, SFC_GET_LOG_INFO, log, sizeof log);
+        for (const char *line = log; line && *line; line = std::strchr(line, '\n')) {
+            line += *line == '\n';
+            unsigned long long said = 0, held = 0;
+            if (std::sscanf(line, "data : %llu (should be %llu)", &said, &held) == 2 && held < said)
+                note(file + " ends early: its data chunk announces " + std::to_string(said) +
+                     " bytes and the file holds " + std::to_string(held) +
+                     "; it is played as far as it goes, then silence");
+        }
+    }
+
     [[noreturn]] void fail(const std::string &why) const
     {
         throw InputError(m_where + ": cannot read WAV file \"" + m_path + "\": " + why);
@@ -140,9 +174,9 @@ private:
     std::vector<float> m_interleaved, m_first;
 };
 
-Source wav_source(const std::string &path, uint64_t total, const std::string &where)
+Source wav_source(const std::string &path, double rate, uint64_t total, const std::string &where)
 {
-    auto stream = std::make_shared<WavStream>(path, total, where);
+    auto stream = std::make_shared<WavStream>(path, rate, total, where);
     return Source{path, [stream](uint32_t first, uint32_t count, float *out) {
                       stream->read(first, count, out);
                   }};
@@ -190,7 +224,7 @@ bool looks_like_source(const std::string &text)
 Source make_source(const std::string &text, double rate, uint64_t total, const std::string &where)
 {
     if (has_wav_suffix(text) && text.find(':') == std::string::npos)
-        return wav_source(text, total, where);
+        return wav_source(text, rate, total, where);
     std::vector<std::string> part = split(text, ':');
     const std::string &kind = part[0];
     auto args = [&](size_t lo, size_t hi) {
