@@ -169,7 +169,7 @@ INSTANTIATE_TEST_SUITE_P(Guides, SehostGuideCommand, testing::ValuesIn(all_examp
 
 // The guides of sehost and of the modules show commands, and no guide has
 // one outside a block the tests read.
-TEST(Guides, EveryExampleIsInATestedBlock)
+TEST(SehostGuides, EveryExampleIsInATestedBlock)
 {
     size_t guides_seen = 0;
     for (const fs::path &p : guides()) {

@@ -135,7 +135,7 @@ struct HeaderOnly {
 // becomes RF64, whose ds64 chunk holds them, and libsndfile, sox and the
 // tests' own walk read the whole length from it. Below, the same stream
 // gives plain WAV, byte for byte the file the path writes.
-TEST(WavOut, SizesPast4GiBAreRF64)
+TEST(SehostWavOut, SizesPast4GiBAreRF64)
 {
     const fs::path dir = fs::temp_directory_path() / ("wav_out_rf64_" + std::to_string(getpid()));
     fs::create_directories(dir);
