@@ -9,6 +9,7 @@
 
 #include <string>
 
+#include "dsp_measure.h"
 #include "module_run.h"
 #include "plugin_path.h"
 #include "sehost/sehost.h"
@@ -54,7 +55,7 @@ void direct(benchmark::State &state, int stretch)
     auto dsp = awake_edge_detect();
     for (auto _ : state) {
         for (uint32_t k = 0, at = 0; k < kStretches; ++k) {
-            dsp->process_only(int32_t(at), stretch);
+            sehost::DspMeasure::process_only(*dsp, int32_t(at), stretch);
             at = (at + uint32_t(stretch)) % 1024u;
         }
         state.PauseTiming();
@@ -76,8 +77,8 @@ void request(benchmark::State &state, const char *module, const char *pin, int32
     // In blocks of 1024 requests, the record emptied as module_run empties it.
     auto requests = [&] {
         for (uint32_t k = 0; k < kStretches; k += 1024) {
-            dsp.requests_in_process(op, index, op == HOST_SEND_MIDI ? 0x000065B0 : STATUS_CHANGED,
-                                    1024);
+            sehost::DspMeasure::requests_in_process(
+                dsp, op, index, op == HOST_SEND_MIDI ? 0x000065B0 : STATUS_CHANGED, 1024);
             if (dsp.requests().size() >= kRecordLimit)
                 dsp.clear_requests();
         }

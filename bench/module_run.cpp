@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "dsp_measure.h"
 #include "plugin_path.h"
 #include "sehost/sehost.h"
 
@@ -72,7 +73,7 @@ void run_module(benchmark::State &state, const ModuleCase &c, int varied, Kind k
                 *variable = const_cast<float *>(samples + pos);
                 pos = (pos + uint32_t(block)) % kTapeSamples;
             }
-            dsp.process_only(0, block);
+            sehost::DspMeasure::process_only(dsp, 0, block);
             if (dsp.requests().size() >= kRecordLimit)
                 drain();
         }

@@ -15,7 +15,7 @@
 # original file name <name>.dll and the copyright in SE_PLUGIN_COPYRIGHT.
 #
 # Windows plug-ins are built without exceptions and with the SDK's own
-# allocation functions (se_alloc.cpp), with each function and datum in a
+# allocation functions (se_sdk2/src/se_alloc.cpp), with each function and datum in a
 # section of its own so that the linker drops what nothing uses; Release and
 # MinSizeRel builds are also stripped. Together this keeps the runtime's
 # share of a DLL to a few tens of KB. 32-bit x86 plug-ins always compile

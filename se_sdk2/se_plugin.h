@@ -7,11 +7,12 @@
  *
  * The shipped target is a 32-bit x86 library: every record below is
  * little-endian with 32-bit fields and 32-bit pointers and no padding, and
- * the offsets written beside each field are part of the contract.  The
- * static asserts at the end check them in every 32-bit build.  A build for a
- * 64-bit processor keeps the field order and the widths of the non-pointer
- * fields; pointer fields (and the fields that carry an address) widen to 8
- * bytes with natural alignment.  The 64-bit offsets are given in brackets.
+ * the offsets written beside each field are part of the contract.  A build
+ * for a 64-bit processor keeps the field order and the widths of the
+ * non-pointer fields; pointer fields (and the fields that carry an address)
+ * widen to 8 bytes with natural alignment.  The 64-bit offsets are given in
+ * brackets.  The static asserts at the end check the one or the other in
+ * every build.
  */
 #ifndef SE_PLUGIN_H
 #define SE_PLUGIN_H
@@ -41,6 +42,42 @@
 #ifdef __cplusplus
 extern "C" {
 #endif
+
+/* ------------------------------------------------------------------------ */
+/* The life of a module.  Every operation below is tagged with the phase in
+ * which the host may call it; every request with the calls inside which a
+ * module may make it.
+ *
+ *   [load]   getModuleProperties(0), then makeModule(0, SE_MAKE_DSP) for the
+ *            DSP side and makeModule(0, SE_MAKE_GUI) for the GUI side.
+ *   [learn]  MOD_GET_PIN_PROPERTIES for declarations 0, 1, 2, ... until one
+ *            answers 0.  The host then fixes the instance's DSP pin count
+ *            (the copies of an IO_REPEAT_LAST pin included).
+ *   [setup]  MOD_SET_SAMPLE_RATE and MOD_SET_BLOCK_SIZE, before MOD_OPEN:
+ *            modules read both while they open (until they come the SDK
+ *            holds 44100 Hz and 1024 samples).  The host may repeat them.
+ *   [open]   MOD_OPEN, once.  Inside it the SDK asks HOST_GET_PIN_COUNT and
+ *            creates the pins, and the module installs its process function
+ *            (HOST_PROCESS_CHANGED).
+ *   [start]  After MOD_OPEN and before the first process call: the host
+ *            writes every input's value and every buffer address into the
+ *            module's variables, then delivers EV_PIN_STATUS at clock 0 for
+ *            every input and setting pin in pin order (STATUS_STREAMING for
+ *            a fed audio input, else STATUS_STILL).
+ *   [run]    Events through the event entry exactly when the sample clock
+ *            equals their stamp; process calls for the stretches between
+ *            them, each 1 or more samples inside one block.  After
+ *            HOST_SLEEP no process call comes until the next event.
+ *   [close]  MOD_CLOSE, once, last; the object and its record are gone.
+ *   [open on] Inside MOD_OPEN or any call after it.
+ *   [any]    At any time between makeModule and the close.
+ *
+ * The GUI side: GUI_OP_INITIALISE before any other GUI operation, then the
+ * others in any order, GUI_OP_CLOSE last.
+ *
+ * One object is called from one thread at a time.  A module makes requests
+ * only from inside the host's calls into it, never from a thread of its own;
+ * a time stamp it gives is never earlier than the current sample clock. */
 
 /* ------------------------------------------------------------------------ */
 /* Magic numbers of the two plug records.                                     */
@@ -167,16 +204,16 @@ typedef struct SEPinProperties {
 
 /* ------------------------------------------------------------------------ */
 /* DSP dispatcher operations (host to module).  Unlisted codes do nothing. */
-#define MOD_OPEN               0
-#define MOD_CLOSE              1 /* answers 1; the object is gone afterwards */
-#define MOD_SET_SAMPLE_RATE    2 /* opt: rate in Hz */
-#define MOD_SET_BLOCK_SIZE     3 /* value: samples per block */
-#define MOD_GET_PIN_PROPERTIES 6 /* index: declaration; pointer: cleared SEPinProperties */
-#define MOD_REFUSED_7          7 /* not valid for a DSP side: contract violation */
-#define MOD_NOTIFY             8
-#define MOD_REFUSED_10         10 /* not valid for a DSP side: contract violation */
-#define MOD_MESSAGE            12
-#define MOD_GET_PROCESS_INFO   13 /* answers the address of the static ProcessInfo */
+#define MOD_OPEN               0  /* [open] */
+#define MOD_CLOSE              1  /* [close] answers 1; the object is gone afterwards */
+#define MOD_SET_SAMPLE_RATE    2  /* [setup] opt: rate in Hz */
+#define MOD_SET_BLOCK_SIZE     3  /* [setup] value: samples per block */
+#define MOD_GET_PIN_PROPERTIES 6  /* [learn] index: declaration; pointer: cleared SEPinProperties */
+#define MOD_REFUSED_7          7  /* never: a contract violation on a DSP side */
+#define MOD_NOTIFY             8  /* [any] */
+#define MOD_REFUSED_10         10 /* never: a contract violation on a DSP side */
+#define MOD_MESSAGE            12 /* [any] */
+#define MOD_GET_PROCESS_INFO   13 /* [any] answers the address of the static ProcessInfo */
 
 /* ProcessInfo: the answer to MOD_GET_PROCESS_INFO, one static record per
  * library, rewritten by every such call. */
@@ -190,18 +227,18 @@ typedef struct ProcessInfo {
 /* ------------------------------------------------------------------------ */
 /* Host requests of the DSP side (module to host).  "Pin" is the DSP index;
  * a time stamp travels in the pointer argument as a 32-bit sample clock. */
-#define HOST_SET_PIN_STATUS   0  /* index pin, value status, pointer time */
-#define HOST_IS_PIN_CONNECTED 1  /* index pin: non-zero if wired */
-#define HOST_GET_SAMPLE_CLOCK 3  /* current clock */
-#define HOST_SEND_MIDI        4  /* index pin, value packed message, pointer time */
-#define HOST_GET_PIN_BUFFER   7  /* index pin: address of its float buffer */
-#define HOST_GET_BUFFER_START 8  /* index pin: clock of element 0 */
-#define HOST_SLEEP            10 /* no process calls until the next event */
-#define HOST_GET_PIN_COUNT    14 /* DSP pins of the instance, repeats included */
-#define HOST_SEND_TO_GUI      17 /* index 0, value: number for GUI_OP_DSP_MESSAGE */
-#define HOST_POST_EVENT       19 /* pointer: TimedEvent, copied during the call */
-#define HOST_PROCESS_CHANGED  22 /* the process entry changed */
-#define HOST_GET_VERSION      24 /* host version number */
+#define HOST_SET_PIN_STATUS   0  /* [start][run] index pin, value status, pointer time */
+#define HOST_IS_PIN_CONNECTED 1  /* [open on] index pin: non-zero if wired */
+#define HOST_GET_SAMPLE_CLOCK 3  /* [any] clock of a process call's first sample, or an event's */
+#define HOST_SEND_MIDI        4  /* [start][run] index pin, value packed message, pointer time */
+#define HOST_GET_PIN_BUFFER   7  /* [open on] index pin: address of its float buffer */
+#define HOST_GET_BUFFER_START 8  /* [open on] index pin: clock of element 0 */
+#define HOST_SLEEP            10 /* [run] no process calls until the next event */
+#define HOST_GET_PIN_COUNT    14 /* [open on] DSP pins of the instance, repeats included */
+#define HOST_SEND_TO_GUI      17 /* [open on] index 0, value: number for GUI_OP_DSP_MESSAGE */
+#define HOST_POST_EVENT       19 /* [open on] pointer: TimedEvent, copied during the call */
+#define HOST_PROCESS_CHANGED  22 /* [open on] the process entry changed */
+#define HOST_GET_VERSION      24 /* [any] host version number */
 
 /* Time stamps travel in a pointer argument. */
 #define SE_CLOCK_TO_POINTER(t) ((void *)(uintptr_t)(uint32_t)(t))
@@ -249,11 +286,11 @@ typedef struct GuiPlugRecord {
 } GuiPlugRecord;                      /* 40 [56] */
 
 /* GUI operations (host to module).  Operations outside 0..12 answer 0. */
-#define GUI_OP_INITIALISE        0  /* index 1: Initialise(true) */
-#define GUI_OP_CLOSE             1  /* answers 1; the object is gone afterwards */
+#define GUI_OP_INITIALISE        0  /* first: index 1 is Initialise(true) */
+#define GUI_OP_CLOSE             1  /* last: answers 1; the object is gone afterwards */
 #define GUI_OP_DSP_MESSAGE       6  /* value: the DSP side's number */
 #define GUI_OP_PIN_VALUE_CHANGED 7  /* index: declaration number */
-#define GUI_OP_IDLE              10 /* answers 1 or 0 */
+#define GUI_OP_IDLE              10 /* only while asked for (GUI_HOST_SET_IDLE): answers 1 or 0 */
 #define GUI_OP_LAST              12
 
 /* GUI-side host requests (module to host); pins by declaration number. */
@@ -269,66 +306,82 @@ typedef struct GuiPlugRecord {
 #define GUI_HOST_SET_IDLE          22 /* index 1 asks for idle calls, 0 ends them */
 
 /* ------------------------------------------------------------------------ */
-/* Layout checks.  In a 32-bit build every offset is the contract's. */
+/* Layout checks: in a 32-bit build every offset is the contract's, in a
+ * 64-bit build the bracketed one. */
 #ifdef __cplusplus
 #define SE_STATIC_ASSERT(c, m) static_assert(c, m)
 #else
 #define SE_STATIC_ASSERT(c, m) _Static_assert(c, m)
 #endif
 
+/* SE_AT(o32, o64): the offset a comment gives, for this build's pointer
+ * width; other widths are not checked. */
 #if UINTPTR_MAX == 0xFFFFFFFFu
-SE_STATIC_ASSERT(sizeof(se_result) == 4, "results are 32-bit");
-SE_STATIC_ASSERT(sizeof(ModuleProperties) == 24, "ModuleProperties size");
-SE_STATIC_ASSERT(offsetof(ModuleProperties, name) == 0, "ModuleProperties.name");
-SE_STATIC_ASSERT(offsetof(ModuleProperties, identifier) == 4, "ModuleProperties.identifier");
-SE_STATIC_ASSERT(offsetof(ModuleProperties, about) == 8, "ModuleProperties.about");
-SE_STATIC_ASSERT(offsetof(ModuleProperties, reserved) == 12, "ModuleProperties.reserved");
-SE_STATIC_ASSERT(offsetof(ModuleProperties, flags) == 16, "ModuleProperties.flags");
-SE_STATIC_ASSERT(offsetof(ModuleProperties, sdk_revision) == 20, "ModuleProperties.sdk_revision");
+#define SE_AT(o32, o64) (o32)
+#elif UINTPTR_MAX == 0xFFFFFFFFFFFFFFFFu
+#define SE_AT(o32, o64) (o64)
+#endif
 
-SE_STATIC_ASSERT(sizeof(PlugRecord) == 48, "PlugRecord size");
-SE_STATIC_ASSERT(offsetof(PlugRecord, magic) == 0, "PlugRecord.magic");
-SE_STATIC_ASSERT(offsetof(PlugRecord, version) == 4, "PlugRecord.version");
-SE_STATIC_ASSERT(offsetof(PlugRecord, host_data) == 8, "PlugRecord.host_data");
-SE_STATIC_ASSERT(offsetof(PlugRecord, object) == 12, "PlugRecord.object");
-SE_STATIC_ASSERT(offsetof(PlugRecord, reserved) == 16, "PlugRecord.reserved");
-SE_STATIC_ASSERT(offsetof(PlugRecord, dispatch) == 20, "PlugRecord.dispatch");
-SE_STATIC_ASSERT(offsetof(PlugRecord, process) == 24, "PlugRecord.process");
-SE_STATIC_ASSERT(offsetof(PlugRecord, event) == 28, "PlugRecord.event");
-SE_STATIC_ASSERT(offsetof(PlugRecord, reserved2) == 32, "PlugRecord.reserved2");
+#ifdef SE_AT
+SE_STATIC_ASSERT(sizeof(se_result) == sizeof(void *), "results are as wide as an address");
 
-SE_STATIC_ASSERT(sizeof(SEPinProperties) == 32, "SEPinProperties size");
-SE_STATIC_ASSERT(offsetof(SEPinProperties, variable_address) == 0,
+SE_STATIC_ASSERT(sizeof(ModuleProperties) == SE_AT(24, 40), "ModuleProperties size");
+SE_STATIC_ASSERT(offsetof(ModuleProperties, name) == SE_AT(0, 0), "ModuleProperties.name");
+SE_STATIC_ASSERT(offsetof(ModuleProperties, identifier) == SE_AT(4, 8),
+                 "ModuleProperties.identifier");
+SE_STATIC_ASSERT(offsetof(ModuleProperties, about) == SE_AT(8, 16), "ModuleProperties.about");
+SE_STATIC_ASSERT(offsetof(ModuleProperties, reserved) == SE_AT(12, 24),
+                 "ModuleProperties.reserved");
+SE_STATIC_ASSERT(offsetof(ModuleProperties, flags) == SE_AT(16, 28), "ModuleProperties.flags");
+SE_STATIC_ASSERT(offsetof(ModuleProperties, sdk_revision) == SE_AT(20, 32),
+                 "ModuleProperties.sdk_revision");
+
+SE_STATIC_ASSERT(sizeof(PlugRecord) == SE_AT(48, 72), "PlugRecord size");
+SE_STATIC_ASSERT(offsetof(PlugRecord, magic) == SE_AT(0, 0), "PlugRecord.magic");
+SE_STATIC_ASSERT(offsetof(PlugRecord, version) == SE_AT(4, 4), "PlugRecord.version");
+SE_STATIC_ASSERT(offsetof(PlugRecord, host_data) == SE_AT(8, 8), "PlugRecord.host_data");
+SE_STATIC_ASSERT(offsetof(PlugRecord, object) == SE_AT(12, 16), "PlugRecord.object");
+SE_STATIC_ASSERT(offsetof(PlugRecord, reserved) == SE_AT(16, 24), "PlugRecord.reserved");
+SE_STATIC_ASSERT(offsetof(PlugRecord, dispatch) == SE_AT(20, 32), "PlugRecord.dispatch");
+SE_STATIC_ASSERT(offsetof(PlugRecord, process) == SE_AT(24, 40), "PlugRecord.process");
+SE_STATIC_ASSERT(offsetof(PlugRecord, event) == SE_AT(28, 48), "PlugRecord.event");
+SE_STATIC_ASSERT(offsetof(PlugRecord, reserved2) == SE_AT(32, 56), "PlugRecord.reserved2");
+
+SE_STATIC_ASSERT(sizeof(SEPinProperties) == SE_AT(32, 48), "SEPinProperties size");
+SE_STATIC_ASSERT(offsetof(SEPinProperties, variable_address) == SE_AT(0, 0),
                  "SEPinProperties.variable_address");
-SE_STATIC_ASSERT(offsetof(SEPinProperties, direction) == 4, "SEPinProperties.direction");
-SE_STATIC_ASSERT(offsetof(SEPinProperties, datatype) == 8, "SEPinProperties.datatype");
-SE_STATIC_ASSERT(offsetof(SEPinProperties, name) == 12, "SEPinProperties.name");
-SE_STATIC_ASSERT(offsetof(SEPinProperties, default_value) == 16, "SEPinProperties.default_value");
-SE_STATIC_ASSERT(offsetof(SEPinProperties, list_text) == 20, "SEPinProperties.list_text");
-SE_STATIC_ASSERT(offsetof(SEPinProperties, flags) == 24, "SEPinProperties.flags");
-SE_STATIC_ASSERT(offsetof(SEPinProperties, reserved) == 28, "SEPinProperties.reserved");
+SE_STATIC_ASSERT(offsetof(SEPinProperties, direction) == SE_AT(4, 8), "SEPinProperties.direction");
+SE_STATIC_ASSERT(offsetof(SEPinProperties, datatype) == SE_AT(8, 12), "SEPinProperties.datatype");
+SE_STATIC_ASSERT(offsetof(SEPinProperties, name) == SE_AT(12, 16), "SEPinProperties.name");
+SE_STATIC_ASSERT(offsetof(SEPinProperties, default_value) == SE_AT(16, 24),
+                 "SEPinProperties.default_value");
+SE_STATIC_ASSERT(offsetof(SEPinProperties, list_text) == SE_AT(20, 32),
+                 "SEPinProperties.list_text");
+SE_STATIC_ASSERT(offsetof(SEPinProperties, flags) == SE_AT(24, 40), "SEPinProperties.flags");
+SE_STATIC_ASSERT(offsetof(SEPinProperties, reserved) == SE_AT(28, 44), "SEPinProperties.reserved");
 
-SE_STATIC_ASSERT(sizeof(ProcessInfo) == 16, "ProcessInfo size");
-SE_STATIC_ASSERT(offsetof(ProcessInfo, one) == 0, "ProcessInfo word 0");
-SE_STATIC_ASSERT(offsetof(ProcessInfo, reference_size) == 4, "ProcessInfo word 1");
-SE_STATIC_ASSERT(offsetof(ProcessInfo, reference) == 8, "ProcessInfo word 2");
-SE_STATIC_ASSERT(offsetof(ProcessInfo, form) == 12, "ProcessInfo word 3");
+SE_STATIC_ASSERT(sizeof(ProcessInfo) == SE_AT(16, 24), "ProcessInfo size");
+SE_STATIC_ASSERT(offsetof(ProcessInfo, one) == SE_AT(0, 0), "ProcessInfo word 0");
+SE_STATIC_ASSERT(offsetof(ProcessInfo, reference_size) == SE_AT(4, 4), "ProcessInfo word 1");
+SE_STATIC_ASSERT(offsetof(ProcessInfo, reference) == SE_AT(8, 8), "ProcessInfo word 2");
+SE_STATIC_ASSERT(offsetof(ProcessInfo, form) == SE_AT(12, 16), "ProcessInfo word 3");
 
-SE_STATIC_ASSERT(sizeof(TimedEvent) == 24, "TimedEvent size");
-SE_STATIC_ASSERT(offsetof(TimedEvent, time_stamp) == 0, "TimedEvent.time_stamp");
-SE_STATIC_ASSERT(offsetof(TimedEvent, kind) == 4, "TimedEvent.kind");
-SE_STATIC_ASSERT(offsetof(TimedEvent, value) == 8, "TimedEvent.value");
-SE_STATIC_ASSERT(offsetof(TimedEvent, value16) == 12, "TimedEvent.value16");
-SE_STATIC_ASSERT(offsetof(TimedEvent, data) == 16, "TimedEvent.data");
-SE_STATIC_ASSERT(offsetof(TimedEvent, link) == 20, "TimedEvent.link");
+SE_STATIC_ASSERT(sizeof(TimedEvent) == SE_AT(24, 32), "TimedEvent size");
+SE_STATIC_ASSERT(offsetof(TimedEvent, time_stamp) == SE_AT(0, 0), "TimedEvent.time_stamp");
+SE_STATIC_ASSERT(offsetof(TimedEvent, kind) == SE_AT(4, 4), "TimedEvent.kind");
+SE_STATIC_ASSERT(offsetof(TimedEvent, value) == SE_AT(8, 8), "TimedEvent.value");
+SE_STATIC_ASSERT(offsetof(TimedEvent, value16) == SE_AT(12, 12), "TimedEvent.value16");
+SE_STATIC_ASSERT(offsetof(TimedEvent, data) == SE_AT(16, 16), "TimedEvent.data");
+SE_STATIC_ASSERT(offsetof(TimedEvent, link) == SE_AT(20, 24), "TimedEvent.link");
 
-SE_STATIC_ASSERT(sizeof(GuiPlugRecord) == 40, "GuiPlugRecord size");
-SE_STATIC_ASSERT(offsetof(GuiPlugRecord, magic) == 0, "GuiPlugRecord.magic");
-SE_STATIC_ASSERT(offsetof(GuiPlugRecord, version) == 4, "GuiPlugRecord.version");
-SE_STATIC_ASSERT(offsetof(GuiPlugRecord, dispatcher) == 8, "GuiPlugRecord.dispatcher");
-SE_STATIC_ASSERT(offsetof(GuiPlugRecord, host_data) == 12, "GuiPlugRecord.host_data");
-SE_STATIC_ASSERT(offsetof(GuiPlugRecord, object) == 16, "GuiPlugRecord.object");
-SE_STATIC_ASSERT(offsetof(GuiPlugRecord, reserved) == 20, "GuiPlugRecord.reserved");
+SE_STATIC_ASSERT(sizeof(GuiPlugRecord) == SE_AT(40, 56), "GuiPlugRecord size");
+SE_STATIC_ASSERT(offsetof(GuiPlugRecord, magic) == SE_AT(0, 0), "GuiPlugRecord.magic");
+SE_STATIC_ASSERT(offsetof(GuiPlugRecord, version) == SE_AT(4, 4), "GuiPlugRecord.version");
+SE_STATIC_ASSERT(offsetof(GuiPlugRecord, dispatcher) == SE_AT(8, 8), "GuiPlugRecord.dispatcher");
+SE_STATIC_ASSERT(offsetof(GuiPlugRecord, host_data) == SE_AT(12, 16), "GuiPlugRecord.host_data");
+SE_STATIC_ASSERT(offsetof(GuiPlugRecord, object) == SE_AT(16, 24), "GuiPlugRecord.object");
+SE_STATIC_ASSERT(offsetof(GuiPlugRecord, reserved) == SE_AT(20, 32), "GuiPlugRecord.reserved");
+#undef SE_AT
 #endif
 
 #ifdef __cplusplus

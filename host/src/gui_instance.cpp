@@ -38,27 +38,16 @@ bool is_float_pin(const PinDecl &d)
     return d.datatype == DT_FLOAT32 || d.datatype == DT_FSAMPLE;
 }
 
-// A number written as text: "1.5", "-3", "true"/"false", or a list label.
+// A text read as its number, where it is one (PinDecl::read_text); a list
+// that does not parse reads no number.
 bool text_number(const PinDecl &d, const std::string &text, double &out)
 {
-    if (!text.empty()) {
-        char *end = nullptr;
-        out = std::strtod(text.c_str(), &end);
-        if (*end == '\0')
+    try {
+        if (std::optional<double> v = d.read_text(text)) {
+            out = *v;
             return true;
-    }
-    if (text == "true" || text == "false") {
-        out = text == "true" ? 1.0 : 0.0;
-        return true;
-    }
-    if (d.datatype == DT_CHOICE && d.list_text) {
-        try {
-            if (auto v = EnumList::parse(*d.list_text).value_of(text)) {
-                out = *v;
-                return true;
-            }
-        } catch (const HostError &) {
         }
+    } catch (const HostError &) {
     }
     return false;
 }
@@ -121,7 +110,7 @@ std::unique_ptr<GuiInstance> GuiInstance::make(std::shared_ptr<const Library> li
 
 GuiInstance::GuiInstance(std::shared_ptr<const Library> library, std::vector<PinDecl> pins,
                          HostConfig config)
-    : m_impl(new Impl), m_library(std::move(library)), m_config(std::move(config)),
+    : m(new Impl), m_library(std::move(library)), m_config(std::move(config)),
       m_pins(std::move(pins))
 {
     const std::string &path = m_library->path();
@@ -180,14 +169,14 @@ se_result GuiInstance::dispatch(int32_t op, int32_t index, int32_t value, void *
         struct Leave {
             int &depth;
             ~Leave() { --depth; }
-        } leave{++m_impl->depth};
+        } leave{++m->depth};
         answer = entry(m_record, op, index, value, ptr, opt);
     }
-    if (m_impl->depth > 0)
+    if (m->depth > 0)
         return answer; // a call made inside another: the outermost one reports
     // Back on the host's side: what went wrong inside the module's requests.
-    if (m_impl->deferred)
-        std::rethrow_exception(std::exchange(m_impl->deferred, nullptr));
+    if (m->deferred)
+        std::rethrow_exception(std::exchange(m->deferred, nullptr));
     if (m_config.throw_on_module_error && m_errors.size() > before)
         throw HostError(m_errors[before]);
     return answer;
@@ -292,7 +281,7 @@ try {
         m_errors.push_back(path + ": GUI request " + std::to_string(op) + " (pin " +
                            std::to_string(index) + "): " + why);
     };
-    if (m_impl->depth == 0 && registry::making_gui() != this)
+    if (m->depth == 0 && registry::making_gui() != this)
         fail("made outside the host's calls into the module");
     auto pin_ok = [&]() {
         if (index >= 0 && index < static_cast<int32_t>(m_pins.size()))
@@ -328,7 +317,7 @@ try {
         if (!pin_ok())
             return 0;
         std::string text = value_text(m_values[static_cast<size_t>(index)]);
-        std::string &kept = m_impl->texts[index]; // kept until the next request for the pin
+        std::string &kept = m->texts[index]; // kept until the next request for the pin
         kept = text;
         return reinterpret_cast<se_result>(kept.c_str());
     }
@@ -378,8 +367,8 @@ try {
         return 0;
     }
 } catch (...) {
-    if (!m_impl->deferred)
-        m_impl->deferred = std::current_exception();
+    if (!m->deferred)
+        m->deferred = std::current_exception();
     return 0;
 }
 

@@ -1,5 +1,8 @@
-// pin_decl.cpp - names of codes, list decoding of a declaration.
+// pin_decl.cpp - names of codes, list decoding and value texts of a
+// declaration.
 #include "sehost/pin_decl.h"
+
+#include <cstdlib>
 
 namespace sehost {
 
@@ -8,6 +11,22 @@ EnumList PinDecl::list() const
     if (!list_text)
         return EnumList{};
     return EnumList::parse(*list_text, datatype == DT_FSAMPLE);
+}
+
+std::optional<double> PinDecl::read_text(const std::string &text) const
+{
+    if (!text.empty()) {
+        char *end = nullptr;
+        const double v = std::strtod(text.c_str(), &end);
+        if (*end == '\0')
+            return v;
+    }
+    if (datatype == DT_CHOICE && list_text)
+        if (std::optional<int32_t> v = EnumList::parse(*list_text).value_of(text))
+            return *v;
+    if (text == "true" || text == "false")
+        return text == "true" ? 1.0 : 0.0;
+    return std::nullopt;
 }
 
 const char *datatype_name(int32_t datatype)

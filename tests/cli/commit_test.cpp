@@ -22,7 +22,7 @@ bool killed(const Result &r)
 }
 
 // Sets A and B of three instances, told apart by every WAV.
-class Commit : public ::testing::Test
+class SehostCommit : public ::testing::Test
 {
 protected:
     static inline std::string patch[2], ref[2];
@@ -77,7 +77,7 @@ protected:
     }
 };
 
-TEST_F(Commit, AKillAtAnyRenameIsSettledToOneWholeSet)
+TEST_F(SehostCommit, AKillAtAnyRenameIsSettledToOneWholeSet)
 {
     // Rename 1 puts the journal in place: set A before it, set B after.
     int n = 1;
@@ -96,7 +96,7 @@ TEST_F(Commit, AKillAtAnyRenameIsSettledToOneWholeSet)
 
 // Until settled, the folder's files are refused to readers with what to
 // run; the next run into it settles it before anything else.
-TEST_F(Commit, AnUnsettledFolderIsRefusedUntilTheNextRunSettlesIt)
+TEST_F(SehostCommit, AnUnsettledFolderIsRefusedUntilTheNextRunSettlesIt)
 {
     std::string dir = folder_of_a("commit_unsettled");
     ASSERT_TRUE(killed(shimmed("SE_RENAME_KILL=4", {"run", patch[1], "-o", dir, "--force"})));
@@ -120,7 +120,7 @@ TEST_F(Commit, AnUnsettledFolderIsRefusedUntilTheNextRunSettlesIt)
     EXPECT_EQ(sehost({"recover", dir}).out, dir + ": no unfinished commit\n");
 }
 
-TEST_F(Commit, AFailedRenameIsUndoneEvenWhenTheRunIsKilledWhileUndoing)
+TEST_F(SehostCommit, AFailedRenameIsUndoneEvenWhenTheRunIsKilledWhileUndoing)
 {
     // Rename 6 fails; then a second journal (7) and the renames back. A
     // kill at 7 leaves the first journal, which the next run finishes.
@@ -149,7 +149,7 @@ TEST_F(Commit, AFailedRenameIsUndoneEvenWhenTheRunIsKilledWhileUndoing)
 }
 
 // SIGINT waits for the commit, then says the folder holds the new set.
-TEST_F(Commit, AnInterruptDuringTheCommitReportsTheNewSet)
+TEST_F(SehostCommit, AnInterruptDuringTheCommitReportsTheNewSet)
 {
     std::string dir = folder_of_a("commit_sigint");
     Result r = shimmed("SE_RENAME_INT=3", {"run", patch[1], "-o", dir, "--force"});

@@ -122,10 +122,10 @@ std::string slurp(const fs::path &p)
     return s.str();
 }
 
-class GuideCommand : public testing::TestWithParam<Example>
+class SehostGuideCommand : public testing::TestWithParam<Example>
 {};
 
-TEST_P(GuideCommand, RunsAsShown)
+TEST_P(SehostGuideCommand, RunsAsShown)
 {
     const Example &e = GetParam();
     ASSERT_EQ(e.command.rfind("build/native/bin/sehost ", 0), 0u)
@@ -164,11 +164,12 @@ std::string example_name(const testing::TestParamInfo<Example> &info)
     return n;
 }
 
-INSTANTIATE_TEST_SUITE_P(Guides, GuideCommand, testing::ValuesIn(all_examples()), example_name);
+INSTANTIATE_TEST_SUITE_P(Guides, SehostGuideCommand, testing::ValuesIn(all_examples()),
+                         example_name);
 
 // The guides of sehost and of the modules show commands, and no guide has
 // one outside a block the tests read.
-TEST(Guides, EveryExampleIsInATestedBlock)
+TEST(SehostGuides, EveryExampleIsInATestedBlock)
 {
     size_t guides_seen = 0;
     for (const fs::path &p : guides()) {

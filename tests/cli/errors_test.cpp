@@ -63,7 +63,7 @@ TEST(SehostErrors, BadInputsExitTwoWithOneClearLine)
         {{"render", "midi_choice", "--midi", "0.5s=note 1 2"}, "--midi \"0.5s=note 1 2\""},
         {{"render", "pitch_adjust", "--midi", "0.5s=on 1 60 100"}, "has no MIDI input"},
         {{"run", malformed}, "malformed.json: line 3, column 18: malformed JSON"},
-        {{"run", kinds}, "cannot wire audio output \"a.Pulse Out\" to MIDI input \"b.Midi In\""},
+        {{"run", kinds}, "cannot wire audio output \"a.Pulse Out\" to midi input \"b.Midi In\""},
         {{"run", gui_loop}, "GUI connections from \"a.Out\" loop back on themselves"},
         {{"run", "/no/such/patch.json"}, "cannot read the patch file"},
         {{"render"}, "PLUGIN is required"},

@@ -26,7 +26,7 @@ std::vector<uint64_t> log_clocks(const std::string &path)
     return out;
 }
 
-TEST(EventClock, EveryOutputGivesAMidiMessageItsOwnStamp)
+TEST(SehostEventClock, EveryOutputGivesAMidiMessageItsOwnStamp)
 {
     struct Case {
         int rate, block;

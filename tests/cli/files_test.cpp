@@ -88,7 +88,7 @@ bool temporary_file_grows(const std::string &dir)
     return false;
 }
 
-TEST(OutputNames, FileNamesAreSingleSafeComponents)
+TEST(SehostOutputNames, FileNamesAreSingleSafeComponents)
 {
     struct Case {
         std::string name;
@@ -133,7 +133,7 @@ TEST(OutputNames, FileNamesAreSingleSafeComponents)
 
 // Random instance and pin names: each is refused or lands directly in the
 // folder.
-TEST(OutputNames, NoInstanceOrPinNameEscapesTheFolder)
+TEST(SehostOutputNames, NoInstanceOrPinNameEscapesTheFolder)
 {
     std::mt19937 rng(12345);
     static const char kAlphabet[] = "./\\:_-+ aZ9\0\xff";
@@ -161,7 +161,7 @@ TEST(OutputNames, NoInstanceOrPinNameEscapesTheFolder)
     EXPECT_GT(accepted, 1000); // the alphabet holds enough name characters
 }
 
-TEST(OutputNames, HostileInstanceNamesAreRefusedBeforeAnythingIsWritten)
+TEST(SehostOutputNames, HostileInstanceNamesAreRefusedBeforeAnythingIsWritten)
 {
     fs::path root = fs::path(fresh_dir("hostile"));
     fs::create_directories(root);
@@ -188,7 +188,7 @@ TEST(OutputNames, HostileInstanceNamesAreRefusedBeforeAnythingIsWritten)
         EXPECT_EQ(f.rfind("out/", 0), 0u) << "written outside the output folder: " << f;
 }
 
-TEST(OutputFolder, ASecondRunIntoAFolderInUseFailsAndChangesNothing)
+TEST(SehostOutputFolder, ASecondRunIntoAFolderInUseFailsAndChangesNothing)
 {
     std::string out = fresh_dir("locked");
     ASSERT_EQ(sehost({"render", "pitch_adjust", "-d", "10ms", "-o", out}).status, 0);
@@ -208,7 +208,7 @@ TEST(OutputFolder, ASecondRunIntoAFolderInUseFailsAndChangesNothing)
 
 // Temporary files are new files of the run's own: whatever waits at a
 // predictable name (here a link to a file outside) is left alone.
-TEST(OutputFolder, TemporaryFilesAreCreatedAfreshUnderNamesOfTheirOwn)
+TEST(SehostOutputFolder, TemporaryFilesAreCreatedAfreshUnderNamesOfTheirOwn)
 {
     fs::path root = fresh_dir("planted");
     std::string out = (root / "out").string();
@@ -229,7 +229,7 @@ TEST(OutputFolder, TemporaryFilesAreCreatedAfreshUnderNamesOfTheirOwn)
 // Stopped part-way, a run leaves the previous set: it removes its own
 // temporaries when it can (INT, TERM, HUP), and the next run into the
 // folder removes those of one that could not, and only those.
-TEST(OutputFolder, AStoppedRunLeavesThePreviousSetAndNoTemporaries)
+TEST(SehostOutputFolder, AStoppedRunLeavesThePreviousSetAndNoTemporaries)
 {
     struct Case {
         int signal, status; // -1: ended by the signal
@@ -265,7 +265,7 @@ TEST(OutputFolder, AStoppedRunLeavesThePreviousSetAndNoTemporaries)
 
 // The whole set is committed at the end or not at all: a report that cannot
 // take its place (a folder in the way) leaves the previous WAV and events.
-TEST(OutputFolder, AFailedCommitLeavesThePreviousSetIntactAndSaysSo)
+TEST(SehostOutputFolder, AFailedCommitLeavesThePreviousSetIntactAndSaysSo)
 {
     std::string out = fresh_dir("failed_commit");
     ASSERT_EQ(sehost({"render", "pitch_adjust", "-d", "10ms", "-o", out}).status, 0);

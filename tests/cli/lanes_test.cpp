@@ -22,7 +22,7 @@ size_t bucket(uint64_t clock)
     return static_cast<size_t>(clock * kBuckets / kTotal);
 }
 
-TEST(ReportLanes, ValueLanesKeepTheirEnvelopeWithinTheBound)
+TEST(SehostReportLanes, ValueLanesKeepTheirEnvelopeWithinTheBound)
 {
     std::mt19937 rng(7);
     Trace full, lane;
@@ -59,7 +59,7 @@ TEST(ReportLanes, ValueLanesKeepTheirEnvelopeWithinTheBound)
 // A stream of 14-bit parameter messages, parameters changing at random:
 // every label decoded from the kept marks is one decoded from the whole
 // stream at the same clock.
-TEST(ReportLanes, MidiLanesKeepWholeParameterMessages)
+TEST(SehostReportLanes, MidiLanesKeepWholeParameterMessages)
 {
     std::mt19937 rng(11);
     Trace lane;

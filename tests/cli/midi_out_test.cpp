@@ -11,7 +11,7 @@ namespace {
 
 using namespace se_cli;
 
-TEST(MidiOut, EveryMessageIsStoredWithItsBytesAtItsStamp)
+TEST(SehostMidiOut, EveryMessageIsStoredWithItsBytesAtItsStamp)
 {
     struct Case {
         int32_t message;
@@ -69,7 +69,7 @@ TEST(MidiOut, EveryMessageIsStoredWithItsBytesAtItsStamp)
 // The readable log keeps its columns: clock right-aligned in 9, seconds in
 // 10 with 5 decimals (rounded as printf rounds), the bytes left-aligned in 8,
 // the text; wider values push the line right rather than being cut.
-TEST(MidiOut, LogLinesKeepTheirColumns)
+TEST(SehostMidiOut, LogLinesKeepTheirColumns)
 {
     const double rate = 48000;
     const uint64_t stamps[] = {0, 1, 3, 24000, 47999, 1234567, 999999999, 4294967295u, 4294967296u};
@@ -102,7 +102,7 @@ TEST(MidiOut, LogLinesKeepTheirColumns)
 // The log's texts are put together by hand, one message at a time: they read
 // as the printf formats they replace, for every status byte and data bytes
 // at their edges.
-TEST(MidiOut, MessageTextsReadAsThePrintfFormats)
+TEST(SehostMidiOut, MessageTextsReadAsThePrintfFormats)
 {
     const char *formats[] = {
         "note off  ch %d note %d vel %d",   "note on   ch %d note %d vel %d",
@@ -153,7 +153,7 @@ TEST(MidiOut, MessageTextsReadAsThePrintfFormats)
                 }
 }
 
-TEST(MidiOut, OnePulseIsOneSampleWhereTheRateAllows)
+TEST(SehostMidiOut, OnePulseIsOneSampleWhereTheRateAllows)
 {
     struct Case {
         double rate;
@@ -177,7 +177,7 @@ TEST(MidiOut, OnePulseIsOneSampleWhereTheRateAllows)
 
 // A system message from the inline MIDI reaches the MIDI file instead of
 // stopping the run.
-TEST(MidiOut, SystemMessagesFromTheMidiInputAreWritten)
+TEST(SehostMidiOut, SystemMessagesFromTheMidiInputAreWritten)
 {
     std::string out = fresh_dir("system_midi");
     Result r = sehost({"render", "midi_choice", "--midi", "0.01s=F8", "--midi", "0.02s=on 1 60 100",

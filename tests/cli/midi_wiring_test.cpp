@@ -22,7 +22,7 @@ json routers(const std::vector<std::string> &names, const Wires &wires)
 }
 
 // A loop through one instance: the note comes back once every block.
-TEST(MidiWiring, ALoopPassesAMessageOnOnceABlock)
+TEST(SehostMidiWiring, ALoopPassesAMessageOnOnceABlock)
 {
     std::string out = fresh_dir("self_loop_out");
     json patch = routers({"r"}, {{"r.Add Midi Out", "r.Midi In"}});

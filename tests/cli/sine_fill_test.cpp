@@ -98,7 +98,7 @@ size_t total_mismatches(const std::vector<Tally> &tallies)
     return n;
 }
 
-TEST(SineFill, EveryFloatAsTheLibrarySinGivesIt)
+TEST(SehostSineFill, EveryFloatAsTheLibrarySinGivesIt)
 {
     const std::vector<Tally> tallies = run(1.0, 0.0);
     size_t fallbacks = 0, samples = 0;
@@ -122,7 +122,7 @@ TEST(SineFill, EveryFloatAsTheLibrarySinGivesIt)
 // The margin is what makes the fast path exact: without it, or with a
 // polynomial a little worse than the margin allows for, floats differ; an
 // error well inside the margin still changes none.
-TEST(SineFill, TheMarginIsWhatKeepsTheBits)
+TEST(SehostSineFill, TheMarginIsWhatKeepsTheBits)
 {
     struct Case {
         const char *what;
@@ -142,7 +142,7 @@ TEST(SineFill, TheMarginIsWhatKeepsTheBits)
 }
 
 // The source of "sine:..." is this fill, clock for clock.
-TEST(SineFill, IsTheSineSource)
+TEST(SehostSineFill, IsTheSineSource)
 {
     secli::Source s = secli::make_source("sine:440:5:0.01", 48000, UINT32_MAX, "t");
     const SineWave w{5 / 10.0, 440.0 / 48000, 0.01 / 10.0};

@@ -53,7 +53,7 @@ std::string write_file(const fs::path &p, const std::vector<float> &samples,
     return file_bytes(p);
 }
 
-TEST(WavOut, FileIsTheSameHoweverTheSamplesAreSplit)
+TEST(SehostWavOut, FileIsTheSameHoweverTheSamplesAreSplit)
 {
     const fs::path dir = fs::temp_directory_path() / ("wav_out_test_" + std::to_string(getpid()));
     fs::create_directories(dir);
@@ -135,7 +135,7 @@ struct HeaderOnly {
 // becomes RF64, whose ds64 chunk holds them, and libsndfile, sox and the
 // tests' own walk read the whole length from it. Below, the same stream
 // gives plain WAV, byte for byte the file the path writes.
-TEST(WavOut, SizesPast4GiBAreRF64)
+TEST(SehostWavOut, SizesPast4GiBAreRF64)
 {
     const fs::path dir = fs::temp_directory_path() / ("wav_out_rf64_" + std::to_string(getpid()));
     fs::create_directories(dir);
@@ -191,7 +191,7 @@ TEST(WavOut, SizesPast4GiBAreRF64)
 
 // A write that fails (a full device) is told, at a later write or at close,
 // never lost.
-TEST(WavOut, AFailedWriteIsToldByClose)
+TEST(SehostWavOut, AFailedWriteIsToldByClose)
 {
     if (!fs::exists("/dev/full"))
         GTEST_SKIP() << "no /dev/full";

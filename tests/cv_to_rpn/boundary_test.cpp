@@ -1,7 +1,7 @@
 // The RPN/NRPN sender at its edges: properties and pins, the DSP-only
 // exports, sleep, inputs outside their documented ranges, and the exact
 // 14-bit scaling on every build.
-#include "cv_to_rpn_test_util.h"
+#include "cv_to_rpn_support.h"
 
 #include <algorithm>
 #include <cstring>
@@ -227,10 +227,10 @@ void PrintTo(const MendCase &c, std::ostream *os)
     *os << c.name;
 }
 
-class OutOfRange : public ::testing::TestWithParam<MendCase>
+class CvToRpnOutOfRangeCase : public ::testing::TestWithParam<MendCase>
 {};
 
-TEST_P(OutOfRange, IsClampedIntoRange)
+TEST_P(CvToRpnOutOfRangeCase, IsClampedIntoRange)
 {
     Settings s;
     s.value = cv(8193);
@@ -320,7 +320,7 @@ const MendCase kMendCases[] = {
      {"100: B0 65 00", "100: B0 64 01", "100: B0 06 40", "100: B0 26 01"}},
 };
 
-INSTANTIATE_TEST_SUITE_P(CvToRpn, OutOfRange, ::testing::ValuesIn(kMendCases),
+INSTANTIATE_TEST_SUITE_P(Mends, CvToRpnOutOfRangeCase, ::testing::ValuesIn(kMendCases),
                          [](const auto &param_info) { return std::string(param_info.param.name); });
 
 // Two channel values beyond 16 are the same channel: no new message.

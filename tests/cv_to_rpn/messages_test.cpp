@@ -1,5 +1,5 @@
 // The RPN/NRPN sender's messages, byte for byte with their time stamps.
-#include "cv_to_rpn_test_util.h"
+#include "cv_to_rpn_support.h"
 
 #include <algorithm>
 #include <cstring>
@@ -28,10 +28,10 @@ void PrintTo(const RiseCase &c, std::ostream *os)
     *os << c.name;
 }
 
-class GateRise : public ::testing::TestWithParam<RiseCase>
+class CvToRpnGateRise : public ::testing::TestWithParam<RiseCase>
 {};
 
-TEST_P(GateRise, SendsOneCompleteMessage)
+TEST_P(CvToRpnGateRise, SendsOneCompleteMessage)
 {
     const RiseCase &c = GetParam();
     auto dsp = make(c.settings);
@@ -106,7 +106,7 @@ const RiseCase kRiseCases[] = {
      {"100: B0 65 00", "100: B0 64 01", "100: B0 06 20", "100: B0 26 00"}},
 };
 
-INSTANTIATE_TEST_SUITE_P(CvToRpn, GateRise, ::testing::ValuesIn(kRiseCases),
+INSTANTIATE_TEST_SUITE_P(Rises, CvToRpnGateRise, ::testing::ValuesIn(kRiseCases),
                          [](const auto &param_info) { return std::string(param_info.param.name); });
 
 // ---- gate not positive: nothing; then the rise uses the current settings ----

@@ -9,16 +9,12 @@
 #include <cstring>
 #include <vector>
 
+#include "float_bits.h"
 #include "quantise.h"
 
 namespace {
 
-float from_bits(uint32_t b)
-{
-    float x;
-    std::memcpy(&x, &b, sizeof x);
-    return x;
-}
+using se_test::from_bits;
 
 // Samples a few ulps either side of every threshold (n - 0.5) / 16383 that
 // bounds the window, and of 0 and 1, plus every kind of special value.

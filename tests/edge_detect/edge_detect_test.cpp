@@ -25,12 +25,7 @@ constexpr uint32_t kSignBit = 0x80000000u;
 
 using se_test::bits;
 
-float from_bits(uint32_t b)
-{
-    float x;
-    std::memcpy(&x, &b, sizeof x);
-    return x;
-}
+using se_test::from_bits;
 
 const float kMinusZero = from_bits(0x80000000u);
 const float kPlusNaN = from_bits(0x7FC00000u);

@@ -11,7 +11,8 @@
 #include <utility>
 #include <vector>
 
-#include "fixture_util.h"
+#include "dsp_measure.h"
+#include "fixture_support.h"
 
 using namespace host_test;
 using sehost::DspInstance;
@@ -26,7 +27,7 @@ uint64_t bits64(double x)
     return b;
 }
 
-TEST(DspPins, DeclarationsAndDspNumbers)
+TEST(HostDspPins, DeclarationsAndDspNumbers)
 {
     sehost::HostConfig config = small_blocks();
     config.repeat_copies = 2;
@@ -52,7 +53,7 @@ TEST(DspPins, DeclarationsAndDspNumbers)
     EXPECT_EQ(log_of(dsp).pin_count, 9);
 }
 
-TEST(DspPins, RepeatsNeedARepeatableLastPin)
+TEST(HostDspPins, RepeatsNeedARepeatableLastPin)
 {
     // The fixture's last pin repeats; a count below the declarations cuts them.
     sehost::HostConfig config = small_blocks();
@@ -62,7 +63,7 @@ TEST(DspPins, RepeatsNeedARepeatableLastPin)
     EXPECT_EQ(dsp.pins()[5].dsp_index, -1);
 }
 
-TEST(DspOpen, SetUpThenValuesThenStatusesAtClockZero)
+TEST(HostDspOpen, SetUpThenValuesThenStatusesAtClockZero)
 {
     DspInstance dsp(fixture(), small_blocks());
     dsp.set_value("Level", 0.25);
@@ -89,7 +90,7 @@ TEST(DspOpen, SetUpThenValuesThenStatusesAtClockZero)
     EXPECT_THROW(dsp.open(), HostError);
 }
 
-TEST(DspRun, ValueChangeSplitsTheBlockAtItsStamp)
+TEST(HostDspRun, ValueChangeSplitsTheBlockAtItsStamp)
 {
     DspInstance dsp(fixture(), small_blocks());
     dsp.set_source("In", [](uint32_t clock) { return clock < 256 ? 0.1f : 0.3f; });
@@ -123,7 +124,7 @@ TEST(DspRun, ValueChangeSplitsTheBlockAtItsStamp)
     EXPECT_EQ(dsp.process_calls(), 3u);
 }
 
-TEST(DspRun, AudioValueHoldsFromItsClock)
+TEST(HostDspRun, AudioValueHoldsFromItsClock)
 {
     DspInstance dsp(fixture(), small_blocks());
     dsp.set_value("Level", 1.0);
@@ -150,7 +151,7 @@ TEST(DspRun, AudioValueHoldsFromItsClock)
 // is split into; set after open it fills the rest of the current block at
 // once; a value set later in a block takes over from its clock.  The
 // per-sample form gives the same samples.
-TEST(DspRun, SourceFillsEachBlockOnceFromWhereItStarts)
+TEST(HostDspRun, SourceFillsEachBlockOnceFromWhereItStarts)
 {
     struct Case {
         uint32_t set_at;   // clock at which the source is set (held 0.25 before)
@@ -216,7 +217,7 @@ TEST(DspRun, SourceFillsEachBlockOnceFromWhereItStarts)
     }
 }
 
-TEST(DspRun, EqualStampsKeepQueueOrderAndLaterBlocksWait)
+TEST(HostDspRun, EqualStampsKeepQueueOrderAndLaterBlocksWait)
 {
     DspInstance dsp(fixture(), small_blocks());
     dsp.open();
@@ -241,7 +242,7 @@ TEST(DspRun, EqualStampsKeepQueueOrderAndLaterBlocksWait)
 // it: 300,000 at one clock pass in a fraction of a second (taken off the
 // front of a sorted list one at a time, they took minutes), in the order
 // they were queued, also when earlier ones arrive after later ones.
-TEST(DspRun, ManyWaitingEventsPassInLinearTime)
+TEST(HostDspRun, ManyWaitingEventsPassInLinearTime)
 {
     DspInstance dsp(fixture(), small_blocks());
     dsp.open();
@@ -263,7 +264,7 @@ TEST(DspRun, ManyWaitingEventsPassInLinearTime)
     }
 }
 
-TEST(DspRun, SleepStopsProcessCallsUntilTheNextEvent)
+TEST(HostDspRun, SleepStopsProcessCallsUntilTheNextEvent)
 {
     DspInstance dsp(fixture(), small_blocks());
     dsp.set_value("Level", 1.0);
@@ -283,7 +284,7 @@ TEST(DspRun, SleepStopsProcessCallsUntilTheNextEvent)
     EXPECT_EQ(process[1].a, 1100 - 1024);
 }
 
-TEST(DspRun, PostedEventsArriveAtTheirStamp)
+TEST(HostDspRun, PostedEventsArriveAtTheirStamp)
 {
     DspInstance dsp(fixture(), small_blocks());
     dsp.open();
@@ -302,7 +303,7 @@ TEST(DspRun, PostedEventsArriveAtTheirStamp)
     EXPECT_EQ(process[3].b, 2);
 }
 
-TEST(DspRun, RequestsAreRecordedWithTheirClocks)
+TEST(HostDspRun, RequestsAreRecordedWithTheirClocks)
 {
     sehost::HostConfig config = small_blocks();
     config.repeat_copies = 1;
@@ -333,7 +334,7 @@ TEST(DspRun, RequestsAreRecordedWithTheirClocks)
 
 // Queries are counted, and recorded only when asked for; what the module
 // announces is always recorded, in call order.  A clear forgets both.
-TEST(DspRun, QueriesAreCountedAndRecordedOnlyWhenAsked)
+TEST(HostDspRun, QueriesAreCountedAndRecordedOnlyWhenAsked)
 {
     const int32_t announced[] = {HOST_SET_PIN_STATUS, HOST_SEND_MIDI, HOST_SEND_MIDI,
                                  HOST_SEND_TO_GUI};
@@ -370,7 +371,7 @@ TEST(DspRun, QueriesAreCountedAndRecordedOnlyWhenAsked)
 
 // A request's carried value keeps every number a pin variable can hold, bit
 // for bit (a float's NaN included); "none" is told apart from all of them.
-TEST(DspRun, ACarriedValueKeepsItsBits)
+TEST(HostDspRun, ACarriedValueKeepsItsBits)
 {
     const double values[] = {0.0,
                              -0.0,
@@ -395,7 +396,7 @@ TEST(DspRun, ACarriedValueKeepsItsBits)
 // Each request reaches the instance whose record made it, whatever the
 // order of the instances' calls, and an instance made after another was
 // destroyed (its record often at the freed address) gets its own requests.
-TEST(DspRun, RequestsReachTheirOwnInstance)
+TEST(HostDspRun, RequestsReachTheirOwnInstance)
 {
     auto announce = [](DspInstance &dsp) {
         misbehave(dsp, FIX_DO_ANNOUNCE);
@@ -431,7 +432,7 @@ TEST(DspRun, RequestsReachTheirOwnInstance)
     EXPECT_TRUE(sehost::orphan_errors().empty());
 }
 
-TEST(DspRun, ProcessEntryIsReadBeforeEveryCall)
+TEST(HostDspRun, ProcessEntryIsReadBeforeEveryCall)
 {
     DspInstance dsp(fixture(), small_blocks());
     dsp.open();
@@ -447,7 +448,7 @@ TEST(DspRun, ProcessEntryIsReadBeforeEveryCall)
     EXPECT_EQ(second[1].clock, 20u);
 }
 
-TEST(DspRun, CustomSplitsCoverTheBlockExactly)
+TEST(HostDspRun, CustomSplitsCoverTheBlockExactly)
 {
     DspInstance dsp(fixture(), small_blocks());
     dsp.open();
@@ -482,7 +483,7 @@ struct FaultCase {
     const char *text;
 };
 
-TEST(DspFaults, BadRequestsAreReportedNotObeyed)
+TEST(HostDspFaults, BadRequestsAreReportedNotObeyed)
 {
     const FaultCase cases[] = {
         {FIX_DO_BAD_PIN, "no such DSP pin"},
@@ -520,7 +521,7 @@ TEST(DspFaults, BadRequestsAreReportedNotObeyed)
 // The whole text of each kind of request fault: the library, the request,
 // its index and clock, then why.  Requests are made as from inside a process
 // call at clock 10; the past stamp comes from the fixture itself.
-TEST(DspFaults, RequestFaultsAreToldInFull)
+TEST(HostDspFaults, RequestFaultsAreToldInFull)
 {
     struct TextCase {
         int32_t op, index, value;
@@ -542,7 +543,7 @@ TEST(DspFaults, RequestFaultsAreToldInFull)
         dsp.open();
         dsp.run(10);
         dsp.clear_requests();
-        dsp.requests_in_process(c.op, c.index, c.value, 1);
+        sehost::DspMeasure::requests_in_process(dsp, c.op, c.index, c.value, 1);
         ASSERT_EQ(dsp.errors().size(), 1u);
         EXPECT_EQ(dsp.errors()[0], dsp.library().path() + ": " + c.tail);
         EXPECT_EQ(dsp.count(c.op), 1u); // counted all the same
@@ -559,13 +560,14 @@ TEST(DspFaults, RequestFaultsAreToldInFull)
 }
 
 // Requests made as from a process call carry the stamps clock + k in order.
-TEST(DspRequests, RequestsInProcessAreStampedFromTheClock)
+TEST(HostDspRequests, RequestsInProcessAreStampedFromTheClock)
 {
     DspInstance dsp(fixture(), small_blocks());
     dsp.open();
     dsp.run(20);
     dsp.clear_requests();
-    dsp.requests_in_process(HOST_SET_PIN_STATUS, dsp.dsp_index("Out"), STATUS_CHANGED, 3);
+    sehost::DspMeasure::requests_in_process(dsp, HOST_SET_PIN_STATUS, dsp.dsp_index("Out"),
+                                            STATUS_CHANGED, 3);
     const auto statuses = dsp.statuses();
     ASSERT_EQ(statuses.size(), 3u);
     for (uint32_t k = 0; k < 3; ++k) {
@@ -581,7 +583,7 @@ TEST(DspRequests, RequestsInProcessAreStampedFromTheClock)
 // returns), which catches a write further out by the end of its block.
 // A throw of the host's own handler inside a request is raised once the
 // module's call has returned: the stretch is done and counted.
-TEST(DspFaults, AHandlersThrowIsRaisedAfterTheStretch)
+TEST(HostDspFaults, AHandlersThrowIsRaisedAfterTheStretch)
 {
     DspInstance dsp(fixture(), small_blocks());
     dsp.open();
@@ -601,7 +603,7 @@ TEST(DspFaults, AHandlersThrowIsRaisedAfterTheStretch)
     EXPECT_EQ(dsp.count(HOST_SEND_TO_GUI), 1u);
 }
 
-TEST(DspFaults, GuardNextToTheBufferPerStretchWholeZonePerBlock)
+TEST(HostDspFaults, GuardNextToTheBufferPerStretchWholeZonePerBlock)
 {
     const struct {
         int32_t action;
@@ -625,7 +627,7 @@ TEST(DspFaults, GuardNextToTheBufferPerStretchWholeZonePerBlock)
 // Every word of both zones counts, at any zone size: a write next to the
 // buffer is told after the stretch, one further out by the end of the block;
 // either is told once and the zone restored.
-TEST(DspFaults, EveryWordOfEitherGuardZoneIsChecked)
+TEST(HostDspFaults, EveryWordOfEitherGuardZoneIsChecked)
 {
     for (int32_t guard : {1, 7, 8, 13, 64}) {
         sehost::HostConfig config = small_blocks();
@@ -652,7 +654,7 @@ TEST(DspFaults, EveryWordOfEitherGuardZoneIsChecked)
     }
 }
 
-TEST(DspClose, CloseOnceThenNothingReachesTheObject)
+TEST(HostDspClose, CloseOnceThenNothingReachesTheObject)
 {
     DspInstance dsp(fixture(), small_blocks());
     dsp.open();

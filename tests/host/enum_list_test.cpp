@@ -27,7 +27,7 @@ const ListCase kLists[] = {
     {"Single", {{"Single", 0}}},
 };
 
-TEST(EnumList, EntriesDecodeBothWays)
+TEST(HostEnumList, EntriesDecodeBothWays)
 {
     for (const ListCase &c : kLists) {
         SCOPED_TRACE(c.text);
@@ -43,7 +43,7 @@ TEST(EnumList, EntriesDecodeBothWays)
     }
 }
 
-TEST(EnumList, MissesAnswerNothing)
+TEST(HostEnumList, MissesAnswerNothing)
 {
     EnumList list = EnumList::parse("All=-1,1=0,2,3");
     EXPECT_FALSE(list.value_of("4"));
@@ -52,7 +52,7 @@ TEST(EnumList, MissesAnswerNothing)
     EXPECT_FALSE(list.label_of(-2));
 }
 
-TEST(EnumList, PassedThroughKinds)
+TEST(HostEnumList, PassedThroughKinds)
 {
     EnumList autolist = EnumList::parse("{AUTO}");
     EXPECT_EQ(autolist.kind(), EnumList::Kind::Auto);
@@ -75,7 +75,7 @@ TEST(EnumList, PassedThroughKinds)
     EXPECT_EQ(EnumList::parse("").kind(), EnumList::Kind::Empty);
 }
 
-TEST(EnumList, MalformedTextsAreHostErrors)
+TEST(HostEnumList, MalformedTextsAreHostErrors)
 {
     const char *bad[] = {"A,,B", "A,", ",A", "A=x", "A=", "range:1", "range:a,b", "A=99999999999"};
     for (const char *text : bad) {

@@ -18,7 +18,7 @@ struct Item {
 // Pushes and pops drawn from a small generator (in order, behind the
 // back, equal stamps, bursts), checked at every pop against the earliest
 // of what is waiting, by (stamp, arrival).
-TEST(EventQueue, StampOrderThenArrivalOrderWhateverTheMix)
+TEST(HostEventQueue, StampOrderThenArrivalOrderWhateverTheMix)
 {
     for (uint32_t seed : {1u, 2u, 3u, 4u}) {
         sehost::EventQueue<Item> queue;

@@ -2,7 +2,7 @@
 // and the two sides of one instance joined through the host.
 #include <gtest/gtest.h>
 
-#include "fixture_util.h"
+#include "fixture_support.h"
 
 using namespace host_test;
 using sehost::GuiValue;
@@ -15,7 +15,7 @@ std::unique_ptr<sehost::GuiInstance> make_gui(sehost::HostConfig config = {})
     return sehost::GuiInstance::make(fixture(), sehost::learn_pins(fixture()), config);
 }
 
-TEST(GuiStore, StoredValueIsFoundAtInitialise)
+TEST(HostGuiStore, StoredValueIsFoundAtInitialise)
 {
     const struct {
         bool preset;
@@ -39,7 +39,7 @@ TEST(GuiStore, StoredValueIsFoundAtInitialise)
     }
 }
 
-TEST(GuiStore, ChangesFromOutsideNotifyAndReadAsText)
+TEST(HostGuiStore, ChangesFromOutsideNotifyAndReadAsText)
 {
     auto gui = make_gui();
     gui->initialise();
@@ -57,7 +57,7 @@ TEST(GuiStore, ChangesFromOutsideNotifyAndReadAsText)
     EXPECT_THROW(gui->set_pin(8, 1), HostError);
 }
 
-TEST(GuiStore, OwnWritesEchoBackWhenAsked)
+TEST(HostGuiStore, OwnWritesEchoBackWhenAsked)
 {
     sehost::HostConfig config;
     config.gui_echo = true;
@@ -72,7 +72,7 @@ TEST(GuiStore, OwnWritesEchoBackWhenAsked)
 // A throw of the host's own handler inside the module's request waits until
 // the module's call has returned: the module runs to its end and the host's
 // call depth is back at zero.
-TEST(GuiStore, AHandlersThrowIsRaisedWhenTheModulesCallHasReturned)
+TEST(HostGuiStore, AHandlersThrowIsRaisedWhenTheModulesCallHasReturned)
 {
     auto gui = make_gui();
     gui->initialise();
@@ -96,7 +96,7 @@ TEST(GuiStore, AHandlersThrowIsRaisedWhenTheModulesCallHasReturned)
         << gui->errors()[0];
 }
 
-TEST(GuiStore, IdleWhileRequested)
+TEST(HostGuiStore, IdleWhileRequested)
 {
     auto gui = make_gui();
     EXPECT_THROW(gui->idle(), HostError); // before initialise
@@ -111,7 +111,7 @@ TEST(GuiStore, IdleWhileRequested)
     EXPECT_THROW(gui->dispatch(GUI_OP_IDLE), HostError);
 }
 
-TEST(BothSides, MessagesAndBothSidesPinsCross)
+TEST(HostBothSides, MessagesAndBothSidesPinsCross)
 {
     sehost::HostConfig config = small_blocks();
     config.repeat_copies = 1;

@@ -8,7 +8,7 @@
 
 namespace {
 
-TEST(Library, BadPathNamesThePath)
+TEST(HostLibrary, BadPathNamesThePath)
 {
     const std::string path = se_test::plugin_path("no_such_plugin_here");
     try {
@@ -19,7 +19,7 @@ TEST(Library, BadPathNamesThePath)
     }
 }
 
-TEST(Library, PropertiesAreCopied)
+TEST(HostLibrary, PropertiesAreCopied)
 {
     auto lib = sehost::Library::load(se_test::plugin_path("host_fixture"));
     sehost::ModuleInfo info = lib->properties();
@@ -32,7 +32,7 @@ TEST(Library, PropertiesAreCopied)
     EXPECT_EQ(lib->make_module_fn()(0, 3, nullptr, nullptr), nullptr);
 }
 
-TEST(Library, UnknownDataTypeNamesThePin)
+TEST(HostLibrary, UnknownDataTypeNamesThePin)
 {
     auto lib = sehost::Library::load(se_test::plugin_path("host_fixture_bad_type"));
     try {
@@ -45,7 +45,7 @@ TEST(Library, UnknownDataTypeNamesThePin)
     }
 }
 
-TEST(Library, NegativeCountsAreRefused)
+TEST(HostLibrary, NegativeCountsAreRefused)
 {
     auto lib = sehost::Library::load(se_test::plugin_path("host_fixture"));
     sehost::HostConfig config;

@@ -39,7 +39,7 @@ std::vector<uint32_t> stops(StretchPlanner &plan, uint32_t block, uint32_t block
     return out;
 }
 
-TEST(StretchPlanner, EndsAtBlocksEventsAndSplits)
+TEST(HostStretchPlanner, EndsAtBlocksEventsAndSplits)
 {
     struct Case {
         const char *name;
@@ -107,7 +107,7 @@ TEST(StretchPlanner, EndsAtBlocksEventsAndSplits)
     }
 }
 
-TEST(StretchPlanner, RandomLengthsAreSeededAndBounded)
+TEST(HostStretchPlanner, RandomLengthsAreSeededAndBounded)
 {
     auto lengths = [](uint32_t seed, int32_t max) {
         StretchPlanner plan;

@@ -137,7 +137,7 @@ const Row kRows[] = {
         "connections": [["osc", "r.Choice"]])j"),
      "connections[0]: source \"osc\" is audio, but \"r.Choice\" is a value pin"},
     {"audio into MIDI", PATCH(R"j("connections": [["a.Pulse Out", "r.Midi In"]])j"),
-     "connections[0]: cannot wire audio output \"a.Pulse Out\" to MIDI input \"r.Midi In\""},
+     "connections[0]: cannot wire audio output \"a.Pulse Out\" to midi input \"r.Midi In\""},
     {"value into audio", PATCH(R"j("connections": [["count.Index:Count", "a.Audio In"]])j"),
      "connections[0]: cannot wire value output \"count.Index:Count\" to audio input"},
     {"GUI output into a DSP input",
@@ -238,7 +238,7 @@ std::string with_follower(std::string text)
     return text;
 }
 
-TEST(PatchVerdicts, BothDriversGiveTheSameVerdictAndText)
+TEST(LivePatchVerdicts, BothDriversGiveTheSameVerdictAndText)
 {
     secli::set_plugin_dir(se_test::plugin_dir());
     const bool show = std::getenv("SEHOST_SHOW_VERDICTS") != nullptr;

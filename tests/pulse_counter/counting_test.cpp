@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "pulse_counter_test_util.h"
+#include "pulse_counter_support.h"
 
 using namespace pc;
 
@@ -219,10 +219,10 @@ TEST(PulseCounterActive, OnNeedsTheInputToFallFirst)
 // "positive" (sign bit clear and not zero), judged on the bit patterns.
 TEST(PulseCounterCounting, CycleDetectionOnBitPatterns)
 {
-    const float nan_neg = float_of(0xFFC00000u);
-    const float nan_pos = float_of(0x7FC00000u);
-    const float denorm_neg = float_of(0x80000001u);
-    const float denorm_pos = float_of(0x00000001u);
+    const float nan_neg = from_bits(0xFFC00000u);
+    const float nan_pos = from_bits(0x7FC00000u);
+    const float denorm_neg = from_bits(0x80000001u);
+    const float denorm_pos = from_bits(0x00000001u);
     struct Row {
         const char *name;
         std::vector<float> input; // from clock 0, zeros after; the open state is negative

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "pulse_counter_test_util.h"
+#include "pulse_counter_support.h"
 
 using namespace pc;
 

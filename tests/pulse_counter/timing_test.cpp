@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "pulse_counter_test_util.h"
+#include "pulse_counter_support.h"
 
 using namespace pc;
 
@@ -279,8 +279,9 @@ TEST(PulseCounterTiming, ShiftAndBoundedDelays)
 // Not-a-number counts as 0.
 TEST(PulseCounterMends, UnusualSeeds)
 {
-    const float seeds[] = {
-        kNaN, kInf, -kInf, 1.0e30f, -1.0e30f, 3.0e9f, -3.0e9f, float_of(1u), float_of(0x80000001u)};
+    const float seeds[] = {kNaN,    kInf,          -kInf,
+                           1.0e30f, -1.0e30f,      3.0e9f,
+                           -3.0e9f, from_bits(1u), from_bits(0x80000001u)};
     Settings zero;
     zero.mode = kRandom;
     zero.seed = 0.0f;

@@ -2,7 +2,7 @@
 // SDK source that made it.
 #include <gtest/gtest.h>
 
-#include "sdk_test_util.h"
+#include "sdk_support.h"
 
 using namespace sdk_test;
 
@@ -88,7 +88,7 @@ void gui_without_callback()
 }
 } // namespace
 
-TEST(ChecksDeathTest, StopWithExpressionAndSource)
+TEST(SdkChecksDeathTest, StopWithExpressionAndSource)
 {
     struct Case {
         const char *name;

@@ -1,11 +1,11 @@
 // The DSP dispatcher: operations, results and the static ProcessInfo.
 #include <gtest/gtest.h>
 
-#include "sdk_test_util.h"
+#include "sdk_support.h"
 
 using namespace sdk_test;
 
-TEST(Dispatch, UnlistedOperationsAnswerZero)
+TEST(SdkDispatch, UnlistedOperationsAnswerZero)
 {
     sehost::DspInstance dsp(probe_library());
     dsp.open();
@@ -15,7 +15,7 @@ TEST(Dispatch, UnlistedOperationsAnswerZero)
     }
 }
 
-TEST(Dispatch, SampleRateArrivesAsFloatInOpt)
+TEST(SdkDispatch, SampleRateArrivesAsFloatInOpt)
 {
     sehost::DspInstance dsp(probe_library());
     const float odd_rate = 48000.5f;
@@ -29,7 +29,7 @@ TEST(Dispatch, SampleRateArrivesAsFloatInOpt)
     EXPECT_EQ(rates[1], 77);
 }
 
-TEST(Dispatch, DefaultRateAndBlockSizeUntilSet)
+TEST(SdkDispatch, DefaultRateAndBlockSizeUntilSet)
 {
     sehost::DspInstance dsp(probe_library());
     int32_t rates[2] = {0, 0};
@@ -40,7 +40,7 @@ TEST(Dispatch, DefaultRateAndBlockSizeUntilSet)
     EXPECT_EQ(rates[1], 1024);
 }
 
-TEST(Dispatch, NotifyCallsValueHookOnlyForPositiveIndex)
+TEST(SdkDispatch, NotifyCallsValueHookOnlyForPositiveIndex)
 {
     struct Case {
         int32_t index;
@@ -59,7 +59,7 @@ TEST(Dispatch, NotifyCallsValueHookOnlyForPositiveIndex)
     }
 }
 
-TEST(Dispatch, PinPropertiesPastTheLastPinLeaveTheRecord)
+TEST(SdkDispatch, PinPropertiesPastTheLastPinLeaveTheRecord)
 {
     sehost::DspInstance dsp(probe_library());
     ASSERT_EQ(dsp.pins().size(), 5u);
@@ -76,7 +76,7 @@ TEST(Dispatch, PinPropertiesPastTheLastPinLeaveTheRecord)
     EXPECT_EQ(p.flags, IO_REPEAT_LAST);
 }
 
-TEST(Dispatch, ProcessInfoIsOneStaticRecordPerLibrary)
+TEST(SdkDispatch, ProcessInfoIsOneStaticRecordPerLibrary)
 {
     sehost::DspInstance a(probe_library());
     sehost::DspInstance b(probe_library());
@@ -104,7 +104,7 @@ TEST(Dispatch, ProcessInfoIsOneStaticRecordPerLibrary)
     EXPECT_EQ(*reinterpret_cast<se_process_entry *>(ib->reference), b.record()->process);
 }
 
-TEST(Dispatch, CloseAnswersOneAndCallsTheCloseHook)
+TEST(SdkDispatch, CloseAnswersOneAndCallsTheCloseHook)
 {
     sehost::DspInstance dsp(probe_library());
     dsp.open();

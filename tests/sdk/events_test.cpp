@@ -1,11 +1,11 @@
 // Event delivery, statuses, MIDI, posted events and process functions.
 #include <gtest/gtest.h>
 
-#include "sdk_test_util.h"
+#include "sdk_support.h"
 
 using namespace sdk_test;
 
-TEST(Events, StatusInsideHandlerAndAfterwards)
+TEST(SdkEvents, StatusInsideHandlerAndAfterwards)
 {
     struct Case {
         int32_t sent, inside, after;
@@ -29,7 +29,7 @@ TEST(Events, StatusInsideHandlerAndAfterwards)
     }
 }
 
-TEST(Events, OpenDeliversInitialStatusesForInputsAtClockZero)
+TEST(SdkEvents, OpenDeliversInitialStatusesForInputsAtClockZero)
 {
     sehost::DspInstance dsp(probe_library());
     dsp.open();
@@ -40,7 +40,7 @@ TEST(Events, OpenDeliversInitialStatusesForInputsAtClockZero)
         EXPECT_EQ(seen[i].a, i);
 }
 
-TEST(Events, MidiExtraIsTheSignedLow16Bits)
+TEST(SdkEvents, MidiExtraIsTheSignedLow16Bits)
 {
     struct Case {
         int32_t value16;
@@ -60,7 +60,7 @@ TEST(Events, MidiExtraIsTheSignedLow16Bits)
     }
 }
 
-TEST(Events, PostedEventAtTheCurrentClockRunsThere)
+TEST(SdkEvents, PostedEventAtTheCurrentClockRunsThere)
 {
     sehost::DspInstance dsp(probe_library());
     dsp.open();
@@ -74,7 +74,7 @@ TEST(Events, PostedEventAtTheCurrentClockRunsThere)
     EXPECT_EQ(runs[1].a, 130);
 }
 
-TEST(Events, ProcessCallsSplitAtEvents)
+TEST(SdkEvents, ProcessCallsSplitAtEvents)
 {
     sehost::DspInstance dsp(probe_library());
     dsp.open();
@@ -90,7 +90,7 @@ TEST(Events, ProcessCallsSplitAtEvents)
     EXPECT_EQ(calls[1].c, 300);
 }
 
-TEST(Events, InstallingTheSameFunctionTwiceTellsTheHostOnce)
+TEST(SdkEvents, InstallingTheSameFunctionTwiceTellsTheHostOnce)
 {
     sehost::DspInstance dsp(probe_library());
     dsp.open();
@@ -103,7 +103,7 @@ TEST(Events, InstallingTheSameFunctionTwiceTellsTheHostOnce)
     EXPECT_EQ(hooks(dsp, HOOK_PROCESS_A).size(), 0u);
 }
 
-TEST(Events, MidiAtTheCurrentClockPassesTheCheck)
+TEST(SdkEvents, MidiAtTheCurrentClockPassesTheCheck)
 {
     sehost::DspInstance dsp(probe_library());
     dsp.open();
@@ -116,7 +116,7 @@ TEST(Events, MidiAtTheCurrentClockPassesTheCheck)
     EXPECT_EQ(midi[0].message, 0x407F90);
 }
 
-TEST(Events, CurrentSampleIsTheSampleAtTheClock)
+TEST(SdkEvents, CurrentSampleIsTheSampleAtTheClock)
 {
     sehost::DspInstance dsp(probe_library());
     dsp.set_source(1, [](uint32_t clock) { return 0.5f * static_cast<float>(clock); });

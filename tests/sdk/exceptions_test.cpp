@@ -70,7 +70,7 @@ struct Case {
 
 } // namespace
 
-TEST(Exceptions, NoneReachesTheHost)
+TEST(SdkExceptions, NoneReachesTheHost)
 {
 #if defined(_WIN32)
     GTEST_SKIP() << "Windows plug-ins are built without exceptions";
@@ -124,7 +124,7 @@ TEST(Exceptions, NoneReachesTheHost)
     EXPECT_EQ(g_log.destroyed, 1);
 }
 
-TEST(Exceptions, AConstructorThatThrowsMakesNoModule)
+TEST(SdkExceptions, AConstructorThatThrowsMakesNoModule)
 {
 #if defined(_WIN32)
     GTEST_SKIP() << "Windows plug-ins are built without exceptions";
@@ -137,7 +137,7 @@ TEST(Exceptions, AConstructorThatThrowsMakesNoModule)
     EXPECT_EQ(g_log.throws, 1);
 }
 
-TEST(Exceptions, TheGuiSideAnswersZeroAndStillCloses)
+TEST(SdkExceptions, TheGuiSideAnswersZeroAndStillCloses)
 {
 #if defined(_WIN32)
     GTEST_SKIP() << "Windows plug-ins are built without exceptions";

@@ -1,7 +1,7 @@
 // The two exports and the records they hand out.
 #include <gtest/gtest.h>
 
-#include "sdk_test_util.h"
+#include "sdk_support.h"
 
 using namespace sdk_test;
 
@@ -12,7 +12,7 @@ se_result SE_CALL silent_host(void *, int32_t, int32_t, int32_t, void *, float)
 }
 } // namespace
 
-TEST(Exports, PropertiesOnlyForIndexZero)
+TEST(SdkExports, PropertiesOnlyForIndexZero)
 {
     auto get = probe_library()->get_properties_fn();
     struct Case {
@@ -34,7 +34,7 @@ TEST(Exports, PropertiesOnlyForIndexZero)
     }
 }
 
-TEST(Exports, MakeModuleRefusesWrongIndexOrType)
+TEST(SdkExports, MakeModuleRefusesWrongIndexOrType)
 {
     auto make = probe_library()->make_module_fn();
     struct Case {
@@ -46,7 +46,7 @@ TEST(Exports, MakeModuleRefusesWrongIndexOrType)
     }
 }
 
-TEST(Exports, DspRecordBytes)
+TEST(SdkExports, DspRecordBytes)
 {
     auto make = probe_library()->make_module_fn();
     int host_data = 0;
@@ -78,7 +78,7 @@ TEST(Exports, DspRecordBytes)
     EXPECT_EQ(rec->dispatch(rec, MOD_CLOSE, 0, 0, nullptr, 0.0f), 1);
 }
 
-TEST(Exports, GuiRecordBytes)
+TEST(SdkExports, GuiRecordBytes)
 {
     auto make = probe_library()->make_module_fn();
     int host_data = 0;
@@ -99,22 +99,4 @@ TEST(Exports, GuiRecordBytes)
         EXPECT_EQ(read_at<uintptr_t>(a, 16), reinterpret_cast<uintptr_t>(rec->object));
     }
     EXPECT_EQ(rec->dispatcher(rec, GUI_OP_CLOSE, 0, 0, nullptr, 0.0f), 1);
-}
-
-TEST(Exports, RecordLayoutOfThisBuild)
-{
-    // 32-bit builds also check these at compile time.
-    if (k32) {
-        EXPECT_EQ(sizeof(PlugRecord), 48u);
-        EXPECT_EQ(sizeof(GuiPlugRecord), 40u);
-        EXPECT_EQ(sizeof(SEPinProperties), 32u);
-        EXPECT_EQ(sizeof(ModuleProperties), 24u);
-        EXPECT_EQ(sizeof(TimedEvent), 24u);
-        EXPECT_EQ(sizeof(ProcessInfo), 16u);
-    } else {
-        EXPECT_EQ(offsetof(PlugRecord, process), 40u);
-        EXPECT_EQ(offsetof(GuiPlugRecord, object), 24u);
-        EXPECT_EQ(offsetof(SEPinProperties, flags), 40u);
-        EXPECT_EQ(offsetof(TimedEvent, data), 16u);
-    }
 }

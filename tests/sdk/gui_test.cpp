@@ -1,7 +1,7 @@
 // The GUI base: operations, hook arguments and pin handles.
 #include <gtest/gtest.h>
 
-#include "sdk_test_util.h"
+#include "sdk_support.h"
 
 using namespace sdk_test;
 
@@ -39,7 +39,7 @@ std::vector<int32_t> report_values(const sehost::GuiInstance &gui)
 
 } // namespace
 
-TEST(Gui, InitialiseFlagIsTrueOnlyForIndexOne)
+TEST(SdkGui, InitialiseFlagIsTrueOnlyForIndexOne)
 {
     struct Case {
         int32_t index, flag;
@@ -52,7 +52,7 @@ TEST(Gui, InitialiseFlagIsTrueOnlyForIndexOne)
     }
 }
 
-TEST(Gui, OperationsReachTheirHooksWithTheirArguments)
+TEST(SdkGui, OperationsReachTheirHooksWithTheirArguments)
 {
     int marker = 0;
     struct Case {
@@ -91,14 +91,14 @@ TEST(Gui, OperationsReachTheirHooksWithTheirArguments)
     }
 }
 
-TEST(Gui, IdleAnswersZeroWithTheBaseHook)
+TEST(SdkGui, IdleAnswersZeroWithTheBaseHook)
 {
     auto gui = make_gui();
     gui->initialise();
     EXPECT_EQ(gui->dispatch(GUI_OP_IDLE), 0);
 }
 
-TEST(Gui, CloseAnswersOneAfterTheCloseHook)
+TEST(SdkGui, CloseAnswersOneAfterTheCloseHook)
 {
     auto gui = make_gui();
     gui->initialise();
@@ -109,7 +109,7 @@ TEST(Gui, CloseAnswersOneAfterTheCloseHook)
     EXPECT_EQ(std::count(values.begin(), values.end(), 101), 1);
 }
 
-TEST(Gui, SetValueRequests)
+TEST(SdkGui, SetValueRequests)
 {
     struct Case {
         int32_t command;
@@ -131,7 +131,7 @@ TEST(Gui, SetValueRequests)
     }
 }
 
-TEST(Gui, ReadsValuesAndTexts)
+TEST(SdkGui, ReadsValuesAndTexts)
 {
     auto gui = make_gui();
     gui->set_pin(0, 2); // choice pin "Choice In"
@@ -160,7 +160,7 @@ se_result SE_CALL null_host(void *, int32_t op, int32_t, int32_t value, void *, 
 }
 } // namespace
 
-TEST(Gui, TextsAreEmptyWhenTheHostHasNone)
+TEST(SdkGui, TextsAreEmptyWhenTheHostHasNone)
 {
     // A null text and a wide-text length of 0 give empty texts, not a crash
     // or an allocation of nothing.

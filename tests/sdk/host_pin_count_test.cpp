@@ -35,7 +35,7 @@ struct Case {
 
 } // namespace
 
-TEST(HostPinCount, NoMissingOrUndeclaredPinFaults)
+TEST(SdkHostPinCount, NoMissingOrUndeclaredPinFaults)
 {
     const auto nothing = [](sehost::DspInstance &) {};
     const Case cases[] = {
@@ -124,7 +124,7 @@ std::string with_pins(const std::string &plugin, int32_t pins)
 // The author's guide tells, module by module, at which pin counts below the
 // declared one a host (outside the contract) gets the SDK's stop and at
 // which the module runs on: each row holds for the build.
-TEST(HostPinCount, FewerPinsDoWhatTheGuideSays)
+TEST(SdkHostPinCount, FewerPinsDoWhatTheGuideSays)
 {
     std::ifstream guide(SE_DOCS_DIR "/sdk.md");
     const std::regex row(

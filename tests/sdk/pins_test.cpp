@@ -2,7 +2,7 @@
 // storage by data type.
 #include <gtest/gtest.h>
 
-#include "sdk_test_util.h"
+#include "sdk_support.h"
 
 using namespace sdk_test;
 
@@ -15,7 +15,7 @@ sehost::HostConfig with_count(int32_t count)
 }
 } // namespace
 
-TEST(Pins, GuiOnlyDeclarationTakesNoDspIndex)
+TEST(SdkPins, GuiOnlyDeclarationTakesNoDspIndex)
 {
     // Declarations 0..3 with 2 GUI-only and a host count of 3: DSP pins come
     // from declarations 0, 1 and 3.
@@ -32,7 +32,7 @@ TEST(Pins, GuiOnlyDeclarationTakesNoDspIndex)
     }
 }
 
-TEST(Pins, RepeatedLastDeclarationGivesCopiesWithTheirOwnStorage)
+TEST(SdkPins, RepeatedLastDeclarationGivesCopiesWithTheirOwnStorage)
 {
     sehost::HostConfig config;
     config.repeat_copies = 2;
@@ -49,7 +49,7 @@ TEST(Pins, RepeatedLastDeclarationGivesCopiesWithTheirOwnStorage)
     }
 }
 
-TEST(Pins, StorageByDataType)
+TEST(SdkPins, StorageByDataType)
 {
     sehost::DspInstance dsp(probe_library());
     dsp.open();
@@ -76,7 +76,7 @@ TEST(Pins, StorageByDataType)
     EXPECT_EQ(dsp.count(HOST_GET_PIN_BUFFER), 1u);
 }
 
-TEST(Pins, HostCountBelowDeclarationsIgnoresTheRest)
+TEST(SdkPins, HostCountBelowDeclarationsIgnoresTheRest)
 {
     sehost::DspInstance dsp(probe_library(), with_count(2));
     dsp.open();
@@ -86,7 +86,7 @@ TEST(Pins, HostCountBelowDeclarationsIgnoresTheRest)
     EXPECT_EQ(pins.pins[1].datatype, DT_FSAMPLE);
 }
 
-TEST(Pins, ZeroCountLeavesNoArray)
+TEST(SdkPins, ZeroCountLeavesNoArray)
 {
     sehost::DspInstance dsp(probe_library(), with_count(0));
     dsp.open();
@@ -96,7 +96,7 @@ TEST(Pins, ZeroCountLeavesNoArray)
     dsp.close(); // the destructor frees nothing
 }
 
-TEST(Pins, IsConnectedForAnyNonZeroAnswer)
+TEST(SdkPins, IsConnectedForAnyNonZeroAnswer)
 {
     struct Case {
         int32_t answer;

@@ -33,7 +33,7 @@ Step call(int32_t count, bool expired)
 
 } // namespace
 
-TEST(SleepCountdown, RunsOutAfterTheRestartsSamples)
+TEST(SdkSleepCountdown, RunsOutAfterTheRestartsSamples)
 {
     const Case cases[] = {
         {"never restarted: out at once", {call(1, true)}},
@@ -63,7 +63,7 @@ TEST(SleepCountdown, RunsOutAfterTheRestartsSamples)
     }
 }
 
-TEST(SleepCountdown, AHostThatKeepsCallingNeverWrapsItRound)
+TEST(SdkSleepCountdown, AHostThatKeepsCallingNeverWrapsItRound)
 {
     // 2^30 samples a call: a plain subtraction would pass below INT32_MIN
     // after the third call and read as not run out.

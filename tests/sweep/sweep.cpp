@@ -53,12 +53,7 @@ struct Rng {
     }
 };
 
-float from_bits(uint32_t b)
-{
-    float x;
-    std::memcpy(&x, &b, sizeof x);
-    return x;
-}
+using se_test::from_bits;
 
 using se_test::bits;
 

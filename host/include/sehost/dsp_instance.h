@@ -208,17 +208,6 @@ public:
     void split_random(uint32_t seed, int32_t max_length = 64);
     void split_plain();
 
-    // One call of the process entry for block samples offset .. offset +
-    // count - 1, inside the host's call scope as run() makes it, and nothing
-    // else: no events, sources, sleep, guard check or clock step.  For
-    // measuring what a module's process path costs by itself.
-    void process_only(int32_t offset, int32_t count);
-    // `n` requests through the host callback, answered as if the module made
-    // them from inside one process call at the current clock, the k-th with
-    // the time stamp clock() + k: what a module's request costs the host by
-    // itself (the callback and its answer, without the module's side).
-    void requests_in_process(int32_t op, int32_t index, int32_t value, uint32_t n);
-
     uint32_t clock() const { return m_clock; }
     uint32_t block_start() const;
     bool asleep() const { return m_asleep; }
@@ -247,6 +236,7 @@ public:
     se_result host_request(int32_t op, int32_t index, int32_t value, void *ptr, float opt);
 
 private:
+    friend struct DspMeasure; // the benchmarks' hooks (host/measure/dsp_measure.h)
     // A fault of a request, told with the request, its index and clock (out
     // of line: only a faulty request builds a text).
     static constexpr int64_t kNoNumber = INT64_MIN;
@@ -269,7 +259,7 @@ private:
     // whole zones; a spoiled zone is recorded as a fault and restored.
     void check_guards(bool whole_zones);
     struct Impl;
-    std::unique_ptr<Impl> m_impl;
+    std::unique_ptr<Impl> m;
     std::shared_ptr<const Library> m_library;
     HostConfig m_config;
     PlugRecord *m_record = nullptr;

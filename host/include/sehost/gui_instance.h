@@ -103,7 +103,7 @@ private:
     GuiInstance(std::shared_ptr<const Library> library, std::vector<PinDecl> pins,
                 HostConfig config);
     struct Impl;
-    std::unique_ptr<Impl> m_impl;
+    std::unique_ptr<Impl> m;
     std::shared_ptr<const Library> m_library;
     HostConfig m_config;
     GuiPlugRecord *m_record = nullptr;

@@ -33,6 +33,12 @@ struct PinDecl {
     bool is_input() const { return direction == DR_IN || direction == DR_SETTING; }
     // The list field decoded (audio ranges for DT_FSAMPLE pins).
     EnumList list() const;
+    // A value text as modules write them (defaults, texts a GUI side
+    // stores): a number in the C library's syntax ("1.5", "-3", "1e3",
+    // "0x10"), a label of the pin's choice list, or "true" / "false" (1 and
+    // 0); nothing for any other text.  Audio values stay in volts.
+    // HostError if the list itself does not parse.
+    std::optional<double> read_text(const std::string &text) const;
 };
 
 // One DSP-side pin of an instance: a declared DSP pin, or a copy of the

@@ -45,7 +45,7 @@ std::string valid_pins(const sehost::DspInstance &dsp, Want want)
 
 const char *wire_kind(int32_t datatype)
 {
-    return datatype == DT_FSAMPLE ? "audio" : datatype == DT_MIDI ? "MIDI" : "value";
+    return datatype == DT_FSAMPLE ? "audio" : datatype == DT_MIDI ? "midi" : "value";
 }
 
 PinPick pick_pin(const sehost::DspInstance &dsp, const std::string &ref, Want want,

@@ -34,7 +34,7 @@ double parse_value(const sehost::PinDecl &pin, const std::string &text, const st
 // The label of a choice value, else the number as text.
 std::string value_text(const sehost::PinDecl &pin, double value);
 
-// Kind of a pin for wiring: "audio", "MIDI" or "value".
+// Kind of a pin for wiring and traces: "audio", "midi" or "value".
 const char *wire_kind(int32_t datatype);
 
 } // namespace secli

@@ -36,8 +36,7 @@ struct LiveEngine::Impl : GraphDriver {
     uint64_t clock = 0;
     std::unique_ptr<PatchGraph> graph;
     std::unique_ptr<Node[]> nodes;
-    std::vector<std::string> audio_in_names, audio_out_names, midi_in_names, midi_out_names,
-        ignored;
+    std::vector<std::string> audio_in_names, audio_out_names, midi_in_names, midi_out_names;
     // Per audio input port: the period the server gave, copied out by the
     // instances' sources a block at a time.
     std::vector<std::vector<float>> in_buffers;
@@ -381,10 +380,6 @@ const std::vector<std::string> &LiveEngine::midi_inputs() const
 const std::vector<std::string> &LiveEngine::midi_outputs() const
 {
     return m->midi_out_names;
-}
-const std::vector<std::string> &LiveEngine::ignored() const
-{
-    return m->ignored;
 }
 
 void LiveEngine::open()

@@ -86,7 +86,6 @@ public:
     const std::vector<std::string> &audio_outputs() const;
     const std::vector<std::string> &midi_inputs() const;
     const std::vector<std::string> &midi_outputs() const;
-    const std::vector<std::string> &ignored() const; // what the engine leaves out (nothing today)
 
     void open();  // opens every instance, starts the GUI thread (not real-time)
     void close(); // stops the GUI thread, closes the instances (not real-time)

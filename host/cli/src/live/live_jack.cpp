@@ -512,8 +512,6 @@ PlayStats play(const Patch &played, const PlayOptions &options, std::ostream &lo
     list("audio out", e.audio_outputs());
     list("MIDI in", e.midi_inputs());
     list("MIDI out", e.midi_outputs());
-    for (const std::string &w : e.ignored())
-        log << "  not played live: " << w << "\n";
     log.flush();
 
     // The folder is taken before the run: a bad or busy one fails now.

@@ -306,10 +306,7 @@ void Runner::Impl::record_pins()
         const sehost::PinDecl *decl =
             w.source ? nullptr
                      : &graph->node(w.node).mod->dsp().pins()[static_cast<size_t>(w.pin.decl)];
-        const char *kind = w.pin.datatype == DT_FSAMPLE ? "audio"
-                           : w.pin.datatype == DT_MIDI  ? "midi"
-                                                        : "value";
-        trace_of(w.node, w.pin.dsp, w.pin.label, kind, decl);
+        trace_of(w.node, w.pin.dsp, w.pin.label, wire_kind(w.pin.datatype), decl);
     }
     // Every module write on the GUI side is recorded and carried along wires;
     // the Module's own handler (carrying IO_BOTH_SIDES pins) runs first.
@@ -385,17 +382,18 @@ void Runner::Impl::list_settings(size_t n, std::map<int, PinSetting> &set_by_dec
         if (d.is_gui_pin() && g.mod->gui()) {
             value = value_text(d, g.mod->gui()->value(d.number).number());
         } else {
+            // The default as the host read it when it opened the module.
             double v = 0;
             try {
                 if (d.default_value && !d.default_value->empty())
-                    v = parse_value(d, *d.default_value, "");
-            } catch (const InputError &) {
+                    v = d.read_text(*d.default_value).value_or(NAN);
+            } catch (const sehost::HostError &) {
                 v = NAN; // a default this host cannot read: shown as it stands
             }
             if (std::isnan(v))
                 value = *d.default_value;
             else if (d.datatype == DT_FSAMPLE)
-                value = value_text(d, v * 10.0) + " V";
+                value = value_text(d, v) + " V";
             else
                 value = value_text(d, v);
             // A value pin changed later is drawn from its default, not blank until then.

@@ -1,7 +1,7 @@
-// cv_to_rpn_test_util.h - driving the RPN/NRPN sender through the reference
+// cv_to_rpn_support.h - driving the RPN/NRPN sender through the reference
 // host and reading its MIDI output as text ("100: B0 65 00").
-#ifndef CV_TO_RPN_TEST_UTIL_H
-#define CV_TO_RPN_TEST_UTIL_H
+#ifndef CV_TO_RPN_SUPPORT_H
+#define CV_TO_RPN_SUPPORT_H
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
-// fixture_util.h - loading the fixture plug-in and reading its logs.
-#ifndef HOST_FIXTURE_UTIL_H
-#define HOST_FIXTURE_UTIL_H
+// fixture_support.h - loading the fixture plug-in and reading its logs.
+#ifndef HOST_FIXTURE_SUPPORT_H
+#define HOST_FIXTURE_SUPPORT_H
 
 #include <cstring>
 #include <memory>

@@ -1,6 +1,6 @@
-// sdk_test_util.h - loading the probe module and reading what it saw.
-#ifndef SDK_TEST_UTIL_H
-#define SDK_TEST_UTIL_H
+// sdk_support.h - loading the probe module and reading what it saw.
+#ifndef SDK_SUPPORT_H
+#define SDK_SUPPORT_H
 
 #include <cstring>
 #include <memory>

@@ -1,7 +1,7 @@
-// pulse_counter_test_util.h - opening the counter in the reference host with
+// pulse_counter_support.h - opening the counter in the reference host with
 // a pulse train on its input, and reading back what it sent.
-#ifndef PULSE_COUNTER_TEST_UTIL_H
-#define PULSE_COUNTER_TEST_UTIL_H
+#ifndef PULSE_COUNTER_SUPPORT_H
+#define PULSE_COUNTER_SUPPORT_H
 
 #include <cstdint>
 #include <cstring>
@@ -10,10 +10,13 @@
 #include <optional>
 #include <vector>
 
+#include "float_bits.h"
 #include "plugin_library.h"
 #include "sehost/sehost.h"
 
 namespace pc {
+
+using se_test::from_bits;
 
 // DSP pin indices.
 enum Pin { kIn, kStart, kEnd, kStep, kMode, kReset, kOut, kActive, kSeed, kHumanise, kShift };
@@ -24,13 +27,6 @@ const char *const kModeNames[] = {"Forward", "Back",      "Fwd+Back", "Back+Fwd"
 inline std::shared_ptr<sehost::Library> library()
 {
     return se_test::plugin_library("pulse_counter");
-}
-
-inline float float_of(uint32_t bits)
-{
-    float f;
-    std::memcpy(&f, &bits, sizeof f);
-    return f;
 }
 
 // One cycle every kPeriod samples, completed at clock kFirst + k * kPeriod.
